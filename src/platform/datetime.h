@@ -1,0 +1,48 @@
+// Date-time values (days since 1899-12-30, local time) and the program-wide text formats:
+// "yyyy-mm-dd", "hh:nn", "hh:nn:ss", thousands "," and decimal ".", whatever the locale.
+#pragma once
+
+#include "platform/clock.h"
+
+#include <string>
+
+struct DateParts {
+    int year = 1899, month = 12, day = 30;
+    int hour = 0, minute = 0, second = 0, msec = 0;
+};
+
+/// The current local date and time from the clock in force.
+TDateTime Now();
+/// The current local date (time of day zero).
+TDateTime Date();
+
+/// Builds a date-time; throws EConvertError for an impossible date or time.
+TDateTime EncodeDate(int year, int month, int day);
+TDateTime EncodeTime(int hour, int minute, int second, int msec = 0);
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int msec = 0);
+/// Splits a date-time into its parts (rounded to the millisecond).
+DateParts DecodeDateTime(TDateTime value);
+
+/// Converts to and from time_t through the local time zone.
+TDateTime DateTimeFromTimeT(long long seconds);
+long long DateTimeToTimeT(TDateTime value);
+
+/// Formats with the pattern letters yyyy, yy, mm, m, dd, d, hh, h, nn, n, ss, s, zzz;
+/// other characters are copied, text in double quotes is copied without the quotes.
+std::string FormatDateTime(const std::string& pattern, TDateTime value);
+/// "yyyy-mm-dd"
+std::string DateToStr(TDateTime value);
+/// "hh:nn:ss"
+std::string TimeToStr(TDateTime value);
+/// "yyyy-mm-dd hh:nn:ss", or the date alone when the time of day is zero.
+std::string DateTimeToStr(TDateTime value);
+/// Reads "yyyy-mm-dd[ hh:nn[:ss]]" and "m/d/yyyy[ hh:nn[:ss]]"; throws EConvertError otherwise.
+TDateTime StrToDateTime(const std::string& text);
+
+/// Program-wide number formats: thousands separator and decimal separator.
+constexpr char ThousandSeparator = ',';
+constexpr char DecimalSeparator = '.';
+/// A floating-point number as shortest round-trip text with "." (for example 1.5, 12, 0.1).
+std::string FloatToStr(double value);
+/// A whole number grouped with "," (for example 1,234,567).
+std::string FormatThousands(long long value);

@@ -1,0 +1,58 @@
+// The message loop that drives everything of the daemon's own on one thread (the UI thread):
+// posted jobs, run-and-wait hand-over from workers, timers, socket readiness watches,
+// processing what is pending, and waiting for a condition while messages keep flowing.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class MessageLoop {
+public:
+    using Job = std::function<void()>;
+    using TimerId = std::uint64_t;
+    using WatchId = std::uint64_t;
+    /// Called with the poll(2) revents of the watched descriptor.
+    using SocketHandler = std::function<void(short revents)>;
+
+    virtual ~MessageLoop() = default;
+
+    /// Queues a job to run on the loop thread. Safe from any thread.
+    virtual void Post(Job job) = 0;
+    /// Runs a job on the loop thread and waits until it has run. From the loop thread it runs at once.
+    /// An exception thrown by the job is rethrown in the caller.
+    virtual void RunAndWait(Job job) = 0;
+
+    /// One-shot or periodic timer on the loop thread; intervals use the monotonic clock.
+    virtual TimerId SetTimer(std::chrono::milliseconds interval, bool periodic, Job job) = 0;
+    virtual void KillTimer(TimerId id) = 0;
+
+    /// Calls `handler` on the loop thread whenever `fd` is ready for `events` (POLLIN, POLLOUT...).
+    virtual WatchId WatchSocket(int fd, short events, SocketHandler handler) = 0;
+    virtual void ChangeWatch(WatchId id, short events) = 0;
+    virtual void Unwatch(WatchId id) = 0;
+
+    /// Runs what is ready now (posted jobs, due timers, ready sockets) without blocking.
+    virtual void ProcessMessages() = 0;
+    /// Processes messages until `condition` holds or `timeout` passes; blocks in between
+    /// and is woken by Post or Wake from other threads. Returns whether the condition holds.
+    virtual bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) = 0;
+    /// Wakes a waiting loop so that it re-checks its condition. Safe from any thread.
+    virtual void Wake() = 0;
+
+    /// Runs until Quit.
+    virtual void Run() = 0;
+    /// Ends Run after the current message. Safe from any thread.
+    virtual void Quit() = 0;
+    /// Whether the calling thread is the loop's thread.
+    virtual bool IsLoopThread() const = 0;
+};
+
+/// The poll(2) implementation used by the headless daemon and the tests.
+std::unique_ptr<MessageLoop> CreatePollMessageLoop();
+
+/// The application's loop. Set once at start-up (tests install their own).
+MessageLoop& MainLoop();
+void SetMainLoop(MessageLoop* loop);
+bool HasMainLoop();
