@@ -1,0 +1,297 @@
+// The five tables, described once, and their scripts in each dialect.
+//
+// SQL Server gets the scripts exactly as the system has always run them. The embedded database and
+// PostgreSQL get their own DDL for the same tables, written so that the daemon's statements mean
+// there what they mean on SQL Server:
+//  - text matches without regard to letter case and trailing blanks. SQLite: columns use the
+//    built-in NOCASE collation, triggers strip trailing blanks from stored values, and vkt's own
+//    connections refine NOCASE to also ignore trailing blanks in the values they compare with
+//    (see sqlitecollation.cpp). PostgreSQL: blank-padded CHAR columns, which compare without
+//    trailing blanks, with a case-insensitive ICU collation.
+//  - DATETIME columns take 'm/d/yyyy hh:nn:ss' literals. SQLite: triggers store every date as
+//    "yyyy-mm-dd hh:nn:ss", so text order is date order, and vkt's connections refine the column's
+//    RTRIM collation to compare literals in either form as dates. PostgreSQL: TIMESTAMP columns
+//    with the session's date style set to month/day/year.
+#include "db/tablescripts.h"
+
+#include "db/dbsession.h"
+#include "platform/strutil.h"
+
+
+const char* const kPostgresNoCase = "vkt_nocase";
+
+namespace {
+
+enum class ColKind { Varchar, Integer, DateTime };
+
+struct ColumnDef {
+    const char* Name;
+    ColKind Kind;
+    int Size;
+    bool Nullable;
+};
+
+struct TableDef {
+    const char* Key;          // lower-case name, as the data utilities list it
+    const char* CreateName;   // as the create statement spells it
+    const char* IndexTable;   // as the index statement spells it
+    std::vector<ColumnDef> Columns;
+    std::vector<const char*> IndexColumns;
+};
+
+const std::vector<TableDef>& Tables() {
+    static const std::vector<TableDef> tables = {
+        {"alarms", "alarms", "alarms",
+         {{"Code", ColKind::Varchar, 22, false}, {"FailTime", ColKind::DateTime, 0, false}},
+         {"Code", "FailTime"}},
+        {"codes", "codes", "codes",
+         {{"code", ColKind::Varchar, 20, false},
+          {"codevalue", ColKind::Varchar, 30, false},
+          {"param", ColKind::Varchar, 20, true}},
+         {"code"}},
+        {"vkt", "VKT", "VKT",
+         {{"VKTID", ColKind::Varchar, 20, false}, {"sitecode", ColKind::Varchar, 30, false}},
+         {"VKTID", "sitecode"}},
+        {"operator", "operator", "operator",
+         {{"SurName", ColKind::Varchar, 20, false},
+          {"FirstName", ColKind::Varchar, 20, false},
+          {"email", ColKind::Varchar, 40, true},
+          {"ext", ColKind::Varchar, 40, true},
+          {"contactflag", ColKind::Integer, 0, true}},
+         {"SurName", "FirstName"}},
+        {"site", "Site", "site",
+         {{"CODE", ColKind::Varchar, 12, false},
+          {"sitename", ColKind::Varchar, 20, true},
+          {"IPaddr", ColKind::Varchar, 16, false},
+          {"Contact", ColKind::Varchar, 30, true},
+          {"Downtime", ColKind::Integer, 0, false},
+          {"LastRTT", ColKind::Integer, 0, true},
+          {"ext", ColKind::Varchar, 40, true},
+          {"email", ColKind::Varchar, 50, true},
+          {"owner", ColKind::Varchar, 60, true},
+          {"contactflag", ColKind::Integer, 0, true}},
+         {"Code", "IPaddr"}},
+    };
+    return tables;
+}
+
+const TableDef* FindTable(const std::string& key) {
+    for (const TableDef& table : Tables())
+        if (key == table.Key) return &table;
+    return nullptr;
+}
+
+std::string Join(const std::vector<const char*>& names, const char* open, const char* close) {
+    std::string out;
+    for (const char* name : names) out += (out.empty() ? "" : ", ") + std::string(open) + name + close;
+    return out;
+}
+
+std::string Nullity(const ColumnDef& c) { return c.Nullable ? "NULL" : "NOT NULL"; }
+
+// --- SQL Server: the scripts as they have always been -------------------------------------------
+
+std::string TsqlColumn(const ColumnDef& c) {
+    switch (c.Kind) {
+    case ColKind::Varchar:
+        return "[" + std::string(c.Name) + "] [varchar] (" + std::to_string(c.Size) + ") " + Nullity(c);
+    case ColKind::Integer:
+        return "[" + std::string(c.Name) + "] [INTEGER] " + Nullity(c);
+    case ColKind::DateTime:
+        return "[" + std::string(c.Name) + "] [DATETIME] " + Nullity(c);
+    }
+    return {};
+}
+
+TTableScript TsqlScript(const TableDef& t) {
+    const std::string key = t.Key;
+    TTableScript s;
+    s.Drop = {"if exists (select * from sysobjects where id = object_id('dbo." + key +
+              "') and sysstat & 0xf = 3) drop table dbo." + key};
+    s.Create = {"CREATE TABLE [dbo].[" + std::string(t.CreateName) + "] ( "};
+    for (std::size_t i = 0; i < t.Columns.size(); ++i)
+        s.Create.push_back("    " + TsqlColumn(t.Columns[i]) + (i + 1 < t.Columns.size() ? ", " : " "));
+    s.Create.push_back(") ");
+    s.Index = {"CREATE UNIQUE INDEX ixPrimary ON [dbo].[" + std::string(t.IndexTable) + "](" +
+               Join(t.IndexColumns, "[", "]") + ") ON [PRIMARY] "};
+    return s;
+}
+
+// --- SQLite ------------------------------------------------------------------------------------
+
+// The canonical "yyyy-mm-dd hh:nn:ss" text of a date written as m/d/yyyy or yyyy-mm-dd, with an
+// optional time h:nn[:ss[.fff]] after a blank (or a "T"); NULL for text that is no valid date.
+// Numbers are left as they are. sqlitecollation.cpp reads dates by the same rules.
+std::string SqliteCanonicalDate(const std::string& value) {
+    const std::string digits = " NOT GLOB '*[^0-9]*'";
+    return "(SELECT CASE WHEN x IS NULL OR typeof(x) <> 'text' THEN x\n"
+           "  WHEN length(y) = 4 AND y" + digits + "\n"
+           "   AND length(mo) BETWEEN 1 AND 2 AND mo" + digits + " AND length(d) BETWEEN 1 AND 2 AND d" + digits + "\n"
+           "   AND date(printf('%04d-%02d-%02d', y, mo, d), '+0 days') = printf('%04d-%02d-%02d', y, mo, d)\n"
+           "   AND (tm = '' OR (length(h) BETWEEN 1 AND 2 AND h" + digits + " AND CAST(h AS INTEGER) < 24\n"
+           "    AND length(mi) = 2 AND mi" + digits + " AND CAST(mi AS INTEGER) < 60\n"
+           "    AND (s = '' OR (length(s) = 2 AND s" + digits + " AND CAST(s AS INTEGER) < 60))))\n"
+           "  THEN printf('%04d-%02d-%02d %02d:%02d:%02d', y, mo, d, h, mi, s) END\n"
+           " FROM (SELECT x, tm, CASE WHEN us THEN c ELSE a END AS y, CASE WHEN us THEN a ELSE b END AS mo,\n"
+           "   CASE WHEN us THEN b ELSE c END AS d, substr(tm, 1, instr(tm || ':', ':') - 1) AS h,\n"
+           "   substr(tr, 1, instr(tr || ':', ':') - 1) AS mi,\n"
+           "   substr(substr(tr, instr(tr || ':', ':') + 1), 1,\n"
+           "          instr(substr(tr, instr(tr || ':', ':') + 1) || '.', '.') - 1) AS s\n"
+           " FROM (SELECT x, us, tm, a, substr(dr, 1, instr(dr, sep) - 1) AS b, substr(dr, instr(dr, sep) + 1) AS c,\n"
+           "   substr(tm, instr(tm || ':', ':') + 1) AS tr\n"
+           " FROM (SELECT x, us, sep, tm, substr(dt, 1, instr(dt, sep) - 1) AS a, substr(dt, instr(dt, sep) + 1) AS dr\n"
+           " FROM (SELECT x, us, sep, substr(z, 1, instr(z || ' ', ' ') - 1) AS dt,\n"
+           "   trim(substr(z, instr(z || ' ', ' ') + 1)) AS tm\n"
+           " FROM (SELECT x, instr(x, '/') > 0 AS us, CASE WHEN instr(x, '/') > 0 THEN '/' ELSE '-' END AS sep,\n"
+           "   replace(trim(x), 'T', ' ') AS z FROM (SELECT " + value + " AS x)))))))";
+}
+
+std::string SqliteColumn(const ColumnDef& c) {
+    const std::string name = c.Name;
+    switch (c.Kind) {
+    case ColKind::Varchar:
+        return name + " VARCHAR(" + std::to_string(c.Size) + ") COLLATE NOCASE " + Nullity(c) + " CHECK (length(rtrim(" +
+               name + ", ' ')) <= " + std::to_string(c.Size) + ")";
+    case ColKind::Integer:
+        return name + " INTEGER " + Nullity(c) + " CHECK (typeof(" + name + ") IN ('integer', 'null'))";
+    case ColKind::DateTime:
+        return name + " DATETIME COLLATE RTRIM " + Nullity(c);
+    }
+    return {};
+}
+
+// A trigger that keeps stored values canonical after an insert or an update: text without trailing
+// blanks, dates as "yyyy-mm-dd hh:nn:ss"; text that is no date is refused.
+TScriptLines SqliteCanonicalTrigger(const TableDef& t, const char* event) {
+    const std::string table = t.CreateName;
+    TScriptLines lines = {"CREATE TRIGGER " + std::string(t.Key) + "_canonical_" + event + " AFTER " +
+                          UpperCase(event) + " ON " + table + " BEGIN "};
+    std::string sets, differs;
+    for (const ColumnDef& c : t.Columns) {
+        const std::string name = c.Name;
+        std::string canonical;
+        if (c.Kind == ColKind::Varchar) canonical = "rtrim(NEW." + name + ", ' ')";
+        if (c.Kind == ColKind::DateTime) {
+            canonical = SqliteCanonicalDate("NEW." + name);
+            lines.push_back("  SELECT RAISE(ABORT, '" + table + "." + name + ": not a valid date and time') WHERE NEW." +
+                            name + " IS NOT NULL AND " + canonical + " IS NULL; ");
+        }
+        if (canonical.empty()) continue;
+        sets += (sets.empty() ? "" : ", ") + name + " = " + canonical;
+        differs += (differs.empty() ? "" : " OR ") + name + " COLLATE BINARY IS NOT " + canonical;
+    }
+    lines.push_back("  UPDATE " + table + " SET " + sets + " WHERE rowid = NEW.rowid AND (" + differs + "); ");
+    lines.push_back("END");
+    return lines;
+}
+
+TTableScript SqliteScript(const TableDef& t) {
+    TTableScript s;
+    s.Drop = {"DROP TABLE IF EXISTS " + std::string(t.CreateName)};
+    s.Create = {"CREATE TABLE " + std::string(t.CreateName) + " ( "};
+    for (std::size_t i = 0; i < t.Columns.size(); ++i)
+        s.Create.push_back("    " + SqliteColumn(t.Columns[i]) + (i + 1 < t.Columns.size() ? ", " : " "));
+    s.Create.push_back("); ");
+    for (const char* event : {"insert", "update"}) {
+        TScriptLines trigger = SqliteCanonicalTrigger(t, event);
+        trigger.back() += "; ";
+        s.Create.insert(s.Create.end(), trigger.begin(), trigger.end());
+    }
+    s.Index = {"CREATE UNIQUE INDEX ixPrimary_" + std::string(t.Key) + " ON " + t.CreateName + " (" +
+               Join(t.IndexColumns, "", "") + ") "};
+    return s;
+}
+
+// --- PostgreSQL --------------------------------------------------------------------------------
+
+std::string PostgresColumn(const ColumnDef& c) {
+    const std::string name = c.Name;
+    switch (c.Kind) {
+    case ColKind::Varchar:
+        return name + " CHAR(" + std::to_string(c.Size) + ") COLLATE " + kPostgresNoCase + " " + Nullity(c);
+    case ColKind::Integer:
+        return name + " INTEGER " + Nullity(c);
+    case ColKind::DateTime:
+        return name + " TIMESTAMP(0) " + Nullity(c);
+    }
+    return {};
+}
+
+TTableScript PostgresScript(const TableDef& t) {
+    TTableScript s;
+    s.Drop = {"DROP TABLE IF EXISTS " + std::string(t.CreateName)};
+    s.Create = {"CREATE TABLE " + std::string(t.CreateName) + " ( "};
+    for (std::size_t i = 0; i < t.Columns.size(); ++i)
+        s.Create.push_back("    " + PostgresColumn(t.Columns[i]) + (i + 1 < t.Columns.size() ? ", " : " "));
+    s.Create.push_back(") ");
+    s.Index = {"CREATE UNIQUE INDEX ixPrimary_" + std::string(t.Key) + " ON " + t.CreateName + " (" +
+               Join(t.IndexColumns, "", "") + ") "};
+    return s;
+}
+
+std::string JoinLines(const TScriptLines& lines) {
+    std::string out;
+    for (const std::string& line : lines) out += (out.empty() ? "" : "\n") + line;
+    return out;
+}
+
+void EnsurePostgresCollation(TDbSession& session) {
+    const std::string name = kPostgresNoCase;
+    if (!session.Run("SELECT 1 FROM pg_collation WHERE collname = '" + name + "'").Rows.empty()) return;
+    // Level 2: letters match without regard to case, accents still count.
+    session.Run("CREATE COLLATION IF NOT EXISTS " + name +
+                " (provider = icu, locale = 'und-u-ks-level2', deterministic = false)");
+}
+
+void CreateTables(TDbSession& session, TDbDialect dialect) {
+    for (const TableDef& table : Tables()) {
+        if (session.TableExists(table.CreateName)) continue;
+        TTableScript script;
+        TableScript(dialect, table.Key, script);
+        session.Run(JoinLines(script.Create));
+        session.Run(JoinLines(script.Index));
+    }
+}
+
+}  // namespace
+
+const std::vector<std::string>& TableNames() {
+    static const std::vector<std::string> names = {"alarms", "codes", "vkt", "operator", "site"};
+    return names;
+}
+
+bool TableScript(TDbDialect dialect, const std::string& table, TTableScript& script) {
+    const TableDef* def = FindTable(table);
+    if (def == nullptr) return false;
+    switch (dialect) {
+    case TDbDialect::SQLite:
+        script = SqliteScript(*def);
+        break;
+    case TDbDialect::PostgreSQL:
+        script = PostgresScript(*def);
+        break;
+    case TDbDialect::SqlServer:
+    case TDbDialect::OdbcDsn:
+        script = TsqlScript(*def);
+        break;
+    }
+    return true;
+}
+
+void CreateMissingTables(TDbSession& session, TDbDialect dialect) {
+    if (dialect == TDbDialect::PostgreSQL) {
+        EnsurePostgresCollation(session);
+        CreateTables(session, dialect);
+        return;
+    }
+    if (dialect != TDbDialect::SQLite) return;  // a SQL Server database is provided with its tables
+    // The write lock makes a second process wait here and then find the tables made.
+    session.Run("BEGIN IMMEDIATE");
+    try {
+        CreateTables(session, dialect);
+    } catch (...) {
+        session.Run("ROLLBACK");
+        throw;
+    }
+    session.Run("COMMIT");
+}
