@@ -118,9 +118,10 @@ std::string PostgresString(const TConnectionSettings& s, const std::string& driv
     // The daemon writes dates as month/day/year; values are UTF-8 bytes and backslashes are plain text.
     const std::string settings =
         "SET DateStyle TO 'ISO, MDY'; SET standard_conforming_strings TO on; SET client_encoding TO 'UTF8'";
-    // A server that stops answering is noticed by TCP keep-alives within about ten seconds.
-    const std::string pqopt = "connect_timeout=" + std::to_string(loginTimeout < 2 ? 2 : loginTimeout) +
-                              " keepalives=1 keepalives_idle=5 keepalives_interval=2 keepalives_count=3";
+    // A server that stops answering is noticed by TCP keep-alives within about ten seconds. (The
+    // driver takes the login time-out from the connection attribute.)
+    (void)loginTimeout;
+    const std::string pqopt = "keepalives=1 keepalives_idle=5 keepalives_interval=2 keepalives_count=3";
     return Pair("Driver", driver) + Pair("Server", server.Host) +
            Pair("Port", server.Port.empty() ? std::string("5432") : server.Port) + Pair("Database", s.InitialCatalog) +
            Pair("UID", s.UserID) + Pair("PWD", s.Password) + Pair("ConnSettings", settings) + Pair("pqopt", pqopt) +
@@ -134,7 +135,7 @@ std::string SqlServerString(const TConnectionSettings& s, const std::string& dri
     if (!server.Port.empty() || server.Host.find('\\') == std::string::npos)
         out += Pair("Port", server.Port.empty() ? std::string("1433") : server.Port);
     return out + Pair("Database", s.InitialCatalog) + Pair("UID", s.UserID) + Pair("PWD", s.Password) +
-           "ClientCharset=UTF-8;";
+           "TDS_Version=7.4;ClientCharset=UTF-8;";
 }
 
 std::string DsnString(const TConnectionSettings& s) {

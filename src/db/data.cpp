@@ -1,6 +1,8 @@
 // The data module: settings read from vkt.ini and the connection built from them.
 #include "db/data.h"
 
+#include "db/connstring.h"
+
 #include "platform/profile.h"
 #include "platform/progdir.h"
 #include "platform/strutil.h"
@@ -57,6 +59,69 @@ std::string TVKTDataModule::ConnectionString(bool maskPassword) const {
 }
 
 bool TVKTDataModule::ActivateConnection() {
-    // No data-access backend is built in yet: there is never a connection.
-    return false;
+    conMain.Close();
+    conMain.ConnectionString = ConnectionString();
+    try {
+        if (!conMain.Connected()) conMain.Open();
+    } catch (const std::exception& e) {
+        m_lastConnectionError = e.what();
+        return false;
+    }
+    m_lastConnectionError.clear();
+    return conMain.Connected();
+}
+
+bool TVKTDataModule::TableScripts(const std::string& table, TTableScript& script) const {
+    TDbDialect dialect = TDbDialect::SqlServer;
+    try {
+        dialect = DialectOfProvider(DBProvider);
+    } catch (const EDatabaseError&) {
+        // an unknown provider never connects; its scripts are the SQL Server ones
+    }
+    return TableScript(dialect, table, script);
+}
+
+namespace {
+
+std::function<void(bool)>& BusyCursorHook() {
+    static std::function<void(bool)> hook;
+    return hook;
+}
+
+// Shows the busy cursor for its lifetime.
+class BusyCursor {
+public:
+    BusyCursor() { Show(true); }
+    ~BusyCursor() { Show(false); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+
+private:
+    static void Show(bool busy) {
+        if (BusyCursorHook()) BusyCursorHook()(busy);
+    }
+};
+
+void Prepare(TDbQuery& query, const std::vector<std::string>& lines) {
+    query.Close();
+    query.SQL.Clear();
+    for (const std::string& line : lines) query.SQL.Add(line);
+}
+
+} // namespace
+
+void SetBusyCursorHook(std::function<void(bool busy)> hook) {
+    BusyCursorHook() = std::move(hook);
+}
+
+void OpenStatement(TDbQuery& query, const std::vector<std::string>& lines) {
+    Prepare(query, lines);
+    BusyCursor cursor;
+    query.Open();
+}
+
+void ExecStatement(TDbQuery& query, const std::vector<std::string>& lines) {
+    Prepare(query, lines);
+    BusyCursor cursor;
+    query.ExecSQL();
 }

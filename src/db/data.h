@@ -2,7 +2,12 @@
 // with the query objects the scan, the alarms and the data utilities use.
 #pragma once
 
+#include "db/dbaccess.h"
+#include "db/tablescripts.h"
+
+#include <functional>
 #include <string>
+#include <vector>
 
 class TVKTDataModule {
 public:
@@ -17,6 +22,15 @@ public:
     int PollDelay = 5;
     int MaxLogFileAgeDays = 10;
 
+    /// The daemon's one database connection; disconnected until ActivateConnection.
+    TDbConnection conMain;
+    /// The scan's site list and site rows; the daily purge.
+    TDbQuery adoQ1{conMain};
+    /// Alarm posting and clearing, the round-trip time; the data utilities' scripts, backups and counts.
+    TDbQuery adoQ2{conMain};
+    /// The notification decision: marker lookup, alarm list, site row.
+    TDbQuery adoAlarms{conMain};
+
     TVKTDataModule();
     ~TVKTDataModule();
     TVKTDataModule(const TVKTDataModule&) = delete;
@@ -24,11 +38,28 @@ public:
 
     /// Reads vkt.ini into the settings above and fixes the program-wide formats.
     void DataModuleCreate();
-    /// Opens the connection from the settings in memory; true when connected afterwards.
+    /// Closes conMain and opens it again from the settings in memory; true when connected afterwards.
+    /// Never throws: a failure returns false and leaves its message in LastConnectionError().
     bool ActivateConnection();
+    /// The message of the last failed ActivateConnection (empty after a success).
+    const std::string& LastConnectionError() const { return m_lastConnectionError; }
+    /// The three statements that recreate one of the five tables (by its lower-case name), in the DDL
+    /// of the configured provider (SQL Server's when the provider is unknown); false for any other name.
+    bool TableScripts(const std::string& table, TTableScript& script) const;
     /// The connection string built from the settings, with the password shown as "****" when `maskPassword`.
     std::string ConnectionString(bool maskPassword = false) const;
+
+private:
+    std::string m_lastConnectionError;
 };
+
+/// The statement pattern every caller follows: close the query, clear its text, add the lines, show
+/// the busy cursor, open it (OpenStatement) or execute it (ExecStatement), and restore the cursor,
+/// also when the statement fails. Errors are raised to the caller.
+void OpenStatement(TDbQuery& query, const std::vector<std::string>& lines);
+void ExecStatement(TDbQuery& query, const std::vector<std::string>& lines);
+/// Installs what shows and hides the busy cursor (the console window); none by default.
+void SetBusyCursorHook(std::function<void(bool busy)> hook);
 
 /// Path of vkt.ini in the program directory.
 std::string ConfigFileName();

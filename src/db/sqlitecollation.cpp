@@ -11,33 +11,9 @@
 
 namespace {
 
-// SQLite's trim() and rtrim() remove blanks only; so do these.
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    return s;
-}
-
 std::string_view TrimTrailingBlanks(std::string_view s) {
     while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
     return s;
-}
-
-// The text before the first `sep` (all of it when there is none) and the text after it ("" then).
-void SplitAt(std::string_view s, char sep, std::string_view& head, std::string_view& tail) {
-    const auto pos = s.find(sep);
-    head = s.substr(0, pos);
-    tail = pos == std::string_view::npos ? std::string_view() : s.substr(pos + 1);
-}
-
-bool Digits(std::string_view s, std::size_t minLen, std::size_t maxLen, int& value) {
-    if (s.size() < minLen || s.size() > maxLen) return false;
-    value = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    return true;
 }
 
 int DaysInMonth(int year, int month) {
@@ -46,30 +22,45 @@ int DaysInMonth(int year, int month) {
     return month == 2 && leap ? 29 : days[month - 1];
 }
 
-bool ParseDatePart(std::string_view dt, bool monthFirst, TSqlDate& date) {
-    const char sep = monthFirst ? '/' : '-';
-    std::string_view a, rest, b, c;
-    const auto pos = dt.find(sep);
-    a = pos == std::string_view::npos ? std::string_view() : dt.substr(0, pos);
-    rest = pos == std::string_view::npos ? dt : dt.substr(pos + 1);
-    const auto pos2 = rest.find(sep);
-    b = pos2 == std::string_view::npos ? std::string_view() : rest.substr(0, pos2);
-    c = pos2 == std::string_view::npos ? rest : rest.substr(pos2 + 1);
-    const std::string_view y = monthFirst ? c : a, m = monthFirst ? a : b, d = monthFirst ? b : c;
-    if (!Digits(y, 4, 4, date.Year) || !Digits(m, 1, 2, date.Month) || !Digits(d, 1, 2, date.Day)) return false;
-    return date.Month >= 1 && date.Month <= 12 && date.Day >= 1 && date.Day <= DaysInMonth(date.Year, date.Month);
+// Matches `text` against a form exactly and accumulates each field's digits.
+bool MatchForm(std::string_view text, std::string_view form, TSqlDate& date) {
+    if (text.size() != form.size()) return false;
+    for (std::size_t i = 0; i < form.size(); ++i) {
+        const char f = form[i], c = text[i];
+        int* field = f == 'y' ? &date.Year : f == 'm' ? &date.Month : f == 'd' ? &date.Day
+                   : f == 'h' ? &date.Hour : f == 'n' ? &date.Minute : f == 's' ? &date.Second : nullptr;
+        if (field == nullptr) {
+            if (c != f) return false;
+        } else {
+            if (c < '0' || c > '9') return false;
+            *field = *field * 10 + (c - '0');
+        }
+    }
+    return true;
 }
 
-bool ParseTimePart(std::string_view tm, TSqlDate& date) {
-    date.Hour = date.Minute = date.Second = 0;
-    if (tm.empty()) return true;
-    std::string_view h, rest, mi, secs, s, fraction;
-    SplitAt(tm, ':', h, rest);
-    SplitAt(rest, ':', mi, secs);
-    SplitAt(secs, '.', s, fraction);
-    if (!Digits(h, 1, 2, date.Hour) || date.Hour >= 24) return false;
-    if (!Digits(mi, 2, 2, date.Minute) || date.Minute >= 60) return false;
-    return s.empty() || (Digits(s, 2, 2, date.Second) && date.Second < 60);
+bool MatchDate(std::string_view text, TSqlDate& date) {
+    for (const char* form : kSqlDateForms) {
+        TSqlDate d;
+        if (MatchForm(text, form, d)) {
+            date = d;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MatchTime(std::string_view text, TSqlDate& date) {
+    if (text.empty()) return true;
+    if (text[0] != ' ' && text[0] != 'T') return false;
+    for (const char* form : kSqlTimeForms) {
+        TSqlDate t;
+        if (MatchForm(text.substr(1), form, t)) {
+            date.Hour = t.Hour, date.Minute = t.Minute, date.Second = t.Second;
+            return true;
+        }
+    }
+    return false;
 }
 
 long long DateKey(const TSqlDate& d) {
@@ -95,13 +86,21 @@ int DateCollation(void*, int n1, const void* p1, int n2, const void* p2) {
 
 }  // namespace
 
+const char* const kSqlDateForms[5] = {"m/d/yyyy", "m/dd/yyyy", "mm/d/yyyy", "mm/dd/yyyy", "yyyy-mm-dd"};
+const char* const kSqlTimeForms[4] = {"hh:nn:ss", "h:nn:ss", "hh:nn", "h:nn"};
+
 bool ParseSqlDate(std::string_view text, TSqlDate& date) {
-    const bool monthFirst = text.find('/') != std::string_view::npos;
-    std::string z(TrimBlanks(text));
-    std::replace(z.begin(), z.end(), 'T', ' ');
-    std::string_view dt, tm;
-    SplitAt(z, ' ', dt, tm);
-    return ParseDatePart(dt, monthFirst, date) && ParseTimePart(TrimBlanks(tm), date);
+    // The date form is told by the text's start: the forms differ in where their separators stand.
+    for (std::size_t length : {8u, 9u, 10u}) {
+        if (text.size() < length) break;
+        TSqlDate d;
+        if (!MatchDate(text.substr(0, length), d) || !MatchTime(text.substr(length), d)) continue;
+        if (d.Month < 1 || d.Month > 12 || d.Day < 1 || d.Day > DaysInMonth(d.Year, d.Month)) return false;
+        if (d.Hour > 23 || d.Minute > 59 || d.Second > 59) return false;
+        date = d;
+        return true;
+    }
+    return false;
 }
 
 int CompareNoCase(std::string_view a, std::string_view b) {

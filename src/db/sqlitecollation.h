@@ -10,9 +10,14 @@ struct TSqlDate {
     int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
 };
 
-/// Reads "m/d/yyyy" or "yyyy-mm-dd" (month and day with one or two digits), optionally followed by a
-/// blank or "T" and "h:nn" or "h:nn:ss" (a fraction after the seconds is ignored), with blanks around.
-/// The same rules as the triggers that store dates as "yyyy-mm-dd hh:nn:ss"; false for anything else.
+/// The written forms of a date: letters stand for digits of the field they name (y, m, d; h, n, s),
+/// other characters for themselves. A text is a date when it is exactly one date form, optionally
+/// followed by a blank or "T" and one time form, naming a real day and time. The triggers that store
+/// dates as "yyyy-mm-dd hh:nn:ss" are built from the same forms.
+extern const char* const kSqlDateForms[5];
+extern const char* const kSqlTimeForms[4];
+
+/// Reads a date written in the forms above; false for anything else.
 bool ParseSqlDate(std::string_view text, TSqlDate& date);
 
 /// Compares like SQL Server's default collation: ASCII letters without regard to case, trailing

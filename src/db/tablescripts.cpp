@@ -15,7 +15,10 @@
 #include "db/tablescripts.h"
 
 #include "db/dbsession.h"
+#include "db/sqlitecollation.h"
 #include "platform/strutil.h"
+
+#include <cctype>
 
 
 const char* const kPostgresNoCase = "vkt_nocase";
@@ -119,31 +122,45 @@ TTableScript TsqlScript(const TableDef& t) {
 
 // --- SQLite ------------------------------------------------------------------------------------
 
-// The canonical "yyyy-mm-dd hh:nn:ss" text of a date written as m/d/yyyy or yyyy-mm-dd, with an
-// optional time h:nn[:ss[.fff]] after a blank (or a "T"); NULL for text that is no valid date.
-// Numbers are left as they are. sqlitecollation.cpp reads dates by the same rules.
+// A GLOB pattern for a date or time form: its letters stand for digits.
+std::string GlobOf(const std::string& form) {
+    std::string glob;
+    for (char c : form) glob += std::isalpha(static_cast<unsigned char>(c)) ? std::string("[0-9]") : std::string(1, c);
+    return glob;
+}
+
+// substr() of a field of a date form (the letter's run of digits).
+std::string FieldOf(const std::string& form, char letter) {
+    const auto first = form.find(letter);
+    const auto count = form.find_last_of(letter) - first + 1;
+    return "substr(x, " + std::to_string(first + 1) + ", " + std::to_string(count) + ")";
+}
+
+// The canonical "yyyy-mm-dd hh:nn:ss" text of a date in one of the written forms of sqlitecollation.h, NULL for text that
+// is not exactly such a date or names no real day or time; numbers are left as they are. The text
+// must be covered by the date and the time exactly (their lengths add up to its length).
 std::string SqliteCanonicalDate(const std::string& value) {
-    const std::string digits = " NOT GLOB '*[^0-9]*'";
-    return "(SELECT CASE WHEN x IS NULL OR typeof(x) <> 'text' THEN x\n"
-           "  WHEN length(y) = 4 AND y" + digits + "\n"
-           "   AND length(mo) BETWEEN 1 AND 2 AND mo" + digits + " AND length(d) BETWEEN 1 AND 2 AND d" + digits + "\n"
-           "   AND date(printf('%04d-%02d-%02d', y, mo, d), '+0 days') = printf('%04d-%02d-%02d', y, mo, d)\n"
-           "   AND (tm = '' OR (length(h) BETWEEN 1 AND 2 AND h" + digits + " AND CAST(h AS INTEGER) < 24\n"
-           "    AND length(mi) = 2 AND mi" + digits + " AND CAST(mi AS INTEGER) < 60\n"
-           "    AND (s = '' OR (length(s) = 2 AND s" + digits + " AND CAST(s AS INTEGER) < 60))))\n"
-           "  THEN printf('%04d-%02d-%02d %02d:%02d:%02d', y, mo, d, h, mi, s) END\n"
-           " FROM (SELECT x, tm, CASE WHEN us THEN c ELSE a END AS y, CASE WHEN us THEN a ELSE b END AS mo,\n"
-           "   CASE WHEN us THEN b ELSE c END AS d, substr(tm, 1, instr(tm || ':', ':') - 1) AS h,\n"
-           "   substr(tr, 1, instr(tr || ':', ':') - 1) AS mi,\n"
-           "   substr(substr(tr, instr(tr || ':', ':') + 1), 1,\n"
-           "          instr(substr(tr, instr(tr || ':', ':') + 1) || '.', '.') - 1) AS s\n"
-           " FROM (SELECT x, us, tm, a, substr(dr, 1, instr(dr, sep) - 1) AS b, substr(dr, instr(dr, sep) + 1) AS c,\n"
-           "   substr(tm, instr(tm || ':', ':') + 1) AS tr\n"
-           " FROM (SELECT x, us, sep, tm, substr(dt, 1, instr(dt, sep) - 1) AS a, substr(dt, instr(dt, sep) + 1) AS dr\n"
-           " FROM (SELECT x, us, sep, substr(z, 1, instr(z || ' ', ' ') - 1) AS dt,\n"
-           "   trim(substr(z, instr(z || ' ', ' ') + 1)) AS tm\n"
-           " FROM (SELECT x, instr(x, '/') > 0 AS us, CASE WHEN instr(x, '/') > 0 THEN '/' ELSE '-' END AS sep,\n"
-           "   replace(trim(x), 'T', ' ') AS z FROM (SELECT " + value + " AS x)))))))";
+    std::string dateLength = "CASE", date = "CASE", timeLength = "CASE", time = "CASE";
+    for (const std::string form : kSqlDateForms) {
+        const std::string when = " WHEN x GLOB '" + GlobOf(form) + "*' THEN ";
+        dateLength += when + std::to_string(form.size());
+        date += when + "printf('%04d-%02d-%02d', " + FieldOf(form, 'y') + ", " + FieldOf(form, 'm') + ", " +
+                FieldOf(form, 'd') + ")";
+    }
+    for (const std::string form : kSqlTimeForms) {
+        const std::string when = " WHEN x GLOB '*[ T]" + GlobOf(form) + "' THEN ";
+        timeLength += when + std::to_string(form.size() + 1);
+        time += when + (form.rfind("hh", 0) == 0 ? "" : "'0' || ") + "substr(x, -" + std::to_string(form.size()) +
+                ")" + (form.find('s') == std::string::npos ? " || ':00'" : "");
+    }
+    dateLength += " ELSE -1000 END";
+    date += " END";
+    timeLength += " ELSE 0 END";
+    time += " ELSE '00:00:00' END";
+    return "(SELECT CASE WHEN x IS NULL OR typeof(x) <> 'text' THEN x"
+           " WHEN dl + tl = length(x) AND datetime(c, '+0 days') = c THEN c END FROM (SELECT x, " +
+           dateLength + " AS dl, " + timeLength + " AS tl, " + date + " || ' ' || " + time + " AS c FROM (SELECT " +
+           value + " AS x)))";
 }
 
 std::string SqliteColumn(const ColumnDef& c) {

@@ -1,0 +1,146 @@
+// The tests' private PostgreSQL cluster. initdb and the server refuse to run as root, so as root
+// (the CI) they run as the postgres user through runuser.
+#include "pgserver.h"
+
+#include "db/connstring.h"
+#include "db/dbsession.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string FindPgBin() {
+    std::string best;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ec))
+        if (fs::exists(entry.path() / "bin" / "initdb")) best = std::max(best, (entry.path() / "bin").string());
+    if (best.empty()) throw std::runtime_error("PostgreSQL server binaries not found under /usr/lib/postgresql");
+    return best;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs a server program as the postgres user when we are root; its output goes to `log`.
+void RunAsServerUser(const std::string& command, const std::string& log) {
+    const std::string prefix = geteuid() == 0 ? "runuser -u postgres -- " : "";
+    const std::string line = prefix + command + " >>'" + log + "' 2>&1";
+    if (std::system(line.c_str()) != 0)
+        throw std::runtime_error("failed: " + command + "\n" + ReadAll(log));
+}
+
+class StopAtEnd : public ::testing::Environment {
+public:
+    void TearDown() override { TestPgServer::StopShared(); }
+};
+
+TestPgServer* g_shared = nullptr;
+
+}  // namespace
+
+int ClosedLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+        close(fd);
+        throw std::runtime_error("no free loopback port");
+    }
+    close(fd);  // bound but never listening: now nothing answers on it
+    return ntohs(addr.sin_port);
+}
+
+TestPgServer& TestPgServer::Shared() {
+    if (g_shared == nullptr) {
+        g_shared = new TestPgServer();
+        ::testing::AddGlobalTestEnvironment(new StopAtEnd);
+        g_shared->InitCluster();
+        g_shared->Start();
+    }
+    return *g_shared;
+}
+
+void TestPgServer::StopShared() {
+    delete g_shared;
+    g_shared = nullptr;
+}
+
+TestPgServer::~TestPgServer() {
+    try {
+        Stop();
+    } catch (...) {
+    }
+    std::error_code ec;
+    if (!m_dir.empty()) fs::remove_all(m_dir, ec);
+}
+
+void TestPgServer::InitCluster() {
+    m_bin = FindPgBin();
+    std::string pattern = (fs::temp_directory_path() / "vkt-pg-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    m_dir = pattern;
+    if (geteuid() == 0) {
+        const passwd* pg = getpwnam("postgres");
+        if (pg == nullptr || chown(m_dir.c_str(), pg->pw_uid, pg->pw_gid) != 0)
+            throw std::runtime_error("cannot hand " + m_dir + " to the postgres user");
+    }
+    m_port = ClosedLoopbackPort();
+    RunAsServerUser(m_bin + "/initdb -D '" + m_dir + "/data' -U vkt -A trust -E UTF8 --locale=C.UTF-8 -N",
+                    m_dir + "/initdb.log");
+}
+
+void TestPgServer::Start() {
+    if (m_running) return;
+    const std::string options = "-c listen_addresses=127.0.0.1 -p " + std::to_string(m_port) + " -k '" + m_dir +
+                                "' -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
+    RunAsServerUser(m_bin + "/pg_ctl -D '" + m_dir + "/data' -l '" + m_dir + "/server.log' -w -t 60 -o \"" + options +
+                        "\" start",
+                    m_dir + "/pg_ctl.log");
+    m_running = true;
+}
+
+void TestPgServer::Stop() {
+    if (!m_running) return;
+    m_running = false;
+    RunAsServerUser(m_bin + "/pg_ctl -D '" + m_dir + "/data' -m fast -w -t 60 stop", m_dir + "/pg_ctl.log");
+}
+
+std::string TestPgServer::CreateDatabase() {
+    const std::string name = "vkt_test_" + std::to_string(++m_databases);
+    TConnectionSettings admin;
+    admin.UserID = "vkt";
+    admin.InitialCatalog = "postgres";
+    admin.DataSource = "127.0.0.1," + std::to_string(m_port);
+    TOdbcOptions options;
+    options.Dialect = TDbDialect::PostgreSQL;
+    options.ConnectString =
+        OdbcConnectString(TDbDialect::PostgreSQL, admin, OdbcDriverFor(TDbDialect::PostgreSQL), 5);
+    OpenOdbcSession(options)->Run("CREATE DATABASE " + name);
+    return name;
+}
+
+std::string TestPgServer::ConnectionString(const std::string& database) const {
+    return "Provider=PostgreSQL;Persist Security Info=True;User ID=vkt;Password=;Initial Catalog=" + database +
+           ";Data Source=127.0.0.1," + std::to_string(m_port);
+}
