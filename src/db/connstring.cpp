@@ -9,8 +9,8 @@
 
 namespace {
 
-const std::array<const char*, 6> kKnownKeys = {"Provider",        "Persist Security Info", "User ID",
-                                               "Password",        "Initial Catalog",       "Data Source"};
+const std::array<const char*, 6> kKnownKeys = {"Provider", "Persist Security Info", "User ID",
+                                               "Password", "Initial Catalog",       "Data Source"};
 
 // The known key a segment starts with ("User ID=..."), or nullptr.
 const char* KnownKeyOf(const std::string& segment) {
@@ -23,11 +23,16 @@ const char* KnownKeyOf(const std::string& segment) {
 }
 
 void Assign(TConnectionSettings& settings, const std::string& key, const std::string& value) {
-    if (key == "Provider") settings.Provider = value;
-    else if (key == "User ID") settings.UserID = value;
-    else if (key == "Password") settings.Password = value;
-    else if (key == "Initial Catalog") settings.InitialCatalog = value;
-    else if (key == "Data Source") settings.DataSource = value;
+    if (key == "Provider")
+        settings.Provider = value;
+    else if (key == "User ID")
+        settings.UserID = value;
+    else if (key == "Password")
+        settings.Password = value;
+    else if (key == "Initial Catalog")
+        settings.InitialCatalog = value;
+    else if (key == "Data Source")
+        settings.DataSource = value;
 }
 
 bool AllDigits(const std::string& s) {
@@ -37,7 +42,9 @@ bool AllDigits(const std::string& s) {
     return true;
 }
 
-bool IsLocalName(const std::string& host) { return host.empty() || SameText(host, "(local)") || host == "."; }
+bool IsLocalName(const std::string& host) {
+    return host.empty() || SameText(host, "(local)") || host == ".";
+}
 
 TServerAddress Address(std::string host, std::string port) {
     host = Trim(host);
@@ -45,7 +52,7 @@ TServerAddress Address(std::string host, std::string port) {
     return {host, Trim(port)};
 }
 
-}  // namespace
+} // namespace
 
 TConnectionSettings ParseConnectionString(const std::string& text) {
     TConnectionSettings settings;
@@ -56,7 +63,7 @@ TConnectionSettings ParseConnectionString(const std::string& text) {
             key = known;
             value = segment.substr(segment.find('=') + 1);
         } else if (!key.empty()) {
-            value += ";" + segment;  // a ";" inside a value
+            value += ";" + segment; // a ";" inside a value
         }
     }
     if (!key.empty()) Assign(settings, key, value);
@@ -82,7 +89,7 @@ std::string SqliteFilePath(const std::string& database) {
 
 TServerAddress SplitServer(const std::string& dataSource) {
     const std::string text = Trim(dataSource);
-    if (!text.empty() && text.front() == '[') {  // [v6-address]:port
+    if (!text.empty() && text.front() == '[') { // [v6-address]:port
         const auto close = text.find(']');
         if (close != std::string::npos) {
             const std::string rest = text.substr(close + 1);
@@ -111,7 +118,9 @@ std::string OdbcValue(const std::string& value) {
 
 namespace {
 
-std::string Pair(const char* key, const std::string& value) { return std::string(key) + "=" + OdbcValue(value) + ";"; }
+std::string Pair(const char* key, const std::string& value) {
+    return std::string(key) + "=" + OdbcValue(value) + ";";
+}
 
 std::string PostgresString(const TConnectionSettings& s, const std::string& driver, int loginTimeout) {
     const TServerAddress server = SplitServer(s.DataSource);
@@ -144,7 +153,7 @@ std::string DsnString(const TConnectionSettings& s) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 std::string OdbcConnectString(TDbDialect dialect, const TConnectionSettings& settings, const std::string& driver,
                               int loginTimeoutSeconds) {

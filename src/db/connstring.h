@@ -29,7 +29,7 @@ std::string SqliteFilePath(const std::string& database);
 
 struct TServerAddress {
     std::string Host;
-    std::string Port;  // empty when the text names none
+    std::string Port; // empty when the text names none
 };
 
 /// Splits "host,port", "host:port" or "[v6-address]:port"; "(local)" and an empty host are this host.

@@ -105,7 +105,8 @@ private:
 void Prepare(TDbQuery& query, const std::vector<std::string>& lines) {
     query.Close();
     query.SQL.Clear();
-    for (const std::string& line : lines) query.SQL.Add(line);
+    for (const std::string& line : lines)
+        query.SQL.Add(line);
 }
 
 } // namespace

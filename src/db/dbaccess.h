@@ -130,7 +130,7 @@ private:
 
     TDbConnection* m_connection;
     TDbRows m_rows;
-    std::unordered_map<std::string, std::size_t> m_columnIndex;  // lower-case name -> first column
+    std::unordered_map<std::string, std::size_t> m_columnIndex; // lower-case name -> first column
     std::size_t m_position = 0;
     bool m_active = false;
 };

@@ -34,7 +34,7 @@ Variant AsColumnValue(const Variant& value, TFieldClass cls) {
     return value;
 }
 
-}  // namespace
+} // namespace
 
 void TDbBatchSet::Open(const std::string& table) {
     Close();
@@ -80,14 +80,17 @@ void TDbBatchSet::Post() {
     m_editing.reset();
 }
 
-void TDbBatchSet::Cancel() { m_editing.reset(); }
+void TDbBatchSet::Cancel() {
+    m_editing.reset();
+}
 
 void TDbBatchSet::UpdateBatch() {
     Post();
     if (m_pending.empty()) return;
     const TInsertOutcome outcome = m_connection->Session().InsertRows(m_table, m_columns, m_pending);
     std::vector<TDbRow> refused;
-    for (std::size_t index : outcome.Refused) refused.push_back(std::move(m_pending[index]));
+    for (std::size_t index : outcome.Refused)
+        refused.push_back(std::move(m_pending[index]));
     m_pending = std::move(refused);
     if (!m_pending.empty()) throw EDatabaseError(outcome.FirstError);
 }

@@ -7,7 +7,9 @@
 TDbConnection::TDbConnection() = default;
 TDbConnection::~TDbConnection() = default;
 
-TDbDialect TDbConnection::Dialect() const { return DialectOfProvider(ParseConnectionString(ConnectionString).Provider); }
+TDbDialect TDbConnection::Dialect() const {
+    return DialectOfProvider(ParseConnectionString(ConnectionString).Provider);
+}
 
 void TDbConnection::Open() {
     Close();
@@ -28,9 +30,13 @@ void TDbConnection::Open() {
     m_session = std::move(session);
 }
 
-void TDbConnection::Close() { m_session.reset(); }
+void TDbConnection::Close() {
+    m_session.reset();
+}
 
-bool TDbConnection::Connected() const { return m_session && m_session->Alive(); }
+bool TDbConnection::Connected() const {
+    return m_session && m_session->Alive();
+}
 
 TDbSession& TDbConnection::Session() {
     if (!m_session) throw EDatabaseError("Connection is closed.");

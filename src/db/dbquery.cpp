@@ -17,13 +17,18 @@ std::string SQLLiteral(const std::string& value) {
 
 std::string TSQLText::Text() const {
     std::string text;
-    for (const std::string& line : m_lines) text += (text.empty() ? "" : "\n") + line;
+    for (const std::string& line : m_lines)
+        text += (text.empty() ? "" : "\n") + line;
     return text;
 }
 
-void TDbQuery::Open() { Run(true); }
+void TDbQuery::Open() {
+    Run(true);
+}
 
-void TDbQuery::ExecSQL() { Run(false); }
+void TDbQuery::ExecSQL() {
+    Run(false);
+}
 
 void TDbQuery::Close() {
     m_active = false;
@@ -38,7 +43,7 @@ void TDbQuery::Run(bool keepRows) {
     if (!keepRows) return;
     m_rows = std::move(rows);
     for (std::size_t i = 0; i < m_rows.Columns.size(); ++i)
-        m_columnIndex.emplace(LowerCase(m_rows.Columns[i].Name), i);  // the first of equal names counts
+        m_columnIndex.emplace(LowerCase(m_rows.Columns[i].Name), i); // the first of equal names counts
     m_active = true;
 }
 

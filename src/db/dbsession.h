@@ -36,10 +36,10 @@ public:
 std::unique_ptr<TDbSession> OpenSqliteSession(const std::string& path);
 
 struct TOdbcOptions {
-    std::string ConnectString;      // the ODBC connection string, driver included
+    std::string ConnectString; // the ODBC connection string, driver included
     TDbDialect Dialect = TDbDialect::OdbcDsn;
-    int LoginTimeoutSeconds = 3;    // a dead server fails the open within this
-    int QueryTimeoutSeconds = 30;   // a statement that hangs is cancelled after this
+    int LoginTimeoutSeconds = 3;  // a dead server fails the open within this
+    int QueryTimeoutSeconds = 30; // a statement that hangs is cancelled after this
 };
 
 /// The ODBC driver for SQL Server or PostgreSQL: the library installed beside the driver manager

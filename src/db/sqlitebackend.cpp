@@ -55,7 +55,7 @@ Variant DateValue(sqlite3_stmt* st, int i) {
     try {
         return Variant::FromDateTime(EncodeDateTime(d.Year, d.Month, d.Day, d.Hour, d.Minute, d.Second));
     } catch (const EConvertError&) {
-        return Variant(text);  // a date the program cannot represent reads as its text
+        return Variant(text); // a date the program cannot represent reads as its text
     }
 }
 
@@ -151,7 +151,7 @@ TDbRows TSqliteSession::Run(const std::string& sql) {
         if (sqlite3_prepare_v2(m_db, next, static_cast<int>(end - next), st.Out(), &tail) != SQLITE_OK) Fail();
         if (tail == next) break;
         next = tail;
-        if (st.Get() == nullptr) continue;  // only blanks or a comment
+        if (st.Get() == nullptr) continue; // only blanks or a comment
         TDbRows rows = ReadAll(st.Get());
         if (!rows.Columns.empty()) result = std::move(rows);
     }
@@ -214,7 +214,8 @@ void TSqliteSession::Bind(sqlite3_stmt* st, int index, const Variant& value) con
 void TSqliteSession::InsertEach(sqlite3_stmt* st, const std::vector<TDbRow>& rows, TInsertOutcome& outcome) const {
     for (std::size_t r = 0; r < rows.size(); ++r) {
         sqlite3_reset(st);
-        for (std::size_t c = 0; c < rows[r].size(); ++c) Bind(st, static_cast<int>(c + 1), rows[r][c]);
+        for (std::size_t c = 0; c < rows[r].size(); ++c)
+            Bind(st, static_cast<int>(c + 1), rows[r][c]);
         if (sqlite3_step(st) == SQLITE_DONE) continue;
         // A refused row: the statement is rolled back on its own, the transaction goes on.
         if (outcome.Refused.empty()) outcome.FirstError = sqlite3_errmsg(m_db);
@@ -252,7 +253,7 @@ bool TSqliteSession::TableExists(const std::string& table) {
     return rc == SQLITE_ROW;
 }
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<TDbSession> OpenSqliteSession(const std::string& path) {
     return std::make_unique<TSqliteSession>(path);

@@ -12,7 +12,8 @@
 namespace {
 
 std::string_view TrimTrailingBlanks(std::string_view s) {
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
     return s;
 }
 
@@ -27,8 +28,13 @@ bool MatchForm(std::string_view text, std::string_view form, TSqlDate& date) {
     if (text.size() != form.size()) return false;
     for (std::size_t i = 0; i < form.size(); ++i) {
         const char f = form[i], c = text[i];
-        int* field = f == 'y' ? &date.Year : f == 'm' ? &date.Month : f == 'd' ? &date.Day
-                   : f == 'h' ? &date.Hour : f == 'n' ? &date.Minute : f == 's' ? &date.Second : nullptr;
+        int* field = f == 'y'   ? &date.Year
+                     : f == 'm' ? &date.Month
+                     : f == 'd' ? &date.Day
+                     : f == 'h' ? &date.Hour
+                     : f == 'n' ? &date.Minute
+                     : f == 's' ? &date.Second
+                                : nullptr;
         if (field == nullptr) {
             if (c != f) return false;
         } else {
@@ -84,7 +90,7 @@ int DateCollation(void*, int n1, const void* p1, int n2, const void* p2) {
                         {static_cast<const char*>(p2), static_cast<std::size_t>(n2)});
 }
 
-}  // namespace
+} // namespace
 
 const char* const kSqlDateForms[5] = {"m/d/yyyy", "m/dd/yyyy", "mm/d/yyyy", "mm/dd/yyyy", "yyyy-mm-dd"};
 const char* const kSqlTimeForms[4] = {"hh:nn:ss", "h:nn:ss", "hh:nn", "h:nn"};

@@ -20,7 +20,6 @@
 
 #include <cctype>
 
-
 const char* const kPostgresNoCase = "vkt_nocase";
 
 namespace {
@@ -35,34 +34,44 @@ struct ColumnDef {
 };
 
 struct TableDef {
-    const char* Key;          // lower-case name, as the data utilities list it
-    const char* CreateName;   // as the create statement spells it
-    const char* IndexTable;   // as the index statement spells it
+    const char* Key;        // lower-case name, as the data utilities list it
+    const char* CreateName; // as the create statement spells it
+    const char* IndexTable; // as the index statement spells it
     std::vector<ColumnDef> Columns;
     std::vector<const char*> IndexColumns;
 };
 
 const std::vector<TableDef>& Tables() {
     static const std::vector<TableDef> tables = {
-        {"alarms", "alarms", "alarms",
+        {"alarms",
+         "alarms",
+         "alarms",
          {{"Code", ColKind::Varchar, 22, false}, {"FailTime", ColKind::DateTime, 0, false}},
          {"Code", "FailTime"}},
-        {"codes", "codes", "codes",
+        {"codes",
+         "codes",
+         "codes",
          {{"code", ColKind::Varchar, 20, false},
           {"codevalue", ColKind::Varchar, 30, false},
           {"param", ColKind::Varchar, 20, true}},
          {"code"}},
-        {"vkt", "VKT", "VKT",
+        {"vkt",
+         "VKT",
+         "VKT",
          {{"VKTID", ColKind::Varchar, 20, false}, {"sitecode", ColKind::Varchar, 30, false}},
          {"VKTID", "sitecode"}},
-        {"operator", "operator", "operator",
+        {"operator",
+         "operator",
+         "operator",
          {{"SurName", ColKind::Varchar, 20, false},
           {"FirstName", ColKind::Varchar, 20, false},
           {"email", ColKind::Varchar, 40, true},
           {"ext", ColKind::Varchar, 40, true},
           {"contactflag", ColKind::Integer, 0, true}},
          {"SurName", "FirstName"}},
-        {"site", "Site", "site",
+        {"site",
+         "Site",
+         "site",
          {{"CODE", ColKind::Varchar, 12, false},
           {"sitename", ColKind::Varchar, 20, true},
           {"IPaddr", ColKind::Varchar, 16, false},
@@ -86,11 +95,14 @@ const TableDef* FindTable(const std::string& key) {
 
 std::string Join(const std::vector<const char*>& names, const char* open, const char* close) {
     std::string out;
-    for (const char* name : names) out += (out.empty() ? "" : ", ") + std::string(open) + name + close;
+    for (const char* name : names)
+        out += (out.empty() ? "" : ", ") + std::string(open) + name + close;
     return out;
 }
 
-std::string Nullity(const ColumnDef& c) { return c.Nullable ? "NULL" : "NOT NULL"; }
+std::string Nullity(const ColumnDef& c) {
+    return c.Nullable ? "NULL" : "NOT NULL";
+}
 
 // --- SQL Server: the scripts as they have always been -------------------------------------------
 
@@ -125,7 +137,8 @@ TTableScript TsqlScript(const TableDef& t) {
 // A GLOB pattern for a date or time form: its letters stand for digits.
 std::string GlobOf(const std::string& form) {
     std::string glob;
-    for (char c : form) glob += std::isalpha(static_cast<unsigned char>(c)) ? std::string("[0-9]") : std::string(1, c);
+    for (char c : form)
+        glob += std::isalpha(static_cast<unsigned char>(c)) ? std::string("[0-9]") : std::string(1, c);
     return glob;
 }
 
@@ -136,9 +149,9 @@ std::string FieldOf(const std::string& form, char letter) {
     return "substr(x, " + std::to_string(first + 1) + ", " + std::to_string(count) + ")";
 }
 
-// The canonical "yyyy-mm-dd hh:nn:ss" text of a date in one of the written forms of sqlitecollation.h, NULL for text that
-// is not exactly such a date or names no real day or time; numbers are left as they are. The text
-// must be covered by the date and the time exactly (their lengths add up to its length).
+// The canonical "yyyy-mm-dd hh:nn:ss" text of a date in one of the written forms of sqlitecollation.h, NULL for text
+// that is not exactly such a date or names no real day or time; numbers are left as they are. The text must be covered
+// by the date and the time exactly (their lengths add up to its length).
 std::string SqliteCanonicalDate(const std::string& value) {
     std::string dateLength = "CASE", date = "CASE", timeLength = "CASE", time = "CASE";
     for (const std::string form : kSqlDateForms) {
@@ -150,8 +163,8 @@ std::string SqliteCanonicalDate(const std::string& value) {
     for (const std::string form : kSqlTimeForms) {
         const std::string when = " WHEN x GLOB '*[ T]" + GlobOf(form) + "' THEN ";
         timeLength += when + std::to_string(form.size() + 1);
-        time += when + (form.rfind("hh", 0) == 0 ? "" : "'0' || ") + "substr(x, -" + std::to_string(form.size()) +
-                ")" + (form.find('s') == std::string::npos ? " || ':00'" : "");
+        time += when + (form.rfind("hh", 0) == 0 ? "" : "'0' || ") + "substr(x, -" + std::to_string(form.size()) + ")" +
+                (form.find('s') == std::string::npos ? " || ':00'" : "");
     }
     dateLength += " ELSE -1000 END";
     date += " END";
@@ -167,8 +180,8 @@ std::string SqliteColumn(const ColumnDef& c) {
     const std::string name = c.Name;
     switch (c.Kind) {
     case ColKind::Varchar:
-        return name + " VARCHAR(" + std::to_string(c.Size) + ") COLLATE NOCASE " + Nullity(c) + " CHECK (length(rtrim(" +
-               name + ", ' ')) <= " + std::to_string(c.Size) + ")";
+        return name + " VARCHAR(" + std::to_string(c.Size) + ") COLLATE NOCASE " + Nullity(c) +
+               " CHECK (length(rtrim(" + name + ", ' ')) <= " + std::to_string(c.Size) + ")";
     case ColKind::Integer:
         return name + " INTEGER " + Nullity(c) + " CHECK (typeof(" + name + ") IN ('integer', 'null'))";
     case ColKind::DateTime:
@@ -190,8 +203,9 @@ TScriptLines SqliteCanonicalTrigger(const TableDef& t, const char* event) {
         if (c.Kind == ColKind::Varchar) canonical = "rtrim(NEW." + name + ", ' ')";
         if (c.Kind == ColKind::DateTime) {
             canonical = SqliteCanonicalDate("NEW." + name);
-            lines.push_back("  SELECT RAISE(ABORT, '" + table + "." + name + ": not a valid date and time') WHERE NEW." +
-                            name + " IS NOT NULL AND " + canonical + " IS NULL; ");
+            lines.push_back("  SELECT RAISE(ABORT, '" + table + "." + name +
+                            ": not a valid date and time') WHERE NEW." + name + " IS NOT NULL AND " + canonical +
+                            " IS NULL; ");
         }
         if (canonical.empty()) continue;
         sets += (sets.empty() ? "" : ", ") + name + " = " + canonical;
@@ -248,7 +262,8 @@ TTableScript PostgresScript(const TableDef& t) {
 
 std::string JoinLines(const TScriptLines& lines) {
     std::string out;
-    for (const std::string& line : lines) out += (out.empty() ? "" : "\n") + line;
+    for (const std::string& line : lines)
+        out += (out.empty() ? "" : "\n") + line;
     return out;
 }
 
@@ -270,7 +285,7 @@ void CreateTables(TDbSession& session, TDbDialect dialect) {
     }
 }
 
-}  // namespace
+} // namespace
 
 const std::vector<std::string>& TableNames() {
     static const std::vector<std::string> names = {"alarms", "codes", "vkt", "operator", "site"};
@@ -301,7 +316,7 @@ void CreateMissingTables(TDbSession& session, TDbDialect dialect) {
         CreateTables(session, dialect);
         return;
     }
-    if (dialect != TDbDialect::SQLite) return;  // a SQL Server database is provided with its tables
+    if (dialect != TDbDialect::SQLite) return; // a SQL Server database is provided with its tables
     // The write lock makes a second process wait here and then find the tables made.
     session.Run("BEGIN IMMEDIATE");
     try {

@@ -9,11 +9,15 @@
 
 namespace {
 
-std::string Q(const std::string& value) { return SQLLiteral(value); }
+std::string Q(const std::string& value) {
+    return SQLLiteral(value);
+}
 
-std::string QDate(TDateTime moment) { return Q(FormatSQLDate(false, moment)); }
+std::string QDate(TDateTime moment) {
+    return Q(FormatSQLDate(false, moment));
+}
 
-}  // namespace
+} // namespace
 
 using Behaviour = DataModuleOn;
 
@@ -63,7 +67,8 @@ TEST_P(Behaviour, DaemonStatementsFromScanToPurge) {
 
     // The daily purge removes what is older than a day, markers included.
     Exec({Format("INSERT INTO alarms (Code, FailTime) VALUES (%s, %s)", Q("s2").c_str(), QDate(now - 2).c_str())});
-    Exec({Format("INSERT INTO alarms (Code, FailTime) VALUES (%s, %s)", Q("s2MAILED").c_str(), QDate(now - 1.5).c_str())});
+    Exec({Format("INSERT INTO alarms (Code, FailTime) VALUES (%s, %s)", Q("s2MAILED").c_str(),
+                 QDate(now - 1.5).c_str())});
     Exec({Format("INSERT INTO alarms (Code, FailTime) VALUES (%s, %s)", Q("s2").c_str(), QDate(now).c_str())});
     ExecStatement(dm.adoQ1, {Format("DELETE FROM alarms WHERE FailTime < %s", QDate(now - 1).c_str())});
     EXPECT_EQ(Count("alarms"), 1);
@@ -142,8 +147,9 @@ TEST_P(Behaviour, ValuesColumnsAndNulls) {
 
 TEST_P(Behaviour, HostileTextRoundTripsThroughLiterals) {
     const std::vector<std::string> values = {
-        "O'Brien", "''", "'); DROP TABLE site; --", "back\\slash\\'", "a:b :param", "%s %d", "semi;colon",
-        "M\xC3\xBCller", "tab\there", "line\nbreak", "/* comment */", "x' OR '1'='1"};
+        "O'Brien",       "''",          "'); DROP TABLE site; --", "back\\slash\\'", "a:b :param",
+        "%s %d",         "semi;colon",  "M\xC3\xBCller",           "tab\there",      "line\nbreak",
+        "/* comment */", "x' OR '1'='1"};
     int n = 0;
     for (const std::string& value : values) {
         const std::string code = "h" + std::to_string(++n);
@@ -170,12 +176,12 @@ TEST_P(Behaviour, BatchSendsEveryRecordAndKeepsTheRefusedPending) {
     EXPECT_EQ(batch.PendingCount(), 0u) << "the rows already in the table are not in view";
     for (int i = 0; i < 1000; ++i) {
         batch.Append();
-        batch.SetValue("code", Variant("c" + std::to_string(i < 998 ? i : i - 500)));  // two repeat c498, c499
+        batch.SetValue("code", Variant("c" + std::to_string(i < 998 ? i : i - 500))); // two repeat c498, c499
         batch.SetValue(1, Variant::FromDateTime(base + (i < 998 ? i : i - 500) * second));
         batch.Post();
     }
     batch.Append();
-    batch.SetValue(0, Variant("no-time"));  // FailTime stays null: refused
+    batch.SetValue(0, Variant("no-time")); // FailTime stays null: refused
     batch.Post();
     batch.Append();
     batch.SetValue(0, Variant("cancelled"));

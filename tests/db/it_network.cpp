@@ -19,7 +19,7 @@ std::pair<double, bool> TimedActivate(TVKTDataModule& dm) {
     return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), connected};
 }
 
-}  // namespace
+} // namespace
 
 // A server that accepts connections (the kernel completes them) but never says a word.
 class SilentServer {

@@ -26,7 +26,8 @@ ShellResult Shell(const std::string& file, const std::string& sql, const TempDir
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return result;
     char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe)) result.Output += buffer;
+    while (fgets(buffer, sizeof buffer, pipe))
+        result.Output += buffer;
     result.Status = pclose(pipe);
     return result;
 }
@@ -39,19 +40,20 @@ void InsertAlarms(const std::string& file, const std::string& prefix, int count)
     if (!dm.ActivateConnection()) throw EDatabaseError(dm.LastConnectionError());
     const TDateTime t = EncodeDateTime(2026, 12, 7, 9, 5, 3);
     for (int i = 0; i < count; ++i)
-        ExecStatement(dm.adoQ2, {"INSERT INTO alarms (Code, FailTime) VALUES (" + SQLLiteral(prefix + std::to_string(i)) +
-                                     ", '" + FormatSQLDate(false, t) + "')"});
+        ExecStatement(dm.adoQ2, {"INSERT INTO alarms (Code, FailTime) VALUES (" +
+                                 SQLLiteral(prefix + std::to_string(i)) + ", '" + FormatSQLDate(false, t) + "')"});
 }
 
 class EmbeddedFile : public DataModuleOn {};
 
-}  // namespace
+} // namespace
 
 TEST_P(EmbeddedFile, StaysUsableFromTheStockShell) {
     Exec({"INSERT INTO alarms (Code, FailTime) VALUES ('a1 ', '12/7/2026 09:05:03')"});
     Exec({"INSERT INTO site (CODE, IPaddr, Downtime) VALUES ('a1', '127.0.0.1', 5)"});
 
-    const ShellResult read = Shell(dm.DataBase, "SELECT Code || '|' || FailTime FROM alarms; PRAGMA integrity_check;", dir);
+    const ShellResult read =
+        Shell(dm.DataBase, "SELECT Code || '|' || FailTime FROM alarms; PRAGMA integrity_check;", dir);
     EXPECT_EQ(read.Status, 0) << read.Output;
     EXPECT_EQ(read.Output, "a1|2026-12-07 09:05:03\nok\n") << "stored canonical: no trailing blank, ISO date";
 
@@ -68,13 +70,14 @@ TEST_P(EmbeddedFile, StaysUsableFromTheStockShell) {
     EXPECT_EQ(Open({"SELECT * FROM alarms WHERE FailTime > '1/1/2027 00:00:00' "}).RecordCount(), 1u);
 
     // The shell's own collations refuse what vkt refuses.
-    EXPECT_NE(Shell(dm.DataBase, "INSERT INTO site (CODE, IPaddr, Downtime) VALUES ('A1', '127.0.0.1', 1);", dir).Status,
-              0);
-    EXPECT_NE(Shell(dm.DataBase, "INSERT INTO site (CODE, IPaddr, Downtime) VALUES ('a1 ', '127.0.0.1', 1);", dir).Status,
-              0);
+    EXPECT_NE(
+        Shell(dm.DataBase, "INSERT INTO site (CODE, IPaddr, Downtime) VALUES ('A1', '127.0.0.1', 1);", dir).Status, 0);
+    EXPECT_NE(
+        Shell(dm.DataBase, "INSERT INTO site (CODE, IPaddr, Downtime) VALUES ('a1 ', '127.0.0.1', 1);", dir).Status, 0);
     EXPECT_NE(Shell(dm.DataBase, "INSERT INTO alarms (Code, FailTime) VALUES ('x', 'yesterday');", dir).Status, 0);
-    EXPECT_NE(Shell(dm.DataBase, "INSERT INTO site (CODE, IPaddr, Downtime) VALUES ('c3', '127.0.0.3', 'x');", dir).Status,
-              0);
+    EXPECT_NE(
+        Shell(dm.DataBase, "INSERT INTO site (CODE, IPaddr, Downtime) VALUES ('c3', '127.0.0.3', 'x');", dir).Status,
+        0);
     EXPECT_EQ(Count("site"), 2);
 }
 

@@ -43,8 +43,7 @@ std::string ReadAll(const std::string& path) {
 void RunAsServerUser(const std::string& command, const std::string& log) {
     const std::string prefix = geteuid() == 0 ? "runuser -u postgres -- " : "";
     const std::string line = prefix + command + " >>'" + log + "' 2>&1";
-    if (std::system(line.c_str()) != 0)
-        throw std::runtime_error("failed: " + command + "\n" + ReadAll(log));
+    if (std::system(line.c_str()) != 0) throw std::runtime_error("failed: " + command + "\n" + ReadAll(log));
 }
 
 class StopAtEnd : public ::testing::Environment {
@@ -54,7 +53,7 @@ public:
 
 TestPgServer* g_shared = nullptr;
 
-}  // namespace
+} // namespace
 
 int ClosedLoopbackPort() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -67,7 +66,7 @@ int ClosedLoopbackPort() {
         close(fd);
         throw std::runtime_error("no free loopback port");
     }
-    close(fd);  // bound but never listening: now nothing answers on it
+    close(fd); // bound but never listening: now nothing answers on it
     return ntohs(addr.sin_port);
 }
 
@@ -134,8 +133,7 @@ std::string TestPgServer::CreateDatabase() {
     admin.DataSource = "127.0.0.1," + std::to_string(m_port);
     TOdbcOptions options;
     options.Dialect = TDbDialect::PostgreSQL;
-    options.ConnectString =
-        OdbcConnectString(TDbDialect::PostgreSQL, admin, OdbcDriverFor(TDbDialect::PostgreSQL), 5);
+    options.ConnectString = OdbcConnectString(TDbDialect::PostgreSQL, admin, OdbcDriverFor(TDbDialect::PostgreSQL), 5);
     OpenOdbcSession(options)->Run("CREATE DATABASE " + name);
     return name;
 }
