@@ -91,7 +91,7 @@ std::vector<std::string> SplitKey(const std::string& key) {
 }
 
 bool IsDirectory(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -108,7 +108,9 @@ std::string FindChild(const std::string& dir, const std::string& name) {
     return {};
 }
 
-std::string ErrnoText() { return std::strerror(errno); }
+std::string ErrnoText() {
+    return std::strerror(errno);
+}
 
 void WriteAll(int fd, const std::string& data, const std::string& path) {
     const char* p = data.data();
@@ -153,7 +155,8 @@ std::string HomeDir() {
 } // namespace
 
 TClassRegistry::TClassRegistry(std::string rootDir) : m_root(std::move(rootDir)) {
-    while (m_root.size() > 1 && m_root.back() == '/') m_root.pop_back();
+    while (m_root.size() > 1 && m_root.back() == '/')
+        m_root.pop_back();
 }
 
 std::string TClassRegistry::DefaultRoot() {
@@ -214,11 +217,14 @@ bool TClassRegistry::DeleteKey(const std::string& key) {
         if (entry.path().filename().string()[0] != '@') return false; // a subkey
         own.push_back(entry.path());
     }
-    for (const auto& file : own) fs::remove(file, ec);
+    for (const auto& file : own)
+        fs::remove(file, ec);
     return ::rmdir(dir->c_str()) == 0;
 }
 
-bool TClassRegistry::KeyExists(const std::string& key) const { return FindKeyDir(key).has_value(); }
+bool TClassRegistry::KeyExists(const std::string& key) const {
+    return FindKeyDir(key).has_value();
+}
 
 std::vector<std::string> TClassRegistry::SubKeys(const std::string& key) const {
     std::optional<std::string> dir = key.empty() ? std::optional<std::string>(m_root) : FindKeyDir(key);

@@ -11,7 +11,8 @@ struct HResultEntry {
     const char* Name;
 };
 
-#define VKT_HRESULT_ENTRY(code) {code, #code}
+#define VKT_HRESULT_ENTRY(code)                                                                                        \
+    { code, #code }
 const HResultEntry HResultNames[] = {
     VKT_HRESULT_ENTRY(S_OK),
     VKT_HRESULT_ENTRY(S_FALSE),

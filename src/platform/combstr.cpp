@@ -80,7 +80,8 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
 BSTR SysAllocString(const OLECHAR* text) {
     if (!text) return nullptr;
     UINT length = 0;
-    while (text[length]) ++length;
+    while (text[length])
+        ++length;
     return SysAllocStringLen(text, length);
 }
 
@@ -132,4 +133,6 @@ std::string OleStrToString(const OLECHAR* text, std::size_t length) {
     return out;
 }
 
-std::string BstrToString(BSTR bstr) { return bstr ? OleStrToString(bstr, SysStringLen(bstr)) : std::string(); }
+std::string BstrToString(BSTR bstr) {
+    return bstr ? OleStrToString(bstr, SysStringLen(bstr)) : std::string();
+}

@@ -18,8 +18,16 @@ struct Scalar {
 
 bool IsKnownType(VARTYPE vt) {
     switch (vt) {
-    case VT_EMPTY: case VT_NULL: case VT_I2: case VT_I4: case VT_R8: case VT_BSTR:
-    case VT_DISPATCH: case VT_ERROR: case VT_BOOL: case VT_UNKNOWN:
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I2:
+    case VT_I4:
+    case VT_R8:
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_UNKNOWN:
         return true;
     default:
         return false;
@@ -29,13 +37,28 @@ bool IsKnownType(VARTYPE vt) {
 // Reads a value of base type `vt` from `storage` (the variant's own union, or what a by-reference form points at).
 HRESULT ReadStorage(VARTYPE vt, const void* storage, Scalar& out) {
     switch (vt) {
-    case VT_EMPTY: out.kind = Scalar::Empty; return S_OK;
-    case VT_NULL: out.kind = Scalar::Null; return S_OK;
-    case VT_I2: out = {Scalar::Int, *static_cast<const SHORT*>(storage)}; return S_OK;
-    case VT_I4: out = {Scalar::Int, *static_cast<const LONG*>(storage)}; return S_OK;
-    case VT_R8: out.kind = Scalar::Real; out.d = *static_cast<const double*>(storage); return S_OK;
-    case VT_BOOL: out = {Scalar::Bool, *static_cast<const VARIANT_BOOL*>(storage) != 0 ? -1 : 0}; return S_OK;
-    case VT_ERROR: out = {Scalar::Error, *static_cast<const SCODE*>(storage)}; return S_OK;
+    case VT_EMPTY:
+        out.kind = Scalar::Empty;
+        return S_OK;
+    case VT_NULL:
+        out.kind = Scalar::Null;
+        return S_OK;
+    case VT_I2:
+        out = {Scalar::Int, *static_cast<const SHORT*>(storage)};
+        return S_OK;
+    case VT_I4:
+        out = {Scalar::Int, *static_cast<const LONG*>(storage)};
+        return S_OK;
+    case VT_R8:
+        out.kind = Scalar::Real;
+        out.d = *static_cast<const double*>(storage);
+        return S_OK;
+    case VT_BOOL:
+        out = {Scalar::Bool, *static_cast<const VARIANT_BOOL*>(storage) != 0 ? -1 : 0};
+        return S_OK;
+    case VT_ERROR:
+        out = {Scalar::Error, *static_cast<const SCODE*>(storage)};
+        return S_OK;
     case VT_BSTR: {
         BSTR bstr = *static_cast<const BSTR*>(storage);
         out.kind = Scalar::Str;
@@ -43,8 +66,12 @@ HRESULT ReadStorage(VARTYPE vt, const void* storage, Scalar& out) {
         out.n = SysStringLen(bstr);
         return S_OK;
     }
-    case VT_DISPATCH: case VT_UNKNOWN: out.kind = Scalar::Other; return S_OK;
-    default: return DISP_E_BADVARTYPE;
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+        out.kind = Scalar::Other;
+        return S_OK;
+    default:
+        return DISP_E_BADVARTYPE;
     }
 }
 
@@ -52,18 +79,23 @@ HRESULT ReadSource(const VARIANT& v, Scalar& out, int depth = 0) {
     if (!(v.vt & VT_BYREF)) return ReadStorage(v.vt, &v.lVal, out);
     VARTYPE base = v.vt & ~VT_BYREF;
     if (!v.byref) return E_INVALIDARG;
-    if (base != VT_VARIANT) return base == VT_EMPTY || base == VT_NULL ? DISP_E_BADVARTYPE : ReadStorage(base, v.byref, out);
+    if (base != VT_VARIANT)
+        return base == VT_EMPTY || base == VT_NULL ? DISP_E_BADVARTYPE : ReadStorage(base, v.byref, out);
     // A by-reference variant may itself hold a by-reference value, but not another variant reference.
     if (depth > 0) return DISP_E_BADVARTYPE;
     return ReadSource(*v.pvarVal, out, depth + 1);
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string TrimBlanks(const std::string& text) {
     std::size_t b = 0, e = text.size();
-    while (b < e && IsBlank(text[b])) ++b;
-    while (e > b && IsBlank(text[e - 1])) --e;
+    while (b < e && IsBlank(text[b]))
+        ++b;
+    while (e > b && IsBlank(text[e - 1]))
+        --e;
     return text.substr(b, e - b);
 }
 
@@ -87,7 +119,8 @@ HRESULT ParseNumber(const std::string& raw, double& value) {
     std::size_t digits = 0;
     auto skipDigits = [&] {
         std::size_t start = pos;
-        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') ++pos;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9')
+            ++pos;
         return pos - start;
     };
     digits += skipDigits();
@@ -107,11 +140,20 @@ HRESULT ParseNumber(const std::string& raw, double& value) {
 
 HRESULT ToReal(const Scalar& src, double& out) {
     switch (src.kind) {
-    case Scalar::Empty: out = 0; return S_OK;
-    case Scalar::Int: case Scalar::Bool: out = static_cast<double>(src.i); return S_OK;
-    case Scalar::Real: out = src.d; return S_OK;
-    case Scalar::Str: return ParseNumber(OleStrToString(src.s, src.n), out);
-    default: return DISP_E_TYPEMISMATCH;
+    case Scalar::Empty:
+        out = 0;
+        return S_OK;
+    case Scalar::Int:
+    case Scalar::Bool:
+        out = static_cast<double>(src.i);
+        return S_OK;
+    case Scalar::Real:
+        out = src.d;
+        return S_OK;
+    case Scalar::Str:
+        return ParseNumber(OleStrToString(src.s, src.n), out);
+    default:
+        return DISP_E_TYPEMISMATCH;
     }
 }
 
@@ -164,14 +206,22 @@ std::string RealToText(double d) {
 HRESULT ToText(const Scalar& src, USHORT flags, BSTR& out) {
     std::string text;
     switch (src.kind) {
-    case Scalar::Empty: break;
-    case Scalar::Int: text = std::to_string(src.i); break;
-    case Scalar::Real: text = RealToText(src.d); break;
-    case Scalar::Bool: text = flags & VARIANT_ALPHABOOL ? (src.i ? "True" : "False") : (src.i ? "-1" : "0"); break;
+    case Scalar::Empty:
+        break;
+    case Scalar::Int:
+        text = std::to_string(src.i);
+        break;
+    case Scalar::Real:
+        text = RealToText(src.d);
+        break;
+    case Scalar::Bool:
+        text = flags & VARIANT_ALPHABOOL ? (src.i ? "True" : "False") : (src.i ? "-1" : "0");
+        break;
     case Scalar::Str:
         out = SysAllocStringLen(src.s, static_cast<UINT>(src.n));
         return out || src.n == 0 ? S_OK : E_OUTOFMEMORY;
-    default: return DISP_E_TYPEMISMATCH;
+    default:
+        return DISP_E_TYPEMISMATCH;
     }
     out = StringToBstr(text);
     return out ? S_OK : E_OUTOFMEMORY;
@@ -183,21 +233,40 @@ HRESULT Convert(const Scalar& src, VARTYPE vt, USHORT flags, VARIANT& out) {
     bool b = false;
     out.vt = vt;
     switch (vt) {
-    case VT_EMPTY: return S_OK;
-    case VT_NULL: return src.kind == Scalar::Null ? S_OK : DISP_E_TYPEMISMATCH;
-    case VT_ERROR: out.scode = static_cast<SCODE>(src.i); return src.kind == Scalar::Error ? S_OK : DISP_E_TYPEMISMATCH;
-    case VT_I2: hr = ToInteger(src, -32768, 32767, i); out.iVal = static_cast<SHORT>(i); return hr;
-    case VT_I4: hr = ToInteger(src, INT32_MIN, INT32_MAX, i); out.lVal = static_cast<LONG>(i); return hr;
-    case VT_R8: return ToReal(src, out.dblVal);
-    case VT_BOOL: hr = ToBool(src, b); out.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE; return hr;
-    case VT_BSTR: out.bstrVal = nullptr; return ToText(src, flags, out.bstrVal);
-    default: return IsKnownType(vt) ? DISP_E_TYPEMISMATCH : DISP_E_BADVARTYPE;
+    case VT_EMPTY:
+        return S_OK;
+    case VT_NULL:
+        return src.kind == Scalar::Null ? S_OK : DISP_E_TYPEMISMATCH;
+    case VT_ERROR:
+        out.scode = static_cast<SCODE>(src.i);
+        return src.kind == Scalar::Error ? S_OK : DISP_E_TYPEMISMATCH;
+    case VT_I2:
+        hr = ToInteger(src, -32768, 32767, i);
+        out.iVal = static_cast<SHORT>(i);
+        return hr;
+    case VT_I4:
+        hr = ToInteger(src, INT32_MIN, INT32_MAX, i);
+        out.lVal = static_cast<LONG>(i);
+        return hr;
+    case VT_R8:
+        return ToReal(src, out.dblVal);
+    case VT_BOOL:
+        hr = ToBool(src, b);
+        out.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+        return hr;
+    case VT_BSTR:
+        out.bstrVal = nullptr;
+        return ToText(src, flags, out.bstrVal);
+    default:
+        return IsKnownType(vt) ? DISP_E_TYPEMISMATCH : DISP_E_BADVARTYPE;
     }
 }
 
 } // namespace
 
-void VariantInit(VARIANT* v) { std::memset(v, 0, sizeof *v); }
+void VariantInit(VARIANT* v) {
+    std::memset(v, 0, sizeof *v);
+}
 
 HRESULT VariantClear(VARIANT* v) {
     if (!v) return E_INVALIDARG;

@@ -23,8 +23,7 @@ std::string ShortName(const OLECHAR* name) {
 // A put must name its one value with DISPID_PROPERTYPUT; other calls name no argument.
 bool NamedArgsValid(const TAutoMember& member, const DISPPARAMS& params) {
     if (member.Kind != TAutoMemberKind::PropertyPut) return params.cNamedArgs == 0;
-    return params.cNamedArgs == 1 && params.rgdispidNamedArgs &&
-           params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT;
+    return params.cNamedArgs == 1 && params.rgdispidNamedArgs && params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT;
 }
 
 TAutoValue FromVariant(const VARIANT& v) {
@@ -50,7 +49,9 @@ TAutoDispatch::TAutoDispatch(std::unique_ptr<TAutoObject> object) : m_object(std
     Automation().ObjectCreated();
 }
 
-TAutoDispatch::~TAutoDispatch() { Automation().ObjectDestroyed(); }
+TAutoDispatch::~TAutoDispatch() {
+    Automation().ObjectDestroyed();
+}
 
 HRESULT TAutoDispatch::QueryInterface(REFIID riid, void** ppvObject) {
     if (!ppvObject) return E_POINTER;
@@ -63,7 +64,9 @@ HRESULT TAutoDispatch::QueryInterface(REFIID riid, void** ppvObject) {
     return E_NOINTERFACE;
 }
 
-ULONG TAutoDispatch::AddRef() { return ++m_refCount; }
+ULONG TAutoDispatch::AddRef() {
+    return ++m_refCount;
+}
 
 ULONG TAutoDispatch::Release() {
     ULONG count = --m_refCount;
@@ -92,7 +95,8 @@ HRESULT TAutoDispatch::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, L
         return E_OUTOFMEMORY;
     }
     rgDispId[0] = member ? member->DispId : DISPID_UNKNOWN;
-    for (UINT i = 1; i < cNames; ++i) rgDispId[i] = DISPID_UNKNOWN; // named arguments are not supported
+    for (UINT i = 1; i < cNames; ++i)
+        rgDispId[i] = DISPID_UNKNOWN; // named arguments are not supported
     return member && cNames == 1 ? S_OK : DISP_E_UNKNOWNNAME;
 }
 

@@ -31,8 +31,7 @@ public:
 private:
     ~TAutoDispatch();
     HRESULT ConvertArgs(const TAutoMember& member, const DISPPARAMS& params, TAutoArgs& args, UINT* puArgErr);
-    HRESULT CallMember(const TAutoMember& member, const TAutoArgs& args, VARIANT* pVarResult,
-                       EXCEPINFO* pExcepInfo);
+    HRESULT CallMember(const TAutoMember& member, const TAutoArgs& args, VARIANT* pVarResult, EXCEPINFO* pExcepInfo);
     void FillException(EXCEPINFO* info, const char* message) const;
 
     std::unique_ptr<TAutoObject> m_object;

@@ -3,9 +3,13 @@
 
 #include "quorrabox/autodisp.h"
 
-TAutoClassFactory::TAutoClassFactory(const TAutoClassInfo& info) : m_info(info) { Automation().FactoryCreated(); }
+TAutoClassFactory::TAutoClassFactory(const TAutoClassInfo& info) : m_info(info) {
+    Automation().FactoryCreated();
+}
 
-TAutoClassFactory::~TAutoClassFactory() { Automation().FactoryDestroyed(); }
+TAutoClassFactory::~TAutoClassFactory() {
+    Automation().FactoryDestroyed();
+}
 
 HRESULT TAutoClassFactory::QueryInterface(REFIID riid, void** ppvObject) {
     if (!ppvObject) return E_POINTER;
@@ -18,7 +22,9 @@ HRESULT TAutoClassFactory::QueryInterface(REFIID riid, void** ppvObject) {
     return E_NOINTERFACE;
 }
 
-ULONG TAutoClassFactory::AddRef() { return ++m_refCount; }
+ULONG TAutoClassFactory::AddRef() {
+    return ++m_refCount;
+}
 
 ULONG TAutoClassFactory::Release() {
     ULONG count = --m_refCount;

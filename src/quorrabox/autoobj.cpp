@@ -17,7 +17,9 @@ bool SameNameAscii(const char* a, const std::string& b) {
 
 const TAutoClassMembers TAutoObject::BaseMembers = {"TAutoObject", nullptr, {}};
 
-const TAutoClassMembers& TAutoObject::ClassMembers() const { return BaseMembers; }
+const TAutoClassMembers& TAutoObject::ClassMembers() const {
+    return BaseMembers;
+}
 
 const TAutoMember* TAutoObject::FindMemberByName(const std::string& name) const {
     for (const TAutoClassMembers* table = &ClassMembers(); table; table = table->Parent)

@@ -24,7 +24,9 @@ std::vector<std::pair<std::string, std::string>> RegistryEntries(const TAutoClas
 
 } // namespace
 
-void TAutomation::RegisterClass(const TAutoClassInfo& info) { m_classes.push_back(&info); }
+void TAutomation::RegisterClass(const TAutoClassInfo& info) {
+    m_classes.push_back(&info);
+}
 
 const TAutoClassInfo* TAutomation::FindClass(REFCLSID clsid) const {
     for (const TAutoClassInfo* info : m_classes)
@@ -42,7 +44,8 @@ HRESULT TAutomation::RegisterServer(const std::string& serverPath) const {
     try {
         for (const TAutoClassInfo* info : m_classes) {
             if (info->Instancing == TAutoInstancing::Internal) continue;
-            for (const auto& [key, value] : RegistryEntries(*info, serverPath)) CreateRegKey(key, value);
+            for (const auto& [key, value] : RegistryEntries(*info, serverPath))
+                CreateRegKey(key, value);
         }
     } catch (const std::exception&) {
         return SELFREG_E_CLASS;
@@ -54,7 +57,8 @@ HRESULT TAutomation::UnregisterServer() const {
     for (const TAutoClassInfo* info : m_classes) {
         if (info->Instancing == TAutoInstancing::Internal) continue;
         auto entries = RegistryEntries(*info, {});
-        for (auto it = entries.rbegin(); it != entries.rend(); ++it) DeleteRegKey(it->first);
+        for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+            DeleteRegKey(it->first);
     }
     return S_OK;
 }

@@ -41,7 +41,9 @@ QUORRABOX_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** 
     }
 }
 
-QUORRABOX_EXPORT HRESULT DllCanUnloadNow() { return Automation().CanUnload() ? S_OK : S_FALSE; }
+QUORRABOX_EXPORT HRESULT DllCanUnloadNow() {
+    return Automation().CanUnload() ? S_OK : S_FALSE;
+}
 
 QUORRABOX_EXPORT HRESULT DllRegisterServer() {
     try {

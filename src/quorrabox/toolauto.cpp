@@ -7,32 +7,60 @@
 
 namespace {
 
-TQuorraTool& Tool(TAutoObject& self) { return static_cast<TQuorraTool&>(self); }
-const std::string& Str(const TAutoArgs& args, std::size_t i) { return std::get<std::string>(args[i]); }
-LONG Int(const TAutoArgs& args, std::size_t i) { return std::get<LONG>(args[i]); }
+TQuorraTool& Tool(TAutoObject& self) {
+    return static_cast<TQuorraTool&>(self);
+}
+const std::string& Str(const TAutoArgs& args, std::size_t i) {
+    return std::get<std::string>(args[i]);
+}
+LONG Int(const TAutoArgs& args, std::size_t i) {
+    return std::get<LONG>(args[i]);
+}
 
 // Profile names end at the first zero character, as the platform's C strings did.
-std::string CName(const std::string& s) { return s.substr(0, s.find('\0')); }
+std::string CName(const std::string& s) {
+    return s.substr(0, s.find('\0'));
+}
 
 const TAutoMember QuorraToolMembers[] = {
-    {"ReadIniString", 1, TAutoMemberKind::Method, {VT_BSTR, VT_BSTR, VT_BSTR}, VT_BSTR,
+    {"ReadIniString",
+     1,
+     TAutoMemberKind::Method,
+     {VT_BSTR, VT_BSTR, VT_BSTR},
+     VT_BSTR,
      [](TAutoObject& self, const TAutoArgs& a) -> TAutoValue {
          return Tool(self).ReadIniString(Str(a, 0), Str(a, 1), Str(a, 2));
      }},
-    {"ReadIniInteger", 2, TAutoMemberKind::Method, {VT_BSTR, VT_BSTR, VT_I4}, VT_I4,
+    {"ReadIniInteger",
+     2,
+     TAutoMemberKind::Method,
+     {VT_BSTR, VT_BSTR, VT_I4},
+     VT_I4,
      [](TAutoObject& self, const TAutoArgs& a) -> TAutoValue {
          return Tool(self).ReadIniInteger(Str(a, 0), Str(a, 1), Int(a, 2));
      }},
-    {"ReadIniBool", 3, TAutoMemberKind::Method, {VT_BSTR, VT_BSTR, VT_I4}, VT_I4,
+    {"ReadIniBool",
+     3,
+     TAutoMemberKind::Method,
+     {VT_BSTR, VT_BSTR, VT_I4},
+     VT_I4,
      [](TAutoObject& self, const TAutoArgs& a) -> TAutoValue {
          return Tool(self).ReadIniBool(Str(a, 0), Str(a, 1), Int(a, 2));
      }},
-    {"IniClose", 4, TAutoMemberKind::Method, {}, VT_EMPTY,
+    {"IniClose",
+     4,
+     TAutoMemberKind::Method,
+     {},
+     VT_EMPTY,
      [](TAutoObject& self, const TAutoArgs&) -> TAutoValue {
          Tool(self).IniClose();
          return {};
      }},
-    {"IniFileName", 5, TAutoMemberKind::PropertyPut, {VT_BSTR}, VT_EMPTY,
+    {"IniFileName",
+     5,
+     TAutoMemberKind::PropertyPut,
+     {VT_BSTR},
+     VT_EMPTY,
      [](TAutoObject& self, const TAutoArgs& a) -> TAutoValue {
          Tool(self).SetIniFileName(Str(a, 0));
          return {};
@@ -80,7 +108,9 @@ bool ParseDecimal(const std::string& text, LONG& out) {
 
 } // namespace
 
-const TAutoClassMembers& TQuorraTool::ClassMembers() const { return QuorraToolTable; }
+const TAutoClassMembers& TQuorraTool::ClassMembers() const {
+    return QuorraToolTable;
+}
 
 const TIniFile& TQuorraTool::Reader() const {
     if (!m_iniFile) throw Exception("No INI file name set");

@@ -9,12 +9,11 @@
 
 namespace {
 
-const char* const Usage =
-    "usage: autocall register LIBRARY\n"
-    "       autocall unregister LIBRARY\n"
-    "       autocall create PROGID [STEP...]\n"
-    "steps: Name=value (put), Name (get), Name(arg,...) (call, result printed),\n"
-    "       call Name(arg,...) (call without a result)\n";
+const char* const Usage = "usage: autocall register LIBRARY\n"
+                          "       autocall unregister LIBRARY\n"
+                          "       autocall create PROGID [STEP...]\n"
+                          "steps: Name=value (put), Name (get), Name(arg,...) (call, result printed),\n"
+                          "       call Name(arg,...) (call without a result)\n";
 
 int Failure(std::ostream& err, const std::string& what, HRESULT hr, const std::string& detail) {
     err << "autocall: " << what << ": " << HResultToString(hr);

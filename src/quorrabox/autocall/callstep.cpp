@@ -30,10 +30,14 @@ std::string UnquoteText(const std::string& text) {
     return out;
 }
 
+// The whole text as a number of type T; `value` is set only on success.
 template <class T> bool ParseWhole(const std::string& text, T& value) {
     std::size_t from = text[0] == '+' ? 1 : 0;
-    auto [end, ec] = std::from_chars(text.data() + from, text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size();
+    T parsed{};
+    auto [end, ec] = std::from_chars(text.data() + from, text.data() + text.size(), parsed);
+    if (ec != std::errc() || end != text.data() + text.size()) return false;
+    value = parsed;
+    return true;
 }
 
 // Splits the text between the parentheses at the commas that are not inside quotes.
@@ -54,22 +58,44 @@ std::vector<std::string> SplitArgs(const std::string& inner) {
 void ToVariant(const TCallArg& arg, VARIANT& v) {
     VariantInit(&v);
     switch (arg.kind) {
-    case TCallArg::Missing: v.vt = VT_ERROR; v.scode = DISP_E_PARAMNOTFOUND; break;
-    case TCallArg::Text: v.vt = VT_BSTR; v.bstrVal = StringToBstr(arg.text); break;
-    case TCallArg::Integer: v.vt = VT_I4; v.lVal = arg.integer; break;
-    case TCallArg::Real: v.vt = VT_R8; v.dblVal = arg.real; break;
-    case TCallArg::Boolean: v.vt = VT_BOOL; v.boolVal = arg.boolean ? VARIANT_TRUE : VARIANT_FALSE; break;
-    case TCallArg::Null: v.vt = VT_NULL; break;
-    case TCallArg::Empty: break;
+    case TCallArg::Missing:
+        v.vt = VT_ERROR;
+        v.scode = DISP_E_PARAMNOTFOUND;
+        break;
+    case TCallArg::Text:
+        v.vt = VT_BSTR;
+        v.bstrVal = StringToBstr(arg.text);
+        break;
+    case TCallArg::Integer:
+        v.vt = VT_I4;
+        v.lVal = arg.integer;
+        break;
+    case TCallArg::Real:
+        v.vt = VT_R8;
+        v.dblVal = arg.real;
+        break;
+    case TCallArg::Boolean:
+        v.vt = VT_BOOL;
+        v.boolVal = arg.boolean ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
+    case TCallArg::Null:
+        v.vt = VT_NULL;
+        break;
+    case TCallArg::Empty:
+        break;
     }
 }
 
 WORD FlagsOf(TCallStep::Kind kind) {
     switch (kind) {
-    case TCallStep::Put: return DISPATCH_PROPERTYPUT;
-    case TCallStep::Get: return DISPATCH_PROPERTYGET;
-    case TCallStep::Call: return DISPATCH_METHOD | DISPATCH_PROPERTYGET;
-    default: return DISPATCH_METHOD;
+    case TCallStep::Put:
+        return DISPATCH_PROPERTYPUT;
+    case TCallStep::Get:
+        return DISPATCH_PROPERTYGET;
+    case TCallStep::Call:
+        return DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+    default:
+        return DISPATCH_METHOD;
     }
 }
 
@@ -131,7 +157,8 @@ TCallStep ParseCallStep(const std::string& word, bool noResult) {
         rest.pop_back();
         step.kind = noResult ? TCallStep::CallNoResult : TCallStep::Call;
         if (!TrimBlanks(rest).empty())
-            for (const auto& part : SplitArgs(rest)) step.args.push_back(ParseCallArg(part));
+            for (const auto& part : SplitArgs(rest))
+                step.args.push_back(ParseCallArg(part));
     }
     return step;
 }
@@ -148,7 +175,8 @@ TCallOutcome RunCallStep(IDispatch* object, const TCallStep& step) {
     }
     // The parameter block holds the arguments last first.
     std::vector<VARIANT> args(step.args.size());
-    for (std::size_t i = 0; i < args.size(); ++i) ToVariant(step.args[i], args[args.size() - 1 - i]);
+    for (std::size_t i = 0; i < args.size(); ++i)
+        ToVariant(step.args[i], args[args.size() - 1 - i]);
     DISPID putId = DISPID_PROPERTYPUT;
     bool put = step.kind == TCallStep::Put;
     DISPPARAMS params{args.data(), put ? &putId : nullptr, static_cast<UINT>(args.size()), put ? 1u : 0u};
@@ -159,7 +187,8 @@ TCallOutcome RunCallStep(IDispatch* object, const TCallStep& step) {
     UINT argErr = 0;
     outcome.hr = object->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, FlagsOf(step.kind), &params,
                                 wantResult ? &result : nullptr, &info, &argErr);
-    for (VARIANT& arg : args) VariantClear(&arg);
+    for (VARIANT& arg : args)
+        VariantClear(&arg);
     if (FAILED(outcome.hr))
         outcome.detail = Describe(outcome.hr, info, argErr, args.size());
     else if (wantResult)
@@ -171,11 +200,16 @@ TCallOutcome RunCallStep(IDispatch* object, const TCallStep& step) {
 
 std::string FormatVariant(const VARIANT& value) {
     switch (value.vt) {
-    case VT_EMPTY: return {};
-    case VT_NULL: return "Null";
-    case VT_BOOL: return value.boolVal ? "True" : "False";
-    case VT_ERROR: return "Error " + std::to_string(value.scode);
-    default: break;
+    case VT_EMPTY:
+        return {};
+    case VT_NULL:
+        return "Null";
+    case VT_BOOL:
+        return value.boolVal ? "True" : "False";
+    case VT_ERROR:
+        return "Error " + std::to_string(value.scode);
+    default:
+        break;
     }
     VARIANT text;
     VariantInit(&text);

@@ -15,7 +15,9 @@ HRESULT Fail(std::string& detail, std::string text, HRESULT hr) {
 
 } // namespace
 
-TInprocServer::~TInprocServer() { Unload(); }
+TInprocServer::~TInprocServer() {
+    Unload();
+}
 
 HRESULT TInprocServer::Load(const std::string& path, std::string& detail) {
     std::error_code ec;
@@ -27,7 +29,9 @@ HRESULT TInprocServer::Load(const std::string& path, std::string& detail) {
     return CO_E_DLLNOTFOUND;
 }
 
-void* TInprocServer::Export(const char* name) const { return m_handle ? ::dlsym(m_handle, name) : nullptr; }
+void* TInprocServer::Export(const char* name) const {
+    return m_handle ? ::dlsym(m_handle, name) : nullptr;
+}
 
 HRESULT TInprocServer::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     auto fn = reinterpret_cast<DllGetClassObjectFunc>(Export("DllGetClassObject"));
@@ -74,7 +78,8 @@ HRESULT CreateObjectByProgID(const std::string& progId, TInprocServer& server, I
     *object = nullptr;
     CLSID clsid{};
     std::string path;
-    if (HRESULT hr = CLSIDFromProgID(progId, clsid); FAILED(hr)) return Fail(detail, "Invalid class string " + progId, hr);
+    if (HRESULT hr = CLSIDFromProgID(progId, clsid); FAILED(hr))
+        return Fail(detail, "Invalid class string " + progId, hr);
     if (HRESULT hr = InprocServerPath(clsid, path); FAILED(hr))
         return Fail(detail, "Class " + GuidToString(clsid) + " is not registered", hr);
     if (HRESULT hr = server.Load(path, detail); FAILED(hr)) return hr;

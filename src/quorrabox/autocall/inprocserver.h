@@ -34,5 +34,4 @@ HRESULT CLSIDFromProgID(const std::string& progId, CLSID& clsid);
 /// The library registered as the in-process server of a class; REGDB_E_CLASSNOTREG when there is none.
 HRESULT InprocServerPath(REFCLSID clsid, std::string& path);
 /// ProgID → CLSID → library → class factory → new object asked for IDispatch. `detail` explains a failure.
-HRESULT CreateObjectByProgID(const std::string& progId, TInprocServer& server, IDispatch** object,
-                             std::string& detail);
+HRESULT CreateObjectByProgID(const std::string& progId, TInprocServer& server, IDispatch** object, std::string& detail);
