@@ -1,9 +1,18 @@
 // The small COM-style binary interface of our own: the Windows scalar types, HRESULT codes with their
 // Windows values, GUIDs and the IUnknown / IDispatch / IClassFactory interfaces in the Windows method order.
+// Built for Windows, the same names come from the system's COM headers instead, so that code written
+// against this header is also a real COM server there.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <olectl.h>
+#else
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -61,11 +70,6 @@ constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000A);
 constexpr HRESULT DISP_E_BADPARAMCOUNT = MakeHResult(0x8002000E);
 constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = MakeHResult(0x8002000F);
 
-/// The symbolic name of a code ("DISP_E_UNKNOWNNAME"), empty when it is not one we know.
-std::string HResultName(HRESULT hr);
-/// The code for people: "DISP_E_UNKNOWNNAME (0x80020006)", or just the hexadecimal value.
-std::string HResultToString(HRESULT hr);
-
 struct GUID {
     std::uint32_t Data1;
     std::uint16_t Data2;
@@ -83,11 +87,6 @@ inline bool IsEqualGUID(const GUID& a, const GUID& b) {
         if (a.Data4[i] != b.Data4[i]) return false;
     return true;
 }
-
-/// Registry form of a GUID: upper-case hexadecimal in braces, "{C869E000-8E64-11D0-AEF9-080000002149}".
-std::string GuidToString(const GUID& guid);
-/// Parses the registry form (either letter case, braces required); false when the text is not one.
-bool StringToGuid(const std::string& text, GUID& guid);
 
 constexpr IID IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -130,6 +129,18 @@ constexpr WORD DISPATCH_METHOD = 1;
 constexpr WORD DISPATCH_PROPERTYGET = 2;
 constexpr WORD DISPATCH_PROPERTYPUT = 4;
 constexpr WORD DISPATCH_PROPERTYPUTREF = 8;
+
+#endif // _WIN32
+
+/// The symbolic name of a code ("DISP_E_UNKNOWNNAME"), empty when it is not one we know.
+std::string HResultName(HRESULT hr);
+/// The code for people: "DISP_E_UNKNOWNNAME (0x80020006)", or just the hexadecimal value.
+std::string HResultToString(HRESULT hr);
+
+/// Registry form of a GUID: upper-case hexadecimal in braces, "{C869E000-8E64-11D0-AEF9-080000002149}".
+std::string GuidToString(const GUID& guid);
+/// Parses the registry form (either letter case, braces required); false when the text is not one.
+bool StringToGuid(const std::string& text, GUID& guid);
 
 /// Signatures of the four exports of an in-process server.
 using DllGetClassObjectFunc = HRESULT (*)(REFCLSID rclsid, REFIID riid, void** ppv);

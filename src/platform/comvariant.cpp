@@ -290,7 +290,7 @@ HRESULT VariantCopy(VARIANT* dest, const VARIANT* src) {
     return S_OK;
 }
 
-HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID, USHORT wFlags, VARTYPE vt) {
+HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* src, LCID, USHORT wFlags, VARTYPE vt) {
     if (!dest || !src) return E_INVALIDARG;
     if (src->vt == vt && IsKnownType(vt)) return VariantCopy(dest, src);
     Scalar value;
@@ -302,12 +302,4 @@ HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID, USHORT wFla
     VariantClear(dest);
     *dest = result;
     return S_OK;
-}
-
-void ClearExcepInfo(EXCEPINFO* info) {
-    if (!info) return;
-    SysFreeString(info->bstrSource);
-    SysFreeString(info->bstrDescription);
-    SysFreeString(info->bstrHelpFile);
-    std::memset(info, 0, sizeof *info);
 }

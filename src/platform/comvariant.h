@@ -6,6 +6,7 @@
 
 #include <string>
 
+#if !defined(_WIN32)
 /// A BSTR points at the first UTF-16 unit; the 32-bit byte length sits just before it and a 0 unit
 /// follows the text. A null BSTR is the empty string.
 using BSTR = OLECHAR*;
@@ -15,14 +16,6 @@ BSTR SysAllocString(const OLECHAR* text);
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
 void SysFreeString(BSTR bstr);
 UINT SysStringLen(BSTR bstr);
-
-/// 8-bit text of the system code page (UTF-8 here) to a new BSTR; bytes that are not UTF-8 are
-/// taken as Latin-1 characters, so no text is refused.
-BSTR StringToBstr(const std::string& text);
-/// UTF-16 text to UTF-8; a lone surrogate becomes U+FFFD.
-std::string OleStrToString(const OLECHAR* text, std::size_t length);
-std::string BstrToString(BSTR bstr);
-std::u16string StringToOleStr(const std::string& text);
 
 using VARTYPE = std::uint16_t;
 using VARIANT_BOOL = std::int16_t;
@@ -101,7 +94,19 @@ HRESULT VariantCopy(VARIANT* dest, const VARIANT* src);
 /// Converts `src` (by-reference forms followed) into type `vt` in `dest`. Sources: empty, null, I2, I4,
 /// R8, BOOL, BSTR, ERROR; targets: I4, R8, BOOL, BSTR, or the source's own type. A failure leaves `dest`
 /// untouched and returns DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW or DISP_E_BADVARTYPE. `dest` may be `src`.
-HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID lcid, USHORT wFlags, VARTYPE vt);
+HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* src, LCID lcid, USHORT wFlags, VARTYPE vt);
+
+#endif // !_WIN32
+
+using OleString = std::basic_string<OLECHAR>;
+
+/// 8-bit text (UTF-8) to a new BSTR; bytes that are not UTF-8 are taken as Latin-1 characters,
+/// so no text is refused.
+BSTR StringToBstr(const std::string& text);
+/// UTF-16 text to UTF-8; a lone surrogate becomes U+FFFD.
+std::string OleStrToString(const OLECHAR* text, std::size_t length);
+std::string BstrToString(BSTR bstr);
+OleString StringToOleStr(const std::string& text);
 
 /// Frees the BSTRs of an exception record and zeroes it.
 void ClearExcepInfo(EXCEPINFO* info);

@@ -121,7 +121,7 @@ HRESULT TAutoDispatch::ConvertArgs(const TAutoMember& member, const DISPPARAMS& 
                                    UINT* puArgErr) {
     for (UINT i = 0; i < params.cArgs; ++i) {
         UINT position = params.cArgs - 1 - i; // the block holds the arguments last first
-        const VARIANT& arg = params.rgvarg[position];
+        VARIANT& arg = params.rgvarg[position];
         VARIANT converted;
         VariantInit(&converted);
         HRESULT hr = arg.vt == VT_ERROR

@@ -24,7 +24,7 @@ std::vector<std::pair<std::string, std::string>> RegistryEntries(const TAutoClas
 
 } // namespace
 
-void TAutomation::RegisterClass(const TAutoClassInfo& info) {
+void TAutomation::RegisterAutoClass(const TAutoClassInfo& info) {
     m_classes.push_back(&info);
 }
 

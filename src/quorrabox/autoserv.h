@@ -24,7 +24,7 @@ struct TAutoClassInfo {
 /// One per loaded library. The counts tell whether the library is still in use.
 class TAutomation {
 public:
-    void RegisterClass(const TAutoClassInfo& info);
+    void RegisterAutoClass(const TAutoClassInfo& info);
     /// The registered class with this CLSID, null when there is none.
     const TAutoClassInfo* FindClass(REFCLSID clsid) const;
 

@@ -1,28 +1,22 @@
 // The four exports of the in-process server, and the server state set up when the library loads.
 #include "quorrabox/autofact.h"
+#include "quorrabox/modulepath.h"
 #include "quorrabox/toolauto.h"
 
-#include <dlfcn.h>
-#include <filesystem>
-
+// The Windows build names its exports in quorrabox.def; here they are the only visible symbols.
+#if defined(_WIN32)
+#define QUORRABOX_EXPORT extern "C"
+#else
 #define QUORRABOX_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
 // Loading the library creates the server state and registers the class record in it.
 struct TServerSetup {
-    TServerSetup() { Automation().RegisterClass(QuorraToolClassInfo()); }
+    TServerSetup() { Automation().RegisterAutoClass(QuorraToolClassInfo()); }
 };
 const TServerSetup serverSetup;
-
-// The full path of this library as the loader opened it.
-std::string ModulePath() {
-    Dl_info info{};
-    if (!::dladdr(reinterpret_cast<void*>(&ModulePath), &info) || !info.dli_fname) return {};
-    std::error_code ec;
-    std::filesystem::path path = std::filesystem::absolute(info.dli_fname, ec);
-    return ec ? std::string(info.dli_fname) : path.lexically_normal().string();
-}
 
 } // namespace
 

@@ -3,8 +3,6 @@
 
 #include "platform/errors.h"
 
-#include <cstdlib>
-
 namespace {
 
 TQuorraTool& Tool(TAutoObject& self) {
@@ -112,7 +110,7 @@ const TAutoClassMembers& TQuorraTool::ClassMembers() const {
     return QuorraToolTable;
 }
 
-const TIniFile& TQuorraTool::Reader() const {
+const TToolIni& TQuorraTool::Reader() const {
     if (!m_iniFile) throw Exception("No INI file name set");
     return *m_iniFile;
 }
@@ -136,20 +134,13 @@ void TQuorraTool::IniClose() {
 }
 
 void TQuorraTool::SetIniFileName(const std::string& fileName) {
-    std::string name = CName(fileName);
-    if (name.find('/') == std::string::npos) name = IniDirectory() + "/" + name;
-    m_iniFile = std::make_unique<TIniFile>(name);
+    m_iniFile = std::make_unique<TToolIni>(CName(fileName));
 }
 
 LONG TQuorraTool::IniTextToInt(const std::string& text, LONG def) {
     LONG value = 0;
     bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     return (hex ? ParseHex(text, value) : ParseDecimal(text, value)) ? value : def;
-}
-
-std::string TQuorraTool::IniDirectory() {
-    const char* dir = std::getenv("VKT_WINDOWS_DIR");
-    return dir && *dir ? dir : "/etc";
 }
 
 const TAutoClassInfo& QuorraToolClassInfo() {

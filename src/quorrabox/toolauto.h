@@ -2,8 +2,8 @@
 // integer and Boolean values from it by name.
 #pragma once
 
-#include "platform/profile.h"
 #include "quorrabox/autoserv.h"
+#include "quorrabox/toolini.h"
 
 #include <memory>
 #include <string>
@@ -19,20 +19,18 @@ public:
     /// Releases the reader; reads fail until IniFileName is set again.
     void IniClose();
     /// The write-only property IniFileName: binds a new reader to the file. A name without a
-    /// directory refers to a file in the system's configuration directory (see IniDirectory).
+    /// directory refers to a file in the system directory (see TToolIni).
     void SetIniFileName(const std::string& fileName);
 
     const TAutoClassMembers& ClassMembers() const override;
 
     /// ReadIniInteger's conversion of the text read.
     static LONG IniTextToInt(const std::string& text, LONG def);
-    /// The directory of INI files named without a directory: VKT_WINDOWS_DIR when set, else /etc.
-    static std::string IniDirectory();
 
 private:
-    const TIniFile& Reader() const;
+    const TToolIni& Reader() const;
 
-    std::unique_ptr<TIniFile> m_iniFile;
+    std::unique_ptr<TToolIni> m_iniFile;
 };
 
 /// The registration record of TQuorraTool: ProgID "quorrabox.tools", multi-instance.

@@ -213,7 +213,8 @@ std::string FormatVariant(const VARIANT& value) {
     }
     VARIANT text;
     VariantInit(&text);
-    if (FAILED(VariantChangeTypeEx(&text, &value, LOCALE_USER_DEFAULT, 0, VT_BSTR)))
+    // The source is only read when it is not also the destination.
+    if (FAILED(VariantChangeTypeEx(&text, const_cast<VARIANT*>(&value), LOCALE_USER_DEFAULT, 0, VT_BSTR)))
         return "(value of type " + std::to_string(value.vt) + ")";
     std::string out = BstrToString(text.bstrVal);
     VariantClear(&text);
