@@ -69,6 +69,8 @@ bool IsOurRequest(std::span<const std::uint8_t> icmp, const EchoProbe& probe,
 /// An error answer quotes the IP header of our request and at least the first 8 bytes of its ICMP part.
 EchoMatch MatchErrorAnswer(std::span<const std::uint8_t> icmp, const EchoProbe& probe) {
     EchoMatch m;
+    std::uint32_t status = ErrorStatus(icmp[0], icmp[1]);
+    if (status == IpStatus::Success) return m; // not a kind of answer (a redirect, say)
     auto quote = icmp.subspan(IcmpHeaderSize);
     if (quote.size() < IpHeaderMinSize || (quote[0] >> 4) != 4) return m;
     std::size_t ihl = (quote[0] & 0x0f) * 4u;
@@ -76,7 +78,7 @@ EchoMatch MatchErrorAnswer(std::span<const std::uint8_t> icmp, const EchoProbe& 
     if (quote[9] != IPPROTO_ICMP || Get32(quote, 16) != probe.Destination) return m;
     if (!IsOurRequest(quote.subspan(ihl), probe)) return m;
     m.Matches = true;
-    m.Status = ErrorStatus(icmp[0], icmp[1]);
+    m.Status = status;
     return m;
 }
 
