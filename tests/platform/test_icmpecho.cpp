@@ -218,3 +218,5 @@ INSTANTIATE_TEST_SUITE_P(SocketKinds, LoopbackEcho, ::testing::Values(IcmpSocket
                          [](const auto& info) { return info.param == IcmpSocketKind::Raw ? "Raw" : "Datagram"; });
 
 } // namespace
+
+void PrintTo(IcmpSocketKind kind, std::ostream* os) { *os << (kind == IcmpSocketKind::Raw ? "raw" : "datagram"); }
