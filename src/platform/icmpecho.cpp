@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
@@ -94,16 +95,20 @@ bool StripIpHeader(std::span<const std::uint8_t>& packet, std::uint32_t& source,
     return true;
 }
 
-std::uint16_t RandomStart() {
-    std::random_device rd;
-    return static_cast<std::uint16_t>(rd());
+/// A 16-bit value that differs between handles and between processes: identifiers and first sequence
+/// numbers come from one generator seeded once per process.
+std::uint16_t NextRandom16() {
+    static std::mutex lock;
+    static std::minstd_rand generator{std::random_device{}()};
+    std::lock_guard<std::mutex> guard(lock);
+    return static_cast<std::uint16_t>(generator() >> 8);
 }
 
-/// Raw sockets see every ICMP packet of the host, so each handle takes its own identifier;
-/// starting from a random value keeps two processes of ours apart as well.
+/// Raw sockets see every ICMP packet of the host, so each handle takes its own identifier; handles of
+/// this process count up from a random start, which keeps two processes of ours apart as well.
 std::uint16_t NextRawIdentifier() {
     static std::mutex lock;
-    static std::uint16_t next = RandomStart();
+    static std::uint16_t next = NextRandom16();
     std::lock_guard<std::mutex> guard(lock);
     return next++;
 }
@@ -164,9 +169,11 @@ private:
     int m_fd;
     IcmpSocketKind m_kind;
     std::uint16_t m_identifier = 0;
-    std::uint16_t m_sequence = RandomStart();
+    std::uint16_t m_sequence = NextRandom16();
     std::chrono::steady_clock::time_point m_sent;
-    std::vector<std::uint8_t> m_buffer = std::vector<std::uint8_t>(65536);
+    static constexpr std::size_t BufferSize = 65536;
+    std::unique_ptr<std::uint8_t[]> m_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(BufferSize);
+    std::optional<IpOptionInformation> m_options; ///< what the socket is set to
 };
 
 IcmpSocketHandle::IcmpSocketHandle(int fd, IcmpSocketKind kind) : m_fd(fd), m_kind(kind) {
@@ -207,10 +214,15 @@ void IcmpSocketHandle::SetInt(int level, int name, int value) {
 }
 
 void IcmpSocketHandle::SetOptions(const IpOptionInformation& options) {
+    auto same = [&](const IpOptionInformation& o) {
+        return o.Ttl == options.Ttl && o.Tos == options.Tos && o.Flags == options.Flags;
+    };
+    if (m_options && same(*m_options)) return;
     SetInt(IPPROTO_IP, IP_TTL, options.Ttl == 0 ? 64 : options.Ttl);
     SetInt(IPPROTO_IP, IP_TOS, options.Tos);
     bool df = (options.Flags & IpFlagDontFragment) != 0;
     SetInt(IPPROTO_IP, IP_MTU_DISCOVER, df ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT);
+    m_options = options;
 }
 
 unsigned IcmpSocketHandle::SendEcho(std::uint32_t address, std::span<const std::uint8_t> data,
@@ -273,7 +285,7 @@ bool IcmpSocketHandle::ReadAnswers(const EchoProbe& probe, IcmpEchoReply& reply)
     for (;;) {
         sockaddr_in from{};
         alignas(cmsghdr) char control[128];
-        iovec iov{m_buffer.data(), m_buffer.size()};
+        iovec iov{m_buffer.get(), BufferSize};
         msghdr msg{&from, sizeof from, &iov, 1, control, sizeof control, 0};
         ssize_t n = recvmsg(m_fd, &msg, 0);
         if (n < 0) {
@@ -283,7 +295,7 @@ bool IcmpSocketHandle::ReadAnswers(const EchoProbe& probe, IcmpEchoReply& reply)
             if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
             throw EIcmpEchoError(std::string("receiving from the ICMP socket failed: ") + std::strerror(errno));
         }
-        std::span<const std::uint8_t> packet(m_buffer.data(), static_cast<std::size_t>(n));
+        std::span<const std::uint8_t> packet(m_buffer.get(), static_cast<std::size_t>(n));
         EchoMatch m = MatchEchoAnswer(packet, IsRaw(), probe, from.sin_addr.s_addr);
         if (!m.Matches) continue;
         reply.RoundTripTime = ElapsedMs(m_sent);
@@ -306,14 +318,14 @@ bool IcmpSocketHandle::ReadErrorQueue(const EchoProbe& probe, IcmpEchoReply& rep
     for (;;) {
         sockaddr_in target{};
         alignas(cmsghdr) char control[256];
-        iovec iov{m_buffer.data(), m_buffer.size()};
+        iovec iov{m_buffer.get(), BufferSize};
         msghdr msg{&target, sizeof target, &iov, 1, control, sizeof control, 0};
         ssize_t n = recvmsg(m_fd, &msg, MSG_ERRQUEUE);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
         }
-        std::span<const std::uint8_t> quoted(m_buffer.data(), static_cast<std::size_t>(n));
+        std::span<const std::uint8_t> quoted(m_buffer.get(), static_cast<std::size_t>(n));
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) continue;
             auto* ee = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
@@ -330,11 +342,12 @@ bool IcmpSocketHandle::ReadErrorQueue(const EchoProbe& probe, IcmpEchoReply& rep
 }
 
 void IcmpSocketHandle::Drain() {
-    while (recv(m_fd, m_buffer.data(), m_buffer.size(), MSG_DONTWAIT) >= 0 || errno == EINTR) {
+    for (;;) {
+        if (recv(m_fd, m_buffer.get(), BufferSize, MSG_DONTWAIT) >= 0 || errno == EINTR) continue;
+        // A datagram socket reports a pending error once before its queue is empty.
+        if (IsRaw() || errno == EAGAIN || errno == EWOULDBLOCK) break;
     }
-    if (!IsRaw()) {
-        while (recv(m_fd, m_buffer.data(), m_buffer.size(), MSG_DONTWAIT | MSG_ERRQUEUE) >= 0 || errno == EINTR) {
-        }
+    while (!IsRaw() && (recv(m_fd, m_buffer.get(), BufferSize, MSG_DONTWAIT | MSG_ERRQUEUE) >= 0 || errno == EINTR)) {
     }
 }
 
