@@ -24,16 +24,20 @@ const IpOptionInformation Options{64, 0, 0};
 
 std::vector<std::string> LoopbackAddresses() {
     std::vector<std::string> list;
-    for (int i = 0; i < Probes; ++i) list.push_back("127.0." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
+    for (int i = 0; i < Probes; ++i)
+        list.push_back("127.0." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
     return list;
 }
 
 /// Microseconds per probe of `run` over the list, and how many answered.
-double Measure(const char* label, const std::vector<std::string>& list, const std::function<bool(const std::string&)>& run) {
+double Measure(const char* label, const std::vector<std::string>& list,
+               const std::function<bool(const std::string&)>& run) {
     int answered = 0;
     auto start = Clock::now();
-    for (const auto& a : list) answered += run(a) ? 1 : 0;
-    double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count() / static_cast<double>(list.size());
+    for (const auto& a : list)
+        answered += run(a) ? 1 : 0;
+    double us =
+        std::chrono::duration<double, std::micro>(Clock::now() - start).count() / static_cast<double>(list.size());
     std::printf("%-34s %8.1f us/probe  (%d/%zu answered)\n", label, us, answered, list.size());
     return us;
 }
@@ -44,7 +48,8 @@ bool ThreadPerProbe(const std::string& address) {
     std::thread worker([&] {
         IcmpEchoReply reply;
         std::uint32_t error = 0;
-        replies = handle->SendEcho(inet_addr(address.c_str()), Data, Options, std::chrono::milliseconds(4000), reply, error);
+        replies =
+            handle->SendEcho(inet_addr(address.c_str()), Data, Options, std::chrono::milliseconds(4000), reply, error);
     });
     worker.join();
     return replies > 0;
@@ -56,10 +61,12 @@ void TimeFping(const std::vector<std::string>& list) {
         return;
     }
     std::string cmd = "fping -q -c1 -i 0";
-    for (const auto& a : list) cmd += " " + a;
+    for (const auto& a : list)
+        cmd += " " + a;
     auto start = Clock::now();
     int rc = std::system((cmd + " >/dev/null 2>&1").c_str());
-    double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count() / static_cast<double>(list.size());
+    double us =
+        std::chrono::duration<double, std::micro>(Clock::now() - start).count() / static_cast<double>(list.size());
     std::printf("%-34s %8.1f us/target (exit %d)\n", "fping -c1 -i 0", us, rc);
 }
 

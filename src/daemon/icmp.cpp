@@ -15,10 +15,14 @@ namespace {
 /// Error numbers of a failed host lookup, as the socket layer reports them.
 int LookupError(int gaiError) {
     switch (gaiError) {
-    case EAI_AGAIN: return 11002;  // temporary failure: try again
-    case EAI_FAIL: return 11003;   // non-recoverable failure
-    case EAI_NODATA: return 11004; // the name exists but has no address
-    default: return 11001;         // host not found
+    case EAI_AGAIN:
+        return 11002; // temporary failure: try again
+    case EAI_FAIL:
+        return 11003; // non-recoverable failure
+    case EAI_NODATA:
+        return 11004; // the name exists but has no address
+    default:
+        return 11001; // host not found
     }
 }
 

@@ -45,24 +45,36 @@ std::uint32_t ErrorStatus(std::uint8_t type, std::uint8_t code) {
     switch (type) {
     case IcmpDestUnreachType:
         switch (code) {
-        case 0: case 6: case 9: case 11: return IpStatus::DestNetUnreachable;
-        case 2: return IpStatus::DestProtUnreachable;
-        case 3: return IpStatus::DestPortUnreachable;
-        case 4: return IpStatus::PacketTooBig;
-        case 5: return IpStatus::BadRoute;
-        default: return IpStatus::DestHostUnreachable;
+        case 0:
+        case 6:
+        case 9:
+        case 11:
+            return IpStatus::DestNetUnreachable;
+        case 2:
+            return IpStatus::DestProtUnreachable;
+        case 3:
+            return IpStatus::DestPortUnreachable;
+        case 4:
+            return IpStatus::PacketTooBig;
+        case 5:
+            return IpStatus::BadRoute;
+        default:
+            return IpStatus::DestHostUnreachable;
         }
-    case IcmpTimeExceededType: return code == 0 ? IpStatus::TtlExpiredTransit : IpStatus::TtlExpiredReassem;
-    case IcmpParamProblemType: return IpStatus::ParamProblem;
-    case IcmpSourceQuenchType: return IpStatus::SourceQuench;
-    default: return IpStatus::Success;
+    case IcmpTimeExceededType:
+        return code == 0 ? IpStatus::TtlExpiredTransit : IpStatus::TtlExpiredReassem;
+    case IcmpParamProblemType:
+        return IpStatus::ParamProblem;
+    case IcmpSourceQuenchType:
+        return IpStatus::SourceQuench;
+    default:
+        return IpStatus::Success;
     }
 }
 
 /// Whether `icmp` is an ICMP message of `type` carrying our identifier and sequence: our own request
 /// when quoted by an error answer, or the echo reply to it.
-bool IsOurRequest(std::span<const std::uint8_t> icmp, const EchoProbe& probe,
-                  std::uint8_t type = IcmpEchoRequestType) {
+bool IsOurRequest(std::span<const std::uint8_t> icmp, const EchoProbe& probe, std::uint8_t type = IcmpEchoRequestType) {
     return icmp.size() >= IcmpHeaderSize && icmp[0] == type && icmp[1] == 0 && Get16(icmp, 4) == probe.Identifier &&
            Get16(icmp, 6) == probe.Sequence;
 }
@@ -133,10 +145,14 @@ std::string OpenFailureText(int dgramErr, int rawErr) {
 
 std::uint32_t SendErrorStatus(int err) {
     switch (err) {
-    case ENETUNREACH: return IpStatus::DestNetUnreachable;
-    case EHOSTUNREACH: return IpStatus::DestHostUnreachable;
-    case EMSGSIZE: return IpStatus::PacketTooBig;
-    default: return IpStatus::GeneralFailure;
+    case ENETUNREACH:
+        return IpStatus::DestNetUnreachable;
+    case EHOSTUNREACH:
+        return IpStatus::DestHostUnreachable;
+    case EMSGSIZE:
+        return IpStatus::PacketTooBig;
+    default:
+        return IpStatus::GeneralFailure;
     }
 }
 
@@ -305,7 +321,8 @@ bool IcmpSocketHandle::ReadAnswers(const EchoProbe& probe, IcmpEchoReply& reply)
         reply.Options = m.Options;
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level != IPPROTO_IP) continue;
-            if (c->cmsg_type == IP_TTL) reply.Options.Ttl = static_cast<std::uint8_t>(*reinterpret_cast<int*>(CMSG_DATA(c)));
+            if (c->cmsg_type == IP_TTL)
+                reply.Options.Ttl = static_cast<std::uint8_t>(*reinterpret_cast<int*>(CMSG_DATA(c)));
             if (c->cmsg_type == IP_TOS) reply.Options.Tos = *CMSG_DATA(c);
         }
         return true;
@@ -407,9 +424,11 @@ bool IsRefusedEchoDestination(std::uint32_t address) {
 
 std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes) {
     std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) sum += Get16(bytes, i);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        sum += Get16(bytes, i);
     if (bytes.size() % 2) sum += static_cast<std::uint32_t>(bytes.back()) << 8;
-    while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
+    while (sum >> 16)
+        sum = (sum & 0xffff) + (sum >> 16);
     return static_cast<std::uint16_t>(~sum);
 }
 

@@ -5,20 +5,16 @@
 #include "test_icmp_support.h"
 
 #include <arpa/inet.h>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <string>
-
-extern char** environ;
 
 namespace {
 
@@ -35,7 +31,8 @@ int Shell(const std::string& command, std::string* output = nullptr) {
     if (!p) return -1;
     char buf[512];
     std::string text;
-    while (std::fgets(buf, sizeof buf, p)) text += buf;
+    while (std::fgets(buf, sizeof buf, p))
+        text += buf;
     int status = pclose(p);
     if (output) *output = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -134,7 +131,9 @@ private:
 
 /// Which ICMP socket kind the client namespace lets the probe open first.
 enum class Kind { Raw, Datagram };
-void PrintTo(Kind kind, std::ostream* os) { *os << (kind == Kind::Raw ? "raw" : "datagram"); }
+void PrintTo(Kind kind, std::ostream* os) {
+    *os << (kind == Kind::Raw ? "raw" : "datagram");
+}
 
 class NamespaceProbe : public ::testing::TestWithParam<Kind> {
 protected:
@@ -196,49 +195,6 @@ TEST_P(NamespaceProbe, DroppedEchoGivesNoReplyAfterTheFullTimeoutWhileTheLoopRun
 INSTANTIATE_TEST_SUITE_P(SocketKinds, NamespaceProbe, ::testing::Values(Kind::Raw, Kind::Datagram),
                          [](const auto& info) { return info.param == Kind::Raw ? "Raw" : "Datagram"; });
 
-/// A flood ping run by another process in the client namespace; stopping it returns its summary.
-class FloodPing {
-public:
-    FloodPing(const std::string& ns, const char* tos, const char* target) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        std::vector<std::string> args{"ip", "netns", "exec", ns, "ping", "-f", "-q", "-Q", tos, target};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawnp(&m_pid, "ip", &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        m_out = fds[0];
-    }
-    ~FloodPing() { Stop(); }
-    FloodPing(const FloodPing&) = delete;
-    FloodPing& operator=(const FloodPing&) = delete;
-
-    /// Interrupts the ping and returns what it printed (its statistics).
-    std::string Stop() {
-        std::string text;
-        if (m_pid > 0) {
-            kill(m_pid, SIGINT);
-            char buf[512];
-            ssize_t n;
-            while ((n = read(m_out, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
-            waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-        }
-        if (m_out >= 0) close(m_out);
-        m_out = -1;
-        return text;
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_out = -1;
-};
-
 /// Replies received according to a ping summary "N packets transmitted, M received".
 long Received(const std::string& summary) {
     auto at = summary.find(" received");
@@ -265,14 +221,20 @@ protected:
 };
 
 TEST_F(ForeignPings, FloodFromAnotherProcessNeverAnswersOurProbe) {
-    FloodPing flood(lab.Client(), "0x10", "127.0.0.2");
+    // Another process floods 127.0.0.2 for 5 s (its own deadline) while our probe waits for its answer.
+    FILE* flood = popen(("ip netns exec " + lab.Client() + " ping -f -q -w 5 -Q 0x10 127.0.0.2").c_str(), "r");
+    ASSERT_NE(flood, nullptr);
     TICMP probe; // the namespace allows no datagram socket: the raw socket sees every foreign reply
     probe.SetAddress("127.0.0.2");
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(probe.Ping(), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - started, 4000ms);
     EXPECT_EQ(probe.LastError, static_cast<int>(IpStatus::ReqTimedOut));
-    std::string summary = flood.Stop();
+    std::string summary;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, flood))
+        summary += buf;
+    pclose(flood);
     EXPECT_GT(Received(summary), 100) << "the foreign pinger got its replies meanwhile: " << summary;
 }
 

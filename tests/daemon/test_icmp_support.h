@@ -104,4 +104,6 @@ inline bool CanOpenIcmp(std::string& why) {
 }
 
 /// A host name the resolver refuses before sending any query: a DNS label is at most 63 characters.
-inline std::string UnresolvableName() { return std::string(64, 'a') + ".invalid"; }
+inline std::string UnresolvableName() {
+    return std::string(64, 'a') + ".invalid";
+}

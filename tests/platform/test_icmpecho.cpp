@@ -12,7 +12,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::uint32_t Ip(const char* text) { return inet_addr(text); }
+std::uint32_t Ip(const char* text) {
+    return inet_addr(text);
+}
 
 const std::uint32_t Target = Ip("192.0.2.7");
 const std::uint32_t Router = Ip("192.0.2.1");
@@ -60,8 +62,12 @@ Bytes ErrorAnswer(std::uint8_t type, std::uint8_t code, std::uint32_t to, const 
 }
 
 const Bytes Data{'a', 'b', 'c', 'd', 'e'};
-Bytes OurRequest() { return Icmp(8, 0, Probe.Identifier, Probe.Sequence, Data); }
-Bytes OurReply() { return Icmp(0, 0, Probe.Identifier, Probe.Sequence, Data); }
+Bytes OurRequest() {
+    return Icmp(8, 0, Probe.Identifier, Probe.Sequence, Data);
+}
+Bytes OurReply() {
+    return Icmp(0, 0, Probe.Identifier, Probe.Sequence, Data);
+}
 
 struct MatchCase {
     const char* name;
@@ -73,7 +79,9 @@ struct MatchCase {
     std::uint32_t source = 0;
 };
 
-std::ostream& operator<<(std::ostream& os, const MatchCase& c) { return os << c.name; }
+std::ostream& operator<<(std::ostream& os, const MatchCase& c) {
+    return os << c.name;
+}
 
 Bytes Truncated(Bytes b, std::size_t size) {
     b.resize(size);
@@ -219,4 +227,6 @@ INSTANTIATE_TEST_SUITE_P(SocketKinds, LoopbackEcho, ::testing::Values(IcmpSocket
 
 } // namespace
 
-void PrintTo(IcmpSocketKind kind, std::ostream* os) { *os << (kind == IcmpSocketKind::Raw ? "raw" : "datagram"); }
+void PrintTo(IcmpSocketKind kind, std::ostream* os) {
+    *os << (kind == IcmpSocketKind::Raw ? "raw" : "datagram");
+}
