@@ -9,9 +9,13 @@ namespace {
 
 constexpr int EndOfFile = std::char_traits<char>::eof();
 
-bool IsBreak(int c) { return c == '\r' || c == '\n'; }
+bool IsBreak(int c) {
+    return c == '\r' || c == '\n';
+}
 
-bool NeedsEscape(unsigned char c) { return c < 32 || c == '=' || c >= 128; }
+bool NeedsEscape(unsigned char c) {
+    return c < 32 || c == '=' || c >= 128;
+}
 
 std::string Escape(std::string_view piece) {
     static constexpr char Hex[] = "0123456789ABCDEF";
@@ -34,18 +38,14 @@ std::string Escape(std::string_view piece) {
 /// characters (that space begins the next piece), or after 65 characters when there is none.
 std::size_t PieceEnd(std::string_view rest) {
     for (std::size_t k = std::min(TQuotedPrintable::MaxLineChars, rest.size() - 1); k > 0; --k)
-        if (rest[k] == ' ')
-            return k;
+        if (rest[k] == ' ') return k;
     return TQuotedPrintable::MaxLineChars;
 }
 
 int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
 
@@ -76,19 +76,16 @@ void TQuotedPrintable::Encode() {
 
 bool TQuotedPrintable::ReadParagraph(std::string& paragraph) {
     std::streambuf& in = *m_stream.rdbuf();
-    if (in.sgetc() == EndOfFile)
-        return false;
+    if (in.sgetc() == EndOfFile) return false;
     paragraph.clear();
     for (int c; (c = in.sgetc()) != EndOfFile;) {
-        if (paragraph.size() >= BufferSize)
-            throw Exception("Paragraph is too large");
+        if (paragraph.size() >= BufferSize) throw Exception("Paragraph is too large");
         in.sbumpc();
         int next = in.sgetc();
         // A break byte that ends the stream is data. CR LF and LF CR are one break; CR CR and
         // LF LF are two, so an empty line between paragraphs survives.
         if (IsBreak(c) && next != EndOfFile) {
-            if (IsBreak(next) && next != c)
-                in.sbumpc();
+            if (IsBreak(next) && next != c) in.sbumpc();
             return true;
         }
         paragraph += static_cast<char>(c);
@@ -112,8 +109,7 @@ void TQuotedPrintable::Decode() {
         std::string paragraph;
         next = DecodeParagraph(next, paragraph);
         m_stream.write(paragraph.data(), static_cast<std::streamsize>(paragraph.size()));
-        if (!m_stream)
-            throw EInOutError("Stream write error");
+        if (!m_stream) throw EInOutError("Stream write error");
     }
 }
 
@@ -123,14 +119,11 @@ std::size_t TQuotedPrintable::DecodeParagraph(std::size_t first, std::string& pa
         std::string line = ShortText(m_lines[i++]);
         std::string decoded = DecodeEscapes(line);
         bool soft = !line.empty() && line.back() == '=';
-        if (soft)
-            decoded.pop_back();
-        if (paragraph.size() + decoded.size() >= BufferSize - 1)
-            throw Exception("Paragraph is too large");
+        if (soft) decoded.pop_back();
+        if (paragraph.size() + decoded.size() >= BufferSize - 1) throw Exception("Paragraph is too large");
         paragraph += decoded;
         if (!soft) {
-            if (paragraph.empty() || paragraph.back() != '\x1A')
-                paragraph += "\r\n";
+            if (paragraph.empty() || paragraph.back() != '\x1A') paragraph += "\r\n";
             break;
         }
     }

@@ -12,8 +12,7 @@ constexpr std::string_view Base64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghi
 
 /// 6-bit value of a base64 character; "=" counts as 0; -1 for anything else.
 int Base64Value(char c) {
-    if (c == '=')
-        return 0;
+    if (c == '=') return 0;
     auto pos = Base64Alphabet.find(c);
     return pos == std::string_view::npos ? -1 : static_cast<int>(pos);
 }
@@ -22,8 +21,7 @@ void AppendGroup(std::string_view group, std::string& out) {
     unsigned bits = 0;
     for (char c : group) {
         int value = Base64Value(c);
-        if (value < 0)
-            throw EInOutError("Invalid Character");
+        if (value < 0) throw EInOutError("Invalid Character");
         bits = (bits << 6) | static_cast<unsigned>(value);
     }
     out += static_cast<char>((bits >> 16) & 0xFF);
@@ -35,11 +33,9 @@ void AppendGroup(std::string_view group, std::string& out) {
 /// "?B?=" (a word whose encoded text begins with "=") is not an end.
 std::size_t FindWordEnd(const std::string& text, std::size_t start) {
     for (std::size_t e = start + 2; e + 1 < text.size(); ++e) {
-        if (text[e] != '?' || text[e + 1] != '=')
-            continue;
+        if (text[e] != '?' || text[e + 1] != '=') continue;
         char letter = static_cast<char>(toupper(static_cast<unsigned char>(text[e - 1])));
-        if (!(text[e - 2] == '?' && (letter == 'B' || letter == 'Q')))
-            return e;
+        if (!(text[e - 2] == '?' && (letter == 'B' || letter == 'Q'))) return e;
     }
     return std::string::npos;
 }
@@ -47,14 +43,11 @@ std::size_t FindWordEnd(const std::string& text, std::size_t start) {
 /// Decodes "charset?letter?text"; the charset is ignored, an unknown letter decodes to nothing.
 std::string DecodeWord(const std::string& inner) {
     std::size_t mark = inner.find('?');
-    if (mark == std::string::npos || mark + 1 >= inner.size())
-        return std::string();
+    if (mark == std::string::npos || mark + 1 >= inner.size()) return std::string();
     char letter = static_cast<char>(toupper(static_cast<unsigned char>(inner[mark + 1])));
     std::string encoded = mark + 3 <= inner.size() ? inner.substr(mark + 3) : std::string();
-    if (letter == 'B')
-        return Base64DecodeText(encoded);
-    if (letter == 'Q')
-        return QPDecodeText(encoded);
+    if (letter == 'B') return Base64DecodeText(encoded);
+    if (letter == 'Q') return QPDecodeText(encoded);
     return std::string();
 }
 
@@ -75,8 +68,7 @@ std::string Base64EncodeText(std::string_view bytes) {
 }
 
 std::string Base64DecodeText(std::string_view text) {
-    if (text.size() % 4 != 0)
-        throw EInOutError("Invalid base64 length");
+    if (text.size() % 4 != 0) throw EInOutError("Invalid base64 length");
     std::string out;
     out.reserve(text.size() / 4 * 3);
     for (std::size_t i = 0; i < text.size(); i += 4)
@@ -88,8 +80,7 @@ std::string Base64DecodeText(std::string_view text) {
 
 std::string EncodeWordJIS(std::string_view text) {
     // Not cut to a short text: a cut word would lose its closing "?=" and garble the header.
-    if (text.empty() || text.front() != '\x1B')
-        return std::string(text);
+    if (text.empty() || text.front() != '\x1B') return std::string(text);
     return "=?ISO-2022-JP?B?" + Base64EncodeText(text) + "?=";
 }
 
@@ -98,8 +89,7 @@ std::string DecodeWords(std::string_view input) {
     std::string text(input);
     for (std::size_t start; (start = text.find("=?")) != std::string::npos;) {
         std::size_t end = FindWordEnd(text, start);
-        if (end == std::string::npos)
-            break;
+        if (end == std::string::npos) break;
         std::string decoded = DecodeWord(text.substr(start + 2, end - start - 2));
         text = ShortText(text.substr(0, start) + decoded + Trim(text.substr(end + 2)));
         std::replace(text.begin(), text.end(), '_', ' ');

@@ -8,7 +8,9 @@
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
 /// The blank-separated words of one line.
 std::vector<std::string_view> Words(std::string_view line) {
@@ -20,15 +22,13 @@ std::vector<std::string_view> Words(std::string_view line) {
         std::size_t start = i;
         while (i < line.size() && !IsBlank(line[i]))
             ++i;
-        if (i > start)
-            words.push_back(line.substr(start, i - start));
+        if (i > start) words.push_back(line.substr(start, i - start));
     }
     return words;
 }
 
 std::string ExtensionKey(std::string_view extension) {
-    if (!extension.empty() && extension.front() == '.')
-        extension.remove_prefix(1);
+    if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
     return LowerCase(std::string(extension));
 }
 
@@ -36,8 +36,7 @@ std::string ExtensionKey(std::string_view extension) {
 
 void TMimeTypeTable::LoadFromFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return;
+    if (!in) return;
     std::ostringstream text;
     text << in.rdbuf();
     LoadFromText(text.str());
@@ -47,8 +46,7 @@ void TMimeTypeTable::LoadFromText(std::string_view text) {
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            end = text.size();
+        if (end == std::string_view::npos) end = text.size();
         AddLine(text.substr(start, end - start));
         start = end + 1;
     }

@@ -9,19 +9,19 @@
 
 namespace {
 
-std::string AttachmentName(const TmsAttItem& item) { return LowerCase(ExtractMailFileName(item.FileName())); }
+std::string AttachmentName(const TmsAttItem& item) {
+    return LowerCase(ExtractMailFileName(item.FileName()));
+}
 
 bool AllAlternative(const TmsAttList& attachments) {
     for (int i = 0; i < attachments.Count(); ++i)
-        if (AttachmentName(attachments.Items(i)).rfind("_alt.", 0) != 0)
-            return false;
+        if (AttachmentName(attachments.Items(i)).rfind("_alt.", 0) != 0) return false;
     return attachments.Count() > 0;
 }
 
 bool HasAnyAddress(const TmsAddressList& list) {
     for (int i = 0; i < list.Count(); ++i)
-        if (!list.Items(i).Address().empty())
-            return true;
+        if (!list.Items(i).Address().empty()) return true;
     return false;
 }
 
@@ -39,8 +39,7 @@ void AddHeaderAddresses(const TmsHeaders& headers, const char* name, TmsAddressL
 std::string ReadLine(std::istream& stream, bool& ok) {
     std::string line;
     ok = static_cast<bool>(std::getline(stream, line));
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
 }
 
@@ -89,27 +88,20 @@ void TmsCustomMessage::SetContentType(std::string_view contentType) {
 // single attachment gives its own type.
 std::string TmsCustomMessage::ComputeContentType() const {
     int count = m_attachments.Count();
-    if (m_encoding == meUU)
-        return std::string();
-    if (AllAlternative(m_attachments))
-        return "multipart/alternative";
+    if (m_encoding == meUU) return std::string();
+    if (AllAlternative(m_attachments)) return "multipart/alternative";
     if (count == 1 && m_body.empty()) {
         std::string name = AttachmentName(m_attachments.Items(0));
-        if (name == "_rtfbody.rtf")
-            return "text/rtf";
-        if (name == "_htmbody.htm")
-            return "text/html";
+        if (name == "_rtfbody.rtf") return "text/rtf";
+        if (name == "_htmbody.htm") return "text/html";
     }
-    if (!m_body.empty())
-        return count > 0 ? "multipart/mixed" : m_contentType.empty() ? "text/plain" : m_contentType;
-    if (count == 1)
-        return m_attachments.Items(0).ContentType();
+    if (!m_body.empty()) return count > 0 ? "multipart/mixed" : m_contentType.empty() ? "text/plain" : m_contentType;
+    if (count == 1) return m_attachments.Items(0).ContentType();
     return count == 0 ? "text/plain" : "multipart/mixed";
 }
 
 void TmsCustomMessage::Validate() const {
-    if (m_sender.Address().empty())
-        throw EMessageError(MailString(SSenderRequired));
+    if (m_sender.Address().empty()) throw EMessageError(MailString(SSenderRequired));
 }
 
 void TmsCustomMessage::LoadFromStream(std::istream& stream) {
@@ -135,8 +127,7 @@ void TmsCustomMessage::Clear() {
 }
 
 void TmsCustomMessage::Assign(const TmsCustomMessage& source) {
-    if (this == &source)
-        return;
+    if (this == &source) return;
     m_sender.Assign(source.m_sender);
     m_subject = source.m_subject;
     m_encoding = source.m_encoding;
@@ -181,12 +172,10 @@ void TmsMessage::ReadHeaders(const TmsHeaders& headers) {
     AddHeaderAddresses(headers, "CC", m_cc);
     AddHeaderAddresses(headers, "BCC", m_bcc);
     std::string subject = GetHeaderValue(headers, "Subject");
-    if (!subject.empty())
-        SetSubject(subject);
+    if (!subject.empty()) SetSubject(subject);
     std::string priority = GetHeaderValue(headers, "X-Priority");
     Priority = priority == "1" ? ptHigh : priority == "5" ? ptLow : ptNormal;
-    if (!GetHeaderValue(headers, "Return-receipt-to").empty())
-        ReturnReceipt = true;
+    if (!GetHeaderValue(headers, "Return-receipt-to").empty()) ReturnReceipt = true;
     SetHeaders(headers);
 }
 
@@ -203,10 +192,8 @@ void TmsMessage::Assign(const TmsCustomMessage& source) {
 
 void TmsArticle::Validate() const {
     TmsCustomMessage::Validate();
-    if (NewsGroups.empty())
-        throw EMessageError(MailString(SNewsgroupRequired));
-    if (Subject().empty())
-        throw EMessageError(MailString(SSubjectRequired));
+    if (NewsGroups.empty()) throw EMessageError(MailString(SNewsgroupRequired));
+    if (Subject().empty()) throw EMessageError(MailString(SSubjectRequired));
 }
 
 void TmsArticle::SaveToStream(std::ostream& stream) {
@@ -228,13 +215,11 @@ void TmsArticle::ReadHeaders(const TmsHeaders& headers) {
     NewsGroups = GetHeaderValue(headers, "NEWSGROUPS");
     MessageId = GetHeaderValue(headers, "MESSAGE-ID");
     std::string subject = GetHeaderValue(headers, "Subject");
-    if (!subject.empty())
-        SetSubject(subject);
+    if (!subject.empty()) SetSubject(subject);
     SetHeaders(headers);
 }
 
 void TmsArticle::Assign(const TmsCustomMessage& source) {
-    if (const auto* article = dynamic_cast<const TmsArticle*>(&source))
-        NewsGroups = article->NewsGroups;
+    if (const auto* article = dynamic_cast<const TmsArticle*>(&source)) NewsGroups = article->NewsGroups;
     TmsCustomMessage::Assign(source);
 }

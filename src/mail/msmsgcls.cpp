@@ -15,12 +15,13 @@ bool StartsText(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SameText(std::string(text.substr(0, prefix.size())), std::string(prefix));
 }
 
-bool IsContinuation(const std::string& line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
+bool IsContinuation(const std::string& line) {
+    return !line.empty() && (line[0] == ' ' || line[0] == '\t');
+}
 
 std::string WithColon(std::string_view name) {
     std::string key(name);
-    if (key.empty() || key.back() != ':')
-        key += ':';
+    if (key.empty() || key.back() != ':') key += ':';
     return key;
 }
 
@@ -39,8 +40,7 @@ std::string AfterColon(const std::string& line) {
 std::string StripQuotes(const std::string& text) {
     std::string s = Trim(text);
     std::size_t first = s.find_first_not_of('"');
-    if (first == std::string::npos)
-        return std::string();
+    if (first == std::string::npos) return std::string();
     std::size_t last = s.find_last_not_of('"');
     return s.substr(first, last - first + 1);
 }
@@ -60,27 +60,26 @@ void ProtectQuotedCommas(std::string& text) {
 /// Splits one header part at its commas and appends the decoded single addresses.
 void AddAddressPieces(const std::string& part, TmsStrings& result) {
     std::string text = part;
-    if (text.find('"') != std::string::npos)
-        ProtectQuotedCommas(text);
+    if (text.find('"') != std::string::npos) ProtectQuotedCommas(text);
     std::size_t start = 0;
     for (std::size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1)
         result.push_back(DecodeWords(ShortText(Trim(text.substr(start, comma - start)))));
     std::string rest = Trim(text.substr(start));
-    if (!rest.empty())
-        result.push_back(ShortText(Trim(DecodeWords(rest))));
+    if (!rest.empty()) result.push_back(ShortText(Trim(DecodeWords(rest))));
 }
 
 TmsAttEncoding EncodingOfType(const std::string& contentType) {
     if (SameText(contentType, "TEXT/PLAIN") || SameText(contentType, "TEXT/RTF") || SameText(contentType, "TEXT/HTML"))
         return aeQuotedPrintable;
-    if (SameText(contentType, "MESSAGE/RFC822"))
-        return aeSevenBit;
+    if (SameText(contentType, "MESSAGE/RFC822")) return aeSevenBit;
     return aeBase64;
 }
 
 } // namespace
 
-std::string ShortText(std::string_view text) { return std::string(text.substr(0, ShortTextMax)); }
+std::string ShortText(std::string_view text) {
+    return std::string(text.substr(0, ShortTextMax));
+}
 
 TmsMailAddress::TmsMailAddress(std::string_view address, std::string_view name) {
     SetAddress(address);
@@ -103,8 +102,7 @@ TmsMailAddress& TmsAddressList::AddAddress(std::string_view address, std::string
 
 void TmsAttItem::SetFileName(std::string_view fileName) {
     m_fileName = ShortText(fileName);
-    if (m_fileName.empty())
-        return;
+    if (m_fileName.empty()) return;
     SetContentType(ContentTypeOfFile(m_fileName));
     m_encoding = EncodingOfType(m_contentType);
 }
@@ -124,14 +122,12 @@ std::string ExtractMailFileName(std::string_view fileName) {
 std::string GetHeaderValue(const TmsHeaders& headers, std::string_view name) {
     std::string key = WithColon(name);
     std::size_t i = FindHeader(headers, key);
-    if (i >= headers.size())
-        return std::string();
+    if (i >= headers.size()) return std::string();
     std::string value = Trim(AfterColon(headers[i]));
     for (++i; i < headers.size() && IsContinuation(headers[i]); ++i)
         value += ' ' + Trim(headers[i]);
     std::string bare = key.substr(0, key.size() - 1);
-    if (SameText(bare, "Content-Type") || SameText(bare, "X-UIDL"))
-        return value;
+    if (SameText(bare, "Content-Type") || SameText(bare, "X-UIDL")) return value;
     return DecodeWords(ShortText(value));
 }
 
@@ -143,8 +139,7 @@ void GetHeaderAddresses(const TmsHeaders& headers, std::string_view name, TmsStr
             ++i;
             continue;
         }
-        if (headers[i].find(':') == std::string::npos)
-            break;
+        if (headers[i].find(':') == std::string::npos) break;
         AddAddressPieces(AfterColon(headers[i]), result);
         for (++i; i < headers.size() && headers[i].find(':') == std::string::npos; ++i)
             AddAddressPieces(headers[i], result);
@@ -155,8 +150,7 @@ void GetHeaderAddresses(const TmsHeaders& headers, std::string_view name, TmsStr
 
 void DeleteHeader(TmsHeaders& headers, std::string_view name) {
     std::size_t first = FindHeader(headers, WithColon(name));
-    if (first >= headers.size())
-        return;
+    if (first >= headers.size()) return;
     std::size_t last = first + 1;
     while (last < headers.size() && IsContinuation(headers[last]))
         ++last;
@@ -169,8 +163,7 @@ void ParseMailAddress(std::string_view text, TmsMailAddress& address) {
     std::size_t lt = s.find('<');
     if (lt != std::string::npos) {
         std::size_t gt = s.find('>');
-        if (gt == std::string::npos || gt < lt)
-            throw Exception("Unable to parse email address");
+        if (gt == std::string::npos || gt < lt) throw Exception("Unable to parse email address");
         address.SetAddress(StripQuotes(s.substr(lt + 1, gt - lt - 1)));
         address.SetName(StripQuotes(s.substr(0, lt) + s.substr(gt + 1)));
         return;
@@ -178,8 +171,7 @@ void ParseMailAddress(std::string_view text, TmsMailAddress& address) {
     std::size_t paren = s.find('(');
     if (paren != std::string::npos) {
         std::string name = s.substr(paren + 1);
-        if (!name.empty())
-            name.pop_back();
+        if (!name.empty()) name.pop_back();
         address.SetAddress(StripQuotes(s.substr(0, paren)));
         address.SetName(StripQuotes(name));
         return;
@@ -198,18 +190,15 @@ std::string ContentTypeOfFile(std::string_view fileName) {
 std::string GetParamValue(std::string_view paramName, std::string_view text) {
     std::string upper = UpperCase(std::string(text));
     std::size_t pos = upper.find(UpperCase(std::string(paramName)));
-    if (pos == std::string::npos)
-        return std::string();
+    if (pos == std::string::npos) return std::string();
     std::string rest = Trim(std::string(text.substr(std::min(text.size(), pos + paramName.size() + 1))));
-    if (!rest.empty() && rest[0] == '=')
-        rest = Trim(rest.substr(1));
+    if (!rest.empty() && rest[0] == '=') rest = Trim(rest.substr(1));
     std::string value;
     if (!rest.empty() && rest[0] == '"')
         value = rest.substr(1, rest.find('"', 1) - 1);
     else
         value = rest.substr(0, rest.find(' '));
-    if (!value.empty() && value.back() == ';')
-        value.pop_back();
+    if (!value.empty() && value.back() == ';') value.pop_back();
     return Trim(value);
 }
 

@@ -55,8 +55,7 @@ public:
     TmsOwnedList() = default;
     TmsOwnedList(const TmsOwnedList& source) { Assign(source); }
     TmsOwnedList& operator=(const TmsOwnedList& source) {
-        if (this != &source)
-            Assign(source);
+        if (this != &source) Assign(source);
         return *this;
     }
     virtual ~TmsOwnedList() { Clear(); }
@@ -77,8 +76,7 @@ public:
     }
     /// Clears the list, then appends a copy of every item of `source`, in order.
     void Assign(const TmsOwnedList& source) {
-        if (this == &source)
-            return;
+        if (this == &source) return;
         Clear();
         for (const auto& item : source.m_items) {
             auto copy = std::make_unique<T>();
@@ -89,8 +87,7 @@ public:
 
 private:
     std::size_t CheckIndex(int index) const {
-        if (index < 0 || index >= Count())
-            throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+        if (index < 0 || index >= Count()) throw EListError("List index out of bounds (" + std::to_string(index) + ")");
         return static_cast<std::size_t>(index);
     }
 

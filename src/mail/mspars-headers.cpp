@@ -7,7 +7,9 @@ namespace {
 
 constexpr std::size_t LabelWidth = 10;
 
-std::string Mailbox(const TmsMailAddress& address) { return " <" + address.Address() + ">"; }
+std::string Mailbox(const TmsMailAddress& address) {
+    return " <" + address.Address() + ">";
+}
 
 } // namespace
 
@@ -23,8 +25,7 @@ void TmsMessageEncoder::WriteAddressList(const std::string& name, const TmsAddre
         const TmsMailAddress& address = list.Items(i);
         std::string line = i == 0 ? label : std::string(LabelWidth, ' ');
         line += DisplayName(address.Name()) + Mailbox(address);
-        if (i + 1 < list.Count())
-            line += ',';
+        if (i + 1 < list.Count()) line += ',';
         EmitHeaderLine(line);
     }
 }
@@ -34,17 +35,14 @@ void TmsMessageEncoder::WriteHeaders() {
     EmitHeaderLine("From:     " + DisplayName(sender.Name()) + Mailbox(sender));
     WriteAddressList("To", m_mail.Recipients());
     WriteAddressList("CC", m_mail.CC());
-    if (m_mail.ReturnReceipt)
-        EmitHeaderLine("Return-Receipt-To: <" + sender.Address() + ">");
+    if (m_mail.ReturnReceipt) EmitHeaderLine("Return-Receipt-To: <" + sender.Address() + ">");
     if (m_mail.Priority == ptHigh)
         EmitLine("X-Priority: 1");
     else if (m_mail.Priority == ptLow)
         EmitLine("X-Priority: 5");
     WriteExtraHeaders();
-    if (!m_mail.Subject().empty())
-        EmitHeaderLine("Subject: " + HeaderText(m_mail.Subject()));
-    if (m_mail.Encoding() == meMIME)
-        EmitLine("Mime-Version: 1.0");
+    if (!m_mail.Subject().empty()) EmitHeaderLine("Subject: " + HeaderText(m_mail.Subject()));
+    if (m_mail.Encoding() == meMIME) EmitLine("Mime-Version: 1.0");
 }
 
 void TmsArticleEncoder::WriteHeaders() {
@@ -52,8 +50,6 @@ void TmsArticleEncoder::WriteHeaders() {
     EmitHeaderLine("From:     " + HeaderText(sender.Name()) + Mailbox(sender));
     EmitHeaderLine("Newsgroups: " + m_article.NewsGroups);
     WriteExtraHeaders();
-    if (!m_article.Subject().empty())
-        EmitHeaderLine("Subject:  " + HeaderText(m_article.Subject()));
-    if (m_article.Encoding() == meMIME)
-        EmitLine("Mime-Version: 1.0");
+    if (!m_article.Subject().empty()) EmitHeaderLine("Subject:  " + HeaderText(m_article.Subject()));
+    if (m_article.Encoding() == meMIME) EmitLine("Mime-Version: 1.0");
 }

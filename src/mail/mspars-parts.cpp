@@ -23,9 +23,13 @@ const char* EncodingToken(TmsAttEncoding encoding) {
     }
 }
 
-std::string LowerName(const TmsAttItem& item) { return LowerCase(ExtractMailFileName(item.FileName())); }
+std::string LowerName(const TmsAttItem& item) {
+    return LowerCase(ExtractMailFileName(item.FileName()));
+}
 
-bool IsAlternativeName(const std::string& lowerName) { return lowerName.rfind("_alt.", 0) == 0; }
+bool IsAlternativeName(const std::string& lowerName) {
+    return lowerName.rfind("_alt.", 0) == 0;
+}
 
 /// Text lines of 7bit content: CR LF, LF or CR end a line; a final line end adds no empty line.
 TmsStrings TextLines(const std::string& text) {
@@ -33,8 +37,7 @@ TmsStrings TextLines(const std::string& text) {
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos)
-            end = text.size();
+        if (end == std::string::npos) end = text.size();
         lines.push_back(text.substr(start, end - start));
         start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     }
@@ -54,8 +57,7 @@ void TmsCustomEncoder::WriteSinglePart() {
     else
         EmitHeaderLine("Content-Type: " + item.ContentType() + "; name=\"" + name + "\"");
     EmitLine(std::string("Content-Transfer-Encoding: ") + EncodingToken(item.Encoding()));
-    if (!bodyFile)
-        EmitHeaderLine("Content-Disposition: attachment; filename=\"" + name + "\"");
+    if (!bodyFile) EmitHeaderLine("Content-Disposition: attachment; filename=\"" + name + "\"");
     EmitLine("");
     WriteAttachmentContent(item);
 }
@@ -87,8 +89,7 @@ void TmsCustomEncoder::WriteMultipartStart(MultipartState& state) {
     EmitLine(MailString(SMultipartPreamble));
     EmitLine("");
     EmitLine("--" + state.boundary);
-    if (!state.nested || state.alternative)
-        return;
+    if (!state.nested || state.alternative) return;
     // The leading "_alt." attachments (and the body text) form an alternative inside the mix.
     state.outer = state.boundary;
     state.boundary = NewBoundary();
@@ -109,12 +110,10 @@ void TmsCustomEncoder::WriteMultipartPart(int index, MultipartState& state) {
     }
     bool bare = state.alternative || state.nested || state.htmlBody || state.rtfBody;
     std::string type = "Content-Type: " + item.ContentType();
-    if (!bare && !item.FileName().empty())
-        type += "; name=\"" + name + "\"";
+    if (!bare && !item.FileName().empty()) type += "; name=\"" + name + "\"";
     EmitHeaderLine(type);
     EmitLine(std::string("Content-Transfer-Encoding: ") + EncodingToken(item.Encoding()));
-    if (!bare && !name.empty())
-        EmitHeaderLine("Content-Disposition: attachment; filename=\"" + name + "\"");
+    if (!bare && !name.empty()) EmitHeaderLine("Content-Disposition: attachment; filename=\"" + name + "\"");
     EmitLine("");
     WriteAttachmentContent(item);
     EmitLine("");
@@ -135,8 +134,7 @@ void TmsCustomEncoder::WriteAttachmentContent(const TmsAttItem& item) {
         for (std::size_t pos = 0;; pos += Base64LineBytes) {
             std::string_view chunk = std::string_view(data).substr(std::min(pos, data.size()), Base64LineBytes);
             EmitLine(Base64EncodeText(chunk));
-            if (chunk.size() < Base64LineBytes)
-                break;
+            if (chunk.size() < Base64LineBytes) break;
         }
         break;
     case aeQuotedPrintable: {

@@ -64,8 +64,7 @@ const char* CharSetName(TmsCharSet charSet) {
 }
 
 bool IsBodyAttachment(const TmsCustomMessage& message) {
-    if (message.Attachments().Count() != 1 || !message.Body().empty())
-        return false;
+    if (message.Attachments().Count() != 1 || !message.Body().empty()) return false;
     std::string name = LowerCase(ExtractMailFileName(message.Attachments().Items(0).FileName()));
     return name == "_htmbody.htm" || name == "_rtfbody.rtf";
 }
@@ -83,8 +82,7 @@ TmsCustomEncoder::TmsCustomEncoder(TmsCustomMessage& message)
 std::string TmsCustomEncoder::NewBoundary() {
     {
         std::lock_guard<std::mutex> guard(boundaryLock);
-        if (boundarySource)
-            return boundarySource();
+        if (boundarySource) return boundarySource();
     }
     return RandomBoundary();
 }
@@ -94,17 +92,14 @@ void TmsCustomEncoder::EmitLine(std::string_view text) {
     for (;;) {
         std::size_t end = text.find_first_of("\r\n");
         std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.front() == '.')
-            out << '.';
+        if (!line.empty() && line.front() == '.') out << '.';
         out << line << "\r\n";
-        if (end == std::string_view::npos)
-            break;
+        if (end == std::string_view::npos) break;
         // CR LF is one break; any other CR or LF is a break of its own.
         end += text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
         text.remove_prefix(end);
     }
-    if (!out)
-        throw EInOutError("Stream write error");
+    if (!out) throw EInOutError("Stream write error");
 }
 
 void TmsCustomEncoder::EmitHeaderLine(std::string_view text) {
@@ -126,15 +121,14 @@ void TmsCustomEncoder::EmitLines(const TmsStrings& lines) {
 }
 
 std::string TmsCustomEncoder::HeaderText(const std::string& text) const {
-    if (m_message.CharSet() == csISO2022jp && m_message.Encoding() == meMIME)
-        return EncodeWordJIS(text);
+    if (m_message.CharSet() == csISO2022jp && m_message.Encoding() == meMIME) return EncodeWordJIS(text);
     return text;
 }
 
 void TmsCustomEncoder::WriteExtraHeaders() {
-    static const char* const Reserved[] = {"From",         "To",           "CC",      "BCC",
-                                           "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
-                                           "Content-Type", "X-Encoding",   "Content-Transfer-Encoding"};
+    static const char* const Reserved[] = {
+        "From",    "To",           "CC",           "BCC",        "Return-Receipt-To",        "X-Priority",
+        "Subject", "Mime-Version", "Content-Type", "X-Encoding", "Content-Transfer-Encoding"};
     for (const char* name : Reserved)
         DeleteHeader(m_message.Headers(), name);
     for (const auto& line : m_message.Headers())
@@ -142,13 +136,10 @@ void TmsCustomEncoder::WriteExtraHeaders() {
 }
 
 void TmsCustomEncoder::Render() {
-    if (Stream == nullptr)
-        throw EInOutError("No output stream");
-    if (Stream->tellp() > 0)
-        Stream->seekp(0);
+    if (Stream == nullptr) throw EInOutError("No output stream");
+    if (Stream->tellp() > 0) Stream->seekp(0);
     WriteHeaders();
-    if (m_message.Encoding() == meUU)
-        return WriteUUBody();
+    if (m_message.Encoding() == meUU) return WriteUUBody();
     std::string type = m_message.ContentType();
     if (type == "multipart/mixed")
         WriteMultipart(false);
@@ -172,8 +163,7 @@ void TmsCustomEncoder::WriteTextPartHeaders() {
 }
 
 TmsStrings TmsCustomEncoder::TextPartLines() const {
-    if (m_message.CharSet() == csISO8859 || m_longLines)
-        return EncodeQuotedPrintable(BodyText(m_message.Body()));
+    if (m_message.CharSet() == csISO8859 || m_longLines) return EncodeQuotedPrintable(BodyText(m_message.Body()));
     return m_message.Body();
 }
 
@@ -185,8 +175,7 @@ void TmsCustomEncoder::WritePlainText() {
 
 void TmsCustomEncoder::WriteHtmlRtf(const std::string& contentType) {
     std::string line = contentType == "text/html" ? "Content-Type: text/html" : "Content-Type: text/rtf";
-    if (m_message.CharSet() != csUSASCII)
-        line += "; charset=\"iso-8859-1\"";
+    if (m_message.CharSet() != csUSASCII) line += "; charset=\"iso-8859-1\"";
     EmitLine(line);
     EmitLine("Content-Transfer-Encoding: quoted-printable");
     EmitLine("");
@@ -208,8 +197,7 @@ void TmsCustomEncoder::WriteUUAttachment(const TmsAttItem& item) {
     for (std::size_t pos = 0;; pos += UULineBytes) {
         std::string_view chunk = data.substr(std::min(pos, data.size()), UULineBytes);
         EmitLine(UUEncodeLine(chunk));
-        if (chunk.size() < UULineBytes)
-            break;
+        if (chunk.size() < UULineBytes) break;
     }
     EmitLine("`");
     EmitLine("end");

@@ -7,12 +7,13 @@
 
 namespace {
 
-char UUChar(unsigned value) { return value == 0 ? '`' : static_cast<char>(32 + value); }
+char UUChar(unsigned value) {
+    return value == 0 ? '`' : static_cast<char>(32 + value);
+}
 
 /// Value of one character; a space and a backquote both count as 0.
 unsigned UUValue(char c) {
-    if (c < ' ' || c > '`')
-        throw EInOutError("Invalid Character");
+    if (c < ' ' || c > '`') throw EInOutError("Invalid Character");
     return static_cast<unsigned>(c - ' ') & 0x3F;
 }
 
@@ -26,20 +27,17 @@ std::string UUEncodeLine(std::string_view bytes) {
         // Character k covers bits 6k..6k+5 of the byte string, high bits first.
         std::size_t bit = k * 6, byte = bit / 8, shift = bit % 8;
         unsigned word = static_cast<unsigned char>(bytes[byte]) << 8;
-        if (byte + 1 < bytes.size())
-            word |= static_cast<unsigned char>(bytes[byte + 1]);
+        if (byte + 1 < bytes.size()) word |= static_cast<unsigned char>(bytes[byte + 1]);
         out += UUChar((word >> (10 - shift)) & 0x3F);
     }
     return out;
 }
 
 std::string UUDecodeLine(std::string_view line) {
-    if (line.empty())
-        return std::string();
+    if (line.empty()) return std::string();
     std::size_t count = UUValue(line[0]);
     std::string_view body = line.substr(1);
-    if (count * 4 / 3 == 60)
-        body = body.substr(0, 60);
+    if (count * 4 / 3 == 60) body = body.substr(0, 60);
     std::string out;
     unsigned bits = 0, held = 0;
     for (char c : body) {

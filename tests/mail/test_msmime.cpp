@@ -10,7 +10,9 @@
 
 namespace {
 
-std::string Repeat(char c, std::size_t n) { return std::string(n, c); }
+std::string Repeat(char c, std::size_t n) {
+    return std::string(n, c);
+}
 
 std::string RepeatText(const std::string& text, std::size_t n) {
     std::string out;
@@ -45,13 +47,14 @@ TEST_P(Base64Test, EncodesAndDecodesBack) {
     EXPECT_EQ(Base64DecodeText(GetParam().text), GetParam().bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, Base64Test,
-    ::testing::Values(Base64Case{"abc", "YWJj"}, Base64Case{"ab", "YWI="}, Base64Case{"a", "YQ=="}, Base64Case{"", ""},
-                      Base64Case{std::string("\x00\xFF\xFE", 3), "AP/+"},
-                      Base64Case{Repeat('M', 57), RepeatText("TU1N", 19)}));
+INSTANTIATE_TEST_SUITE_P(Texts, Base64Test,
+                         ::testing::Values(Base64Case{"abc", "YWJj"}, Base64Case{"ab", "YWI="}, Base64Case{"a", "YQ=="},
+                                           Base64Case{"", ""}, Base64Case{std::string("\x00\xFF\xFE", 3), "AP/+"},
+                                           Base64Case{Repeat('M', 57), RepeatText("TU1N", 19)}));
 
-TEST(Base64, FiftySevenBytesMakeOneFullLine) { EXPECT_EQ(Base64EncodeText(Repeat('x', 57)).size(), 76u); }
+TEST(Base64, FiftySevenBytesMakeOneFullLine) {
+    EXPECT_EQ(Base64EncodeText(Repeat('x', 57)).size(), 76u);
+}
 
 TEST(Base64, RejectsCharactersOutsideTheAlphabet) {
     for (const char* bad : {"YW J", "YWJ\n", "YW*j"}) {
@@ -73,25 +76,25 @@ struct QPEncodeCase {
 
 class QPEncodeTest : public ::testing::TestWithParam<QPEncodeCase> {};
 
-TEST_P(QPEncodeTest, Lines) { EXPECT_EQ(QPEncode(GetParam().bytes), GetParam().lines); }
+TEST_P(QPEncodeTest, Lines) {
+    EXPECT_EQ(QPEncode(GetParam().bytes), GetParam().lines);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Paragraphs, QPEncodeTest,
     ::testing::Values(
-        QPEncodeCase{"SpaceAt60", Repeat('a', 59) + " " + Repeat('b', 10), {Repeat('a', 59) + "=", " " + Repeat('b', 10)}},
+        QPEncodeCase{
+            "SpaceAt60", Repeat('a', 59) + " " + Repeat('b', 10), {Repeat('a', 59) + "=", " " + Repeat('b', 10)}},
         QPEncodeCase{"NoSpace70", Repeat('a', 70), {Repeat('a', 65) + "=", Repeat('a', 5)}},
         QPEncodeCase{"Exactly65", Repeat('a', 65), {Repeat('a', 65) + "=", ""}},
         QPEncodeCase{"Only64", Repeat('a', 64), {Repeat('a', 64)}},
         QPEncodeCase{"LeadingSpaceOnly", " " + Repeat('a', 69), {" " + Repeat('a', 64) + "=", Repeat('a', 5)}},
         QPEncodeCase{"Escapes", "a=b\tc\xE9 ", {"a=3Db=09c=E9 "}},
         QPEncodeCase{"EscapedPieceKeepsSourceLength", Repeat('=', 66), {RepeatText("=3D", 65) + "=", "=3D"}},
-        QPEncodeCase{"TrailingLF", "abc\n", {"abc=0A"}},
-        QPEncodeCase{"CRLFLines", "abc\r\ndef\r\n", {"abc", "def"}},
+        QPEncodeCase{"TrailingLF", "abc\n", {"abc=0A"}}, QPEncodeCase{"CRLFLines", "abc\r\ndef\r\n", {"abc", "def"}},
         QPEncodeCase{"EmptyLineCRLF", "a\r\n\r\nb", {"a", "", "b"}},
-        QPEncodeCase{"EmptyLineLF", "a\n\nb", {"a", "", "b"}},
-        QPEncodeCase{"LFCRIsOneBreak", "a\n\rb", {"a", "b"}},
-        QPEncodeCase{"NulIsEscaped", std::string("a\0b", 3), {"a=00b"}},
-        QPEncodeCase{"Empty", "", {}}),
+        QPEncodeCase{"EmptyLineLF", "a\n\nb", {"a", "", "b"}}, QPEncodeCase{"LFCRIsOneBreak", "a\n\rb", {"a", "b"}},
+        QPEncodeCase{"NulIsEscaped", std::string("a\0b", 3), {"a=00b"}}, QPEncodeCase{"Empty", "", {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(QuotedPrintable, EveryLineHoldsAtMost65SourceCharacters) {
@@ -142,7 +145,9 @@ struct QPDecodeCase {
 
 class QPDecodeTest : public ::testing::TestWithParam<QPDecodeCase> {};
 
-TEST_P(QPDecodeTest, Bytes) { EXPECT_EQ(QPDecode(GetParam().lines), GetParam().bytes); }
+TEST_P(QPDecodeTest, Bytes) {
+    EXPECT_EQ(QPDecode(GetParam().lines), GetParam().bytes);
+}
 
 INSTANTIATE_TEST_SUITE_P(Lines, QPDecodeTest,
                          ::testing::Values(QPDecodeCase{"SoftBreak", {"abc=", "def"}, "abcdef\r\n"},
@@ -161,20 +166,22 @@ struct WordsCase {
 
 class DecodeWordsTest : public ::testing::TestWithParam<WordsCase> {};
 
-TEST_P(DecodeWordsTest, Decodes) { EXPECT_EQ(DecodeWords(GetParam().text), GetParam().decoded); }
+TEST_P(DecodeWordsTest, Decodes) {
+    EXPECT_EQ(DecodeWords(GetParam().text), GetParam().decoded);
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, DecodeWordsTest,
-    ::testing::Values(WordsCase{"QWithTextAfter", "=?iso-8859-1?Q?caf=E9?= au_lait", "caf\xE9"
-                                                                                      "au lait"},
-                      WordsCase{"Base64", "Re: =?utf-8?B?SGVsbG8=?=", "Re: Hello"},
-                      WordsCase{"QStartingWithEscape", "=?x?Q?=E9t=E9?=", "\xE9t\xE9"},
-                      WordsCase{"LowerCaseLetter", "=?x?q?a_b?=", "a b"},
-                      WordsCase{"TwoWords", "=?a?Q?x?= =?a?Q?y?=", "xy"},
-                      WordsCase{"UnknownLetter", "a =?x?X?abc?=", "a "},
-                      WordsCase{"NoEndMarker", "abc =? def", "abc =? def"},
-                      WordsCase{"PlainText", "plain_text", "plain_text"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Texts, DecodeWordsTest,
+                         ::testing::Values(WordsCase{"QWithTextAfter", "=?iso-8859-1?Q?caf=E9?= au_lait",
+                                                     "caf\xE9"
+                                                     "au lait"},
+                                           WordsCase{"Base64", "Re: =?utf-8?B?SGVsbG8=?=", "Re: Hello"},
+                                           WordsCase{"QStartingWithEscape", "=?x?Q?=E9t=E9?=", "\xE9t\xE9"},
+                                           WordsCase{"LowerCaseLetter", "=?x?q?a_b?=", "a b"},
+                                           WordsCase{"TwoWords", "=?a?Q?x?= =?a?Q?y?=", "xy"},
+                                           WordsCase{"UnknownLetter", "a =?x?X?abc?=", "a "},
+                                           WordsCase{"NoEndMarker", "abc =? def", "abc =? def"},
+                                           WordsCase{"PlainText", "plain_text", "plain_text"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EncodedWords, JISTextBecomesOneWholeWord) {
     std::string jis = "\x1B$B$3$s$K$A$O\x1B(B";

@@ -10,8 +10,7 @@ namespace {
 void Attach(TmsCustomMessage& message, const std::string& fileName, const std::string& type = "") {
     auto item = std::make_unique<TmsAttItem>();
     item->SetFileName(fileName);
-    if (!type.empty())
-        item->SetContentType(type);
+    if (!type.empty()) item->SetContentType(type);
     message.Attachments().Add(std::move(item));
 }
 

@@ -22,16 +22,16 @@ TEST_P(ParseMailAddressTest, SplitsNameAndMailbox) {
     EXPECT_EQ(address.Address(), GetParam().mailbox);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, ParseMailAddressTest,
-    ::testing::Values(AddressCase{"Angle", "John Doe <jd@x.org>", "John Doe", "jd@x.org"},
-                      AddressCase{"QuotedName", "\"Doe, John\" <jd@x.org>", "Doe, John", "jd@x.org"},
-                      AddressCase{"NameAfterMailbox", "<jd@x.org> (work)", "(work)", "jd@x.org"},
-                      AddressCase{"Parenthesis", "jd@x.org (John Doe)", "John Doe", "jd@x.org"},
-                      AddressCase{"Bare", "jd@x.org", "", "jd@x.org"},
-                      AddressCase{"BareKeepsBlanks", " jd@x.org ", "", " jd@x.org "},
-                      AddressCase{"AngleOnly", "<jd@x.org>", "", "jd@x.org"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Texts, ParseMailAddressTest,
+                         ::testing::Values(AddressCase{"Angle", "John Doe <jd@x.org>", "John Doe", "jd@x.org"},
+                                           AddressCase{"QuotedName", "\"Doe, John\" <jd@x.org>", "Doe, John",
+                                                       "jd@x.org"},
+                                           AddressCase{"NameAfterMailbox", "<jd@x.org> (work)", "(work)", "jd@x.org"},
+                                           AddressCase{"Parenthesis", "jd@x.org (John Doe)", "John Doe", "jd@x.org"},
+                                           AddressCase{"Bare", "jd@x.org", "", "jd@x.org"},
+                                           AddressCase{"BareKeepsBlanks", " jd@x.org ", "", " jd@x.org "},
+                                           AddressCase{"AngleOnly", "<jd@x.org>", "", "jd@x.org"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ParseMailAddress, UnclosedOrReversedBracketsFail) {
     for (const char* text : {"John <jd@x.org", "John >jd@x.org<"}) {
@@ -62,17 +62,19 @@ const std::string LongWord = "=?x?Q?" + std::string(300, 'a') + "?=";
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, GetHeaderValueTest,
-    ::testing::Values(
-        HeaderValueCase{"Continuation", {"Subject: Hello", "\tWorld", "X: y"}, "Subject", "Hello World"},
-        HeaderValueCase{"NoSpaceAfterColon", {"Subject:Hello"}, "Subject:", "Hello"},
-        HeaderValueCase{"OtherCase", {"SUBJECT: shout"}, "subject", "shout"},
-        HeaderValueCase{"SpaceBeforeColon", {"Subject : no"}, "Subject", ""},
-        HeaderValueCase{"FirstOfTwo", {"X-A: 1", "X-A: 2"}, "X-A", "1"},
-        HeaderValueCase{"Missing", {"From: a@b"}, "Subject", ""},
-        HeaderValueCase{"Decoded", {"Subject: =?iso-8859-1?Q?caf=E9?="}, "Subject", "caf\xE9"},
-        HeaderValueCase{"ContentTypeWhole", {"Content-Type: x; name=\"" + LongWord + "\""}, "Content-Type",
-                        "x; name=\"" + LongWord + "\""},
-        HeaderValueCase{"CutTo255", {"Subject: " + std::string(300, 'b')}, "Subject", std::string(255, 'b')}),
+    ::testing::Values(HeaderValueCase{"Continuation", {"Subject: Hello", "\tWorld", "X: y"}, "Subject", "Hello World"},
+                      HeaderValueCase{"NoSpaceAfterColon", {"Subject:Hello"}, "Subject:", "Hello"},
+                      HeaderValueCase{"OtherCase", {"SUBJECT: shout"}, "subject", "shout"},
+                      HeaderValueCase{"SpaceBeforeColon", {"Subject : no"}, "Subject", ""},
+                      HeaderValueCase{"FirstOfTwo", {"X-A: 1", "X-A: 2"}, "X-A", "1"},
+                      HeaderValueCase{"Missing", {"From: a@b"}, "Subject", ""},
+                      HeaderValueCase{"Decoded", {"Subject: =?iso-8859-1?Q?caf=E9?="}, "Subject", "caf\xE9"},
+                      HeaderValueCase{"ContentTypeWhole",
+                                      {"Content-Type: x; name=\"" + LongWord + "\""},
+                                      "Content-Type",
+                                      "x; name=\"" + LongWord + "\""},
+                      HeaderValueCase{
+                          "CutTo255", {"Subject: " + std::string(300, 'b')}, "Subject", std::string(255, 'b')}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct AddressesCase {
@@ -93,10 +95,13 @@ TEST_P(GetHeaderAddressesTest, Items) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, GetHeaderAddressesTest,
     ::testing::Values(
-        AddressesCase{"QuotedComma", {"To: \"Doe, John\" <jd@x.org>, ann@y.org"}, "To",
+        AddressesCase{"QuotedComma",
+                      {"To: \"Doe, John\" <jd@x.org>, ann@y.org"},
+                      "To",
                       {"\"Doe, John\" <jd@x.org>", "ann@y.org"}},
         AddressesCase{"Continued", {"To: a@x.org,", "   b@y.org", "Subject: s"}, "To", {"a@x.org", "b@y.org"}},
-        AddressesCase{"EveryLineOfTheName", {"To: a@x.org", "Cc: c@x.org", "to: b@y.org"}, "TO", {"a@x.org", "b@y.org"}},
+        AddressesCase{
+            "EveryLineOfTheName", {"To: a@x.org", "Cc: c@x.org", "to: b@y.org"}, "TO", {"a@x.org", "b@y.org"}},
         AddressesCase{"PrefixOnly", {"Topic: t@x.org"}, "TO", {"t@x.org"}},
         AddressesCase{"LineWithoutColonStops", {"To a@x.org", "To: b@y.org"}, "To", {}},
         AddressesCase{"EncodedName", {"To: =?x?Q?J=F6rg?= <j@x.org>"}, "To", {"J\xF6rg<j@x.org>"}}),

@@ -30,10 +30,8 @@ std::string Crlf(std::initializer_list<std::string> lines) {
 /// Every CR is followed by LF and every LF follows a CR.
 bool OnlyCrlfBreaks(const std::string& text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))
-            return false;
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
-            return false;
+        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
     }
     return true;
 }
@@ -42,8 +40,7 @@ TmsAttItem& Attach(TmsCustomMessage& message, const std::string& fileName, const
                    const std::string& type = "") {
     TmsAttItem& item = message.Attachments().Add(std::make_unique<TmsAttItem>());
     item.SetFileName(fileName);
-    if (!type.empty())
-        item.SetContentType(type);
+    if (!type.empty()) item.SetContentType(type);
     item.Data() = data;
     return item;
 }
@@ -70,20 +67,11 @@ void FillNotification(TmsMessage& message, const TmsStrings& mails) {
                       Stars};
 }
 
-const std::string NotificationBody = Crlf({"Content-Type: text/plain; charset=\"us-ascii\"",
-                                           "Content-Transfer-Encoding: 7bit",
-                                           "",
-                                           "Sentrova reports the following IP address is currently unreachable.",
-                                           "",
-                                           Stars,
-                                           "  Report Time : 2024-03-05 14:07:09 ",
-                                           Stars,
-                                           "",
-                                           "  Code       : SRV01 ",
-                                           "  SiteName   : Main Server ",
-                                           "  IP address : 10.0.0.1 ",
-                                           "",
-                                           Stars});
+const std::string NotificationBody =
+    Crlf({"Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "",
+          "Sentrova reports the following IP address is currently unreachable.", "", Stars,
+          "  Report Time : 2024-03-05 14:07:09 ", Stars, "", "  Code       : SRV01 ", "  SiteName   : Main Server ",
+          "  IP address : 10.0.0.1 ", "", Stars});
 
 /// Renders with the boundaries 11111111, 22222222, ... in turn.
 class EncoderTest : public ::testing::Test {
@@ -105,8 +93,7 @@ protected:
 };
 
 TEST_F(EncoderTest, NotificationToOneRecipient) {
-    EXPECT_EQ(Render(m_message),
-              NotificationHeaders("Sentrova - Lost contact notification") + NotificationBody);
+    EXPECT_EQ(Render(m_message), NotificationHeaders("Sentrova - Lost contact notification") + NotificationBody);
 }
 
 TEST_F(EncoderTest, NotificationToTwoRecipients) {
@@ -120,15 +107,15 @@ TEST_F(EncoderTest, NotificationToTwoRecipients) {
 TEST_F(EncoderTest, LongBodyLineSwitchesToQuotedPrintable) {
     m_message.SetSubject("s");
     m_message.SetBody({std::string(255, 'a')});
-    EXPECT_EQ(Render(m_message), NotificationHeaders("s") +
-                                     Crlf({"Content-Type: text/plain; charset=\"us-ascii\"",
-                                           "Content-Transfer-Encoding: 7bit", "", std::string(255, 'a')}));
-    m_message.SetBody({"x=1", std::string(256, 'a')});
     EXPECT_EQ(Render(m_message),
               NotificationHeaders("s") + Crlf({"Content-Type: text/plain; charset=\"us-ascii\"",
-                                               "Content-Transfer-Encoding: quoted-printable", "", "x=3D1",
-                                               std::string(65, 'a') + "=", std::string(65, 'a') + "=",
-                                               std::string(65, 'a') + "=", std::string(61, 'a')}));
+                                               "Content-Transfer-Encoding: 7bit", "", std::string(255, 'a')}));
+    m_message.SetBody({"x=1", std::string(256, 'a')});
+    EXPECT_EQ(Render(m_message),
+              NotificationHeaders("s") +
+                  Crlf({"Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: quoted-printable",
+                        "", "x=3D1", std::string(65, 'a') + "=", std::string(65, 'a') + "=", std::string(65, 'a') + "=",
+                        std::string(61, 'a')}));
 }
 
 TEST_F(EncoderTest, AddressHeadersNamesAndPriority) {
@@ -144,12 +131,12 @@ TEST_F(EncoderTest, AddressHeadersNamesAndPriority) {
     m_message.SetHeaders({"From: spoof@x.org", "X-Keep: 1", "Subject: old", " folded", "Content-Type: text/html"});
     m_message.SetSubject("s");
     m_message.SetBody({"b"});
-    EXPECT_EQ(Render(m_message),
-              Crlf({"From:     \"Sentrova V.S.\" <vkt@example.com>", "To:       Ann Smith <a@x.org>,",
-                    "          \"J. Doe\" <b@x.org>,", "          \"Dr. Who\" <d@x.org>", "CC:        <c@x.org>",
-                    "Return-Receipt-To: <vkt@example.com>", "X-Priority: 1", "X-Keep: 1", "Subject: s",
-                    "Mime-Version: 1.0", "Content-Type: text/plain; charset=\"us-ascii\"",
-                    "Content-Transfer-Encoding: 7bit", "", "b"}));
+    EXPECT_EQ(
+        Render(m_message),
+        Crlf({"From:     \"Sentrova V.S.\" <vkt@example.com>", "To:       Ann Smith <a@x.org>,",
+              "          \"J. Doe\" <b@x.org>,", "          \"Dr. Who\" <d@x.org>", "CC:        <c@x.org>",
+              "Return-Receipt-To: <vkt@example.com>", "X-Priority: 1", "X-Keep: 1", "Subject: s", "Mime-Version: 1.0",
+              "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "", "b"}));
     EXPECT_EQ(m_message.Headers(), (TmsHeaders{"X-Keep: 1"}));
     m_message.Priority = ptLow;
     EXPECT_NE(Render(m_message).find("\r\nX-Priority: 5\r\n"), std::string::npos);
@@ -186,15 +173,15 @@ TEST_F(EncoderTest, MultipartWithAttachmentGivenWithADirectory) {
     std::string full(76, ' ');
     for (std::size_t i = 0; i < full.size(); i += 4)
         full.replace(i, 4, "UFBQ");
-    EXPECT_EQ(Render(m_message),
-              NotificationHeaders("Weekly report") +
-                  Crlf({"Content-Type: multipart/mixed; boundary=\"11111111\"", "",
-                        "This is a multipart message in MIME format", "", "--11111111",
-                        "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "",
-                        "See the attached report.", "", "--11111111",
-                        "Content-Type: application/pdf; name=\"week12.pdf\"", "Content-Transfer-Encoding: Base64",
-                        "Content-Disposition: attachment; filename=\"week12.pdf\"", "", full, "UFBQ", "",
-                        "--11111111--"}));
+    EXPECT_EQ(
+        Render(m_message),
+        NotificationHeaders("Weekly report") +
+            Crlf({"Content-Type: multipart/mixed; boundary=\"11111111\"", "",
+                  "This is a multipart message in MIME format", "", "--11111111",
+                  "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "",
+                  "See the attached report.", "", "--11111111", "Content-Type: application/pdf; name=\"week12.pdf\"",
+                  "Content-Transfer-Encoding: Base64", "Content-Disposition: attachment; filename=\"week12.pdf\"", "",
+                  full, "UFBQ", "", "--11111111--"}));
 }
 
 TEST_F(EncoderTest, AlternativePartsCarryNoNames) {
@@ -217,17 +204,36 @@ TEST_F(EncoderTest, NestedAlternativeInsideAMix) {
     Attach(m_message, "_alt.htm", "<b>T</b>");
     Attach(m_message, "report.pdf", "PDF");
     EXPECT_EQ(Render(m_message),
-              NotificationHeaders("nested") +
-                  Crlf({"Content-Type: multipart/mixed; boundary=\"11111111\"", "",
-                        "This is a multipart message in MIME format", "", "--11111111",
-                        "Content-Type:  multipart/alternative; boundary=\"22222222\"",
-                        "Content-Transfer-Encoding: 7bit", "", "--22222222",
-                        "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "",
-                        "Text", "", "--22222222", "Content-Type: text/html",
-                        "Content-Transfer-Encoding: Quoted-Printable", "", "<b>T</b>", "", "--22222222--", "",
-                        "--11111111", "Content-Type: application/pdf; name=\"report.pdf\"",
-                        "Content-Transfer-Encoding: Base64", "Content-Disposition: attachment; filename=\"report.pdf\"",
-                        "", "UERG", "", "--11111111--"}));
+              NotificationHeaders("nested") + Crlf({"Content-Type: multipart/mixed; boundary=\"11111111\"",
+                                                    "",
+                                                    "This is a multipart message in MIME format",
+                                                    "",
+                                                    "--11111111",
+                                                    "Content-Type:  multipart/alternative; boundary=\"22222222\"",
+                                                    "Content-Transfer-Encoding: 7bit",
+                                                    "",
+                                                    "--22222222",
+                                                    "Content-Type: text/plain; charset=\"us-ascii\"",
+                                                    "Content-Transfer-Encoding: 7bit",
+                                                    "",
+                                                    "Text",
+                                                    "",
+                                                    "--22222222",
+                                                    "Content-Type: text/html",
+                                                    "Content-Transfer-Encoding: Quoted-Printable",
+                                                    "",
+                                                    "<b>T</b>",
+                                                    "",
+                                                    "--22222222--",
+                                                    "",
+                                                    "--11111111",
+                                                    "Content-Type: application/pdf; name=\"report.pdf\"",
+                                                    "Content-Transfer-Encoding: Base64",
+                                                    "Content-Disposition: attachment; filename=\"report.pdf\"",
+                                                    "",
+                                                    "UERG",
+                                                    "",
+                                                    "--11111111--"}));
 }
 
 TEST_F(EncoderTest, ForwardedMessageIsSevenBitLines) {
@@ -235,10 +241,10 @@ TEST_F(EncoderTest, ForwardedMessageIsSevenBitLines) {
     m_message.Body().clear();
     Attach(m_message, "fwd.eml", "From: a@x.org\r\nSubject: old\n\n.\rbody\r\n");
     EXPECT_EQ(Render(m_message),
-              NotificationHeaders("fwd") + Crlf({"Content-Type: message/rfc822; name=\"fwd.eml\"",
-                                                 "Content-Transfer-Encoding: 7bit",
-                                                 "Content-Disposition: attachment; filename=\"fwd.eml\"", "",
-                                                 "From: a@x.org", "Subject: old", "", "..", "body"}));
+              NotificationHeaders("fwd") +
+                  Crlf({"Content-Type: message/rfc822; name=\"fwd.eml\"", "Content-Transfer-Encoding: 7bit",
+                        "Content-Disposition: attachment; filename=\"fwd.eml\"", "", "From: a@x.org", "Subject: old",
+                        "", "..", "body"}));
 }
 
 TEST_F(EncoderTest, Base64ContentOfWholeLinesEndsWithAnEmptyLine) {
@@ -255,9 +261,9 @@ TEST_F(EncoderTest, HtmlAndRtfBodies) {
     m_message.SetCharSet(csISO8859);
     m_message.SetBody({"<p>caf\xE9</p>"});
     m_message.SetContentType("text/html");
-    EXPECT_EQ(Render(m_message), NotificationHeaders("h") +
-                                     Crlf({"Content-Type: text/html; charset=\"iso-8859-1\"",
-                                           "Content-Transfer-Encoding: quoted-printable", "", "<p>caf=E9</p>"}));
+    EXPECT_EQ(Render(m_message),
+              NotificationHeaders("h") + Crlf({"Content-Type: text/html; charset=\"iso-8859-1\"",
+                                               "Content-Transfer-Encoding: quoted-printable", "", "<p>caf=E9</p>"}));
     EXPECT_EQ(m_message.Body(), (TmsStrings{"<p>caf=E9</p>"}));
     m_message.SetCharSet(csUSASCII);
     m_message.SetContentType("text/rtf");
@@ -268,18 +274,18 @@ TEST_F(EncoderTest, BodyFileAttachmentCarriesItsContent) {
     m_message.SetSubject("h");
     m_message.Body().clear();
     Attach(m_message, "/tmp/_htmbody.htm", "<p>Body</p>\r\n");
-    EXPECT_EQ(Render(m_message), NotificationHeaders("h") + Crlf({"Content-Type: text/html",
-                                                                  "Content-Transfer-Encoding: Quoted-Printable", "",
-                                                                  "<p>Body</p>"}));
+    EXPECT_EQ(Render(m_message),
+              NotificationHeaders("h") +
+                  Crlf({"Content-Type: text/html", "Content-Transfer-Encoding: Quoted-Printable", "", "<p>Body</p>"}));
 }
 
 TEST_F(EncoderTest, CharacterSets) {
     m_message.SetSubject("c");
     m_message.SetCharSet(csISO8859);
     m_message.SetBody({"caf\xE9", "a=b"});
-    EXPECT_EQ(Render(m_message), NotificationHeaders("c") +
-                                     Crlf({"Content-Type: text/plain; charset=\"iso-8859-1\"",
-                                           "Content-Transfer-Encoding: quoted-printable", "", "caf=E9", "a=3Db"}));
+    EXPECT_EQ(Render(m_message),
+              NotificationHeaders("c") + Crlf({"Content-Type: text/plain; charset=\"iso-8859-1\"",
+                                               "Content-Transfer-Encoding: quoted-printable", "", "caf=E9", "a=3Db"}));
     std::string jis = "\x1B$B$3$s\x1B(B";
     m_message.SetCharSet(csISO2022jp);
     m_message.SetSubject(jis);
@@ -299,8 +305,8 @@ TEST_F(EncoderTest, UuencodedMessage) {
     Attach(m_message, "a45.bin", std::string(45, 'A'));
     EXPECT_EQ(Render(m_message),
               Crlf({"From:     Sentrova Vigilor System <vkt@example.com>", "To:        <ops@example.com>",
-                    "Subject: uu", "", "See attachment.", std::string(300, 'x'), "", "begin 600 cat.bin", "#0V%T",
-                    "`", "end", "", "begin 600 a45.bin", UUEncodeLine(std::string(45, 'A')), "`", "`", "end"}));
+                    "Subject: uu", "", "See attachment.", std::string(300, 'x'), "", "begin 600 cat.bin", "#0V%T", "`",
+                    "end", "", "begin 600 a45.bin", UUEncodeLine(std::string(45, 'A')), "`", "`", "end"}));
 }
 
 TEST_F(EncoderTest, Failures) {
@@ -344,10 +350,10 @@ TEST(ArticleEncoder, Headers) {
     article.SetSubject("Hello");
     article.SetHeaders({"Newsgroups: old", "X-A: 1"});
     article.SetBody({"body"});
-    EXPECT_EQ(Render(article), Crlf({"From:     Poster.Name <p@x.org>", "Newsgroups: local.test",
-                                     "Newsgroups: old", "X-A: 1", "Subject:  Hello", "Mime-Version: 1.0",
-                                     "Content-Type: text/plain; charset=\"us-ascii\"",
-                                     "Content-Transfer-Encoding: 7bit", "", "body"}));
+    EXPECT_EQ(Render(article),
+              Crlf({"From:     Poster.Name <p@x.org>", "Newsgroups: local.test", "Newsgroups: old", "X-A: 1",
+                    "Subject:  Hello", "Mime-Version: 1.0", "Content-Type: text/plain; charset=\"us-ascii\"",
+                    "Content-Transfer-Encoding: 7bit", "", "body"}));
 }
 
 } // namespace
