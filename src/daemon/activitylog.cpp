@@ -73,7 +73,9 @@ std::string FormatLogLine(TDateTime when, const std::string& category, const std
     return Format("%-21s %-10s %s ", stamp.c_str(), cat.c_str(), message.c_str());
 }
 
-std::string LogFileName(TDateTime when) { return FormatDateTime("yyyy-mm-dd", when) + ".log"; }
+std::string LogFileName(TDateTime when) {
+    return FormatDateTime("yyyy-mm-dd", when) + ".log";
+}
 
 void WriteLog(const std::string& category, const std::string& message) {
     BusyFlag busy;
@@ -91,7 +93,9 @@ void WriteLog(const std::string& category, const std::string& message) {
     ToPane(line);
 }
 
-void WritePaneLine(const std::string& line) { ToPane(line); }
+void WritePaneLine(const std::string& line) {
+    ToPane(line);
+}
 
 bool ReadLogFileSnapshot(const std::string& fileName, std::string& content) {
     std::lock_guard<std::mutex> guard(g_fileLock);
@@ -103,6 +107,10 @@ bool ReadLogFileSnapshot(const std::string& fileName, std::string& content) {
     return true;
 }
 
-void SetLogPane(TMemo* pane) { g_pane = pane; }
+void SetLogPane(TMemo* pane) {
+    g_pane = pane;
+}
 
-void SetLogEcho(bool toStdout) { g_echo = toStdout; }
+void SetLogEcho(bool toStdout) {
+    g_echo = toStdout;
+}

@@ -12,9 +12,13 @@ TfrmMain* g_frmMain = nullptr;
 const char* const AppTitle = "Sentrova VKT";
 } // namespace
 
-TfrmMain* frmMain() { return g_frmMain; }
+TfrmMain* frmMain() {
+    return g_frmMain;
+}
 
-void SetFrmMain(TfrmMain* form) { g_frmMain = form; }
+void SetFrmMain(TfrmMain* form) {
+    g_frmMain = form;
+}
 
 TfrmMain::TfrmMain() {
     timMain.OnTimer = [this] { timMainTimer(); };
@@ -82,21 +86,31 @@ void TfrmMain::mnupopShutDownClick() {
     FormClose();
 }
 
-void TfrmMain::mnuForceClick() { LastScan = 0; }
+void TfrmMain::mnuForceClick() {
+    LastScan = 0;
+}
 
-void TfrmMain::trayIconDblClick() { DoRestore(); }
+void TfrmMain::trayIconDblClick() {
+    DoRestore();
+}
 
-void TfrmMain::DoMinimize() { Visible = false; }
+void TfrmMain::DoMinimize() {
+    Visible = false;
+}
 
-void TfrmMain::DoRestore() { Visible = true; }
+void TfrmMain::DoRestore() {
+    Visible = true;
+}
 
 void TfrmMain::timMainTimer() {
     timMain.SetEnabled(false);
     m_scanning = true;
     TVKTDataModule* dm = DataModule();
     bool connected = dm && dm->ActivateConnection();
-    if (connected) ToggleIcon();
-    else IconPhase = false;
+    if (connected)
+        ToggleIcon();
+    else
+        IconPhase = false;
     m_scanning = false;
     if (m_closeDeferred) {
         Terminate();

@@ -1,7 +1,9 @@
 // Timer on the message loop.
 #include "daemon/ttimer.h"
 
-TTimer::~TTimer() { SetEnabled(false); }
+TTimer::~TTimer() {
+    SetEnabled(false);
+}
 
 void TTimer::SetEnabled(bool enabled) {
     if (enabled == m_enabled) return;

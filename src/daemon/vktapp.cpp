@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -32,16 +33,19 @@ int BlockControlSignals() {
 void HandleSignals(int fd, TfrmMain& form) {
     signalfd_siginfo info{};
     while (::read(fd, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info))) {
-        if (info.ssi_signo == SIGUSR1) form.mnuForceClick();
-        else form.ShutDownModule1Click();
+        if (info.ssi_signo == SIGUSR1)
+            form.mnuForceClick();
+        else
+            form.ShutDownModule1Click();
     }
 }
 
 void AskForSetup() {
     // The setup wizard needs a terminal (or the console window); without one the start goes on
     // with the settings as they are and the wizard is offered again at the next start.
-    std::fprintf(stderr, "vkt: setup is pending (install=1 in %s) but no terminal is attached; "
-                         "starting with the current settings\n",
+    std::fprintf(stderr,
+                 "vkt: setup is pending (install=1 in %s) but no terminal is attached; "
+                 "starting with the current settings\n",
                  ConfigFileName().c_str());
 }
 
@@ -49,6 +53,7 @@ void AskForSetup() {
 
 int RunDaemon() {
     int signalFd = BlockControlSignals();
+    if (signalFd < 0) throw std::runtime_error("cannot set up signal handling (signalfd failed)");
     std::unique_ptr<MessageLoop> loop = CreatePollMessageLoop();
     SetMainLoop(loop.get());
     SetLogEcho(true);
@@ -63,7 +68,7 @@ int RunDaemon() {
     if (GetPrivateProfileInt("System", "install", 0, ConfigFileName()) == 1) AskForSetup();
 
     form->OnTerminate = [&loop] { loop->Quit(); };
-    if (signalFd >= 0) loop->WatchSocket(signalFd, POLLIN, [&](short) { HandleSignals(signalFd, *form); });
+    loop->WatchSocket(signalFd, POLLIN, [&](short) { HandleSignals(signalFd, *form); });
     loop->Post([&form] { form->FormShow(); });
     loop->Run();
 
@@ -73,6 +78,6 @@ int RunDaemon() {
     SetDataModule(nullptr);
     dataModule.reset();
     SetMainLoop(nullptr);
-    if (signalFd >= 0) ::close(signalFd);
+    ::close(signalFd);
     return 0;
 }

@@ -10,11 +10,20 @@
 long long DateDiff(char unit, TDateTime earlier, TDateTime later) {
     double factor = 0;
     switch (unit) {
-    case 'd': factor = 1; break;
-    case 'h': factor = 24; break;
-    case 'n': factor = 24 * 60; break;
-    case 's': factor = 24 * 3600; break;
-    default: return 0;
+    case 'd':
+        factor = 1;
+        break;
+    case 'h':
+        factor = 24;
+        break;
+    case 'n':
+        factor = 24 * 60;
+        break;
+    case 's':
+        factor = 24 * 3600;
+        break;
+    default:
+        return 0;
     }
     double diff = (later - earlier) * factor;
     if (!std::isfinite(diff) || std::fabs(diff) > 9.0e18) return 0;
@@ -32,11 +41,17 @@ std::string FormatSQLDate(bool zeroSeconds, TDateTime moment) {
     return Format("%d/%d/%d %2.2d:%2.2d:%2.2d", p.month, p.day, p.year, p.hour, p.minute, p.second);
 }
 
-double VarToFloatDef(const Variant& v) { return v.IsNull() ? 0 : v.AsFloat(); }
+double VarToFloatDef(const Variant& v) {
+    return v.IsNull() ? 0 : v.AsFloat();
+}
 
-std::string VarToStrTrim(const Variant& v) { return v.IsNull() ? std::string() : Trim(v.AsString()); }
+std::string VarToStrTrim(const Variant& v) {
+    return v.IsNull() ? std::string() : Trim(v.AsString());
+}
 
-long long VarToIntDef(const Variant& v) { return v.IsNull() ? 0 : v.AsInteger(); }
+long long VarToIntDef(const Variant& v) {
+    return v.IsNull() ? 0 : v.AsInteger();
+}
 
 std::string StripQuotes(const std::string& text) {
     std::string out;
@@ -82,4 +97,6 @@ std::string VersionTextOf(const std::string& fileVersion) {
     return text;
 }
 
-std::string GetVersionText() { return VersionTextOf(FileVersion()); }
+std::string GetVersionText() {
+    return VersionTextOf(FileVersion());
+}

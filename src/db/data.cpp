@@ -9,13 +9,21 @@ namespace {
 TVKTDataModule* g_dataModule = nullptr;
 }
 
-TVKTDataModule* DataModule() { return g_dataModule; }
+TVKTDataModule* DataModule() {
+    return g_dataModule;
+}
 
-void SetDataModule(TVKTDataModule* module) { g_dataModule = module; }
+void SetDataModule(TVKTDataModule* module) {
+    g_dataModule = module;
+}
 
-std::string ConfigFileName() { return ProgramDir() + "vkt.ini"; }
+std::string ConfigFileName() {
+    return ProgramDir() + "vkt.ini";
+}
 
-std::string DwaterFileName() { return ProgramDir() + "dwater.ini"; }
+std::string DwaterFileName() {
+    return ProgramDir() + "dwater.ini";
+}
 
 std::string ReadBackupDir() {
     return Trim(GetPrivateProfileString("System", "BackupDir", ProgramDir(), DwaterFileName()));

@@ -13,7 +13,9 @@ TDateTime SystemClock::Now() const {
     return DateTimeFromTimeT(tv.tv_sec) + (tv.tv_usec / 1000) / 86400000.0;
 }
 
-Clock::MonoTime SystemClock::Monotonic() const { return std::chrono::steady_clock::now(); }
+Clock::MonoTime SystemClock::Monotonic() const {
+    return std::chrono::steady_clock::now();
+}
 
 ManualClock::ManualClock(TDateTime start) : m_now(start), m_mono(std::chrono::steady_clock::now()) {}
 
@@ -43,9 +45,13 @@ SystemClock g_systemClock;
 std::atomic<Clock*> g_clock{&g_systemClock};
 } // namespace
 
-Clock& GetClock() { return *g_clock.load(); }
+Clock& GetClock() {
+    return *g_clock.load();
+}
 
-void SetClock(Clock* clock) { g_clock.store(clock ? clock : &g_systemClock); }
+void SetClock(Clock* clock) {
+    g_clock.store(clock ? clock : &g_systemClock);
+}
 
 long long MillisecondsSince(Clock::MonoTime start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(GetClock().Monotonic() - start).count();

@@ -36,40 +36,57 @@ void CivilFromDays(long long z, int& y, int& m, int& d) {
     y = static_cast<int>(yy + (m <= 2));
 }
 
-bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeapYear(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int y, int m) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return (m == 2 && IsLeapYear(y)) ? 29 : days[m - 1];
 }
 
-std::string Pad(int value, int width) { return Format("%0*d", width, value); }
+std::string Pad(int value, int width) {
+    return Format("%0*d", width, value);
+}
 
 // Counts how many times the character at `i` repeats (case-insensitive).
 std::size_t RunLength(const std::string& p, std::size_t i) {
     std::size_t n = 1;
-    while (i + n < p.size() && std::tolower(p[i + n]) == std::tolower(p[i])) ++n;
+    while (i + n < p.size() && std::tolower(p[i + n]) == std::tolower(p[i]))
+        ++n;
     return n;
 }
 
 std::string FormatField(char letter, std::size_t count, const DateParts& t) {
     switch (letter) {
-    case 'y': return count <= 2 ? Pad(t.year % 100, 2) : Pad(t.year, 4);
-    case 'm': return count >= 2 ? Pad(t.month, 2) : std::to_string(t.month);
-    case 'd': return count >= 2 ? Pad(t.day, 2) : std::to_string(t.day);
-    case 'h': return count >= 2 ? Pad(t.hour, 2) : std::to_string(t.hour);
-    case 'n': return count >= 2 ? Pad(t.minute, 2) : std::to_string(t.minute);
-    case 's': return count >= 2 ? Pad(t.second, 2) : std::to_string(t.second);
-    case 'z': return count >= 3 ? Pad(t.msec, 3) : std::to_string(t.msec);
-    default: return {};
+    case 'y':
+        return count <= 2 ? Pad(t.year % 100, 2) : Pad(t.year, 4);
+    case 'm':
+        return count >= 2 ? Pad(t.month, 2) : std::to_string(t.month);
+    case 'd':
+        return count >= 2 ? Pad(t.day, 2) : std::to_string(t.day);
+    case 'h':
+        return count >= 2 ? Pad(t.hour, 2) : std::to_string(t.hour);
+    case 'n':
+        return count >= 2 ? Pad(t.minute, 2) : std::to_string(t.minute);
+    case 's':
+        return count >= 2 ? Pad(t.second, 2) : std::to_string(t.second);
+    case 'z':
+        return count >= 3 ? Pad(t.msec, 3) : std::to_string(t.msec);
+    default:
+        return {};
     }
 }
 
 } // namespace
 
-TDateTime Now() { return GetClock().Now(); }
+TDateTime Now() {
+    return GetClock().Now();
+}
 
-TDateTime Date() { return std::floor(Now()); }
+TDateTime Date() {
+    return std::floor(Now());
+}
 
 TDateTime EncodeDate(int year, int month, int day) {
     if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
@@ -147,9 +164,13 @@ std::string FormatDateTime(const std::string& pattern, TDateTime value) {
     return out;
 }
 
-std::string DateToStr(TDateTime value) { return FormatDateTime("yyyy-mm-dd", value); }
+std::string DateToStr(TDateTime value) {
+    return FormatDateTime("yyyy-mm-dd", value);
+}
 
-std::string TimeToStr(TDateTime value) { return FormatDateTime("hh:nn:ss", value); }
+std::string TimeToStr(TDateTime value) {
+    return FormatDateTime("hh:nn:ss", value);
+}
 
 std::string DateTimeToStr(TDateTime value) {
     DateParts p = DecodeDateTime(value);

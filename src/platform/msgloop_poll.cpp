@@ -138,7 +138,8 @@ public:
     void Run() override {
         m_owner = std::this_thread::get_id();
         m_quit = false;
-        while (!m_quit) RunOnce(-1);
+        while (!m_quit)
+            RunOnce(-1);
     }
 
     void Quit() override {
@@ -210,7 +211,8 @@ private:
                 due.push_back(t);
                 if (!t->periodic) ended.push_back(id);
             }
-        for (TimerId id : ended) m_timers.erase(id);
+        for (TimerId id : ended)
+            m_timers.erase(id);
         for (auto& t : due) {
             if (!t->alive) continue;
             t->running = true;
@@ -243,7 +245,9 @@ std::atomic<MessageLoop*> g_mainLoop{nullptr};
 
 } // namespace
 
-std::unique_ptr<MessageLoop> CreatePollMessageLoop() { return std::make_unique<PollMessageLoop>(); }
+std::unique_ptr<MessageLoop> CreatePollMessageLoop() {
+    return std::make_unique<PollMessageLoop>();
+}
 
 MessageLoop& MainLoop() {
     MessageLoop* loop = g_mainLoop.load();
@@ -257,6 +261,10 @@ MessageLoop& MainLoop() {
     return *loop;
 }
 
-void SetMainLoop(MessageLoop* loop) { g_mainLoop.store(loop); }
+void SetMainLoop(MessageLoop* loop) {
+    g_mainLoop.store(loop);
+}
 
-bool HasMainLoop() { return g_mainLoop.load() != nullptr; }
+bool HasMainLoop() {
+    return g_mainLoop.load() != nullptr;
+}

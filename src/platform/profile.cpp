@@ -167,7 +167,8 @@ void ReplaceFile(const std::string& fileName, const std::vector<Line>& lines) {
     mode_t mode = 0644;
     if (IsReadOnly(fileName, mode)) throw failure;
     std::string data;
-    for (const Line& l : lines) data += l.text + l.eol;
+    for (const Line& l : lines)
+        data += l.text + l.eol;
     std::string tmp = fileName + ".XXXXXX";
     int fd = mkstemp(tmp.data());
     if (fd < 0) throw failure;
@@ -186,8 +187,10 @@ int ProfileTextToInt(const std::string& text, int def) {
     bool negative = !t.empty() && t[0] == '-';
     std::string body = (!t.empty() && (t[0] == '-' || t[0] == '+')) ? t.substr(1) : t;
     std::size_t digitsAt = 0;
-    if (body.size() > 2 && body[0] == '0' && (body[1] == 'x' || body[1] == 'X')) digitsAt = 2;
-    else if (body.size() > 1 && body[0] == '$') digitsAt = 1;
+    if (body.size() > 2 && body[0] == '0' && (body[1] == 'x' || body[1] == 'X'))
+        digitsAt = 2;
+    else if (body.size() > 1 && body[0] == '$')
+        digitsAt = 1;
     if (digitsAt == 0) return StrToIntDef(t, def);
     std::string hex = body.substr(digitsAt);
     if (hex.size() > 8 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return def;

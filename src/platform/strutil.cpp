@@ -26,21 +26,27 @@ std::string Format(const char* fmt, ...) {
     return out;
 }
 
-static bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+static bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 std::string TrimLeft(const std::string& s) {
     std::size_t i = 0;
-    while (i < s.size() && IsBlank(s[i])) ++i;
+    while (i < s.size() && IsBlank(s[i]))
+        ++i;
     return s.substr(i);
 }
 
 std::string TrimRight(const std::string& s) {
     std::size_t n = s.size();
-    while (n > 0 && IsBlank(s[n - 1])) --n;
+    while (n > 0 && IsBlank(s[n - 1]))
+        --n;
     return s.substr(0, n);
 }
 
-std::string Trim(const std::string& s) { return TrimLeft(TrimRight(s)); }
+std::string Trim(const std::string& s) {
+    return TrimLeft(TrimRight(s));
+}
 
 std::string UpperCase(const std::string& s) {
     std::string r = s;
@@ -88,7 +94,9 @@ int StrToIntDef(const std::string& s, int def) {
     return TryStrToInt(s, v) ? v : def;
 }
 
-std::string IntToStr(long long value) { return std::to_string(value); }
+std::string IntToStr(long long value) {
+    return std::to_string(value);
+}
 
 std::vector<std::string> SplitString(const std::string& s, char sep) {
     std::vector<std::string> parts;

@@ -33,23 +33,33 @@ Variant Variant::FromDateTime(TDateTime v) {
 
 std::string Variant::AsString() const {
     switch (m_type) {
-    case VarType::Null: return {};
-    case VarType::Integer: return std::to_string(std::get<long long>(m_value));
-    case VarType::Float: return FloatToStr(std::get<double>(m_value));
-    case VarType::DateTime: return DateTimeToStr(std::get<double>(m_value));
-    case VarType::Boolean: return std::get<bool>(m_value) ? "True" : "False";
-    case VarType::String: return std::get<std::string>(m_value);
+    case VarType::Null:
+        return {};
+    case VarType::Integer:
+        return std::to_string(std::get<long long>(m_value));
+    case VarType::Float:
+        return FloatToStr(std::get<double>(m_value));
+    case VarType::DateTime:
+        return DateTimeToStr(std::get<double>(m_value));
+    case VarType::Boolean:
+        return std::get<bool>(m_value) ? "True" : "False";
+    case VarType::String:
+        return std::get<std::string>(m_value);
     }
     return {};
 }
 
 long long Variant::AsInteger() const {
     switch (m_type) {
-    case VarType::Null: return 0;
-    case VarType::Integer: return std::get<long long>(m_value);
+    case VarType::Null:
+        return 0;
+    case VarType::Integer:
+        return std::get<long long>(m_value);
     case VarType::Float:
-    case VarType::DateTime: return RoundToInteger(std::get<double>(m_value), AsString());
-    case VarType::Boolean: return std::get<bool>(m_value) ? -1 : 0;
+    case VarType::DateTime:
+        return RoundToInteger(std::get<double>(m_value), AsString());
+    case VarType::Boolean:
+        return std::get<bool>(m_value) ? -1 : 0;
     case VarType::String: {
         const std::string& s = std::get<std::string>(m_value);
         double d = 0;
@@ -62,11 +72,15 @@ long long Variant::AsInteger() const {
 
 double Variant::AsFloat() const {
     switch (m_type) {
-    case VarType::Null: return 0;
-    case VarType::Integer: return static_cast<double>(std::get<long long>(m_value));
+    case VarType::Null:
+        return 0;
+    case VarType::Integer:
+        return static_cast<double>(std::get<long long>(m_value));
     case VarType::Float:
-    case VarType::DateTime: return std::get<double>(m_value);
-    case VarType::Boolean: return std::get<bool>(m_value) ? -1 : 0;
+    case VarType::DateTime:
+        return std::get<double>(m_value);
+    case VarType::Boolean:
+        return std::get<bool>(m_value) ? -1 : 0;
     case VarType::String: {
         double d = 0;
         if (!ParseFloat(std::get<std::string>(m_value), d))

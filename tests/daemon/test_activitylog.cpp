@@ -39,7 +39,8 @@ TEST_F(ActivityLog, FirstLineAfterMidnightStartsTheNextDaysFile) {
 }
 
 TEST_F(ActivityLog, PaneTrimsSevenThousandTwoHundredCharactersAtTwoHundredLines) {
-    for (int i = 0; i < 199; ++i) WriteLog("POLL", "line");
+    for (int i = 0; i < 199; ++i)
+        WriteLog("POLL", "line");
     EXPECT_EQ(pane.LineCount(), 199u);
     WriteLog("POLL", "line 200");
     EXPECT_EQ(pane.LineCount(), 200u);

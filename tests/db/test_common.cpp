@@ -95,7 +95,8 @@ TEST(DataModule, ReadsSettingsWithDefaultsAndAnySpelling) {
     EXPECT_EQ(dm.MaxLogFileAgeDays, 10);
     EXPECT_FALSE(dm.DBServer.empty()) << "defaults to the computer name";
     EXPECT_EQ(dm.ConnectionString(true), "Provider=SQLOLEDB.1;Persist Security Info=True;User ID=op;Password=****;"
-                                         "Initial Catalog=Duskwater;Data Source=" + dm.DBServer);
+                                         "Initial Catalog=Duskwater;Data Source=" +
+                                             dm.DBServer);
 }
 
 TEST(DataModule, BackupDirDefaultsToTheProgramDirectory) {

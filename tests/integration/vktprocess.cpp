@@ -20,7 +20,8 @@ VktProcess::VktProcess(const std::string& home, const std::string& cwd, const st
         if (chdir(cwd.c_str()) != 0) _exit(126);
         setenv("VKT_HOME", home.c_str(), 1);
         setenv("VKT_HEADLESS", "1", 1);
-        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+        for (const std::string& e : env)
+            putenv(const_cast<char*>(e.c_str()));
         execl(VKT_BINARY, "vkt", static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -33,7 +34,9 @@ VktProcess::~VktProcess() {
     }
 }
 
-void VktProcess::Signal(int sig) { kill(m_pid, sig); }
+void VktProcess::Signal(int sig) {
+    kill(m_pid, sig);
+}
 
 int VktProcess::WaitExit(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -57,4 +60,6 @@ bool VktProcess::WaitForOutput(const std::string& text, std::chrono::millisecond
     return false;
 }
 
-std::string VktProcess::Output() const { return ReadFileText(m_outFile); }
+std::string VktProcess::Output() const {
+    return ReadFileText(m_outFile);
+}

@@ -21,10 +21,9 @@ TEST_P(ProfileInt, ReadsWholeNumbersAndFallsBackToDefault) {
 
 INSTANTIATE_TEST_SUITE_P(Values, ProfileInt,
                          ::testing::Values(IntCase{"abc", 5}, IntCase{"0x0A", 10}, IntCase{"0X1f", 31},
-                                           IntCase{"$10", 16}, IntCase{"12", 12}, IntCase{"-3", -3},
-                                           IntCase{"", 5}, IntCase{"12abc", 5}, IntCase{"1.5", 5},
-                                           IntCase{"0x", 5}, IntCase{"$", 5}, IntCase{"0xZZ", 5},
-                                           IntCase{"99999999999", 5}, IntCase{" 7 ", 7}));
+                                           IntCase{"$10", 16}, IntCase{"12", 12}, IntCase{"-3", -3}, IntCase{"", 5},
+                                           IntCase{"12abc", 5}, IntCase{"1.5", 5}, IntCase{"0x", 5}, IntCase{"$", 5},
+                                           IntCase{"0xZZ", 5}, IntCase{"99999999999", 5}, IntCase{" 7 ", 7}));
 
 TEST(Profile, MatchesSectionsAndKeysWithoutRegardToCase) {
     TempDir dir;
@@ -82,7 +81,8 @@ TEST(Profile, RefusesNamesAndValuesThatWouldCorruptTheFile) {
     TempDir dir;
     const std::string path = dir.File("a.ini");
     WriteFileText(path, "[System]\nA=1\n");
-    for (const std::string& bad : std::vector<std::string>{"", "a=b", "[x", "x]", "a\nb", "a\rb", std::string("a\0b", 3)}) {
+    for (const std::string& bad :
+         std::vector<std::string>{"", "a=b", "[x", "x]", "a\nb", "a\rb", std::string("a\0b", 3)}) {
         EXPECT_THROW(WritePrivateProfileString("System", bad, "v", path), EArgumentError) << bad;
         EXPECT_THROW(WritePrivateProfileString(bad, "Key", "v", path), EArgumentError) << bad;
     }
