@@ -26,8 +26,6 @@ public:
     HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
-    TAutoObject& Object() { return *m_object; }
-
 private:
     ~TAutoDispatch();
     HRESULT ConvertArgs(const TAutoMember& member, const DISPPARAMS& params, TAutoArgs& args, UINT* puArgErr);

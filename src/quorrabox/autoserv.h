@@ -35,8 +35,6 @@ public:
     /// Server locks of IClassFactory::LockServer; an unlock without a lock is ignored.
     void Lock() { ++m_lockCount; }
     void Unlock();
-    long ObjectCount() const { return m_objectCount; }
-    long FactoryCount() const { return m_factoryCount; }
     /// True when no object, class factory or server lock is alive.
     bool CanUnload() const { return m_objectCount == 0 && m_factoryCount == 0 && m_lockCount == 0; }
 

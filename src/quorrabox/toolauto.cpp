@@ -20,49 +20,31 @@ std::string CName(const std::string& s) {
     return s.substr(0, s.find('\0'));
 }
 
+TAutoValue CallReadIniString(TAutoObject& self, const TAutoArgs& a) {
+    return Tool(self).ReadIniString(Str(a, 0), Str(a, 1), Str(a, 2));
+}
+TAutoValue CallReadIniInteger(TAutoObject& self, const TAutoArgs& a) {
+    return Tool(self).ReadIniInteger(Str(a, 0), Str(a, 1), Int(a, 2));
+}
+TAutoValue CallReadIniBool(TAutoObject& self, const TAutoArgs& a) {
+    return Tool(self).ReadIniBool(Str(a, 0), Str(a, 1), Int(a, 2));
+}
+TAutoValue CallIniClose(TAutoObject& self, const TAutoArgs&) {
+    Tool(self).IniClose();
+    return {};
+}
+TAutoValue PutIniFileName(TAutoObject& self, const TAutoArgs& a) {
+    Tool(self).SetIniFileName(Str(a, 0));
+    return {};
+}
+
+// The published members in the order of their DISPIDs.
 const TAutoMember QuorraToolMembers[] = {
-    {"ReadIniString",
-     1,
-     TAutoMemberKind::Method,
-     {VT_BSTR, VT_BSTR, VT_BSTR},
-     VT_BSTR,
-     [](TAutoObject& self, const TAutoArgs& a) -> TAutoValue {
-         return Tool(self).ReadIniString(Str(a, 0), Str(a, 1), Str(a, 2));
-     }},
-    {"ReadIniInteger",
-     2,
-     TAutoMemberKind::Method,
-     {VT_BSTR, VT_BSTR, VT_I4},
-     VT_I4,
-     [](TAutoObject& self, const TAutoArgs& a) -> TAutoValue {
-         return Tool(self).ReadIniInteger(Str(a, 0), Str(a, 1), Int(a, 2));
-     }},
-    {"ReadIniBool",
-     3,
-     TAutoMemberKind::Method,
-     {VT_BSTR, VT_BSTR, VT_I4},
-     VT_I4,
-     [](TAutoObject& self, const TAutoArgs& a) -> TAutoValue {
-         return Tool(self).ReadIniBool(Str(a, 0), Str(a, 1), Int(a, 2));
-     }},
-    {"IniClose",
-     4,
-     TAutoMemberKind::Method,
-     {},
-     VT_EMPTY,
-     [](TAutoObject& self, const TAutoArgs&) -> TAutoValue {
-         Tool(self).IniClose();
-         return {};
-     }},
-    {"IniFileName",
-     5,
-     TAutoMemberKind::PropertyPut,
-     {VT_BSTR},
-     VT_EMPTY,
-     [](TAutoObject& self, const TAutoArgs& a) -> TAutoValue {
-         Tool(self).SetIniFileName(Str(a, 0));
-         return {};
-     }},
+    {"ReadIniString", 1, TAutoMemberKind::Method, {VT_BSTR, VT_BSTR, VT_BSTR}, VT_BSTR, CallReadIniString},
+    {"ReadIniInteger", 2, TAutoMemberKind::Method, {VT_BSTR, VT_BSTR, VT_I4}, VT_I4, CallReadIniInteger},
+    {"ReadIniBool", 3, TAutoMemberKind::Method, {VT_BSTR, VT_BSTR, VT_I4}, VT_I4, CallReadIniBool},
+    {"IniClose", 4, TAutoMemberKind::Method, {}, VT_EMPTY, CallIniClose},
+    {"IniFileName", 5, TAutoMemberKind::PropertyPut, {VT_BSTR}, VT_EMPTY, PutIniFileName},
 };
 
 const TAutoClassMembers QuorraToolTable = {"TQuorraTool", &TAutoObject::BaseMembers, QuorraToolMembers};
