@@ -168,6 +168,8 @@ TOdbcSession::TOdbcSession(const TOdbcOptions& options)
     }
     // The daemon writes its dates as month/day/year whatever the login's language says.
     if (m_dialect == TDbDialect::SqlServer) Run("SET DATEFORMAT mdy");
+    // The PostgreSQL driver would send this before every statement if it were a statement attribute.
+    if (m_dialect == TDbDialect::PostgreSQL) Run("SET statement_timeout = " + std::to_string(m_queryTimeout * 1000));
 }
 
 TOdbcSession::~TOdbcSession() {
@@ -188,8 +190,10 @@ SQLHSTMT TOdbcSession::NewStatement(OdbcStatement& st) {
         if (st.AllocationFailure().State.rfind("08", 0) == 0) m_alive = false;
         throw EDatabaseError(st.AllocationFailure().Message);
     }
-    const auto timeout = static_cast<SQLULEN>(m_queryTimeout);
-    SQLSetStmtAttr(st.Get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
+    if (m_dialect != TDbDialect::PostgreSQL) { // PostgreSQL's is set once for the session
+        const auto timeout = static_cast<SQLULEN>(m_queryTimeout);
+        SQLSetStmtAttr(st.Get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
+    }
     return st.Get();
 }
 

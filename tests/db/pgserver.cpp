@@ -5,8 +5,6 @@
 #include "db/connstring.h"
 #include "db/dbsession.h"
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -46,11 +44,6 @@ void RunAsServerUser(const std::string& command, const std::string& log) {
     if (std::system(line.c_str()) != 0) throw std::runtime_error("failed: " + command + "\n" + ReadAll(log));
 }
 
-class StopAtEnd : public ::testing::Environment {
-public:
-    void TearDown() override { TestPgServer::StopShared(); }
-};
-
 TestPgServer* g_shared = nullptr;
 
 } // namespace
@@ -73,7 +66,7 @@ int ClosedLoopbackPort() {
 TestPgServer& TestPgServer::Shared() {
     if (g_shared == nullptr) {
         g_shared = new TestPgServer();
-        ::testing::AddGlobalTestEnvironment(new StopAtEnd);
+        std::atexit(StopShared);
         g_shared->InitCluster();
         g_shared->Start();
     }

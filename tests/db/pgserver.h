@@ -1,5 +1,5 @@
 // A private PostgreSQL server for the tests: its own cluster in a temporary directory, listening on
-// 127.0.0.1 at a free port, started on first use and stopped when the test program ends.
+// 127.0.0.1 at a free port, started on first use and stopped when the program ends.
 #pragma once
 
 #include <string>
@@ -22,7 +22,7 @@ public:
     std::string CreateDatabase();
     /// The data module's connection string for a database of this server.
     std::string ConnectionString(const std::string& database) const;
-    /// Stops the shared server if it was started (called once at the end of the test program).
+    /// Stops the shared server if it was started (registered to run at exit).
     static void StopShared();
 
 private:
