@@ -177,7 +177,7 @@ void BenchPostgres() {
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
     std::string connect = OdbcConnectString(TDbDialect::PostgreSQL, ParseConnectionString(dm.ConnectionString()),
-                                            OdbcDriverFor(TDbDialect::PostgreSQL), 3);
+                                            OdbcDriverFor(TDbDialect::PostgreSQL));
     SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(connect.data()), static_cast<SQLSMALLINT>(connect.size()),
                      nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     const Rates rates =

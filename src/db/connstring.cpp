@@ -122,14 +122,13 @@ std::string Pair(const char* key, const std::string& value) {
     return std::string(key) + "=" + OdbcValue(value) + ";";
 }
 
-std::string PostgresString(const TConnectionSettings& s, const std::string& driver, int loginTimeout) {
+std::string PostgresString(const TConnectionSettings& s, const std::string& driver) {
     const TServerAddress server = SplitServer(s.DataSource);
     // The daemon writes dates as month/day/year; values are UTF-8 bytes and backslashes are plain text.
     const std::string settings =
         "SET DateStyle TO 'ISO, MDY'; SET standard_conforming_strings TO on; SET client_encoding TO 'UTF8'";
     // A server that stops answering is noticed by TCP keep-alives within about ten seconds. (The
     // driver takes the login time-out from the connection attribute.)
-    (void)loginTimeout;
     const std::string pqopt = "keepalives=1 keepalives_idle=5 keepalives_interval=2 keepalives_count=3";
     return Pair("Driver", driver) + Pair("Server", server.Host) +
            Pair("Port", server.Port.empty() ? std::string("5432") : server.Port) + Pair("Database", s.InitialCatalog) +
@@ -155,11 +154,10 @@ std::string DsnString(const TConnectionSettings& s) {
 
 } // namespace
 
-std::string OdbcConnectString(TDbDialect dialect, const TConnectionSettings& settings, const std::string& driver,
-                              int loginTimeoutSeconds) {
+std::string OdbcConnectString(TDbDialect dialect, const TConnectionSettings& settings, const std::string& driver) {
     switch (dialect) {
     case TDbDialect::PostgreSQL:
-        return PostgresString(settings, driver, loginTimeoutSeconds);
+        return PostgresString(settings, driver);
     case TDbDialect::SqlServer:
         return SqlServerString(settings, driver);
     case TDbDialect::OdbcDsn:

@@ -39,5 +39,4 @@ TServerAddress SplitServer(const std::string& dataSource);
 std::string OdbcValue(const std::string& value);
 
 /// The ODBC connection string for a networked dialect; `driver` is the driver's library or name.
-std::string OdbcConnectString(TDbDialect dialect, const TConnectionSettings& settings, const std::string& driver,
-                              int loginTimeoutSeconds);
+std::string OdbcConnectString(TDbDialect dialect, const TConnectionSettings& settings, const std::string& driver);

@@ -20,7 +20,7 @@ void TDbConnection::Open() {
         session = OpenSqliteSession(SqliteFilePath(settings.InitialCatalog));
     } else {
         TOdbcOptions options;
-        options.ConnectString = OdbcConnectString(dialect, settings, OdbcDriverFor(dialect), ConnectionTimeout);
+        options.ConnectString = OdbcConnectString(dialect, settings, OdbcDriverFor(dialect));
         options.Dialect = dialect;
         options.LoginTimeoutSeconds = ConnectionTimeout;
         options.QueryTimeoutSeconds = CommandTimeout;

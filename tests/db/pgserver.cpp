@@ -126,7 +126,7 @@ std::string TestPgServer::CreateDatabase() {
     admin.DataSource = "127.0.0.1," + std::to_string(m_port);
     TOdbcOptions options;
     options.Dialect = TDbDialect::PostgreSQL;
-    options.ConnectString = OdbcConnectString(TDbDialect::PostgreSQL, admin, OdbcDriverFor(TDbDialect::PostgreSQL), 5);
+    options.ConnectString = OdbcConnectString(TDbDialect::PostgreSQL, admin, OdbcDriverFor(TDbDialect::PostgreSQL));
     OpenOdbcSession(options)->Run("CREATE DATABASE " + name);
     return name;
 }

@@ -71,20 +71,19 @@ TEST(Provider, ChoosesTheDialectWithoutRegardToCase) {
 
 TEST(OdbcString, NamesServerPortDatabaseAndLogin) {
     TConnectionSettings s{"SQLOLEDB.1", "sa", "p;w}d", "Duskwater", "(local)"};
-    EXPECT_EQ(OdbcConnectString(TDbDialect::SqlServer, s, "/lib/libtdsodbc.so", 3),
+    EXPECT_EQ(OdbcConnectString(TDbDialect::SqlServer, s, "/lib/libtdsodbc.so"),
               "Driver=/lib/libtdsodbc.so;Server=localhost;Port=1433;Database=Duskwater;UID=sa;PWD={p;w}}d};"
               "TDS_Version=7.4;ClientCharset=UTF-8;");
     s.DataSource = "db1\\SQLEXPRESS";
-    EXPECT_EQ(OdbcConnectString(TDbDialect::SqlServer, s, "FreeTDS", 3).find("Port="), std::string::npos)
+    EXPECT_EQ(OdbcConnectString(TDbDialect::SqlServer, s, "FreeTDS").find("Port="), std::string::npos)
         << "a named instance is found by name";
     s.DataSource = "db1:1500";
-    EXPECT_NE(OdbcConnectString(TDbDialect::SqlServer, s, "FreeTDS", 3).find("Server=db1;Port=1500;"),
-              std::string::npos);
+    EXPECT_NE(OdbcConnectString(TDbDialect::SqlServer, s, "FreeTDS").find("Server=db1;Port=1500;"), std::string::npos);
 
-    const std::string pg = OdbcConnectString(TDbDialect::PostgreSQL, {"PostgreSQL", "u", "", "db", "pg1"}, "d", 3);
+    const std::string pg = OdbcConnectString(TDbDialect::PostgreSQL, {"PostgreSQL", "u", "", "db", "pg1"}, "d");
     EXPECT_NE(pg.find("Server=pg1;Port=5432;Database=db;UID=u;PWD=;"), std::string::npos);
     EXPECT_NE(pg.find("DateStyle TO 'ISO, MDY'"), std::string::npos) << "literals are month/day/year";
-    EXPECT_EQ(OdbcConnectString(TDbDialect::OdbcDsn, {"MSDASQL", "u", "p", "", " MyDsn "}, "", 3),
+    EXPECT_EQ(OdbcConnectString(TDbDialect::OdbcDsn, {"MSDASQL", "u", "p", "", " MyDsn "}, ""),
               "DSN=MyDsn;UID=u;PWD=p;");
 }
 
