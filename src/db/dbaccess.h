@@ -66,8 +66,6 @@ public:
     void Close();
     /// True while a session is open and no statement has found the link to the server broken.
     bool Connected() const;
-    /// The dialect named by the connection string's provider (EDatabaseError for an unknown one).
-    TDbDialect Dialect() const;
 
     /// The open session; EDatabaseError "Connection is closed." when there is none.
     TDbSession& Session();

@@ -7,10 +7,6 @@
 TDbConnection::TDbConnection() = default;
 TDbConnection::~TDbConnection() = default;
 
-TDbDialect TDbConnection::Dialect() const {
-    return DialectOfProvider(ParseConnectionString(ConnectionString).Provider);
-}
-
 void TDbConnection::Open() {
     Close();
     const TConnectionSettings settings = ParseConnectionString(ConnectionString);

@@ -97,6 +97,11 @@ void TestPgServer::InitCluster() {
         if (pg == nullptr || chown(m_dir.c_str(), pg->pw_uid, pg->pw_gid) != 0)
             throw std::runtime_error("cannot hand " + m_dir + " to the postgres user");
     }
+    // No driver registration is needed (the backend loads the driver library by its path); an empty
+    // driver list also keeps the packaged driver settings (a communication log in /tmp) out of the tests.
+    const std::string drivers = m_dir + "/odbcinst.ini";
+    std::ofstream(drivers).close();
+    setenv("ODBCINSTINI", drivers.c_str(), 1);
     m_port = ClosedLoopbackPort();
     RunAsServerUser(m_bin + "/initdb -D '" + m_dir + "/data' -U vkt -A trust -E UTF8 --locale=C.UTF-8 -N",
                     m_dir + "/initdb.log");
