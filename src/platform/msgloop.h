@@ -24,6 +24,8 @@ public:
     /// An exception thrown by the job is rethrown in the caller.
     virtual void RunAndWait(Job job) = 0;
 
+    // Timers and watches are set, changed and removed on the loop thread only.
+
     /// One-shot or periodic timer on the loop thread; intervals use the monotonic clock.
     virtual TimerId SetTimer(std::chrono::milliseconds interval, bool periodic, Job job) = 0;
     virtual void KillTimer(TimerId id) = 0;

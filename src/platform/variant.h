@@ -11,7 +11,7 @@ enum class VarType { Null, Integer, Float, String, DateTime, Boolean };
 
 class Variant {
 public:
-    Variant() = default;  // null
+    Variant() = default; // null
     Variant(int v) : m_type(VarType::Integer), m_value(static_cast<long long>(v)) {}
     Variant(long long v) : m_type(VarType::Integer), m_value(v) {}
     Variant(double v) : m_type(VarType::Float), m_value(v) {}

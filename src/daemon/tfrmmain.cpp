@@ -1,0 +1,130 @@
+// Console controller: start-up sequence, shutdown, menu commands and the status line.
+#include "daemon/tfrmmain.h"
+
+#include "daemon/activitylog.h"
+#include "db/common.h"
+#include "db/data.h"
+#include "platform/datetime.h"
+#include "platform/errors.h"
+
+namespace {
+TfrmMain* g_frmMain = nullptr;
+const char* const AppTitle = "Sentrova VKT";
+} // namespace
+
+TfrmMain* frmMain() {
+    return g_frmMain;
+}
+
+void SetFrmMain(TfrmMain* form) {
+    g_frmMain = form;
+}
+
+TfrmMain::TfrmMain() {
+    timMain.OnTimer = [this] { timMainTimer(); };
+    trayIcon.OnDblClick = [this] { trayIconDblClick(); };
+}
+
+TfrmMain::~TfrmMain() {
+    timMain.SetEnabled(false);
+    trayIcon.SetActive(false);
+}
+
+void TfrmMain::FormShow() {
+    Visible = true;
+    timMain.SetEnabled(false);
+    LastScan = 0;
+    LastPurge = 0;
+    ShutdownRequested = false;
+    Caption = std::string(AppTitle) + " " + GetVersionText();
+    trayIcon.SetToolTip(AppTitle);
+    trayIcon.SetActive(true);
+    WriteLog("SYSINIT", "VKT (Daemon Zelto System) Started.");
+    TVKTDataModule* dm = DataModule();
+    if (!dm || !dm->ActivateConnection()) {
+        WriteLog("SYSINIT", "[WARNING] Unable to connect to database sytem halted.");
+        mnuDataUtilities.Enabled = false;
+        mnuForce.Enabled = false;
+        mnuAbout.Enabled = false;
+        return;
+    }
+    WriteLog("SYSINIT", "Database connection successful.");
+    m_running = true;
+    try {
+        if (OnStartListener) OnStartListener(dm->NetPort & 0xFFFF);
+    } catch (const std::exception&) {
+        WriteLog("WEBSOCK", "[ FAIL ] Failed to initialise web socket.");
+    }
+    timMain.SetInterval(1000);
+    timMain.SetEnabled(true);
+}
+
+void TfrmMain::FormClose() {
+    if (!ShutdownRequested) {
+        Visible = false; // closing only hides the console; the tray icon stays
+        return;
+    }
+    if (m_scanning) {
+        m_closeDeferred = true; // the running scan finishes first, then the program ends
+        return;
+    }
+    Terminate();
+}
+
+void TfrmMain::Terminate() {
+    timMain.SetEnabled(false);
+    if (OnTerminate) OnTerminate();
+}
+
+void TfrmMain::ShutDownModule1Click() {
+    ShutdownRequested = true;
+    FormClose();
+}
+
+void TfrmMain::mnupopShutDownClick() {
+    ShutdownRequested = true;
+    FormClose();
+}
+
+void TfrmMain::mnuForceClick() {
+    LastScan = 0;
+}
+
+void TfrmMain::trayIconDblClick() {
+    DoRestore();
+}
+
+void TfrmMain::DoMinimize() {
+    Visible = false;
+}
+
+void TfrmMain::DoRestore() {
+    Visible = true;
+}
+
+void TfrmMain::timMainTimer() {
+    timMain.SetEnabled(false);
+    m_scanning = true;
+    TVKTDataModule* dm = DataModule();
+    bool connected = dm && dm->ActivateConnection();
+    if (connected)
+        ToggleIcon();
+    else
+        IconPhase = false;
+    m_scanning = false;
+    if (m_closeDeferred) {
+        Terminate();
+        return;
+    }
+    timMain.SetEnabled(true);
+}
+
+void TfrmMain::ToggleIcon() {
+    trayIcon.SetIcon(IconPhase ? "ICON_NET_ON" : "ICON_NET_OFF");
+    IconPhase = !IconPhase;
+}
+
+void TfrmMain::ShowStatus(const std::string& text) {
+    barStatus = text;
+    trayIcon.SetToolTip(text.empty() ? AppTitle : text);
+}

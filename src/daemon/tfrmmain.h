@@ -1,0 +1,89 @@
+// The console controller: log pane, status bar, menus, tray icon, scan timer and the commands
+// of the console window. It holds what a window would show; a view (Qt) renders it, and
+// headless it runs on its own.
+#pragma once
+
+#include "daemon/tmemo.h"
+#include "daemon/ttimer.h"
+#include "daemon/ttrayicon.h"
+#include "platform/clock.h"
+
+#include <functional>
+#include <string>
+
+struct TMenuItem {
+    std::string Caption;
+    bool Enabled = true;
+};
+
+class TfrmMain {
+public:
+    TfrmMain();
+    ~TfrmMain();
+    TfrmMain(const TfrmMain&) = delete;
+    TfrmMain& operator=(const TfrmMain&) = delete;
+
+    // Window state.
+    std::string Caption = "VKT";
+    bool Visible = false;
+    TMemo memLog;
+    std::string barStatus; // the status bar's simple text
+    TTimer timMain;
+    TTrayIcon trayIcon;
+
+    // Menus.
+    TMenuItem mnuSystem{"System"};
+    TMenuItem mnuForce{"Force Scan"};
+    TMenuItem mnuDataUtilities{"Data Utilties"};
+    TMenuItem ShutDownModule1{"Shut Down Module"};
+    TMenuItem mnuAbout{"About"};
+    TMenuItem mnuHelp{"Sentrova Help"};
+    TMenuItem mnuAboutNR{"About Sentrova"};
+    TMenuItem mnu{"Show Console"};
+    TMenuItem mnupopShutDown{"Shut Down Module"};
+
+    // Start-up and shutdown state.
+    bool ShutdownRequested = false;
+    TDateTime LastScan = 0;
+    TDateTime LastPurge = 0;
+    /// Which icon the next ToggleIcon shows (false: "ICON_NET_OFF").
+    bool IconPhase = false;
+    /// True while a scan (one tick of the scan timer) runs.
+    bool Scanning() const { return m_scanning; }
+    /// True once the database connection was made at start-up.
+    bool Running() const { return m_running; }
+
+    /// The start-up sequence, run when the console is first shown.
+    void FormShow();
+    /// Closing the window: ends the program when shutdown was requested, otherwise only hides it.
+    void FormClose();
+    void ShutDownModule1Click();
+    void mnupopShutDownClick();
+    void mnuForceClick();
+    void trayIconDblClick();
+    void DoMinimize();
+    void DoRestore();
+    /// One tick of the scan timer.
+    void timMainTimer();
+    void ToggleIcon();
+    /// Status bar text and tray tooltip; empty restores the tooltip "Sentrova VKT".
+    void ShowStatus(const std::string& text);
+    /// Probes one address; true when it answered, with the round-trip time in `rtt` (ms).
+    bool PingSite(const std::string& address, int& rtt);
+
+    /// Called when the program is to end (the application's terminate); the entry sequence
+    /// quits the message loop from it.
+    std::function<void()> OnTerminate;
+    /// Starts the web listener; a failure is raised as an exception.
+    std::function<void(int port)> OnStartListener;
+
+private:
+    void Terminate();
+    bool m_scanning = false;
+    bool m_running = false;
+    bool m_closeDeferred = false;
+};
+
+/// The application's console (created by the entry sequence).
+TfrmMain* frmMain();
+void SetFrmMain(TfrmMain* form);

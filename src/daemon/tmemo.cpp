@@ -1,0 +1,45 @@
+// Log pane model.
+#include "daemon/tmemo.h"
+
+#include <algorithm>
+
+void TMemo::AddLine(const std::string& line) {
+    m_text += line;
+    m_text += "\r\n";
+    Changed();
+}
+
+void TMemo::DeleteFirstChars(std::size_t count) {
+    m_text.erase(0, std::min(count, m_text.size()));
+    Changed();
+}
+
+std::size_t TMemo::LineCount() const {
+    std::size_t n = static_cast<std::size_t>(std::count(m_text.begin(), m_text.end(), '\n'));
+    if (!m_text.empty() && m_text.back() != '\n') ++n;
+    return n;
+}
+
+std::vector<std::string> TMemo::Lines() const {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < m_text.size()) {
+        std::size_t nl = m_text.find('\n', start);
+        std::size_t end = nl == std::string::npos ? m_text.size() : nl;
+        std::size_t len = end - start;
+        if (len > 0 && m_text[end - 1] == '\r') --len;
+        lines.push_back(m_text.substr(start, len));
+        if (nl == std::string::npos) break;
+        start = nl + 1;
+    }
+    return lines;
+}
+
+void TMemo::Clear() {
+    m_text.clear();
+    Changed();
+}
+
+void TMemo::Changed() {
+    if (OnChange) OnChange();
+}

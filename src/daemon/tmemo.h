@@ -1,0 +1,26 @@
+// The model of a read-only multi-line text pane (the console's log pane): its text is the
+// lines joined by CR LF, and edits count characters, as the window control does.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class TMemo {
+public:
+    /// Appends a line as the new last line.
+    void AddLine(const std::string& line);
+    /// Deletes the first `count` characters of the text (it may end inside a line).
+    void DeleteFirstChars(std::size_t count);
+    std::size_t LineCount() const;
+    std::vector<std::string> Lines() const;
+    /// The whole text, each line ending with CR LF.
+    const std::string& Text() const { return m_text; }
+    void Clear();
+    /// Called after every change (a view repaints from it).
+    std::function<void()> OnChange;
+
+private:
+    void Changed();
+    std::string m_text;
+};

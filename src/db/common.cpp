@@ -1,0 +1,102 @@
+// Conversion and text helpers shared by the daemon, the web pages and the data utilities.
+#include "db/common.h"
+
+#include "platform/datetime.h"
+#include "platform/progdir.h"
+#include "platform/strutil.h"
+
+#include <cmath>
+
+long long DateDiff(char unit, TDateTime earlier, TDateTime later) {
+    double factor = 0;
+    switch (unit) {
+    case 'd':
+        factor = 1;
+        break;
+    case 'h':
+        factor = 24;
+        break;
+    case 'n':
+        factor = 24 * 60;
+        break;
+    case 's':
+        factor = 24 * 3600;
+        break;
+    default:
+        return 0;
+    }
+    double diff = (later - earlier) * factor;
+    if (!std::isfinite(diff) || std::fabs(diff) > 9.0e18) return 0;
+    // A hair of tolerance so that exactly n units computed from day fractions are not cut to n-1.
+    return static_cast<long long>(std::trunc(diff + (diff >= 0 ? 1e-7 : -1e-7)));
+}
+
+long long DateDiff(const std::string& unit, TDateTime earlier, TDateTime later) {
+    return unit.size() == 1 ? DateDiff(unit[0], earlier, later) : 0;
+}
+
+std::string FormatSQLDate(bool zeroSeconds, TDateTime moment) {
+    DateParts p = DecodeDateTime(moment);
+    if (zeroSeconds) return Format("%d/%d/%d %2.2d:%2.2d:00", p.month, p.day, p.year, p.hour, p.minute);
+    return Format("%d/%d/%d %2.2d:%2.2d:%2.2d", p.month, p.day, p.year, p.hour, p.minute, p.second);
+}
+
+double VarToFloatDef(const Variant& v) {
+    return v.IsNull() ? 0 : v.AsFloat();
+}
+
+std::string VarToStrTrim(const Variant& v) {
+    return v.IsNull() ? std::string() : Trim(v.AsString());
+}
+
+long long VarToIntDef(const Variant& v) {
+    return v.IsNull() ? 0 : v.AsInteger();
+}
+
+std::string StripQuotes(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        if (c != '\'') out += c;
+    return out;
+}
+
+void SplitTabs(const std::string& text, TStringList& list) {
+    list.clear();
+    std::string rest = text;
+    while (!rest.empty()) {
+        std::size_t tab = rest.find('\t');
+        if (tab == std::string::npos) {
+            list.push_back(rest);
+            return;
+        }
+        if (tab == 0) {
+            list.emplace_back();
+            rest.erase(0, 1);
+            if (rest.empty()) {
+                list.emplace_back();
+                return;
+            }
+            continue;
+        }
+        list.push_back(rest.substr(0, tab));
+        rest.erase(0, tab + 1);
+    }
+}
+
+std::string LookupParallel(const std::string& key, const TStringList& names, const TStringList& values) {
+    for (std::size_t i = 0; i < names.size() && i < values.size(); ++i)
+        if (names[i] == key) return values[i];
+    return {};
+}
+
+std::string VersionTextOf(const std::string& fileVersion) {
+    std::vector<std::string> parts = SplitString(fileVersion, '.');
+    std::string text = parts.empty() ? std::string() : parts[0];
+    if (parts.size() > 1) text += "." + parts[1];
+    if (parts.size() > 2) text += parts[2];
+    return text;
+}
+
+std::string GetVersionText() {
+    return VersionTextOf(FileVersion());
+}

@@ -1,0 +1,75 @@
+// Console controller: halted start-up, closing versus shutting down, status line.
+#include "daemon/activitylog.h"
+#include "daemon/tfrmmain.h"
+#include "db/data.h"
+#include "platform/datetime.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+class Console : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetClock(&clock);
+        SetDataModule(&dm);
+        SetLogPane(&form.memLog);
+        form.OnTerminate = [this] { ++terminated; };
+    }
+    void TearDown() override {
+        SetLogPane(nullptr);
+        SetDataModule(nullptr);
+        SetClock(nullptr);
+    }
+    TempDir dir;
+    ScopedCwd cwd{dir.Path()};
+    ManualClock clock{EncodeDateTime(2026, 12, 7, 8, 0, 0)};
+    TVKTDataModule dm;
+    TfrmMain form;
+    int terminated = 0;
+};
+
+TEST_F(Console, StartWithoutDatabaseHaltsWithMenusDisabled) {
+    form.FormShow();
+    EXPECT_EQ(form.Caption, "Sentrova VKT 1.12");
+    EXPECT_TRUE(form.trayIcon.Active());
+    EXPECT_EQ(form.trayIcon.ToolTip(), "Sentrova VKT");
+    EXPECT_FALSE(form.mnuForce.Enabled);
+    EXPECT_FALSE(form.mnuDataUtilities.Enabled);
+    EXPECT_FALSE(form.mnuAbout.Enabled);
+    EXPECT_TRUE(form.ShutDownModule1.Enabled);
+    EXPECT_TRUE(form.mnupopShutDown.Enabled);
+    EXPECT_FALSE(form.timMain.Enabled());
+    EXPECT_EQ(ReadFileText("2026-12-07.log"),
+              "2026-12-07 08:00:00   [SYSINIT]  VKT (Daemon Zelto System) Started. \r\n"
+              "2026-12-07 08:00:00   [SYSINIT]  [WARNING] Unable to connect to database sytem halted. \r\n");
+}
+
+TEST_F(Console, ClosingOnlyHidesUntilShutdownIsRequested) {
+    form.FormShow();
+    form.FormClose();
+    EXPECT_FALSE(form.Visible);
+    EXPECT_EQ(terminated, 0);
+    form.trayIconDblClick();
+    EXPECT_TRUE(form.Visible);
+    form.mnupopShutDownClick();
+    EXPECT_EQ(terminated, 1);
+}
+
+TEST_F(Console, StatusLineFeedsTheTooltipCutTo62Characters) {
+    form.FormShow();
+    form.ShowStatus(std::string(70, 'x'));
+    EXPECT_EQ(form.barStatus, std::string(70, 'x'));
+    EXPECT_EQ(form.trayIcon.ToolTip(), std::string(62, 'x'));
+    form.ShowStatus("");
+    EXPECT_EQ(form.barStatus, "");
+    EXPECT_EQ(form.trayIcon.ToolTip(), "Sentrova VKT");
+}
+
+TEST_F(Console, HeartbeatStartsWithTheOffIcon) {
+    form.ToggleIcon();
+    EXPECT_EQ(form.trayIcon.Icon(), "ICON_NET_OFF");
+    form.ToggleIcon();
+    EXPECT_EQ(form.trayIcon.Icon(), "ICON_NET_ON");
+    form.mnuForceClick();
+    EXPECT_EQ(form.LastScan, 0);
+}

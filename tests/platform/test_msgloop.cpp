@@ -1,0 +1,142 @@
+// The poll message loop: cross-thread hand-over, timers, socket watches and waiting.
+#include "platform/errors.h"
+#include "platform/msgloop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+} // namespace
+
+TEST(MessageLoop, WaitUntilIsWokenByAWorkerWithoutSpinning) {
+    auto loop = CreatePollMessageLoop();
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        std::this_thread::sleep_for(300ms);
+        done = true;
+        loop->Wake();
+    });
+    const double cpuBefore = ThreadCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(loop->WaitUntil([&] { return done.load(); }, 10s));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    worker.join();
+    EXPECT_LT(waited, 5s);
+    // A 1 ms sleep-and-poll loop would burn far more than this over 300 ms of waiting.
+    EXPECT_LT(ThreadCpuSeconds() - cpuBefore, 0.05);
+}
+
+TEST(MessageLoop, WaitUntilGivesUpAfterItsTimeout) {
+    auto loop = CreatePollMessageLoop();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(loop->WaitUntil([] { return false; }, 50ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
+}
+
+TEST(MessageLoop, PostedJobsRunOnTheLoopThreadInOrder) {
+    auto loop = CreatePollMessageLoop();
+    std::vector<int> order;
+    std::atomic<int> notOnLoop{0};
+    std::thread worker([&] {
+        for (int i = 0; i < 3; ++i)
+            loop->Post([&, i] {
+                if (!loop->IsLoopThread()) ++notOnLoop;
+                order.push_back(i);
+            });
+    });
+    worker.join();
+    loop->WaitUntil([&] { return order.size() == 3; }, 5s);
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(notOnLoop, 0);
+}
+
+TEST(MessageLoop, RunAndWaitHandsWorkToTheLoopAndRethrows) {
+    auto loop = CreatePollMessageLoop();
+    std::atomic<bool> finished{false};
+    int value = 0;
+    bool threw = false;
+    std::thread worker([&] {
+        loop->RunAndWait([&] { value = 42; });
+        try {
+            loop->RunAndWait([] { throw EInOutError("disk full"); });
+        } catch (const EInOutError& e) {
+            threw = e.Message() == "disk full";
+        }
+        finished = true;
+        loop->Wake();
+    });
+    EXPECT_TRUE(loop->WaitUntil([&] { return finished.load(); }, 5s));
+    worker.join();
+    EXPECT_EQ(value, 42);
+    EXPECT_TRUE(threw);
+}
+
+TEST(MessageLoop, TimersFireOnceOrPeriodicallyAndCanBeKilled) {
+    auto loop = CreatePollMessageLoop();
+    int once = 0, periodic = 0;
+    loop->SetTimer(10ms, false, [&] { ++once; });
+    MessageLoop::TimerId id = loop->SetTimer(10ms, true, [&] { ++periodic; });
+    loop->WaitUntil([&] { return periodic >= 3; }, 5s);
+    loop->KillTimer(id);
+    int seen = periodic;
+    loop->WaitUntil([] { return false; }, 50ms);
+    EXPECT_EQ(once, 1);
+    EXPECT_EQ(periodic, seen);
+}
+
+TEST(MessageLoop, ATimerDoesNotReenterItsOwnHandler) {
+    auto loop = CreatePollMessageLoop();
+    int depth = 0, maxDepth = 0, calls = 0;
+    MessageLoop::TimerId id = loop->SetTimer(5ms, true, [&] {
+        ++calls;
+        maxDepth = std::max(maxDepth, ++depth);
+        loop->WaitUntil([] { return false; }, 30ms); // keeps messages flowing, as a scan does
+        --depth;
+    });
+    loop->WaitUntil([&] { return calls >= 2; }, 5s);
+    loop->KillTimer(id);
+    EXPECT_EQ(maxDepth, 1);
+}
+
+TEST(MessageLoop, SocketWatchReportsReadiness) {
+    auto loop = CreatePollMessageLoop();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::string got;
+    MessageLoop::WatchId id = loop->WatchSocket(fds[0], POLLIN, [&](short revents) {
+        char buf[16];
+        if (revents & POLLIN) got.append(buf, static_cast<std::size_t>(read(fds[0], buf, sizeof(buf))));
+    });
+    std::thread writer([&] { EXPECT_EQ(write(fds[1], "ping", 4), 4); });
+    EXPECT_TRUE(loop->WaitUntil([&] { return got == "ping"; }, 5s));
+    writer.join();
+    loop->Unwatch(id);
+    close(fds[0]);
+    close(fds[1]);
+}
+
+TEST(MessageLoop, RunEndsOnQuitFromAnotherThread) {
+    auto loop = CreatePollMessageLoop();
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(20ms);
+        loop->Quit();
+    });
+    loop->Run();
+    stopper.join();
+    SUCCEED();
+}
