@@ -31,6 +31,7 @@ public:
 
     void Execute() override {
         ++running;
+        MainLoop().Wake(); // the test waits on the loop for this count
         try {
             std::string line = Socket->ReadLine(); // the client sends when it wants its answer
             Socket->WriteLine(ClientAddress + " " + line);
@@ -73,8 +74,13 @@ protected:
     // Receives a line while the loop keeps accepting and handing over.
     std::string Answer(int fd) {
         std::string line;
-        std::thread reader([&] { line = ReceiveLine(fd); });
-        Pump([&] { return !line.empty(); });
+        std::atomic<bool> done{false};
+        std::thread reader([&] {
+            line = ReceiveLine(fd);
+            done = true;
+            m_loop->Wake();
+        });
+        Pump([&] { return done.load(); });
         reader.join();
         return line;
     }
@@ -140,8 +146,13 @@ TEST_F(Listener, RefusedConnectionIsClosedWithoutData) {
     Start<EchoThread>();
     int fd = Client();
     std::string received = "unset";
-    std::thread reader([&] { received = ReceiveAll(fd); });
-    Pump([&] { return !peer.empty(); });
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        received = ReceiveAll(fd);
+        done = true;
+        m_loop->Wake();
+    });
+    Pump([&] { return done.load(); });
     reader.join();
     EXPECT_EQ("127.0.0.1", peer);
     EXPECT_EQ("", received);
@@ -230,6 +241,7 @@ TEST_F(Listener, PeerInAnotherProcess) {
                           std::to_string(m_port) + ")); s.sendall(b'from python\\r\\n'); "
                           "print(s.makefile('rb').readline().decode().strip())\"";
     std::string output;
+    std::atomic<bool> exited{false};
     std::thread client([&] {
         FILE* pipe = ::popen(command.c_str(), "r");
         char buffer[256] = {};
@@ -237,8 +249,10 @@ TEST_F(Listener, PeerInAnotherProcess) {
             output += buffer;
         if (pipe != nullptr)
             ::pclose(pipe);
+        exited = true;
+        m_loop->Wake();
     });
-    Pump([&] { return m_ended.size() == 1; }, 10s);
+    Pump([&] { return exited && m_ended.size() == 1; }, 10s);
     client.join();
     EXPECT_EQ("echo: from python\n", output);
 }

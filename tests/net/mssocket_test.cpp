@@ -67,6 +67,7 @@ struct LineCase {
     bool closeAfter;
     std::vector<std::string> lines;
     bool disconnected;
+    friend void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReadLineCases : public Connection, public ::testing::WithParamInterface<LineCase> {};
@@ -116,6 +117,7 @@ struct ReplyCase {
     bool blocking;
     int code;
     std::string lastReply;
+    friend void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReadResponseCases : public Connection, public ::testing::WithParamInterface<ReplyCase> {};
@@ -128,8 +130,9 @@ TEST_P(ReadResponseCases, ReadsTheWholeReply) {
         ::shutdown(peer, SHUT_WR);
     EXPECT_EQ(GetParam().code, socket.ReadResponse());
     EXPECT_EQ(GetParam().lastReply, socket.LastReply);
-    if (!GetParam().closeAfter)
+    if (!GetParam().closeAfter) {
         EXPECT_EQ("NEXT", socket.ReadLine()); // the reply took no more than its own lines
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -147,6 +150,7 @@ struct HostCase {
     const char* text;
     const char* host;
     int port;
+    friend void PrintTo(const HostCase& c, std::ostream* os) { *os << c.text; }
 };
 
 class SetHostCases : public ::testing::TestWithParam<HostCase> {};
@@ -165,7 +169,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, SetHostCases,
                                            HostCase{"mail.example:smtp", "mail.example", 25},
                                            HostCase{"mail.example", "mail.example", 25},
                                            HostCase{"mail.example:99999", "mail.example", 25},
-                                           HostCase{"mail.example:", "mail.example", 25}));
+                                           HostCase{"mail.example:", "mail.example", 25}),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 // --- Connecting ---------------------------------------------------------------------------
 
@@ -208,9 +213,7 @@ TEST(ClientConnect, UnansweredConnectTimesOut) {
     // A listening socket with a full accept queue drops further connection requests unanswered.
     LoopbackListener listener;
     ::listen(listener.fd, 0);
-    std::vector<int> queued;
-    for (int i = 0; i < 2; ++i)
-        queued.push_back(ConnectLoopback(listener.port));
+    int queued = ConnectLoopback(listener.port); // fills the queue of one
     TmsClientSocket socket;
     socket.SetHost("127.0.0.1");
     socket.Port = listener.port;
@@ -218,8 +221,7 @@ TEST(ClientConnect, UnansweredConnectTimesOut) {
     auto start = SteadyClock::now();
     EXPECT_THROW(socket.Connect(), EmsTimedOutError);
     EXPECT_LT(SecondsSince(start), 2.5);
-    for (int& fd : queued)
-        CloseFd(fd);
+    CloseFd(queued);
 }
 
 // --- Time-outs and cancellation -----------------------------------------------------------

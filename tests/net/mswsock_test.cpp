@@ -19,6 +19,7 @@ std::string RaisedText(std::uint16_t code) {
 struct ErrorCase {
     int code;
     const char* text;
+    friend void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.code; }
 };
 
 class WinsockErrorText : public ::testing::TestWithParam<ErrorCase> {};
@@ -35,7 +36,8 @@ INSTANTIATE_TEST_SUITE_P(Table, WinsockErrorText,
                                            ErrorCase{10000, "[0] No Error"},
                                            ErrorCase{0, "Winsock error no 0"},
                                            ErrorCase{10101, "Winsock error no 10101"},
-                                           ErrorCase{10072, "Winsock error no 10072"}));
+                                           ErrorCase{10072, "Winsock error no 10072"}),
+                         [](const auto& info) { return "Code" + std::to_string(info.param.code); });
 
 TEST(WinsockErrno, LinuxErrorsReadAsWindowsSocketsNumbers) {
     EXPECT_EQ(10035, WsaErrorFromErrno(EAGAIN));
