@@ -76,7 +76,7 @@ void TmsSocketBase::SelectEvents() {
 bool TmsSocketBase::IsOpen() const { return Handle() != -1; }
 
 int TmsSocketBase::Handle() const {
-    std::lock_guard<std::mutex> hold(const_cast<std::mutex&>(m_lock));
+    std::lock_guard<std::mutex> hold(m_lock);
     return m_handle;
 }
 

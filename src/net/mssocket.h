@@ -75,7 +75,7 @@ public:
 protected:
     TmsTimeCounter* Counter() const { return m_counter.get(); }
 
-    std::mutex m_lock; // guards the handle against a close from another thread
+    mutable std::mutex m_lock; // guards the handle against a close from another thread
     int m_handle = -1;
     int m_busy = 0;             // operations running on the handle
     bool m_closePending = false; // a close that waits for the running operation
