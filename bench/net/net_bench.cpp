@@ -58,8 +58,7 @@ int Connect(int port) {
 
 bool OneRequest(int port) {
     int fd = Connect(port);
-    if (fd == -1)
-        return false;
+    if (fd == -1) return false;
     const char request[] = "GET / HTTP/1.0\r\n\r\n";
     ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL);
     char buffer[512];
@@ -113,8 +112,8 @@ int Load(int seconds, int clients) {
     MainLoop().WaitUntil([&] { return running == 0; }, std::chrono::seconds(10)); // the last requests finish
     for (auto& w : workers)
         w.join();
-    std::printf("load: %d clients, %ld connections in %.1f s = %.0f connections/s (%ld failed)\n", clients,
-                done.load(), elapsed, double(done) / elapsed, failed.load());
+    std::printf("load: %d clients, %ld connections in %.1f s = %.0f connections/s (%ld failed)\n", clients, done.load(),
+                elapsed, double(done) / elapsed, failed.load());
     return 0;
 }
 
@@ -132,12 +131,9 @@ int Serve(int port) {
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
     auto arg = [&](int i, int def) { return argc > i ? std::atoi(argv[i]) : def; };
-    if (mode == "idle")
-        return Idle(arg(2, 30));
-    if (mode == "load")
-        return Load(arg(2, 5), arg(3, 16));
-    if (mode == "serve")
-        return Serve(arg(2, 8080));
+    if (mode == "idle") return Idle(arg(2, 30));
+    if (mode == "load") return Load(arg(2, 5), arg(3, 16));
+    if (mode == "serve") return Serve(arg(2, 8080));
     std::fprintf(stderr, "usage: net_bench idle [seconds] | load [seconds] [clients] | serve [port]\n");
     return 2;
 }

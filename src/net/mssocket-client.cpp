@@ -13,8 +13,7 @@ void TmsClientSocket::SetHost(const std::string& text) {
     auto colon = text.find(':');
     if (colon == std::string::npos) {
         m_host = text;
-        if (DefaultPort > 0)
-            Port = DefaultPort;
+        if (DefaultPort > 0) Port = DefaultPort;
         return;
     }
     m_host = text.substr(0, colon);
@@ -23,12 +22,13 @@ void TmsClientSocket::SetHost(const std::string& text) {
     Port = valid ? port : DefaultPort;
 }
 
-int TmsClientSocket::GetReplyCode(const std::string&) { return 1; }
+int TmsClientSocket::GetReplyCode(const std::string&) {
+    return 1;
+}
 
 void TmsClientSocket::Connect() {
     ResetState();
-    if (OnConnecting)
-        OnConnecting(this);
+    if (OnConnecting) OnConnecting(this);
     OpenHandle();
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -41,22 +41,18 @@ void TmsClientSocket::Connect() {
         int r = ::connect(op.Handle(), reinterpret_cast<sockaddr*>(&address), sizeof address);
         LastResult = r;
         bool pending = r == -1 && !Blocking() && (errno == EINPROGRESS || errno == EAGAIN || errno == EINTR);
-        if (r == -1 && !pending)
-            Winsock->RaiseLastError();
-        if (pending && SocketType == SOCK_STREAM && Protocol == 0)
-            WaitConnected(op.Handle());
+        if (r == -1 && !pending) Winsock->RaiseLastError();
+        if (pending && SocketType == SOCK_STREAM && Protocol == 0) WaitConnected(op.Handle());
     }
     m_connected = true;
-    if (OnConnected)
-        OnConnected(this);
+    if (OnConnected) OnConnected(this);
 }
 
 // A connection left open by an earlier failed conversation is closed before the new one.
 void TmsClientSocket::OpenHandle() {
     Close();
     int fd = ::socket(AF_INET, SocketType | SOCK_CLOEXEC, Protocol);
-    if (fd == -1)
-        Winsock->RaiseLastError();
+    if (fd == -1) Winsock->RaiseLastError();
     SetHandle(fd);
 }
 
@@ -67,8 +63,7 @@ void TmsClientSocket::WaitConnected(int fd) {
     StopCounter();
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == -1)
-        Winsock->RaiseLastError();
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == -1) Winsock->RaiseLastError();
     CheckInterrupted();
     if (error != 0) {
         LastNotificationError = std::uint16_t(WsaErrorFromErrno(error));
@@ -84,12 +79,10 @@ int TmsClientSocket::ReadReply() {
 
 int TmsClientSocket::ReadResponse() {
     int code = ReadReply();
-    if (code <= 0 || LastReply.find('-') != 3)
-        return code;
+    if (code <= 0 || LastReply.find('-') != 3) return code;
     // A peer that closes in the middle of a continued reply ends it, whatever the mode.
     for (;;) {
         int next = ReadReply();
-        if (Disconnected() || (next == code && LastReply.find(' ') == 3))
-            return code;
+        if (Disconnected() || (next == code && LastReply.find(' ') == 3)) return code;
     }
 }

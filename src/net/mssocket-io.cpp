@@ -45,11 +45,9 @@ std::string TmsSocket::ReadLine() {
         StopCounter();
     }
     Idle();
-    if (!line.empty() && line.back() == '\n')
-        line.pop_back();
+    if (!line.empty() && line.back() == '\n') line.pop_back();
     auto cr = line.find('\r');
-    if (cr != std::string::npos)
-        line.erase(cr, 1);
+    if (cr != std::string::npos) line.erase(cr, 1);
     return line;
 }
 
@@ -81,10 +79,8 @@ std::string TmsSocket::ReadLineBytes(int fd) {
         }
         ProgressMade();
         line.append(buffer, std::size_t(n));
-        if (!line.empty() && line.back() == '\n')
-            return line;
-        if (line.size() >= LineBufferSize)
-            throw EmsLineTooLongError();
+        if (!line.empty() && line.back() == '\n') return line;
+        if (line.size() >= LineBufferSize) throw EmsLineTooLongError();
         Idle();
     }
 }
@@ -94,15 +90,13 @@ void TmsSocket::SendStream(std::istream& stream, std::int64_t start) {
     stream.seekg(0, std::ios::end);
     std::int64_t size = stream.tellg();
     stream.seekg(start, std::ios::beg);
-    if (!stream || size < 0)
-        throw EInOutError("Cannot read the stream to send");
+    if (!stream || size < 0) throw EInOutError("Cannot read the stream to send");
     std::vector<char> buffer(StreamBlockSize);
     std::size_t n = 0;
     do {
         stream.read(buffer.data(), std::streamsize(buffer.size()));
         n = std::size_t(stream.gcount());
-        if (stream.bad())
-            throw EInOutError("Cannot read the stream to send");
+        if (stream.bad()) throw EInOutError("Cannot read the stream to send");
         stream.clear();
         SendBuffer(buffer.data(), n);
         ReportProgress(stream.tellg(), size);
@@ -110,8 +104,7 @@ void TmsSocket::SendStream(std::istream& stream, std::int64_t start) {
 }
 
 void TmsSocket::ReportProgress(std::int64_t position, std::int64_t size) {
-    if (!OnTransferProgress)
-        return;
+    if (!OnTransferProgress) return;
     // Rounded to the nearest, ties to even; an empty stream counts as complete.
     int perc = size > 0 ? int(std::nearbyint(double(position) * 100.0 / double(size))) : 100;
     OnTransferProgress(this, perc, position, -1);

@@ -33,24 +33,20 @@ struct TmsListenerShared {
             std::lock_guard<std::mutex> hold(shared->lock);
             owner = shared->owner;
         }
-        if (owner != nullptr && owner->ConnList.IndexOf(thread) >= 0)
-            owner->ThreadTerminated(thread);
+        if (owner != nullptr && owner->ConnList.IndexOf(thread) >= 0) owner->ThreadTerminated(thread);
     }
 };
 
 TmsServerThread::~TmsServerThread() {
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread.joinable()) m_thread.join();
 }
 
 void TmsServerThread::CancelSocket() {
-    if (Socket != nullptr)
-        Socket->Cancel();
+    if (Socket != nullptr) Socket->Cancel();
 }
 
 void TmsServerThread::Resume() {
-    if (m_started.exchange(true))
-        return;
+    if (m_started.exchange(true)) return;
     m_thread = std::thread([this] { Run(); });
 }
 
@@ -88,15 +84,13 @@ int TmsConnList::Add(TmsServerThread* thread) {
 
 void TmsConnList::Delete(int index) {
     std::lock_guard<std::mutex> hold(m_lock);
-    if (index >= 0 && index < int(m_list.size()))
-        m_list.erase(m_list.begin() + index);
+    if (index >= 0 && index < int(m_list.size())) m_list.erase(m_list.begin() + index);
 }
 
 int TmsConnList::IndexOf(TmsServerThread* thread) const {
     std::lock_guard<std::mutex> hold(m_lock);
     for (std::size_t i = 0; i < m_list.size(); ++i)
-        if (m_list[i] == thread)
-            return int(i);
+        if (m_list[i] == thread) return int(i);
     return -1;
 }
 
@@ -117,7 +111,9 @@ std::vector<TmsServerThread*> TmsConnList::Items() const {
 
 TmsListenerSocket::TmsListenerSocket() : m_shared(std::make_shared<TmsListenerShared>()) {}
 
-TmsListenerSocket::~TmsListenerSocket() { Shutdown(); }
+TmsListenerSocket::~TmsListenerSocket() {
+    Shutdown();
+}
 
 void TmsListenerSocket::Listen() {
     StopListening();
@@ -130,14 +126,12 @@ void TmsListenerSocket::Listen() {
     OpenListeningSocket();
     m_listening = true;
     UpdateWatch();
-    if (OnStart)
-        OnStart(this);
+    if (OnStart) OnStart(this);
 }
 
 void TmsListenerSocket::OpenListeningSocket() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-    if (fd == -1)
-        Winsock->RaiseLastError();
+    if (fd == -1) Winsock->RaiseLastError();
     SetHandle(fd);
     int on = 1; // a restart must not wait for the old connections' TIME_WAIT to pass
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -145,43 +139,39 @@ void TmsListenerSocket::OpenListeningSocket() {
     address.sin_family = AF_INET;
     address.sin_port = htons(std::uint16_t(Port));
     address.sin_addr.s_addr = BindAddress.empty() ? htonl(INADDR_ANY) : Winsock->AddressToLong(BindAddress);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == -1)
-        Winsock->RaiseLastError();
-    if (::listen(fd, ListenBacklog) == -1)
-        Winsock->RaiseLastError();
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == -1) Winsock->RaiseLastError();
+    if (::listen(fd, ListenBacklog) == -1) Winsock->RaiseLastError();
 }
 
 void TmsListenerSocket::StopListening() {
     m_listening = false;
     UpdateWatch();
-    if (m_backOff != 0)
-        m_loop->KillTimer(m_backOff);
+    if (m_backOff != 0) m_loop->KillTimer(m_backOff);
     m_backOff = 0;
     int fd = -1;
     {
         std::lock_guard<std::mutex> hold(m_lock);
         std::swap(fd, m_handle);
     }
-    if (fd != -1)
-        ::close(fd);
+    if (fd != -1) ::close(fd);
 }
 
 int TmsListenerSocket::LocalPort() const {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    if (!IsOpen() || ::getsockname(Handle(), reinterpret_cast<sockaddr*>(&address), &length) == -1)
-        return 0;
+    if (!IsOpen() || ::getsockname(Handle(), reinterpret_cast<sockaddr*>(&address), &length) == -1) return 0;
     return ntohs(address.sin_port);
 }
 
-bool TmsListenerSocket::AtThreadCap() const { return MaxServerThreads > 0 && ConnList.Count() >= MaxServerThreads; }
+bool TmsListenerSocket::AtThreadCap() const {
+    return MaxServerThreads > 0 && ConnList.Count() >= MaxServerThreads;
+}
 
 // Watches the listening socket exactly while connections should be taken: listening, under the
 // thread cap and not backing off. Connections that are not taken wait in the backlog.
 void TmsListenerSocket::UpdateWatch() {
     bool wanted = m_listening && m_backOff == 0 && !AtThreadCap();
-    if (wanted && m_watch == 0)
-        m_watch = m_loop->WatchSocket(Handle(), POLLIN, [this](short) { OnReadable(); });
+    if (wanted && m_watch == 0) m_watch = m_loop->WatchSocket(Handle(), POLLIN, [this](short) { OnReadable(); });
     if (!wanted && m_watch != 0) {
         m_loop->Unwatch(m_watch);
         m_watch = 0;
@@ -191,8 +181,7 @@ void TmsListenerSocket::UpdateWatch() {
 void TmsListenerSocket::OnReadable() {
     for (int i = 0; i < AcceptsPerWake && m_listening && !AtThreadCap(); ++i) {
         try {
-            if (!Accept())
-                break;
+            if (!Accept()) break;
         } catch (const std::exception& error) {
             ReportException(error);
             break;
@@ -202,8 +191,7 @@ void TmsListenerSocket::OnReadable() {
 }
 
 void TmsListenerSocket::BackOff() {
-    if (m_backOff != 0)
-        return;
+    if (m_backOff != 0) return;
     m_backOff = m_loop->SetTimer(AcceptBackOff, false, [this] {
         m_backOff = 0;
         UpdateWatch();
@@ -212,8 +200,7 @@ void TmsListenerSocket::BackOff() {
 }
 
 void TmsListenerSocket::ReportException(const std::exception& error) {
-    if (OnException)
-        OnException(this, error);
+    if (OnException) OnException(this, error);
 }
 
 bool TmsListenerSocket::Accept() {
@@ -223,8 +210,7 @@ bool TmsListenerSocket::Accept() {
     int h = ::accept4(Handle(), reinterpret_cast<sockaddr*>(&peer), &length, flags);
     if (h == -1) {
         int err = errno;
-        if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == ECONNABORTED)
-            return false;
+        if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == ECONNABORTED) return false;
         BackOff(); // the connection stays pending: without a pause poll would report it at once again
         errno = err;
         Winsock->RaiseLastError();
@@ -233,8 +219,7 @@ bool TmsListenerSocket::Accept() {
     inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     bool allow = true;
     try {
-        if (OnConnectionRequested)
-            OnConnectionRequested(this, text, allow);
+        if (OnConnectionRequested) OnConnectionRequested(this, text, allow);
     } catch (...) {
         ::close(h);
         throw;
@@ -257,18 +242,15 @@ void TmsListenerSocket::StartServerThread(int handle, const std::string& peer) {
     }
     socket->SelectEvents();
     std::unique_ptr<TmsServerThread> thread = ServerThreadClass();
-    if (!thread)
-        return;
+    if (!thread) return;
     thread->ClientAddress = peer;
     thread->Socket = socket.get();
     thread->m_shared = m_shared;
-    if (OnServerThreadStart)
-        OnServerThreadStart(this, thread.get());
+    if (OnServerThreadStart) OnServerThreadStart(this, thread.get());
     ConnList.Add(thread.get());
     socket.release();
     TmsServerThread* started = thread.release();
-    if (SuspendedServer)
-        return;
+    if (SuspendedServer) return;
     try {
         started->Resume();
     } catch (...) { // no thread could be had: end this connection as if its thread had run
@@ -279,19 +261,16 @@ void TmsListenerSocket::StartServerThread(int handle, const std::string& peer) {
 
 void TmsListenerSocket::ThreadTerminated(TmsServerThread* thread) {
     try {
-        if (OnServerThreadTerminate)
-            OnServerThreadTerminate(this, thread);
+        if (OnServerThreadTerminate) OnServerThreadTerminate(this, thread);
     } catch (const std::exception& error) {
         ReportException(error);
     }
     ReleaseThread(thread);
-    if (m_listening)
-        UpdateWatch();
+    if (m_listening) UpdateWatch();
 }
 
 void TmsListenerSocket::ReleaseThread(TmsServerThread* thread) {
-    if (thread->m_thread.joinable())
-        thread->m_thread.join();
+    if (thread->m_thread.joinable()) thread->m_thread.join();
     delete thread->Socket;
     thread->Socket = nullptr;
     ConnList.Remove(thread);
@@ -302,8 +281,7 @@ void TmsListenerSocket::Shutdown() {
     StopListening();
     for (TmsServerThread* thread : ConnList.Items()) {
         thread->Terminate();
-        if (thread->m_started)
-            thread->CancelSocket();
+        if (thread->m_started) thread->CancelSocket();
     }
     WaitForThreads();
     for (TmsServerThread* thread : ConnList.Items()) {
@@ -323,14 +301,12 @@ void TmsListenerSocket::Shutdown() {
 
 bool TmsListenerSocket::ThreadsRunning() const {
     for (TmsServerThread* thread : ConnList.Items())
-        if (thread->m_started && !thread->m_finished)
-            return true;
+        if (thread->m_started && !thread->m_finished) return true;
     return false;
 }
 
 void TmsListenerSocket::WaitForThreads() {
-    if (!ThreadsRunning())
-        return;
+    if (!ThreadsRunning()) return;
     if (m_loop != nullptr && m_loop->IsLoopThread()) {
         m_loop->WaitUntil([this] { return !ThreadsRunning(); }, ShutdownWait);
         return;

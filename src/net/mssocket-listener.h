@@ -63,8 +63,7 @@ private:
 /// How the listener makes the thread for a connection.
 using TmsServerThreadClass = std::function<std::unique_ptr<TmsServerThread>()>;
 
-template <class T>
-TmsServerThreadClass ServerThreadClassOf() {
+template <class T> TmsServerThreadClass ServerThreadClassOf() {
     return [] { return std::make_unique<T>(); };
 }
 

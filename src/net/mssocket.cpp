@@ -18,11 +18,9 @@ namespace {
 
 void SetDescriptorBlocking(int fd, bool blocking) {
     int flags = fcntl(fd, F_GETFL);
-    if (flags == -1)
-        Winsock->RaiseLastError();
+    if (flags == -1) Winsock->RaiseLastError();
     int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
-    if (wanted != flags && fcntl(fd, F_SETFL, wanted) == -1)
-        Winsock->RaiseLastError();
+    if (wanted != flags && fcntl(fd, F_SETFL, wanted) == -1) Winsock->RaiseLastError();
 }
 
 [[noreturn]] void RaiseNotSocket() {
@@ -47,20 +45,17 @@ bool WaitOnLoop(int fd, short events, int timeoutMs, const std::atomic<bool>& ca
 TmsSocketBase::TmsSocketBase() : m_counter(std::make_unique<TmsTimeCounter>(60)) {}
 
 TmsSocketBase::~TmsSocketBase() {
-    if (m_handle != -1)
-        ::close(m_handle);
+    if (m_handle != -1) ::close(m_handle);
 }
 
 void TmsSocketBase::SetTimeOut(int seconds) {
     m_timeOut = seconds;
-    if (m_counter)
-        m_counter->SetCount(seconds);
+    if (m_counter) m_counter->SetCount(seconds);
 }
 
 void TmsSocketBase::ApplyBlocking(bool blocking) {
     int fd = Handle();
-    if (fd == -1)
-        RaiseNotSocket();
+    if (fd == -1) RaiseNotSocket();
     SetDescriptorBlocking(fd, blocking);
     if (blocking)
         m_counter.reset();
@@ -69,11 +64,12 @@ void TmsSocketBase::ApplyBlocking(bool blocking) {
 }
 
 void TmsSocketBase::SelectEvents() {
-    if (!m_blocking && Handle() != -1)
-        SetDescriptorBlocking(Handle(), false);
+    if (!m_blocking && Handle() != -1) SetDescriptorBlocking(Handle(), false);
 }
 
-bool TmsSocketBase::IsOpen() const { return Handle() != -1; }
+bool TmsSocketBase::IsOpen() const {
+    return Handle() != -1;
+}
 
 int TmsSocketBase::Handle() const {
     std::lock_guard<std::mutex> hold(m_lock);
@@ -85,26 +81,27 @@ void TmsSocketBase::SetHandle(int handle) {
     m_handle = handle;
 }
 
-bool TmsSocketBase::TimedOut() const { return m_counter && m_counter->TimedOut(); }
+bool TmsSocketBase::TimedOut() const {
+    return m_counter && m_counter->TimedOut();
+}
 
 TmsSocket::Operation::Operation(TmsSocket& socket) : m_socket(socket) {
     std::lock_guard<std::mutex> hold(socket.m_lock);
-    if (socket.m_canceled)
-        throw EmsCanceledError();
-    if (socket.m_handle == -1)
-        RaiseNotSocket();
+    if (socket.m_canceled) throw EmsCanceledError();
+    if (socket.m_handle == -1) RaiseNotSocket();
     m_handle = socket.m_handle;
     ++socket.m_busy;
 }
 
-TmsSocket::Operation::~Operation() { m_socket.EndOperation(); }
+TmsSocket::Operation::~Operation() {
+    m_socket.EndOperation();
+}
 
 void TmsSocket::EndOperation() {
     int fd = -1;
     {
         std::lock_guard<std::mutex> hold(m_lock);
-        if (--m_busy > 0 || !m_closePending)
-            return;
+        if (--m_busy > 0 || !m_closePending) return;
         m_closePending = false;
         std::swap(fd, m_handle);
     }
@@ -114,8 +111,7 @@ void TmsSocket::EndOperation() {
 
 TmsSocket::~TmsSocket() {
     std::lock_guard<std::mutex> hold(m_lock);
-    if (m_handle != -1)
-        ::close(m_handle);
+    if (m_handle != -1) ::close(m_handle);
     m_handle = -1;
 }
 
@@ -123,8 +119,7 @@ void TmsSocket::Close() {
     int fd = -1;
     {
         std::lock_guard<std::mutex> hold(m_lock);
-        if (m_handle == -1)
-            return;
+        if (m_handle == -1) return;
         if (m_busy > 0) { // another thread is inside a call on this descriptor: wake it, close after
             ::shutdown(m_handle, SHUT_RDWR);
             m_closePending = true;
@@ -154,50 +149,41 @@ void TmsSocket::ResetState() {
 
 void TmsSocket::FireDisconnected() noexcept {
     try {
-        if (OnDisconnected)
-            OnDisconnected(this);
+        if (OnDisconnected) OnDisconnected(this);
     } catch (...) {
         // A handler that throws from a close must not take the closing thread with it.
     }
 }
 
 void TmsSocket::StartCounter() {
-    if (Counter() != nullptr)
-        Counter()->Start();
+    if (Counter() != nullptr) Counter()->Start();
 }
 
 void TmsSocket::StopCounter() {
-    if (Counter() != nullptr)
-        Counter()->Stop();
+    if (Counter() != nullptr) Counter()->Stop();
 }
 
 void TmsSocket::ProgressMade() {
-    if (Counter() != nullptr)
-        Counter()->Reset();
+    if (Counter() != nullptr) Counter()->Reset();
 }
 
 void TmsSocket::Idle() const {
-    if (IdleSleep >= 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(IdleSleep));
+    if (IdleSleep >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(IdleSleep));
 }
 
 void TmsSocket::CheckInterrupted() {
-    if (m_canceled)
-        throw EmsCanceledError();
-    if (TimedOut())
-        throw EmsTimedOutError();
+    if (m_canceled) throw EmsCanceledError();
+    if (TimedOut()) throw EmsTimedOutError();
 }
 
 void TmsSocket::AfterFailure(int fd, short events) {
     int err = errno;
-    if (err == EINTR)
-        return;
+    if (err == EINTR) return;
     if (!Blocking() && (err == EAGAIN || err == EWOULDBLOCK)) {
         WaitReady(fd, events);
         return;
     }
-    if (m_canceled)
-        throw EmsCanceledError();
+    if (m_canceled) throw EmsCanceledError();
     errno = err;
     Winsock->RaiseLastError();
 }

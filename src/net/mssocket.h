@@ -77,7 +77,7 @@ protected:
 
     mutable std::mutex m_lock; // guards the handle against a close from another thread
     int m_handle = -1;
-    int m_busy = 0;             // operations running on the handle
+    int m_busy = 0;              // operations running on the handle
     bool m_closePending = false; // a close that waits for the running operation
 
 private:
@@ -92,8 +92,7 @@ private:
 class TmsSocket : public TmsSocketBase {
 public:
     using NotifyEvent = std::function<void(TmsSocket* sender)>;
-    using TmsProgressEvent =
-        std::function<void(TmsSocket* sender, int Perc, std::int64_t ByteCount, int LineCount)>;
+    using TmsProgressEvent = std::function<void(TmsSocket* sender, int Perc, std::int64_t ByteCount, int LineCount)>;
 
     /// Bytes per pass of SendStream.
     static constexpr std::size_t StreamBlockSize = 32768;

@@ -9,8 +9,7 @@
 #include <vector>
 
 TmsTimer::~TmsTimer() {
-    if (m_timer != 0 && m_loop != nullptr)
-        m_loop->KillTimer(m_timer);
+    if (m_timer != 0 && m_loop != nullptr) m_loop->KillTimer(m_timer);
 }
 
 void TmsTimer::SetEnabled(bool enabled) {
@@ -29,30 +28,26 @@ void TmsTimer::SetOnTimer(TickEvent handler) {
 }
 
 void TmsTimer::UpdateTimer() {
-    if (m_timer != 0 && m_loop != nullptr)
-        m_loop->KillTimer(m_timer);
+    if (m_timer != 0 && m_loop != nullptr) m_loop->KillTimer(m_timer);
     m_timer = 0;
-    if (!m_enabled || !m_onTimer || m_interval == 0)
-        return;
-    if (!HasMainLoop())
-        throw EOutOfResources("Not enough timers");
+    if (!m_enabled || !m_onTimer || m_interval == 0) return;
+    if (!HasMainLoop()) throw EOutOfResources("Not enough timers");
     m_loop = &MainLoop();
     m_timer = m_loop->SetTimer(std::chrono::milliseconds(m_interval), true, [this] { Tick(); });
-    if (m_timer == 0)
-        throw EOutOfResources("Not enough timers");
+    if (m_timer == 0) throw EOutOfResources("Not enough timers");
 }
 
 void TmsTimer::Tick() {
     try {
-        if (m_onTimer)
-            m_onTimer(this);
+        if (m_onTimer) m_onTimer(this);
     } catch (const std::exception& error) {
-        if (OnError)
-            OnError(this, error);
+        if (OnError) OnError(this, error);
     }
 }
 
-void TmsTimeCounter::Start() { Reset(); }
+void TmsTimeCounter::Start() {
+    Reset();
+}
 
 void TmsTimeCounter::Reset() {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_count);
@@ -62,14 +57,12 @@ void TmsTimeCounter::Reset() {
 }
 
 bool TmsTimeCounter::TimedOut() {
-    if (m_running && RemainingMs() == 0)
-        m_timedOut = true;
+    if (m_running && RemainingMs() == 0) m_timedOut = true;
     return m_timedOut;
 }
 
 int TmsTimeCounter::RemainingMs() const {
-    if (!m_running)
-        return -1;
+    if (!m_running) return -1;
     auto deadline = Time(Time::duration(m_deadline.load()));
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return left.count() <= 0 ? 0 : int(std::min<long long>(left.count(), 1 << 30));
@@ -80,8 +73,7 @@ namespace {
 std::string TempTemplate() {
     const char* dir = std::getenv("TMPDIR");
     std::string base = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
-    if (base.back() != '/')
-        base += '/';
+    if (base.back() != '/') base += '/';
     return base + "msXXXXXX";
 }
 
@@ -92,8 +84,7 @@ TmsTempFileStream::TmsTempFileStream() {
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     int fd = mkstemp(name.data());
-    if (fd < 0)
-        throw EInOutError("Cannot create temporary file " + pattern + ": " + std::strerror(errno));
+    if (fd < 0) throw EInOutError("Cannot create temporary file " + pattern + ": " + std::strerror(errno));
     ::close(fd);
     m_fileName = name.data();
     open(m_fileName, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);

@@ -26,12 +26,24 @@ int s_unitCount = 0;
 
 // The functions the socket layer binds, under their library names. Those that have no Linux
 // counterpart of the same name are served by the small shims below.
-int WsaStartupShim(std::uint16_t, void*) { return 0; }
-int WsaCleanupShim() { return 0; }
-int WsaGetLastErrorShim() { return t_lastError; }
-int CloseSocketShim(int fd) { return ::close(fd); }
-int IoctlSocketShim(int fd, unsigned long cmd, unsigned long* arg) { return ::ioctl(fd, cmd, arg); }
-std::uint16_t HtonsShim(std::uint16_t v) { return htons(v); }
+int WsaStartupShim(std::uint16_t, void*) {
+    return 0;
+}
+int WsaCleanupShim() {
+    return 0;
+}
+int WsaGetLastErrorShim() {
+    return t_lastError;
+}
+int CloseSocketShim(int fd) {
+    return ::close(fd);
+}
+int IoctlSocketShim(int fd, unsigned long cmd, unsigned long* arg) {
+    return ::ioctl(fd, cmd, arg);
+}
+std::uint16_t HtonsShim(std::uint16_t v) {
+    return htons(v);
+}
 
 const std::map<std::string, TmsWinsock::Proc>& BoundFunctions() {
     using P = TmsWinsock::Proc;
@@ -79,18 +91,18 @@ int ResolverError(int gaiError) {
 
 int WsaErrorFromErrno(int err) {
     static const std::map<int, int> table = {
-        {EINTR, 10004},        {EBADF, 10009},        {EACCES, 10013},       {EPERM, 10013},
-        {EFAULT, 10014},       {EINVAL, 10022},       {EMFILE, 10024},       {ENFILE, 10024},
-        {EAGAIN, 10035},       {EINPROGRESS, 10036},  {EALREADY, 10037},     {ENOTSOCK, 10038},
-        {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},     {EPROTOTYPE, 10041},   {ENOPROTOOPT, 10042},
-        {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045}, {EPFNOSUPPORT, 10046},
-        {EAFNOSUPPORT, 10047}, {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},
-        {ENETUNREACH, 10051},  {ENETRESET, 10052},    {ECONNABORTED, 10053}, {ECONNRESET, 10054},
-        {EPIPE, 10054},        {ENOBUFS, 10055},      {ENOMEM, 10055},       {EISCONN, 10056},
-        {ENOTCONN, 10057},     {ESHUTDOWN, 10058},    {ETOOMANYREFS, 10059}, {ETIMEDOUT, 10060},
-        {ECONNREFUSED, 10061}, {ELOOP, 10062},        {ENAMETOOLONG, 10063}, {EHOSTDOWN, 10064},
-        {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},    {EUSERS, 10068},       {EDQUOT, 10069},
-        {ESTALE, 10070},       {EREMOTE, 10071},
+        {EINTR, 10004},           {EBADF, 10009},           {EACCES, 10013},        {EPERM, 10013},
+        {EFAULT, 10014},          {EINVAL, 10022},          {EMFILE, 10024},        {ENFILE, 10024},
+        {EAGAIN, 10035},          {EINPROGRESS, 10036},     {EALREADY, 10037},      {ENOTSOCK, 10038},
+        {EDESTADDRREQ, 10039},    {EMSGSIZE, 10040},        {EPROTOTYPE, 10041},    {ENOPROTOOPT, 10042},
+        {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},    {EPFNOSUPPORT, 10046},
+        {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},      {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},
+        {ENETUNREACH, 10051},     {ENETRESET, 10052},       {ECONNABORTED, 10053},  {ECONNRESET, 10054},
+        {EPIPE, 10054},           {ENOBUFS, 10055},         {ENOMEM, 10055},        {EISCONN, 10056},
+        {ENOTCONN, 10057},        {ESHUTDOWN, 10058},       {ETOOMANYREFS, 10059},  {ETIMEDOUT, 10060},
+        {ECONNREFUSED, 10061},    {ELOOP, 10062},           {ENAMETOOLONG, 10063},  {EHOSTDOWN, 10064},
+        {EHOSTUNREACH, 10065},    {ENOTEMPTY, 10066},       {EUSERS, 10068},        {EDQUOT, 10069},
+        {ESTALE, 10070},          {EREMOTE, 10071},
     };
     auto it = table.find(err);
     return it == table.end() ? err : it->second;
@@ -153,16 +165,14 @@ std::string WinsockErrorText(std::uint16_t code) {
         {51004, "[11004] Valid name, no data record of requested type"},
     };
     auto it = texts.find(int(code) + 40000);
-    if (it == texts.end())
-        return "Winsock error no " + std::to_string(code);
+    if (it == texts.end()) return "Winsock error no " + std::to_string(code);
     return it->second;
 }
 
 TmsWinsock::TmsWinsock(std::uint16_t version) {
     // Versions 1.0 up to 2.2 are served; the layer agrees to 1.1 at most, as it always did.
     int major = version & 0xFF, minor = version >> 8;
-    if (major < 1 || major > 2 || minor > 2)
-        throw EWinsockError("Invalid winsock version");
+    if (major < 1 || major > 2 || minor > 2) throw EWinsockError("Invalid winsock version");
     wVersion = 0x0101;
     wHighVersion = 0x0202;
     szDescription = "Linux sockets";
@@ -174,46 +184,50 @@ TmsWinsock::TmsWinsock(std::uint16_t version) {
     m_loaded = true;
 }
 
-TmsWinsock::~TmsWinsock() { m_loaded = false; }
+TmsWinsock::~TmsWinsock() {
+    m_loaded = false;
+}
 
 void TmsWinsock::RequireLoaded() const {
-    if (!m_loaded)
-        throw EWinsockError("Winsock not loaded");
+    if (!m_loaded) throw EWinsockError("Winsock not loaded");
 }
 
 TmsWinsock::Proc TmsWinsock::GetProc(const std::string& name) const {
     RequireLoaded();
     const auto& functions = BoundFunctions();
     auto it = functions.find(name);
-    if (it == functions.end())
-        throw EWinsockError("Function " + name + " not found");
+    if (it == functions.end()) throw EWinsockError("Function " + name + " not found");
     return it->second;
 }
 
-void TmsWinsock::RaiseWinsockError(std::uint16_t code) const { throw EWinsockError(WinsockErrorText(code)); }
+void TmsWinsock::RaiseWinsockError(std::uint16_t code) const {
+    throw EWinsockError(WinsockErrorText(code));
+}
 
 void TmsWinsock::RaiseLastError() const {
     SetLastError(WsaErrorFromErrno(errno));
     RaiseWinsockError(std::uint16_t(t_lastError));
 }
 
-int TmsWinsock::LastError() const { return t_lastError; }
+int TmsWinsock::LastError() const {
+    return t_lastError;
+}
 
-void TmsWinsock::SetLastError(int code) const { t_lastError = code; }
+void TmsWinsock::SetLastError(int code) const {
+    t_lastError = code;
+}
 
 std::string TmsWinsock::GetLocalHostName() const {
     RequireLoaded();
     char name[128] = {};
-    if (::gethostname(name, sizeof name - 1) != 0)
-        RaiseLastError();
+    if (::gethostname(name, sizeof name - 1) != 0) RaiseLastError();
     return name;
 }
 
 std::string TmsWinsock::ResolveHost(const std::string& name) const {
     RequireLoaded();
     in_addr address{};
-    if (inet_aton(name.c_str(), &address) != 0)
-        return name;
+    if (inet_aton(name.c_str(), &address) != 0) return name;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -240,8 +254,7 @@ std::uint32_t TmsWinsock::AddressToLong(const std::string& address) const {
 }
 
 TmsWinsockUnit::TmsWinsockUnit() {
-    if (s_unitCount++ == 0)
-        Winsock = new TmsWinsock(0x0101);
+    if (s_unitCount++ == 0) Winsock = new TmsWinsock(0x0101);
 }
 
 TmsWinsockUnit::~TmsWinsockUnit() {

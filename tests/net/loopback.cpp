@@ -35,11 +35,12 @@ LoopbackListener::LoopbackListener() {
     port = ntohs(a.sin_port);
 }
 
-LoopbackListener::~LoopbackListener() { CloseFd(fd); }
+LoopbackListener::~LoopbackListener() {
+    CloseFd(fd);
+}
 
 int LoopbackListener::AcceptOne() const {
-    if (!Readable(fd, std::chrono::seconds(5)))
-        return -1;
+    if (!Readable(fd, std::chrono::seconds(5))) return -1;
     return ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
@@ -50,8 +51,7 @@ int ConnectLoopback(int port, const char* from) {
         ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
     }
     sockaddr_in a = LoopbackAddress(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        CloseFd(fd);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) CloseFd(fd);
     return fd;
 }
 
@@ -59,8 +59,7 @@ void SendAll(int fd, const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         long n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return;
+        if (n <= 0) return;
         sent += std::size_t(n);
     }
 }
@@ -70,8 +69,7 @@ std::string ReceiveAll(int fd, std::chrono::milliseconds wait) {
     char buffer[65536];
     while (Readable(fd, wait)) {
         long n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         bytes.append(buffer, std::size_t(n));
     }
     return bytes;
@@ -82,8 +80,7 @@ std::string ReceiveLine(int fd) {
     char c = 0;
     while (Readable(fd, std::chrono::seconds(5)) && ::recv(fd, &c, 1, 0) == 1) {
         line += c;
-        if (c == '\n')
-            break;
+        if (c == '\n') break;
     }
     return line;
 }
@@ -99,8 +96,7 @@ int UnusedPort() {
 }
 
 void CloseFd(int& fd) {
-    if (fd != -1)
-        ::close(fd);
+    if (fd != -1) ::close(fd);
     fd = -1;
 }
 

@@ -61,8 +61,7 @@ protected:
             CloseFd(fd);
         LoopTest::TearDown();
     }
-    template <class T>
-    void Start() {
+    template <class T> void Start() {
         m_listener->ServerThreadClass = ServerThreadClassOf<T>();
         m_listener->Listen();
         m_port = m_listener->LocalPort();
@@ -238,7 +237,8 @@ TEST_F(Listener, ShutdownLeavesAStuckThreadToFreeItself) {
 TEST_F(Listener, PeerInAnotherProcess) {
     Start<EchoThread>();
     std::string command = "python3 -c \"import socket; s = socket.create_connection(('127.0.0.1', " +
-                          std::to_string(m_port) + ")); s.sendall(b'from python\\r\\n'); "
+                          std::to_string(m_port) +
+                          ")); s.sendall(b'from python\\r\\n'); "
                           "print(s.makefile('rb').readline().decode().strip())\"";
     std::string output;
     std::atomic<bool> exited{false};
@@ -247,8 +247,7 @@ TEST_F(Listener, PeerInAnotherProcess) {
         char buffer[256] = {};
         while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr)
             output += buffer;
-        if (pipe != nullptr)
-            ::pclose(pipe);
+        if (pipe != nullptr) ::pclose(pipe);
         exited = true;
         m_loop->Wake();
     });

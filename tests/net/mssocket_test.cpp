@@ -35,8 +35,7 @@ public:
 private:
     static bool TryCode(const std::string& text, int& code) {
         for (char c : text)
-            if (c < '0' || c > '9')
-                return false;
+            if (c < '0' || c > '9') return false;
         code = std::stoi(text);
         return true;
     }
@@ -76,8 +75,7 @@ TEST_P(ReadLineCases, BytesGiveLines) {
     TmsClientSocket socket;
     Open(socket);
     SendAll(peer, GetParam().bytes);
-    if (GetParam().closeAfter)
-        CloseFd(peer);
+    if (GetParam().closeAfter) CloseFd(peer);
     for (const std::string& expected : GetParam().lines)
         EXPECT_EQ(expected, socket.ReadLine());
     EXPECT_EQ(GetParam().disconnected, socket.Disconnected());
@@ -85,15 +83,12 @@ TEST_P(ReadLineCases, BytesGiveLines) {
 
 INSTANTIATE_TEST_SUITE_P(
     EdgeCases, ReadLineCases,
-    ::testing::Values(LineCase{"CrLf", "HI\r\n", false, {"HI"}, false},
-                      LineCase{"CrInside", "H\rI\n", false, {"HI"}, false},
-                      LineCase{"OnlyFirstCrRemoved", "A\r\r\n", false, {"A\r"}, false},
-                      LineCase{"BareLf", "\n", false, {""}, false},
-                      LineCase{"NothingAfterLfIsLost", "one\r\ntwo\r\n", false, {"one", "two"}, false},
-                      LineCase{"PeerClosesMidLine", "XYZ", true, {"XYZ"}, true},
-                      LineCase{"PeerClosesSilently", "", true, {""}, true},
-                      LineCase{"LongestLineFits", std::string(2046, 'a') + "\r\n", false, {std::string(2046, 'a')},
-                               false}),
+    ::testing::Values(
+        LineCase{"CrLf", "HI\r\n", false, {"HI"}, false}, LineCase{"CrInside", "H\rI\n", false, {"HI"}, false},
+        LineCase{"OnlyFirstCrRemoved", "A\r\r\n", false, {"A\r"}, false}, LineCase{"BareLf", "\n", false, {""}, false},
+        LineCase{"NothingAfterLfIsLost", "one\r\ntwo\r\n", false, {"one", "two"}, false},
+        LineCase{"PeerClosesMidLine", "XYZ", true, {"XYZ"}, true}, LineCase{"PeerClosesSilently", "", true, {""}, true},
+        LineCase{"LongestLineFits", std::string(2046, 'a') + "\r\n", false, {std::string(2046, 'a')}, false}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(Connection, LineLongerThanTheBufferIsRefusedNamingTheLimit) {
@@ -126,8 +121,7 @@ TEST_P(ReadResponseCases, ReadsTheWholeReply) {
     NumberedClient socket;
     Open(socket, GetParam().blocking);
     SendAll(peer, GetParam().bytes + "NEXT\r\n");
-    if (GetParam().closeAfter)
-        ::shutdown(peer, SHUT_WR);
+    if (GetParam().closeAfter) ::shutdown(peer, SHUT_WR);
     EXPECT_EQ(GetParam().code, socket.ReadResponse());
     EXPECT_EQ(GetParam().lastReply, socket.LastReply);
     if (!GetParam().closeAfter) {

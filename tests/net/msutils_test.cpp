@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 namespace {
 
 bool FileExists(const std::string& name) {
-    struct stat info{};
+    struct stat info {};
     return ::stat(name.c_str(), &info) == 0;
 }
 
@@ -27,8 +27,7 @@ TEST_F(Timer, TicksOnTheLoopUntilDisabledAndReportsHandlerErrors) {
     timer.OnError = [&](TmsTimer*, const std::exception& e) { error = e.what(); };
     timer.SetInterval(20);
     timer.SetOnTimer([&](TmsTimer*) {
-        if (++ticks == 2)
-            throw std::runtime_error("tick failed");
+        if (++ticks == 2) throw std::runtime_error("tick failed");
     });
     EXPECT_TRUE(Pump([&] { return ticks >= 3; }));
     EXPECT_EQ("tick failed", error);

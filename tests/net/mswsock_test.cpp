@@ -24,7 +24,9 @@ struct ErrorCase {
 
 class WinsockErrorText : public ::testing::TestWithParam<ErrorCase> {};
 
-TEST_P(WinsockErrorText, CodeGivesTableTextOrNumber) { EXPECT_EQ(GetParam().text, RaisedText(GetParam().code)); }
+TEST_P(WinsockErrorText, CodeGivesTableTextOrNumber) {
+    EXPECT_EQ(GetParam().text, RaisedText(GetParam().code));
+}
 
 INSTANTIATE_TEST_SUITE_P(Table, WinsockErrorText,
                          ::testing::Values(ErrorCase{10060, "[10060] Connection timed out"},
@@ -33,8 +35,7 @@ INSTANTIATE_TEST_SUITE_P(Table, WinsockErrorText,
                                            ErrorCase{10048, "[10048] Address already in use"},
                                            ErrorCase{10013, "[10013] Permission denied."},
                                            ErrorCase{11004, "[11004] Valid name, no data record of requested type"},
-                                           ErrorCase{10000, "[0] No Error"},
-                                           ErrorCase{0, "Winsock error no 0"},
+                                           ErrorCase{10000, "[0] No Error"}, ErrorCase{0, "Winsock error no 0"},
                                            ErrorCase{10101, "Winsock error no 10101"},
                                            ErrorCase{10072, "Winsock error no 10072"}),
                          [](const auto& info) { return "Code" + std::to_string(info.param.code); });
@@ -60,7 +61,9 @@ TEST(WinsockResolve, DottedAddressComesBackUnchanged) {
     EXPECT_EQ("10.1.2.3", Winsock->ResolveHost("10.1.2.3"));
 }
 
-TEST(WinsockResolve, NameGivesItsFirstIPv4Address) { EXPECT_EQ("127.0.0.1", Winsock->ResolveHost("localhost")); }
+TEST(WinsockResolve, NameGivesItsFirstIPv4Address) {
+    EXPECT_EQ("127.0.0.1", Winsock->ResolveHost("localhost"));
+}
 
 TEST(WinsockResolve, UnresolvableNameRaisesHostNotFound) {
     // A name with a blank is refused by the resolver without a query leaving the machine.
