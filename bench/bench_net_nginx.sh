@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Connections per second through the listener (one server thread per connection) beside nginx
 # with one worker serving a small file, both on 127.0.0.1, loaded by ab with connection close.
-# Needs: net_bench built (build dir as $1, default build/rel), nginx-light, apache2-utils.
-# Usage: bench/net/compare-nginx.sh [build-dir] [requests] [clients]
+# Needs: bench_net built (build dir as $1, default build/rel), nginx-light, apache2-utils.
+# Usage: bench/bench_net_nginx.sh [build-dir] [requests] [clients]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build/rel}"
@@ -44,7 +44,7 @@ nginx -c "$work/nginx.conf" -p "$work" &
 nginx_pid=$!
 
 ours_port="$(free_port)"
-"$build/bench/net/net_bench" serve "$ours_port" >/dev/null &
+"$build/bench/bench_net" serve "$ours_port" >/dev/null &
 ours_pid=$!
 sleep 1
 

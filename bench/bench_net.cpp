@@ -1,7 +1,7 @@
 // Figures for the socket layer:
-//   net_bench idle [seconds]          CPU used while one client stays connected and silent
-//   net_bench load [seconds] [clients] connections per second through the listener, in-process clients
-//   net_bench serve [port]            serves the trivial answer until killed (for an outside load tool)
+//   bench_net idle [seconds]          CPU used while one client stays connected and silent
+//   bench_net load [seconds] [clients] connections per second through the listener, in-process clients
+//   bench_net serve [port]            serves the trivial answer until killed (for an outside load tool)
 // The server thread reads the request lines up to the empty one, answers a small HTTP/1.0 response
 // and closes, one thread per connection.
 #include "net/mssocket-listener.h"
@@ -134,6 +134,6 @@ int main(int argc, char** argv) {
     if (mode == "idle") return Idle(arg(2, 30));
     if (mode == "load") return Load(arg(2, 5), arg(3, 16));
     if (mode == "serve") return Serve(arg(2, 8080));
-    std::fprintf(stderr, "usage: net_bench idle [seconds] | load [seconds] [clients] | serve [port]\n");
+    std::fprintf(stderr, "usage: bench_net idle [seconds] | load [seconds] [clients] | serve [port]\n");
     return 2;
 }

@@ -1,0 +1,97 @@
+// The echo probe: TICMP resolves an address and sends one echo request; TPingThread runs one probe
+// away from the user-interface thread.
+#pragma once
+
+#include "platform/errors.h"
+#include "platform/icmpecho.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+/// Raised when the echo object cannot be set up.
+class TICMPException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+/// The fixed text at the start of every request's echo data (45 characters).
+extern const char* const IcmpEchoText;
+
+/// One echo object per probe: an open echo handle, the address to probe and the last result.
+class TICMP {
+public:
+    /// Opens the echo handle; raises TICMPException "Unable to get ping handle: <why>" when it cannot.
+    TICMP();
+    ~TICMP();
+    TICMP(const TICMP&) = delete;
+    TICMP& operator=(const TICMP&) = delete;
+
+    /// Stores `address` and clears Resolved when it differs from Address (exact comparison).
+    void SetAddress(const std::string& address);
+    /// Resolves Address: a dotted address is taken as it is, a host name is looked up.
+    /// On failure LastError tells why and Resolved stays false.
+    void ResolveAddress();
+    /// Sends one echo request to Address. Returns the number of answers (0 = none) and fills Reply.
+    /// An unresolvable or refused destination sends nothing, returns 0 and sets LastError 11018.
+    int Ping();
+
+    IcmpEchoReply Reply{};
+    std::string Address;
+    std::string HostName;
+    std::string HostIP;
+    int Size = 56;
+    int Timeout = 4000; ///< milliseconds
+    std::uint8_t TTL = 64;
+    std::uint8_t Flags = 0;
+    int LastError = 0;
+    bool Resolved = false;
+
+private:
+    std::unique_ptr<IcmpEchoHandle> m_handle;
+    std::uint32_t m_address = 0xffffffffu; ///< network order; all ones while not resolvable
+};
+
+/// Runs one probe on its own thread. The creator polls Running()/Failed(), reads the results once the
+/// worker has finished, and destroys it; destruction waits for the thread to end.
+class TPingThread {
+public:
+    /// Status values.
+    static constexpr int NotFinished = 0;
+    static constexpr int Answered = 1;
+    static constexpr int NoAnswer = 50;
+
+    /// Creates the probe (TICMPException when it cannot) and starts the worker; `onFinished`, when
+    /// given, is called on the worker's thread after the running flag has been cleared.
+    explicit TPingThread(const std::string& address, std::function<void()> onFinished = {});
+    ~TPingThread();
+    TPingThread(const TPingThread&) = delete;
+    TPingThread& operator=(const TPingThread&) = delete;
+
+    int Status() const { return m_status.load(std::memory_order_acquire); }
+    bool Running() const { return m_running.load(std::memory_order_acquire); }
+    bool Failed() const { return m_error.load(std::memory_order_acquire); }
+    /// Valid once Failed() is true.
+    const std::string& ErrorText() const { return m_errorText; }
+    /// Milliseconds; valid once Status() is Answered.
+    int RoundTripTime() const { return m_rtt; }
+
+private:
+    void Execute();
+
+    std::string m_address;
+    std::unique_ptr<TICMP> m_probe;
+    std::function<void()> m_onFinished;
+    std::string m_errorText;
+    int m_rtt = 0;
+    std::atomic<int> m_status{NotFinished};
+    std::atomic<bool> m_error{false};
+    std::atomic<bool> m_running{true};
+    std::thread m_thread;
+};
+
+/// Writes a diagnostic line of the probe to stderr when VKT_DEBUG is set.
+void IcmpDebugLine(const char* text);

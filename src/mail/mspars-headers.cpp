@@ -1,0 +1,55 @@
+// The header writers of the mail message and news article encoders.
+#include "mail/mspars.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::size_t LabelWidth = 10;
+
+std::string Mailbox(const TmsMailAddress& address) {
+    return " <" + address.Address() + ">";
+}
+
+} // namespace
+
+std::string TmsMessageEncoder::DisplayName(const std::string& name) const {
+    bool quote = name.find('.') != std::string::npos && name.find('"') == std::string::npos;
+    return HeaderText(quote ? "\"" + name + "\"" : name);
+}
+
+void TmsMessageEncoder::WriteAddressList(const std::string& name, const TmsAddressList& list) {
+    std::string label = name.empty() || name.back() != ':' ? name + ":" : name;
+    label.resize(std::max(label.size(), LabelWidth), ' ');
+    for (int i = 0; i < list.Count(); ++i) {
+        const TmsMailAddress& address = list.Items(i);
+        std::string line = i == 0 ? label : std::string(LabelWidth, ' ');
+        line += DisplayName(address.Name()) + Mailbox(address);
+        if (i + 1 < list.Count()) line += ',';
+        EmitHeaderLine(line);
+    }
+}
+
+void TmsMessageEncoder::WriteHeaders() {
+    const TmsMailAddress& sender = m_mail.Sender();
+    EmitHeaderLine("From:     " + DisplayName(sender.Name()) + Mailbox(sender));
+    WriteAddressList("To", m_mail.Recipients());
+    WriteAddressList("CC", m_mail.CC());
+    if (m_mail.ReturnReceipt) EmitHeaderLine("Return-Receipt-To: <" + sender.Address() + ">");
+    if (m_mail.Priority == ptHigh)
+        EmitLine("X-Priority: 1");
+    else if (m_mail.Priority == ptLow)
+        EmitLine("X-Priority: 5");
+    WriteExtraHeaders();
+    if (!m_mail.Subject().empty()) EmitHeaderLine("Subject: " + HeaderText(m_mail.Subject()));
+    if (m_mail.Encoding() == meMIME) EmitLine("Mime-Version: 1.0");
+}
+
+void TmsArticleEncoder::WriteHeaders() {
+    const TmsMailAddress& sender = m_article.Sender();
+    EmitHeaderLine("From:     " + HeaderText(sender.Name()) + Mailbox(sender));
+    EmitHeaderLine("Newsgroups: " + m_article.NewsGroups);
+    WriteExtraHeaders();
+    if (!m_article.Subject().empty()) EmitHeaderLine("Subject:  " + HeaderText(m_article.Subject()));
+    if (m_article.Encoding() == meMIME) EmitLine("Mime-Version: 1.0");
+}

@@ -1,0 +1,232 @@
+// ICMP echo layer: which received packets answer a request, refused destinations, and real echoes
+// on loopback over each socket kind the process may open.
+#include "platform/icmpecho.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::uint32_t Ip(const char* text) {
+    return inet_addr(text);
+}
+
+const std::uint32_t Target = Ip("192.0.2.7");
+const std::uint32_t Router = Ip("192.0.2.1");
+const std::uint32_t Us = Ip("192.0.2.50");
+const EchoProbe Probe{Target, 0x1234, 0x0042};
+
+void Put16(Bytes& b, std::size_t at, std::uint16_t v) {
+    b[at] = static_cast<std::uint8_t>(v >> 8);
+    b[at + 1] = static_cast<std::uint8_t>(v);
+}
+
+void Put32(Bytes& b, std::size_t at, std::uint32_t networkOrder) {
+    std::memcpy(b.data() + at, &networkOrder, 4);
+}
+
+/// An ICMP message with a valid checksum: header (type, code, id, seq) then `body`.
+Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t seq, const Bytes& body) {
+    Bytes b(8);
+    b[0] = type;
+    b[1] = code;
+    Put16(b, 4, id);
+    Put16(b, 6, seq);
+    b.insert(b.end(), body.begin(), body.end());
+    Put16(b, 2, InternetChecksum(b));
+    return b;
+}
+
+/// An IPv4 header (with `optionWords` 4-byte words of options) in front of `payload`.
+Bytes WithIp(std::uint32_t from, std::uint32_t to, const Bytes& payload, int optionWords = 0, std::uint8_t ttl = 61) {
+    Bytes b(20 + 4 * optionWords);
+    b[0] = static_cast<std::uint8_t>(0x40 | (5 + optionWords));
+    Put16(b, 2, static_cast<std::uint16_t>(b.size() + payload.size()));
+    b[8] = ttl;
+    b[9] = 1; // ICMP
+    Put32(b, 12, from);
+    Put32(b, 16, to);
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+/// An ICMP error of `type`/`code` from the router, quoting `quotedIcmp` sent from us to `to`.
+Bytes ErrorAnswer(std::uint8_t type, std::uint8_t code, std::uint32_t to, const Bytes& quotedIcmp) {
+    Bytes quote = WithIp(Us, to, quotedIcmp);
+    return WithIp(Router, Us, Icmp(type, code, 0, 0, quote));
+}
+
+const Bytes Data{'a', 'b', 'c', 'd', 'e'};
+Bytes OurRequest() {
+    return Icmp(8, 0, Probe.Identifier, Probe.Sequence, Data);
+}
+Bytes OurReply() {
+    return Icmp(0, 0, Probe.Identifier, Probe.Sequence, Data);
+}
+
+struct MatchCase {
+    const char* name;
+    Bytes packet;
+    bool withIpHeader;
+    bool matches;
+    std::uint32_t status = IpStatus::Success;
+    std::uint32_t responder = 0;
+    std::uint32_t source = 0;
+};
+
+std::ostream& operator<<(std::ostream& os, const MatchCase& c) {
+    return os << c.name;
+}
+
+Bytes Truncated(Bytes b, std::size_t size) {
+    b.resize(size);
+    return b;
+}
+
+Bytes AsIpv6(Bytes b) {
+    b[0] = 0x65;
+    return b;
+}
+
+Bytes Corrupted(Bytes b) {
+    b.back() ^= 0x01;
+    return b;
+}
+
+std::vector<MatchCase> MatchCases() {
+    Bytes quoteHeaderOnly = WithIp(Router, Us, Icmp(3, 1, 0, 0, Truncated(WithIp(Us, Target, OurRequest()), 24)));
+    return {
+        {"RawEchoReply", WithIp(Target, Us, OurReply()), true, true, IpStatus::Success, Target},
+        {"RawEchoReplyAfterIpOptions", WithIp(Target, Us, OurReply(), 2), true, true, IpStatus::Success, Target},
+        {"ForeignIdentifier", WithIp(Target, Us, Icmp(0, 0, 0x1235, Probe.Sequence, Data)), true, false},
+        {"StaleSequence", WithIp(Target, Us, Icmp(0, 0, Probe.Identifier, 0x0041, Data)), true, false},
+        {"ReplyFromAnotherHost", WithIp(Router, Us, OurReply()), true, false},
+        {"OurOwnRequestSeenOnLoopback", WithIp(Us, Target, OurRequest()), true, false},
+        {"BadChecksum", WithIp(Target, Us, Corrupted(OurReply())), true, false},
+        {"IcmpShorterThanHeader", Truncated(WithIp(Target, Us, OurReply()), 27), true, false},
+        {"IpHeaderCut", Truncated(WithIp(Target, Us, OurReply(), 2), 24), true, false},
+        {"NotIpv4", AsIpv6(WithIp(Target, Us, OurReply())), true, false},
+        {"HostUnreachable", ErrorAnswer(3, 1, Target, OurRequest()), true, true, IpStatus::DestHostUnreachable, Router},
+        {"NetUnreachable", ErrorAnswer(3, 0, Target, OurRequest()), true, true, IpStatus::DestNetUnreachable, Router},
+        {"AdminProhibited", ErrorAnswer(3, 13, Target, OurRequest()), true, true, IpStatus::DestHostUnreachable,
+         Router},
+        {"TtlExpired", ErrorAnswer(11, 0, Target, OurRequest()), true, true, IpStatus::TtlExpiredTransit, Router},
+        {"ParameterProblem", ErrorAnswer(12, 0, Target, OurRequest()), true, true, IpStatus::ParamProblem, Router},
+        {"UnreachableQuotingOnlyIcmpHeader", ErrorAnswer(3, 1, Target, Truncated(OurRequest(), 8)), true, true,
+         IpStatus::DestHostUnreachable, Router},
+        {"UnreachableForForeignRequest", ErrorAnswer(3, 1, Target, Icmp(8, 0, 0x9999, Probe.Sequence, Data)), true,
+         false},
+        {"UnreachableForAnotherDestination", ErrorAnswer(3, 1, Ip("192.0.2.8"), OurRequest()), true, false},
+        {"UnreachableQuotingNoIcmpHeader", quoteHeaderOnly, true, false},
+        {"RedirectIsNoAnswer", ErrorAnswer(5, 1, Target, OurRequest()), true, false},
+        {"DatagramEchoReply", OurReply(), false, true, IpStatus::Success, Target, Target},
+        {"DatagramReplyFromAnotherHost", OurReply(), false, false, IpStatus::Success, 0, Router},
+        {"DatagramBadChecksum", Corrupted(OurReply()), false, false, IpStatus::Success, 0, Target},
+    };
+}
+
+class EchoAnswerMatching : public ::testing::TestWithParam<MatchCase> {};
+
+TEST_P(EchoAnswerMatching, DecidesWhetherThePacketAnswersOurRequest) {
+    const MatchCase& c = GetParam();
+    EchoMatch m = MatchEchoAnswer(c.packet, c.withIpHeader, Probe, c.source);
+    EXPECT_EQ(m.Matches, c.matches);
+    if (!c.matches) return;
+    EXPECT_EQ(m.Status, c.status);
+    EXPECT_EQ(m.Responder, c.responder);
+    if (c.status == IpStatus::Success) {
+        EXPECT_EQ(m.DataSize, Data.size());
+    }
+    if (c.withIpHeader) {
+        EXPECT_EQ(m.Options.Ttl, 61);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Packets, EchoAnswerMatching, ::testing::ValuesIn(MatchCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(InternetChecksum, SumsWordsAndPadsAnOddLastByte) {
+    // The worked example of the Internet checksum: words 0001 f203 f4f5 f6f7 sum to ddf2.
+    EXPECT_EQ(InternetChecksum(Bytes{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}), 0x220d);
+    EXPECT_EQ(InternetChecksum(Bytes{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6}), static_cast<std::uint16_t>(~0xdcfb));
+    Bytes packet = Icmp(8, 0, 1, 2, Bytes{1, 2, 3});
+    EXPECT_EQ(InternetChecksum(packet), 0) << "a packet carrying its checksum sums to zero";
+}
+
+TEST(EchoDestinations, RefusesUnspecifiedBroadcastAndMulticast) {
+    for (const char* refused : {"0.0.0.0", "0.255.1.2", "255.255.255.255", "224.0.0.1", "239.255.255.255"}) {
+        EXPECT_TRUE(IsRefusedEchoDestination(Ip(refused))) << refused;
+    }
+    for (const char* allowed : {"1.0.0.0", "127.0.0.1", "223.255.255.255", "240.0.0.1", "255.255.255.254"}) {
+        EXPECT_FALSE(IsRefusedEchoDestination(Ip(allowed))) << allowed;
+    }
+}
+
+/// Opens a handle of the kind, or skips the test saying why it cannot be had here.
+std::unique_ptr<IcmpEchoHandle> OpenOrSkip(IcmpSocketKind kind, std::string& why) {
+    try {
+        return OpenIcmpSocket(kind);
+    } catch (const EIcmpEchoError& e) {
+        why = e.Message();
+        return nullptr;
+    }
+}
+
+class LoopbackEcho : public ::testing::TestWithParam<IcmpSocketKind> {
+protected:
+    void SetUp() override {
+        std::string why;
+        handle = OpenOrSkip(GetParam(), why);
+        if (!handle) GTEST_SKIP() << why;
+    }
+    unsigned Send(const char* address, std::size_t size, std::uint32_t& error) {
+        Bytes data(size, 'x');
+        IpOptionInformation options{64, 0, 0};
+        return handle->SendEcho(Ip(address), data, options, std::chrono::milliseconds(2000), reply, error);
+    }
+    std::unique_ptr<IcmpEchoHandle> handle;
+    IcmpEchoReply reply;
+};
+
+TEST_P(LoopbackEcho, AnswersEveryRequestOfTheHandle) {
+    for (std::size_t size : {56u, 0u, 1u, 9000u}) {
+        std::uint32_t error = 1;
+        ASSERT_EQ(Send("127.0.0.1", size, error), 1u) << "size " << size;
+        EXPECT_EQ(error, IpStatus::Success);
+        EXPECT_EQ(reply.Status, IpStatus::Success);
+        EXPECT_EQ(reply.Address, Ip("127.0.0.1"));
+        EXPECT_EQ(reply.DataSize, size);
+        EXPECT_LT(reply.RoundTripTime, 1000u);
+        EXPECT_EQ(reply.Options.Ttl, 64);
+    }
+}
+
+TEST_P(LoopbackEcho, NeverSendsToRefusedDestinations) {
+    // Linux itself would answer 0.0.0.0 from the local host.
+    for (const char* refused : {"0.0.0.0", "255.255.255.255", "224.0.0.1"}) {
+        std::uint32_t error = 0;
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Send(refused, 56, error), 0u) << refused;
+        EXPECT_EQ(error, IpStatus::BadDestination) << refused;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+    }
+}
+
+TEST_P(LoopbackEcho, RefusesDataNoDatagramCanCarry) {
+    std::uint32_t error = 0;
+    EXPECT_THROW(Send("127.0.0.1", 65508, error), EIcmpEchoError);
+}
+
+INSTANTIATE_TEST_SUITE_P(SocketKinds, LoopbackEcho, ::testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw),
+                         [](const auto& info) { return info.param == IcmpSocketKind::Raw ? "Raw" : "Datagram"; });
+
+} // namespace
+
+void PrintTo(IcmpSocketKind kind, std::ostream* os) {
+    *os << (kind == IcmpSocketKind::Raw ? "raw" : "datagram");
+}
