@@ -4,6 +4,7 @@
 #include "platform/strutil.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -54,6 +55,10 @@ void TmsClientSocket::OpenHandle() {
     int fd = ::socket(AF_INET, SocketType | SOCK_CLOEXEC, Protocol);
     if (fd == -1) Winsock->RaiseLastError();
     SetHandle(fd);
+    // A client writes a command in pieces and then waits for the answer: without this the last
+    // piece waits for the peer's delayed acknowledgement (tens of milliseconds per command).
+    int on = 1;
+    if (SocketType == SOCK_STREAM) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 void TmsClientSocket::WaitConnected(int fd) {
