@@ -1,0 +1,363 @@
+// Stream and client sockets against plain loopback peers: line reading, numbered replies,
+// connecting, time-outs, cancellation and stream sending.
+#include "net/mssocket.h"
+
+#include "loopback.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+double SecondsSince(SteadyClock::time_point start) {
+    return std::chrono::duration<double>(SteadyClock::now() - start).count();
+}
+
+/// A client whose replies carry three-digit codes, as the mail client reads them.
+class NumberedClient : public TmsClientSocket {
+public:
+    int GetReplyCode(const std::string& line) override {
+        int code = 0;
+        return line.size() >= 3 && TryCode(line.substr(0, 3), code) ? code : -1;
+    }
+
+private:
+    static bool TryCode(const std::string& text, int& code) {
+        for (char c : text)
+            if (c < '0' || c > '9') return false;
+        code = std::stoi(text);
+        return true;
+    }
+};
+
+/// A client connected to a plain loopback peer; `peer` is the accepted end.
+class Connection : public ::testing::Test {
+protected:
+    void Open(TmsClientSocket& socket, bool blocking = false) {
+        socket.SetHost("127.0.0.1");
+        socket.Port = m_listener.port;
+        socket.SetBlocking(blocking);
+        socket.Connect();
+        peer = m_listener.AcceptOne();
+        ASSERT_NE(-1, peer);
+    }
+    void TearDown() override { CloseFd(peer); }
+
+    LoopbackListener m_listener;
+    int peer = -1;
+};
+
+// --- Line reading -------------------------------------------------------------------------
+
+struct LineCase {
+    const char* name;
+    std::string bytes;
+    bool closeAfter;
+    std::vector<std::string> lines;
+    bool disconnected;
+    friend void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ReadLineCases : public Connection, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(ReadLineCases, BytesGiveLines) {
+    TmsClientSocket socket;
+    Open(socket);
+    SendAll(peer, GetParam().bytes);
+    if (GetParam().closeAfter) CloseFd(peer);
+    for (const std::string& expected : GetParam().lines)
+        EXPECT_EQ(expected, socket.ReadLine());
+    EXPECT_EQ(GetParam().disconnected, socket.Disconnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EdgeCases, ReadLineCases,
+    ::testing::Values(
+        LineCase{"CrLf", "HI\r\n", false, {"HI"}, false}, LineCase{"CrInside", "H\rI\n", false, {"HI"}, false},
+        LineCase{"OnlyFirstCrRemoved", "A\r\r\n", false, {"A\r"}, false}, LineCase{"BareLf", "\n", false, {""}, false},
+        LineCase{"NothingAfterLfIsLost", "one\r\ntwo\r\n", false, {"one", "two"}, false},
+        LineCase{"PeerClosesMidLine", "XYZ", true, {"XYZ"}, true}, LineCase{"PeerClosesSilently", "", true, {""}, true},
+        LineCase{"LongestLineFits", std::string(2046, 'a') + "\r\n", false, {std::string(2046, 'a')}, false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(Connection, LineLongerThanTheBufferIsRefusedNamingTheLimit) {
+    TmsClientSocket socket;
+    Open(socket);
+    SendAll(peer, std::string(2047, 'b') + "\r\n");
+    try {
+        socket.ReadLine();
+        FAIL() << "no error";
+    } catch (const EmsLineTooLongError& error) {
+        EXPECT_NE(std::string::npos, std::string(error.what()).find("2048"));
+    }
+}
+
+// --- Numbered replies ---------------------------------------------------------------------
+
+struct ReplyCase {
+    const char* name;
+    std::string bytes;
+    bool closeAfter;
+    bool blocking;
+    int code;
+    std::string lastReply;
+    friend void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ReadResponseCases : public Connection, public ::testing::WithParamInterface<ReplyCase> {};
+
+TEST_P(ReadResponseCases, ReadsTheWholeReply) {
+    NumberedClient socket;
+    Open(socket, GetParam().blocking);
+    SendAll(peer, GetParam().bytes + "NEXT\r\n");
+    if (GetParam().closeAfter) ::shutdown(peer, SHUT_WR);
+    EXPECT_EQ(GetParam().code, socket.ReadResponse());
+    EXPECT_EQ(GetParam().lastReply, socket.LastReply);
+    if (!GetParam().closeAfter) {
+        EXPECT_EQ("NEXT", socket.ReadLine()); // the reply took no more than its own lines
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ReadResponseCases,
+    ::testing::Values(ReplyCase{"MultiLine", "250-X\r\n250-Y\r\n250 Z\r\n", false, false, 250, "250 Z"},
+                      ReplyCase{"SingleLine", "220 X\r\n", false, false, 220, "220 X"},
+                      ReplyCase{"OtherCodeInside", "250-X\r\n251 Y\r\n250 Z\r\n", false, false, 250, "250 Z"},
+                      ReplyCase{"NoCode", "hello\r\n", false, false, -1, "hello"},
+                      // A peer that closes inside a continued reply ends it, in either mode.
+                      ReplyCase{"PeerClosesInside", "250-X\r\n", true, false, 250, ""},
+                      ReplyCase{"PeerClosesInsideBlocking", "250-X\r\n", true, true, 250, ""}),
+    [](const auto& info) { return info.param.name; });
+
+struct HostCase {
+    const char* text;
+    const char* host;
+    int port;
+    friend void PrintTo(const HostCase& c, std::ostream* os) { *os << c.text; }
+};
+
+class SetHostCases : public ::testing::TestWithParam<HostCase> {};
+
+TEST_P(SetHostCases, HostAndPort) {
+    TmsClientSocket socket;
+    socket.DefaultPort = 25;
+    socket.Port = 1;
+    socket.SetHost(GetParam().text);
+    EXPECT_EQ(GetParam().host, socket.Host());
+    EXPECT_EQ(GetParam().port, socket.Port);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, SetHostCases,
+                         ::testing::Values(HostCase{"mail.example:2525", "mail.example", 2525},
+                                           HostCase{"mail.example:smtp", "mail.example", 25},
+                                           HostCase{"mail.example", "mail.example", 25},
+                                           HostCase{"mail.example:99999", "mail.example", 25},
+                                           HostCase{"mail.example:", "mail.example", 25}),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+// --- Connecting ---------------------------------------------------------------------------
+
+TEST(ClientConnect, FailuresCarryTheirTexts) {
+    TmsClientSocket socket;
+    socket.SetHost("127.0.0.1");
+    socket.Port = UnusedPort();
+    try {
+        socket.Connect();
+        FAIL() << "connected";
+    } catch (const EWinsockError& error) {
+        EXPECT_STREQ("[10061] Connection refused", error.what());
+    }
+    socket.SetHost("no such host");
+    try {
+        socket.Connect();
+        FAIL() << "connected";
+    } catch (const EWinsockError& error) {
+        EXPECT_STREQ("[11001] Host not found", error.what());
+    }
+}
+
+TEST(ClientConnect, EventsAndFlags) {
+    LoopbackListener listener;
+    TmsClientSocket socket;
+    std::vector<std::string> events;
+    socket.OnConnecting = [&](TmsSocket*) { events.push_back("connecting"); };
+    socket.OnConnected = [&](TmsSocket*) { events.push_back("connected"); };
+    socket.OnDisconnected = [&](TmsSocket*) { events.push_back("disconnected"); };
+    socket.SetHost("localhost:" + std::to_string(listener.port));
+    socket.Connect();
+    EXPECT_TRUE(socket.Connected());
+    socket.Close();
+    socket.Close();
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_EQ((std::vector<std::string>{"connecting", "connected", "disconnected"}), events);
+}
+
+TEST(ClientConnect, UnansweredConnectTimesOut) {
+    // A listening socket with a full accept queue drops further connection requests unanswered.
+    LoopbackListener listener;
+    ::listen(listener.fd, 0);
+    int queued = ConnectLoopback(listener.port); // fills the queue of one
+    TmsClientSocket socket;
+    socket.SetHost("127.0.0.1");
+    socket.Port = listener.port;
+    socket.SetTimeOut(1);
+    auto start = SteadyClock::now();
+    EXPECT_THROW(socket.Connect(), EmsTimedOutError);
+    EXPECT_LT(SecondsSince(start), 2.5);
+    CloseFd(queued);
+}
+
+// --- Time-outs and cancellation -----------------------------------------------------------
+
+TEST_F(Connection, SilentPeerTimesOutWithoutSpinning) {
+    TmsClientSocket socket;
+    Open(socket);
+    socket.SetTimeOut(1);
+    double cpuBefore = ThreadCpuMs();
+    auto start = SteadyClock::now();
+    EXPECT_THROW(socket.ReadLine(), EmsTimedOutError);
+    double elapsed = SecondsSince(start);
+    EXPECT_GE(elapsed, 0.9);
+    EXPECT_LT(elapsed, 2.0);
+    EXPECT_LT(ThreadCpuMs() - cpuBefore, 100.0) << "the wait burned CPU";
+    // The socket stays usable and the old time-out does not fail the next read at once.
+    EXPECT_TRUE(socket.IsOpen());
+    SendAll(peer, "late\r\n");
+    EXPECT_EQ("late", socket.ReadLine());
+}
+
+TEST_F(Connection, ProgressRestartsTheTimeOut) {
+    TmsClientSocket socket;
+    Open(socket);
+    socket.SetTimeOut(1);
+    std::thread slowPeer([this] {
+        for (const char* part : {"a", "b", "c\r\n"}) {
+            std::this_thread::sleep_for(600ms);
+            SendAll(peer, part);
+        }
+    });
+    EXPECT_EQ("abc", socket.ReadLine());
+    slowPeer.join();
+}
+
+TEST_F(Connection, SendToAPeerThatNeverReadsTimesOut) {
+    TmsClientSocket socket;
+    Open(socket);
+    socket.SetTimeOut(1);
+    std::string block(1 << 20, 'x');
+    auto start = SteadyClock::now();
+    EXPECT_THROW(
+        {
+            for (int i = 0; i < 256; ++i)
+                socket.SendBuffer(block.data(), block.size());
+        },
+        EmsTimedOutError);
+    EXPECT_LT(SecondsSince(start), 3.0);
+}
+
+class CancelCases : public Connection, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CancelCases, CancelFromAnotherThreadStopsARead) {
+    TmsClientSocket socket;
+    Open(socket, GetParam());
+    socket.SetTimeOut(30);
+    std::thread canceller([&socket] {
+        std::this_thread::sleep_for(100ms);
+        socket.Cancel();
+    });
+    auto start = SteadyClock::now();
+    EXPECT_THROW(socket.ReadLine(), EmsCanceledError);
+    EXPECT_LT(SecondsSince(start), 5.0);
+    canceller.join();
+    EXPECT_TRUE(socket.Canceled());
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_TRUE(PeerClosed(peer));
+    EXPECT_THROW(socket.WriteLine("after"), EmsCanceledError);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, CancelCases, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Blocking" : "NonBlocking"; });
+
+// --- Sending ------------------------------------------------------------------------------
+
+struct Progress {
+    int perc;
+    std::int64_t bytes;
+    bool operator==(const Progress&) const = default;
+};
+
+TEST_F(Connection, StreamOfOneBlockGoesInTwoPasses) {
+    TmsClientSocket socket;
+    Open(socket);
+    std::vector<Progress> events;
+    socket.OnTransferProgress = [&](TmsSocket*, int perc, std::int64_t bytes, int lines) {
+        events.push_back({perc, bytes});
+        EXPECT_EQ(-1, lines);
+    };
+    std::stringstream stream(std::string(32768, 'q'));
+    socket.SendStream(stream, 0);
+    socket.Close();
+    EXPECT_EQ(std::string(32768, 'q'), ReceiveAll(peer));
+    EXPECT_EQ((std::vector<Progress>{{100, 32768}, {100, 32768}}), events);
+}
+
+TEST_F(Connection, StreamFromAPositionReportsItsShare) {
+    TmsClientSocket socket;
+    Open(socket);
+    std::vector<Progress> events;
+    socket.OnTransferProgress = [&](TmsSocket*, int perc, std::int64_t bytes, int) { events.push_back({perc, bytes}); };
+    std::string data(40000, 'r');
+    data[4] = 'S';
+    std::stringstream stream(data);
+    socket.SendStream(stream, 4);
+    socket.Close();
+    EXPECT_EQ(data.substr(4), ReceiveAll(peer));
+    // 32772 of 40000 bytes is 81.93 %.
+    EXPECT_EQ((std::vector<Progress>{{82, 32772}, {100, 40000}}), events);
+}
+
+TEST_F(Connection, LargeBufferArrivesWhole) {
+    TmsClientSocket socket;
+    Open(socket);
+    std::string data(8 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = char(i * 7 % 251);
+    std::string received;
+    std::thread reader([&] { received = ReceiveAll(peer); });
+    socket.SendBuffer(data.data(), data.size());
+    socket.Close();
+    reader.join();
+    EXPECT_TRUE(received == data) << "received " << received.size() << " bytes";
+}
+
+// --- On the message loop's thread ---------------------------------------------------------
+
+class LoopConnection : public LoopTest {
+protected:
+    LoopbackListener m_listener;
+};
+
+TEST_F(LoopConnection, WaitOnTheLoopThreadKeepsMessagesFlowing) {
+    TmsClientSocket socket;
+    socket.SetHost("127.0.0.1");
+    socket.Port = m_listener.port;
+    socket.Connect();
+    int peer = m_listener.AcceptOne();
+    // Only the loop can deliver the line: a timer job on it writes the peer's answer.
+    m_loop->SetTimer(100ms, false, [peer] { SendAll(peer, "from the loop\r\n"); });
+    EXPECT_EQ("from the loop", socket.ReadLine());
+    CloseFd(peer);
+}
+
+} // namespace
