@@ -79,6 +79,8 @@ public:
 
 private:
     void Terminate();
+    /// Re-establishes a lost database connection, logging the attempt; true when connected.
+    bool CheckConnection();
     bool m_scanning = false;
     bool m_running = false;
     bool m_closeDeferred = false;

@@ -49,6 +49,13 @@ void AskForSetup() {
                  ConfigFileName().c_str());
 }
 
+// The log keeps its fixed halt line; the reason, with the connection string (password masked),
+// goes to stderr so that whoever starts the daemon sees which server or file is at fault.
+void ReportHalt(const TVKTDataModule& dm) {
+    std::fprintf(stderr, "vkt: database connection failed: %s\nvkt: connection string: %s\n",
+                 dm.LastConnectionError().c_str(), dm.ConnectionString(true).c_str());
+}
+
 } // namespace
 
 int RunDaemon() {
@@ -69,7 +76,10 @@ int RunDaemon() {
 
     form->OnTerminate = [&loop] { loop->Quit(); };
     loop->WatchSocket(signalFd, POLLIN, [&](short) { HandleSignals(signalFd, *form); });
-    loop->Post([&form] { form->FormShow(); });
+    loop->Post([&form, &dataModule] {
+        form->FormShow();
+        if (!form->Running()) ReportHalt(*dataModule);
+    });
     loop->Run();
 
     SetLogPane(nullptr);

@@ -73,3 +73,35 @@ TEST_F(Console, HeartbeatStartsWithTheOffIcon) {
     form.mnuForceClick();
     EXPECT_EQ(form.LastScan, 0);
 }
+
+class ConnectedConsole : public Console {
+protected:
+    void SetUp() override {
+        Console::SetUp();
+        WriteFileText(dir.File("vkt.ini"), "[System]\nDBProvider=SQLite\nDataBase=" + dir.File("t") + "\n");
+        dm.DataModuleCreate();
+    }
+    ScopedEnv home{"VKT_HOME", dir.Path()};
+};
+
+TEST_F(ConnectedConsole, TickReconnectsALostConnectionOrReportsItLost) {
+    form.FormShow();
+    ASSERT_TRUE(form.Running());
+    EXPECT_TRUE(form.timMain.Enabled());
+    form.timMainTimer();
+    EXPECT_EQ(form.trayIcon.Icon(), "ICON_NET_OFF");
+    dm.conMain.Close();
+    form.timMainTimer();
+    EXPECT_TRUE(dm.conMain.Connected());
+    dm.DataBase = dir.File("missing-dir/t"); // the next reconnect cannot open the file
+    dm.conMain.Close();
+    form.timMainTimer();
+    EXPECT_TRUE(form.timMain.Enabled()) << "a lost connection is retried on the next tick";
+    EXPECT_FALSE(form.IconPhase);
+    std::vector<std::string> lines = form.memLog.Lines();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[2], "2026-12-07 08:00:00   [ERROR]    Database connection not avalaible. Attempting to "
+                        "re-establish connection. ");
+    EXPECT_EQ(lines[3], lines[2]);
+    EXPECT_EQ(lines[4], "2026-12-07 08:00:00   [WARNING]  Database connection lost. ");
+}
