@@ -107,8 +107,10 @@ bool ReadLogFileSnapshot(const std::string& fileName, std::string& content) {
     return true;
 }
 
-void SetLogPane(TMemo* pane) {
+TMemo* SetLogPane(TMemo* pane) {
+    TMemo* previous = g_pane;
     g_pane = pane;
+    return previous;
 }
 
 void SetLogEcho(bool toStdout) {

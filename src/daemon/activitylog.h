@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/scopedinstall.h"
 
 #include <atomic>
 #include <mutex>
@@ -29,7 +30,9 @@ std::string LogFileName(TDateTime when);
 bool ReadLogFileSnapshot(const std::string& fileName, std::string& content);
 
 /// Where WriteLog sends its lines: the console pane (may be null) and whether to echo to stdout.
-void SetLogPane(TMemo* pane);
+/// Installs the pane and returns the one it replaced. Prefer ScopedLogPane.
+TMemo* SetLogPane(TMemo* pane);
+using ScopedLogPane = ScopedInstall<TMemo, &SetLogPane>;
 void SetLogEcho(bool toStdout);
 
 /// Pane trimming: at this many lines the first TrimChars characters are deleted before a new line.

@@ -7,8 +7,10 @@
 #include "platform/datetime.h"
 #include "platform/errors.h"
 
+#include <atomic>
+
 namespace {
-TfrmMain* g_frmMain = nullptr;
+std::atomic<TfrmMain*> g_frmMain{nullptr};
 const char* const AppTitle = "Sentrova VKT";
 } // namespace
 
@@ -16,8 +18,8 @@ TfrmMain* frmMain() {
     return g_frmMain;
 }
 
-void SetFrmMain(TfrmMain* form) {
-    g_frmMain = form;
+TfrmMain* SetFrmMain(TfrmMain* form) {
+    return g_frmMain.exchange(form);
 }
 
 TfrmMain::TfrmMain() {

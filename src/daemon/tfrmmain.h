@@ -7,6 +7,7 @@
 #include "daemon/ttimer.h"
 #include "daemon/ttrayicon.h"
 #include "platform/clock.h"
+#include "platform/scopedinstall.h"
 
 #include <functional>
 #include <string>
@@ -88,4 +89,6 @@ private:
 
 /// The application's console (created by the entry sequence).
 TfrmMain* frmMain();
-void SetFrmMain(TfrmMain* form);
+/// Installs the application's console and returns the one it replaced. Prefer ScopedFrmMain.
+TfrmMain* SetFrmMain(TfrmMain* form);
+using ScopedFrmMain = ScopedInstall<TfrmMain, &SetFrmMain>;

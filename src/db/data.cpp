@@ -1,6 +1,8 @@
 // The data module: settings read from vkt.ini and the connection built from them.
 #include "db/data.h"
 
+#include <atomic>
+
 #include "db/connstring.h"
 
 #include "platform/profile.h"
@@ -8,15 +10,15 @@
 #include "platform/strutil.h"
 
 namespace {
-TVKTDataModule* g_dataModule = nullptr;
+std::atomic<TVKTDataModule*> g_dataModule{nullptr};
 }
 
 TVKTDataModule* DataModule() {
     return g_dataModule;
 }
 
-void SetDataModule(TVKTDataModule* module) {
-    g_dataModule = module;
+TVKTDataModule* SetDataModule(TVKTDataModule* module) {
+    return g_dataModule.exchange(module);
 }
 
 std::string ConfigFileName() {

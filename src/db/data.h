@@ -71,4 +71,6 @@ std::string ReadBackupDir();
 
 /// The application's data module (created by the entry sequence; tests create their own).
 TVKTDataModule* DataModule();
-void SetDataModule(TVKTDataModule* module);
+/// Installs the application's data module and returns the one it replaced. Prefer ScopedDataModule.
+TVKTDataModule* SetDataModule(TVKTDataModule* module);
+using ScopedDataModule = ScopedInstall<TVKTDataModule, &SetDataModule>;

@@ -49,8 +49,9 @@ Clock& GetClock() {
     return *g_clock.load();
 }
 
-void SetClock(Clock* clock) {
-    g_clock.store(clock ? clock : &g_systemClock);
+Clock* SetClock(Clock* clock) {
+    Clock* previous = g_clock.exchange(clock ? clock : &g_systemClock);
+    return previous == &g_systemClock ? nullptr : previous;
 }
 
 long long MillisecondsSince(Clock::MonoTime start) {

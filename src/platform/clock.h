@@ -2,6 +2,8 @@
 // (for what is stored and shown) and a monotonic clock (for intervals and time guards).
 #pragma once
 
+#include "platform/scopedinstall.h"
+
 #include <chrono>
 #include <mutex>
 
@@ -45,7 +47,10 @@ private:
 /// The clock in force (the system clock unless a test installed another).
 Clock& GetClock();
 /// Installs a clock; nullptr goes back to the system clock. The caller keeps ownership.
-void SetClock(Clock* clock);
+/// Returns the clock it replaced (nullptr for the system clock). Prefer ScopedClock.
+Clock* SetClock(Clock* clock);
+/// Installs a clock for the guard's lifetime.
+using ScopedClock = ScopedInstall<Clock, &SetClock>;
 
 /// Milliseconds elapsed on the monotonic clock since `start`.
 long long MillisecondsSince(Clock::MonoTime start);

@@ -3,10 +3,13 @@
 // processing what is pending, and waiting for a condition while messages keep flowing.
 #pragma once
 
+#include "platform/scopedinstall.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 class MessageLoop {
 public:
@@ -56,5 +59,17 @@ std::unique_ptr<MessageLoop> CreatePollMessageLoop();
 
 /// The application's loop. Set once at start-up (tests install their own).
 MessageLoop& MainLoop();
-void SetMainLoop(MessageLoop* loop);
+/// Installs the application's loop and returns the one it replaced. Prefer ScopedMainLoop.
+MessageLoop* SetMainLoop(MessageLoop* loop);
 bool HasMainLoop();
+/// Installs the application's loop for the guard's lifetime.
+using ScopedMainLoop = ScopedInstall<MessageLoop, &SetMainLoop>;
+
+/// Where a loop reports an exception that escaped a posted job, a timer job or a socket handler;
+/// every loop implementation catches per job and calls ReportLoopException. The daemon connects
+/// the reporter to the activity log; without one the message goes to stderr.
+using LoopErrorReporter = std::function<void(const std::string& message)>;
+/// Sets the reporter and returns the one it replaced.
+LoopErrorReporter SetLoopErrorReporter(LoopErrorReporter reporter);
+/// Reports the exception being handled; call it from a catch block. Never throws.
+void ReportLoopException() noexcept;

@@ -261,8 +261,8 @@ MessageLoop& MainLoop() {
     return *loop;
 }
 
-void SetMainLoop(MessageLoop* loop) {
-    g_mainLoop.store(loop);
+MessageLoop* SetMainLoop(MessageLoop* loop) {
+    return g_mainLoop.exchange(loop);
 }
 
 bool HasMainLoop() {
