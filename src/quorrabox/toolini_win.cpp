@@ -1,7 +1,7 @@
 // TQuorraTool's INI reader over the system's profile-string functions (Windows build).
 #include "quorrabox/toolini.h"
 
-#include "platform/comvariant.h"
+#include "quorrabox/com/comvariant.h"
 
 TToolIni::TToolIni(const std::string& fileName) : m_fileName(fileName) {}
 
