@@ -125,7 +125,7 @@ private:
     ino_t m_inode = 0;
 };
 
-TSqliteSession::TSqliteSession(const std::string& path) : m_path(path) {
+TSqliteSession::TSqliteSession(const std::string& path) {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
     if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
         const std::string message = m_db ? sqlite3_errmsg(m_db) : "out of memory";
@@ -138,8 +138,11 @@ TSqliteSession::TSqliteSession(const std::string& path) : m_path(path) {
         RegisterCollations(m_db);
         Run("PRAGMA journal_mode = WAL");
         Run("PRAGMA synchronous = NORMAL");
+        // The full path as SQLite resolved it; empty for a database in memory, which cannot go away.
+        const char* file = sqlite3_db_filename(m_db, "main");
+        m_path = file ? file : "";
         struct stat st {};
-        if (::stat(path.c_str(), &st) != 0)
+        if (!m_path.empty() && ::stat(m_path.c_str(), &st) != 0)
             throw EDatabaseError("The database file vanished as it was opened: " + path);
         m_device = st.st_dev;
         m_inode = st.st_ino;
@@ -157,6 +160,7 @@ TSqliteSession::~TSqliteSession() {
 }
 
 bool TSqliteSession::Alive() const {
+    if (m_path.empty()) return true;
     struct stat st {};
     return ::stat(m_path.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode;
 }
