@@ -8,6 +8,7 @@
 #include "db/data.h"
 #include "platform/msgloop.h"
 #include "platform/profile.h"
+#include "web/webserver.h"
 
 #include <csignal>
 #include <cstdio>
@@ -75,6 +76,11 @@ int RunDaemon() {
     if (GetPrivateProfileInt("System", "install", 0, ConfigFileName()) == 1) AskForSetup();
 
     form->OnTerminate = [&loop] { loop->Quit(); };
+    // The web listener belongs to the console: started by its start-up sequence, freed before it.
+    auto web = std::make_unique<TWebServer>();
+    web->ReadLogFile = ReadLogFileSnapshot;
+    web->webSock.OnException = [](TmsListenerSocket*, const std::exception& error) { WriteLog("ERROR", error.what()); };
+    form->OnStartListener = [&web](int port) { web->Start(port); };
     loop->WatchSocket(signalFd, POLLIN, [&](short) { HandleSignals(signalFd, *form); });
     loop->Post([&form, &dataModule] {
         form->FormShow();
@@ -82,6 +88,7 @@ int RunDaemon() {
     });
     loop->Run();
 
+    web.reset();
     SetLogPane(nullptr);
     SetFrmMain(nullptr);
     form.reset();
