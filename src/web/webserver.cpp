@@ -8,6 +8,8 @@
 #include "platform/profile.h"
 #include "platform/strutil.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -68,11 +70,27 @@ void TWebServer::webSockServerThreadStart(TmsListenerSocket*, TmsServerThread* S
     if (thread == nullptr) return;
     thread->PageLines.clear();
     thread->ImageStream.str(std::string());
-    thread->DaemonId = Trim(GetPrivateProfileString("System", "VKTID", "", ConfigFile));
+    thread->DaemonId = ReadDaemonId();
     thread->Settings = ReadSettings ? ReadSettings() : TWebSettings();
     thread->ConfigFile = ConfigFile;
     thread->ReadLogFile = ReadLogFile;
     MakeRoomForNewConnection();
+}
+
+std::string TWebServer::ReadDaemonId() {
+    struct stat info {};
+    if (::stat(ConfigFile.c_str(), &info) != 0) {
+        m_idKnown = false;
+        return Trim(GetPrivateProfileString("System", "VKTID", "", ConfigFile));
+    }
+    FileStamp stamp{info.st_dev, info.st_ino, (unsigned long long)info.st_size, info.st_mtim.tv_sec,
+                    info.st_mtim.tv_nsec};
+    if (!m_idKnown || !(stamp == m_idStamp)) {
+        m_daemonId = Trim(GetPrivateProfileString("System", "VKTID", "", ConfigFile));
+        m_idStamp = stamp;
+        m_idKnown = true;
+    }
+    return m_daemonId;
 }
 
 void TWebServer::webSockServerThreadTerminate(TmsListenerSocket*, TmsServerThread* ServerThread) {

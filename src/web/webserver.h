@@ -31,8 +31,19 @@ public:
     void webSockServerThreadTerminate(TmsListenerSocket* Sender, TmsServerThread* ServerThread);
 
 private:
+    std::string ReadDaemonId();
     void DropOverdueRequests();
     void MakeRoomForNewConnection();
 
     MessageLoop::TimerId m_sweep = 0;
+    // The Daemon ID is read from the file at every connection; the parse is skipped while the
+    // file is the same one (same inode, size and modification time) as at the last read.
+    struct FileStamp {
+        unsigned long long device = 0, inode = 0, size = 0;
+        long long seconds = 0, nanoseconds = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    FileStamp m_idStamp;
+    bool m_idKnown = false;
+    std::string m_daemonId;
 };
