@@ -2,6 +2,11 @@
 # whatever compiler builds the rest, and runs for a few seconds in the suite; bench/ runs it longer.
 find_program(VKT_CLANGXX NAMES clang++ clang++-14)
 if(VKT_CLANGXX)
+    # libFuzzer's runtime comes in a package of its own; without it the target is left out.
+    execute_process(COMMAND ${VKT_CLANGXX} -print-file-name=libclang_rt.fuzzer-x86_64.a
+                    OUTPUT_VARIABLE VKT_FUZZER_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
+if(VKT_CLANGXX AND IS_ABSOLUTE "${VKT_FUZZER_RUNTIME}" AND EXISTS "${VKT_FUZZER_RUNTIME}")
     set(fuzz_out ${CMAKE_CURRENT_BINARY_DIR}/fuzz_http_request.bin)
     # New inputs go to the build's corpus; the committed seeds stay as they are.
     file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fuzz_corpus)

@@ -79,3 +79,18 @@ TEST_F(WebDaemon, ChromiumClicksThroughTheMenuAndSavesTheForm) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(WebDaemonStart, PortInUseIsLoggedAndTheDaemonRunsOn) {
+    LoopbackListener taken;
+    TempDir home, work;
+    WriteFileText(home.File("vkt.ini"), "[System]\r\nDBProvider=SQLite\r\nDataBase=" + home.File("web") +
+                                            "\r\nNetPort=" + std::to_string(taken.port) + "\r\n");
+    VktProcess vkt(home.Path(), work.Path());
+    EXPECT_TRUE(vkt.WaitForOutput("   [WEBSOCK]  [ FAIL ] Failed to initialise web socket. \n", 20s)) << vkt.Output();
+    vkt.Signal(SIGTERM);
+    EXPECT_EQ(vkt.WaitExit(10s), 0);
+}
+
+} // namespace
