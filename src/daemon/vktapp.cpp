@@ -75,12 +75,12 @@ int RunDaemon() {
 
     if (GetPrivateProfileInt("System", "install", 0, ConfigFileName()) == 1) AskForSetup();
 
+    // The web listener: the console's start-up sequence starts it once the database is connected.
+    TWebServer web;
+    web.ReadLogFile = ReadLogFileSnapshot;
+    form->OnStartListener = [&web](int port) { web.Start(port); };
+
     form->OnTerminate = [&loop] { loop->Quit(); };
-    // The web listener belongs to the console: started by its start-up sequence, freed before it.
-    auto web = std::make_unique<TWebServer>();
-    web->ReadLogFile = ReadLogFileSnapshot;
-    web->webSock.OnException = [](TmsListenerSocket*, const std::exception& error) { WriteLog("ERROR", error.what()); };
-    form->OnStartListener = [&web](int port) { web->Start(port); };
     loop->WatchSocket(signalFd, POLLIN, [&](short) { HandleSignals(signalFd, *form); });
     loop->Post([&form, &dataModule] {
         form->FormShow();
@@ -88,7 +88,6 @@ int RunDaemon() {
     });
     loop->Run();
 
-    web.reset();
     SetLogPane(nullptr);
     SetFrmMain(nullptr);
     form.reset();
