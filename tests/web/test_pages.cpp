@@ -1,10 +1,12 @@
 // The pages over a raw socket, byte for byte, and the saves they make; one table of requests.
 #include "webfixture.h"
 
+#include "net/loopback.h"
 #include "platform/datetime.h"
 #include "platform/profile.h"
 
 #include <filesystem>
+#include <sys/socket.h>
 
 namespace {
 
@@ -185,6 +187,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "Content-Length: 25 \r\n\r\n\r\n<P>one</P>\r\ntwo\r\nlast\r\n",
                  {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WebServerTest, RequestCutShortByTheClientIsAnsweredAsReceived) {
+    int fd = ConnectLoopback(m_port);
+    SendAll(fd, "GET / HTTP/1.0\r\nAccept: */*");
+    ::shutdown(fd, SHUT_WR);
+    EXPECT_EQ(ReceiveAll(fd), MainPage);
+    CloseFd(fd);
+}
 
 TEST_F(WebServerTest, LogViewWithoutTodaysFileHasTheMenuColumnOnly) {
     EXPECT_EQ(Exchange(Get("/RESULT?mode=View+Log")), Page(std::string(LogBody) + Menu));
