@@ -55,6 +55,16 @@ Variant ColumnValue(const std::string& text, TFieldClass cls) {
     return Variant();
 }
 
+/// The file's value for a column: by the exact name first, else by the name in any letter case, since
+/// servers that fold identifiers write the column names of the same table in another case.
+std::string LookupColumn(const std::string& column, const TStringList& names, const TStringList& values) {
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] == column) return LookupParallel(column, names, values);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (SameText(names[i], column)) return LookupParallel(names[i], names, values);
+    return "";
+}
+
 /// Waits for the batch update while the loop keeps serving the window; the worker wakes the loop
 /// when it ends, so nothing spins.
 void WaitForBatch(const TBatchThread& worker) {
@@ -100,7 +110,7 @@ bool TfrmDatUtil::RestoreTable(const std::string& table) {
         try {
             dataset.Append();
             for (std::size_t i = 0; i < columns.size(); ++i)
-                dataset.SetValue(i, ColumnValue(LookupParallel(columns[i].Name, names, values), columns[i].Class));
+                dataset.SetValue(i, ColumnValue(LookupColumn(columns[i].Name, names, values), columns[i].Class));
             dataset.Post();
         } catch (const std::exception& e) {
             dataset.Cancel();
