@@ -78,7 +78,13 @@ std::string TfrmDatUtil::BackupFileName(const std::string& table) const {
 }
 
 void TfrmDatUtil::Log(const std::string& message) {
-    const std::string line = FormatDateTime("yy-mm-dd hh:nn ", Now()) + message;
+    // One message, one line: provider messages can span several.
+    std::string flat;
+    for (char c : message) {
+        if (c == '\r') continue;
+        flat += c == '\n' ? ' ' : c;
+    }
+    const std::string line = FormatDateTime("yy-mm-dd hh:nn ", Now()) + flat;
     memLog.AddLine(line);
     if (OnLog) OnLog(line);
 }
