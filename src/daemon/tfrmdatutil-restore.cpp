@@ -73,33 +73,26 @@ void WaitForBatch(const TBatchThread& worker) {
     }
 }
 
+/// Sends the batch on its own thread and returns the number of records it did not write.
+std::size_t RunBatch(TDbBatchSet& dataset) {
+    TBatchThread worker(dataset, [] {
+        if (HasMainLoop()) MainLoop().Wake();
+    });
+    WaitForBatch(worker);
+    worker.WaitFor();
+    return worker.RecordsNotWritten();
+}
+
 } // namespace
 
-bool TfrmDatUtil::RestoreTable(const std::string& table) {
-    EnableControls(false);
-    const std::string path = BackupFileName(table);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        Log(Format("%s: The file \"%s\" does not exist.", table.c_str(), path.c_str()));
-        EnableControls(true);
-        return false;
-    }
-    std::string line, fileTable;
-    long long count = 0;
-    if (ReadLine(in, line)) ParseHeading(line, fileTable, count);
-    if (fileTable != table) {
-        Log(Format("%s: The file \"%s\" contains an invalid data structure.", table.c_str(), path.c_str()));
-        EnableControls(true);
-        return false;
-    }
-    TDbBatchSet dataset(m_dm.conMain);
-    try {
-        dataset.Open(table);
-    } catch (const std::exception& e) {
-        Log(Format("%s: Restore failed: %s", table.c_str(), e.what()));
-        EnableControls(true);
-        return false;
-    }
+bool TfrmDatUtil::SkipTable(const std::string& message) {
+    Log(message);
+    EnableControls(true);
+    return false;
+}
+
+long long TfrmDatUtil::FillBatch(TDbBatchSet& dataset, std::istream& in, const std::string& table, long long count) {
+    std::string line;
     TStringList names, values;
     if (ReadLine(in, line)) SplitTabs(line, names);
     const std::vector<TDbColumn>& columns = dataset.Columns();
@@ -119,16 +112,29 @@ bool TfrmDatUtil::RestoreTable(const std::string& table) {
         }
         if (record % kLinesPerTurn == 0) ProcessPendingMessages();
     }
-    SetBusy(Format("Updating %s table. Please wait.. ", table.c_str()), lblBusyVisible);
-    std::size_t notWritten = 0;
-    {
-        TBatchThread worker(dataset, [] {
-            if (HasMainLoop()) MainLoop().Wake();
-        });
-        WaitForBatch(worker);
-        worker.WaitFor();
-        notWritten = worker.RecordsNotWritten();
+    return failed;
+}
+
+bool TfrmDatUtil::RestoreTable(const std::string& table) {
+    EnableControls(false);
+    const std::string path = BackupFileName(table);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return SkipTable(Format("%s: The file \"%s\" does not exist.", table.c_str(), path.c_str()));
+    std::string heading, fileTable;
+    long long count = 0;
+    if (ReadLine(in, heading)) ParseHeading(heading, fileTable, count);
+    if (fileTable != table)
+        return SkipTable(
+            Format("%s: The file \"%s\" contains an invalid data structure.", table.c_str(), path.c_str()));
+    TDbBatchSet dataset(m_dm.conMain);
+    try {
+        dataset.Open(table);
+    } catch (const std::exception& e) {
+        return SkipTable(Format("%s: Restore failed: %s", table.c_str(), e.what()));
     }
+    const long long failed = FillBatch(dataset, in, table, count);
+    SetBusy(Format("Updating %s table. Please wait.. ", table.c_str()), lblBusyVisible);
+    const std::size_t notWritten = RunBatch(dataset);
     in.close();
     if (notWritten != 0) Log(Format("%s: Duplicate records not restored: %zu", table.c_str(), notWritten));
     if (failed != 0) Log(Format("%s: Records not restored: %lld. Please check error log!", table.c_str(), failed));

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <functional>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,10 @@ private:
     void Changed();
     void BackupRecords(std::ostream& out, const std::string& table, long long count, bool showProgress);
     long long TableRecordCount(const std::string& table);
+    /// Appends a record per remaining line of the file to the batch; returns the records that failed.
+    long long FillBatch(TDbBatchSet& dataset, std::istream& in, const std::string& table, long long count);
+    /// Logs why a table is skipped and gives the controls back; false.
+    bool SkipTable(const std::string& message);
     bool Confirm(const std::string& question);
 
     TVKTDataModule& m_dm;
