@@ -14,8 +14,10 @@
 #include <QApplication>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 
 namespace {
 
@@ -71,12 +73,38 @@ bool Set(const char* name) {
     return value && *value;
 }
 
+// Whether the X server named by DISPLAY answers. Qt ends the process when it cannot open its
+// display, so the daemon asks first (through the X client library Qt itself loads) and runs
+// headless instead of dying on a stale DISPLAY.
+bool XServerAnswers() {
+    void* xcb = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb) return true; // cannot tell; let Qt try
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    auto connect = reinterpret_cast<Connect>(dlsym(xcb, "xcb_connect"));
+    auto hasError = reinterpret_cast<HasError>(dlsym(xcb, "xcb_connection_has_error"));
+    auto disconnect = reinterpret_cast<Disconnect>(dlsym(xcb, "xcb_disconnect"));
+    bool answers = true;
+    if (connect && hasError && disconnect) {
+        void* c = connect(nullptr, nullptr);
+        answers = c && hasError(c) == 0;
+        if (c) disconnect(c);
+    }
+    dlclose(xcb);
+    return answers;
+}
+
 } // namespace
 
 bool DesktopAvailable() {
     const char* headless = std::getenv("VKT_HEADLESS");
     if (headless && std::strcmp(headless, "1") == 0) return false;
-    return Set("DISPLAY") || Set("WAYLAND_DISPLAY");
+    if (Set("WAYLAND_DISPLAY")) return true;
+    if (!Set("DISPLAY")) return false;
+    if (XServerAnswers()) return true;
+    std::fprintf(stderr, "vkt: cannot open the display %s; running headless\n", std::getenv("DISPLAY"));
+    return false;
 }
 
 std::unique_ptr<TDaemonFace> CreateDesktopFace(int& argc, char** argv) {

@@ -54,6 +54,9 @@ QString Joined(const std::vector<const char*>& lines) {
 TfrmInstallView::TfrmInstallView(TfrmInstall& wizard, QWidget* parent) : QDialog(parent), m_wizard(wizard) {
     setObjectName(QStringLiteral("frmInstall"));
     setWindowTitle(QString::fromStdString(wizard.Caption));
+    QFont small = font(); // the form's 8-point face: its lines fit the fixed client area
+    small.setPixelSize(11);
+    setFont(small);
     auto* outer = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
     auto* info = new QFrame(this);
@@ -62,8 +65,15 @@ TfrmInstallView::TfrmInstallView(TfrmInstall& wizard, QWidget* parent) : QDialog
     info->setFixedSize(470, 79);
     info->setStyleSheet(QStringLiteral("QFrame#pnlinfo { background-color: #ffffe1; }"));
     auto* infoLines = new QVBoxLayout(info);
-    for (int i = 0; i < 4; ++i)
-        infoLines->addWidget(BoldLabel(QString::fromLatin1(InstallInfoLines[i]), i == 0 ? "black" : "green", info));
+    infoLines->setContentsMargins(6, 3, 6, 3);
+    infoLines->setSpacing(0);
+    for (int i = 0; i < 4; ++i) {
+        QLabel* line = BoldLabel(QString::fromLatin1(InstallInfoLines[i]), i == 0 ? "black" : "green", info);
+        QFont f = line->font();
+        f.setPixelSize(10);
+        line->setFont(f);
+        infoLines->addWidget(line);
+    }
     top->addWidget(info);
     auto* buttons = new QVBoxLayout;
     auto* ok = new QPushButton(QStringLiteral("OK"), this);

@@ -169,3 +169,36 @@ TEST_F(Desktop, TrayIconFlashesCloseHidesDoubleClickRestoresAndTheTrayMenuShutsD
     X("xdotool key Down Down Return");
     EXPECT_EQ(vkt.WaitExit(15s), 0) << vkt.Output();
 }
+
+TEST_F(Desktop, FirstRunShowsSplashThenWizardAndCancelLeadsToTheRestartNoteAndTheConsole) {
+    const std::string ini = "[System]\r\ninstall=1\r\nDBProvider=SQLite\r\nDataBase=" + home.File("monitor") + "\r\n";
+    WriteFileText(home.File("vkt.ini"), ini);
+    VktProcess vkt(home.Path(), work.Path(),
+                   {"VKT_HEADLESS=0", "DISPLAY=" + display, "DBUS_SESSION_BUS_ADDRESS=",
+                    "XDG_RUNTIME_DIR=" + work.Path(), "LSAN_OPTIONS=suppressions=" VKT_LSAN_SUPPRESSIONS});
+    EXPECT_TRUE(WaitFor([&] { return X("xwininfo -root -tree").find("611x381") != std::string::npos; }, 10s));
+    Shot("first-run-1-splash");
+    std::string wizard;
+    ASSERT_TRUE(WaitFor([&] { return !(wizard = X("xdotool search --name '^VKT Setup Wizard$'")).empty(); }, 20s));
+    wizard = Split(wizard).front();
+    ASSERT_TRUE(WaitFor([&] { return Mapped(wizard); }, 5s));
+    EXPECT_EQ(X("xwininfo -root -tree").find("611x381"), std::string::npos) << "the splash is hidden first";
+    Shot("first-run-2-wizard");
+    X("xdotool windowfocus --sync " + wizard + " key Escape");
+    std::string note;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (const std::string& w : Split(X("xdotool search --name '^Sentrova VKT$'")))
+                if (!w.empty() && Mapped(w)) note = w;
+            return !note.empty();
+        },
+        10s));
+    Shot("first-run-3-restart-note");
+    X("xdotool windowfocus --sync " + note + " key Return");
+    EXPECT_TRUE(
+        WaitFor([&] { return !X("xdotool search --onlyvisible --name '^Sentrova VKT 1\\.12$'").empty(); }, 10s));
+    Shot("first-run-4-console");
+    EXPECT_EQ(ReadFileText(home.File("vkt.ini")), ini) << "Cancel writes nothing";
+    vkt.Signal(SIGTERM);
+    EXPECT_EQ(vkt.WaitExit(15s), 0);
+}
