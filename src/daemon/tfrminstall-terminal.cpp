@@ -27,7 +27,26 @@ bool Ask(std::istream& in, std::ostream& out, const TInstallField& f, std::strin
     return true;
 }
 
+// The backup directory goes through the chooser's rule: a missing one is created after a yes.
+bool AskDirectory(TfrmInstall& wizard, std::istream& in, std::ostream& out, const TInstallField& f) {
+    const auto confirm = [&](const std::string& question) {
+        out << question << " [y/N] " << std::flush;
+        std::string answer;
+        return std::getline(in, answer) && (answer == "y" || answer == "Y");
+    };
+    for (;;) {
+        std::string value = wizard.txtbackdir;
+        if (!Ask(in, out, f, value)) return false;
+        if (value == wizard.txtbackdir) return true;
+        std::string error;
+        const TfrmInstall::TDirChoice choice = wizard.ChooseDirectory(value, confirm, error);
+        if (choice == TfrmInstall::TDirChoice::Accepted) return true;
+        if (choice == TfrmInstall::TDirChoice::Failed) out << error << "\n";
+    }
+}
+
 bool AskField(TfrmInstall& wizard, std::istream& in, std::ostream& out, const TInstallField& f) {
+    if (std::string(f.Name) == "txtbackdir") return AskDirectory(wizard, in, out, f);
     if (TSpinEdit* spin = wizard.SpinField(f.Name)) {
         if (!Ask(in, out, f, spin->Text)) return false;
         spin->SetValue(spin->Value());

@@ -73,7 +73,12 @@ protected:
         // The system's Python with python3-xlib sends the window manager's close request.
         if (Shell("/usr/bin/python3 -c 'import Xlib' 2>/dev/null && echo ok") != "ok")
             GTEST_SKIP() << "python3-xlib is not installed";
-        display = ":" + std::to_string(90 + getpid() % 100);
+        // A display number no other X server on this machine holds (its lock file is absent).
+        for (int n = 90 + getpid() % 100;; ++n)
+            if (!std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
+                display = ":" + std::to_string(n);
+                break;
+            }
         xvfb = std::make_unique<Child>("Xvfb " + display + " -noreset -nolisten tcp -screen 0 1024x768x24");
         ASSERT_TRUE(WaitFor([&] { return X("xwininfo -root >/dev/null 2>&1 && echo up") == "up"; }, 10s));
         tray = std::make_unique<Child>("env DISPLAY=" + display +
