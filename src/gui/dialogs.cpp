@@ -4,6 +4,8 @@
 #include "platform/msgloop.h"
 
 #include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
 
 namespace {
 const QString Title = QStringLiteral("Sentrova VKT");
@@ -26,4 +28,12 @@ void RunCommand(const std::function<void()>& command) {
     } catch (...) {
         ReportLoopException(); // a Qt slot must never let an exception through
     }
+}
+
+void OnViewThread(QObject* view, const std::function<void()>& update) {
+    if (QThread::currentThread() == view->thread())
+        update();
+    else
+        QMetaObject::invokeMethod(
+            view, [update] { RunCommand(update); }, Qt::QueuedConnection);
 }

@@ -20,3 +20,7 @@ struct TDialogs {
 TDialogs& Dialogs();
 /// Runs a command of a view; an exception it throws is reported like one escaping a loop job.
 void RunCommand(const std::function<void()>& command);
+class QObject;
+/// Runs `update` of a view at once on the view's thread, or queued to it from any other thread
+/// (dropped if the view is gone by then): widgets are touched on their own thread only.
+void OnViewThread(QObject* view, const std::function<void()>& update);

@@ -69,8 +69,8 @@ TfrmMainView::TfrmMainView(TfrmMain& form) : m_form(form) {
         setWindowIcon(ResourceIcon(name));
         QGuiApplication::setWindowIcon(windowIcon());
     };
-    m_form.memLog.OnChange = [this] { SyncLog(); };
-    m_form.OnChange = [this] { Sync(); };
+    m_form.memLog.OnChange = [this] { OnViewThread(this, [this] { SyncLog(); }); };
+    m_form.OnChange = [this] { OnViewThread(this, [this] { Sync(); }); };
     m_form.OnAboutCreated = [this](TfrmAbout& about) { OpenAbout(about); };
     m_form.OnHelp = [this](const std::string&, const std::string&) { OpenHelp(); };
     SyncLog();

@@ -12,7 +12,7 @@ TTrayIconView::TTrayIconView(TTrayIcon& model, QMenu* popupMenu) : m_model(model
     m_icon.setContextMenu(popupMenu);
     connect(&m_icon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason r) { RunCommand([&] { Activated(r); }); });
-    m_model.OnChange = [this] { Sync(); };
+    m_model.OnChange = [this] { OnViewThread(this, [this] { Sync(); }); };
     Sync();
 }
 
