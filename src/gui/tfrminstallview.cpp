@@ -91,6 +91,8 @@ TfrmInstallView::TfrmInstallView(TfrmInstall& wizard, QWidget* parent) : QDialog
     auto* grid = new QGridLayout;
     BuildFields(grid);
     outer->addLayout(grid);
+    setTabOrder(Control("txtNetPort"), ok);
+    setTabOrder(ok, cancel);
     connect(ok, &QPushButton::clicked, this, [this] { RunCommand([this] { btnOKClick(); }); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     setFixedSize(579, 520);

@@ -106,18 +106,8 @@ void TfrmMainView::BuildMenus() {
 }
 
 QAction* TfrmMainView::AddItem(QMenu* menu, const char* name, void (TfrmMain::*command)()) {
-    const std::pair<const char*, TMenuItem*> items[] = {
-        {"mnuForce", &m_form.mnuForce},
-        {"mnuDataUtilities", &m_form.mnuDataUtilities},
-        {"ShutDownModule1", &m_form.ShutDownModule1},
-        {"mnuHelp", &m_form.mnuHelp},
-        {"mnuAboutNR", &m_form.mnuAboutNR},
-        {"mnu", &m_form.mnu},
-        {"mnupopShutDown", &m_form.mnupopShutDown},
-    };
-    std::string caption;
-    for (const auto& [n, item] : items)
-        if (std::string(n) == name) caption = item->Caption;
+    const TMenuItem* item = MenuItem(name);
+    const std::string caption = item ? item->Caption : std::string();
     QAction* action = menu->addAction(QString::fromStdString(caption));
     action->setObjectName(QString::fromLatin1(name));
     TfrmMain* form = &m_form;
@@ -125,6 +115,23 @@ QAction* TfrmMainView::AddItem(QMenu* menu, const char* name, void (TfrmMain::*c
     connect(action, &QAction::triggered, this, [run] { RunCommand(run); });
     m_items[name] = action;
     return action;
+}
+
+const TMenuItem* TfrmMainView::MenuItem(const std::string& name) const {
+    const std::pair<const char*, const TMenuItem*> items[] = {
+        {"mnuSystem", &m_form.mnuSystem},
+        {"mnuForce", &m_form.mnuForce},
+        {"mnuDataUtilities", &m_form.mnuDataUtilities},
+        {"ShutDownModule1", &m_form.ShutDownModule1},
+        {"mnuAbout", &m_form.mnuAbout},
+        {"mnuHelp", &m_form.mnuHelp},
+        {"mnuAboutNR", &m_form.mnuAboutNR},
+        {"mnu", &m_form.mnu},
+        {"mnupopShutDown", &m_form.mnupopShutDown},
+    };
+    for (const auto& [n, item] : items)
+        if (name == n) return item;
+    return nullptr;
 }
 
 QAction* TfrmMainView::Item(const std::string& name) const {
@@ -135,18 +142,8 @@ QAction* TfrmMainView::Item(const std::string& name) const {
 void TfrmMainView::Sync() {
     setWindowTitle(QString::fromStdString(m_form.Caption));
     statusBar()->showMessage(QString::fromStdString(m_form.barStatus));
-    const std::pair<const char*, const TMenuItem*> items[] = {
-        {"mnuForce", &m_form.mnuForce},
-        {"mnuDataUtilities", &m_form.mnuDataUtilities},
-        {"ShutDownModule1", &m_form.ShutDownModule1},
-        {"mnuAbout", &m_form.mnuAbout},
-        {"mnuHelp", &m_form.mnuHelp},
-        {"mnuAboutNR", &m_form.mnuAboutNR},
-        {"mnu", &m_form.mnu},
-        {"mnupopShutDown", &m_form.mnupopShutDown},
-    };
-    for (const auto& [name, item] : items)
-        m_items[name]->setEnabled(item->Enabled);
+    for (auto& [name, action] : m_items)
+        if (const TMenuItem* item = MenuItem(name)) action->setEnabled(item->Enabled);
     if (m_form.Visible && (!isVisible() || isMinimized()))
         ShowRestored();
     else if (!m_form.Visible && isVisible())

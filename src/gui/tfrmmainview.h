@@ -13,6 +13,7 @@ class QMenu;
 class QPlainTextEdit;
 class TfrmMain;
 class TfrmAbout;
+struct TMenuItem;
 class TTrayIconView;
 
 class TfrmMainView : public QMainWindow {
@@ -35,6 +36,8 @@ protected:
 private:
     void BuildMenus();
     QAction* AddItem(QMenu* menu, const char* name, void (TfrmMain::*command)());
+    /// The controller's menu item of a name (nullptr for the separator).
+    const TMenuItem* MenuItem(const std::string& name) const;
     void Sync();
     void SyncLog();
     void ShowRestored();
