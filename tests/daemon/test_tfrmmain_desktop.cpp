@@ -1,4 +1,4 @@
-// Console commands that open windows: the scan timer around them, About windows, the tray tooltip.
+// Console commands that open windows keep the scan timer as it was; the tray tooltip after activation.
 #include "daemon/tfrmabout.h"
 #include "daemon/tfrmmain.h"
 
@@ -21,20 +21,6 @@ TEST(ConsoleCommands, WindowCommandsStopTheTimerAndRestartItOnlyIfItRanBefore) {
         EXPECT_FALSE(enabledInside);
         EXPECT_EQ(form.timMain.Enabled(), runningBefore);
     }
-}
-
-TEST(ConsoleCommands, EachAboutCommandMakesANewWindowThatOkOnlyHides) {
-    TfrmMain form;
-    form.mnuAboutClick();
-    form.mnuAboutClick();
-    ASSERT_EQ(form.frmAbout.size(), 2u);
-    EXPECT_EQ(form.frmAbout[0]->L_Version, "Sentrova1.12");
-    EXPECT_TRUE(form.frmAbout[0]->Visible);
-    form.frmAbout[0]->BitBtn1Click();
-    EXPECT_FALSE(form.frmAbout[0]->Visible);
-    EXPECT_TRUE(form.frmAbout[1]->Visible);
-    form.ShutDownModule1Click();
-    EXPECT_TRUE(form.frmAbout.empty()) << "shutting down from the System menu releases them";
 }
 
 TEST(TrayIcon, ActivationWithAnEmptyTooltipReappliesTheTooltipSetJustAfter) {

@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QImage>
+#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -121,7 +122,7 @@ TEST_F(ConsoleView, HeartbeatStartsWithTheOffPictureAndAlternatesInTrayAndWindow
     }
 }
 
-TEST_F(ConsoleView, AboutCommandOpensANewWindowEachTimeAndOkHidesIt) {
+TEST_F(ConsoleView, AboutCommandOpensANewWindowEachTimeOkHidesItAndShutdownReleasesThem) {
     form.mnuAboutClick();
     form.mnuAboutClick();
     auto windows = view.findChildren<TfrmAboutView*>();
@@ -130,11 +131,14 @@ TEST_F(ConsoleView, AboutCommandOpensANewWindowEachTimeAndOkHidesIt) {
         EXPECT_TRUE(about->isVisible());
         EXPECT_EQ(about->windowTitle(), "About ...");
         EXPECT_EQ(about->width(), 366);
+        EXPECT_EQ(about->findChild<QLabel*>("L_Version")->text(), "Sentrova1.12");
         EXPECT_TRUE(about->HasPicture());
         about->findChild<QPushButton*>("BitBtn1")->click();
         EXPECT_FALSE(about->isVisible());
     }
     EXPECT_EQ(view.findChildren<TfrmAboutView*>().size(), 2) << "OK only hides";
+    form.ShutDownModule1Click();
+    EXPECT_TRUE(view.findChildren<TfrmAboutView*>().isEmpty()) << "shutting down from the System menu releases them";
 }
 
 TEST(JpegPicture, TheShippedPictureDecodesAndDamagedDataIsRefusedWithoutEndingTheProgram) {
