@@ -4,6 +4,8 @@
 #include "daemon/vktapp.h"
 
 #include "daemon/activitylog.h"
+#include "daemon/tdaemonface.h"
+#include "daemon/tfrminstall.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
 #include "platform/msgloop.h"
@@ -12,6 +14,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <memory>
 #include <poll.h>
 #include <stdexcept>
@@ -41,13 +44,32 @@ void HandleSignals(int fd, TfrmMain& form) {
     }
 }
 
-void AskForSetup() {
-    // The setup wizard needs a terminal (or the console window); without one the start goes on
-    // with the settings as they are and the wizard is offered again at the next start.
-    std::fprintf(stderr,
-                 "vkt: setup is pending (install=1 in %s) but no terminal is attached; "
-                 "starting with the current settings\n",
-                 ConfigFileName().c_str());
+class THeadlessFace final : public TDaemonFace {
+public:
+    std::unique_ptr<MessageLoop> CreateLoop() override { return CreatePollMessageLoop(); }
+    bool EchoLog() const override { return true; }
+    bool RunSetup(TfrmInstall& wizard) override {
+        if (isatty(STDIN_FILENO)) {
+            RunTerminalSetup(wizard, std::cin, std::cout);
+            return true;
+        }
+        // Without a terminal the start goes on with the settings as they are, and the wizard
+        // is offered again at the next start.
+        std::fprintf(stderr,
+                     "vkt: setup is pending (install=1 in %s) but no terminal is attached; "
+                     "starting with the current settings\n",
+                     wizard.ConfigFile().c_str());
+        return false;
+    }
+    void ShowMessage(const std::string& text) override { std::printf("%s\n", text.c_str()); }
+};
+
+// Entry steps 5 to 7: the first-run wizard when the configuration asks for it.
+void RunFirstRunSetup(TDaemonFace& face) {
+    if (GetPrivateProfileInt("System", "install", 0, ConfigFileName()) != 1) return;
+    face.HideSplash();
+    TfrmInstall wizard;
+    if (face.RunSetup(wizard)) face.ShowMessage(MsgRestart);
 }
 
 // The log keeps its fixed halt line; the reason, with the connection string (password masked),
@@ -59,12 +81,21 @@ void ReportHalt(const TVKTDataModule& dm) {
 
 } // namespace
 
+std::unique_ptr<TDaemonFace> CreateHeadlessFace() {
+    return std::make_unique<THeadlessFace>();
+}
+
 int RunDaemon() {
+    return RunDaemon(*CreateHeadlessFace());
+}
+
+int RunDaemon(TDaemonFace& face) {
     int signalFd = BlockControlSignals();
     if (signalFd < 0) throw std::runtime_error("cannot set up signal handling (signalfd failed)");
-    std::unique_ptr<MessageLoop> loop = CreatePollMessageLoop();
+    std::unique_ptr<MessageLoop> loop = face.CreateLoop();
     SetMainLoop(loop.get());
-    SetLogEcho(true);
+    SetLogEcho(face.EchoLog());
+    face.ShowSplash();
 
     auto dataModule = std::make_unique<TVKTDataModule>();
     SetDataModule(dataModule.get());
@@ -73,7 +104,9 @@ int RunDaemon() {
     SetFrmMain(form.get());
     SetLogPane(&form->memLog);
 
-    if (GetPrivateProfileInt("System", "install", 0, ConfigFileName()) == 1) AskForSetup();
+    RunFirstRunSetup(face);
+    face.HideSplash();
+    face.AttachConsole(*form);
 
     // The web listener: the console's start-up sequence starts it once the database is connected.
     TWebServer web;
@@ -88,6 +121,7 @@ int RunDaemon() {
     });
     loop->Run();
 
+    face.DetachConsole();
     SetLogPane(nullptr);
     SetFrmMain(nullptr);
     form.reset();
