@@ -44,9 +44,9 @@ void TmsClientSocket::Connect() {
         bool pending = r == -1 && !Blocking() && (errno == EINPROGRESS || errno == EAGAIN || errno == EINTR);
         if (r == -1 && !pending) Winsock->RaiseLastError();
         if (pending && SocketType == SOCK_STREAM && Protocol == 0) WaitConnected(op.Handle());
+        m_connected = true;
+        if (OnConnected) OnConnected(this);
     }
-    m_connected = true;
-    if (OnConnected) OnConnected(this);
 }
 
 // A connection left open by an earlier failed conversation is closed before the new one.
