@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <unistd.h>
 
 void TmsClientSocket::SetHost(const std::string& text) {
     auto colon = text.find(':');
@@ -54,7 +55,12 @@ void TmsClientSocket::OpenHandle() {
     Close();
     int fd = ::socket(AF_INET, SocketType | SOCK_CLOEXEC, Protocol);
     if (fd == -1) Winsock->RaiseLastError();
-    SetHandle(fd);
+    try {
+        SetHandle(fd);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
     // A client writes a command in pieces and then waits for the answer: without this the last
     // piece waits for the peer's delayed acknowledgement (tens of milliseconds per command).
     int on = 1;
