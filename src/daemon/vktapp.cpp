@@ -23,6 +23,16 @@
 
 namespace {
 
+struct FileDescriptor {
+    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
+    ~FileDescriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int fd;
+};
+
 int BlockControlSignals() {
     sigset_t set;
     sigemptyset(&set);
@@ -34,11 +44,20 @@ int BlockControlSignals() {
     return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
+// SIGUSR1 is the menu's "Force Scan", so it does what the menu item does: nothing while the
+// item is disabled (no database at start), which is said on stderr rather than passed over.
+void ForceScan(TfrmMain& form) {
+    if (form.mnuForce.Enabled)
+        form.mnuForceClick();
+    else
+        std::fprintf(stderr, "vkt: SIGUSR1 ignored: Force Scan is disabled (no database connection)\n");
+}
+
 void HandleSignals(int fd, TfrmMain& form) {
     signalfd_siginfo info{};
     while (::read(fd, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info))) {
         if (info.ssi_signo == SIGUSR1)
-            form.mnuForceClick();
+            ForceScan(form);
         else
             form.ShutDownModule1Click();
     }
@@ -89,20 +108,24 @@ int RunDaemon() {
     return RunDaemon(*CreateHeadlessFace());
 }
 
+// Every install below is undone in reverse order on the way out, each guard before the object it
+// names: the console goes before the data module, the data module before the loop.
 int RunDaemon(TDaemonFace& face) {
-    int signalFd = BlockControlSignals();
-    if (signalFd < 0) throw std::runtime_error("cannot set up signal handling (signalfd failed)");
+    FileDescriptor signalFd(BlockControlSignals());
+    if (signalFd.fd < 0) throw std::runtime_error("cannot set up signal handling (signalfd failed)");
     std::unique_ptr<MessageLoop> loop = face.CreateLoop();
-    SetMainLoop(loop.get());
+    ScopedMainLoop installLoop(loop.get());
+    // An exception that escapes a handler on the loop thread is logged, and the loop goes on.
+    ScopedLoopErrorReporter reporter([](const std::string& message) { WriteLog("ERROR", message); });
     SetLogEcho(face.EchoLog());
     face.ShowSplash();
 
     auto dataModule = std::make_unique<TVKTDataModule>();
-    SetDataModule(dataModule.get());
+    ScopedDataModule installDataModule(dataModule.get());
     dataModule->DataModuleCreate();
     auto form = std::make_unique<TfrmMain>();
-    SetFrmMain(form.get());
-    SetLogPane(&form->memLog);
+    ScopedFrmMain installForm(form.get());
+    ScopedLogPane installPane(&form->memLog);
 
     RunFirstRunSetup(face);
     face.HideSplash();
@@ -114,7 +137,7 @@ int RunDaemon(TDaemonFace& face) {
     form->OnStartListener = [&web](int port) { web.Start(port); };
 
     form->OnTerminate = [&loop] { loop->Quit(); };
-    loop->WatchSocket(signalFd, POLLIN, [&](short) { HandleSignals(signalFd, *form); });
+    ScopedSocketWatch signals(*loop, signalFd.fd, POLLIN, [&](short) { HandleSignals(signalFd.fd, *form); });
     loop->Post([&form, &dataModule] {
         form->FormShow();
         if (!form->Running()) ReportHalt(*dataModule);
@@ -122,12 +145,5 @@ int RunDaemon(TDaemonFace& face) {
     loop->Run();
 
     face.DetachConsole();
-    SetLogPane(nullptr);
-    SetFrmMain(nullptr);
-    form.reset();
-    SetDataModule(nullptr);
-    dataModule.reset();
-    SetMainLoop(nullptr);
-    ::close(signalFd);
     return 0;
 }
