@@ -95,7 +95,24 @@ int DateCollation(void*, int n1, const void* p1, int n2, const void* p2) {
 const char* const kSqlDateForms[5] = {"m/d/yyyy", "m/dd/yyyy", "mm/d/yyyy", "mm/dd/yyyy", "yyyy-mm-dd"};
 const char* const kSqlTimeForms[4] = {"hh:nn:ss", "h:nn:ss", "hh:nn", "h:nn"};
 
+// "yyyy-mm-dd" or "yyyy-mm-dd hh:nn:ss", the forms the program writes, read without trying the others.
+bool MatchIsoForm(std::string_view text, TSqlDate& date) {
+    static constexpr std::string_view kForm = "yyyy-mm-dd hh:nn:ss";
+    if (text.size() != 10 && text.size() != kForm.size()) return false;
+    TSqlDate d;
+    if (!MatchForm(text, kForm.substr(0, text.size()), d)) return false;
+    date = d;
+    return true;
+}
+
 bool ParseSqlDate(std::string_view text, TSqlDate& date) {
+    TSqlDate iso;
+    if (MatchIsoForm(text, iso)) {
+        if (iso.Month < 1 || iso.Month > 12 || iso.Day < 1 || iso.Day > DaysInMonth(iso.Year, iso.Month)) return false;
+        if (iso.Hour > 23 || iso.Minute > 59 || iso.Second > 59) return false;
+        date = iso;
+        return true;
+    }
     // The date form is told by the text's start: the forms differ in where their separators stand.
     for (std::size_t length : {8u, 9u, 10u}) {
         if (text.size() < length) break;
