@@ -38,7 +38,8 @@ void ParseHeading(const std::string& heading, std::string& table, long long& cou
 
 /// A field of the file as its column's type stores it.
 Variant ColumnValue(const std::string& text, TFieldClass cls) {
-    const bool empty = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= 32; });
+    const bool empty =
+        std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= 32; });
     switch (cls) {
     case TFieldClass::Text:
         return Variant(empty ? std::string() : text);
@@ -64,7 +65,8 @@ std::vector<std::size_t> ColumnPositions(const std::vector<TDbColumn>& columns, 
     for (const TDbColumn& column : columns) {
         auto at = std::find(names.begin(), names.end(), column.Name);
         if (at == names.end())
-            at = std::find_if(names.begin(), names.end(), [&](const std::string& n) { return SameText(n, column.Name); });
+            at = std::find_if(names.begin(), names.end(),
+                              [&](const std::string& n) { return SameText(n, column.Name); });
         positions.push_back(at == names.end() ? std::string::npos : static_cast<std::size_t>(at - names.begin()));
     }
     return positions;

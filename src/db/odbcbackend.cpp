@@ -373,8 +373,8 @@ void BindValue(const Variant& value, TFieldClass cls, BoundValue& b, SQLSMALLINT
 }
 
 // Binds the row's values to the parameters from `firstParameter` on, kept in `values` (one per column).
-void TOdbcSession::BindRow(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const TDbRow& row,
-                           BoundValue* values, SQLUSMALLINT firstParameter) {
+void TOdbcSession::BindRow(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const TDbRow& row, BoundValue* values,
+                           SQLUSMALLINT firstParameter) {
     for (std::size_t i = 0; i < columns.size(); ++i) {
         SQLSMALLINT cType = 0, sqlType = 0;
         SQLULEN size = 0;
@@ -418,9 +418,8 @@ void TOdbcSession::InsertAll(SQLHSTMT stmt, const std::vector<TDbColumn>& column
     InsertOneByOne(stmt, columns, rows, 0, rows.size(), outcome);
 }
 
-void TOdbcSession::InsertOneByOne(SQLHSTMT stmt, const std::vector<TDbColumn>& columns,
-                                  const std::vector<TDbRow>& rows, std::size_t first, std::size_t count,
-                                  TInsertOutcome& outcome) {
+void TOdbcSession::InsertOneByOne(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const std::vector<TDbRow>& rows,
+                                  std::size_t first, std::size_t count, TInsertOutcome& outcome) {
     for (std::size_t r = first; r < first + count; ++r) {
         std::string error;
         if (InsertOne(stmt, columns, rows[r], error)) continue;
