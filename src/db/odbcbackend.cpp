@@ -289,6 +289,7 @@ TDbRows TOdbcSession::ReadRows(SQLHSTMT stmt) {
         if (rc == SQL_NO_DATA) break;
         Check(rc, SQL_HANDLE_STMT, stmt);
         TDbRow row;
+        row.reserve(columns.size());
         for (std::size_t i = 0; i < columns.size(); ++i)
             row.push_back(ReadValue(stmt, static_cast<SQLUSMALLINT>(i + 1), columns[i]));
         rows.Rows.push_back(std::move(row));
