@@ -125,3 +125,15 @@ public:
 private:
     int m_fd;
 };
+
+/// A notification mail as TestMailServer stores it (sender vkt@example.org, one recipient).
+inline std::string NotificationMail(const std::string& to, const std::string& code, const std::string& siteName,
+                                    const std::string& address, const std::string& reportTime) {
+    const std::string stars = "  " + std::string(65, '*') + "\r\n";
+    return "vkt@example.org\n" + to + "\nFrom:     Sentrova Vigilor System <vkt@example.org>\r\nTo:        <" + to +
+           ">\r\nSubject: Sentrova - Lost contact notification\r\nMime-Version: 1.0\r\n"
+           "Content-Type: text/plain; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
+           "Sentrova reports the following IP address is currently unreachable.\r\n\r\n" +
+           stars + "  Report Time : " + reportTime + " \r\n" + stars + "\r\n  Code       : " + code +
+           " \r\n  SiteName   : " + siteName + " \r\n  IP address : " + address + " \r\n\r\n" + stars + "\r\n";
+}

@@ -16,32 +16,6 @@ namespace {
 /// the name "\MAILSLOT\MESSNGR" with its NUL.
 constexpr std::size_t ContentOffset = 14 + 2 * 34 + 32 + 1 + 34 + 2 + 18;
 
-const std::string Stars = "  " + std::string(65, '*');
-
-std::string ExpectedMail(const std::string& to, const std::string& reportTime) {
-    return "vkt@example.org\n" + to +
-           "\n"
-           "From:     Sentrova Vigilor System <vkt@example.org>\r\n"
-           "To:        <" +
-           to +
-           ">\r\n"
-           "Subject: Sentrova - Lost contact notification\r\n"
-           "Mime-Version: 1.0\r\n"
-           "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
-           "Content-Transfer-Encoding: 7bit\r\n"
-           "\r\n"
-           "Sentrova reports the following IP address is currently unreachable.\r\n"
-           "\r\n" +
-           Stars + "\r\n  Report Time : " + reportTime + " \r\n" + Stars +
-           "\r\n"
-           "\r\n"
-           "  Code       : B2 \r\n"
-           "  SiteName   : Depot \r\n"
-           "  IP address : 10.9.9.9 \r\n"
-           "\r\n" +
-           Stars + "\r\n\r\n";
-}
-
 } // namespace
 
 class Notification : public ScanConsole {
@@ -68,7 +42,7 @@ TEST_F(Notification, MailToTheSiteAndPopupToItsOwnerThenTheMarkerStopsASecondOne
     TickAfter(0);
     EXPECT_EQ(NotificationLines(), (Lines{"[MAIL] Notifying ...", "[MAIL] Complete."}));
     const std::string reportTime = FormatDateTime("yyyy-mm-dd hh:nn:ss", clock.Now());
-    EXPECT_EQ(server.WaitReceived(1, 5s), ExpectedMail("ops@example.org", reportTime));
+    EXPECT_EQ(server.WaitReceived(1, 5s), NotificationMail("ops@example.org", "B2", "Depot", "10.9.9.9", reportTime));
     const std::string datagram = popups.Receive(2s);
     ASSERT_GT(datagram.size(), ContentOffset);
     EXPECT_EQ(datagram.substr(ContentOffset), PopupContent("127.0.0.1", reportTime, "B2", "Depot", "10.9.9.9"));
