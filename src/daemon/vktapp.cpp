@@ -8,6 +8,7 @@
 #include "db/data.h"
 #include "platform/msgloop.h"
 #include "platform/profile.h"
+#include "web/webserver.h"
 
 #include <csignal>
 #include <cstdio>
@@ -73,6 +74,11 @@ int RunDaemon() {
     SetLogPane(&form->memLog);
 
     if (GetPrivateProfileInt("System", "install", 0, ConfigFileName()) == 1) AskForSetup();
+
+    // The web listener: the console's start-up sequence starts it once the database is connected.
+    TWebServer web;
+    web.ReadLogFile = ReadLogFileSnapshot;
+    form->OnStartListener = [&web](int port) { web.Start(port); };
 
     form->OnTerminate = [&loop] { loop->Quit(); };
     loop->WatchSocket(signalFd, POLLIN, [&](short) { HandleSignals(signalFd, *form); });

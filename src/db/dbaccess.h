@@ -64,7 +64,8 @@ public:
     void Open();
     /// Closes the session; Connected() is false afterwards.
     void Close();
-    /// True while a session is open and no statement has found the link to the server broken.
+    /// True while a session is open and no statement has found the link to the server broken;
+    /// for an embedded file, while the file at its path is still the one that was opened.
     bool Connected() const;
 
     /// The open session; EDatabaseError "Connection is closed." when there is none.

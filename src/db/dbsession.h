@@ -28,7 +28,7 @@ public:
                                       const std::vector<TDbRow>& rows) = 0;
     /// Whether a table of this name exists (matched the way the database matches identifiers).
     virtual bool TableExists(const std::string& table) = 0;
-    /// False once a statement has found the link to the server broken.
+    /// False once a statement has found the link to the server broken (or the embedded file is gone).
     virtual bool Alive() const = 0;
 };
 

@@ -445,10 +445,16 @@ TInsertOutcome TOdbcSession::InsertRows(const std::string& table, const std::vec
 }
 
 bool TOdbcSession::TableExists(const std::string& table) {
+    // The servers we know are asked the way their statements resolve the name: the search path of
+    // PostgreSQL (folded to lower case), the dbo schema of SQL Server. No table right is needed.
+    if (m_dialect == TDbDialect::PostgreSQL)
+        return !Run("SELECT 1 AS found WHERE to_regclass(" + SQLLiteral(table) + ") IS NOT NULL").Rows.empty();
+    if (m_dialect == TDbDialect::SqlServer)
+        return !Run("SELECT 1 AS found WHERE OBJECT_ID(" + SQLLiteral("dbo." + table) + ", 'U') IS NOT NULL")
+                    .Rows.empty();
     OdbcStatement st(m_dbc);
     const SQLHSTMT stmt = NewStatement(st);
-    // The catalog function matches the name the way the server stores it: PostgreSQL folds to lower case.
-    std::string name = m_dialect == TDbDialect::PostgreSQL ? LowerCase(table) : table;
+    std::string name = table;
     std::string kind = "TABLE";
     Check(SQLTables(stmt, nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(name.data()),
                     static_cast<SQLSMALLINT>(name.size()), reinterpret_cast<SQLCHAR*>(kind.data()),

@@ -8,6 +8,8 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 namespace {
@@ -99,14 +101,14 @@ private:
 class TSqliteSession : public TDbSession {
 public:
     explicit TSqliteSession(const std::string& path);
-    ~TSqliteSession() override { sqlite3_close_v2(m_db); }
+    ~TSqliteSession() override;
 
     TDbRows Run(const std::string& sql) override;
     std::vector<TDbColumn> Describe(const std::string& table) override;
     TInsertOutcome InsertRows(const std::string& table, const std::vector<TDbColumn>& columns,
                               const std::vector<TDbRow>& rows) override;
     bool TableExists(const std::string& table) override;
-    bool Alive() const override { return true; }
+    bool Alive() const override;
 
 private:
     [[noreturn]] void Fail() const { throw EDatabaseError(sqlite3_errmsg(m_db)); }
@@ -116,6 +118,11 @@ private:
     void InsertEach(sqlite3_stmt* st, const std::vector<TDbRow>& rows, TInsertOutcome& outcome) const;
 
     sqlite3* m_db = nullptr;
+    // The identity of the file as opened: a file deleted or replaced under the open connection
+    // would otherwise take every later write into an inode no other process ever sees.
+    std::string m_path;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
 };
 
 TSqliteSession::TSqliteSession(const std::string& path) {
@@ -131,10 +138,31 @@ TSqliteSession::TSqliteSession(const std::string& path) {
         RegisterCollations(m_db);
         Run("PRAGMA journal_mode = WAL");
         Run("PRAGMA synchronous = NORMAL");
+        // The full path as SQLite resolved it; empty for a database in memory, which cannot go away.
+        const char* file = sqlite3_db_filename(m_db, "main");
+        m_path = file ? file : "";
+        struct stat st {};
+        if (!m_path.empty() && ::stat(m_path.c_str(), &st) != 0)
+            throw EDatabaseError("The database file vanished as it was opened: " + path);
+        m_device = st.st_dev;
+        m_inode = st.st_ino;
     } catch (...) {
         sqlite3_close_v2(m_db);
         throw;
     }
+}
+
+TSqliteSession::~TSqliteSession() {
+    // Closing does not checkpoint a file that was moved or deleted, and its write-ahead log would stay
+    // at the path, where the next open replays it into whatever file is there now: empty it first.
+    if (!Alive()) sqlite3_exec(m_db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(m_db);
+}
+
+bool TSqliteSession::Alive() const {
+    if (m_path.empty()) return true;
+    struct stat st {};
+    return ::stat(m_path.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode;
 }
 
 void TSqliteSession::Prepare(const std::string& sql, Statement& st) const {

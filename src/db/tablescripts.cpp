@@ -267,22 +267,104 @@ std::string JoinLines(const TScriptLines& lines) {
     return out;
 }
 
+std::string Quoted(const std::string& name) {
+    return "\"" + name + "\"";
+}
+
+// "table \"site\"" or "tables \"alarms\", \"site\"", named as the server stores them: PostgreSQL folds
+// to lower case, SQL Server keeps the create statement's spelling in schema dbo.
+std::string TablesText(const std::vector<const TableDef*>& tables, TDbDialect dialect) {
+    std::string names;
+    for (const TableDef* table : tables)
+        names += (names.empty() ? "" : ", ") +
+                 Quoted(dialect == TDbDialect::PostgreSQL ? table->Key : "dbo." + std::string(table->CreateName));
+    return (tables.size() == 1 ? "table " : "tables ") + names;
+}
+
+[[noreturn]] void CannotCreate(const std::string& what, const std::string& lacking) {
+    throw EDatabaseError("Missing " + what + " cannot be created: " + lacking + ".");
+}
+
+// The value of `column` in the first row of a one-row statement; null when there is none.
+Variant FirstValue(TDbSession& session, const std::string& sql, const char* column) {
+    TDbRows rows = session.Run(sql);
+    for (std::size_t i = 0; i < rows.Columns.size() && !rows.Rows.empty(); ++i)
+        if (LowerCase(rows.Columns[i].Name) == column) return rows.Rows.front()[i];
+    return Variant();
+}
+
+// PostgreSQL makes new objects in the first schema of the search path, which needs the CREATE right there.
+void RequirePostgresCreateRight(TDbSession& session, const std::string& what) {
+    const std::string role = FirstValue(session, "SELECT current_user AS who", "who").AsString();
+    const Variant schema = FirstValue(session, "SELECT current_schema() AS place", "place");
+    if (schema.IsNull()) CannotCreate(what, "no schema of the search path of role " + Quoted(role) + " exists");
+    const std::string may = FirstValue(session,
+                                       "SELECT CASE WHEN has_schema_privilege(current_schema(), 'CREATE') THEN 1 "
+                                       "ELSE 0 END AS may",
+                                       "may")
+                                .AsString();
+    if (may != "1")
+        CannotCreate(what, "role " + Quoted(role) + " lacks the CREATE right on schema " + Quoted(schema.AsString()));
+}
+
+// SQL Server needs the CREATE TABLE right in the database and the ALTER right on schema dbo.
+void RequireSqlServerCreateRight(TDbSession& session, const std::string& what) {
+    const std::string login = FirstValue(session, "SELECT SUSER_SNAME() AS who", "who").AsString();
+    const std::string database = FirstValue(session, "SELECT DB_NAME() AS place", "place").AsString();
+    if (FirstValue(session, "SELECT HAS_PERMS_BY_NAME(DB_NAME(), 'DATABASE', 'CREATE TABLE') AS may", "may")
+            .AsString() != "1")
+        CannotCreate(what, "login " + Quoted(login) + " lacks the CREATE TABLE right in database " + Quoted(database));
+    if (FirstValue(session, "SELECT HAS_PERMS_BY_NAME('dbo', 'SCHEMA', 'ALTER') AS may", "may").AsString() != "1")
+        CannotCreate(what, "login " + Quoted(login) + " lacks the ALTER right on schema \"dbo\"");
+}
+
+// The collation the text columns of new tables name: looked up first, made only when missing.
 void EnsurePostgresCollation(TDbSession& session) {
     const std::string name = kPostgresNoCase;
-    if (!session.Run("SELECT 1 FROM pg_collation WHERE collname = '" + name + "'").Rows.empty()) return;
+    if (!session
+             .Run("SELECT 1 AS found FROM pg_collation WHERE collname = " + SQLLiteral(name) +
+                  " AND pg_collation_is_visible(oid)")
+             .Rows.empty())
+        return;
+    RequirePostgresCreateRight(session, "collation " + Quoted(name));
     // Level 2: letters match without regard to case, accents still count.
     session.Run("CREATE COLLATION IF NOT EXISTS " + name +
                 " (provider = icu, locale = 'und-u-ks-level2', deterministic = false)");
 }
 
-void CreateTables(TDbSession& session, TDbDialect dialect) {
-    for (const TableDef& table : Tables()) {
-        if (session.TableExists(table.CreateName)) continue;
+std::vector<const TableDef*> MissingTables(TDbSession& session) {
+    std::vector<const TableDef*> missing;
+    for (const TableDef& table : Tables())
+        if (!session.TableExists(table.CreateName)) missing.push_back(&table);
+    return missing;
+}
+
+void CreateTables(TDbSession& session, TDbDialect dialect, const std::vector<const TableDef*>& tables) {
+    for (const TableDef* table : tables) {
         TTableScript script;
-        TableScript(dialect, table.Key, script);
-        session.Run(JoinLines(script.Create));
+        TableScript(dialect, table->Key, script);
+        try {
+            session.Run(JoinLines(script.Create));
+        } catch (const EDatabaseError&) {
+            if (!session.TableExists(table->CreateName)) throw;
+            continue; // another daemon made it (with its index) meanwhile
+        }
         session.Run(JoinLines(script.Index));
     }
+}
+
+// A networked database a site provisioned opens with a login that may only read and write rows:
+// only what is missing is made, and only after checking that the login may make it.
+void CreateMissingServerTables(TDbSession& session, TDbDialect dialect) {
+    const std::vector<const TableDef*> missing = MissingTables(session);
+    if (missing.empty()) return;
+    if (dialect == TDbDialect::PostgreSQL) {
+        RequirePostgresCreateRight(session, TablesText(missing, dialect));
+        EnsurePostgresCollation(session);
+    } else {
+        RequireSqlServerCreateRight(session, TablesText(missing, dialect));
+    }
+    CreateTables(session, dialect, missing);
 }
 
 } // namespace
@@ -311,16 +393,15 @@ bool TableScript(TDbDialect dialect, const std::string& table, TTableScript& scr
 }
 
 void CreateMissingTables(TDbSession& session, TDbDialect dialect) {
-    if (dialect == TDbDialect::PostgreSQL) {
-        EnsurePostgresCollation(session);
-        CreateTables(session, dialect);
+    if (dialect == TDbDialect::PostgreSQL || dialect == TDbDialect::SqlServer) {
+        CreateMissingServerTables(session, dialect);
         return;
     }
-    if (dialect != TDbDialect::SQLite) return; // a SQL Server database is provided with its tables
+    if (dialect != TDbDialect::SQLite) return; // a data source of unknown kind is used as it is
     // The write lock makes a second process wait here and then find the tables made.
     session.Run("BEGIN IMMEDIATE");
     try {
-        CreateTables(session, dialect);
+        CreateTables(session, dialect, MissingTables(session));
     } catch (...) {
         session.Run("ROLLBACK");
         throw;

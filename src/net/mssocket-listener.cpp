@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 namespace {
 // Pending connections the listening socket holds while the loop thread is busy.
@@ -37,6 +38,37 @@ struct TmsListenerShared {
     }
 };
 
+void TmsThreadHandle::Start(std::function<void()> body, std::size_t stackSize) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, stackSize);
+    auto* job = new std::function<void()>(std::move(body));
+    int error = pthread_create(
+        &m_id, &attributes,
+        [](void* arg) -> void* {
+            std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(arg));
+            (*run)();
+            return nullptr;
+        },
+        job);
+    pthread_attr_destroy(&attributes);
+    if (error != 0) {
+        delete job;
+        throw std::system_error(error, std::generic_category(), "pthread_create");
+    }
+    m_joinable = true;
+}
+
+void TmsThreadHandle::join() {
+    if (m_joinable) pthread_join(m_id, nullptr);
+    m_joinable = false;
+}
+
+void TmsThreadHandle::detach() {
+    if (m_joinable) pthread_detach(m_id);
+    m_joinable = false;
+}
+
 TmsServerThread::~TmsServerThread() {
     if (m_thread.joinable()) m_thread.join();
 }
@@ -47,7 +79,7 @@ void TmsServerThread::CancelSocket() {
 
 void TmsServerThread::Resume() {
     if (m_started.exchange(true)) return;
-    m_thread = std::thread([this] { Run(); });
+    m_thread.Start([this] { Run(); }, StackSize);
 }
 
 void TmsServerThread::Run() {

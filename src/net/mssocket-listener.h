@@ -11,12 +11,29 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <string>
 #include <thread>
 #include <vector>
 
 class TmsListenerSocket;
 struct TmsListenerShared;
+
+/// A joinable thread with a stack of its own size (std::thread always takes the system default,
+/// 8 MiB here, and stacks that large fall out of the C library's reuse cache when a few dozen
+/// connections come and go, so every connection paid for mapping and clearing a fresh stack).
+class TmsThreadHandle {
+public:
+    /// Starts `body` on a new thread; throws std::system_error when none can be had.
+    void Start(std::function<void()> body, std::size_t stackSize);
+    bool joinable() const { return m_joinable; }
+    void join();
+    void detach();
+
+private:
+    pthread_t m_id{};
+    bool m_joinable = false;
+};
 
 /// A thread that serves one accepted connection. Created suspended; Resume starts Execute on a
 /// thread of its own. The listener frees it (and its Socket) on the loop thread once it has ended.
@@ -52,7 +69,10 @@ private:
     friend class TmsListenerSocket;
     void Run();
 
-    std::thread m_thread;
+    /// Stack of every server thread: ample for a conversation, small enough to be reused.
+    static constexpr std::size_t StackSize = 1024 * 1024;
+
+    TmsThreadHandle m_thread;
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_terminated{false};
     std::atomic<bool> m_finished{false};

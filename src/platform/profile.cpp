@@ -92,6 +92,25 @@ std::string Unquote(const std::string& v) {
     return v;
 }
 
+// Length in bytes of the well-formed UTF-8 sequence at `at`, or 1 for a byte that does not start one
+// (such a byte counts as one character of its own, as a Latin-1 reader would see it).
+std::size_t SequenceLength(const std::string& text, std::size_t at) {
+    auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 1;
+    if (lead >= 0xF5 || at + length > text.size()) return 1;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 1;
+    return length;
+}
+
+// Keeps the first `maxChars` characters: a multi-byte character is kept whole or not at all.
+void CutToCharacters(std::string& text, std::size_t maxChars) {
+    std::size_t at = 0;
+    for (std::size_t count = 0; at < text.size() && count < maxChars; ++count)
+        at += SequenceLength(text, at);
+    text.resize(at);
+}
+
 bool LookUp(const std::string& section, const std::string& key, const std::string& fileName, std::string& value) {
     std::vector<Line> lines;
     if (section.empty() || key.empty() || !ReadLines(fileName, lines)) return false;
@@ -103,7 +122,7 @@ bool LookUp(const std::string& section, const std::string& key, const std::strin
     std::string k;
     KeyOf(lines[static_cast<std::size_t>(at)].text, k, value);
     value = Unquote(value);
-    if (value.size() > MaxProfileValue) value.resize(MaxProfileValue);
+    CutToCharacters(value, MaxProfileValue);
     return true;
 }
 

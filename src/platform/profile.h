@@ -1,5 +1,5 @@
 // Profile-string access to INI files: section and key names matched without regard to case,
-// missing versus present-but-empty values, at most 2047 characters of a value, integers read
+// missing versus present-but-empty values, at most 2047 whole characters of a value, integers read
 // as decimal or "0x"/"$" hexadecimal. Writes replace the file atomically and keep the rest of it.
 #pragma once
 
@@ -20,7 +20,8 @@ void WritePrivateProfileString(const std::string& section, const std::string& ke
 /// Converts INI integer text with the profile rules; `def` for anything that is not a whole number.
 int ProfileTextToInt(const std::string& text, int def);
 
-/// Longest value a reader sees (the rest of a longer value is cut).
+/// Longest value a reader sees, in characters (the rest of a longer value is cut after a whole
+/// character; a byte that is not part of a UTF-8 sequence counts as one character).
 constexpr std::size_t MaxProfileValue = 2047;
 
 /// Object-style access to one INI file, the way the daemon opens, reads and closes it.

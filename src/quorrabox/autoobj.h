@@ -2,7 +2,7 @@
 // through which late-bound callers reach an object's published methods and properties by name.
 #pragma once
 
-#include "platform/comvariant.h"
+#include "quorrabox/com/comvariant.h"
 
 #include <span>
 #include <string>

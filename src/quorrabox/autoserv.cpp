@@ -1,7 +1,7 @@
 // Server state and class registration: the keys each class writes and deletes, in their order.
 #include "quorrabox/autoserv.h"
 
-#include "platform/classregistry.h"
+#include "quorrabox/com/classregistry.h"
 
 #include <exception>
 

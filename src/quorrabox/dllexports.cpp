@@ -3,12 +3,7 @@
 #include "quorrabox/modulepath.h"
 #include "quorrabox/toolauto.h"
 
-// The Windows build names its exports in quorrabox.def; here they are the only visible symbols.
-#if defined(_WIN32)
-#define QUORRABOX_EXPORT extern "C"
-#else
-#define QUORRABOX_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#include <string>
 
 namespace {
 
@@ -20,7 +15,7 @@ const TServerSetup serverSetup;
 
 } // namespace
 
-QUORRABOX_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+VKT_COM_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     const TAutoClassInfo* info = Automation().FindClass(rclsid);
@@ -35,19 +30,22 @@ QUORRABOX_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** 
     }
 }
 
-QUORRABOX_EXPORT HRESULT DllCanUnloadNow() {
+VKT_COM_EXPORT HRESULT DllCanUnloadNow() {
     return Automation().CanUnload() ? S_OK : S_FALSE;
 }
 
-QUORRABOX_EXPORT HRESULT DllRegisterServer() {
+VKT_COM_EXPORT HRESULT DllRegisterServer() {
     try {
-        return Automation().RegisterServer(ModulePath());
+        // A server path that cannot be told would register a class no client can load.
+        std::string path = ModulePath();
+        if (path.empty()) return SELFREG_E_CLASS;
+        return Automation().RegisterServer(path);
     } catch (...) {
         return SELFREG_E_CLASS;
     }
 }
 
-QUORRABOX_EXPORT HRESULT DllUnregisterServer() {
+VKT_COM_EXPORT HRESULT DllUnregisterServer() {
     try {
         Automation().UnregisterServer();
     } catch (...) {

@@ -1,7 +1,7 @@
 // The DLL's own path from the module that holds this code (Windows build).
 #include "quorrabox/modulepath.h"
 
-#include "platform/comvariant.h"
+#include "quorrabox/com/comvariant.h"
 
 std::string ModulePath() {
     HMODULE module = nullptr;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 class DataModuleConnection : public ::testing::Test {
@@ -33,6 +35,37 @@ TEST_F(DataModuleConnection, ActivatesAndReactivates) {
     EXPECT_FALSE(dm.conMain.Connected());
     EXPECT_NE(dm.LastConnectionError().find("SQLOLEDBX"), std::string::npos);
     EXPECT_THROW(OpenStatement(dm.adoQ1, {"SELECT * FROM codes"}), EDatabaseError);
+}
+
+// A file deleted or replaced under the open connection is noticed at the next check, and activating
+// again works on the file now at the path (recreated with its tables when it was deleted).
+TEST_F(DataModuleConnection, NoticesTheFileGoneAndReopensWhatIsAtThePath) {
+    const std::string path = dir.File("vkt.db");
+    for (bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replaced" : "deleted");
+        ASSERT_TRUE(dm.ActivateConnection()) << dm.LastConnectionError();
+        ExecStatement(dm.adoQ2, {"INSERT INTO codes (code, codevalue) VALUES ('k', 'v')"});
+        EXPECT_TRUE(dm.conMain.Connected());
+        if (replace) {
+            TVKTDataModule other; // closed before the rename, so its rows are in the file itself
+            other.DBProvider = "SQLite";
+            other.DataBase = dir.File("other.db");
+            ASSERT_TRUE(other.ActivateConnection()) << other.LastConnectionError();
+            ExecStatement(other.adoQ2, {"INSERT INTO codes (code, codevalue) VALUES ('o1', 'v')"});
+            ExecStatement(other.adoQ2, {"INSERT INTO codes (code, codevalue) VALUES ('o2', 'v')"});
+            other.conMain.Close();
+            std::filesystem::rename(dir.File("other.db"), path);
+        } else {
+            std::filesystem::remove(path);
+        }
+        EXPECT_FALSE(dm.conMain.Connected());
+        ASSERT_TRUE(dm.ActivateConnection()) << dm.LastConnectionError();
+        EXPECT_TRUE(dm.conMain.Connected());
+        OpenStatement(dm.adoQ1, {"SELECT * FROM codes"});
+        EXPECT_EQ(dm.adoQ1.RecordCount(), replace ? 2u : 0u);
+        std::filesystem::remove(path);
+        ASSERT_TRUE(dm.ActivateConnection());
+    }
 }
 
 TEST_F(DataModuleConnection, StatementPatternShowsTheBusyCursorAroundEveryStatement) {

@@ -48,11 +48,35 @@ TEST(Profile, MissingFileReadsDefaultsAndIsNotCreated) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("none.ini")));
 }
 
-TEST(Profile, ValuesAreCutTo2047Characters) {
-    TempDir dir;
-    WriteFileText(dir.File("a.ini"), "[S]\nK=" + std::string(2048, 'x') + "\n");
-    EXPECT_EQ(GetPrivateProfileString("S", "K", "", dir.File("a.ini")).size(), 2047u);
+struct CutCase {
+    std::string value;
+    std::string expected;
+};
+
+std::string Repeat(const std::string& unit, std::size_t count) {
+    std::string out;
+    while (count--)
+        out += unit;
+    return out;
 }
+
+class ProfileCut : public ::testing::TestWithParam<CutCase> {};
+
+TEST_P(ProfileCut, ValuesAreCutTo2047WholeCharacters) {
+    TempDir dir;
+    WriteFileText(dir.File("a.ini"), "[S]\nK=" + GetParam().value + "\n");
+    EXPECT_EQ(GetPrivateProfileString("S", "K", "", dir.File("a.ini")), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ProfileCut,
+                         ::testing::Values(CutCase{std::string(2048, 'x'), std::string(2047, 'x')},
+                                           CutCase{Repeat("\xC3\xBC", 1100), Repeat("\xC3\xBC", 1100)},
+                                           CutCase{Repeat("\xC3\xBC", 2100), Repeat("\xC3\xBC", 2047)},
+                                           CutCase{std::string(2046, 'a') + "\xE2\x82\xAC\xF0\x9F\x98\x80",
+                                                   std::string(2046, 'a') + "\xE2\x82\xAC"},
+                                           CutCase{std::string(2046, 'a') + "\xF0\x9F\x98\x80" + "b",
+                                                   std::string(2046, 'a') + "\xF0\x9F\x98\x80"},
+                                           CutCase{std::string(2100, '\xFC'), std::string(2047, '\xFC')}));
 
 TEST(Profile, RewriteKeepsCommentsOtherKeysAndLineEndings) {
     TempDir dir;

@@ -1,5 +1,5 @@
 // The file-backed class registry: key lookup without regard to case, safe key names, deletion rules.
-#include "platform/classregistry.h"
+#include "quorrabox/com/classregistry.h"
 
 #include "platform/errors.h"
 #include "testutil.h"

@@ -1,5 +1,5 @@
 // VariantChangeTypeEx conversions, BSTR text conversions and GUID text forms.
-#include "platform/comvariant.h"
+#include "quorrabox/com/comvariant.h"
 
 #include <gtest/gtest.h>
 

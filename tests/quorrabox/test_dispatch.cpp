@@ -155,13 +155,16 @@ TEST_F(ServerTest, ReadsStringsWithDefaultsAndCaseFreeNames) {
                                       "e");
 }
 
-TEST_F(ServerTest, CutsLongValuesTo2047Characters) {
-    WriteFileText(dir.File("long.ini"), "[S]\nk=" + std::string(2048, 'v') + "\n");
+TEST_F(ServerTest, CutsLongValuesTo2047WholeCharacters) {
+    std::string value;
+    for (int i = 0; i < 2100; ++i)
+        value += "\xC3\xBC";
+    WriteFileText(dir.File("long.ini"), "[S]\nk=" + value + "\n");
     IDispatch* tool = NewTool();
     ASSERT_EQ(Put(tool, IniFileName, dir.File("long.ini")).hr, S_OK);
     Args args;
     args.Str("S").Str("k").Str("");
-    EXPECT_EQ(Method(tool, ReadIniString, args).Text(), std::string(2047, 'v'));
+    EXPECT_EQ(Method(tool, ReadIniString, args).Text(), value.substr(0, 2047 * 2));
 }
 
 struct NumberCase {

@@ -2,7 +2,7 @@
 // counts behind DllCanUnloadNow.
 #include "serverfixture.h"
 
-#include "platform/classregistry.h"
+#include "quorrabox/com/classregistry.h"
 
 #include <filesystem>
 

@@ -2,7 +2,7 @@
 // in a syntax close to the scripts that use such objects.
 #pragma once
 
-#include "platform/comvariant.h"
+#include "quorrabox/com/comvariant.h"
 
 #include <string>
 #include <vector>

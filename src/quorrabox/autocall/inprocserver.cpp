@@ -1,7 +1,7 @@
 // Loading in-process server libraries and creating their objects through the class registry.
 #include "quorrabox/autocall/inprocserver.h"
 
-#include "platform/classregistry.h"
+#include "quorrabox/com/classregistry.h"
 
 #include <dlfcn.h>
 #include <filesystem>

@@ -2,7 +2,7 @@
 // server library and reaching its four exports, as a COM runtime does for CoCreateInstance.
 #pragma once
 
-#include "platform/comvariant.h"
+#include "quorrabox/com/comvariant.h"
 
 #include <string>
 

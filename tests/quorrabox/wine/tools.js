@@ -40,7 +40,7 @@ try {
     tool.IniFileName = WScript.Arguments(0);
     check("ReadIniString", tool.ReadIniString("SYSTEM", "DBSERVER", "none"), "dbhost");
     check("ReadIniString default", tool.ReadIniString("System", "Missing", "none"), "none");
-    check("ReadIniInteger hex", tool.ReadIniInteger("System", "NetPort", 8000), 8000);
+    check("ReadIniInteger hex", tool.ReadIniInteger("System", "NetPort", 8000), 8001);
     check("ReadIniInteger not a number", tool.ReadIniInteger("System", "PollDelay", 5), 5);
     check("ReadIniBool yes", tool.ReadIniBool("Flags", "Yes", 7), 1);
     check("ReadIniBool 2", tool.ReadIniBool("Flags", "Two", 0), 1);

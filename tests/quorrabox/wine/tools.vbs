@@ -31,7 +31,7 @@ Check "IniFileName put", Err.Number, 0
 Check "ReadIniString", tool.ReadIniString("system", "dbserver", "none"), "dbhost"
 Check "ReadIniString default", tool.ReadIniString("System", "Missing", "none"), "none"
 Check "ReadIniString empty", tool.ReadIniString("System", "Empty", "none"), ""
-Check "ReadIniInteger hex", tool.ReadIniInteger("System", "NetPort", 8000), 8000
+Check "ReadIniInteger hex", tool.ReadIniInteger("System", "NetPort", 8000), 8001
 Check "ReadIniInteger not a number", tool.ReadIniInteger("System", "PollDelay", 5), 5
 Check "ReadIniBool yes", tool.ReadIniBool("Flags", "Yes", 0), 0
 Check "ReadIniBool 2", tool.ReadIniBool("Flags", "Two", 0), 1

@@ -1,5 +1,5 @@
 // VARIANT life cycle and the conversions of VariantChangeTypeEx between the types late-bound calls carry.
-#include "platform/comvariant.h"
+#include "quorrabox/com/comvariant.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,7 +1,7 @@
 // The registration helpers over HKEY_CLASSES_ROOT (Windows build).
-#include "platform/classregistry.h"
+#include "quorrabox/com/classregistry.h"
 
-#include "platform/comvariant.h"
+#include "quorrabox/com/comvariant.h"
 #include "platform/errors.h"
 
 void CreateRegKey(const std::string& key, const std::string& value) {

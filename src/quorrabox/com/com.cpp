@@ -1,5 +1,5 @@
 // Names of the HRESULT codes and the registry text form of GUIDs.
-#include "platform/com.h"
+#include "quorrabox/com/com.h"
 
 #include <cstdio>
 #include <iterator>

@@ -1,18 +1,12 @@
-// The small COM-style binary interface of our own: the Windows scalar types, HRESULT codes with their
-// Windows values, GUIDs and the IUnknown / IDispatch / IClassFactory interfaces in the Windows method order.
-// Built for Windows, the same names come from the system's COM headers instead, so that code written
-// against this header is also a real COM server there.
+// The COM types of our own for the platforms without COM: the Windows scalar types, HRESULT codes with
+// their Windows values, GUIDs and the IUnknown / IDispatch / IClassFactory interfaces in the Windows
+// method order, so that their vtables have the Windows slot layout.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
-#if defined(_WIN32)
-#include <windows.h>
-#include <objbase.h>
-#include <oleauto.h>
-#include <olectl.h>
-#else
+/// How an in-process server marks its four exports: here they are the library's only visible symbols.
+#define VKT_COM_EXPORT extern "C" __attribute__((visibility("default")))
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -129,21 +123,3 @@ constexpr WORD DISPATCH_METHOD = 1;
 constexpr WORD DISPATCH_PROPERTYGET = 2;
 constexpr WORD DISPATCH_PROPERTYPUT = 4;
 constexpr WORD DISPATCH_PROPERTYPUTREF = 8;
-
-#endif // _WIN32
-
-/// The symbolic name of a code ("DISP_E_UNKNOWNNAME"), empty when it is not one we know.
-std::string HResultName(HRESULT hr);
-/// The code for people: "DISP_E_UNKNOWNNAME (0x80020006)", or just the hexadecimal value.
-std::string HResultToString(HRESULT hr);
-
-/// Registry form of a GUID: upper-case hexadecimal in braces, "{C869E000-8E64-11D0-AEF9-080000002149}".
-std::string GuidToString(const GUID& guid);
-/// Parses the registry form (either letter case, braces required); false when the text is not one.
-bool StringToGuid(const std::string& text, GUID& guid);
-
-/// Signatures of the four exports of an in-process server.
-using DllGetClassObjectFunc = HRESULT (*)(REFCLSID rclsid, REFIID riid, void** ppv);
-using DllCanUnloadNowFunc = HRESULT (*)();
-using DllRegisterServerFunc = HRESULT (*)();
-using DllUnregisterServerFunc = HRESULT (*)();

@@ -1,5 +1,5 @@
 // Conversions between the UTF-16 text of BSTRs and the 8-bit (UTF-8) text the program holds.
-#include "platform/comvariant.h"
+#include "quorrabox/com/comvariant.h"
 
 #include <cstring>
 

@@ -1,12 +1,11 @@
-// Automation data of the COM-style interface: BSTR (UTF-16 with a length prefix), VARIANT with the
-// types late-bound calls carry, DISPPARAMS, EXCEPINFO, and the variant conversions of VariantChangeTypeEx.
+// Automation data of our own for the platforms without COM: BSTR, VARIANT with the types late-bound
+// calls carry, DISPPARAMS, EXCEPINFO, and the variant functions of the automation library.
 #pragma once
 
-#include "platform/com.h"
+#include "comtypes.h"
 
-#include <string>
+#include <cstdint>
 
-#if !defined(_WIN32)
 /// A BSTR points at the first UTF-16 unit; the 32-bit byte length sits just before it and a 0 unit
 /// follows the text. A null BSTR is the empty string.
 using BSTR = OLECHAR*;
@@ -95,18 +94,3 @@ HRESULT VariantCopy(VARIANT* dest, const VARIANT* src);
 /// R8, BOOL, BSTR, ERROR; targets: I4, R8, BOOL, BSTR, or the source's own type. A failure leaves `dest`
 /// untouched and returns DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW or DISP_E_BADVARTYPE. `dest` may be `src`.
 HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* src, LCID lcid, USHORT wFlags, VARTYPE vt);
-
-#endif // !_WIN32
-
-using OleString = std::basic_string<OLECHAR>;
-
-/// 8-bit text (UTF-8) to a new BSTR; bytes that are not UTF-8 are taken as Latin-1 characters,
-/// so no text is refused.
-BSTR StringToBstr(const std::string& text);
-/// UTF-16 text to UTF-8; a lone surrogate becomes U+FFFD.
-std::string OleStrToString(const OLECHAR* text, std::size_t length);
-std::string BstrToString(BSTR bstr);
-OleString StringToOleStr(const std::string& text);
-
-/// Frees the BSTRs of an exception record and zeroes it.
-void ClearExcepInfo(EXCEPINFO* info);

@@ -1,5 +1,5 @@
 // The file-backed class registry: one directory per key, the default value in the key's "@" file.
-#include "platform/classregistry.h"
+#include "quorrabox/com/classregistry.h"
 
 #include "platform/errors.h"
 

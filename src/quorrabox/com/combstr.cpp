@@ -1,5 +1,5 @@
 // BSTR allocation: the length-prefixed UTF-16 strings of the COM-style interface.
-#include "platform/comvariant.h"
+#include "quorrabox/com/comvariant.h"
 
 #include <cstdlib>
 #include <cstring>

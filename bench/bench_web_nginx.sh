@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Main pages per second from the web administration beside nginx (one worker) serving the same
+# bytes as a static file, both on 127.0.0.1, loaded in the same run by ab with connection close
+# (best of three alternating rounds each).
+# Needs: bench_web built (build dir as $1, default build/rel), nginx-light, apache2-utils, curl.
+# Usage: bench/bench_web_nginx.sh [build-dir] [requests] [clients]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(cd "${1:-$root/build/rel}" && pwd)"
+requests="${2:-20000}"
+clients="${3:-16}"
+for tool in nginx ab curl; do
+    command -v "$tool" >/dev/null || { echo "needs $tool (apt-get install nginx-light apache2-utils curl)"; exit 2; }
+done
+work="$(mktemp -d)"
+nginx_pid="" ours_pid=""
+cleanup() {
+    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+    [ -n "$ours_pid" ] && kill "$ours_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+
+ours_port="$(free_port)"
+mkdir -p "$work/ours" "$work/www"
+printf '[System]\r\nVKTID=bench\r\n' >"$work/ours/vkt.ini"
+(cd "$work/ours" && exec "$build/bench/bench_web" serve "$ours_port" >/dev/null) &
+ours_pid=$!
+for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$ours_port/" && break; sleep 0.1; done
+curl -s "http://127.0.0.1:$ours_port/" | python3 -c 'import sys; d=sys.stdin.buffer.read(); sys.stdout.buffer.write(d.split(b"\r\n\r\n",1)[1])' \
+    >"$work/www/index.html"
+
+nginx_port="$(free_port)"
+cat >"$work/nginx.conf" <<CONF
+worker_processes 1;
+daemon off;
+pid $work/nginx.pid;
+error_log $work/error.log;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    client_body_temp_path $work;
+    proxy_temp_path $work;
+    fastcgi_temp_path $work;
+    uwsgi_temp_path $work;
+    scgi_temp_path $work;
+    server { listen 127.0.0.1:$nginx_port; root $work/www; keepalive_timeout 0; }
+}
+CONF
+nginx -c "$work/nginx.conf" -p "$work" &
+nginx_pid=$!
+sleep 1
+
+rate() { ab -q -n "$requests" -c "$clients" "http://127.0.0.1:$1/" 2>/dev/null | awk '/Requests per second/ {print $4}'; }
+echo "main page: $(wc -c <"$work/www/index.html") bytes of HTML, ab -n $requests -c $clients, connection close"
+# Rounds alternate between the two servers and the best round of each counts, so that load from
+# elsewhere on the machine does not favour whichever happened to run in a quiet moment.
+best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a > b ? a : b) }'; }
+ngx=0 ours=0
+for _ in 1 2 3; do
+    ngx="$(best "$ngx" "$(rate "$nginx_port")")"
+    ours="$(best "$ours" "$(rate "$ours_port")")"
+done
+echo "nginx (1 worker, static file): $ngx requests/s"
+echo "web administration:            $ours requests/s"
+awk -v a="$ours" -v b="$ngx" 'BEGIN { printf "ratio: %.0f %% of nginx\n", 100 * a / b }'

@@ -1,0 +1,14 @@
+// vkt-datutil: back up, restore, clear and inspect the daemon's tables from the command line.
+#include "daemon/datutilcli.h"
+
+#include <cstdio>
+#include <exception>
+
+int main(int argc, char** argv) {
+    try {
+        return RunDatUtilCli(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vkt-datutil: %s\n", e.what());
+        return 1;
+    }
+}

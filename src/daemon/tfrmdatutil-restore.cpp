@@ -1,0 +1,144 @@
+// Data Utilities controller: loading a table's backup file into the table in one batch update.
+#include "daemon/tfrmdatutil.h"
+
+#include "db/common.h"
+#include "db/tbatchthread.h"
+#include "platform/datetime.h"
+#include "platform/msgloop.h"
+#include "platform/strutil.h"
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+
+namespace {
+
+/// Lines read between two turns of the message loop while the batch is being filled.
+constexpr std::size_t kLinesPerTurn = 256;
+
+void ProcessPendingMessages() {
+    if (HasMainLoop()) MainLoop().ProcessMessages();
+}
+
+/// Reads one line without its CR LF (or LF) ending; false at the end of the file.
+bool ReadLine(std::istream& in, std::string& line) {
+    if (!std::getline(in, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+/// A backup file's heading: "Table=<name>\tRecords=<count>"; the first six characters are not checked.
+void ParseHeading(const std::string& heading, std::string& table, long long& count) {
+    const std::size_t tab = heading.find('\t');
+    table = Trim(heading.size() > 6 ? heading.substr(6, tab == std::string::npos ? std::string::npos : tab - 6) : "");
+    const std::size_t from = tab == std::string::npos ? 8 : tab + 9;
+    count = from < heading.size() ? StrToIntDef(heading.substr(from), 0) : 0;
+}
+
+/// A field of the file as its column's type stores it.
+Variant ColumnValue(const std::string& text, TFieldClass cls) {
+    const bool empty = Trim(text).empty();
+    switch (cls) {
+    case TFieldClass::Text:
+        return Variant(empty ? std::string() : text);
+    case TFieldClass::Integer:
+        return Variant(static_cast<long long>(empty ? 0 : StrToIntDef(text, 0)));
+    case TFieldClass::Float:
+        return Variant(empty ? 0.0 : Variant(text).AsFloat());
+    case TFieldClass::DateTime:
+        return Variant::FromDateTime(empty ? 0.0 : StrToDateTime(text));
+    case TFieldClass::Boolean:
+        return Variant(Trim(text) == "True");
+    case TFieldClass::Other:
+        break;
+    }
+    return Variant();
+}
+
+/// The file's value for a column: by the exact name first, else by the name in any letter case, since
+/// servers that fold identifiers write the column names of the same table in another case.
+std::string LookupColumn(const std::string& column, const TStringList& names, const TStringList& values) {
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] == column) return LookupParallel(column, names, values);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (SameText(names[i], column)) return LookupParallel(names[i], names, values);
+    return "";
+}
+
+/// Waits for the batch update while the loop keeps serving the window; the worker wakes the loop
+/// when it ends, so nothing spins.
+void WaitForBatch(const TBatchThread& worker) {
+    if (!HasMainLoop()) return; // the destructor joins the worker
+    while (!MainLoop().WaitUntil([&] { return worker.Done(); }, std::chrono::hours(1))) {
+    }
+}
+
+/// Sends the batch on its own thread and returns the number of records it did not write.
+std::size_t RunBatch(TDbBatchSet& dataset) {
+    TBatchThread worker(dataset, [] {
+        if (HasMainLoop()) MainLoop().Wake();
+    });
+    WaitForBatch(worker);
+    worker.WaitFor();
+    return worker.RecordsNotWritten();
+}
+
+} // namespace
+
+bool TfrmDatUtil::SkipTable(const std::string& message) {
+    Log(message);
+    EnableControls(true);
+    return false;
+}
+
+long long TfrmDatUtil::FillBatch(TDbBatchSet& dataset, std::istream& in, const std::string& table, long long count) {
+    std::string line;
+    TStringList names, values;
+    if (ReadLine(in, line)) SplitTabs(line, names);
+    const std::vector<TDbColumn>& columns = dataset.Columns();
+    long long failed = 0;
+    for (long long record = 1; ReadLine(in, line); ++record) {
+        if (count != 0) SetProgress(static_cast<int>(std::lround(static_cast<double>(record) / count * 100)));
+        SplitTabs(line, values);
+        try {
+            dataset.Append();
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                dataset.SetValue(i, ColumnValue(LookupColumn(columns[i].Name, names, values), columns[i].Class));
+            dataset.Post();
+        } catch (const std::exception& e) {
+            dataset.Cancel();
+            ++failed;
+            Log(Format("%s, Record #%lld: %s", table.c_str(), record, StripQuotes(e.what()).c_str()));
+        }
+        if (record % kLinesPerTurn == 0) ProcessPendingMessages();
+    }
+    return failed;
+}
+
+bool TfrmDatUtil::RestoreTable(const std::string& table) {
+    EnableControls(false);
+    const std::string path = BackupFileName(table);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return SkipTable(Format("%s: The file \"%s\" does not exist.", table.c_str(), path.c_str()));
+    std::string heading, fileTable;
+    long long count = 0;
+    if (ReadLine(in, heading)) ParseHeading(heading, fileTable, count);
+    if (fileTable != table)
+        return SkipTable(
+            Format("%s: The file \"%s\" contains an invalid data structure.", table.c_str(), path.c_str()));
+    TDbBatchSet dataset(m_dm.conMain);
+    try {
+        dataset.Open(table);
+    } catch (const std::exception& e) {
+        return SkipTable(Format("%s: Restore failed: %s", table.c_str(), e.what()));
+    }
+    const long long failed = FillBatch(dataset, in, table, count);
+    SetBusy(Format("Updating %s table. Please wait.. ", table.c_str()), lblBusyVisible);
+    const std::size_t notWritten = RunBatch(dataset);
+    in.close();
+    if (notWritten != 0) Log(Format("%s: Duplicate records not restored: %zu", table.c_str(), notWritten));
+    if (failed != 0) Log(Format("%s: Records not restored: %lld. Please check error log!", table.c_str(), failed));
+    SetProgress(0);
+    EnableControls(true);
+    return notWritten == 0 && failed == 0;
+}

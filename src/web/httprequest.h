@@ -1,0 +1,47 @@
+// One HTTP request as the web administration understands it: the request kinds recognised line by
+// line, the query fields taken as sent, and the few header fields that decide whether a save may
+// come from where it comes from.
+#pragma once
+
+#include <array>
+#include <string>
+#include <utility>
+#include <vector>
+
+/// One query field (name, value), exactly as received: no "%" decoding, "+" stays "+".
+using TQueryParam = std::pair<std::string, std::string>;
+/// The query fields in the order received; parsing fills at most the first MaxQueryFields.
+using TQueryParams = std::array<TQueryParam, 31>;
+constexpr int MaxQueryFields = 30;
+
+/// The request kinds and what goes with them, built by Classify over the request's lines.
+struct THTTPRequest {
+    bool Root = false;
+    bool TextFile = false;
+    bool Image = false;
+    bool Query = false;
+    /// The path of the last text-file or image line, as sent (no decoding).
+    std::string Path;
+    TQueryParams Params;
+    /// Values of the Host lines and of the Origin and Referer lines.
+    std::vector<std::string> Hosts;
+    std::vector<std::string> Claims;
+
+    /// Applies the recognition rules to one line (without its line end); the flags add up.
+    void Classify(const std::string& line);
+    /// Whether no Origin or Referer names another site than the one Host names. A request
+    /// without either (curl, scripts) passes; one that names a site but no single Host does not.
+    bool SameSite() const;
+};
+
+/// The path of a "GET /..." line: the text after "GET /" up to the first "HTTP", trimmed;
+/// empty when the line has no "HTTP".
+std::string RequestPath(const std::string& line);
+/// Fills `params` from the query of a "GET /...?..." line; returns the number of fields taken.
+int ParseQuery(const std::string& line, TQueryParams& params);
+/// The "host[:port]" part of an absolute URL such as "http://host:8000/page"; empty when none.
+std::string UrlAuthority(const std::string& url);
+/// Whether a name may become an INI key: letters, digits, "_", "-" and "." only.
+bool IsPlainKeyName(const std::string& name);
+/// Replaces & < > " ' by their character references.
+std::string HtmlEscape(const std::string& text);

@@ -1,0 +1,83 @@
+// The thread that serves one web administration connection: it reads one request, recognises the
+// few forms it knows and answers with a generated page, an image or a text file, then closes.
+#pragma once
+
+#include "net/mssocket-listener.h"
+#include "platform/clock.h"
+#include "web/httprequest.h"
+
+#include <atomic>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+/// The settings the pages show, copied from the data module on the loop thread when the
+/// connection arrives (the scan may re-read VKTID meanwhile).
+struct TWebSettings {
+    std::string VKTID;
+    std::string DBServer;
+    std::string DataBase;
+    std::string DBUser;
+    std::string DBPass;
+    int PollDelay = 5;
+    int MaxLogFileAgeDays = 10;
+};
+
+/// Reads a day's log file whole as one consistent snapshot; false when it cannot be read.
+using TLogFileReader = std::function<bool(const std::string& fileName, std::string& content)>;
+
+class THTTPThread : public TmsServerThread {
+public:
+    /// Lines up to the empty line that one request may have; more close the connection unanswered.
+    static constexpr int MaxRequestLines = 100;
+
+    // Prepared by the listener's owner when the connection arrives.
+    std::stringstream ImageStream;
+    std::vector<std::string> PageLines;
+    /// VKTID as stored in vkt.ini when the connection arrived, trimmed.
+    std::string DaemonId;
+    TWebSettings Settings;
+    /// The vkt.ini that SaveSettings writes.
+    std::string ConfigFile;
+    TLogFileReader ReadLogFile;
+
+    /// The query fields of the request, in the order received.
+    TQueryParams Params;
+
+    void Execute() override;
+
+    // Page builders: each fills PageLines completely and reports success.
+    bool BuildMainPage();
+    bool BuildLogPage(const std::string& fileName);
+    bool BuildSettingsPage();
+    bool SaveSettings();
+    // The two file responses.
+    bool LoadImage(const std::string& path);
+    bool LoadHtmFile(const std::string& path);
+
+    /// True until the request's empty line has arrived (or reading ended).
+    bool ReadingRequest() const { return m_reading; }
+    /// When the thread was made (monotonic).
+    Clock::MonoTime Created() const { return m_created; }
+    /// Cancels the connection once; later calls do nothing. Safe from any thread.
+    void Shed();
+    bool IsShed() const { return m_shed; }
+
+private:
+    bool ReadRequest(THTTPRequest& request);
+    void Respond(const THTTPRequest& request);
+    void RespondToQuery();
+    void SendPageLines();
+    void SendImage();
+    void BuildPageHeader();
+    void BuildPageFooter();
+    void AddMenuColumn();
+    void AddSettingRow(const char* label, const char* name, const std::string& value);
+    void WriteSavedFields();
+
+    std::atomic<bool> m_reading{true};
+    std::atomic<bool> m_shed{false};
+    bool m_sameSite = true;
+    Clock::MonoTime m_created = GetClock().Monotonic();
+};

@@ -1,0 +1,160 @@
+// vkt-datutil end to end: restore, inspect, back up, clear and restore again on a real program
+// directory, with the exit status of every step.
+#include "db/pgserver.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+
+struct ToolRun {
+    int Status = -1;
+    std::string Out, Err;
+};
+
+/// Runs vkt-datutil with VKT_HOME=`home`, stdin from /dev/null, and captures its output.
+ToolRun RunTool(const std::string& home, const std::vector<std::string>& args) {
+    const std::string out = home + "/tool.out", err = home + "/tool.err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // Sanitizer builds would report their leak suppressions on stderr, which the tests read.
+    const char* lsan = std::getenv("LSAN_OPTIONS");
+    std::vector<std::string> env = {"VKT_HOME=" + home,
+                                    std::string("LSAN_OPTIONS=") + (lsan ? lsan : "") + ":print_suppressions=0"};
+    for (char** e = environ; *e; ++e)
+        if (std::string(*e).rfind("VKT_HOME=", 0) != 0 && std::string(*e).rfind("LSAN_OPTIONS=", 0) != 0)
+            env.push_back(*e);
+    std::vector<char*> argv{const_cast<char*>(VKT_DATUTIL_BINARY)}, envp;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    ToolRun run;
+    if (posix_spawn(&pid, VKT_DATUTIL_BINARY, &actions, nullptr, argv.data(), envp.data()) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.Out = ReadFileText(out);
+    run.Err = ReadFileText(err);
+    return run;
+}
+
+/// The "Table Records" column of the info table's row for `table`.
+std::string InfoCount(const std::string& info, const std::string& table) {
+    std::istringstream lines(info);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name, count;
+        if (words >> name >> count && name == table) return count;
+    }
+    return "?";
+}
+
+enum class Backend { SQLite, PostgreSQL };
+
+class DatUtilCli : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directory(backup);
+        std::string ini = "[System]\r\nDBProvider=SQLite\r\nDataBase=vkt\r\n";
+        if (GetParam() == Backend::PostgreSQL) {
+            TestPgServer& server = TestPgServer::Shared();
+            ini = "[System]\r\nDBProvider=PostgreSQL\r\nDataBase=" + server.CreateDatabase() +
+                  "\r\nDBServer=127.0.0.1," + std::to_string(server.Port()) + "\r\nDBUser=vkt\r\nDBPass=\r\n";
+        }
+        WriteFileText(home.File("vkt.ini"), ini);
+        WriteFileText(home.File("dwater.ini"), "[System]\r\nBackupDir=" + backup + "\r\n");
+    }
+    ToolRun Run(const std::vector<std::string>& args) { return RunTool(home.Path(), args); }
+
+    TempDir home;
+    std::string backup = home.File("backup");
+};
+
+const char* const kAlarms =
+    "Table=alarms\tRecords=2\r\nCode\tFailTime\r\ns1\t2026-12-07 09:05:03\r\ns2\t2027-01-01\r\n";
+const char* const kCodes = "Table=codes\tRecords=1\r\ncode\tcodevalue\tparam\r\nPURGE\t7\t\r\n";
+
+} // namespace
+
+TEST_P(DatUtilCli, BackupClearRestoreCycleWithExitStatus) {
+    WriteFileText(backup + "/alarms.svb", kAlarms);
+    WriteFileText(backup + "/codes.svb", kCodes);
+    ToolRun r = Run({"restore", "alarms", "codes"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+
+    r = Run({"info", "alarms", "codes", "site"});
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out.substr(0, r.Out.find('\n')), "Table Name  Table Records  Last Backup  Records");
+    EXPECT_EQ(InfoCount(r.Out, "alarms") + InfoCount(r.Out, "codes") + InfoCount(r.Out, "site"), "210");
+    EXPECT_NE(r.Out.find("None"), std::string::npos) << "site has no backup file";
+
+    r = Run({"backup", "--all"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    for (const char* table : {"alarms", "codes", "vkt", "operator", "site"})
+        EXPECT_TRUE(std::filesystem::exists(backup + "/" + table + ".svb")) << table;
+    const std::string alarms = ReadFileText(backup + "/alarms.svb");
+    EXPECT_EQ(alarms.substr(alarms.find("s1")), std::string(kAlarms).substr(std::string(kAlarms).find("s1")));
+
+    r = Run({"clear", "--all"});
+    EXPECT_EQ(r.Status, 2) << "no terminal to ask: --yes needed";
+    EXPECT_EQ(InfoCount(Run({"info", "alarms"}).Out, "alarms"), "2");
+
+    r = Run({"clear", "--yes", "--all"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(InfoCount(Run({"info", "alarms"}).Out, "alarms"), "0");
+
+    r = Run({"restore", "--all"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(InfoCount(Run({"info", "--all"}).Out, "alarms"), "2");
+
+    r = Run({"restore", "alarms"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("alarms: Duplicate records not restored: 2\n"), std::string::npos) << r.Err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DatUtilCli, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const auto& info) { return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL"; });
+
+TEST(DatUtilCliUsage, RefusalsAndTheirExitStatus) {
+    TempDir home;
+    WriteFileText(home.File("vkt.ini"), "[System]\r\nDBProvider=SQLite\r\nDataBase=vkt\r\n");
+    WriteFileText(home.File("dwater.ini"), "[System]\r\nBackupDir=" + home.File("missing") + "\r\n");
+    struct Case {
+        std::vector<std::string> Args;
+        int Status;
+        const char* Err;
+    };
+    const std::vector<Case> cases = {
+        {{}, 2, "no command given"},
+        {{"export", "--all"}, 2, "unknown command \"export\""},
+        {{"backup"}, 2, "name the tables or give --all"},
+        {{"backup", "--all", "site"}, 2, "name the tables or give --all"},
+        {{"backup", "sites"}, 2, "unknown table \"sites\""},
+        {{"backup", "site"}, 1, "the backup directory"},
+        {{"restore", "site"}, 1, "site: The file \""},
+        {{"--help"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = RunTool(home.Path(), c.Args);
+        EXPECT_EQ(r.Status, c.Status) << c.Err;
+        EXPECT_NE(r.Err.find(c.Err), std::string::npos) << r.Err;
+    }
+}

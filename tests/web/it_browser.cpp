@@ -1,0 +1,96 @@
+// The real daemon's web administration with real clients: curl for the pages and a save, headless
+// Chromium clicking through the menu and submitting the settings form.
+#include "../integration/vktprocess.h"
+#include "net/loopback.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string RunCommand(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            out.append(buffer, n);
+        if (::pclose(pipe) != 0) out += "\n<exit status not 0>";
+    }
+    return out;
+}
+
+bool Have(const char* tool) {
+    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+class WebDaemon : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_port = UnusedPort();
+        WriteFileText(m_home.File("vkt.ini"),
+                      "[System]\r\nDBProvider=SQLite\r\nDataBase=" + m_home.File("web") +
+                          "\r\nVKTID=alpha\r\nPollDelay=60\r\nNetPort=" + std::to_string(m_port) + "\r\n");
+        m_vkt = std::make_unique<VktProcess>(m_home.Path(), m_work.Path());
+        ASSERT_TRUE(m_vkt->WaitForOutput("Database connection successful.", 20s)) << m_vkt->Output();
+    }
+    void TearDown() override {
+        if (!m_vkt) return;
+        m_vkt->Signal(SIGTERM);
+        EXPECT_EQ(m_vkt->WaitExit(10s), 0);
+    }
+    std::string Url(const std::string& target) const { return "http://127.0.0.1:" + std::to_string(m_port) + target; }
+    std::string Ini() const { return ReadFileText(m_home.File("vkt.ini")); }
+
+    TempDir m_home, m_work;
+    int m_port = 0;
+    std::unique_ptr<VktProcess> m_vkt;
+};
+
+TEST_F(WebDaemon, CurlGetsThePagesAndSaves) {
+    if (!Have("curl")) GTEST_SKIP() << "curl is not installed";
+    const std::string main = RunCommand("curl -s -i " + Url("/"));
+    EXPECT_EQ(main.rfind("HTTP/1.0 200 OK\r\nServer: Korvel Web Server/1.0 \r\n", 0), 0u) << main;
+    EXPECT_NE(main.find("\r\nalpha\r\n"), std::string::npos) << main;
+    EXPECT_NE(RunCommand("curl -s '" + Url("/RESULT?mode=View+Log") + "'").find("[SYSINIT]"), std::string::npos);
+    EXPECT_NE(
+        RunCommand("curl -s '" + Url("/RESULT?mode=+Settings+") + "'").find("Name=\"PollDelay\"\r\nVALUE=\"60\" "),
+        std::string::npos);
+    EXPECT_NE(RunCommand("curl -s '" + Url("/RESULT?PollDelay=7&mode=Save+Changes") + "'").find("saved successfully"),
+              std::string::npos);
+    EXPECT_NE(Ini().find("PollDelay=7"), std::string::npos) << Ini();
+}
+
+TEST_F(WebDaemon, ChromiumClicksThroughTheMenuAndSavesTheForm) {
+    if (!Have("chromium")) GTEST_SKIP() << "chromium is not installed";
+    const std::string dir = std::string(VKT_BINARY_DIR) + "/Testing/web";
+    std::filesystem::create_directories(dir);
+    const std::string shot = dir + "/settings-saved.png";
+    std::filesystem::remove(shot);
+    const std::string out = RunCommand("python3 " + std::string(VKT_SOURCE_DIR) + "/tests/web/browse.py " + Url("/") +
+                                       " " + shot + " beta 2>&1");
+    EXPECT_EQ(out, "ok   main page\nok   log view\nok   settings form\nok   save\n");
+    EXPECT_NE(Ini().find("VKTID=beta"), std::string::npos) << Ini();
+    EXPECT_TRUE(std::filesystem::exists(shot));
+}
+
+} // namespace
+
+namespace {
+
+TEST(WebDaemonStart, PortInUseIsLoggedAndTheDaemonRunsOn) {
+    LoopbackListener taken;
+    TempDir home, work;
+    WriteFileText(home.File("vkt.ini"), "[System]\r\nDBProvider=SQLite\r\nDataBase=" + home.File("web") +
+                                            "\r\nNetPort=" + std::to_string(taken.port) + "\r\n");
+    VktProcess vkt(home.Path(), work.Path());
+    EXPECT_TRUE(vkt.WaitForOutput("   [WEBSOCK]  [ FAIL ] Failed to initialise web socket. \n", 20s)) << vkt.Output();
+    vkt.Signal(SIGTERM);
+    EXPECT_EQ(vkt.WaitExit(10s), 0);
+}
+
+} // namespace

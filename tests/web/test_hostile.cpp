@@ -1,0 +1,129 @@
+// What anyone on the network may send: paths out of the directory, requests over the bounds,
+// saves that would corrupt vkt.ini or come from another site, slow and idle connections.
+#include "webfixture.h"
+
+#include "net/loopback.h"
+
+#include <filesystem>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string MissingHtm = "HTTP/1.0 200 OK\r\nServer: Korvel Web Server/1.0 \r\nContent-Type: Text/Html \r\n"
+                               "Content-Length: 2 \r\n\r\n\r\n";
+const std::string MissingGif = "HTTP/1.0 200 OK\r\nServer: Korvel Web Server/1.0 \r\nContent-Type: image/gif \r\n"
+                               "Content-Length: 0\r\n\r\n";
+
+struct HostileCase {
+    const char* name;
+    std::string request; // @ROOT@: the directory above the served one; @PORT@: the server's port
+    std::string expected;
+};
+
+class Hostile : public WebServerTest, public ::testing::WithParamInterface<HostileCase> {
+protected:
+    void SetUp() override {
+        WebServerTest::SetUp();
+        WriteFileText(Root().File("secret.htm"), "SECRET");
+        std::filesystem::create_symlink(Root().File("secret.htm"), Dir() + "/link.htm");
+        std::filesystem::create_directory_symlink(Root().Path(), Dir() + "/out");
+        ::mkfifo((Dir() + "/fifo.htm").c_str(), 0600);
+    }
+    std::string Expand(std::string text) const {
+        for (auto [from, to] :
+             {std::pair<std::string, std::string>{"@ROOT@", Root().Path()}, {"@PORT@", std::to_string(m_port)}})
+            for (auto at = text.find(from); at != std::string::npos; at = text.find(from))
+                text.replace(at, from.size(), to);
+        return text;
+    }
+};
+
+TEST_P(Hostile, IsRefusedWithoutReadingOutsideOrChangingTheSettings) {
+    const std::string before = ReadFileText(Ini());
+    EXPECT_EQ(Exchange(Expand(GetParam().request)), GetParam().expected);
+    EXPECT_EQ(ReadFileText(Ini()), before);
+}
+
+std::string Headers(int count) {
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "X-Header-" + std::to_string(i) + ": x\r\n";
+    return lines;
+}
+
+const std::string Save = "&mode=Save+Changes HTTP/1.1\r\nHost: 127.0.0.1:@PORT@\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, Hostile,
+    ::testing::Values(HostileCase{"DotDot", "GET /../secret.htm HTTP/1.0\r\n\r\n", MissingHtm},
+                      HostileCase{"DotDotInside", "GET /sub/../../secret.htm HTTP/1.0\r\n\r\n", MissingHtm},
+                      HostileCase{"Absolute", "GET /@ROOT@/secret.htm HTTP/1.0\r\n\r\n", MissingHtm},
+                      HostileCase{"Backslash", "GET /..\\secret.htm HTTP/1.0\r\n\r\n", MissingHtm},
+                      HostileCase{"FileSymlinkOut", "GET /link.htm HTTP/1.0\r\n\r\n", MissingHtm},
+                      HostileCase{"DirSymlinkOut", "GET /out/secret.htm HTTP/1.0\r\n\r\n", MissingHtm},
+                      HostileCase{"Fifo", "GET /fifo.htm HTTP/1.0\r\n\r\n", MissingHtm},
+                      HostileCase{"SystemFileAsImage", "GET /../../../../etc/passwd HTTP/1.0.gif\r\n\r\n", MissingGif},
+                      HostileCase{"Nul", std::string("GET /secret.htm\0 HTTP/1.0\r\n\r\n", 29), ""},
+                      HostileCase{"LongLine", "GET /" + std::string(3000, 'a') + " HTTP/1.0\r\n\r\n", ""},
+                      HostileCase{"TooManyHeaders", "GET / HTTP/1.0\r\n" + Headers(100) + "\r\n", ""},
+                      HostileCase{"SectionInKey", "GET /RESULT?[Mail]=x" + Save + "\r\n", ""},
+                      HostileCase{"BracketInKey", "GET /RESULT?VKTID=ok&a]b=x" + Save + "\r\n", ""},
+                      HostileCase{"EncodedEqualsInKey", "GET /RESULT?a%3Db=x" + Save + "\r\n", ""},
+                      HostileCase{"CrossSiteReferer",
+                                  "GET /RESULT?VKTID=evil" + Save + "Referer: http://evil.example/a\r\n\r\n", ""},
+                      HostileCase{"CrossSiteOrigin", "GET /RESULT?VKTID=evil" + Save + "Origin: null\r\n\r\n", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WebServerTest, NinetyNineHeaderLinesAreStillServed) {
+    std::string headers;
+    for (int i = 0; i < 99; ++i)
+        headers += "X-" + std::to_string(i) + ": x\r\n";
+    EXPECT_EQ(Exchange("GET / HTTP/1.0\r\n" + headers + "\r\n").rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
+}
+
+class SlowClients : public WebServerTest {
+protected:
+    void SetUp() override {
+        m_configure = [](TWebServer& web) { web.webSock.ServerSocketTimeOut = 2; };
+        WebServerTest::SetUp();
+    }
+};
+
+TEST_F(SlowClients, TricklingRequestIsDroppedAtTheRequestDeadline) {
+    int fd = ConnectLoopback(m_port);
+    const std::string request = "GET / HTTP/1.0\r\nX-Padding: " + std::string(200, 'x');
+    const auto start = std::chrono::steady_clock::now();
+    std::string received;
+    for (char c : request) {
+        if (::send(fd, &c, 1, MSG_NOSIGNAL) != 1 || PeerClosed(fd, 250ms)) break;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "a byte every 250 ms kept the connection";
+    EXPECT_TRUE(PeerClosed(fd, 1s));
+    CloseFd(fd);
+}
+
+TEST_F(WebServerTest, IdleConnectionsDoNotKeepARequestFromBeingServed) {
+    std::vector<int> idle;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(m_port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < 200; ++i) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        idle.push_back(fd);
+    }
+    const std::string page = Exchange("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(page.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
+    EXPECT_NE(page.find("</HTML> \r\n"), std::string::npos);
+    for (int& fd : idle)
+        CloseFd(fd);
+}
+
+} // namespace
