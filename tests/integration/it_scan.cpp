@@ -34,6 +34,8 @@ std::string ReportTimeOf(const std::string& mail) {
 class ScanOnSQLite : public ::testing::Test {
 protected:
     void SetUp() override {
+        std::string why;
+        if (!CanProbe(why)) GTEST_SKIP() << why;
         ASSERT_TRUE(mail.ready) << "aiosmtpd did not start (package python3-aiosmtpd)";
         ASSERT_TRUE(db.Connect()) << db.dm.LastConnectionError();
         db.AddSite("D1", "LOOP", "127.0.0.1");
@@ -70,11 +72,14 @@ TEST_F(ScanOnSQLite, OutageIsProbedNotifiedOnceClearedAndNotifiedAgainAfterThePu
     EXPECT_EQ(received, NotificationMail("ops@example.org", "GHOST", "Depot", "no..such", reportTime));
     const std::string popup = popups.Receive(2s);
     ASSERT_GT(popup.size(), PopupContentOffset);
+    // The pop-up is stamped when it is sent, which may be a second after the mail was composed.
+    const std::string popupTime = popup.substr(PopupContentOffset + 50, 19);
+    EXPECT_GE(popupTime, reportTime);
     EXPECT_EQ(popup.substr(PopupContentOffset),
               std::string("SENTROVA VIGILOR SYSTEM\0"
                           "127.0.0.1\0\r\n Report Time: ",
                           50) +
-                  reportTime + "\r\n Lost contact with GHOST - Depot\r\n IP Address no..such" + std::string(1, '\0'));
+                  popupTime + "\r\n Lost contact with GHOST - Depot\r\n IP Address no..such" + std::string(1, '\0'));
 
     // No second notification while the marker exists; one alarm row per failed probe.
     ASSERT_TRUE(WaitForCount(*vkt, "Unable to contact GHOST", 3, 10s)) << vkt->Output();
@@ -94,15 +99,19 @@ TEST_F(ScanOnSQLite, OutageIsProbedNotifiedOnceClearedAndNotifiedAgainAfterThePu
     db.Exec("UPDATE site SET IPaddr = 'no..such' WHERE CODE = 'GHOST'");
     db.Exec("INSERT INTO alarms (Code, FailTime) VALUES ('GHOST', '1/2/2026 10:00:00')");
     db.Exec("INSERT INTO alarms (Code, FailTime) VALUES ('GHOSTMAILED', '1/2/2026 10:00:05')");
+    vkt.reset();
+    std::filesystem::remove(daemon.work.File("vkt.stdout")); // no line of the first run may count
     vkt = Start();
     ASSERT_TRUE(vkt->WaitForOutput("[MAIL]     Complete.", 15s)) << vkt->Output();
     EXPECT_FALSE(mail.WaitReceived(2, 5s).empty());
-    EXPECT_EQ(Rows("GHOSTMAILED"), 1);
+    EXPECT_EQ(Rows("GHOSTMAILED"), 1) << vkt->Output();
 }
 
 class ScanOnPostgreSQL : public ::testing::Test {
 protected:
     void SetUp() override {
+        std::string why;
+        if (!CanProbe(why)) GTEST_SKIP() << why;
         TestPgServer& server = TestPgServer::Shared();
         db = std::make_unique<SharedDb>("PostgreSQL", server.CreateDatabase(),
                                         "127.0.0.1," + std::to_string(server.Port()));
@@ -126,7 +135,8 @@ TEST_F(ScanOnPostgreSQL, TwoDaemonsProbeOnlyTheirOwnSitesAndRideOutAServerStop) 
     ASSERT_TRUE(WaitForCount(a, "Database connection lost.", 3, 15s)) << a.Output();
     EXPECT_GE(std::chrono::steady_clock::now() - stopped, 1500ms) << "reconnection is tried once per tick";
     const std::string down = a.Output();
-    const std::string outage = down.substr(down.find("Database connection not avalaible."));
+    const std::size_t first = down.find("Database connection not avalaible."), last = down.rfind("[WARNING]");
+    const std::string outage = down.substr(first, last - first + 1); // whole reconnection attempts only
     EXPECT_EQ(Occurrences(outage, "Polling"), 0) << "no scan while the server is down";
     EXPECT_EQ(Occurrences(outage, "Database connection not avalaible."), Occurrences(outage, "[WARNING]"));
     const int polls = Occurrences(down, "SITE-A Responding");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "db/data.h"
+#include "platform/icmpecho.h"
 #include "platform/strutil.h"
 #include "testutil.h"
 #include "vktprocess.h"
@@ -53,6 +54,17 @@ struct DaemonHome {
     }
     TempDir home, work;
 };
+
+/// Whether this process (and so the daemon it starts) may send echo requests; `why` tells why not.
+inline bool CanProbe(std::string& why) {
+    try {
+        IcmpCreateFile();
+        return true;
+    } catch (const std::exception& e) {
+        why = e.what();
+        return false;
+    }
+}
 
 /// How many times `text` occurs in `output`.
 inline int Occurrences(const std::string& output, const std::string& text) {
