@@ -38,6 +38,8 @@ void TfrmMain::timMainTimer() {
         RunTick();
     } catch (const std::exception& e) {
         LogStepError("Scan", e);
+    } catch (...) {
+        WriteLog("ERROR", "Scan: unexpected error"); // whatever it was, the timer runs on
     }
     m_scanning = false;
     if (m_closeDeferred) {
