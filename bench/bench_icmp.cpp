@@ -81,7 +81,7 @@ int main() {
     }
     auto list = LoopbackAddresses();
     auto loop = CreatePollMessageLoop();
-    SetMainLoop(loop.get());
+    ScopedMainLoop installLoop(loop.get());
     TfrmMain form;
     double threaded = Measure("bare loop, thread per probe", list, ThreadPerProbe);
     auto shared = IcmpCreateFile();
@@ -96,6 +96,5 @@ int main() {
     });
     TimeFping(list);
     std::printf("PingSite / thread-per-probe: %.2fx (target: within 2x, under 100 us on loopback)\n", site / threaded);
-    SetMainLoop(nullptr);
     return 0;
 }

@@ -3,27 +3,36 @@
 
 #include "daemon/tmemo.h"
 #include "platform/datetime.h"
+#include "platform/msgloop.h"
 #include "platform/strutil.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
+#include <utility>
 
 std::atomic<bool> LogFileBusy{false};
 
 namespace {
 
-std::mutex g_fileLock; // held while a line is appended or a reader takes a snapshot
-TMemo* g_pane = nullptr;
-bool g_echo = false;
+// One line at a time, from any thread: the file, stdout and the pane's queue get the lines in the
+// same order. Snapshot readers take it too, so they never see half a line.
+std::mutex g_logLock;
 bool g_fileFailing = false; // the failure has been reported; report again only after a success
+std::atomic<bool> g_echo{false};
+
+// The pane is edited on the loop thread only: lines queue here and the loop thread takes them.
+std::mutex g_paneLock;
+TMemo* g_pane = nullptr;
+std::deque<std::string> g_paneQueue;
+bool g_draining = false; // a drain further up the loop thread's stack takes new lines in order
 
 bool AppendToFile(const std::string& fileName, const std::string& data, std::string& error) {
-    std::lock_guard<std::mutex> guard(g_fileLock);
     int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = std::strerror(errno);
@@ -47,16 +56,57 @@ bool AppendToFile(const std::string& fileName, const std::string& data, std::str
     return true;
 }
 
+void ShowOnPane(TMemo& pane, const std::string& line) {
+    if (pane.LineCount() >= PaneMaxLines) pane.DeleteFirstChars(PaneTrimChars);
+    pane.AddLine(line);
+}
+
+// Runs on the loop thread (or wherever lines are written when no loop runs).
+void DrainPane() {
+    std::unique_lock<std::mutex> hold(g_paneLock);
+    if (g_draining) return;
+    g_draining = true;
+    struct Done {
+        std::unique_lock<std::mutex>& hold;
+        ~Done() {
+            if (!hold.owns_lock()) hold.lock();
+            g_draining = false;
+        }
+    } done{hold};
+    while (!g_paneQueue.empty()) {
+        std::string line = std::move(g_paneQueue.front());
+        g_paneQueue.pop_front();
+        TMemo* pane = g_pane;
+        if (pane == nullptr) continue;
+        hold.unlock(); // the pane's view may read the log state while it repaints
+        ShowOnPane(*pane, line);
+        hold.lock();
+    }
+}
+
+// Called with g_logLock held, so the queue keeps the order of writing.
+void QueueForPane(std::string line) {
+    std::lock_guard<std::mutex> hold(g_paneLock);
+    if (g_pane != nullptr) g_paneQueue.push_back(std::move(line));
+}
+
+void HandOverToPane() {
+    if (!HasMainLoop() || MainLoop().IsLoopThread())
+        DrainPane();
+    else
+        MainLoop().Post(DrainPane);
+}
+
+void Echo(const std::string& line) {
+    if (!g_echo) return;
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
 void ToPane(const std::string& line) {
-    if (g_pane) {
-        if (g_pane->LineCount() >= PaneMaxLines) g_pane->DeleteFirstChars(PaneTrimChars);
-        g_pane->AddLine(line);
-    }
-    if (g_echo) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-    }
+    Echo(line);
+    QueueForPane(line);
 }
 
 // Clears LogFileBusy however the write ends.
@@ -78,27 +128,32 @@ std::string LogFileName(TDateTime when) {
 }
 
 void WriteLog(const std::string& category, const std::string& message) {
-    BusyFlag busy;
-    const TDateTime now = Now();
-    const std::string fileName = LogFileName(now);
-    const std::string line = FormatLogLine(now, category, message);
-    std::string error;
-    bool written = AppendToFile(fileName, line + "\r\n", error);
-    if (!written && !g_fileFailing) {
-        g_fileFailing = true;
-        ToPane("Unable to write log file " + fileName + ": " + error + " (lines go on to this pane only)");
-    } else if (written) {
-        g_fileFailing = false;
+    {
+        std::lock_guard<std::mutex> hold(g_logLock);
+        BusyFlag busy;
+        const TDateTime now = Now();
+        const std::string fileName = LogFileName(now);
+        const std::string line = FormatLogLine(now, category, message);
+        std::string error;
+        bool written = AppendToFile(fileName, line + "\r\n", error);
+        if (!written && !g_fileFailing)
+            ToPane("Unable to write log file " + fileName + ": " + error + " (lines go on to this pane only)");
+        g_fileFailing = !written;
+        ToPane(line);
     }
-    ToPane(line);
+    HandOverToPane();
 }
 
 void WritePaneLine(const std::string& line) {
-    ToPane(line);
+    {
+        std::lock_guard<std::mutex> hold(g_logLock);
+        ToPane(line);
+    }
+    HandOverToPane();
 }
 
 bool ReadLogFileSnapshot(const std::string& fileName, std::string& content) {
-    std::lock_guard<std::mutex> guard(g_fileLock);
+    std::lock_guard<std::mutex> hold(g_logLock);
     std::ifstream in(fileName, std::ios::binary);
     if (!in) return false;
     std::stringstream buf;
@@ -108,9 +163,9 @@ bool ReadLogFileSnapshot(const std::string& fileName, std::string& content) {
 }
 
 TMemo* SetLogPane(TMemo* pane) {
-    TMemo* previous = g_pane;
-    g_pane = pane;
-    return previous;
+    std::lock_guard<std::mutex> hold(g_paneLock);
+    if (pane != g_pane) g_paneQueue.clear(); // lines meant for the pane that goes
+    return std::exchange(g_pane, pane);
 }
 
 void SetLogEcho(bool toStdout) {

@@ -16,7 +16,9 @@ extern std::atomic<bool> LogFileBusy;
 
 /// Writes one log line "%-21s %-10s %s " of the current time, "[category]" and the message.
 /// Never throws and never drops a line: when the file cannot be written the line still reaches
-/// the pane and stdout, and the failure is reported once on the pane.
+/// the pane and stdout, and the failure is reported once on the pane. Callable from any thread:
+/// lines reach the file, stdout and the pane in the order they were written; the pane is edited
+/// on the message loop's thread (directly when no loop is installed).
 void WriteLog(const std::string& category, const std::string& message);
 /// Adds a bare line (no time stamp or category) to the pane and stdout only.
 void WritePaneLine(const std::string& line);

@@ -2,6 +2,7 @@
 #include "daemon/tfrmmain.h"
 
 #include "daemon/activitylog.h"
+#include "daemon/tfrmabout.h"
 #include "db/common.h"
 #include "db/data.h"
 #include "platform/datetime.h"
@@ -48,6 +49,7 @@ void TfrmMain::FormShow() {
         mnuDataUtilities.Enabled = false;
         mnuForce.Enabled = false;
         mnuAbout.Enabled = false;
+        Changed();
         return;
     }
     WriteLog("SYSINIT", "Database connection successful.");
@@ -59,11 +61,14 @@ void TfrmMain::FormShow() {
     }
     timMain.SetInterval(1000);
     timMain.SetEnabled(true);
+    Changed();
 }
 
 void TfrmMain::FormClose() {
     if (!ShutdownRequested) {
         Visible = false; // closing only hides the console; the tray icon stays
+        PopupIsContextMenu = true;
+        Changed();
         return;
     }
     if (m_scanning) {
@@ -80,6 +85,7 @@ void TfrmMain::Terminate() {
 
 void TfrmMain::ShutDownModule1Click() {
     ShutdownRequested = true;
+    frmAbout.clear();
     FormClose();
 }
 
@@ -93,15 +99,18 @@ void TfrmMain::mnuForceClick() {
 }
 
 void TfrmMain::trayIconDblClick() {
+    PopupIsContextMenu = false;
     DoRestore();
 }
 
 void TfrmMain::DoMinimize() {
     Visible = false;
+    Changed();
 }
 
 void TfrmMain::DoRestore() {
     Visible = true;
+    Changed();
 }
 
 void TfrmMain::ToggleIcon() {
@@ -112,4 +121,9 @@ void TfrmMain::ToggleIcon() {
 void TfrmMain::ShowStatus(const std::string& text) {
     barStatus = text;
     trayIcon.SetToolTip(text.empty() ? AppTitle : text);
+    Changed();
+}
+
+void TfrmMain::Changed() {
+    if (OnChange) OnChange();
 }

@@ -11,7 +11,11 @@
 #include "platform/scopedinstall.h"
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
+
+class TfrmAbout;
 
 struct TMenuItem {
     std::string Caption;
@@ -65,6 +69,12 @@ public:
     void trayIconDblClick();
     void DoMinimize();
     void DoRestore();
+    /// "Data Utilties": the scan timer stops while the window is open.
+    void mnuDataUtilitiesClick();
+    /// "About Sentrova": a new About window on each command.
+    void mnuAboutClick();
+    /// "Sentrova Help".
+    void mnuHelpClick();
     /// One tick of the scan timer.
     void timMainTimer();
     void ToggleIcon();
@@ -90,9 +100,26 @@ public:
     std::function<void()> OnTerminate;
     /// Starts the web listener; a failure is raised as an exception.
     std::function<void(int port)> OnStartListener;
+    /// Shows the Data Utilities window modally and returns when it is closed.
+    std::function<void()> OnDataUtilities;
+    /// A new About window was made; the view shows it.
+    std::function<void(TfrmAbout& about)> OnAboutCreated;
+    /// Shows a help topic of a help file.
+    std::function<void(const std::string& helpFile, const std::string& topic)> OnHelp;
+    /// Called after the window state (visibility, caption, status, menus) changed.
+    std::function<void()> OnChange;
+
+    /// About windows made by "About Sentrova"; "OK" only hides them, so they stay until shutdown.
+    std::vector<std::unique_ptr<TfrmAbout>> frmAbout;
+    /// Whether the console's context menu is the tray menu (set while the console is hidden).
+    bool PopupIsContextMenu = false;
 
 private:
     void Terminate();
+    void Changed();
+    /// Runs a command with the scan timer stopped; the timer runs again after it only if it ran
+    /// before, so a command given during a scan never lets a second scan start inside it.
+    void WithTimerStopped(const std::function<void()>& command);
     /// Re-establishes a lost database connection, logging the attempt; true when connected.
     bool CheckConnection();
     void RunTick();

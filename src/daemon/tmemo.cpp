@@ -4,23 +4,36 @@
 #include <algorithm>
 
 void TMemo::AddLine(const std::string& line) {
-    m_text += line;
-    m_text += "\r\n";
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_text += line;
+        m_text += "\r\n";
+    }
     Changed();
 }
 
 void TMemo::DeleteFirstChars(std::size_t count) {
-    m_text.erase(0, std::min(count, m_text.size()));
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_text.erase(0, std::min(count, m_text.size()));
+    }
     Changed();
 }
 
+std::string TMemo::Text() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_text;
+}
+
 std::size_t TMemo::LineCount() const {
+    std::lock_guard<std::mutex> hold(m_lock);
     std::size_t n = static_cast<std::size_t>(std::count(m_text.begin(), m_text.end(), '\n'));
     if (!m_text.empty() && m_text.back() != '\n') ++n;
     return n;
 }
 
 std::vector<std::string> TMemo::Lines() const {
+    std::lock_guard<std::mutex> hold(m_lock);
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < m_text.size()) {
@@ -36,7 +49,10 @@ std::vector<std::string> TMemo::Lines() const {
 }
 
 void TMemo::Clear() {
-    m_text.clear();
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_text.clear();
+    }
     Changed();
 }
 

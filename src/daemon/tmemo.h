@@ -3,9 +3,11 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
+/// Edited on the loop thread (the log writer hands its lines there); readable from any thread.
 class TMemo {
 public:
     /// Appends a line as the new last line.
@@ -15,12 +17,13 @@ public:
     std::size_t LineCount() const;
     std::vector<std::string> Lines() const;
     /// The whole text, each line ending with CR LF.
-    const std::string& Text() const { return m_text; }
+    std::string Text() const;
     void Clear();
-    /// Called after every change (a view repaints from it).
+    /// Called after every change (a view repaints from it), outside the pane's lock.
     std::function<void()> OnChange;
 
 private:
     void Changed();
+    mutable std::mutex m_lock;
     std::string m_text;
 };

@@ -3,10 +3,18 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class TTrayIcon {
 public:
+    TTrayIcon() = default;
+    ~TTrayIcon();
+    TTrayIcon(const TTrayIcon&) = delete;
+    TTrayIcon& operator=(const TTrayIcon&) = delete;
+
+    /// Becoming active with an empty tooltip posts a re-application of the tooltip to the
+    /// message loop, so that a tooltip set just after activation reaches the tray as well.
     bool Active() const { return m_active; }
     void SetActive(bool active);
     /// Name of the icon resource shown ("ICON_NET_ON" at design time).
@@ -29,4 +37,6 @@ private:
     bool m_active = false;
     std::string m_icon = "ICON_NET_ON";
     std::string m_toolTip;
+    /// Expires with the component, so a posted re-application never outlives it.
+    std::shared_ptr<TTrayIcon*> m_self = std::make_shared<TTrayIcon*>(this);
 };

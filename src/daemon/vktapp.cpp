@@ -4,6 +4,8 @@
 #include "daemon/vktapp.h"
 
 #include "daemon/activitylog.h"
+#include "daemon/tdaemonface.h"
+#include "daemon/tfrminstall.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
 #include "platform/msgloop.h"
@@ -12,6 +14,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <memory>
 #include <poll.h>
 #include <stdexcept>
@@ -19,6 +22,16 @@
 #include <unistd.h>
 
 namespace {
+
+struct FileDescriptor {
+    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
+    ~FileDescriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int fd;
+};
 
 int BlockControlSignals() {
     sigset_t set;
@@ -31,23 +44,51 @@ int BlockControlSignals() {
     return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
+// SIGUSR1 is the menu's "Force Scan", so it does what the menu item does: nothing while the
+// item is disabled (no database at start), which is said on stderr rather than passed over.
+void ForceScan(TfrmMain& form) {
+    if (form.mnuForce.Enabled)
+        form.mnuForceClick();
+    else
+        std::fprintf(stderr, "vkt: SIGUSR1 ignored: Force Scan is disabled (no database connection)\n");
+}
+
 void HandleSignals(int fd, TfrmMain& form) {
     signalfd_siginfo info{};
     while (::read(fd, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info))) {
         if (info.ssi_signo == SIGUSR1)
-            form.mnuForceClick();
+            ForceScan(form);
         else
             form.ShutDownModule1Click();
     }
 }
 
-void AskForSetup() {
-    // The setup wizard needs a terminal (or the console window); without one the start goes on
-    // with the settings as they are and the wizard is offered again at the next start.
-    std::fprintf(stderr,
-                 "vkt: setup is pending (install=1 in %s) but no terminal is attached; "
-                 "starting with the current settings\n",
-                 ConfigFileName().c_str());
+class THeadlessFace final : public TDaemonFace {
+public:
+    std::unique_ptr<MessageLoop> CreateLoop() override { return CreatePollMessageLoop(); }
+    bool EchoLog() const override { return true; }
+    bool RunSetup(TfrmInstall& wizard) override {
+        if (isatty(STDIN_FILENO)) {
+            RunTerminalSetup(wizard, std::cin, std::cout);
+            return true;
+        }
+        // Without a terminal the start goes on with the settings as they are, and the wizard
+        // is offered again at the next start.
+        std::fprintf(stderr,
+                     "vkt: setup is pending (install=1 in %s) but no terminal is attached; "
+                     "starting with the current settings\n",
+                     wizard.ConfigFile().c_str());
+        return false;
+    }
+    void ShowMessage(const std::string& text) override { std::printf("%s\n", text.c_str()); }
+};
+
+// Entry steps 5 to 7: the first-run wizard when the configuration asks for it.
+void RunFirstRunSetup(TDaemonFace& face) {
+    if (GetPrivateProfileInt("System", "install", 0, ConfigFileName()) != 1) return;
+    face.HideSplash();
+    TfrmInstall wizard;
+    if (face.RunSetup(wizard)) face.ShowMessage(MsgRestart);
 }
 
 // The log keeps its fixed halt line; the reason, with the connection string (password masked),
@@ -59,21 +100,36 @@ void ReportHalt(const TVKTDataModule& dm) {
 
 } // namespace
 
+std::unique_ptr<TDaemonFace> CreateHeadlessFace() {
+    return std::make_unique<THeadlessFace>();
+}
+
 int RunDaemon() {
-    int signalFd = BlockControlSignals();
-    if (signalFd < 0) throw std::runtime_error("cannot set up signal handling (signalfd failed)");
-    std::unique_ptr<MessageLoop> loop = CreatePollMessageLoop();
-    SetMainLoop(loop.get());
-    SetLogEcho(true);
+    return RunDaemon(*CreateHeadlessFace());
+}
+
+// Every install below is undone in reverse order on the way out, each guard before the object it
+// names: the console goes before the data module, the data module before the loop.
+int RunDaemon(TDaemonFace& face) {
+    FileDescriptor signalFd(BlockControlSignals());
+    if (signalFd.fd < 0) throw std::runtime_error("cannot set up signal handling (signalfd failed)");
+    std::unique_ptr<MessageLoop> loop = face.CreateLoop();
+    ScopedMainLoop installLoop(loop.get());
+    // An exception that escapes a handler on the loop thread is logged, and the loop goes on.
+    ScopedLoopErrorReporter reporter([](const std::string& message) { WriteLog("ERROR", message); });
+    SetLogEcho(face.EchoLog());
+    face.ShowSplash();
 
     auto dataModule = std::make_unique<TVKTDataModule>();
-    SetDataModule(dataModule.get());
+    ScopedDataModule installDataModule(dataModule.get());
     dataModule->DataModuleCreate();
     auto form = std::make_unique<TfrmMain>();
-    SetFrmMain(form.get());
-    SetLogPane(&form->memLog);
+    ScopedFrmMain installForm(form.get());
+    ScopedLogPane installPane(&form->memLog);
 
-    if (GetPrivateProfileInt("System", "install", 0, ConfigFileName()) == 1) AskForSetup();
+    RunFirstRunSetup(face);
+    face.HideSplash();
+    face.AttachConsole(*form);
 
     // The web listener: the console's start-up sequence starts it once the database is connected.
     TWebServer web;
@@ -81,19 +137,13 @@ int RunDaemon() {
     form->OnStartListener = [&web](int port) { web.Start(port); };
 
     form->OnTerminate = [&loop] { loop->Quit(); };
-    loop->WatchSocket(signalFd, POLLIN, [&](short) { HandleSignals(signalFd, *form); });
+    ScopedSocketWatch signals(*loop, signalFd.fd, POLLIN, [&](short) { HandleSignals(signalFd.fd, *form); });
     loop->Post([&form, &dataModule] {
         form->FormShow();
         if (!form->Running()) ReportHalt(*dataModule);
     });
     loop->Run();
 
-    SetLogPane(nullptr);
-    SetFrmMain(nullptr);
-    form.reset();
-    SetDataModule(nullptr);
-    dataModule.reset();
-    SetMainLoop(nullptr);
-    ::close(signalFd);
+    face.DetachConsole();
     return 0;
 }

@@ -1,5 +1,10 @@
 // The program's entry sequence: data module, console, message loop, orderly shutdown.
 #pragma once
 
-/// Runs the daemon until "Shut Down Module" (SIGTERM or SIGINT headless); returns the exit status.
+class TDaemonFace;
+
+/// Runs the daemon with the given face until "Shut Down Module" (SIGTERM or SIGINT as well);
+/// returns the exit status.
+int RunDaemon(TDaemonFace& face);
+/// Runs the daemon headless.
 int RunDaemon();

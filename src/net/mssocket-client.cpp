@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <unistd.h>
 
 void TmsClientSocket::SetHost(const std::string& text) {
     auto colon = text.find(':');
@@ -44,9 +45,9 @@ void TmsClientSocket::Connect() {
         bool pending = r == -1 && !Blocking() && (errno == EINPROGRESS || errno == EAGAIN || errno == EINTR);
         if (r == -1 && !pending) Winsock->RaiseLastError();
         if (pending && SocketType == SOCK_STREAM && Protocol == 0) WaitConnected(op.Handle());
+        m_connected = true;
+        if (OnConnected) OnConnected(this);
     }
-    m_connected = true;
-    if (OnConnected) OnConnected(this);
 }
 
 // A connection left open by an earlier failed conversation is closed before the new one.
@@ -54,7 +55,12 @@ void TmsClientSocket::OpenHandle() {
     Close();
     int fd = ::socket(AF_INET, SocketType | SOCK_CLOEXEC, Protocol);
     if (fd == -1) Winsock->RaiseLastError();
-    SetHandle(fd);
+    try {
+        SetHandle(fd);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
     // A client writes a command in pieces and then waits for the answer: without this the last
     // piece waits for the peer's delayed acknowledgement (tens of milliseconds per command).
     int on = 1;

@@ -43,8 +43,8 @@ std::string TmsSocket::ReadLine() {
         StartCounter();
         line = ReadLineBytes(op.Handle());
         StopCounter();
+        Idle();
     }
-    Idle();
     if (!line.empty() && line.back() == '\n') line.pop_back();
     auto cr = line.find('\r');
     if (cr != std::string::npos) line.erase(cr, 1);
@@ -86,6 +86,7 @@ std::string TmsSocket::ReadLineBytes(int fd) {
 }
 
 void TmsSocket::SendStream(std::istream& stream, std::int64_t start) {
+    Operation op(*this); // the whole transfer, progress events included, counts as one call
     stream.clear();
     stream.seekg(0, std::ios::end);
     std::int64_t size = stream.tellg();

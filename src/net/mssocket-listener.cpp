@@ -214,8 +214,8 @@ void TmsListenerSocket::OnReadable() {
     for (int i = 0; i < AcceptsPerWake && m_listening && !AtThreadCap(); ++i) {
         try {
             if (!Accept()) break;
-        } catch (const std::exception& error) {
-            ReportException(error);
+        } catch (...) {
+            ReportException();
             break;
         }
     }
@@ -231,8 +231,19 @@ void TmsListenerSocket::BackOff() {
     UpdateWatch();
 }
 
-void TmsListenerSocket::ReportException(const std::exception& error) {
-    if (OnException) OnException(this, error);
+// Called from a catch block: the error goes to OnException, or to the loop's reporting hook when
+// no handler is set (or the error is no standard exception), so none is lost.
+void TmsListenerSocket::ReportException() {
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        if (OnException) {
+            OnException(this, error);
+            return;
+        }
+    } catch (...) {
+    }
+    ReportLoopException();
 }
 
 bool TmsListenerSocket::Accept() {
@@ -294,8 +305,8 @@ void TmsListenerSocket::StartServerThread(int handle, const std::string& peer) {
 void TmsListenerSocket::ThreadTerminated(TmsServerThread* thread) {
     try {
         if (OnServerThreadTerminate) OnServerThreadTerminate(this, thread);
-    } catch (const std::exception& error) {
-        ReportException(error);
+    } catch (...) {
+        ReportException();
     }
     ReleaseThread(thread);
     if (m_listening) UpdateWatch();

@@ -137,7 +137,7 @@ public:
     TmsServerThreadEvent OnServerThreadStart;
     TmsServerThreadEvent OnServerThreadTerminate;
     /// An exception from an accept or from a handler of the thread events; listening goes on.
-    /// Without a handler such exceptions are dropped.
+    /// Without a handler such exceptions go to the message loop's reporting hook.
     ErrorEvent OnException;
     TmsConnList ConnList;
     /// New server threads stay suspended until the program resumes them.
@@ -165,7 +165,7 @@ private:
     void UpdateWatch();
     void OnReadable();
     void BackOff();
-    void ReportException(const std::exception& error);
+    void ReportException();
     bool AtThreadCap() const;
     void StartServerThread(int handle, const std::string& peer);
     void ThreadTerminated(TmsServerThread* thread);

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <thread>
+#include <utility>
 
 EmsLineTooLongError::EmsLineTooLongError()
     : Exception("Line too long: a line may take at most " + std::to_string(TmsSocketBase::LineBufferSize) +
@@ -33,10 +34,9 @@ void SetDescriptorBlocking(int fd, bool blocking) {
 bool WaitOnLoop(int fd, short events, int timeoutMs, const std::atomic<bool>& canceled) {
     MessageLoop& loop = MainLoop();
     bool ready = false;
-    auto watch = loop.WatchSocket(fd, events, [&ready](short) { ready = true; });
+    ScopedSocketWatch watch(loop, fd, events, [&ready](short) { ready = true; });
     auto timeout = std::chrono::milliseconds(timeoutMs < 0 ? 1 << 30 : timeoutMs);
     loop.WaitUntil([&] { return ready || canceled.load(); }, timeout);
-    loop.Unwatch(watch);
     return ready;
 }
 
@@ -44,6 +44,8 @@ bool WaitOnLoop(int fd, short events, int timeoutMs, const std::atomic<bool>& ca
 
 TmsSocketBase::TmsSocketBase() : m_counter(std::make_unique<TmsTimeCounter>(60)) {}
 
+// No call runs on the handle any more here: a stream socket's destructor has waited for its calls,
+// and a listener uses its handle on the loop thread only.
 TmsSocketBase::~TmsSocketBase() {
     if (m_handle != -1) ::close(m_handle);
 }
@@ -54,7 +56,7 @@ void TmsSocketBase::SetTimeOut(int seconds) {
 }
 
 void TmsSocketBase::ApplyBlocking(bool blocking) {
-    int fd = Handle();
+    const int fd = Handle();
     if (fd == -1) RaiseNotSocket();
     SetDescriptorBlocking(fd, blocking);
     if (blocking)
@@ -64,7 +66,8 @@ void TmsSocketBase::ApplyBlocking(bool blocking) {
 }
 
 void TmsSocketBase::SelectEvents() {
-    if (!m_blocking && Handle() != -1) SetDescriptorBlocking(Handle(), false);
+    const int fd = Handle();
+    if (!m_blocking && fd != -1) SetDescriptorBlocking(fd, false);
 }
 
 bool TmsSocketBase::IsOpen() const {
@@ -77,8 +80,13 @@ int TmsSocketBase::Handle() const {
 }
 
 void TmsSocketBase::SetHandle(int handle) {
-    std::lock_guard<std::mutex> hold(m_lock);
-    m_handle = handle;
+    int previous = -1;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        if (m_busy > 0) throw Exception("The descriptor of a socket cannot be replaced while a call runs on it");
+        previous = std::exchange(m_handle, handle);
+    }
+    if (previous != -1 && previous != handle) ::close(previous);
 }
 
 bool TmsSocketBase::TimedOut() const {
@@ -97,22 +105,40 @@ TmsSocket::Operation::~Operation() {
     m_socket.EndOperation();
 }
 
+// The last call to end closes a descriptor that a Close from another thread left to it. The call
+// counts as running until then, so a destructor waiting for it never frees the socket under it.
 void TmsSocket::EndOperation() {
     int fd = -1;
     {
         std::lock_guard<std::mutex> hold(m_lock);
-        if (--m_busy > 0 || !m_closePending) return;
+        if (m_busy > 1 || !m_closePending) {
+            --m_busy;
+            m_idle.notify_all();
+            return;
+        }
         m_closePending = false;
         std::swap(fd, m_handle);
     }
     LastResult = ::close(fd);
     FireDisconnected();
+    std::lock_guard<std::mutex> hold(m_lock);
+    --m_busy;
+    m_idle.notify_all();
 }
 
 TmsSocket::~TmsSocket() {
-    std::lock_guard<std::mutex> hold(m_lock);
-    if (m_handle != -1) ::close(m_handle);
-    m_handle = -1;
+    int fd = -1;
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        if (m_busy > 0) { // a call still runs in another thread: stop it and let it leave first
+            m_canceled = true;
+            m_closePending = false; // closed here, without events from a socket that is going
+            if (m_handle != -1) ::shutdown(m_handle, SHUT_RDWR);
+            m_idle.wait(hold, [this] { return m_busy == 0; });
+        }
+        std::swap(fd, m_handle);
+    }
+    if (fd != -1) ::close(fd);
 }
 
 void TmsSocket::Close() {

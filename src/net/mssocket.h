@@ -6,6 +6,7 @@
 #include "net/mswsock.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -63,7 +64,8 @@ public:
 
     bool IsOpen() const;
     int Handle() const;
-    /// Adopts an open descriptor (the listener hands over each accepted connection this way).
+    /// Adopts an open descriptor (the listener hands over each accepted connection this way); a
+    /// descriptor the socket held before is closed. Refused while a call runs on the socket.
     void SetHandle(int handle);
     /// Result of the last send, recv, connect or close.
     std::atomic<long> LastResult{0};
@@ -75,7 +77,8 @@ public:
 protected:
     TmsTimeCounter* Counter() const { return m_counter.get(); }
 
-    mutable std::mutex m_lock; // guards the handle against a close from another thread
+    mutable std::mutex m_lock;      // guards the handle against a close from another thread
+    std::condition_variable m_idle; // signalled whenever a call on the handle ends
     int m_handle = -1;
     int m_busy = 0;              // operations running on the handle
     bool m_closePending = false; // a close that waits for the running operation
@@ -88,7 +91,8 @@ private:
 
 /// One connected stream. Used by one thread at a time; Cancel (and Close) may come from any thread:
 /// while an operation runs, the descriptor is shut down at once to wake it and closed when that
-/// operation has ended, so it is never closed under a thread that still uses its number.
+/// operation has ended, so it is never closed under a thread that still uses its number. The
+/// destructor cancels a call still running in another thread and waits until it has left.
 class TmsSocket : public TmsSocketBase {
 public:
     using NotifyEvent = std::function<void(TmsSocket* sender)>;

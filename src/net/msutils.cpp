@@ -1,4 +1,4 @@
-// Tick source on the message loop, time-out counter and temporary file stream.
+// Time-out counter and temporary file stream.
 #include "net/msutils.h"
 
 #include <unistd.h>
@@ -7,43 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
-
-TmsTimer::~TmsTimer() {
-    if (m_timer != 0 && m_loop != nullptr) m_loop->KillTimer(m_timer);
-}
-
-void TmsTimer::SetEnabled(bool enabled) {
-    m_enabled = enabled;
-    UpdateTimer();
-}
-
-void TmsTimer::SetInterval(unsigned milliseconds) {
-    m_interval = milliseconds;
-    UpdateTimer();
-}
-
-void TmsTimer::SetOnTimer(TickEvent handler) {
-    m_onTimer = std::move(handler);
-    UpdateTimer();
-}
-
-void TmsTimer::UpdateTimer() {
-    if (m_timer != 0 && m_loop != nullptr) m_loop->KillTimer(m_timer);
-    m_timer = 0;
-    if (!m_enabled || !m_onTimer || m_interval == 0) return;
-    if (!HasMainLoop()) throw EOutOfResources("Not enough timers");
-    m_loop = &MainLoop();
-    m_timer = m_loop->SetTimer(std::chrono::milliseconds(m_interval), true, [this] { Tick(); });
-    if (m_timer == 0) throw EOutOfResources("Not enough timers");
-}
-
-void TmsTimer::Tick() {
-    try {
-        if (m_onTimer) m_onTimer(this);
-    } catch (const std::exception& error) {
-        if (OnError) OnError(this, error);
-    }
-}
 
 void TmsTimeCounter::Start() {
     Reset();

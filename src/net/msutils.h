@@ -1,52 +1,14 @@
-// Helpers of the socket and mail layers: a tick source on the message loop, the time-out counter
-// of a socket operation, and a self-deleting temporary file stream.
+// Helpers of the socket and mail layers: the time-out counter of a socket operation and a
+// self-deleting temporary file stream. Ticks on the message loop come from TTimer.
 #pragma once
 
 #include "platform/errors.h"
-#include "platform/msgloop.h"
+#include "platform/ttimer.h"
 
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <functional>
 #include <string>
-
-/// A timer could not be had from the message loop.
-class EOutOfResources : public Exception {
-public:
-    using Exception::Exception;
-};
-
-/// A periodic tick source on the application's message loop (its handler runs on the loop thread).
-/// Changing `Enabled`, `Interval` or `OnTimer` stops the timer and starts it again when it is
-/// enabled, has a handler and a non-zero interval. Use it from the loop thread.
-class TmsTimer {
-public:
-    using TickEvent = std::function<void(TmsTimer* sender)>;
-    /// Called with an exception that escaped OnTimer; without it such exceptions are dropped.
-    using ErrorEvent = std::function<void(TmsTimer* sender, const std::exception& error)>;
-
-    TmsTimer() = default;
-    ~TmsTimer();
-    TmsTimer(const TmsTimer&) = delete;
-    TmsTimer& operator=(const TmsTimer&) = delete;
-
-    bool Enabled() const { return m_enabled; }
-    void SetEnabled(bool enabled);
-    unsigned Interval() const { return m_interval; }
-    void SetInterval(unsigned milliseconds);
-    void SetOnTimer(TickEvent handler);
-    ErrorEvent OnError;
-
-private:
-    void UpdateTimer();
-    void Tick();
-    bool m_enabled = true;
-    unsigned m_interval = 1000;
-    TickEvent m_onTimer;
-    MessageLoop* m_loop = nullptr;
-    MessageLoop::TimerId m_timer = 0;
-};
 
 /// The time-out of one socket operation: `Count` seconds without progress. It keeps a deadline on
 /// the monotonic clock instead of counting ticks, so the thread that waits can sleep in poll(2)

@@ -54,6 +54,20 @@ public:
     virtual bool IsLoopThread() const = 0;
 };
 
+/// A socket watch that is removed when the guard goes, also when an exception unwinds past it.
+class ScopedSocketWatch {
+public:
+    ScopedSocketWatch(MessageLoop& loop, int fd, short events, MessageLoop::SocketHandler handler)
+        : m_loop(loop), m_id(loop.WatchSocket(fd, events, std::move(handler))) {}
+    ~ScopedSocketWatch() { m_loop.Unwatch(m_id); }
+    ScopedSocketWatch(const ScopedSocketWatch&) = delete;
+    ScopedSocketWatch& operator=(const ScopedSocketWatch&) = delete;
+
+private:
+    MessageLoop& m_loop;
+    MessageLoop::WatchId m_id;
+};
+
 /// The poll(2) implementation used by the headless daemon and the tests.
 std::unique_ptr<MessageLoop> CreatePollMessageLoop();
 
@@ -73,3 +87,16 @@ using LoopErrorReporter = std::function<void(const std::string& message)>;
 LoopErrorReporter SetLoopErrorReporter(LoopErrorReporter reporter);
 /// Reports the exception being handled; call it from a catch block. Never throws.
 void ReportLoopException() noexcept;
+
+/// Connects a reporter for the guard's lifetime and puts the previous one back.
+class ScopedLoopErrorReporter {
+public:
+    explicit ScopedLoopErrorReporter(LoopErrorReporter reporter)
+        : m_previous(SetLoopErrorReporter(std::move(reporter))) {}
+    ~ScopedLoopErrorReporter() { SetLoopErrorReporter(std::move(m_previous)); }
+    ScopedLoopErrorReporter(const ScopedLoopErrorReporter&) = delete;
+    ScopedLoopErrorReporter& operator=(const ScopedLoopErrorReporter&) = delete;
+
+private:
+    LoopErrorReporter m_previous;
+};

@@ -1,8 +1,16 @@
 // The poll(2) message loop. Jobs, timers and watches may re-enter the loop (a job that waits
 // with WaitUntil keeps the rest flowing); a timer or watch never runs inside its own handler.
+// Every job, timer job and socket handler runs inside its own catch: an exception is reported
+// through ReportLoopException and the loop goes on, so one failing handler never stops a timer,
+// drops the rest of a batch or ends Run.
 #include "platform/msgloop.h"
 
+#include "platform/errors.h"
+
 #include <atomic>
+#include <cassert>
+#include <cerrno>
+#include <cstring>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -37,10 +45,13 @@ struct WatchEntry {
 
 class PollMessageLoop final : public MessageLoop {
 public:
-    PollMessageLoop() : m_owner(std::this_thread::get_id()), m_wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-    ~PollMessageLoop() override {
-        if (m_wakeFd >= 0) ::close(m_wakeFd);
+    PollMessageLoop() : m_owner(std::this_thread::get_id()), m_wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+        // Without its wake-up descriptor the loop would never notice a job posted by a worker.
+        if (m_wakeFd < 0)
+            throw Exception(std::string("Cannot create the message loop's wake-up descriptor (eventfd): ") +
+                            std::strerror(errno));
     }
+    ~PollMessageLoop() override { ::close(m_wakeFd); }
 
     void Post(Job job) override {
         {
@@ -78,6 +89,7 @@ public:
     }
 
     TimerId SetTimer(std::chrono::milliseconds interval, bool periodic, Job job) override {
+        assert(IsLoopThread());
         auto t = std::make_shared<TimerEntry>();
         t->interval = interval;
         t->due = SteadyClock::now() + interval;
@@ -89,6 +101,7 @@ public:
     }
 
     void KillTimer(TimerId id) override {
+        assert(IsLoopThread());
         auto it = m_timers.find(id);
         if (it == m_timers.end()) return;
         it->second->alive = false;
@@ -96,6 +109,7 @@ public:
     }
 
     WatchId WatchSocket(int fd, short events, SocketHandler handler) override {
+        assert(IsLoopThread());
         auto w = std::make_shared<WatchEntry>();
         w->fd = fd;
         w->events = events;
@@ -106,20 +120,26 @@ public:
     }
 
     void ChangeWatch(WatchId id, short events) override {
+        assert(IsLoopThread());
         auto it = m_watches.find(id);
         if (it != m_watches.end()) it->second->events = events;
     }
 
     void Unwatch(WatchId id) override {
+        assert(IsLoopThread());
         auto it = m_watches.find(id);
         if (it == m_watches.end()) return;
         it->second->alive = false;
         m_watches.erase(it);
     }
 
-    void ProcessMessages() override { RunOnce(0); }
+    void ProcessMessages() override {
+        assert(IsLoopThread());
+        RunOnce(0);
+    }
 
     bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) override {
+        assert(IsLoopThread());
         const auto deadline = SteadyClock::now() + timeout;
         for (;;) {
             if (condition()) return true;
@@ -147,7 +167,7 @@ public:
         Wake();
     }
 
-    bool IsLoopThread() const override { return std::this_thread::get_id() == m_owner; }
+    bool IsLoopThread() const override { return std::this_thread::get_id() == m_owner.load(); }
 
 private:
     // Milliseconds until the next timer is due (capped by `limit`; -1 = no limit).
@@ -198,7 +218,11 @@ private:
         while (!jobs.empty()) {
             Job job = std::move(jobs.front());
             jobs.pop_front();
-            job();
+            try {
+                job();
+            } catch (...) {
+                ReportLoopException();
+            }
         }
     }
 
@@ -217,7 +241,11 @@ private:
             if (!t->alive) continue;
             t->running = true;
             Job job = t->job; // the job may kill its own timer
-            job();
+            try {
+                job();
+            } catch (...) {
+                ReportLoopException();
+            }
             t->running = false;
             t->due = SteadyClock::now() + t->interval;
         }
@@ -226,12 +254,16 @@ private:
     void Dispatch(const std::shared_ptr<WatchEntry>& w, short revents) {
         if (!w->alive || w->running) return;
         w->running = true;
-        SocketHandler handler = w->handler;
-        handler(revents);
+        SocketHandler handler = w->handler; // the handler may remove its own watch
+        try {
+            handler(revents);
+        } catch (...) {
+            ReportLoopException();
+        }
         w->running = false;
     }
 
-    std::thread::id m_owner;
+    std::atomic<std::thread::id> m_owner; // changed by Run, read by IsLoopThread from any thread
     int m_wakeFd;
     std::atomic<bool> m_quit{false};
     std::mutex m_lock;

@@ -2,24 +2,22 @@
 #include "daemon/activitylog.h"
 #include "daemon/tmemo.h"
 #include "platform/datetime.h"
+#include "platform/msgloop.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 class ActivityLog : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetClock(&clock);
-        SetLogPane(&pane);
-    }
-    void TearDown() override {
-        SetLogPane(nullptr);
-        SetClock(nullptr);
-    }
     TempDir dir;
     ScopedCwd cwd{dir.Path()};
     ManualClock clock{EncodeDateTime(2026, 12, 7, 23, 59, 58)};
+    ScopedClock installClock{&clock};
     TMemo pane;
+    ScopedLogPane installPane{&pane};
 };
 
 TEST_F(ActivityLog, LineHasPaddedColumnsAndTrailingBlank) {
@@ -69,4 +67,37 @@ TEST_F(ActivityLog, SnapshotReadsWholeLines) {
     ASSERT_TRUE(ReadLogFileSnapshot("2026-12-07.log", content));
     EXPECT_EQ(content, "2026-12-07 23:59:58   [SYSINIT]  x \r\n");
     EXPECT_FALSE(ReadLogFileSnapshot("1999-01-01.log", content));
+}
+
+// Workers write while the loop thread waits: the file has every line in the order written, and
+// the pane, edited only on the loop thread, shows the same lines in the same order.
+TEST_F(ActivityLog, LinesFromManyThreadsKeepOneOrderInFileAndPane) {
+    auto loop = CreatePollMessageLoop();
+    ScopedMainLoop installLoop(loop.get());
+    std::atomic<int> paneEditsOffLoop{0};
+    pane.OnChange = [&] {
+        if (!loop->IsLoopThread()) ++paneEditsOffLoop;
+    };
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t)
+        writers.emplace_back([t] {
+            for (int i = 0; i < 40; ++i)
+                WriteLog("POLL", "writer " + std::to_string(t) + " line " + std::to_string(i));
+        });
+    for (auto& w : writers)
+        w.join();
+    EXPECT_TRUE(loop->WaitUntil([&] { return pane.LineCount() == 160; }, std::chrono::seconds(5)));
+    EXPECT_EQ(paneEditsOffLoop, 0);
+    const std::string file = ReadFileText("2026-12-07.log");
+    std::string fromPane;
+    for (const std::string& line : pane.Lines())
+        fromPane += line + "\r\n";
+    EXPECT_EQ(file, fromPane);
+    for (int t = 0; t < 4; ++t) { // each writer's lines in its own order
+        std::size_t at = 0;
+        for (int i = 0; i < 40; ++i) {
+            at = file.find("writer " + std::to_string(t) + " line " + std::to_string(i) + " ", at);
+            ASSERT_NE(at, std::string::npos) << "writer " << t << " line " << i;
+        }
+    }
 }

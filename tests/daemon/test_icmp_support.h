@@ -70,16 +70,7 @@ public:
 /// A console on its own message loop, logging into a temporary directory on a fixed day.
 class ConsoleWithLoop {
 public:
-    ConsoleWithLoop() {
-        SetMainLoop(loop.get());
-        SetClock(&clock);
-        SetLogPane(&form.memLog);
-    }
-    ~ConsoleWithLoop() {
-        SetLogPane(nullptr);
-        SetClock(nullptr);
-        SetMainLoop(nullptr);
-    }
+    ConsoleWithLoop() = default;
     ConsoleWithLoop(const ConsoleWithLoop&) = delete;
     ConsoleWithLoop& operator=(const ConsoleWithLoop&) = delete;
 
@@ -88,8 +79,11 @@ public:
     TempDir dir;
     ScopedCwd cwd{dir.Path()};
     std::unique_ptr<MessageLoop> loop = CreatePollMessageLoop();
+    ScopedMainLoop installLoop{loop.get()};
     ManualClock clock{EncodeDateTime(2026, 12, 7, 8, 0, 0)};
+    ScopedClock installClock{&clock};
     TfrmMain form;
+    ScopedLogPane installPane{&form.memLog};
 };
 
 /// Whether this process may open an ICMP socket here; `why` tells why not.

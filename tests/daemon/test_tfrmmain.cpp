@@ -10,21 +10,16 @@
 class Console : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetClock(&clock);
-        SetDataModule(&dm);
-        SetLogPane(&form.memLog);
         form.OnTerminate = [this] { ++terminated; };
-    }
-    void TearDown() override {
-        SetLogPane(nullptr);
-        SetDataModule(nullptr);
-        SetClock(nullptr);
     }
     TempDir dir;
     ScopedCwd cwd{dir.Path()};
     ManualClock clock{EncodeDateTime(2026, 12, 7, 8, 0, 0)};
+    ScopedClock installClock{&clock};
     TVKTDataModule dm;
+    ScopedDataModule installDataModule{&dm};
     TfrmMain form;
+    ScopedLogPane installPane{&form.memLog};
     int terminated = 0;
 };
 
@@ -70,8 +65,9 @@ TEST_F(Console, HeartbeatStartsWithTheOffIcon) {
     EXPECT_EQ(form.trayIcon.Icon(), "ICON_NET_OFF");
     form.ToggleIcon();
     EXPECT_EQ(form.trayIcon.Icon(), "ICON_NET_ON");
+    form.LastScan = Now();
     form.mnuForceClick();
-    EXPECT_EQ(form.LastScan, 0);
+    EXPECT_EQ(form.LastScan, 0) << "Force Scan makes the next tick scan";
 }
 
 class ConnectedConsole : public Console {

@@ -37,6 +37,8 @@ TEST_P(HeadlessDaemon, HaltedStartLogsExactlyTheStartupLinesAndEndsCleanlyOnSign
     WriteFileText(home.File("vkt.ini"), "[System]\r\nDBProvider=NoSuchProvider\r\nDataBase=none\r\n");
     VktProcess vkt(home.Path(), work.Path());
     ASSERT_TRUE(vkt.WaitForOutput("sytem halted.", 10s)) << vkt.Output();
+    vkt.Signal(SIGUSR1); // Force Scan is disabled in a halted daemon: nothing happens, and it says so
+    EXPECT_TRUE(vkt.WaitForErrorOutput("SIGUSR1 ignored: Force Scan is disabled", 5s)) << vkt.ErrorOutput();
     const auto start = std::chrono::steady_clock::now();
     vkt.Signal(GetParam());
     EXPECT_EQ(vkt.WaitExit(5s), 0);
@@ -56,4 +58,15 @@ TEST(HeadlessDaemonSetup, PendingSetupWithoutTerminalStillStarts) {
     vkt.Signal(SIGTERM);
     EXPECT_EQ(vkt.WaitExit(5s), 0);
     EXPECT_NE(ReadFileText(home.File("vkt.ini")).find("install=1"), std::string::npos);
+    EXPECT_NE(vkt.ErrorOutput().find("no terminal is attached"), std::string::npos) << vkt.ErrorOutput();
+}
+
+TEST(HeadlessDaemonSetup, NoTerminalNoteWhenStdinIsATerminal) {
+    TempDir home, work;
+    WriteFileText(home.File("vkt.ini"), "[System]\r\ninstall=1\r\nDBProvider=NoSuchProvider\r\n");
+    VktProcess vkt(home.Path(), work.Path(), {}, true);
+    // Whatever the terminal start does (the wizard may wait for answers), it never claims there is
+    // no terminal; the process is ended by the test.
+    vkt.WaitForOutput("sytem halted.", 3s);
+    EXPECT_EQ(vkt.ErrorOutput().find("no terminal is attached"), std::string::npos) << vkt.ErrorOutput();
 }

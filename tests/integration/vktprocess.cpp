@@ -4,18 +4,34 @@
 #include "testutil.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
-VktProcess::VktProcess(const std::string& home, const std::string& cwd, const std::vector<std::string>& env)
-    : m_outFile(cwd + "/vkt.stdout") {
+namespace {
+
+// The slave side of a new pseudo-terminal (the master stays open in the child, so it never hangs up).
+int OpenTerminal() {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
+    return open(ptsname(master), O_RDWR | O_NOCTTY);
+}
+
+} // namespace
+
+VktProcess::VktProcess(const std::string& home, const std::string& cwd, const std::vector<std::string>& env,
+                       bool terminalStdin)
+    : m_outFile(cwd + "/vkt.stdout"), m_errFile(cwd + "/vkt.stderr") {
     m_pid = fork();
     if (m_pid == 0) {
         int out = open(m_outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
-        int in = open("/dev/null", O_RDONLY);
+        int err = open(m_errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, 2);
+        int in = terminalStdin ? OpenTerminal() : open("/dev/null", O_RDONLY);
+        if (in < 0) _exit(125);
         dup2(in, 0);
         if (chdir(cwd.c_str()) != 0) _exit(126);
         setenv("VKT_HOME", home.c_str(), 1);
@@ -62,4 +78,17 @@ bool VktProcess::WaitForOutput(const std::string& text, std::chrono::millisecond
 
 std::string VktProcess::Output() const {
     return ReadFileText(m_outFile);
+}
+
+std::string VktProcess::ErrorOutput() const {
+    return ReadFileText(m_errFile);
+}
+
+bool VktProcess::WaitForErrorOutput(const std::string& text, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (ErrorOutput().find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }

@@ -8,9 +8,11 @@
 
 class VktProcess {
 public:
-    /// Starts vkt with VKT_HOME=`home`, the working directory `cwd`, stdout captured to a file
-    /// in `cwd`, and the extra environment entries (NAME=value).
-    VktProcess(const std::string& home, const std::string& cwd, const std::vector<std::string>& env = {});
+    /// Starts vkt with VKT_HOME=`home`, the working directory `cwd`, stdout and stderr captured to
+    /// files in `cwd`, and the extra environment entries (NAME=value). Its stdin is /dev/null, or a
+    /// terminal (a pseudo-terminal of its own) with `terminalStdin`.
+    VktProcess(const std::string& home, const std::string& cwd, const std::vector<std::string>& env = {},
+               bool terminalStdin = false);
     ~VktProcess();
     VktProcess(const VktProcess&) = delete;
     VktProcess& operator=(const VktProcess&) = delete;
@@ -21,9 +23,14 @@ public:
     /// Waits until the captured stdout contains `text`.
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit);
     std::string Output() const;
+    /// What it wrote to stderr so far.
+    std::string ErrorOutput() const;
+    /// Waits until the captured stderr contains `text`.
+    bool WaitForErrorOutput(const std::string& text, std::chrono::milliseconds limit);
 
 private:
     pid_t m_pid = -1;
     std::string m_outFile;
+    std::string m_errFile;
     bool m_exited = false;
 };

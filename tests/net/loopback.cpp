@@ -108,11 +108,11 @@ double ThreadCpuMs() {
 
 void LoopTest::SetUp() {
     m_loop = CreatePollMessageLoop();
-    SetMainLoop(m_loop.get());
+    m_installLoop = std::make_unique<ScopedMainLoop>(m_loop.get());
 }
 
 void LoopTest::TearDown() {
-    SetMainLoop(nullptr);
+    m_installLoop.reset();
     m_loop.reset();
 }
 

@@ -43,4 +43,7 @@ protected:
     /// Processes the loop's messages until `condition` holds (5 s at most).
     bool Pump(const std::function<bool()>& condition, std::chrono::milliseconds wait = std::chrono::seconds(5));
     std::unique_ptr<MessageLoop> m_loop;
+
+private:
+    std::unique_ptr<ScopedMainLoop> m_installLoop;
 };

@@ -110,6 +110,49 @@ TEST_F(Listener, ServesAConnectionAndFreesItsThread) {
     EXPECT_EQ(0, m_listener->ConnList.Count());
 }
 
+// A handler that throws, with and without OnException: the error reaches one of the two, never
+// nowhere, and the next connection is still served.
+struct HandlerErrorCase {
+    const char* name;
+    bool inRequest; // thrown by OnConnectionRequested, else by OnServerThreadTerminate
+    bool withOnException;
+};
+
+class HandlerErrorCases : public Listener, public ::testing::WithParamInterface<HandlerErrorCase> {};
+
+TEST_P(HandlerErrorCases, ErrorsReachOnExceptionOrTheLoopsReporter) {
+    std::vector<std::string> viaHandler, viaLoop;
+    ScopedLoopErrorReporter reporter([&](const std::string& message) { viaLoop.push_back(message); });
+    if (GetParam().withOnException)
+        m_listener->OnException = [&](TmsListenerSocket*, const std::exception& e) { viaHandler.push_back(e.what()); };
+    int failures = 1;
+    auto fail = [&failures] {
+        if (failures-- > 0) throw std::runtime_error("handler failed");
+    };
+    if (GetParam().inRequest)
+        m_listener->OnConnectionRequested = [&](TmsListenerSocket*, const std::string&, bool&) { fail(); };
+    else
+        m_listener->OnServerThreadTerminate = [&](TmsListenerSocket*, TmsServerThread*) { fail(); };
+    Start<EchoThread>();
+    int first = Client();
+    SendAll(first, "one\r\n");
+    ASSERT_TRUE(Pump([&] { return viaHandler.size() + viaLoop.size() == 1; }));
+    int second = Client();
+    SendAll(second, "two\r\n");
+    EXPECT_EQ("echo: two\r\n", Answer(second));
+    m_listener.reset(); // its handlers use this test's locals
+    const std::vector<std::string> expected{"handler failed"};
+    EXPECT_EQ(GetParam().withOnException ? expected : std::vector<std::string>{}, viaHandler);
+    EXPECT_EQ(GetParam().withOnException ? std::vector<std::string>{} : expected, viaLoop);
+}
+
+INSTANTIATE_TEST_SUITE_P(Handlers, HandlerErrorCases,
+                         ::testing::Values(HandlerErrorCase{"Request", true, true},
+                                           HandlerErrorCase{"RequestWithoutOnException", true, false},
+                                           HandlerErrorCase{"Terminate", false, true},
+                                           HandlerErrorCase{"TerminateWithoutOnException", false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Listener, PortInUseRaisesItsText) {
     Start<EchoThread>();
     TmsListenerSocket second;
@@ -212,6 +255,11 @@ INSTANTIATE_TEST_SUITE_P(Modes, ShutdownCases, ::testing::Values(false, true),
 class StubbornThread : public TmsServerThread {
 public:
     static inline std::atomic<bool> done{false};
+    static inline std::atomic<bool> freed{false};
+    ~StubbornThread() override {
+        freed = true;
+        MainLoop().Wake();
+    }
     void Execute() override {
         std::this_thread::sleep_for(600ms);
         done = true;
@@ -220,6 +268,7 @@ public:
 
 TEST_F(Listener, ShutdownLeavesAStuckThreadToFreeItself) {
     StubbornThread::done = false;
+    StubbornThread::freed = false;
     m_listener->ShutdownWait = 100ms;
     Start<StubbornThread>();
     Client();
@@ -227,11 +276,8 @@ TEST_F(Listener, ShutdownLeavesAStuckThreadToFreeItself) {
     m_listener.reset();
     EXPECT_FALSE(StubbornThread::done);
     // The thread ends on its own later and frees itself; nothing touches the freed listener.
-    for (int i = 0; i < 100 && !StubbornThread::done; ++i)
-        std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(Pump([] { return StubbornThread::freed.load(); }));
     EXPECT_TRUE(StubbornThread::done);
-    m_loop->ProcessMessages();
-    std::this_thread::sleep_for(50ms); // let the thread finish freeing itself before the test ends
 }
 
 TEST_F(Listener, PeerInAnotherProcess) {

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -288,6 +290,76 @@ TEST_P(CancelCases, CancelFromAnotherThreadStopsARead) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, CancelCases, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Blocking" : "NonBlocking"; });
+
+// Close and the destructor from another thread against a read blocked in the middle of a line: the
+// descriptor is closed only once the read has left it, and the socket outlives the read.
+struct CloseCase {
+    const char* name;
+    bool destroy; // false: Close
+    bool blocking;
+};
+
+bool WaitUntilReceiveQueueEmpty(int fd) {
+    const auto deadline = SteadyClock::now() + 5s;
+    int queued = -1;
+    while ((::ioctl(fd, FIONREAD, &queued) != 0 || queued > 0) && SteadyClock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    return queued == 0;
+}
+
+class CloseRaceCases : public Connection, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseRaceCases, CloseFromAnotherThreadWaitsForABlockedRead) {
+    auto socket = std::make_unique<TmsClientSocket>();
+    Open(*socket, GetParam().blocking);
+    socket->SetTimeOut(30);
+    std::string line, error;
+    bool canceled = false;
+    std::thread reader([&, s = socket.get()] {
+        try {
+            line = s->ReadLine();
+        } catch (const EmsCanceledError&) {
+            canceled = true;
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+    });
+    SendAll(peer, "ab"); // half a line: once the reader has taken it, it waits inside ReadLine for the rest
+    const bool taken = WaitUntilReceiveQueueEmpty(socket->Handle());
+    if (GetParam().destroy) {
+        socket.reset();
+    } else {
+        socket->Close();
+    }
+    reader.join();
+    EXPECT_TRUE(taken);
+    EXPECT_EQ("", error);
+    EXPECT_TRUE(PeerClosed(peer));
+    if (GetParam().destroy) {
+        EXPECT_TRUE(canceled);
+    } else {
+        EXPECT_EQ("ab", line);
+        EXPECT_TRUE(socket->Disconnected());
+        EXPECT_FALSE(socket->IsOpen());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, CloseRaceCases,
+                         ::testing::Values(CloseCase{"Close", false, false}, CloseCase{"CloseBlocking", false, true},
+                                           CloseCase{"Destroy", true, false}, CloseCase{"DestroyBlocking", true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Connection, AdoptingADescriptorClosesTheOneHeldBefore) {
+    int first = ConnectLoopback(m_listener.port);
+    int firstPeer = m_listener.AcceptOne();
+    int second = ConnectLoopback(m_listener.port);
+    TmsSocket socket;
+    socket.SetHandle(first);
+    socket.SetHandle(second);
+    EXPECT_TRUE(PeerClosed(firstPeer));
+    EXPECT_EQ(second, socket.Handle());
+    CloseFd(firstPeer);
+}
 
 // --- Sending ------------------------------------------------------------------------------
 

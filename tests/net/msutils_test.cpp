@@ -1,4 +1,4 @@
-// The tick source on the message loop and the temporary file stream.
+// The time-out counter and the temporary file stream.
 #include "net/msutils.h"
 
 #include "loopback.h"
@@ -16,24 +16,6 @@ namespace {
 bool FileExists(const std::string& name) {
     struct stat info {};
     return ::stat(name.c_str(), &info) == 0;
-}
-
-class Timer : public LoopTest {};
-
-TEST_F(Timer, TicksOnTheLoopUntilDisabledAndReportsHandlerErrors) {
-    TmsTimer timer;
-    int ticks = 0;
-    std::string error;
-    timer.OnError = [&](TmsTimer*, const std::exception& e) { error = e.what(); };
-    timer.SetInterval(20);
-    timer.SetOnTimer([&](TmsTimer*) {
-        if (++ticks == 2) throw std::runtime_error("tick failed");
-    });
-    EXPECT_TRUE(Pump([&] { return ticks >= 3; }));
-    EXPECT_EQ("tick failed", error);
-    timer.SetEnabled(false);
-    int stopped = ticks;
-    EXPECT_FALSE(Pump([&] { return ticks > stopped; }, 100ms));
 }
 
 TEST(TimeCounter, ProgressMovesTheDeadline) {

@@ -65,12 +65,11 @@ TEST(DateTime, NumbersUseFixedSeparators) {
 
 TEST(DateTime, ManualClockDrivesNowAndMonotonicTogether) {
     ManualClock clock(EncodeDateTime(2026, 12, 7, 23, 59, 59));
-    SetClock(&clock);
+    ScopedClock installClock(&clock);
     auto start = clock.Monotonic();
     clock.Advance(std::chrono::seconds(2));
     EXPECT_EQ(DateToStr(Now()), "2026-12-08");
     EXPECT_EQ(MillisecondsSince(start), 2000);
-    SetClock(nullptr);
 }
 
 TEST(Variant, ConvertsBetweenKinds) {

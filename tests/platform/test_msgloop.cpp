@@ -1,13 +1,17 @@
 // The poll message loop: cross-thread hand-over, timers, socket watches and waiting.
 #include "platform/errors.h"
 #include "platform/msgloop.h"
+#include "platform/ttimer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
 #include <poll.h>
+#include <stdexcept>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -130,13 +134,88 @@ TEST(MessageLoop, SocketWatchReportsReadiness) {
     close(fds[1]);
 }
 
-TEST(MessageLoop, RunEndsOnQuitFromAnotherThread) {
-    auto loop = CreatePollMessageLoop();
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(20ms);
+/// Collects what the loops report for one test.
+class LoopErrors : public ::testing::Test {
+protected:
+    std::vector<std::string> reported;
+    ScopedLoopErrorReporter reporter{[this](const std::string& message) { reported.push_back(message); }};
+    std::unique_ptr<MessageLoop> loop = CreatePollMessageLoop();
+};
+
+// Each kind of handler throws once; the next job, tick or readiness still runs.
+TEST_F(LoopErrors, AThrowingHandlerIsReportedAndTheLoopGoesOn) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    int jobs = 0, ticks = 0, ready = 0;
+    loop->Post([] { throw EInOutError("job failed"); });
+    loop->Post([&] { ++jobs; }); // same batch as the throwing job
+    MessageLoop::TimerId timer = loop->SetTimer(5ms, true, [&] {
+        if (++ticks == 1) throw EInOutError("tick failed");
+    });
+    ScopedSocketWatch watch(*loop, fds[0], POLLIN, [&](short) {
+        char c;
+        ASSERT_EQ(read(fds[0], &c, 1), 1);
+        if (++ready == 1) throw std::runtime_error("handler failed");
+    });
+    ASSERT_EQ(write(fds[1], "ab", 2), 2);
+    EXPECT_TRUE(loop->WaitUntil([&] { return jobs == 1 && ticks >= 2 && ready == 2; }, 5s));
+    loop->KillTimer(timer);
+    std::sort(reported.begin(), reported.end());
+    EXPECT_EQ(reported, (std::vector<std::string>{"handler failed", "job failed", "tick failed"}));
+    close(fds[0]);
+    close(fds[1]);
+}
+
+TEST_F(LoopErrors, RunOutlivesThrowingJobsAndEndsOnQuitFromAnotherThread) {
+    bool after = false;
+    std::thread worker([&] {
+        loop->Post([] { throw 42; });
+        loop->Post([&] { after = true; });
         loop->Quit();
     });
     loop->Run();
-    stopper.join();
-    SUCCEED();
+    worker.join();
+    EXPECT_TRUE(after);
+    EXPECT_EQ(reported, std::vector<std::string>{"Unknown exception"});
+}
+
+// Run in a child process: without descriptors left, creating a loop must fail, naming eventfd.
+[[noreturn]] void CreateLoopWithoutDescriptors() {
+    // Once with descriptors: the sanitizers' first type checks need descriptors of their own.
+    CreatePollMessageLoop();
+    std::string(Exception("warm-up").what());
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = 0;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    try {
+        CreatePollMessageLoop();
+    } catch (const Exception& e) {
+        _exit(std::string(e.what()).find("eventfd") != std::string::npos ? 0 : 2);
+    }
+    _exit(1);
+}
+
+TEST(MessageLoopSetUp, AMissingWakeUpDescriptorIsAnError) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the thread sanitizer's runtime cannot start a child without descriptors";
+#endif
+    EXPECT_EXIT(CreateLoopWithoutDescriptors(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(LoopErrors, ATimerWhoseHandlerThrowsKeepsTicking) {
+    ScopedMainLoop install(loop.get());
+    TTimer timer;
+    int ticks = 0;
+    timer.OnTimer = [&] {
+        if (++ticks == 1) throw EInOutError("tick failed");
+    };
+    timer.SetInterval(5);
+    timer.SetEnabled(true);
+    EXPECT_TRUE(loop->WaitUntil([&] { return ticks >= 3; }, 5s));
+    EXPECT_EQ(reported, std::vector<std::string>{"tick failed"});
+    timer.SetEnabled(false);
+    const int stopped = ticks;
+    loop->WaitUntil([] { return false; }, 30ms);
+    EXPECT_EQ(ticks, stopped);
 }

@@ -1,0 +1,36 @@
+// Console commands that open other windows: Data Utilities, About and Help.
+#include "daemon/tfrmabout.h"
+#include "daemon/tfrmmain.h"
+
+void TfrmMain::WithTimerStopped(const std::function<void()>& command) {
+    // During a scan the tick has already stopped the timer and starts it again when the scan
+    // ends; restarting it here would let a tick begin a second scan inside the first.
+    const bool wasEnabled = timMain.Enabled();
+    timMain.SetEnabled(false);
+    try {
+        command();
+    } catch (...) {
+        timMain.SetEnabled(wasEnabled);
+        throw;
+    }
+    timMain.SetEnabled(wasEnabled);
+}
+
+void TfrmMain::mnuDataUtilitiesClick() {
+    WithTimerStopped([this] {
+        if (OnDataUtilities) OnDataUtilities();
+    });
+}
+
+void TfrmMain::mnuAboutClick() {
+    WithTimerStopped([this] {
+        frmAbout.push_back(std::make_unique<TfrmAbout>());
+        TfrmAbout& about = *frmAbout.back();
+        if (OnAboutCreated) OnAboutCreated(about);
+        about.Show();
+    });
+}
+
+void TfrmMain::mnuHelpClick() {
+    if (OnHelp) OnHelp("sentrova.hlp", "VKT");
+}
