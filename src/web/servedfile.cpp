@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +64,15 @@ private:
     int m_fd;
 };
 
+// A file that is there but cannot be opened (no permission, no descriptor left) is a failed load,
+// not a missing file; outside the directory it stays "missing", so nothing there can be probed.
+TServedFile OpenFailure(const std::string& path) {
+    if (errno == ENOENT || errno == ENOTDIR) return TServedFile::Missing;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr || !InsideCurrentDirectory(resolved)) return TServedFile::Missing;
+    return TServedFile::Failed;
+}
+
 } // namespace
 
 TServedFile ReadServedFile(const std::string& path, std::string& content) {
@@ -70,7 +80,7 @@ TServedFile ReadServedFile(const std::string& path, std::string& content) {
     if (!AcceptablePathText(path)) return TServedFile::Missing;
     // O_NONBLOCK: a FIFO planted in the directory must not hang the connection in open().
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (file.Get() < 0) return TServedFile::Missing;
+    if (file.Get() < 0) return OpenFailure(path);
     struct stat info {};
     if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return TServedFile::Missing;
     if (!InsideCurrentDirectory(ResolvedPath(file.Get()))) return TServedFile::Missing;

@@ -9,7 +9,8 @@ enum class TServedFile {
     Missing,
     /// Read whole.
     Read,
-    /// Opened but a read failed; `content` holds what was read before.
+    /// There but not loaded (it could not be opened, or a read failed); `content` holds what was
+    /// read before.
     Failed,
 };
 
