@@ -68,9 +68,9 @@ Figures Run(TVKTDataModule& dm, const TempDir& dir, const std::string& dumpComma
 }
 
 void Print(const char* backend, const Figures& f) {
-    std::printf("%-10s backup %6.2f s   sqlite3/psql dump %6.2f s   ratio %5.2f\n", backend, f.Backup, f.NativeDump,
+    std::printf("%-10s backup %7.3f s   sqlite3/psql dump %7.3f s   ratio %5.2f\n", backend, f.Backup, f.NativeDump,
                 f.Backup / f.NativeDump);
-    std::printf("%-10s restore %5.2f s   sqlite3/psql load %6.2f s   ratio %5.2f\n", backend, f.Restore, f.NativeLoad,
+    std::printf("%-10s restore %6.3f s   sqlite3/psql load %7.3f s   ratio %5.2f\n", backend, f.Restore, f.NativeLoad,
                 f.Restore / f.NativeLoad);
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <string_view>
 
 namespace {
 
@@ -18,7 +19,7 @@ void ProcessPendingMessages() {
     if (HasMainLoop()) MainLoop().ProcessMessages();
 }
 
-bool BreaksFormat(const std::string& value) {
+bool BreaksFormat(std::string_view value) {
     return value.find_first_of("\t\r\n") != std::string::npos;
 }
 
@@ -27,28 +28,35 @@ bool BreaksFormat(const std::string& value) {
 void TfrmDatUtil::BackupRecords(std::ostream& out, const std::string& table, long long count, bool showProgress) {
     TDbQuery& query = m_dm.adoQ2;
     const std::vector<TDbColumn>& columns = query.Columns();
-    std::string line;
+    std::string block;
     for (std::size_t i = 0; i < columns.size(); ++i)
-        line += (i ? "\t" : "") + columns[i].Name;
-    out << line << "\r\n";
+        block += (i ? "\t" : "") + columns[i].Name;
+    block += "\r\n";
+    // Records are gathered into blocks of about this many bytes, each written to the file at once.
+    constexpr std::size_t kBlockBytes = 1 << 16;
     for (std::size_t record = 0; !query.Eof(); query.Next(), ++record) {
         if (record % kRecordsPerTurn == 0) ProcessPendingMessages();
-        line.clear();
         std::string broken;
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            const std::string value = query.ColumnText(i);
-            if (columns[i].Class == TFieldClass::Text && broken.empty() && BreaksFormat(value))
+            if (i) block += '\t';
+            const std::size_t start = block.size();
+            query.Value(i).AppendTo(block);
+            if (columns[i].Class == TFieldClass::Text && broken.empty() &&
+                BreaksFormat(std::string_view(block).substr(start)))
                 broken = columns[i].Name;
-            if (i) line += '\t';
-            line += value;
         }
-        out << line << "\r\n";
+        block += "\r\n";
+        if (block.size() >= kBlockBytes) {
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+            block.clear();
+        }
         if (!broken.empty())
             Log(Format("%s, Record #%zu: the value of %s contains a tab or line break and will not restore intact",
                        table.c_str(), record + 1, broken.c_str()));
         if (showProgress && count > 0)
             SetProgress(static_cast<int>(std::lround(static_cast<double>(record) / count * 100)));
     }
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
 }
 
 bool TfrmDatUtil::BackupTable(const std::string& table, const std::string& directory, bool showProgress) {

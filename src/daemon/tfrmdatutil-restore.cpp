@@ -7,6 +7,7 @@
 #include "platform/msgloop.h"
 #include "platform/strutil.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <fstream>
@@ -39,7 +40,8 @@ void ParseHeading(const std::string& heading, std::string& table, long long& cou
 
 /// A field of the file as its column's type stores it.
 Variant ColumnValue(const std::string& text, TFieldClass cls) {
-    const bool empty = Trim(text).empty();
+    const bool empty =
+        std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= 32; });
     switch (cls) {
     case TFieldClass::Text:
         return Variant(empty ? std::string() : text);
@@ -57,14 +59,19 @@ Variant ColumnValue(const std::string& text, TFieldClass cls) {
     return Variant();
 }
 
-/// The file's value for a column: by the exact name first, else by the name in any letter case, since
-/// servers that fold identifiers write the column names of the same table in another case.
-std::string LookupColumn(const std::string& column, const TStringList& names, const TStringList& values) {
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (names[i] == column) return LookupParallel(column, names, values);
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (SameText(names[i], column)) return LookupParallel(names[i], names, values);
-    return "";
+/// Where the file holds each column's values: by the exact name first, else by the name in any letter
+/// case, since servers that fold identifiers write the column names of the same table in another case.
+/// npos for a column the file does not have.
+std::vector<std::size_t> ColumnPositions(const std::vector<TDbColumn>& columns, const TStringList& names) {
+    std::vector<std::size_t> positions;
+    for (const TDbColumn& column : columns) {
+        auto at = std::find(names.begin(), names.end(), column.Name);
+        if (at == names.end())
+            at = std::find_if(names.begin(), names.end(),
+                              [&](const std::string& n) { return SameText(n, column.Name); });
+        positions.push_back(at == names.end() ? std::string::npos : static_cast<std::size_t>(at - names.begin()));
+    }
+    return positions;
 }
 
 /// Waits for the batch update while the loop keeps serving the window; the worker wakes the loop
@@ -98,14 +105,18 @@ long long TfrmDatUtil::FillBatch(TDbBatchSet& dataset, std::istream& in, const s
     TStringList names, values;
     if (ReadLine(in, line)) SplitTabs(line, names);
     const std::vector<TDbColumn>& columns = dataset.Columns();
+    const std::vector<std::size_t> positions = ColumnPositions(columns, names);
+    const std::string missing;
     long long failed = 0;
     for (long long record = 1; ReadLine(in, line); ++record) {
         if (count != 0) SetProgress(static_cast<int>(std::lround(static_cast<double>(record) / count * 100)));
         SplitTabs(line, values);
         try {
             dataset.Append();
-            for (std::size_t i = 0; i < columns.size(); ++i)
-                dataset.SetValue(i, ColumnValue(LookupColumn(columns[i].Name, names, values), columns[i].Class));
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                const std::size_t at = positions[i];
+                dataset.SetValue(i, ColumnValue(at < values.size() ? values[at] : missing, columns[i].Class));
+            }
             dataset.Post();
         } catch (const std::exception& e) {
             dataset.Cancel();

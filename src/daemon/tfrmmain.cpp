@@ -113,29 +113,6 @@ void TfrmMain::DoRestore() {
     Changed();
 }
 
-void TfrmMain::timMainTimer() {
-    timMain.SetEnabled(false); // no tick can start while this one runs
-    m_scanning = true;
-    if (CheckConnection()) ToggleIcon();
-    m_scanning = false;
-    if (m_closeDeferred) {
-        Terminate(); // a shutdown asked for during the tick takes effect now
-        return;
-    }
-    timMain.SetEnabled(true);
-}
-
-bool TfrmMain::CheckConnection() {
-    TVKTDataModule* dm = DataModule();
-    if (!dm) return false;
-    if (dm->conMain.Connected()) return true;
-    WriteLog("ERROR", "Database connection not avalaible. Attempting to re-establish connection.");
-    if (dm->ActivateConnection()) return true;
-    WriteLog("WARNING", "Database connection lost.");
-    IconPhase = false; // the icons stand still until the connection is back
-    return false;
-}
-
 void TfrmMain::ToggleIcon() {
     trayIcon.SetIcon(IconPhase ? "ICON_NET_ON" : "ICON_NET_OFF");
     IconPhase = !IconPhase;

@@ -6,6 +6,7 @@
 #include "daemon/tmemo.h"
 #include "daemon/ttimer.h"
 #include "daemon/ttrayicon.h"
+#include "db/common.h"
 #include "platform/clock.h"
 #include "platform/scopedinstall.h"
 
@@ -82,6 +83,18 @@ public:
     /// Probes one address; true when it answered, with the round-trip time in `rtt` (ms).
     bool PingSite(const std::string& address, int& rtt);
 
+    // Alarm bookkeeping and notification, on the user-interface thread.
+    /// Records one failed probe of the site.
+    void PostAlarm(const std::string& code);
+    /// Removes the site's alarms and marker and stores its round-trip time.
+    void ClearAlarms(const std::string& code, int rtt);
+    /// Notifies the site's contacts once its outage has lasted its down time; waits for the worker.
+    /// Statement errors are raised to the caller.
+    void Notify(const std::string& code);
+    /// Deletes alarm rows older than a day and log files older than MaxLogFileAgeDays.
+    /// A failing delete is raised to the caller (the last purge time then stays as it was).
+    void DailyPurge();
+
     /// Called when the program is to end (the application's terminate); the entry sequence
     /// quits the message loop from it.
     std::function<void()> OnTerminate;
@@ -109,7 +122,21 @@ private:
     void WithTimerStopped(const std::function<void()>& command);
     /// Re-establishes a lost database connection, logging the attempt; true when connected.
     bool CheckConnection();
+    void RunTick();
+    bool ScanDue() const;
+    bool PurgeDue() const;
+    void RunDailyPurge();
+    void ScanSites();
+    bool ReadSiteList(TStringList& codes);
+    bool ScanSite(const std::string& code);
+    void ProbeSite(const std::string& code, const std::string& address);
+    void RunNotification(const std::string& code);
+    void PurgeLogFiles(const std::string& dir, int maxAgeDays);
+
     bool m_scanning = false;
+    // Intervals run on the monotonic clock, so that a wall-clock jump never stops scanning or purging.
+    Clock::MonoTime m_lastScanMono{};
+    Clock::MonoTime m_lastPurgeMono{};
     bool m_running = false;
     bool m_closeDeferred = false;
 };

@@ -61,26 +61,28 @@ std::string StripQuotes(const std::string& text) {
 }
 
 void SplitTabs(const std::string& text, TStringList& list) {
-    list.clear();
-    std::string rest = text;
-    while (!rest.empty()) {
-        std::size_t tab = rest.find('\t');
+    // The strings already in the list are reused: a restore splits every line of a file into it.
+    std::size_t count = 0;
+    auto add = [&](std::size_t from, std::size_t length) {
+        if (count < list.size())
+            list[count].assign(text, from, length);
+        else
+            list.emplace_back(text, from, length);
+        ++count;
+    };
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t tab = text.find('\t', pos);
         if (tab == std::string::npos) {
-            list.push_back(rest);
-            return;
+            add(pos, text.size() - pos);
+            break;
         }
-        if (tab == 0) {
-            list.emplace_back();
-            rest.erase(0, 1);
-            if (rest.empty()) {
-                list.emplace_back();
-                return;
-            }
-            continue;
-        }
-        list.push_back(rest.substr(0, tab));
-        rest.erase(0, tab + 1);
+        const bool empty = tab == pos;
+        add(pos, tab - pos);
+        pos = tab + 1;
+        // A tab that ends the text after an empty field closes one more, empty field.
+        if (empty && pos == text.size()) add(pos, 0);
     }
+    list.resize(count);
 }
 
 std::string LookupParallel(const std::string& key, const TStringList& names, const TStringList& values) {

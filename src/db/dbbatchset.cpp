@@ -14,20 +14,21 @@ bool IsIdentifier(const std::string& name) {
     return true;
 }
 
-// A value as its column's type holds it; EConvertError when it does not convert.
-Variant AsColumnValue(const Variant& value, TFieldClass cls) {
+// A value as its column's type holds it; EConvertError when it does not convert. A value that
+// already has the column's type is kept as it is.
+Variant AsColumnValue(Variant value, TFieldClass cls) {
     if (value.IsNull()) return value;
     switch (cls) {
     case TFieldClass::Text:
-        return Variant(value.AsString());
+        return value.Type() == VarType::String ? std::move(value) : Variant(value.AsString());
     case TFieldClass::Integer:
-        return Variant(value.AsInteger());
+        return value.Type() == VarType::Integer ? std::move(value) : Variant(value.AsInteger());
     case TFieldClass::Float:
-        return Variant(value.AsFloat());
+        return value.Type() == VarType::Float ? std::move(value) : Variant(value.AsFloat());
     case TFieldClass::DateTime:
-        return Variant::FromDateTime(value.AsDateTime());
+        return value.Type() == VarType::DateTime ? std::move(value) : Variant::FromDateTime(value.AsDateTime());
     case TFieldClass::Boolean:
-        return Variant(value.AsBoolean());
+        return value.Type() == VarType::Boolean ? std::move(value) : Variant(value.AsBoolean());
     case TFieldClass::Other:
         break;
     }
@@ -65,7 +66,7 @@ void TDbBatchSet::Append() {
 void TDbBatchSet::SetValue(std::size_t column, Variant value) {
     TDbRow& row = Editing();
     if (column >= row.size()) throw EDatabaseError("Column index out of range.");
-    row[column] = AsColumnValue(value, m_columns[column].Class);
+    row[column] = AsColumnValue(std::move(value), m_columns[column].Class);
 }
 
 void TDbBatchSet::SetValue(const std::string& column, Variant value) {

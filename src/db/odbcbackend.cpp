@@ -11,6 +11,7 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -138,11 +139,19 @@ private:
     std::string ReadText(SQLHSTMT stmt, SQLUSMALLINT index, bool& isNull);
     TDbRows ReadRows(SQLHSTMT stmt);
     void SetAutoCommit(bool on);
-    void BindRow(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const TDbRow& row,
-                 std::vector<BoundValue>& values);
+    void BindRow(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const TDbRow& row, BoundValue* values,
+                 SQLUSMALLINT firstParameter);
     bool InsertOne(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const TDbRow& row, std::string& error);
     void InsertAll(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const std::vector<TDbRow>& rows,
                    TInsertOutcome& outcome);
+    void InsertOneByOne(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const std::vector<TDbRow>& rows,
+                        std::size_t first, std::size_t count, TInsertOutcome& outcome);
+    bool InsertChunk(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const std::vector<TDbRow>& rows,
+                     std::size_t first, std::size_t count);
+    void InsertInChunks(const std::string& table, const std::string& names, SQLHSTMT single,
+                        const std::vector<TDbColumn>& columns, const std::vector<TDbRow>& rows,
+                        TInsertOutcome& outcome);
+    void Prepare(SQLHSTMT stmt, std::string text);
 
     SQLHDBC m_dbc = SQL_NULL_HDBC;
     TDbDialect m_dialect;
@@ -280,6 +289,7 @@ TDbRows TOdbcSession::ReadRows(SQLHSTMT stmt) {
         if (rc == SQL_NO_DATA) break;
         Check(rc, SQL_HANDLE_STMT, stmt);
         TDbRow row;
+        row.reserve(columns.size());
         for (std::size_t i = 0; i < columns.size(); ++i)
             row.push_back(ReadValue(stmt, static_cast<SQLUSMALLINT>(i + 1), columns[i]));
         rows.Rows.push_back(std::move(row));
@@ -363,17 +373,17 @@ void BindValue(const Variant& value, TFieldClass cls, BoundValue& b, SQLSMALLINT
     if (value.IsNull()) b.Indicator = SQL_NULL_DATA;
 }
 
-void TOdbcSession::BindRow(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const TDbRow& row,
-                           std::vector<BoundValue>& values) {
-    values.assign(columns.size(), BoundValue());
+// Binds the row's values to the parameters from `firstParameter` on, kept in `values` (one per column).
+void TOdbcSession::BindRow(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const TDbRow& row, BoundValue* values,
+                           SQLUSMALLINT firstParameter) {
     for (std::size_t i = 0; i < columns.size(); ++i) {
         SQLSMALLINT cType = 0, sqlType = 0;
         SQLULEN size = 0;
         SQLPOINTER data = nullptr;
         SQLLEN length = 0;
         BindValue(i < row.size() ? row[i] : Variant(), columns[i].Class, values[i], cType, sqlType, size, data, length);
-        Check(SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, cType, sqlType, size, 0, data,
-                               length, &values[i].Indicator),
+        Check(SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(firstParameter + i), SQL_PARAM_INPUT, cType, sqlType,
+                               size, 0, data, length, &values[i].Indicator),
               SQL_HANDLE_STMT, stmt);
     }
 }
@@ -384,9 +394,9 @@ bool TOdbcSession::InsertOne(SQLHSTMT stmt, const std::vector<TDbColumn>& column
                              std::string& error) {
     const bool postgres = m_dialect == TDbDialect::PostgreSQL;
     const bool savepoint = m_dialect != TDbDialect::OdbcDsn; // an unknown server runs each row on its own
-    std::vector<BoundValue> values;
+    std::vector<BoundValue> values(columns.size());
     try {
-        BindRow(stmt, columns, row, values);
+        BindRow(stmt, columns, row, values.data(), 1);
     } catch (const Exception& e) { // a value that does not convert to its column's type
         error = e.Message();
         return false;
@@ -406,11 +416,85 @@ bool TOdbcSession::InsertOne(SQLHSTMT stmt, const std::vector<TDbColumn>& column
 
 void TOdbcSession::InsertAll(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const std::vector<TDbRow>& rows,
                              TInsertOutcome& outcome) {
-    for (std::size_t r = 0; r < rows.size(); ++r) {
+    InsertOneByOne(stmt, columns, rows, 0, rows.size(), outcome);
+}
+
+void TOdbcSession::InsertOneByOne(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const std::vector<TDbRow>& rows,
+                                  std::size_t first, std::size_t count, TInsertOutcome& outcome) {
+    for (std::size_t r = first; r < first + count; ++r) {
         std::string error;
         if (InsertOne(stmt, columns, rows[r], error)) continue;
         if (outcome.Refused.empty()) outcome.FirstError = error;
         outcome.Refused.push_back(r);
+    }
+}
+
+// The rows [first, first + count) in one multi-row statement behind a savepoint. False, with the
+// transaction as it was before, when the server refused it or a value did not convert: the caller
+// then sends the rows one by one to tell the refused ones from the rest.
+bool TOdbcSession::InsertChunk(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const std::vector<TDbRow>& rows,
+                               std::size_t first, std::size_t count) {
+    std::vector<BoundValue> values(count * columns.size());
+    try {
+        for (std::size_t r = 0; r < count; ++r)
+            BindRow(stmt, columns, rows[first + r], values.data() + r * columns.size(),
+                    static_cast<SQLUSMALLINT>(r * columns.size() + 1));
+    } catch (const Exception&) {
+        if (!Alive()) throw;
+        return false;
+    }
+    Run("SAVEPOINT vkt_rows");
+    const SQLRETURN rc = SQLExecute(stmt);
+    if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) {
+        Run("RELEASE SAVEPOINT vkt_rows");
+        return true;
+    }
+    const Diagnostic d = DiagnosticOf(SQL_HANDLE_STMT, stmt);
+    if (!Alive() || d.State.rfind("08", 0) == 0) Fail(SQL_HANDLE_STMT, stmt);
+    Run("ROLLBACK TO SAVEPOINT vkt_rows");
+    Run("RELEASE SAVEPOINT vkt_rows");
+    return false;
+}
+
+void TOdbcSession::Prepare(SQLHSTMT stmt, std::string text) {
+    Check(SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())),
+          SQL_HANDLE_STMT, stmt);
+}
+
+// Sends the rows in multi-row statements of up to kChunkRows rows; a chunk the server refuses goes
+// again row by row through `single`, so each refused row is counted and the others still go in.
+void TOdbcSession::InsertInChunks(const std::string& table, const std::string& names, SQLHSTMT single,
+                                  const std::vector<TDbColumn>& columns, const std::vector<TDbRow>& rows,
+                                  TInsertOutcome& outcome) {
+    // A server takes only so many parameters in one statement.
+    constexpr std::size_t kChunkRows = 500, kChunkParameters = 2000;
+    const std::size_t perChunk = std::max<std::size_t>(1, std::min(kChunkRows, kChunkParameters / columns.size()));
+    std::string marks = "(?";
+    for (std::size_t i = 1; i < columns.size(); ++i)
+        marks += ", ?";
+    marks += ")";
+    auto statementFor = [&](std::size_t count) {
+        std::string text = "INSERT INTO " + table + " (" + names + ") VALUES " + marks;
+        for (std::size_t r = 1; r < count; ++r)
+            text += ", " + marks;
+        return text;
+    };
+    OdbcStatement chunk(m_dbc);
+    const SQLHSTMT stmt = NewStatement(chunk);
+    std::size_t prepared = 0; // the row count the chunk statement is prepared for
+    for (std::size_t first = 0; first < rows.size();) {
+        const std::size_t count = std::min(perChunk, rows.size() - first);
+        bool written = false;
+        if (count > 1) {
+            if (prepared != count) {
+                SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+                Prepare(stmt, statementFor(count));
+                prepared = count;
+            }
+            written = InsertChunk(stmt, columns, rows, first, count);
+        }
+        if (!written) InsertOneByOne(single, columns, rows, first, count, outcome);
+        first += count;
     }
 }
 
@@ -423,9 +507,7 @@ TInsertOutcome TOdbcSession::InsertRows(const std::string& table, const std::vec
     }
     OdbcStatement st(m_dbc);
     const SQLHSTMT stmt = NewStatement(st);
-    std::string text = "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")";
-    Check(SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())),
-          SQL_HANDLE_STMT, stmt);
+    Prepare(stmt, "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")");
     TInsertOutcome outcome;
     if (m_dialect == TDbDialect::OdbcDsn) {
         InsertAll(stmt, columns, rows, outcome);
@@ -433,7 +515,11 @@ TInsertOutcome TOdbcSession::InsertRows(const std::string& table, const std::vec
     }
     SetAutoCommit(false);
     try {
-        InsertAll(stmt, columns, rows, outcome);
+        // PostgreSQL takes many rows per statement; the others get one statement per row.
+        if (m_dialect == TDbDialect::PostgreSQL && !columns.empty())
+            InsertInChunks(table, names, stmt, columns, rows, outcome);
+        else
+            InsertAll(stmt, columns, rows, outcome);
         Check(SQLEndTran(SQL_HANDLE_DBC, m_dbc, SQL_COMMIT), SQL_HANDLE_DBC, m_dbc);
     } catch (...) {
         SQLEndTran(SQL_HANDLE_DBC, m_dbc, SQL_ROLLBACK);

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -49,22 +50,23 @@ std::string TextOf(sqlite3_stmt* st, int i) {
     return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(st, i))) : std::string();
 }
 
-Variant DateValue(sqlite3_stmt* st, int i) {
-    if (sqlite3_column_type(st, i) != SQLITE_TEXT) return Variant::FromDateTime(sqlite3_column_double(st, i));
-    const std::string text = TextOf(st, i);
+Variant DateValue(sqlite3_stmt* st, int i, int storage) {
+    if (storage != SQLITE_TEXT) return Variant::FromDateTime(sqlite3_column_double(st, i));
+    const auto* chars = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+    const std::string_view text(chars ? chars : "", static_cast<std::size_t>(sqlite3_column_bytes(st, i)));
     TSqlDate d;
-    if (!ParseSqlDate(text, d)) return Variant(text);
+    if (!ParseSqlDate(text, d)) return Variant(std::string(text));
     try {
         return Variant::FromDateTime(EncodeDateTime(d.Year, d.Month, d.Day, d.Hour, d.Minute, d.Second));
     } catch (const EConvertError&) {
-        return Variant(text); // a date the program cannot represent reads as its text
+        return Variant(std::string(text)); // a date the program cannot represent reads as its text
     }
 }
 
 Variant ValueOf(sqlite3_stmt* st, int i, TFieldClass cls) {
     const int storage = sqlite3_column_type(st, i);
     if (storage == SQLITE_NULL) return Variant();
-    if (cls == TFieldClass::DateTime) return DateValue(st, i);
+    if (cls == TFieldClass::DateTime) return DateValue(st, i, storage);
     if (cls == TFieldClass::Boolean && storage == SQLITE_INTEGER) return Variant(sqlite3_column_int64(st, i) != 0);
     switch (storage) {
     case SQLITE_INTEGER:
@@ -74,14 +76,6 @@ Variant ValueOf(sqlite3_stmt* st, int i, TFieldClass cls) {
     default:
         return Variant(TextOf(st, i));
     }
-}
-
-std::string IsoText(TDateTime value) {
-    const DateParts p = DecodeDateTime(value);
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
-                  p.second);
-    return buffer;
 }
 
 // Finalizes a statement on every path.
@@ -196,6 +190,7 @@ TDbRows TSqliteSession::ReadAll(sqlite3_stmt* st) const {
         if (rc == SQLITE_DONE) return rows;
         if (rc != SQLITE_ROW) Fail();
         TDbRow row;
+        row.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
             TDbColumn& column = rows.Columns[static_cast<std::size_t>(i)];
             if (rows.Rows.empty() && sqlite3_column_decltype(st, i) == nullptr)
@@ -229,10 +224,16 @@ void TSqliteSession::Bind(sqlite3_stmt* st, int index, const Variant& value) con
     case VarType::Float:
         rc = sqlite3_bind_double(st, index, value.AsFloat());
         break;
-    case VarType::DateTime:
-    case VarType::String: {
-        const std::string text = value.Type() == VarType::DateTime ? IsoText(value.AsDateTime()) : value.AsString();
+    case VarType::DateTime: {
+        std::string text;
+        AppendDateTime(text, value.AsDateTime(), false);
         rc = sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        break;
+    }
+    case VarType::String: {
+        // The row outlives the statement's step, so the text is not copied.
+        const std::string& text = *value.IfString();
+        rc = sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
         break;
     }
     }

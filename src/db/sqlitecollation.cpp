@@ -95,7 +95,35 @@ int DateCollation(void*, int n1, const void* p1, int n2, const void* p2) {
 const char* const kSqlDateForms[5] = {"m/d/yyyy", "m/dd/yyyy", "mm/d/yyyy", "mm/dd/yyyy", "yyyy-mm-dd"};
 const char* const kSqlTimeForms[4] = {"hh:nn:ss", "h:nn:ss", "hh:nn", "h:nn"};
 
+// "yyyy-mm-dd" or "yyyy-mm-dd hh:nn:ss", the forms the program writes, read without trying the others.
+bool MatchIsoForm(std::string_view t, TSqlDate& date) {
+    if (t.size() != 10 && t.size() != 19) return false;
+    auto digits = [&t](std::size_t at, std::size_t count, int& value) {
+        value = 0;
+        for (std::size_t i = at; i < at + count; ++i) {
+            if (t[i] < '0' || t[i] > '9') return false;
+            value = value * 10 + (t[i] - '0');
+        }
+        return true;
+    };
+    TSqlDate d;
+    if (t[4] != '-' || t[7] != '-' || !digits(0, 4, d.Year) || !digits(5, 2, d.Month) || !digits(8, 2, d.Day))
+        return false;
+    if (t.size() == 19 && (t[10] != ' ' || t[13] != ':' || t[16] != ':' || !digits(11, 2, d.Hour) ||
+                           !digits(14, 2, d.Minute) || !digits(17, 2, d.Second)))
+        return false;
+    date = d;
+    return true;
+}
+
 bool ParseSqlDate(std::string_view text, TSqlDate& date) {
+    TSqlDate iso;
+    if (MatchIsoForm(text, iso)) {
+        if (iso.Month < 1 || iso.Month > 12 || iso.Day < 1 || iso.Day > DaysInMonth(iso.Year, iso.Month)) return false;
+        if (iso.Hour > 23 || iso.Minute > 59 || iso.Second > 59) return false;
+        date = iso;
+        return true;
+    }
     // The date form is told by the text's start: the forms differ in where their separators stand.
     for (std::size_t length : {8u, 9u, 10u}) {
         if (text.size() < length) break;

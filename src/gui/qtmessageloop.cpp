@@ -63,32 +63,7 @@ public:
             &m_context, [this] { RunPosted(); }, Qt::QueuedConnection);
     }
 
-    void RunAndWait(Job job) override {
-        if (IsLoopThread()) {
-            job();
-            return;
-        }
-        struct Handover {
-            std::mutex lock;
-            std::condition_variable done;
-            bool finished = false;
-            std::exception_ptr error;
-        };
-        auto h = std::make_shared<Handover>();
-        Post([h, job = std::move(job)] {
-            try {
-                job();
-            } catch (...) {
-                h->error = std::current_exception();
-            }
-            std::lock_guard<std::mutex> guard(h->lock);
-            h->finished = true;
-            h->done.notify_all();
-        });
-        std::unique_lock<std::mutex> guard(h->lock);
-        h->done.wait(guard, [&] { return h->finished; });
-        if (h->error) std::rethrow_exception(h->error);
-    }
+    void RunAndWait(Job job) override { RunHere(std::move(job)); }
 
     TimerId SetTimer(std::chrono::milliseconds interval, bool periodic, Job job) override {
         TimerId id = ++m_nextId;

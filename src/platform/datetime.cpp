@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <string_view>
 
 namespace {
 
@@ -43,6 +45,34 @@ bool IsLeapYear(int y) {
 int DaysInMonth(int y, int m) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return (m == 2 && IsLeapYear(y)) ? 29 : days[m - 1];
+}
+
+// Writes `value` (not negative, fewer than `width` + 1 digits) as exactly `width` digits.
+char* PutDigits(char* out, int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        out[i] = static_cast<char>('0' + value % 10);
+    return out + width;
+}
+
+// The `count` digits at `at` as a number; false when any of them is not a digit.
+bool ReadDigits(std::string_view text, std::size_t at, std::size_t count, int& value) {
+    value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+// "yyyy-mm-dd" or "yyyy-mm-dd hh:nn:ss" exactly, the forms the program writes itself.
+bool ReadIsoForm(std::string_view t, int& y, int& mo, int& d, int& h, int& mi, int& s) {
+    if (t.size() != 10 && t.size() != 19) return false;
+    if (t[4] != '-' || t[7] != '-' || !ReadDigits(t, 0, 4, y) || !ReadDigits(t, 5, 2, mo) || !ReadDigits(t, 8, 2, d))
+        return false;
+    h = mi = s = 0;
+    if (t.size() == 10) return true;
+    return t[10] == ' ' && t[13] == ':' && t[16] == ':' && ReadDigits(t, 11, 2, h) && ReadDigits(t, 14, 2, mi) &&
+           ReadDigits(t, 17, 2, s);
 }
 
 std::string Pad(int value, int width) {
@@ -153,7 +183,7 @@ std::string FormatDateTime(const std::string& pattern, TDateTime value) {
             i = end + 1;
             continue;
         }
-        if (std::string("ymdhnsz").find(c) == std::string::npos) {
+        if (c == '\0' || std::strchr("ymdhnsz", c) == nullptr) {
             out += pattern[i++];
             continue;
         }
@@ -173,14 +203,50 @@ std::string TimeToStr(TDateTime value) {
 }
 
 std::string DateTimeToStr(TDateTime value) {
-    DateParts p = DecodeDateTime(value);
-    if (p.hour == 0 && p.minute == 0 && p.second == 0 && p.msec == 0) return DateToStr(value);
-    return FormatDateTime("yyyy-mm-dd hh:nn:ss", value);
+    std::string out;
+    AppendDateTime(out, value, true);
+    return out;
+}
+
+void AppendDateTime(std::string& out, TDateTime value, bool dateAloneAtMidnight) {
+    const DateParts p = DecodeDateTime(value);
+    const bool dateAlone = dateAloneAtMidnight && p.hour == 0 && p.minute == 0 && p.second == 0 && p.msec == 0;
+    if (p.year < 0 || p.year > 9999) { // the pattern's rules for years of another width
+        out += FormatDateTime(dateAlone ? "yyyy-mm-dd" : "yyyy-mm-dd hh:nn:ss", value);
+        return;
+    }
+    char text[20];
+    char* end = PutDigits(text, p.year, 4);
+    *end++ = '-';
+    end = PutDigits(end, p.month, 2);
+    *end++ = '-';
+    end = PutDigits(end, p.day, 2);
+    if (!dateAlone) {
+        *end++ = ' ';
+        end = PutDigits(end, p.hour, 2);
+        *end++ = ':';
+        end = PutDigits(end, p.minute, 2);
+        *end++ = ':';
+        end = PutDigits(end, p.second, 2);
+    }
+    out.append(text, static_cast<std::size_t>(end - text));
 }
 
 TDateTime StrToDateTime(const std::string& text) {
-    std::string t = Trim(text);
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, consumed = 0;
+    std::string_view view = text;
+    while (!view.empty() && static_cast<unsigned char>(view.front()) <= 32)
+        view.remove_prefix(1);
+    while (!view.empty() && static_cast<unsigned char>(view.back()) <= 32)
+        view.remove_suffix(1);
+    if (ReadIsoForm(view, y, mo, d, h, mi, s)) {
+        try {
+            return EncodeDateTime(y, mo, d, h, mi, s);
+        } catch (const EConvertError&) {
+            throw EConvertError("'" + text + "' is not a valid date and time");
+        }
+    }
+    std::string t(view);
     int fields = std::sscanf(t.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &consumed);
     if (fields != 3) {
         consumed = 0;

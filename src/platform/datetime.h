@@ -36,6 +36,9 @@ std::string DateToStr(TDateTime value);
 std::string TimeToStr(TDateTime value);
 /// "yyyy-mm-dd hh:nn:ss", or the date alone when the time of day is zero.
 std::string DateTimeToStr(TDateTime value);
+/// Appends "yyyy-mm-dd hh:nn:ss" to `out`; with `dateAloneAtMidnight`, the date alone when the time
+/// of day is zero (as DateTimeToStr). For the loops that write a value per row.
+void AppendDateTime(std::string& out, TDateTime value, bool dateAloneAtMidnight);
 /// Reads "yyyy-mm-dd[ hh:nn[:ss]]" and "m/d/yyyy[ hh:nn[:ss]]"; throws EConvertError otherwise.
 TDateTime StrToDateTime(const std::string& text);
 

@@ -52,6 +52,11 @@ public:
     virtual void Quit() = 0;
     /// Whether the calling thread is the loop's thread.
     virtual bool IsLoopThread() const = 0;
+
+protected:
+    /// RunAndWait on top of Post: runs at once on the loop thread; from any other thread posts the
+    /// job, waits until it has run and rethrows what it threw.
+    void RunHere(Job job);
 };
 
 /// A socket watch that is removed when the guard goes, also when an exception unwinds past it.

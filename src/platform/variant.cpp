@@ -5,6 +5,7 @@
 #include "platform/errors.h"
 #include "platform/strutil.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -47,6 +48,26 @@ std::string Variant::AsString() const {
         return std::get<std::string>(m_value);
     }
     return {};
+}
+
+void Variant::AppendTo(std::string& out) const {
+    switch (m_type) {
+    case VarType::Integer: {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, std::get<long long>(m_value)).ptr;
+        out.append(digits, static_cast<std::size_t>(end - digits));
+        return;
+    }
+    case VarType::DateTime:
+        AppendDateTime(out, std::get<double>(m_value), true);
+        return;
+    case VarType::String:
+        out += std::get<std::string>(m_value);
+        return;
+    default:
+        out += AsString();
+        return;
+    }
 }
 
 long long Variant::AsInteger() const {

@@ -27,6 +27,10 @@ public:
     /// Text form: integers in decimal, floats shortest with ".", date-times "yyyy-mm-dd hh:nn:ss"
     /// (date alone at midnight), Booleans "True"/"False", null as "".
     std::string AsString() const;
+    /// Appends the text form (as AsString) to `out`, without a string of its own.
+    void AppendTo(std::string& out) const;
+    /// The text a String holds, read in place; nullptr for every other type.
+    const std::string* IfString() const { return std::get_if<std::string>(&m_value); }
     /// Integer form: floats and date-times rounded, text parsed (EConvertError when not a number),
     /// Booleans -1/0, null 0.
     long long AsInteger() const;

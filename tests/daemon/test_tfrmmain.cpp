@@ -95,9 +95,9 @@ TEST_F(ConnectedConsole, TickReconnectsALostConnectionOrReportsItLost) {
     EXPECT_TRUE(form.timMain.Enabled()) << "a lost connection is retried on the next tick";
     EXPECT_FALSE(form.IconPhase);
     std::vector<std::string> lines = form.memLog.Lines();
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[2], "2026-12-07 08:00:00   [ERROR]    Database connection not avalaible. Attempting to "
+    ASSERT_EQ(lines.size(), 8u) << "start-up, the first tick's purge, two reconnections";
+    EXPECT_EQ(lines[5], "2026-12-07 08:00:00   [ERROR]    Database connection not avalaible. Attempting to "
                         "re-establish connection. ");
-    EXPECT_EQ(lines[3], lines[2]);
-    EXPECT_EQ(lines[4], "2026-12-07 08:00:00   [WARNING]  Database connection lost. ");
+    EXPECT_EQ(lines[6], lines[5]);
+    EXPECT_EQ(lines[7], "2026-12-07 08:00:00   [WARNING]  Database connection lost. ");
 }

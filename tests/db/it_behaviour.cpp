@@ -196,6 +196,26 @@ TEST_P(Behaviour, BatchSendsEveryRecordAndKeepsTheRefusedPending) {
     EXPECT_EQ(batch.PendingCount(), 6u);
 }
 
+TEST_P(Behaviour, LargeBatchRefusesOnlyTheBadRowsAmongGoodRuns) {
+    // Runs of good rows before and after each refused one: a refusal costs no neighbour its place.
+    const TDateTime base = EncodeDateTime(2026, 12, 7, 0, 0, 0);
+    const double second = 1.0 / 86400;
+    Exec({Format("INSERT INTO alarms (Code, FailTime) VALUES ('d1700', %s)", QDate(base + 1700 * second).c_str())});
+    TDbBatchSet batch(dm.conMain);
+    batch.Open("alarms");
+    for (int i = 0; i < 2400; ++i) {
+        batch.Append();
+        const int key = i == 1200 ? 1199 : i; // a repeat inside the batch, and d1700 already stored
+        batch.SetValue(0, Variant("d" + std::to_string(key)));
+        batch.SetValue(1, Variant::FromDateTime(base + key * second));
+    }
+    EXPECT_THROW(batch.UpdateBatch(), EDatabaseError);
+    EXPECT_EQ(batch.PendingCount(), 2u);
+    EXPECT_EQ(Count("alarms"), 1 + 2398);
+    for (const char* code : {"d0", "d1199", "d1201", "d1699", "d1701", "d2399"})
+        EXPECT_EQ(Open({Format("SELECT * FROM alarms WHERE Code = '%s' ", code)}).RecordCount(), 1u) << code;
+}
+
 TEST_P(Behaviour, BatchConvertsValuesToTheColumnTypes) {
     TDbBatchSet batch(dm.conMain);
     batch.Open("site");

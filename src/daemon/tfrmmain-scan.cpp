@@ -1,0 +1,159 @@
+// Console controller: the scan timer's tick — connection check, heartbeat icon, interval, daily
+// purge and one scan of the sites assigned to this daemon.
+#include "daemon/activitylog.h"
+#include "daemon/tfrmmain.h"
+#include "db/data.h"
+#include "platform/datetime.h"
+#include "platform/msgloop.h"
+#include "platform/profile.h"
+#include "platform/strutil.h"
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+/// The daily purge runs before the first scan that starts more than a day after the previous purge.
+constexpr long long PurgeIntervalMs = 24LL * 60 * 60 * 1000;
+
+struct SiteAddress {
+    std::string Code;
+    std::string Address;
+};
+
+// Every statement error of a scan ends (or skips) its step with one line that names the step.
+void LogStepError(const std::string& step, const std::exception& e) {
+    WriteLog("ERROR", step + ": " + e.what());
+}
+
+} // namespace
+
+void TfrmMain::timMainTimer() {
+    // A command that re-enables the timer while a scan waits (Data Utilities, About) must not
+    // start a second scan inside the first: the running scan re-enables the timer when it ends.
+    if (m_scanning) return;
+    timMain.SetEnabled(false); // no tick can start while this one runs
+    m_scanning = true;
+    try {
+        RunTick();
+    } catch (const std::exception& e) {
+        LogStepError("Scan", e);
+    } catch (...) {
+        WriteLog("ERROR", "Scan: unexpected error"); // whatever it was, the timer runs on
+    }
+    m_scanning = false;
+    if (m_closeDeferred) {
+        Terminate(); // a shutdown asked for during the tick takes effect now
+        return;
+    }
+    timMain.SetEnabled(true);
+}
+
+void TfrmMain::RunTick() {
+    if (!CheckConnection()) return;
+    ToggleIcon();
+    if (!ScanDue()) return;
+    if (PurgeDue()) RunDailyPurge();
+    if (!DataModule()->conMain.Connected()) return; // the next tick reconnects first
+    ScanSites();
+}
+
+bool TfrmMain::CheckConnection() {
+    TVKTDataModule* dm = DataModule();
+    if (!dm) return false;
+    if (dm->conMain.Connected()) return true;
+    WriteLog("ERROR", "Database connection not avalaible. Attempting to re-establish connection.");
+    if (dm->ActivateConnection()) return true;
+    WriteLog("WARNING", "Database connection lost.");
+    IconPhase = false; // the icons stand still until the connection is back
+    return false;
+}
+
+bool TfrmMain::ScanDue() const {
+    if (LastScan == 0) return true; // start-up and Force Scan
+    const long long minutes = MillisecondsSince(m_lastScanMono) / 60000;
+    return minutes >= DataModule()->PollDelay;
+}
+
+bool TfrmMain::PurgeDue() const {
+    return LastPurge == 0 || MillisecondsSince(m_lastPurgeMono) > PurgeIntervalMs;
+}
+
+void TfrmMain::RunDailyPurge() {
+    try {
+        DailyPurge();
+    } catch (const std::exception& e) {
+        LogStepError("Daily purge", e); // tried again before the next scan
+    }
+}
+
+void TfrmMain::ScanSites() {
+    ShowStatus("Beginning scan..");
+    TVKTDataModule& dm = *DataModule();
+    dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
+    TStringList codes;
+    if (ReadSiteList(codes)) {
+        ShowStatus("Checking sites..");
+        for (const std::string& code : codes)
+            if (!ScanSite(code)) break;
+    }
+    LastScan = Now();
+    m_lastScanMono = GetClock().Monotonic();
+    ShowStatus("");
+}
+
+bool TfrmMain::ReadSiteList(TStringList& codes) {
+    TVKTDataModule& dm = *DataModule();
+    std::vector<std::string> lines{"SELECT VKT.sitecode FROM ", "  VKT "};
+    if (!dm.VKTID.empty()) {
+        lines.push_back("WHERE ");
+        lines.push_back("  VKTID = " + SQLLiteral(dm.VKTID) + " ");
+    }
+    try {
+        OpenStatement(dm.adoQ1, lines);
+        for (; !dm.adoQ1.Eof(); dm.adoQ1.Next())
+            codes.push_back(VarToStrTrim(dm.adoQ1.FieldByName("sitecode")));
+        return true;
+    } catch (const std::exception& e) {
+        LogStepError("Reading the site list", e);
+        return false;
+    }
+}
+
+// False when the connection is gone: the rest of the scan would only fail the same way.
+bool TfrmMain::ScanSite(const std::string& code) {
+    TVKTDataModule& dm = *DataModule();
+    if (!dm.conMain.Connected()) return false;
+    std::vector<SiteAddress> rows; // copied out: the loop below processes messages between probes
+    try {
+        OpenStatement(dm.adoQ1, {"SELECT * FROM ", "  site ", "WHERE ", "  code = " + SQLLiteral(code) + " "});
+        for (; !dm.adoQ1.Eof(); dm.adoQ1.Next())
+            rows.push_back({VarToStrTrim(dm.adoQ1.FieldByName("Code")), VarToStrTrim(dm.adoQ1.FieldByName("IPaddr"))});
+    } catch (const std::exception& e) {
+        LogStepError("Reading site " + code, e);
+        return dm.conMain.Connected();
+    }
+    for (const SiteAddress& row : rows)
+        ProbeSite(row.Code, row.Address);
+    return true;
+}
+
+void TfrmMain::ProbeSite(const std::string& code, const std::string& address) {
+    WriteLog("POLL", "Polling " + code + " [" + address + "]");
+    MainLoop().ProcessMessages();
+    int rtt = 0;
+    if (PingSite(address, rtt)) {
+        ClearAlarms(code, rtt);
+        WriteLog("POLL", code + " Responding (" + IntToStr(rtt) + " ms)");
+    } else {
+        PostAlarm(code);
+        WriteLog("AWOL", "Unable to contact " + code + " [" + address + "]");
+    }
+    ShowStatus("sending notifications..");
+    try {
+        Notify(code);
+    } catch (const std::exception& e) {
+        LogStepError("Notifying " + code, e);
+        ShowStatus("");
+    }
+}

@@ -1,0 +1,139 @@
+// Real peers of the notification tests, on loopback: a mail server (python3-aiosmtpd storing each
+// message in a directory, refusing recipients whose mailbox starts with "refused"), a mail server
+// that accepts connections and never answers, and a UDP listener that receives pop-up datagrams.
+#pragma once
+
+#include "testutil.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+/// A socket of `type` bound to 127.0.0.1 on a port the system chooses; `port` receives it.
+inline int BindLoopback(int type, int& port) {
+    int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(a);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return -1;
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+inline bool CanConnect(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+    ::close(fd);
+    return ok;
+}
+
+class TestMailServer {
+public:
+    TestMailServer() {
+        int fd = BindLoopback(SOCK_STREAM, port);
+        ::close(fd);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const std::string listen = "127.0.0.1:" + std::to_string(port);
+            ::setenv("PYTHONPATH", VKT_SOURCE_DIR "/tests/net:" VKT_SOURCE_DIR "/tests", 1);
+            const char* python = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+            ::execlp(python, python, "-m", "aiosmtpd", "-n", "-l", listen.c_str(), "-c", "notify_sink.Sink",
+                     m_dir.Path().c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        for (int i = 0; i < 200 && !ready; ++i) {
+            ready = CanConnect(port);
+            if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+    }
+    ~TestMailServer() {
+        ::kill(m_pid, SIGTERM);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    TestMailServer(const TestMailServer&) = delete;
+    TestMailServer& operator=(const TestMailServer&) = delete;
+
+    /// Envelope sender, recipients and data of the n-th message (1-based); empty when none came.
+    std::string Received(int n) const {
+        char name[16];
+        std::snprintf(name, sizeof name, "%04d.msg", n);
+        return ReadFileText(m_dir.File(name));
+    }
+    /// Waits up to `limit` for the n-th message.
+    std::string WaitReceived(int n, std::chrono::milliseconds limit) const {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        std::string text;
+        while ((text = Received(n)).empty() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return text;
+    }
+    int port = 0;
+    bool ready = false;
+
+private:
+    TempDir m_dir;
+    pid_t m_pid = -1;
+};
+
+/// Accepts connections (the kernel's backlog does) and never says a word.
+class SilentMailServer {
+public:
+    SilentMailServer() : m_fd(BindLoopback(SOCK_STREAM, port)) { ::listen(m_fd, 8); }
+    ~SilentMailServer() { ::close(m_fd); }
+    SilentMailServer(const SilentMailServer&) = delete;
+    SilentMailServer& operator=(const SilentMailServer&) = delete;
+    int port = 0;
+
+private:
+    int m_fd;
+};
+
+/// Receives datagrams on a loopback UDP port.
+class UdpListener {
+public:
+    UdpListener() : m_fd(BindLoopback(SOCK_DGRAM, port)) {}
+    ~UdpListener() { ::close(m_fd); }
+    UdpListener(const UdpListener&) = delete;
+    UdpListener& operator=(const UdpListener&) = delete;
+
+    /// The next datagram, or empty when none arrives within `limit`.
+    std::string Receive(std::chrono::milliseconds limit) const {
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(limit.count())) != 1) return {};
+        char buf[2048];
+        ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+        return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+    }
+    int port = 0;
+
+private:
+    int m_fd;
+};
+
+/// A notification mail as TestMailServer stores it (sender vkt@example.org, one recipient).
+inline std::string NotificationMail(const std::string& to, const std::string& code, const std::string& siteName,
+                                    const std::string& address, const std::string& reportTime) {
+    const std::string stars = "  " + std::string(65, '*') + "\r\n";
+    return "vkt@example.org\n" + to + "\nFrom:     Sentrova Vigilor System <vkt@example.org>\r\nTo:        <" + to +
+           ">\r\nSubject: Sentrova - Lost contact notification\r\nMime-Version: 1.0\r\n"
+           "Content-Type: text/plain; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
+           "Sentrova reports the following IP address is currently unreachable.\r\n\r\n" +
+           stars + "  Report Time : " + reportTime + " \r\n" + stars + "\r\n  Code       : " + code +
+           " \r\n  SiteName   : " + siteName + " \r\n  IP address : " + address + " \r\n\r\n" + stars + "\r\n";
+}
