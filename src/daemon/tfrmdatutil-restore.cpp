@@ -29,9 +29,11 @@ bool ReadLine(std::istream& in, std::string& line) {
 }
 
 /// A backup file's heading: "Table=<name>\tRecords=<count>"; the first six characters are not checked.
+/// The name runs from the seventh character to the first tab, so a tab among the first six leaves none.
 void ParseHeading(const std::string& heading, std::string& table, long long& count) {
     const std::size_t tab = heading.find('\t');
-    table = Trim(heading.size() > 6 ? heading.substr(6, tab == std::string::npos ? std::string::npos : tab - 6) : "");
+    const std::size_t length = tab == std::string::npos ? std::string::npos : tab < 6 ? 0 : tab - 6;
+    table = Trim(heading.size() > 6 ? heading.substr(6, length) : "");
     const std::size_t from = tab == std::string::npos ? 8 : tab + 9;
     count = from < heading.size() ? StrToIntDef(heading.substr(from), 0) : 0;
 }

@@ -2,6 +2,8 @@
 #include "db/data.h"
 
 #include <atomic>
+#include <clocale>
+#include <cstring>
 
 #include "db/connstring.h"
 
@@ -40,7 +42,11 @@ TVKTDataModule::~TVKTDataModule() = default;
 void TVKTDataModule::DataModuleCreate() {
     const std::string computer = ComputerName();
     // The program-wide date, time and number formats are fixed constants of the platform layer
-    // ("yyyy-mm-dd", "hh:nn", "hh:nn:ss", "," and "."), whatever the user's locale says.
+    // ("yyyy-mm-dd", "hh:nn", "hh:nn:ss", "," and "."), whatever the user's locale says. The C
+    // library's number conversions follow LC_NUMERIC, which the desktop face's toolkit sets from the
+    // user's locale: put it back so that 2.5 is written and read as "2.5" and never as "2,5".
+    const char* numeric = std::setlocale(LC_NUMERIC, nullptr);
+    if (numeric == nullptr || std::strcmp(numeric, "C") != 0) std::setlocale(LC_NUMERIC, "C");
     VKTID.clear();
     TIniFile ini(ConfigFileName());
     DBServer = ini.ReadString("System", "DBServer", computer);

@@ -2,6 +2,8 @@
 // controller after every change; user actions go to the controller's handlers.
 #include "gui/tfrmdatutilview.h"
 
+#include "gui/dialogs.h"
+
 #include <QApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -113,7 +115,7 @@ QWidget* TfrmDatUtilView::BuildTablePage() {
     connect(m_list, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         if (m_rendering) return;
         m_form.lstDBName.at(static_cast<std::size_t>(m_list->row(item))).Checked = item->checkState() == Qt::Checked;
-        m_form.lstDBNameClickCheck();
+        RunCommand([this] { m_form.lstDBNameClickCheck(); });
     });
     layout->addWidget(m_list);
     return group;
@@ -125,7 +127,8 @@ QPushButton* TfrmDatUtilView::AddButton(TDatUtilButton& state, void (TfrmDatUtil
     if (!state.Hint.empty()) button->setToolTip(Q(state.Hint));
     connect(button, &QPushButton::clicked, this, [this, command] {
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        (m_form.*command)();
+        // A command that throws is reported like a loop job's error; the cursor and the view recover.
+        RunCommand([this, command] { (m_form.*command)(); });
         QApplication::restoreOverrideCursor();
         RenderList();
         Render();
@@ -143,7 +146,7 @@ QPushButton* TfrmDatUtilView::Button(const std::string& caption) const {
 bool TfrmDatUtilView::Ask(const std::string& question) {
     QApplication::restoreOverrideCursor();
     const bool yes =
-        QMessageBox::warning(this, windowTitle(), Q(question), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+        QMessageBox::warning(this, "Warning", Q(question), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     return yes;
 }

@@ -139,6 +139,10 @@ TEST_P(DatUtil, RestoreReadsFieldsAndRefusesWhatItCannotRestore) {
          "Table=site\tRecords=1\r\ncode\r\nx\r\n",
          {"codes: The file \"" + file + "\" contains an invalid data structure."},
          ""},
+        {"name before the first tab",
+         "Table\tcodes\r\ncode\r\nx\r\n",
+         {"codes: The file \"" + file + "\" contains an invalid data structure."},
+         ""},
         // Names in another order and case; a final tab, leading tab, empty field, extra field, missing column.
         {"fields by name",
          "Table= codes "

@@ -3,9 +3,13 @@
 #include "db/data.h"
 #include "platform/datetime.h"
 #include "platform/errors.h"
+#include "platform/strutil.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
 
 namespace {
 constexpr double Second = 1.0 / 86400;
@@ -97,6 +101,21 @@ TEST(DataModule, ReadsSettingsWithDefaultsAndAnySpelling) {
     EXPECT_EQ(dm.ConnectionString(true), "Provider=SQLOLEDB.1;Persist Security Info=True;User ID=op;Password=****;"
                                          "Initial Catalog=Duskwater;Data Source=" +
                                              dm.DBServer);
+}
+
+// The desktop face's toolkit adopts the user's locale before the data module is created.
+TEST(DataModule, NumbersKeepTheDecimalPointUnderACommaLocale) {
+    TempDir dir;
+    ScopedEnv home("VKT_HOME", dir.Path()), locpath("LOCPATH", dir.Path());
+    const std::string make = "localedef -i de_DE -f UTF-8 " + dir.File("de_DE.UTF-8") + " >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0 || !std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
+        GTEST_SKIP() << "no de_DE locale can be made here";
+    ASSERT_EQ(Format("%.1f", 2.5), "2,5");
+    TVKTDataModule dm;
+    dm.DataModuleCreate();
+    EXPECT_EQ(Variant(2.5).AsString(), "2.5");
+    EXPECT_EQ(Variant(std::string("2.5")).AsFloat(), 2.5);
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 TEST(DataModule, BackupDirDefaultsToTheProgramDirectory) {
