@@ -8,6 +8,7 @@
 
 #include <QDialogButtonBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFileSystemModel>
 #include <QFrame>
 #include <QGridLayout>
@@ -195,8 +196,14 @@ void TfrmInstallView::Store() {
 }
 
 bool TfrmInstallView::eventFilter(QObject* watched, QEvent* event) {
-    // The check runs when the focus leaves the field, not on Enter (which presses OK).
-    if (event->type() == QEvent::FocusOut && watched == Control("txtNetPort")) RunCommand([this] { txtNetPortExit(); });
+    // The check runs when the focus moves from the field to another control of the dialog, not on
+    // Enter (which presses OK) and not when the dialog itself loses activation: that happens when
+    // it closes or another window comes up, and the check would pop up over whatever is next.
+    if (event->type() == QEvent::FocusOut && watched == Control("txtNetPort")) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            RunCommand([this] { txtNetPortExit(); });
+    }
     return QDialog::eventFilter(watched, event);
 }
 

@@ -80,6 +80,13 @@ TEST_F(WizardView, LeavingABadNetPortWarnsAndShowsZero) {
     QApplication::sendEvent(port, &leave);
     ASSERT_EQ(shown, std::vector<std::string>{MsgNetPortInvalid});
     EXPECT_EQ(port->text(), "0");
+    // The window losing activation (another window, or the dialog closing after Enter pressed OK)
+    // is no leaving of the field.
+    port->setText("http");
+    QFocusEvent deactivated(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(port, &deactivated);
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_EQ(port->text(), "http");
 }
 
 TEST_F(WizardView, DirectoryChooserAsksBeforeCreatingAndNoKeepsItOpen) {
