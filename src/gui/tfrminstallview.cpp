@@ -23,6 +23,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -182,8 +183,16 @@ void TfrmInstallView::Load() {
         if (TSpinEdit* spin = m_wizard.SpinField(f.Name))
             static_cast<QSpinBox*>(Control(f.Name))->setValue(spin->Value());
         else
-            static_cast<QLineEdit*>(Control(f.Name))->setText(QString::fromStdString(*m_wizard.TextField(f.Name)));
+            LoadText(static_cast<QLineEdit*>(Control(f.Name)), f.MaxLength, *m_wizard.TextField(f.Name));
     }
+}
+
+void TfrmInstallView::LoadText(QLineEdit* edit, int maxLength, const std::string& value) {
+    // The length limit is for typing: a longer value from the file is shown and written back whole
+    // (a line edit cuts its text to its limit, which would shorten a server name on OK).
+    const QString text = QString::fromStdString(value);
+    if (maxLength > 0) edit->setMaxLength(std::max(maxLength, static_cast<int>(text.size())));
+    edit->setText(text);
 }
 
 void TfrmInstallView::Store() {
