@@ -175,6 +175,13 @@ void TfrmMainView::ShowRestored() {
     m_memLog->ensureCursorVisible();
 }
 
+bool TfrmMainView::event(QEvent* event) {
+    // The status bar shows only what ShowStatus gave it: a main window would put each hovered
+    // menu item's (empty) status tip there and wipe the scan's status text.
+    if (event->type() == QEvent::StatusTip) return true;
+    return QMainWindow::event(event);
+}
+
 void TfrmMainView::closeEvent(QCloseEvent* event) {
     event->ignore(); // the controller decides: hide, or end the program after shutdown
     RunCommand([this] { m_form.FormClose(); });

@@ -17,9 +17,11 @@
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 
 #include <gtest/gtest.h>
 
@@ -104,6 +106,9 @@ TEST_F(ConsoleView, StatusGoesToTheBarAndTheTooltipCutAt62AndEmptyRestoresTheTit
     form.FormShow();
     const std::string longText(70, 'x');
     form.ShowStatus(longText);
+    EXPECT_EQ(view.statusBar()->currentMessage().toStdString(), longText);
+    QStatusTipEvent menuHover(""); // what hovering a menu item sends: the status text stays
+    QApplication::sendEvent(view.menuBar(), &menuHover);
     EXPECT_EQ(view.statusBar()->currentMessage().toStdString(), longText);
     EXPECT_EQ(view.Tray().Icon().toolTip().toStdString(), std::string(62, 'x'));
     form.ShowStatus("");
