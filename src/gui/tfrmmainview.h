@@ -42,6 +42,7 @@ private:
     void Sync();
     void SyncLog();
     void ShowRestored();
+    void BringToFront();
     void OpenAbout(TfrmAbout& about);
     void OpenHelp();
 

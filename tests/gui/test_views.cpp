@@ -95,6 +95,18 @@ TEST_F(ConsoleView, ClosingHidesAndATrayDoubleClickOrShowConsoleBringsItBack) {
         restore();
         EXPECT_TRUE(view.isVisible());
     }
+    QWidget other; // a console that is shown but under another window comes to the front
+    other.show();
+    other.activateWindow();
+    QApplication::processEvents();
+    ASSERT_FALSE(view.isActiveWindow());
+    for (const auto& restore : restores) {
+        other.activateWindow();
+        QApplication::processEvents();
+        restore();
+        QApplication::processEvents();
+        EXPECT_TRUE(view.isActiveWindow());
+    }
     view.setWindowState(Qt::WindowMinimized);
     EXPECT_FALSE(view.isVisible()) << "a minimised console leaves only the tray icon";
     EXPECT_EQ(terminated, 0);
