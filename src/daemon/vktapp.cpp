@@ -53,6 +53,26 @@ void ForceScan(TfrmMain& form) {
         std::fprintf(stderr, "vkt: SIGUSR1 ignored: Force Scan is disabled (no database connection)\n");
 }
 
+// While the setup questions wait on the terminal no loop reads the signals: SIGINT and SIGTERM
+// keep their default action then, so Ctrl-C at a question ends the program at once (nothing of
+// the wizard is written; it writes only after the last answer) instead of being held back and
+// acting after the user has gone through every question.
+class ScopedDefaultStopSignals {
+public:
+    ScopedDefaultStopSignals() {
+        sigemptyset(&m_set);
+        sigaddset(&m_set, SIGTERM);
+        sigaddset(&m_set, SIGINT);
+        pthread_sigmask(SIG_UNBLOCK, &m_set, nullptr);
+    }
+    ~ScopedDefaultStopSignals() { pthread_sigmask(SIG_BLOCK, &m_set, nullptr); }
+    ScopedDefaultStopSignals(const ScopedDefaultStopSignals&) = delete;
+    ScopedDefaultStopSignals& operator=(const ScopedDefaultStopSignals&) = delete;
+
+private:
+    sigset_t m_set;
+};
+
 void HandleSignals(int fd, TfrmMain& form) {
     signalfd_siginfo info{};
     while (::read(fd, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info))) {
@@ -69,6 +89,7 @@ public:
     bool EchoLog() const override { return true; }
     bool RunSetup(TfrmInstall& wizard) override {
         if (isatty(STDIN_FILENO)) {
+            ScopedDefaultStopSignals stoppable;
             RunTerminalSetup(wizard, std::cin, std::cout);
             return true;
         }

@@ -8,6 +8,7 @@
 
 #include <QDialogButtonBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFileSystemModel>
 #include <QFrame>
 #include <QGridLayout>
@@ -22,6 +23,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -181,8 +183,16 @@ void TfrmInstallView::Load() {
         if (TSpinEdit* spin = m_wizard.SpinField(f.Name))
             static_cast<QSpinBox*>(Control(f.Name))->setValue(spin->Value());
         else
-            static_cast<QLineEdit*>(Control(f.Name))->setText(QString::fromStdString(*m_wizard.TextField(f.Name)));
+            LoadText(static_cast<QLineEdit*>(Control(f.Name)), f.MaxLength, *m_wizard.TextField(f.Name));
     }
+}
+
+void TfrmInstallView::LoadText(QLineEdit* edit, int maxLength, const std::string& value) {
+    // The length limit is for typing: a longer value from the file is shown and written back whole
+    // (a line edit cuts its text to its limit, which would shorten a server name on OK).
+    const QString text = QString::fromStdString(value);
+    if (maxLength > 0) edit->setMaxLength(std::max(maxLength, static_cast<int>(text.size())));
+    edit->setText(text);
 }
 
 void TfrmInstallView::Store() {
@@ -195,8 +205,14 @@ void TfrmInstallView::Store() {
 }
 
 bool TfrmInstallView::eventFilter(QObject* watched, QEvent* event) {
-    // The check runs when the focus leaves the field, not on Enter (which presses OK).
-    if (event->type() == QEvent::FocusOut && watched == Control("txtNetPort")) RunCommand([this] { txtNetPortExit(); });
+    // The check runs when the focus moves from the field to another control of the dialog, not on
+    // Enter (which presses OK) and not when the dialog itself loses activation: that happens when
+    // it closes or another window comes up, and the check would pop up over whatever is next.
+    if (event->type() == QEvent::FocusOut && watched == Control("txtNetPort")) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            RunCommand([this] { txtNetPortExit(); });
+    }
     return QDialog::eventFilter(watched, event);
 }
 

@@ -28,6 +28,7 @@ private:
     void BuildFields(class QGridLayout* grid);
     QWidget* MakeControl(const struct TInstallField& field);
     void Load();
+    static void LoadText(QLineEdit* edit, int maxLength, const std::string& value);
     void Store();
     void txtNetPortExit();
 

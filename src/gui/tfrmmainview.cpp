@@ -70,6 +70,12 @@ TfrmMainView::TfrmMainView(TfrmMain& form) : m_form(form) {
         setWindowIcon(ResourceIcon(name));
         QGuiApplication::setWindowIcon(windowIcon());
     };
+    // A double click on the tray icon or "Show Console" brings the console to the front even when
+    // it is already shown under other windows (then its state does not change, so Sync would not).
+    connect(&m_tray->Icon(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        if (r == QSystemTrayIcon::DoubleClick) BringToFront();
+    });
+    connect(Item("mnu"), &QAction::triggered, this, [this] { BringToFront(); });
     m_form.memLog.OnChange = [this] { OnViewThread(this, [this] { SyncLog(); }); };
     m_form.OnChange = [this] { OnViewThread(this, [this] { Sync(); }); };
     m_form.OnAboutCreated = [this](TfrmAbout& about) { OpenAbout(about); };
@@ -173,6 +179,17 @@ void TfrmMainView::ShowRestored() {
     activateWindow();
     m_memLog->moveCursor(QTextCursor::End);
     m_memLog->ensureCursorVisible();
+}
+
+bool TfrmMainView::event(QEvent* event) {
+    // The status bar shows only what ShowStatus gave it: a main window would put each hovered
+    // menu item's (empty) status tip there and wipe the scan's status text.
+    if (event->type() == QEvent::StatusTip) return true;
+    return QMainWindow::event(event);
+}
+
+void TfrmMainView::BringToFront() {
+    if (m_form.Visible) ShowRestored();
 }
 
 void TfrmMainView::closeEvent(QCloseEvent* event) {

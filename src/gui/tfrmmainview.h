@@ -30,6 +30,7 @@ public:
     static constexpr int ClientWidth = 641, ClientHeight = 266;
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -41,6 +42,7 @@ private:
     void Sync();
     void SyncLog();
     void ShowRestored();
+    void BringToFront();
     void OpenAbout(TfrmAbout& about);
     void OpenHelp();
 

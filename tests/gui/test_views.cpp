@@ -17,9 +17,11 @@
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 
 #include <gtest/gtest.h>
 
@@ -93,6 +95,18 @@ TEST_F(ConsoleView, ClosingHidesAndATrayDoubleClickOrShowConsoleBringsItBack) {
         restore();
         EXPECT_TRUE(view.isVisible());
     }
+    QWidget other; // a console that is shown but under another window comes to the front
+    other.show();
+    other.activateWindow();
+    QApplication::processEvents();
+    ASSERT_FALSE(view.isActiveWindow());
+    for (const auto& restore : restores) {
+        other.activateWindow();
+        QApplication::processEvents();
+        restore();
+        QApplication::processEvents();
+        EXPECT_TRUE(view.isActiveWindow());
+    }
     view.setWindowState(Qt::WindowMinimized);
     EXPECT_FALSE(view.isVisible()) << "a minimised console leaves only the tray icon";
     EXPECT_EQ(terminated, 0);
@@ -104,6 +118,9 @@ TEST_F(ConsoleView, StatusGoesToTheBarAndTheTooltipCutAt62AndEmptyRestoresTheTit
     form.FormShow();
     const std::string longText(70, 'x');
     form.ShowStatus(longText);
+    EXPECT_EQ(view.statusBar()->currentMessage().toStdString(), longText);
+    QStatusTipEvent menuHover(""); // what hovering a menu item sends: the status text stays
+    QApplication::sendEvent(view.menuBar(), &menuHover);
     EXPECT_EQ(view.statusBar()->currentMessage().toStdString(), longText);
     EXPECT_EQ(view.Tray().Icon().toolTip().toStdString(), std::string(62, 'x'));
     form.ShowStatus("");

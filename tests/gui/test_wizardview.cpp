@@ -28,7 +28,9 @@ protected:
     void TearDown() override { Dialogs() = saved; }
     QLineEdit* Edit(TfrmInstallView& v, const char* name) { return static_cast<QLineEdit*>(v.Control(name)); }
 
-    static constexpr const char* Before = "[System]\r\ninstall=1\r\nNetPort=8080\r\n";
+    // The server name is longer than the field's typing limit of 35.
+    static constexpr const char* LongServer = "sql-primary-01.monitoring.example-corp.internal";
+    const std::string Before = std::string("[System]\r\ninstall=1\r\nNetPort=8080\r\nDBServer=") + LongServer + "\r\n";
     TDialogs saved;
     std::vector<std::string> shown;
     bool answerYes = true;
@@ -69,6 +71,7 @@ TEST_F(WizardView, OkWritesWhatWasTypedAndAFailedWriteKeepsTheWizardOpen) {
     const std::string after = ReadFileText(dir.File("vkt.ini"));
     EXPECT_NE(after.find("VKTID=probe9\r\n"), std::string::npos) << after;
     EXPECT_NE(after.find("install=0\r\n"), std::string::npos) << after;
+    EXPECT_NE(after.find(std::string("DBServer=") + LongServer + "\r\n"), std::string::npos) << "kept whole";
 }
 
 TEST_F(WizardView, LeavingABadNetPortWarnsAndShowsZero) {
@@ -80,6 +83,13 @@ TEST_F(WizardView, LeavingABadNetPortWarnsAndShowsZero) {
     QApplication::sendEvent(port, &leave);
     ASSERT_EQ(shown, std::vector<std::string>{MsgNetPortInvalid});
     EXPECT_EQ(port->text(), "0");
+    // The window losing activation (another window, or the dialog closing after Enter pressed OK)
+    // is no leaving of the field.
+    port->setText("http");
+    QFocusEvent deactivated(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(port, &deactivated);
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_EQ(port->text(), "http");
 }
 
 TEST_F(WizardView, DirectoryChooserAsksBeforeCreatingAndNoKeepsItOpen) {
