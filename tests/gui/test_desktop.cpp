@@ -154,8 +154,15 @@ TEST_F(Desktop, TrayIconFlashesCloseHidesDoubleClickRestoresAndTheTrayMenuShutsD
         << "the tray icon did not change picture";
 
     // Closing the window the way a window manager does only hides it.
-    X(std::string("/usr/bin/python3 ") + VKT_XHELPER + " close " + console);
-    EXPECT_TRUE(WaitFor([&] { return !Mapped(console); }, 5s));
+    // A loaded machine can take a while to handle it, so the message is sent again until the
+    // window is gone; a second close of a hidden console changes nothing.
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            if (!Mapped(console)) return true;
+            X(std::string("/usr/bin/python3 ") + VKT_XHELPER + " close " + console);
+            return !Mapped(console);
+        },
+        20s));
     EXPECT_EQ(vkt.WaitExit(500ms), -1) << "the daemon keeps running";
     Shot("4-closed");
 
@@ -164,7 +171,7 @@ TEST_F(Desktop, TrayIconFlashesCloseHidesDoubleClickRestoresAndTheTrayMenuShutsD
     ASSERT_EQ(std::sscanf(icon.c_str(), "%dx%d+%d+%d", &w, &h, &x, &y), 4);
     const std::string centre = std::to_string(x + w / 2) + " " + std::to_string(y + h / 2);
     X("xdotool mousemove " + centre + " click --repeat 2 --delay 80 1");
-    EXPECT_TRUE(WaitFor([&] { return Mapped(console); }, 5s));
+    EXPECT_TRUE(WaitFor([&] { return Mapped(console); }, 15s));
     Shot("5-restored");
 
     // "Shut Down Module" from the tray menu ends the program with status 0.
