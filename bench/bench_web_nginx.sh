@@ -13,14 +13,7 @@ for tool in nginx ab curl; do
     command -v "$tool" >/dev/null || { echo "needs $tool (apt-get install nginx-light apache2-utils curl)"; exit 2; }
 done
 work="$(mktemp -d)"
-nginx_pid="" ours_pid=""
-cleanup() {
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-    [ -n "$ours_pid" ] && kill "$ours_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+. "$(dirname "$0")/nginx-peer.sh"
 
 ours_port="$(free_port)"
 mkdir -p "$work/ours" "$work/www"
@@ -32,24 +25,7 @@ curl -s "http://127.0.0.1:$ours_port/" | python3 -c 'import sys; d=sys.stdin.buf
     >"$work/www/index.html"
 
 nginx_port="$(free_port)"
-cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    client_body_temp_path $work;
-    proxy_temp_path $work;
-    fastcgi_temp_path $work;
-    uwsgi_temp_path $work;
-    scgi_temp_path $work;
-    server { listen 127.0.0.1:$nginx_port; root $work/www; keepalive_timeout 0; }
-}
-CONF
-nginx -c "$work/nginx.conf" -p "$work" &
-nginx_pid=$!
+start_nginx "$nginx_port" "$work/www"
 sleep 1
 
 rate() { ab -q -n "$requests" -c "$clients" "http://127.0.0.1:$1/" 2>/dev/null | awk '/Requests per second/ {print $4}'; }
