@@ -9,6 +9,7 @@
 #include "db/sqlitecollation.h"
 #include "platform/icmpecho.h"
 #include "platform/msgloop.h"
+#include "silenthost.h"
 #include "testutil.h"
 
 #include <arpa/inet.h>
@@ -27,7 +28,7 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 constexpr int Sites = 1000;
-const char* const SilentHost = "203.0.113.6";
+const char* const SilentHost = SilentHostNamespace::Address;
 
 std::string Code(int i) {
     char buf[16];
@@ -96,25 +97,11 @@ double BareProbe() {
     });
 }
 
-int Shell(const std::string& command) {
-    int status = std::system((command + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-/// A namespace host that ignores echo requests, reached over a veth pair; false when not allowed.
-bool MakeSilentHost(const std::string& ns, const std::string& veth) {
-    if (geteuid() != 0 || Shell("ip netns add " + ns) != 0) return false;
-    const std::string n = "ip -n " + ns + " ";
-    return Shell("ip link add " + veth + "h type veth peer name " + veth + "n netns " + ns +
-                 " && ip addr add 203.0.113.5/30 dev " + veth + "h && ip link set " + veth + "h up && " + n +
-                 "addr add " + SilentHost + "/30 dev " + veth + "n && " + n + "link set " + veth + "n up && " +
-                 "ip netns exec " + ns + " sh -c 'echo 1 > /proc/sys/net/ipv4/icmp_echo_ignore_all'") == 0;
-}
-
 void ScanWithSilentSites(TVKTDataModule& dm, TfrmMain& form, const TempDir& dir) {
-    const std::string ns = "vkt-bench-" + std::to_string(getpid()), veth = "vkb" + std::to_string(getpid());
-    if (!MakeSilentHost(ns, veth)) {
-        std::printf("%-44s skipped (needs root for a namespace host)\n", "scan of 100 sites, 10 silent");
+    SilentHostNamespace host("bench");
+    std::string why;
+    if (!host.Create(why)) {
+        std::printf("%-44s skipped (%s)\n", "scan of 100 sites, 10 silent", why.c_str());
     } else {
         for (int i = 0; i < 100; ++i)
             AddSite(dm, "silent", "T" + std::to_string(i), i % 10 == 9 ? SilentHost : Address(i));
@@ -123,7 +110,6 @@ void ScanWithSilentSites(TVKTDataModule& dm, TfrmMain& form, const TempDir& dir)
         const double us = MicrosPerSite([&] { form.timMainTimer(); }, 1);
         std::printf("%-44s %8.2f s wall\n", "scan of 100 sites, 10 silent", us / 1e6);
     }
-    Shell("ip link del " + veth + "h; ip netns del " + ns);
 }
 
 } // namespace

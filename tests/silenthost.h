@@ -1,0 +1,57 @@
+// A host that never answers echo requests, for the tests and benchmarks that need an address
+// whose probes time out: a network namespace of our own joined by a veth pair, with the kernel
+// told to ignore echo requests inside it. Needs root; removed again by the destructor.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+class SilentHostNamespace {
+public:
+    /// The address inside the namespace; this side of the pair is 203.0.113.1.
+    static constexpr const char* Address = "203.0.113.2";
+
+    /// `tag` keeps the names of concurrent users (test, benchmark) apart.
+    explicit SilentHostNamespace(const std::string& tag)
+        : m_ns("vkt-" + tag + "-" + std::to_string(getpid())),
+          m_veth("vk" + tag.substr(0, 1) + std::to_string(getpid())) {}
+    ~SilentHostNamespace() {
+        if (m_made) Run("ip link del " + m_veth + "h; ip netns del " + m_ns);
+    }
+    SilentHostNamespace(const SilentHostNamespace&) = delete;
+    SilentHostNamespace& operator=(const SilentHostNamespace&) = delete;
+
+    /// Builds the namespace; false with the reason when this machine does not allow it.
+    bool Create(std::string& why) {
+        if (geteuid() != 0) {
+            why = "network namespaces need root";
+            return false;
+        }
+        if (Run("ip netns add " + m_ns) != 0) {
+            why = "ip netns add failed";
+            return false;
+        }
+        m_made = true;
+        const std::string n = "ip -n " + m_ns + " ";
+        const std::string script = "ip link add " + m_veth + "h type veth peer name " + m_veth + "n netns " + m_ns +
+                                   " && ip addr add 203.0.113.1/30 dev " + m_veth + "h && ip link set " + m_veth +
+                                   "h up && " + n + "addr add " + Address + "/30 dev " + m_veth + "n && " + n +
+                                   "link set " + m_veth + "n up && " + n + "link set lo up && ip netns exec " + m_ns +
+                                   " sh -c 'echo 1 > /proc/sys/net/ipv4/icmp_echo_ignore_all'";
+        if (Run(script) != 0) {
+            why = "setting up the namespace failed";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    static int Run(const std::string& command) {
+        int status = std::system((command + " >/dev/null 2>&1").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string m_ns, m_veth;
+    bool m_made = false;
+};
