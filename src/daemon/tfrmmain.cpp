@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 
 #include <atomic>
+#include <cstdio>
 
 namespace {
 std::atomic<TfrmMain*> g_frmMain{nullptr};
@@ -56,8 +57,9 @@ void TfrmMain::FormShow() {
     m_running = true;
     try {
         if (OnStartListener) OnStartListener(dm->NetPort & 0xFFFF);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         WriteLog("WEBSOCK", "[ FAIL ] Failed to initialise web socket.");
+        std::fprintf(stderr, "vkt: web administration port %d: %s\n", dm->NetPort & 0xFFFF, error.what());
     }
     timMain.SetInterval(1000);
     timMain.SetEnabled(true);

@@ -7,6 +7,7 @@
 #include "daemon/ttimer.h"
 #include "daemon/ttrayicon.h"
 #include "db/common.h"
+#include "db/dbaccess.h"
 #include "platform/clock.h"
 #include "platform/scopedinstall.h"
 
@@ -132,11 +133,13 @@ private:
     void ProbeSite(const std::string& code, const std::string& address);
     void RunNotification(const std::string& code);
     void PurgeLogFiles(const std::string& dir, int maxAgeDays);
+    void CheckClockAgainstServer(TDbDialect dialect);
 
     bool m_scanning = false;
     // Intervals run on the monotonic clock, so that a wall-clock jump never stops scanning or purging.
     Clock::MonoTime m_lastScanMono{};
     Clock::MonoTime m_lastPurgeMono{};
+    bool m_clockSkewReported = false;
     bool m_running = false;
     bool m_closeDeferred = false;
 };

@@ -31,6 +31,8 @@ public:
     bool Done() const { return m_done.load(std::memory_order_acquire); }
     bool Error() const { return m_error.load(std::memory_order_acquire); }
     bool Running() const { return m_running.load(std::memory_order_acquire); }
+    /// Stops a mail send in progress (it fails with "Operation has been canceled"). Any thread.
+    void Cancel() { m_smtp.Cancel(); }
     /// The message of the last error; read it once the thread has ended.
     const std::string& ErrorText() const { return m_errorText; }
 
