@@ -38,7 +38,7 @@ void AlertPolicy::Answering(const std::string& code) {
     const OutageRows rows = m_actions.Outage(code);
     if (!rows.Notified) return;
     SiteState& s = Site(code);
-    const TDateTime since = rows.Since != 0 ? rows.Since : m_clock.Now();
+    const TDateTime since = rows.Since != 0 ? rows.Since : (m_clock ? *m_clock : GetClock()).Now();
     // A marker stored again keeps the start of the outage its contacts were first told of.
     s.since = s.noticeOut && s.since != 0 && s.since < since ? s.since : since;
     s.noticeOut = true;

@@ -47,7 +47,8 @@ public:
 
 class AlertPolicy {
 public:
-    explicit AlertPolicy(AlertActions& actions, const Clock& clock = GetClock()) : m_actions(actions), m_clock(clock) {}
+    /// Reads time from `clock`, or from the clock in force when none is given.
+    explicit AlertPolicy(AlertActions& actions, const Clock* clock = nullptr) : m_actions(actions), m_clock(clock) {}
 
     /// Takes new settings; what it knows of the sites stays.
     void Configure(const AlertSettings& settings) { m_settings = settings; }
@@ -93,7 +94,7 @@ private:
     void LoadDependencies();
 
     AlertActions& m_actions;
-    const Clock& m_clock;
+    const Clock* m_clock;
     AlertSettings m_settings;
     std::map<std::string, SiteState> m_sites;
     SiteDeps m_deps;

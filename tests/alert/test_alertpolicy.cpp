@@ -107,7 +107,7 @@ protected:
     }
     ModelDaemon daemon;
     ManualClock clock{46000};
-    AlertPolicy policy{daemon, clock};
+    AlertPolicy policy{daemon, &clock};
 };
 
 TEST_P(Policy, SendsTheNoticesOfTheRules) {
