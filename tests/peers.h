@@ -83,6 +83,13 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         return text;
     }
+    /// While refusing, every recipient gets a temporary failure (451) and no message is stored.
+    void SetRefusing(bool refusing) const {
+        if (refusing)
+            WriteFileText(m_dir.File("refuse"), "");
+        else
+            std::filesystem::remove(m_dir.File("refuse"));
+    }
     int port = 0;
     bool ready = false;
 

@@ -1,6 +1,8 @@
 // Console controller: alarm rows, the notification decision and its worker, the daily purge of
 // old alarms and old log files.
+#include "alert/notice.h"
 #include "daemon/activitylog.h"
+#include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "daemon/tnotifythread.h"
 #include "db/connstring.h"
@@ -131,37 +133,49 @@ void TfrmMain::ClearAlarms(const std::string& code, int rtt) {
 }
 
 void TfrmMain::Notify(const std::string& code) {
-    TDbQuery& q = DataModule()->adoAlarms;
-    OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(MarkerCode(code)) + " "});
-    if (!q.Eof()) return; // notified already
-    OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(code) + " ORDER BY FailTime"});
-    if (q.Eof()) return; // no open outage
-    const TDateTime outageStart = VarToFloatDef(q.FieldByName("failtime"));
-    OpenStatement(q, {"SELECT * FROM site WHERE code = " + SQLLiteral(code) + " "});
-    if (q.Eof()) return;
-    const long long allowedDown = VarToIntDef(q.FieldByName("downtime"));
-    if (DateDiff('n', outageStart, Now()) < allowedDown) return;
+    Notice notice;
+    if (!NotificationDue(code, notice.Since)) return;
     WriteLog("MAIL", "Notifying ...");
     ShowStatus("Notifying..");
-    RunNotification(code);
+    RunNotification(code, notice);
     ShowStatus("");
 }
 
-void TfrmMain::RunNotification(const std::string& code) {
-    TNotifyThread worker(DataModule()->conMain, code, [] { MainLoop().Wake(); });
+bool TfrmMain::NotificationDue(const std::string& code, TDateTime& outageStart) {
+    TDbQuery& q = DataModule()->adoAlarms;
+    OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(MarkerCode(code)) + " "});
+    if (!q.Eof()) return false; // notified already
+    OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(code) + " ORDER BY FailTime"});
+    if (q.Eof()) return false; // no open outage
+    outageStart = VarToFloatDef(q.FieldByName("failtime"));
+    OpenStatement(q, {"SELECT * FROM site WHERE code = " + SQLLiteral(code) + " "});
+    if (q.Eof()) return false;
+    const long long allowedDown = VarToIntDef(q.FieldByName("downtime"));
+    return DateDiff('n', outageStart, Now()) >= allowedDown;
+}
+
+bool TfrmMain::RunNotification(const std::string& code, const Notice& notice) {
+    Notice told = notice;
+    told.Daemon = DataModule()->VKTID;
+    TNotifyThread worker(
+        DataModule()->conMain, code, [] { MainLoop().Wake(); }, told, m_alert->Webhook());
     const bool settled = MainLoop().WaitUntil([&] { return worker.Error() || worker.Done(); }, NotifyGuard);
     // Past the guard the mail still in progress is cancelled, so the worker ends at once and the
     // scan goes on; the notification counts as failed and is tried again at the next scan.
     if (!settled) worker.Cancel();
     // The worker may still be sending pop-ups after a mail error; its text is read once it has ended.
     WaitForWorkerEnd(worker);
-    if (!settled)
+    if (!settled) {
         WriteLog("ERROR", "Mail fail. Notification not finished within " + std::to_string(NotifyGuard.count() / 1000) +
                               " seconds");
-    else if (worker.Error())
+        return false;
+    }
+    if (worker.Error())
         WriteLog("ERROR", "Mail fail. " + worker.ErrorText());
     else
         WriteLog("MAIL", "Complete.");
+    if (!worker.WebhookError().empty()) WriteLog("ERROR", "Webhook fail. " + worker.WebhookError());
+    return worker.Delivered();
 }
 
 void TfrmMain::DailyPurge() {

@@ -2,6 +2,7 @@
 #include "daemon/tfrmmain.h"
 
 #include "daemon/activitylog.h"
+#include "daemon/talertbridge.h"
 #include "daemon/tfrmabout.h"
 #include "db/common.h"
 #include "db/data.h"
@@ -24,7 +25,7 @@ TfrmMain* SetFrmMain(TfrmMain* form) {
     return g_frmMain.exchange(form);
 }
 
-TfrmMain::TfrmMain() {
+TfrmMain::TfrmMain() : m_alert(std::make_unique<TAlertBridge>(*this)) {
     timMain.OnTimer = [this] { timMainTimer(); };
     trayIcon.OnDblClick = [this] { trayIconDblClick(); };
 }
