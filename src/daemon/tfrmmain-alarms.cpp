@@ -8,6 +8,7 @@
 #include "platform/msgloop.h"
 #include "platform/progdir.h"
 #include "platform/strutil.h"
+#include "web/statusboard.h"
 
 #include <algorithm>
 #include <chrono>
@@ -95,7 +96,10 @@ void TfrmMain::ClearAlarms(const std::string& code, int rtt) {
 void TfrmMain::Notify(const std::string& code) {
     TDbQuery& q = DataModule()->adoAlarms;
     OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(MarkerCode(code)) + " "});
-    if (!q.Eof()) return; // notified already
+    if (!q.Eof()) { // notified already
+        if (SiteResults) SiteResults->NoticeStanding(code);
+        return;
+    }
     OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(code) + " ORDER BY FailTime"});
     if (q.Eof()) return; // no open outage
     const TDateTime outageStart = VarToFloatDef(q.FieldByName("failtime"));
@@ -115,6 +119,7 @@ void TfrmMain::RunNotification(const std::string& code) {
     // The worker may still be sending pop-ups after a mail error; its text is read once it has ended.
     WaitForWorkerEnd(worker);
     if (!settled) return; // past the guard: the worker was given up on
+    if (SiteResults) SiteResults->NoticeSent(code, "mail", !worker.Error());
     if (worker.Error())
         WriteLog("ERROR", "Mail fail. " + worker.ErrorText());
     else

@@ -16,6 +16,7 @@
 #include <vector>
 
 class TfrmAbout;
+class TSiteResultSink;
 
 struct TMenuItem {
     std::string Caption;
@@ -113,6 +114,8 @@ public:
     std::vector<std::unique_ptr<TfrmAbout>> frmAbout;
     /// Whether the console's context menu is the tray menu (set while the console is hidden).
     bool PopupIsContextMenu = false;
+    /// Where each scan reports its per-site results (the status board); none: not reported.
+    TSiteResultSink* SiteResults = nullptr;
 
 private:
     void Terminate();
@@ -129,7 +132,7 @@ private:
     void ScanSites();
     bool ReadSiteList(TStringList& codes);
     bool ScanSite(const std::string& code);
-    void ProbeSite(const std::string& code, const std::string& address);
+    void ProbeSite(const std::string& code, const std::string& address, const std::string& name);
     void RunNotification(const std::string& code);
     void PurgeLogFiles(const std::string& dir, int maxAgeDays);
 
@@ -139,6 +142,8 @@ private:
     Clock::MonoTime m_lastPurgeMono{};
     bool m_running = false;
     bool m_closeDeferred = false;
+    /// Why the last PingSite got no answer; empty when it answered.
+    std::string m_probeCause;
 };
 
 /// The application's console (created by the entry sequence).

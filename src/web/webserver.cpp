@@ -60,6 +60,7 @@ TWebServer::~TWebServer() {
 void TWebServer::Start(int port) {
     if (ConfigFile.empty()) ConfigFile = ConfigFileName();
     webSock.Port = port;
+    ApplyGuard();
     webSock.ServerThreadClass = ServerThreadClassOf<THTTPThread>();
     webSock.Listen();
     if (m_sweep == 0) m_sweep = MainLoop().SetTimer(SweepInterval, true, [this] { DropOverdueRequests(); });
@@ -74,6 +75,9 @@ void TWebServer::webSockServerThreadStart(TmsListenerSocket*, TmsServerThread* S
     thread->Settings = ReadSettings ? ReadSettings() : TWebSettings();
     thread->ConfigFile = ConfigFile;
     thread->ReadLogFile = ReadLogFile;
+    thread->Board = Board;
+    thread->DatabaseUp = DatabaseUp && DatabaseUp();
+    thread->Guard = m_guard;
     MakeRoomForNewConnection();
 }
 
