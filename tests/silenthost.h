@@ -47,6 +47,9 @@ public:
         return true;
     }
 
+    /// The namespace's name, for "ip netns exec".
+    const std::string& Name() const { return m_ns; }
+
 private:
     static int Run(const std::string& command) {
         int status = std::system((command + " >/dev/null 2>&1").c_str());

@@ -112,8 +112,7 @@ void TStatusBoard::SiteProbed(const TSiteResult& result) {
     } else {
         site.Cause = result.Cause;
     }
-    site.History.Add(bucket, result.Answered, result.RttMs);
-    site.Loss = site.History.LossRatio(bucket);
+    site.History.Add(bucket, result.Answered, result.RttMs); // the loss share is reckoned when read
 }
 
 void TStatusBoard::NoticeStanding(const std::string& code) {
