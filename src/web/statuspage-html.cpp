@@ -55,16 +55,14 @@ std::string Sparkline(const TRttHistory& history, std::int64_t now) {
             points[i].lost = points[i].lost || b.Lost > 0;
             highest = std::max(highest, points[i].rtt);
         }
+    // The line joins the answers across stretches without probes (a longer poll interval, a
+    // restart); losses are marked on their own.
     std::string line, losses;
-    bool drawing = false;
     for (int i = 0; i < SparkPoints; ++i) {
         const int x = i * SparkStep;
         if (points[i].rtt >= 0) {
             const int y = SparkHeight - 2 - (SparkHeight - 4) * points[i].rtt / highest;
-            line += Format("%c%d %d", drawing ? 'L' : 'M', x, y);
-            drawing = true;
-        } else {
-            drawing = false;
+            line += Format("%c%d %d", line.empty() ? 'M' : 'L', x, y);
         }
         if (points[i].lost) losses += Format("M%d 2v16", x);
     }
