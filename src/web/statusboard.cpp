@@ -75,6 +75,8 @@ void TStatusBoard::ScanBegun() {
     std::unique_lock<std::shared_mutex> hold(m_lock);
     m_summary.Scanning = true;
     m_scanStart = GetClock().Monotonic();
+    m_scan = m_summary.Scans + 1;
+    m_probes = 0;
 }
 
 void TStatusBoard::ScanEnded() {
@@ -83,6 +85,7 @@ void TStatusBoard::ScanEnded() {
     m_summary.LastScanEnd = GetClock().Now();
     m_summary.LastScanSeconds = double(MillisecondsSince(m_scanStart)) / 1000.0;
     ++m_summary.Scans;
+    m_summary.LastScanSites = m_probes;
 }
 
 TSiteStatus& TStatusBoard::Site(const std::string& code, const std::string& address) {
@@ -106,6 +109,8 @@ void TStatusBoard::SiteProbed(const TSiteResult& result) {
     if (site.State != state) site.Since = now;
     site.State = state;
     site.LastProbe = now;
+    site.Scan = m_scan;
+    ++m_probes;
     if (result.Answered) {
         site.LastRttMs = result.RttMs;
         site.Notified = false; // the outage is over; a new one is told anew
@@ -137,7 +142,11 @@ void TStatusBoard::Snapshot(TScanSummary& summary, std::vector<TSiteStatus>& sit
     std::shared_lock<std::shared_mutex> hold(m_lock);
     summary = m_summary;
     summary.Bucket = bucket;
-    sites = m_sites;
-    for (TSiteStatus& site : sites)
-        site.Loss = site.History.LossRatio(bucket); // losses older than a day have fallen out since
+    sites.clear();
+    sites.reserve(m_sites.size());
+    for (const TSiteStatus& site : m_sites) {
+        if (site.Scan < m_summary.Scans) continue; // no longer in the site list
+        sites.push_back(site);
+        sites.back().Loss = site.History.LossRatio(bucket); // losses older than a day have fallen out since
+    }
 }

@@ -75,6 +75,7 @@ struct TSiteStatus {
     double Loss = 0;       ///< lost share of the last 24 hours' probes
     std::string Cause;     ///< why the last failed probe failed
     bool Notified = false; ///< a notice of the current outage went out
+    long long Scan = 0;    ///< the scan that probed it last (1 = the first of this run)
     TRttHistory History;
 };
 
@@ -82,7 +83,8 @@ struct TScanSummary {
     TDateTime LastScanEnd = 0; ///< 0 before the first scan has ended
     double LastScanSeconds = 0;
     bool Scanning = false;
-    long long Scans = 0;
+    long long Scans = 0;     ///< scans completed
+    int LastScanSites = 0;   ///< site addresses the last completed scan probed
     std::int64_t Bucket = 0; ///< the running bucket number of the snapshot's moment
     /// Notices by (kind, result), result "sent" or "failed".
     std::map<std::pair<std::string, std::string>, long long> Notices;
@@ -97,7 +99,8 @@ public:
     void NoticeSent(const std::string& code, const std::string& kind, bool delivered) override;
     void ScanEnded() override;
 
-    /// A consistent copy of the summary and every site, in the order first probed.
+    /// A consistent copy of the summary and every site, in the order first probed. Sites the last
+    /// completed scan did not probe (gone from the site list) are left out.
     void Snapshot(TScanSummary& summary, std::vector<TSiteStatus>& sites) const;
     /// The running bucket number of the current moment.
     static std::int64_t CurrentBucket();
@@ -111,4 +114,6 @@ private:
     std::map<std::string, std::vector<std::size_t>> m_byCode;
     TScanSummary m_summary;
     Clock::MonoTime m_scanStart{};
+    long long m_scan = 0; ///< the running scan's number
+    int m_probes = 0;     ///< probes of the running scan
 };

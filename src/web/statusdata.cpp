@@ -133,8 +133,8 @@ std::string StatusMetrics(const TStatusView& view) {
     SiteFamilies(out, view);
     Family(out, "vkt_scan_duration_seconds", "gauge", "Duration of the last completed scan.");
     out += "vkt_scan_duration_seconds " + Number(s.LastScanSeconds) + "\n";
-    Family(out, "vkt_scan_sites", "gauge", "Site addresses probed since the start.");
-    out += "vkt_scan_sites " + IntToStr(long(view.Sites.size())) + "\n";
+    Family(out, "vkt_scan_sites", "gauge", "Site addresses probed by the last completed scan.");
+    out += "vkt_scan_sites " + IntToStr(s.LastScanSites) + "\n";
     Family(out, "vkt_last_scan_timestamp_seconds", "gauge", "End of the last completed scan, in Unix time.");
     out +=
         "vkt_last_scan_timestamp_seconds " + IntToStr(s.LastScanEnd == 0 ? 0 : DateTimeToTimeT(s.LastScanEnd)) + "\n";

@@ -41,6 +41,36 @@ INSTANTIATE_TEST_SUITE_P(
                       HistoryCase{"slot_reused_after_a_day", {{5, -1}, {293, 80}}, 293, 0, 80}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// What a site shows follows its scans: state changes, a notice until the site answers again, and
+// a site the last scan no longer probed leaves the board.
+TEST(Board, FollowsTheScans) {
+    TStatusBoard board;
+    auto scan = [&](std::vector<TSiteResult> results) {
+        board.ScanBegun();
+        for (const TSiteResult& r : results)
+            board.SiteProbed(r);
+        board.ScanEnded();
+    };
+    const TSiteResult up{"A", "", "10.0.0.1", true, 4, ""}, down{"A", "", "10.0.0.1", false, 0, "timed out"};
+    const TSiteResult other{"B", "", "10.0.0.2", true, 1, ""};
+    TScanSummary summary;
+    std::vector<TSiteStatus> sites;
+    scan({down, other});
+    board.NoticeStanding("A");
+    board.NoticeSent("B", "mail", false);
+    board.Snapshot(summary, sites);
+    ASSERT_EQ(sites.size(), 2u);
+    EXPECT_TRUE(sites[0].State == TSiteStatus::Down && sites[0].Notified && sites[0].Cause == "timed out");
+    EXPECT_FALSE(sites[1].Notified); // a failed notice is no notice
+    EXPECT_EQ((summary.Notices[{"mail", "failed"}]), 1);
+    scan({up});
+    board.Snapshot(summary, sites);
+    ASSERT_EQ(sites.size(), 1u); // B has left the site list
+    EXPECT_TRUE(sites[0].State == TSiteStatus::Up && !sites[0].Notified && sites[0].LastRttMs == 4);
+    EXPECT_EQ(summary.LastScanSites, 1);
+    EXPECT_NEAR(sites[0].Loss, 0.5, 1e-9);
+}
+
 struct GuardCase {
     const char* name;
     const char* allow;
