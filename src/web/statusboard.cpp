@@ -56,11 +56,14 @@ TRttHistory::Bucket TRttHistory::At(std::int64_t now, int age) const {
 }
 
 double TRttHistory::LossRatio(std::int64_t now) const {
+    // The buckets of the day before `now` that hold probes of that day: none newer than m_last.
+    const std::int64_t first = std::max<std::int64_t>({now - Buckets + 1, m_last - Buckets + 1, 0});
+    const std::int64_t last = std::min(now, m_last);
     long good = 0, lost = 0;
-    for (int age = 0; age < Buckets; ++age) {
-        Bucket b = At(now, age);
-        good += b.Answered;
-        lost += b.Lost;
+    for (std::int64_t b = first; b <= last; ++b) {
+        const std::uint16_t slot = m_slots[std::size_t(b % Buckets)];
+        good += AnsweredOf(slot);
+        lost += LostOf(slot);
     }
     return good + lost == 0 ? 0.0 : double(lost) / double(good + lost);
 }
@@ -92,6 +95,8 @@ TSiteStatus& TStatusBoard::Site(const std::string& code, const std::string& addr
     auto [at, added] = m_index.try_emplace({code, address}, m_sites.size());
     if (added) {
         m_sites.emplace_back();
+        m_histories.emplace_back();
+        m_sites.back().Slot = at->second;
         m_sites.back().Code = code;
         m_sites.back().Address = address;
         m_byCode[code].push_back(at->second);
@@ -117,7 +122,7 @@ void TStatusBoard::SiteProbed(const TSiteResult& result) {
     } else {
         site.Cause = result.Cause;
     }
-    site.History.Add(bucket, result.Answered, result.RttMs); // the loss share is reckoned when read
+    m_histories[site.Slot].Add(bucket, result.Answered, result.RttMs); // the loss share is reckoned when read
 }
 
 void TStatusBoard::NoticeStanding(const std::string& code) {
@@ -147,6 +152,15 @@ void TStatusBoard::Snapshot(TScanSummary& summary, std::vector<TSiteStatus>& sit
     for (const TSiteStatus& site : m_sites) {
         if (site.Scan < m_summary.Scans) continue; // no longer in the site list
         sites.push_back(site);
-        sites.back().Loss = site.History.LossRatio(bucket); // losses older than a day have fallen out since
+        sites.back().Loss = m_histories[site.Slot].LossRatio(bucket); // older losses have fallen out since
     }
+}
+
+std::vector<TRttHistory> TStatusBoard::Histories(const std::vector<std::size_t>& slots) const {
+    std::vector<TRttHistory> out;
+    out.reserve(slots.size());
+    std::shared_lock<std::shared_mutex> hold(m_lock);
+    for (std::size_t slot : slots)
+        out.push_back(slot < m_histories.size() ? m_histories[slot] : TRttHistory());
+    return out;
 }

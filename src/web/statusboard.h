@@ -76,7 +76,7 @@ struct TSiteStatus {
     std::string Cause;     ///< why the last failed probe failed
     bool Notified = false; ///< a notice of the current outage went out
     long long Scan = 0;    ///< the scan that probed it last (1 = the first of this run)
-    TRttHistory History;
+    std::size_t Slot = 0;  ///< its place on the board, to ask for its history
 };
 
 struct TScanSummary {
@@ -102,6 +102,8 @@ public:
     /// A consistent copy of the summary and every site, in the order first probed. Sites the last
     /// completed scan did not probe (gone from the site list) are left out.
     void Snapshot(TScanSummary& summary, std::vector<TSiteStatus>& sites) const;
+    /// Copies of the histories of the sites in `slots` (TSiteStatus::Slot), in that order.
+    std::vector<TRttHistory> Histories(const std::vector<std::size_t>& slots) const;
     /// The running bucket number of the current moment.
     static std::int64_t CurrentBucket();
 
@@ -110,6 +112,8 @@ private:
 
     mutable std::shared_mutex m_lock;
     std::vector<TSiteStatus> m_sites;
+    /// Beside the sites rather than in them: a snapshot copies only the histories it shows.
+    std::vector<TRttHistory> m_histories;
     std::map<std::pair<std::string, std::string>, std::size_t> m_index; ///< (code, address) -> site
     std::map<std::string, std::vector<std::size_t>> m_byCode;
     TScanSummary m_summary;

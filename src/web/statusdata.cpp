@@ -44,14 +44,14 @@ std::string JsonHistory(const TRttHistory& history, std::int64_t now) {
            "],\"lost\":" + lost + "]}";
 }
 
-std::string JsonSite(const TSiteStatus& site, std::int64_t now, bool history) {
+std::string JsonSite(const TSiteStatus& site, const TRttHistory* history, std::int64_t now) {
     std::string out = "{\"code\":" + JsonString(site.Code) + ",\"name\":" + JsonString(site.Name) +
                       ",\"address\":" + JsonString(site.Address) + ",\"state\":\"" + StateName(site.State) +
                       "\",\"since\":" + JsonTime(site.Since) + ",\"last_probe\":" + JsonTime(site.LastProbe) +
                       ",\"rtt_ms\":" + (site.LastRttMs < 0 ? std::string("null") : IntToStr(site.LastRttMs)) +
                       Format(",\"loss\":%.4f", site.Loss) + ",\"cause\":" + JsonString(site.Cause) +
                       ",\"notified\":" + (site.Notified ? "true" : "false");
-    if (history) out += JsonHistory(site.History, now);
+    if (history != nullptr) out += JsonHistory(*history, now);
     return out + "}";
 }
 
@@ -78,20 +78,37 @@ std::string Number(double value) {
     return FloatToStr(value);
 }
 
+// One sample per site; `value` writes the sample's value, or nothing to leave the site out.
+template <class ValueOf> void SiteSamples(std::string& out, const TStatusView& view, const char* name, ValueOf value) {
+    std::string sample;
+    for (const TSiteStatus& s : view.Sites) {
+        sample.clear();
+        value(s, sample);
+        if (sample.empty()) continue;
+        out += name;
+        out += "{code=\"";
+        out += Label(s.Code);
+        out += "\",address=\"";
+        out += Label(s.Address);
+        out += "\"} ";
+        out += sample;
+        out += '\n';
+    }
+}
+
 void SiteFamilies(std::string& out, const TStatusView& view) {
-    auto labels = [](const TSiteStatus& s) {
-        return "{code=\"" + Label(s.Code) + "\",address=\"" + Label(s.Address) + "\"}";
-    };
     Family(out, "vkt_site_up", "gauge", "Whether the site answered its last probe (1) or not (0).");
-    for (const TSiteStatus& s : view.Sites)
-        if (s.State != TSiteStatus::Unknown)
-            out += "vkt_site_up" + labels(s) + (s.State == TSiteStatus::Up ? " 1\n" : " 0\n");
+    SiteSamples(out, view, "vkt_site_up", [](const TSiteStatus& s, std::string& v) {
+        if (s.State != TSiteStatus::Unknown) v = s.State == TSiteStatus::Up ? "1" : "0";
+    });
     Family(out, "vkt_site_rtt_seconds", "gauge", "Round-trip time of the site's last answer.");
-    for (const TSiteStatus& s : view.Sites)
-        if (s.LastRttMs >= 0) out += "vkt_site_rtt_seconds" + labels(s) + " " + Number(s.LastRttMs / 1000.0) + "\n";
+    SiteSamples(out, view, "vkt_site_rtt_seconds", [](const TSiteStatus& s, std::string& v) {
+        if (s.LastRttMs >= 0) v = Number(s.LastRttMs / 1000.0);
+    });
     Family(out, "vkt_site_loss_ratio", "gauge", "Share of the site's probes of the last 24 hours that got no answer.");
-    for (const TSiteStatus& s : view.Sites)
-        if (s.State != TSiteStatus::Unknown) out += "vkt_site_loss_ratio" + labels(s) + " " + Number(s.Loss) + "\n";
+    SiteSamples(out, view, "vkt_site_loss_ratio", [](const TSiteStatus& s, std::string& v) {
+        if (s.State != TSiteStatus::Unknown) v = Number(s.Loss);
+    });
 }
 
 void NoticeFamily(std::string& out, const TScanSummary& summary) {
@@ -117,12 +134,12 @@ std::string StatusJson(const TStatusView& view, const std::string& filter, bool 
         Format(",\"last_scan_seconds\":%.3f,\"scanning\":%s,\"scans\":%lld}", s.LastScanSeconds,
                s.Scanning ? "true" : "false", s.Scans) +
         ",\"sites\":[";
-    bool first = true;
-    for (const TSiteStatus& site : view.Sites) {
-        if (!SiteMatches(site, filter)) continue;
-        out += (first ? "\n" : ",\n") + JsonSite(site, s.Bucket, history);
-        first = false;
-    }
+    std::vector<const TSiteStatus*> sites;
+    for (const TSiteStatus& site : view.Sites)
+        if (SiteMatches(site, filter)) sites.push_back(&site);
+    const std::vector<TRttHistory> histories = history ? view.HistoriesOf(sites) : std::vector<TRttHistory>();
+    for (std::size_t i = 0; i < sites.size(); ++i)
+        out += (i == 0 ? "\n" : ",\n") + JsonSite(*sites[i], history ? &histories[i] : nullptr, s.Bucket);
     return out + "]}\n";
 }
 

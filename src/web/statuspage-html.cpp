@@ -7,6 +7,7 @@
 #include "platform/strutil.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace {
 
@@ -39,6 +40,17 @@ const char* RowClass(TSiteStatus::TState state) {
     return state == TSiteStatus::Down ? "down" : state == TSiteStatus::Up ? "up" : "unk";
 }
 
+// The sparkline's path commands are many and short: written without a format string.
+void AppendCommand(std::string& out, char command, int x, int y) {
+    char text[24];
+    char* end = text;
+    *end++ = command;
+    end = std::to_chars(end, text + sizeof text, x).ptr;
+    *end++ = ' ';
+    end = std::to_chars(end, text + sizeof text, y).ptr;
+    out.append(text, end);
+}
+
 struct SparkPoint {
     int rtt = -1; // highest answer of the group; -1 without any
     bool lost = false;
@@ -62,21 +74,24 @@ std::string Sparkline(const TRttHistory& history, std::int64_t now) {
         const int x = i * SparkStep;
         if (points[i].rtt >= 0) {
             const int y = SparkHeight - 2 - (SparkHeight - 4) * points[i].rtt / highest;
-            line += Format("%c%d %d", line.empty() ? 'M' : 'L', x, y);
+            AppendCommand(line, line.empty() ? 'M' : 'L', x, y);
         }
-        if (points[i].lost) losses += Format("M%d 2v16", x);
+        if (points[i].lost) {
+            AppendCommand(losses, 'M', x, 2);
+            losses += "v16";
+        }
     }
     return Format("<svg class=sl viewBox=\"0 0 %d %d\"><path class=r d=\"%s\"/><path class=l d=\"%s\"/></svg>",
                   SparkPoints * SparkStep, SparkHeight, line.c_str(), losses.c_str());
 }
 
-void AddRow(std::string& page, const TSiteStatus& site, std::int64_t now) {
+void AddRow(std::string& page, const TSiteStatus& site, const TRttHistory& history, std::int64_t now) {
     page += Format("<tr class=%s><td>", RowClass(site.State));
     page += HtmlEscape(site.Code) + "<td>" + HtmlEscape(site.Name) + "<td>" + HtmlEscape(site.Address);
     page += std::string("<td class=st>") + StateText(site.State) + "<td>" + TimeText(site.Since);
     page += "<td class=n>" + (site.LastRttMs < 0 ? std::string("&ndash;") : IntToStr(site.LastRttMs) + " ms");
     page += Format("<td class=n>%.1f %%<td>", site.Loss * 100.0) + HtmlEscape(site.Cause);
-    page += std::string("<td>") + (site.Notified ? "yes" : "no") + "<td>" + Sparkline(site.History, now) + "</tr>\n";
+    page += std::string("<td>") + (site.Notified ? "yes" : "no") + "<td>" + Sparkline(history, now) + "</tr>\n";
 }
 
 void AddSummary(std::string& page, const TStatusView& view) {
@@ -108,14 +123,14 @@ std::string StatusPageHtml(const TStatusView& view, const std::string& filter) {
             "\" placeholder=\"code, name or address\"> <button>Filter</button></form>\n";
     page += "<table><thead><tr><th>Code<th>Site<th>Address<th>State<th>Since<th>Last RTT<th>Loss 24 h<th>Cause"
             "<th>Notified<th>RTT, last 24 h</tr></thead><tbody>\n";
-    int shown = 0, matching = 0;
-    for (const TSiteStatus& site : view.Sites) {
-        if (!SiteMatches(site, filter)) continue;
-        if (++matching <= MaxStatusRows) {
-            AddRow(page, site, view.Summary.Bucket);
-            ++shown;
-        }
-    }
+    std::vector<const TSiteStatus*> rows;
+    int matching = 0;
+    for (const TSiteStatus& site : view.Sites)
+        if (SiteMatches(site, filter) && ++matching <= MaxStatusRows) rows.push_back(&site);
+    const std::vector<TRttHistory> histories = view.HistoriesOf(rows);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        AddRow(page, *rows[i], histories[i], view.Summary.Bucket);
+    const int shown = int(rows.size());
     page += "</tbody></table>\n";
     if (matching > shown)
         page += Format("<p class=note>Showing the first %d of %d sites; narrow them with the filter.</p>\n", shown,

@@ -7,7 +7,8 @@
 #include <vector>
 
 /// Everything one response shows, taken when the request is answered.
-struct TStatusView {
+class TStatusView {
+public:
     TScanSummary Summary;
     /// Silent sites first, then those not probed yet, then the answering ones; each group in the
     /// order the scan first probed them.
@@ -15,11 +16,15 @@ struct TStatusView {
     std::string DaemonId;
     bool DatabaseUp = false;
     int PollDelay = 5;
-
     /// Takes the board's snapshot and puts the sites in the order shown.
     void Load(const TStatusBoard& board);
+    /// The histories of some of the snapshot's sites, in their order (empty ones without a board).
+    std::vector<TRttHistory> HistoriesOf(const std::vector<const TSiteStatus*>& sites) const;
     int Count(TSiteStatus::TState state) const;
     int NotifiedCount() const;
+
+private:
+    const TStatusBoard* m_board = nullptr;
 };
 
 /// The program's version as the metrics and the JSON name it ("1.1.2.17").

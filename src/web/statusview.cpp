@@ -29,10 +29,24 @@ bool ContainsText(const std::string& text, const std::string& lowerPart) {
 
 } // namespace
 
+// One pass per rank keeps each group in the board's order and moves every site once.
 void TStatusView::Load(const TStatusBoard& board) {
-    board.Snapshot(Summary, Sites);
-    std::stable_sort(Sites.begin(), Sites.end(),
-                     [](const TSiteStatus& a, const TSiteStatus& b) { return Rank(a.State) < Rank(b.State); });
+    m_board = &board;
+    std::vector<TSiteStatus> all;
+    board.Snapshot(Summary, all);
+    Sites.clear();
+    Sites.reserve(all.size());
+    for (int rank = 0; rank < 3; ++rank)
+        for (TSiteStatus& site : all)
+            if (Rank(site.State) == rank) Sites.push_back(std::move(site));
+}
+
+std::vector<TRttHistory> TStatusView::HistoriesOf(const std::vector<const TSiteStatus*>& sites) const {
+    std::vector<std::size_t> slots;
+    slots.reserve(sites.size());
+    for (const TSiteStatus* site : sites)
+        slots.push_back(site->Slot);
+    return m_board ? m_board->Histories(slots) : std::vector<TRttHistory>(sites.size());
 }
 
 int TStatusView::Count(TSiteStatus::TState state) const {

@@ -141,15 +141,16 @@ TEST_F(GuardedDaemon, EveryRequestNeedsTheLoginAndAnAllowedPeer) {
     EXPECT_EQ(RunCommand(Script("status_client.py") + " " + daemon->Url("/metrics") + " admin wrong"),
               "401 text/plain; charset=utf-8 length ok\n");
 
-    SilentHostNamespace outside("wg");
+    SilentHostNamespace outside("wg", "198.51.100");
     std::string why;
     if (!outside.Create(why)) GTEST_SKIP() << why;
-    // From 203.0.113.2, outside [Web] Allow: closed at accept, whatever the login.
+    // From inside the namespace, outside [Web] Allow: closed at accept, whatever the login.
     EXPECT_EQ(RunCommand("ip netns exec " + outside.Name() +
                          " curl -s -o /dev/null -w '%{http_code}' --max-time 5 -u 'admin:open sesame' " +
-                         daemon->Url("/", "203.0.113.1")),
+                         daemon->Url("/", outside.HostSide().c_str())),
               "000\n<exit status not 0>");
-    EXPECT_TRUE(daemon->vkt->WaitForOutput("Refused a connection from 203.0.113.2: not in [Web] Allow.", 5s))
+    EXPECT_TRUE(
+        daemon->vkt->WaitForOutput("Refused a connection from " + outside.Inside() + ": not in [Web] Allow.", 5s))
         << daemon->vkt->Output();
 }
 
