@@ -23,7 +23,8 @@ const char* const PageStyle =
     ".sum b{font-size:1.1em}.sum .up,tr.up td.st{color:#185}.sum .down,tr.down td.st{color:#c22}"
     "table{border-collapse:collapse;margin-top:.8em}th,td{padding:3px 8px;text-align:left;white-space:nowrap}"
     "th{background:#eef;border-bottom:2px solid #99b}tr:nth-child(even){background:#f6f6f9}"
-    "tr.down{background:#fde8e8}td.n{text-align:right}svg.sl{width:192px;height:20px;display:block}"
+    "tr.down{background:#fde8e8}td.n{text-align:right}svg.sl{width:192px;height:20px;display:block;background:#eef1f5;"
+    "border-radius:2px}"
     ".r{fill:none;stroke:#185;stroke-width:1.4;stroke-linecap:round;stroke-linejoin:round}.l{stroke:#c22;stroke-width:"
     "1.5}"
     "form input{padding:3px 6px;width:18em}.note{color:#666}";
