@@ -22,10 +22,10 @@ printf '[System]\r\nVKTID=bench\r\n' >"$work/ours/vkt.ini"
 (cd "$work/ours" && exec "$build/bench/bench_web" serve "$ours_port" 10000 >/dev/null) &
 ours_pid=$!
 for _ in $(seq 600); do curl -s -o /dev/null "http://127.0.0.1:$ours_port/" && break; sleep 0.1; done
-body() { curl -s "http://127.0.0.1:$ours_port$1" | python3 -c 'import sys; d=sys.stdin.buffer.read(); sys.stdout.buffer.write(d.split(b"\r\n\r\n",1)[1])'; }
-body / >"$work/www/index.html"
-body /status >"$work/www/status"
-body /metrics >"$work/www/metrics"
+curl -s "http://127.0.0.1:$ours_port/" | python3 -c 'import sys; d=sys.stdin.buffer.read(); sys.stdout.buffer.write(d.split(b"\r\n\r\n",1)[1])' \
+    >"$work/www/index.html"
+curl -s "http://127.0.0.1:$ours_port/status" >"$work/www/status"
+curl -s "http://127.0.0.1:$ours_port/metrics" >"$work/www/metrics"
 
 nginx_port="$(free_port)"
 start_nginx "$nginx_port" "$work/www"
