@@ -10,12 +10,14 @@
 
 class SilentHostNamespace {
 public:
-    /// The address inside the namespace; this side of the pair is 203.0.113.1.
+    /// The address inside the namespace of the default /30; this side of the pair is 203.0.113.1.
     static constexpr const char* Address = "203.0.113.2";
 
     /// `tag` keeps the names of concurrent users (test, benchmark) apart.
-    explicit SilentHostNamespace(const std::string& tag)
-        : m_ns("vkt-" + tag + "-" + std::to_string(getpid())),
+    /// `net` picks another /30 than 203.0.113.0 ("198.51.100"), so that users running at the same
+    /// time do not claim the same address on this side.
+    explicit SilentHostNamespace(const std::string& tag, const std::string& net = "203.0.113")
+        : m_host(net + ".1"), m_inside(net + ".2"), m_ns("vkt-" + tag + "-" + std::to_string(getpid())),
           m_veth("vk" + tag.substr(0, 1) + std::to_string(getpid())) {}
     ~SilentHostNamespace() {
         if (m_made) Run("ip link del " + m_veth + "h; ip netns del " + m_ns);
@@ -36,8 +38,8 @@ public:
         m_made = true;
         const std::string n = "ip -n " + m_ns + " ";
         const std::string script = "ip link add " + m_veth + "h type veth peer name " + m_veth + "n netns " + m_ns +
-                                   " && ip addr add 203.0.113.1/30 dev " + m_veth + "h && ip link set " + m_veth +
-                                   "h up && " + n + "addr add " + Address + "/30 dev " + m_veth + "n && " + n +
+                                   " && ip addr add " + m_host + "/30 dev " + m_veth + "h && ip link set " + m_veth +
+                                   "h up && " + n + "addr add " + m_inside + "/30 dev " + m_veth + "n && " + n +
                                    "link set " + m_veth + "n up && " + n + "link set lo up && ip netns exec " + m_ns +
                                    " sh -c 'echo 1 > /proc/sys/net/ipv4/icmp_echo_ignore_all'";
         if (Run(script) != 0) {
@@ -47,11 +49,17 @@ public:
         return true;
     }
 
+    /// The namespace's name, for "ip netns exec".
+    const std::string& Name() const { return m_ns; }
+    /// This side's address and the one inside.
+    const std::string& HostSide() const { return m_host; }
+    const std::string& Inside() const { return m_inside; }
+
 private:
     static int Run(const std::string& command) {
         int status = std::system((command + " >/dev/null 2>&1").c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    std::string m_ns, m_veth;
+    std::string m_host, m_inside, m_ns, m_veth;
     bool m_made = false;
 };

@@ -78,6 +78,9 @@ public:
     const std::string& ErrorText() const { return m_errorText; }
     /// Milliseconds; valid once Status() is Answered.
     int RoundTripTime() const { return m_rtt; }
+    /// The probe's last error (an IpStatus code, 11018 for an unresolvable address); valid once the
+    /// worker has finished.
+    int LastError() const { return m_probe->LastError; }
 
 private:
     void Execute();

@@ -11,6 +11,7 @@
 #include "platform/msgloop.h"
 #include "platform/progdir.h"
 #include "platform/strutil.h"
+#include "web/statusboard.h"
 
 #include <algorithm>
 #include <chrono>
@@ -144,7 +145,10 @@ void TfrmMain::Notify(const std::string& code) {
 bool TfrmMain::NotificationDue(const std::string& code, TDateTime& outageStart) {
     TDbQuery& q = DataModule()->adoAlarms;
     OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(MarkerCode(code)) + " "});
-    if (!q.Eof()) return false; // notified already
+    if (!q.Eof()) { // notified already
+        if (SiteResults) SiteResults->NoticeStanding(code);
+        return false;
+    }
     OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(code) + " ORDER BY FailTime"});
     if (q.Eof()) return false; // no open outage
     outageStart = VarToFloatDef(q.FieldByName("failtime"));
@@ -165,6 +169,7 @@ bool TfrmMain::RunNotification(const std::string& code, const Notice& notice) {
     if (!settled) worker.Cancel();
     // The worker may still be sending pop-ups after a mail error; its text is read once it has ended.
     WaitForWorkerEnd(worker);
+    if (SiteResults) SiteResults->NoticeSent(code, "mail", settled && !worker.Error());
     if (!settled) {
         WriteLog("ERROR", "Mail fail. Notification not finished within " + std::to_string(NotifyGuard.count() / 1000) +
                               " seconds");

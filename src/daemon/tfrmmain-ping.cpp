@@ -25,19 +25,42 @@ void WaitForThreadEnd(const TPingThread& worker) {
     }
 }
 
+/// Why a finished probe got no answer, in a few words for the status page.
+std::string NoAnswerCause(int lastError) {
+    switch (lastError) {
+    case 11010:
+        return "timed out";
+    case 11018:
+        return "address not resolvable";
+    case 11002:
+    case 11003:
+        return "destination unreachable";
+    case 11013:
+        return "TTL expired in transit";
+    default:
+        return "no answer (status " + std::to_string(lastError) + ")";
+    }
+}
+
 } // namespace
 
 bool TfrmMain::PingSite(const std::string& address, int& rtt) {
     try {
+        m_probeCause.clear();
         TPingThread worker(address, [] { MainLoop().Wake(); });
-        WaitForProbe(worker);
+        const bool settled = WaitForProbe(worker);
         if (worker.Failed()) WritePaneLine(worker.ErrorText());
         bool answered = worker.Status() == TPingThread::Answered;
         if (answered) rtt = worker.RoundTripTime();
         WaitForThreadEnd(worker);
+        if (!answered)
+            m_probeCause = worker.Failed() ? worker.ErrorText()
+                           : settled       ? NoAnswerCause(worker.LastError())
+                                           : "no answer within the probe's guard";
         return answered;
     } catch (const std::exception& e) {
         WriteLog("ERROR", std::string("Exception during ICMP send echo.") + e.what());
+        m_probeCause = e.what();
         return false;
     }
 }

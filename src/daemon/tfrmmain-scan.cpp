@@ -8,6 +8,7 @@
 #include "platform/msgloop.h"
 #include "platform/profile.h"
 #include "platform/strutil.h"
+#include "web/statusboard.h"
 
 #include <utility>
 #include <vector>
@@ -20,11 +21,18 @@ constexpr long long PurgeIntervalMs = 24LL * 60 * 60 * 1000;
 struct SiteAddress {
     std::string Code;
     std::string Address;
+    std::string Name;
 };
 
 // Every statement error of a scan ends (or skips) its step with one line that names the step.
 void LogStepError(const std::string& step, const std::exception& e) {
     WriteLog("ERROR", step + ": " + e.what());
+}
+
+// The site's name for the status board; a site table without the column still scans.
+std::string SiteName(const TDbQuery& q) {
+    const Variant* name = q.FindField("sitename");
+    return name == nullptr ? std::string() : VarToStrTrim(*name);
 }
 
 } // namespace
@@ -90,6 +98,7 @@ void TfrmMain::RunDailyPurge() {
 
 void TfrmMain::ScanSites() {
     ShowStatus("Beginning scan..");
+    if (SiteResults) SiteResults->ScanBegun();
     TVKTDataModule& dm = *DataModule();
     dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
     TStringList codes;
@@ -102,6 +111,7 @@ void TfrmMain::ScanSites() {
     }
     LastScan = Now();
     m_lastScanMono = GetClock().Monotonic();
+    if (SiteResults) SiteResults->ScanEnded();
     ShowStatus("");
 }
 
@@ -131,22 +141,24 @@ bool TfrmMain::ScanSite(const std::string& code) {
     try {
         OpenStatement(dm.adoQ1, {"SELECT * FROM ", "  site ", "WHERE ", "  code = " + SQLLiteral(code) + " "});
         for (; !dm.adoQ1.Eof(); dm.adoQ1.Next())
-            rows.push_back({VarToStrTrim(dm.adoQ1.FieldByName("Code")), VarToStrTrim(dm.adoQ1.FieldByName("IPaddr"))});
+            rows.push_back({VarToStrTrim(dm.adoQ1.FieldByName("Code")), VarToStrTrim(dm.adoQ1.FieldByName("IPaddr")),
+                            SiteName(dm.adoQ1)});
     } catch (const std::exception& e) {
         LogStepError("Reading site " + code, e);
         return dm.conMain.Connected();
     }
     for (const SiteAddress& row : rows)
-        ProbeSite(row.Code, row.Address);
+        ProbeSite(row.Code, row.Address, row.Name);
     return true;
 }
 
-void TfrmMain::ProbeSite(const std::string& code, const std::string& address) {
+void TfrmMain::ProbeSite(const std::string& code, const std::string& address, const std::string& name) {
     WriteLog("POLL", "Polling " + code + " [" + address + "]");
     MainLoop().ProcessMessages();
     int rtt = 0;
     AlertPolicy& alert = m_alert->Policy;
     const bool answered = m_alert->Probe(address, rtt);
+    if (SiteResults) SiteResults->SiteProbed({code, name, address, answered, rtt, m_probeCause});
     if (answered) {
         alert.Answering(code);
         ClearAlarms(code, rtt);

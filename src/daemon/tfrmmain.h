@@ -19,6 +19,7 @@
 class TfrmAbout;
 class TAlertBridge;
 struct Notice;
+class TSiteResultSink;
 
 struct TMenuItem {
     std::string Caption;
@@ -116,6 +117,8 @@ public:
     std::vector<std::unique_ptr<TfrmAbout>> frmAbout;
     /// Whether the console's context menu is the tray menu (set while the console is hidden).
     bool PopupIsContextMenu = false;
+    /// Where each scan reports its per-site results (the status board); none: not reported.
+    TSiteResultSink* SiteResults = nullptr;
 
 private:
     friend class TAlertBridge; // the alert rules run the notices and rows of this console
@@ -133,7 +136,7 @@ private:
     void ScanSites();
     bool ReadSiteList(TStringList& codes);
     bool ScanSite(const std::string& code);
-    void ProbeSite(const std::string& code, const std::string& address);
+    void ProbeSite(const std::string& code, const std::string& address, const std::string& name);
     /// Whether the site's outage is due for its problem notice; `outageStart` is its earliest alarm.
     bool NotificationDue(const std::string& code, TDateTime& outageStart);
     /// Runs a notification worker for the site and logs its outcome; true when it was delivered.
@@ -150,6 +153,8 @@ private:
     bool m_closeDeferred = false;
     /// The alert rules ([Alert], [Notify] Webhook, [Mail] Admin); inactive while their keys are absent.
     std::unique_ptr<TAlertBridge> m_alert;
+    /// Why the last PingSite got no answer; empty when it answered.
+    std::string m_probeCause;
 };
 
 /// The application's console (created by the entry sequence).

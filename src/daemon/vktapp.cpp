@@ -10,6 +10,7 @@
 #include "db/data.h"
 #include "platform/msgloop.h"
 #include "platform/profile.h"
+#include "web/statusboard.h"
 #include "web/webserver.h"
 
 #include <csignal>
@@ -155,8 +156,14 @@ int RunDaemon(TDaemonFace& face) {
     face.AttachConsole(*form);
 
     // The web listener: the console's start-up sequence starts it once the database is connected.
+    // The status board outlives the listener whose threads read it.
+    TStatusBoard board;
+    form->SiteResults = &board;
     TWebServer web;
     web.ReadLogFile = ReadLogFileSnapshot;
+    web.Board = &board;
+    web.DatabaseUp = [] { return DataModule() != nullptr && DataModule()->conMain.Connected(); };
+    web.Log = [](const std::string& category, const std::string& message) { WriteLog(category, message); };
     form->OnStartListener = [&web](int port) { web.Start(port); };
 
     form->OnTerminate = [&loop] { loop->Quit(); };

@@ -35,7 +35,12 @@ void THTTPThread::Execute() {
             THTTPRequest request;
             bool complete = ReadRequest(request);
             m_reading = false;
-            if (complete) Respond(request);
+            if (complete && !LoginAccepted()) {
+                SendUnauthorized();
+            } else if (complete) {
+                Respond(request);
+                if (!m_answered) RespondWithStatus(); // only where none of the four pages answers
+            }
             Socket->Close();
         }
     } catch (const std::exception&) {
@@ -54,6 +59,7 @@ bool THTTPThread::ReadRequest(THTTPRequest& request) {
         if (line.find('\0') != std::string::npos) return false;
         if (!line.empty() && ++count > MaxRequestLines) return false;
         request.Classify(line);
+        m_requestLines.push_back(line);
     }
     Params = request.Params;
     m_sameSite = request.SameSite() && HostAllowed(request);
@@ -100,6 +106,7 @@ void THTTPThread::SendPageLines() {
     for (const std::string& line : PageLines)
         bytes += line + "\r\n";
     PageLines.clear();
+    m_answered = true;
     Socket->SendBuffer(bytes.data(), bytes.size());
 }
 

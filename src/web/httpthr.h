@@ -7,12 +7,15 @@
 #include "web/hostguard.h"
 #include "web/httprequest.h"
 #include "web/servedfile.h"
+#include "web/webguard.h"
 
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+class TStatusBoard;
 
 /// The settings the pages show, copied from the data module on the loop thread when the
 /// connection arrives (the scan may re-read VKTID meanwhile).
@@ -46,6 +49,12 @@ public:
     TLogFileReader ReadLogFile;
     /// The names a save's Host may give; none set lets any Host through.
     std::shared_ptr<const THostGuard> HostGuard;
+    /// The status board behind /status, /status.json and /metrics; none: those paths stay silent.
+    const TStatusBoard* Board = nullptr;
+    /// Whether the database was connected when the connection arrived.
+    bool DatabaseUp = false;
+    /// The login every request needs; none when it holds no user and no hash.
+    TWebGuardSettings Guard;
 
     /// The query fields of the request, in the order received.
     TQueryParams Params;
@@ -81,9 +90,17 @@ private:
     void BuildPageFooter();
     void AddMenuColumn();
     void AddSettingRow(const char* label, const char* name, const std::string& value);
+    // Beyond the four pages (httpthr-status.cpp).
+    bool LoginAccepted() const;
+    void SendUnauthorized();
+    void RespondWithStatus();
+    void SendGenerated(const char* contentType, const std::string& body);
 
     std::atomic<bool> m_reading{true};
     std::atomic<bool> m_shed{false};
     bool m_sameSite = true;
+    /// The request's lines as received, and whether anything has been sent in answer.
+    std::vector<std::string> m_requestLines;
+    bool m_answered = false;
     Clock::MonoTime m_created = GetClock().Monotonic();
 };

@@ -62,6 +62,7 @@ void TWebServer::Start(int port) {
     m_hostGuard = std::make_shared<THostGuard>();
     m_hostGuard->Load(GetPrivateProfileString("Web", "Hosts", "", ConfigFile));
     webSock.Port = port;
+    ApplyGuard();
     webSock.ServerThreadClass = ServerThreadClassOf<THTTPThread>();
     webSock.Listen();
     if (m_sweep == 0) m_sweep = MainLoop().SetTimer(SweepInterval, true, [this] { DropOverdueRequests(); });
@@ -77,6 +78,9 @@ void TWebServer::webSockServerThreadStart(TmsListenerSocket*, TmsServerThread* S
     thread->ConfigFile = ConfigFile;
     thread->ReadLogFile = ReadLogFile;
     thread->HostGuard = m_hostGuard;
+    thread->Board = Board;
+    thread->DatabaseUp = DatabaseUp && DatabaseUp();
+    thread->Guard = m_guard;
     MakeRoomForNewConnection();
 }
 

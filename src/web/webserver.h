@@ -5,6 +5,7 @@
 
 #include "net/mssocket-listener.h"
 #include "web/httpthr.h"
+#include "web/webguard.h"
 
 #include <functional>
 #include <memory>
@@ -24,6 +25,12 @@ public:
     std::function<TWebSettings()> ReadSettings;
     /// The vkt.ini read for the Daemon ID and written by a save; by default the program's.
     std::string ConfigFile;
+    /// The status board behind /status, /status.json and /metrics; none keeps them silent.
+    const TStatusBoard* Board = nullptr;
+    /// Whether the database is connected (asked on the loop thread at every connection).
+    std::function<bool()> DatabaseUp;
+    /// Writes one line of the activity log (category, message); none drops the lines.
+    std::function<void(const std::string& category, const std::string& message)> Log;
 
     /// Listens on `port` with THTTPThread as the server-thread class; throws when it cannot.
     void Start(int port);
@@ -33,6 +40,10 @@ public:
 
 private:
     std::string ReadDaemonId();
+    // The [Web] guards (webserver-guard.cpp).
+    void ApplyGuard();
+    void ScreenPeer(const std::string& peer, bool& allow);
+    void WriteLogLine(const std::string& category, const std::string& message);
     void DropOverdueRequests();
     void MakeRoomForNewConnection();
 
@@ -48,4 +59,10 @@ private:
     FileStamp m_idStamp;
     bool m_idKnown = false;
     std::string m_daemonId;
+    TWebGuardSettings m_guard;
+    TAddressFilter m_allow;
+    // Refused peers are logged once a minute at most; the next line counts those left out.
+    Clock::MonoTime m_lastRefusalLine{};
+    bool m_refusalLogged = false;
+    int m_refusalsUnlogged = 0;
 };

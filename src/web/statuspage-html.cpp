@@ -1,0 +1,143 @@
+// The status page: a summary line, a filter, and one row per site with an inline SVG sparkline of
+// its round-trip times over the last 24 hours. Self-contained, no script; it reloads itself.
+#include "web/httprequest.h"
+#include "web/statuspages.h"
+
+#include "platform/datetime.h"
+#include "platform/strutil.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+
+// The sparkline draws 96 points, each the highest answer of three 5-minute buckets (15 minutes).
+constexpr int SparkGroup = 3;
+constexpr int SparkPoints = TRttHistory::Buckets / SparkGroup;
+constexpr int SparkStep = 2; // pixels between points
+constexpr int SparkHeight = 20;
+
+const char* const PageStyle =
+    "body{font:14px/1.4 system-ui,sans-serif;margin:1em 2em;color:#222;background:#fff}"
+    "h1{font-size:1.4em;margin:0 0 .3em}h1 span{color:#666;font-weight:normal}"
+    ".sum b{font-size:1.1em}.sum .up,tr.up td.st{color:#185}.sum .down,tr.down td.st{color:#c22}"
+    "table{border-collapse:collapse;margin-top:.8em}th,td{padding:3px 8px;text-align:left;white-space:nowrap}"
+    "th{background:#eef;border-bottom:2px solid #99b}tr:nth-child(even){background:#f6f6f9}"
+    "tr.down{background:#fde8e8}td.n{text-align:right}svg.sl{width:192px;height:20px;display:block;background:#eef1f5;"
+    "border-radius:2px}"
+    ".r{fill:none;stroke:#185;stroke-width:1.4;stroke-linecap:round;stroke-linejoin:round}.l{stroke:#c22;stroke-width:"
+    "1.5}"
+    "form input{padding:3px 6px;width:18em}.note{color:#666}";
+
+std::string TimeText(TDateTime value) {
+    return value == 0 ? std::string("&ndash;") : FormatDateTime("yyyy-mm-dd hh:nn:ss", value);
+}
+
+const char* StateText(TSiteStatus::TState state) {
+    return state == TSiteStatus::Down ? "silent" : state == TSiteStatus::Up ? "answering" : "not probed yet";
+}
+
+const char* RowClass(TSiteStatus::TState state) {
+    return state == TSiteStatus::Down ? "down" : state == TSiteStatus::Up ? "up" : "unk";
+}
+
+// The sparkline's path commands are many and short: written without a format string.
+void AppendCommand(std::string& out, char command, int x, int y) {
+    char text[24];
+    char* end = text;
+    *end++ = command;
+    end = std::to_chars(end, text + sizeof text, x).ptr;
+    *end++ = ' ';
+    end = std::to_chars(end, text + sizeof text, y).ptr;
+    out.append(text, end);
+}
+
+struct SparkPoint {
+    int rtt = -1; // highest answer of the group; -1 without any
+    bool lost = false;
+};
+
+std::string Sparkline(const TRttHistory& history, std::int64_t now) {
+    SparkPoint points[SparkPoints];
+    int highest = 1;
+    for (int i = 0; i < SparkPoints; ++i)
+        for (int k = 0; k < SparkGroup; ++k) {
+            // Point 0 is the oldest: its buckets are the furthest back.
+            TRttHistory::Bucket b = history.At(now, TRttHistory::Buckets - 1 - (i * SparkGroup + k));
+            if (b.Answered > 0) points[i].rtt = std::max(points[i].rtt, b.RttMs);
+            points[i].lost = points[i].lost || b.Lost > 0;
+            highest = std::max(highest, points[i].rtt);
+        }
+    // The line joins the answers across stretches without probes (a longer poll interval, a
+    // restart); losses are marked on their own.
+    std::string line, losses;
+    for (int i = 0; i < SparkPoints; ++i) {
+        const int x = i * SparkStep;
+        if (points[i].rtt >= 0) {
+            const int y = SparkHeight - 2 - (SparkHeight - 4) * points[i].rtt / highest;
+            AppendCommand(line, line.empty() ? 'M' : 'L', x, y);
+        }
+        if (points[i].lost) {
+            AppendCommand(losses, 'M', x, 2);
+            losses += "v16";
+        }
+    }
+    return Format("<svg class=sl viewBox=\"0 0 %d %d\"><path class=r d=\"%s\"/><path class=l d=\"%s\"/></svg>",
+                  SparkPoints * SparkStep, SparkHeight, line.c_str(), losses.c_str());
+}
+
+void AddRow(std::string& page, const TSiteStatus& site, const TRttHistory& history, std::int64_t now) {
+    page += Format("<tr class=%s><td>", RowClass(site.State));
+    page += HtmlEscape(site.Code) + "<td>" + HtmlEscape(site.Name) + "<td>" + HtmlEscape(site.Address);
+    page += std::string("<td class=st>") + StateText(site.State) + "<td>" + TimeText(site.Since);
+    page += "<td class=n>" + (site.LastRttMs < 0 ? std::string("&ndash;") : IntToStr(site.LastRttMs) + " ms");
+    page += Format("<td class=n>%.1f %%<td>", site.Loss * 100.0) + HtmlEscape(site.Cause);
+    page += std::string("<td>") + (site.Notified ? "yes" : "no") + "<td>" + Sparkline(history, now) + "</tr>\n";
+}
+
+void AddSummary(std::string& page, const TStatusView& view) {
+    const TScanSummary& s = view.Summary;
+    page += Format("<p class=sum><b>%zu</b> sites &middot; <b class=up>%d</b> answering &middot; "
+                   "<b class=down>%d</b> silent &middot; <b>%d</b> notified &middot; ",
+                   view.Sites.size(), view.Count(TSiteStatus::Up), view.Count(TSiteStatus::Down), view.NotifiedCount());
+    if (s.LastScanEnd == 0)
+        page += "no scan has ended yet";
+    else
+        page += "last scan ended " + TimeText(s.LastScanEnd) + Format(" after %.1f s", s.LastScanSeconds);
+    if (s.Scanning) page += " (scanning now)";
+    if (!view.DatabaseUp) page += " &middot; <b class=down>database not connected</b>";
+    page += "</p>\n";
+}
+
+} // namespace
+
+std::string StatusPageHtml(const TStatusView& view, const std::string& filter) {
+    std::string page;
+    page.reserve(4096 + std::min<std::size_t>(view.Sites.size(), MaxStatusRows) * 900);
+    page += "<!DOCTYPE html>\n<html lang=en><head><meta charset=utf-8>";
+    page += Format("<meta http-equiv=refresh content=%d>", std::max(view.PollDelay, 0) * 60 + 10);
+    page += "<meta name=viewport content=\"width=device-width,initial-scale=1\">";
+    page += "<title>Status " + HtmlEscape(view.DaemonId) + "</title><style>" + PageStyle + "</style></head><body>\n";
+    page += "<h1>Status <span>" + HtmlEscape(view.DaemonId) + "</span></h1>\n";
+    AddSummary(page, view);
+    page += "<form method=get action=status><input name=q value=\"" + HtmlEscape(filter) +
+            "\" placeholder=\"code, name or address\"> <button>Filter</button></form>\n";
+    page += "<table><thead><tr><th>Code<th>Site<th>Address<th>State<th>Since<th>Last RTT<th>Loss 24 h<th>Cause"
+            "<th>Notified<th>RTT, last 24 h</tr></thead><tbody>\n";
+    std::vector<const TSiteStatus*> rows;
+    int matching = 0;
+    for (const TSiteStatus& site : view.Sites)
+        if (SiteMatches(site, filter) && ++matching <= MaxStatusRows) rows.push_back(&site);
+    const std::vector<TRttHistory> histories = view.HistoriesOf(rows);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        AddRow(page, *rows[i], histories[i], view.Summary.Bucket);
+    const int shown = int(rows.size());
+    page += "</tbody></table>\n";
+    if (matching > shown)
+        page += Format("<p class=note>Showing the first %d of %d sites; narrow them with the filter.</p>\n", shown,
+                       matching);
+    else if (matching == 0)
+        page += "<p class=note>No site to show.</p>\n";
+    page += "</body></html>\n";
+    return page;
+}

@@ -1,0 +1,173 @@
+// The status board's history and guards, one table per rule, and which requests the status paths
+// answer beside the four pages.
+#include "webfixture.h"
+
+#include "web/statusboard.h"
+#include "web/webguard.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+struct HistoryCase {
+    const char* name;
+    std::vector<std::pair<int, int>> probes; // (bucket, rtt ms; -1 = lost)
+    int now;
+    double loss;
+    int newestRtt; // the bucket at `now`: its highest answer, 0 without one
+};
+
+class History : public ::testing::TestWithParam<HistoryCase> {};
+
+TEST_P(History, KeepsADayOfBuckets) {
+    const HistoryCase& c = GetParam();
+    TRttHistory h;
+    for (auto [bucket, rtt] : c.probes)
+        h.Add(bucket, rtt >= 0, rtt);
+    EXPECT_NEAR(h.LossRatio(c.now), c.loss, 1e-9);
+    EXPECT_NEAR(h.At(c.now, 0).RttMs, c.newestRtt, 0.04 * c.newestRtt + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Board, History,
+    ::testing::Values(HistoryCase{"empty", {}, 10, 0, 0},
+                      HistoryCase{"one_lost_of_four", {{1, 5}, {2, -1}, {3, 12}, {4, 3999}}, 4, 0.25, 3999},
+                      HistoryCase{"highest_answer_of_a_bucket", {{7, 40}, {7, 350}, {7, -1}}, 7, 1.0 / 3, 350},
+                      // 288 buckets later the first probe has fallen out; a day later all have.
+                      HistoryCase{"day_old_loss_falls_out", {{0, -1}, {1, 20}}, 288, 0, 0},
+                      HistoryCase{"silent_day", {{0, -1}, {1, 20}}, 289, 0, 0},
+                      HistoryCase{"slot_reused_after_a_day", {{5, -1}, {293, 80}}, 293, 0, 80}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What a site shows follows its scans: state changes, a notice until the site answers again, and
+// a site the last scan no longer probed leaves the board.
+TEST(Board, FollowsTheScans) {
+    TStatusBoard board;
+    auto scan = [&](std::vector<TSiteResult> results) {
+        board.ScanBegun();
+        for (const TSiteResult& r : results)
+            board.SiteProbed(r);
+        board.ScanEnded();
+    };
+    const TSiteResult up{"A", "", "10.0.0.1", true, 4, ""}, down{"A", "", "10.0.0.1", false, 0, "timed out"};
+    const TSiteResult other{"B", "", "10.0.0.2", true, 1, ""};
+    TScanSummary summary;
+    std::vector<TSiteStatus> sites;
+    scan({down, other});
+    board.NoticeStanding("A");
+    board.NoticeSent("B", "mail", false);
+    board.Snapshot(summary, sites);
+    ASSERT_EQ(sites.size(), 2u);
+    EXPECT_TRUE(sites[0].State == TSiteStatus::Down && sites[0].Notified && sites[0].Cause == "timed out");
+    EXPECT_FALSE(sites[1].Notified); // a failed notice is no notice
+    EXPECT_EQ((summary.Notices[{"mail", "failed"}]), 1);
+    scan({up});
+    board.Snapshot(summary, sites);
+    ASSERT_EQ(sites.size(), 1u); // B has left the site list
+    EXPECT_TRUE(sites[0].State == TSiteStatus::Up && !sites[0].Notified && sites[0].LastRttMs == 4);
+    EXPECT_EQ(summary.LastScanSites, 1);
+    EXPECT_NEAR(sites[0].Loss, 0.5, 1e-9);
+}
+
+struct GuardCase {
+    const char* name;
+    const char* allow;
+    const char* peer;
+    bool allowed;
+};
+
+class Allow : public ::testing::TestWithParam<GuardCase> {};
+
+TEST_P(Allow, MatchesAddressesAndBlocks) {
+    TAddressFilter filter;
+    std::vector<std::string> rejected;
+    filter.Parse(GetParam().allow, rejected);
+    EXPECT_EQ(filter.Allows(GetParam().peer), GetParam().allowed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Guard, Allow,
+    ::testing::Values(GuardCase{"no_list", "", "10.9.8.7", true},
+                      GuardCase{"same_address", "127.0.0.1", "127.0.0.1", true},
+                      GuardCase{"other_address", "127.0.0.1", "127.0.0.2", false},
+                      GuardCase{"in_block", "10.0.0.0/8, 192.168.1.0/24", "192.168.1.77", true},
+                      GuardCase{"outside_blocks", "10.0.0.0/8, 192.168.1.0/24", "192.168.2.1", false},
+                      GuardCase{"everything", "0.0.0.0/0", "203.0.113.2", true},
+                      // A list given but unusable closes the port instead of opening it.
+                      GuardCase{"only_unusable_entries", "10.0.0.0/33, bogus", "10.0.0.1", false},
+                      GuardCase{"unusable_entry_left_out", "bogus, 127.0.0.0/8", "127.1.2.3", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Made with: openssl passwd -6 -salt vktsalt 'open sesame'
+const char* const Hash =
+    "$6$vktsalt$rinDppCwU8SvbhuBIuM7NWicD8h7xnseYGy5SpDlSsAkB1/8.KYbYRdyU3Q6IjDBZ.Q4qIhVww2KLpAsD8Sj/0";
+
+struct LoginCase {
+    const char* name;
+    const char* authorization;
+    const char* hash;
+    bool accepted;
+};
+
+class Login : public ::testing::TestWithParam<LoginCase> {};
+
+TEST_P(Login, ChecksTheHashWithCrypt) {
+    EXPECT_EQ(BasicLoginMatches(GetParam().authorization, "admin", GetParam().hash), GetParam().accepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Guard, Login,
+    ::testing::Values(LoginCase{"right", "Basic YWRtaW46b3BlbiBzZXNhbWU=", Hash, true}, // admin:open sesame
+                      LoginCase{"scheme_any_case", "basic   YWRtaW46b3BlbiBzZXNhbWU= ", Hash, true},
+                      LoginCase{"wrong_password", "Basic YWRtaW46b3BlbiBzZXNhbW8=", Hash, false},
+                      LoginCase{"wrong_user", "Basic cm9vdDpvcGVuIHNlc2FtZQ==", Hash, false}, // root:...
+                      LoginCase{"other_scheme", "Bearer YWRtaW46b3BlbiBzZXNhbWU=", Hash, false},
+                      LoginCase{"no_colon", "Basic YWRtaW4=", Hash, false}, // no colon
+                      LoginCase{"plain_text_not_a_hash", "Basic YWRtaW46b3BlbiBzZXNhbWU=", "open sesame", false},
+                      LoginCase{"empty_hash", "Basic YWRtaW46", "", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class StatusPaths : public WebServerTest {
+protected:
+    void SetUp() override {
+        m_board.SiteProbed({"A1", "Depot", "127.0.0.1", true, 3, ""});
+        m_board.SiteProbed({"B2", "Shed", "no..such", false, 0, "address not resolvable"});
+        m_configure = [this](TWebServer& web) { web.Board = &m_board; };
+        WebServerTest::SetUp();
+    }
+    TStatusBoard m_board;
+};
+
+// The four pages answer what they answer; the status paths only what they would leave silent.
+TEST_F(StatusPaths, AnswerOnlyWhereThePagesAreSilent) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"GET /status HTTP/1.0\r\n\r\n", "Content-Type: text/html; charset=utf-8\r\n"},
+        {"GET /status?q=shed HTTP/1.1\r\nHost: x\r\n\r\n", "Content-Type: text/html; charset=utf-8\r\n"},
+        {"GET /status.json HTTP/1.0\r\n\r\n", "Content-Type: application/json\r\n"},
+        {"GET /metrics HTTP/1.0\r\n\r\n", "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"},
+        {"GET /status?mode=View+Log HTTP/1.0\r\n\r\n", "Content-Type: Text/Html \r\n"},
+        {"GET /statuses HTTP/1.0\r\n\r\n", ""},
+        {"POST /metrics HTTP/1.0\r\n\r\n", ""},
+        {"GET /favicon.ico HTTP/1.0\r\n\r\n", ""},
+    };
+    for (auto [request, type] : cases) {
+        const std::string answer = Exchange(request);
+        if (*type == '\0') {
+            EXPECT_EQ(answer, "") << request;
+            continue;
+        }
+        EXPECT_NE(answer.find(type), std::string::npos) << request << answer;
+        const std::size_t split = answer.find("\r\n\r\n");
+        const std::size_t length = answer.find("Content-Length: ");
+        if (std::string(type).find("Text/Html") == std::string::npos) {
+            EXPECT_EQ(std::stoul(answer.substr(length + 16)), answer.size() - split - 4) << request;
+        }
+    }
+    const std::string filtered = Exchange("GET /status?q=SHED HTTP/1.0\r\n\r\n");
+    EXPECT_NE(filtered.find("<td>B2<td>Shed<td>no..such"), std::string::npos);
+    EXPECT_EQ(filtered.find("<td>A1"), std::string::npos);
+}
+
+} // namespace
