@@ -29,8 +29,6 @@ private:
 
 /// The program's version as the metrics and the JSON name it ("1.1.2.17").
 std::string StatusVersion();
-/// Decodes "%xx" escapes and "+" as a space, as a browser encodes a form field.
-std::string FormDecode(const std::string& text);
 /// The value of field `name` in a query ("a=1&q=x"), decoded; empty when absent.
 std::string QueryField(const std::string& query, const std::string& name);
 /// Whether `filter` (any case) occurs in the site's code, name or address; an empty filter matches.

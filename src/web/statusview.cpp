@@ -1,6 +1,8 @@
 // The snapshot one status response shows, and the small text helpers its three forms share.
 #include "web/statuspages.h"
 
+#include "web/httprequest.h"
+
 #include "platform/strutil.h"
 
 #include <algorithm>
@@ -13,12 +15,6 @@ namespace {
 
 int Rank(TSiteStatus::TState state) {
     return state == TSiteStatus::Down ? 0 : state == TSiteStatus::Unknown ? 1 : 2;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = char(std::tolower(static_cast<unsigned char>(c)));
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
 bool ContainsText(const std::string& text, const std::string& lowerPart) {
@@ -62,22 +58,6 @@ std::string StatusVersion() {
         VKT_VERSION_TWEAK);
 }
 
-std::string FormDecode(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '+') {
-            out += ' ';
-        } else if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
-            out += char(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 std::string QueryField(const std::string& query, const std::string& name) {
     std::size_t start = 0;
     while (start <= query.size()) {
@@ -85,8 +65,7 @@ std::string QueryField(const std::string& query, const std::string& name) {
         if (end == std::string::npos) end = query.size();
         const std::string pair = query.substr(start, end - start);
         const std::size_t eq = pair.find('=');
-        if (pair.substr(0, eq) == name)
-            return eq == std::string::npos ? std::string() : FormDecode(pair.substr(eq + 1));
+        if (pair.substr(0, eq) == name) return eq == std::string::npos ? std::string() : UrlDecode(pair.substr(eq + 1));
         start = end + 1;
     }
     return {};

@@ -2,6 +2,7 @@
 // Chromium clicking through the menu and submitting the settings form.
 #include "../integration/vktprocess.h"
 #include "net/loopback.h"
+#include "shellcommand.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -12,21 +13,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string RunCommand(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            out.append(buffer, n);
-        if (::pclose(pipe) != 0) out += "\n<exit status not 0>";
-    }
-    return out;
-}
-
-bool Have(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 class WebDaemon : public ::testing::Test {
 protected:

@@ -4,6 +4,7 @@
 #include "../integration/scan_daemon.h"
 #include "net/loopback.h"
 #include "platform/datetime.h"
+#include "shellcommand.h"
 #include "silenthost.h"
 #include "web/statuspages.h"
 #include "webfixture.h"
@@ -16,21 +17,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string RunCommand(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            out.append(buffer, n);
-        if (::pclose(pipe) != 0) out += "\n<exit status not 0>";
-    }
-    return out;
-}
-
-bool Have(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 std::string Script(const char* name) {
     return "python3 " + std::string(VKT_SOURCE_DIR) + "/tests/web/" + name;
