@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <exception>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -115,19 +116,28 @@ void TfrmMain::RunNotification(const std::string& code) {
     // The worker may still be sending pop-ups after a mail error; its text is read once it has ended.
     WaitForWorkerEnd(worker);
     if (!settled) return; // past the guard: the worker was given up on
-    if (worker.Error())
-        WriteLog("ERROR", "Mail fail. " + worker.ErrorText());
-    else
-        WriteLog("MAIL", "Complete.");
+    if (worker.Error()) WriteLog("ERROR", "Mail fail. " + worker.ErrorText());
+    for (const std::string& failure : worker.PopupFailures())
+        WriteLog("ERROR", "Mail fail. " + failure);
+    // A pop-up that went nowhere must not read as done unless something else was delivered.
+    if (!worker.Error() && (worker.PopupFailures().empty() || worker.Delivered())) WriteLog("MAIL", "Complete.");
 }
 
 void TfrmMain::DailyPurge() {
     WriteLog("MAINTAIN", "Performing daily purge..");
-    ExecStatement(DataModule()->adoQ1, {"DELETE FROM alarms WHERE FailTime < " + DateLiteral(Now() - 1)});
-    LastPurge = Now();
-    m_lastPurgeMono = GetClock().Monotonic();
+    // The two steps are independent: old log files go even when the alarm delete fails, and that
+    // failure (logged by the caller) leaves the purge due, so both run again before the next scan.
+    std::exception_ptr alarmsFailed;
+    try {
+        ExecStatement(DataModule()->adoQ1, {"DELETE FROM alarms WHERE FailTime < " + DateLiteral(Now() - 1)});
+        LastPurge = Now();
+        m_lastPurgeMono = GetClock().Monotonic();
+    } catch (const std::exception&) {
+        alarmsFailed = std::current_exception();
+    }
     WriteLog("MAINTAIN", "Check log file archive.");
     PurgeLogFiles(ProgramDir(), DataModule()->MaxLogFileAgeDays);
+    if (alarmsFailed) std::rethrow_exception(alarmsFailed);
     WriteLog("MAINTAIN", "Purge complete.");
 }
 

@@ -68,7 +68,8 @@ void TNotifyThread::Body() {
         ComposeMail();
         const bool mailed = SendMail();
         const bool popped = SendPopups();
-        if (mailed || popped) MainLoop().RunAndWait([this] { StoreMailedMarker(); });
+        m_delivered = mailed || popped;
+        if (m_delivered) MainLoop().RunAndWait([this] { StoreMailedMarker(); });
     }
     m_done.store(true, std::memory_order_release);
 }
@@ -154,10 +155,10 @@ bool TNotifyThread::SendPopup(const std::string& target) {
         PopupContent(target, ReportTime(), VarToStrTrim(site.FieldByName("code")),
                      VarToStrTrim(site.FieldByName("sitename")), VarToStrTrim(site.FieldByName("IPAddr")));
     TMailslotWriter slot;
-    if (!slot.Open("\\\\" + target + "\\mailslot\\messngr")) return false;
-    const std::size_t written = slot.Write(content);
+    const bool sent = slot.Open("\\\\" + target + "\\mailslot\\messngr") && slot.Write(content) == content.size();
+    if (!sent) m_popupFailures.push_back("Pop-up to " + target + ": " + slot.LastError());
     slot.Close();
-    return written == content.size();
+    return sent;
 }
 
 void TNotifyThread::StoreMailedMarker() {

@@ -33,6 +33,10 @@ public:
     bool Running() const { return m_running.load(std::memory_order_acquire); }
     /// The message of the last error; read it once the thread has ended.
     const std::string& ErrorText() const { return m_errorText; }
+    /// "Pop-up to <target>: <reason>" for every pop-up that could not be sent; read once the thread has ended.
+    const TStringList& PopupFailures() const { return m_popupFailures; }
+    /// Whether the mail or a pop-up counted as done (the marker is then stored); read once the thread has ended.
+    bool Delivered() const { return m_delivered; }
 
     /// Seconds of server silence after which a send fails.
     static constexpr int MailTimeOut = 2;
@@ -59,6 +63,8 @@ private:
     TStringList m_popupList;
     std::string m_code;
     std::string m_errorText;
+    TStringList m_popupFailures;
+    bool m_delivered = false;
     std::function<void()> m_onFinished;
     std::atomic<bool> m_done{false};
     std::atomic<bool> m_error{false};
