@@ -1,6 +1,7 @@
 // Console controller: the scan timer's tick — connection check, heartbeat icon, interval, daily
 // purge and one scan of the sites assigned to this daemon.
 #include "daemon/activitylog.h"
+#include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
 #include "platform/datetime.h"
@@ -95,9 +96,11 @@ void TfrmMain::ScanSites() {
     dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
     TStringList codes;
     if (ReadSiteList(codes)) {
+        m_alert->ScanStarted();
         ShowStatus("Checking sites..");
         for (const std::string& code : codes)
             if (!ScanSite(code)) break;
+        m_alert->ScanEnded();
     }
     LastScan = Now();
     m_lastScanMono = GetClock().Monotonic();
@@ -144,16 +147,22 @@ void TfrmMain::ProbeSite(const std::string& code, const std::string& address) {
     WriteLog("POLL", "Polling " + code + " [" + address + "]");
     MainLoop().ProcessMessages();
     int rtt = 0;
-    if (PingSite(address, rtt)) {
+    AlertPolicy& alert = m_alert->Policy;
+    const bool answered = m_alert->Probe(address, rtt);
+    if (answered) {
+        alert.Answering(code);
         ClearAlarms(code, rtt);
         WriteLog("POLL", code + " Responding (" + IntToStr(rtt) + " ms)");
     } else {
-        PostAlarm(code);
+        if (!alert.HoldsAlarms()) PostAlarm(code);
         WriteLog("AWOL", "Unable to contact " + code + " [" + address + "]");
     }
     ShowStatus("sending notifications..");
     try {
-        Notify(code);
+        if (alert.Active())
+            alert.SiteDone(code, answered);
+        else
+            Notify(code);
     } catch (const std::exception& e) {
         LogStepError("Notifying " + code, e);
         ShowStatus("");
