@@ -3,6 +3,7 @@
 
 #include "db/common.h"
 #include "db/tbatchthread.h"
+#include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/msgloop.h"
 #include "platform/strutil.h"
@@ -26,6 +27,12 @@ bool ReadLine(std::istream& in, std::string& line) {
     if (!std::getline(in, line)) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;
+}
+
+/// A line of the file as UTF-8 text: files written by the original system are in its Windows code
+/// page, and a UTF-8 server refuses those bytes.
+std::string AsUtf8(const std::string& line) {
+    return IsUtf8(line) ? line : Windows1252ToUtf8(line);
 }
 
 /// A backup file's heading: "Table=<name>\tRecords=<count>"; the first six characters are not checked.
@@ -82,14 +89,19 @@ void WaitForBatch(const TBatchThread& worker) {
     }
 }
 
-/// Sends the batch on its own thread and returns the number of records it did not write.
-std::size_t RunBatch(TDbBatchSet& dataset) {
+struct TBatchResult {
+    std::size_t NotWritten = 0;
+    std::string Error; // the database's message when the batch failed
+};
+
+/// Sends the batch on its own thread; tells how many records it did not write.
+TBatchResult RunBatch(TDbBatchSet& dataset) {
     TBatchThread worker(dataset, [] {
         if (HasMainLoop()) MainLoop().Wake();
     });
     WaitForBatch(worker);
     worker.WaitFor();
-    return worker.RecordsNotWritten();
+    return {worker.RecordsNotWritten(), worker.ErrorText()};
 }
 
 } // namespace
@@ -100,17 +112,18 @@ bool TfrmDatUtil::SkipTable(const std::string& message) {
     return false;
 }
 
-long long TfrmDatUtil::FillBatch(TDbBatchSet& dataset, std::istream& in, const std::string& table, long long count) {
+long long TfrmDatUtil::FillBatch(TDbBatchSet& dataset, std::istream& in, const std::string& table, long long count,
+                                 std::vector<long long>& posted) {
     std::string line;
     TStringList names, values;
-    if (ReadLine(in, line)) SplitTabs(line, names);
+    if (ReadLine(in, line)) SplitTabs(AsUtf8(line), names);
     const std::vector<TDbColumn>& columns = dataset.Columns();
     const std::vector<std::size_t> positions = ColumnPositions(columns, names);
     const std::string missing;
     long long failed = 0;
     for (long long record = 1; ReadLine(in, line); ++record) {
         if (count != 0) SetProgress(static_cast<int>(std::lround(static_cast<double>(record) / count * 100)));
-        SplitTabs(line, values);
+        SplitTabs(AsUtf8(line), values);
         try {
             dataset.Append();
             for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -118,6 +131,7 @@ long long TfrmDatUtil::FillBatch(TDbBatchSet& dataset, std::istream& in, const s
                 dataset.SetValue(i, ColumnValue(at < values.size() ? values[at] : missing, columns[i].Class));
             }
             dataset.Post();
+            posted.push_back(record);
         } catch (const std::exception& e) {
             dataset.Cancel();
             ++failed;
@@ -126,6 +140,17 @@ long long TfrmDatUtil::FillBatch(TDbBatchSet& dataset, std::istream& in, const s
         if (record % kLinesPerTurn == 0) ProcessPendingMessages();
     }
     return failed;
+}
+
+long long TfrmDatUtil::LogRefusals(const TDbBatchSet& dataset, const std::string& table,
+                                   const std::vector<long long>& posted) {
+    long long refused = 0;
+    for (const TRefusedRow& row : dataset.Refusals()) {
+        if (row.Duplicate || row.Row >= posted.size()) continue;
+        ++refused;
+        Log(Format("%s, Record #%lld: %s", table.c_str(), posted[row.Row], StripQuotes(row.Reason).c_str()));
+    }
+    return refused;
 }
 
 bool TfrmDatUtil::RestoreTable(const std::string& table) {
@@ -145,13 +170,24 @@ bool TfrmDatUtil::RestoreTable(const std::string& table) {
     } catch (const std::exception& e) {
         return SkipTable(Format("%s: Restore failed: %s", table.c_str(), e.what()));
     }
-    const long long failed = FillBatch(dataset, in, table, count);
+    std::vector<long long> posted;
+    long long failed = FillBatch(dataset, in, table, count, posted);
     SetBusy(Format("Updating %s table. Please wait.. ", table.c_str()), lblBusyVisible);
-    const std::size_t notWritten = RunBatch(dataset);
+    const TBatchResult batch = RunBatch(dataset);
     in.close();
-    if (notWritten != 0) Log(Format("%s: Duplicate records not restored: %zu", table.c_str(), notWritten));
+    // Only a key already present counts as a duplicate; any other refusal is named with the
+    // database's reason, and a batch that failed as a whole (the link lost) says so once.
+    const long long refused = LogRefusals(dataset, table, posted);
+    long long duplicates = static_cast<long long>(batch.NotWritten) - refused;
+    if (duplicates != 0 && dataset.Refusals().empty()) {
+        Log(Format("%s: Restore failed: %s", table.c_str(), batch.Error.c_str()));
+        failed += duplicates;
+        duplicates = 0;
+    }
+    failed += refused;
+    if (duplicates != 0) Log(Format("%s: Duplicate records not restored: %lld", table.c_str(), duplicates));
     if (failed != 0) Log(Format("%s: Records not restored: %lld. Please check error log!", table.c_str(), failed));
     SetProgress(0);
     EnableControls(true);
-    return notWritten == 0 && failed == 0;
+    return duplicates == 0 && failed == 0;
 }

@@ -133,6 +133,7 @@ void TfrmDatUtil::btnBackupClick() {
     SetBusy(lblBusy, false);
     pagData = TDataPage::Info;
     RefreshTableInfo();
+    if (memLog.LineCount() > 0) pagUtils = TUtilsPage::Log; // a failed table says why there
 }
 
 void TfrmDatUtil::btnRestoreClick() {

@@ -107,7 +107,11 @@ private:
     void BackupRecords(std::ostream& out, const std::string& table, long long count, bool showProgress);
     long long TableRecordCount(const std::string& table);
     /// Appends a record per remaining line of the file to the batch; returns the records that failed.
-    long long FillBatch(TDbBatchSet& dataset, std::istream& in, const std::string& table, long long count);
+    /// `posted` gets the line number of every record that went into the batch, in batch order.
+    long long FillBatch(TDbBatchSet& dataset, std::istream& in, const std::string& table, long long count,
+                        std::vector<long long>& posted);
+    /// Logs each record the database refused for another reason than a duplicate key; returns how many.
+    long long LogRefusals(const TDbBatchSet& dataset, const std::string& table, const std::vector<long long>& posted);
     /// Logs why a table is skipped and gives the controls back; false.
     bool SkipTable(const std::string& message);
     bool Confirm(const std::string& question);

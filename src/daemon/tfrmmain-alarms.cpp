@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <exception>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -175,23 +176,32 @@ bool TfrmMain::RunNotification(const std::string& code, const Notice& notice) {
                               " seconds");
         return false;
     }
-    if (worker.Error())
-        WriteLog("ERROR", "Mail fail. " + worker.ErrorText());
-    else
-        WriteLog("MAIL", "Complete.");
+    if (worker.Error()) WriteLog("ERROR", "Mail fail. " + worker.ErrorText());
+    for (const std::string& failure : worker.PopupFailures())
+        WriteLog("ERROR", "Mail fail. " + failure);
+    // A pop-up that went nowhere must not read as done unless something else was delivered.
+    if (!worker.Error() && (worker.PopupFailures().empty() || worker.Delivered())) WriteLog("MAIL", "Complete.");
     if (!worker.WebhookError().empty()) WriteLog("ERROR", "Webhook fail. " + worker.WebhookError());
     return worker.Delivered();
 }
 
 void TfrmMain::DailyPurge() {
     WriteLog("MAINTAIN", "Performing daily purge..");
-    const TDbDialect dialect = ConfiguredDialect();
-    CheckClockAgainstServer(dialect);
-    ExecStatement(DataModule()->adoQ1, {"DELETE FROM alarms WHERE FailTime < " + PurgeCutoff(dialect)});
-    LastPurge = Now();
-    m_lastPurgeMono = GetClock().Monotonic();
+    // The two steps are independent: old log files go even when the alarm delete fails, and that
+    // failure (logged by the caller) leaves the purge due, so both run again before the next scan.
+    std::exception_ptr alarmsFailed;
+    try {
+        const TDbDialect dialect = ConfiguredDialect();
+        CheckClockAgainstServer(dialect);
+        ExecStatement(DataModule()->adoQ1, {"DELETE FROM alarms WHERE FailTime < " + PurgeCutoff(dialect)});
+        LastPurge = Now();
+        m_lastPurgeMono = GetClock().Monotonic();
+    } catch (const std::exception&) {
+        alarmsFailed = std::current_exception();
+    }
     WriteLog("MAINTAIN", "Check log file archive.");
     PurgeLogFiles(ProgramDir(), DataModule()->MaxLogFileAgeDays);
+    if (alarmsFailed) std::rethrow_exception(alarmsFailed);
     WriteLog("MAINTAIN", "Purge complete.");
 }
 

@@ -16,13 +16,27 @@ void TfrmMain::WithTimerStopped(const std::function<void()>& command) {
     timMain.SetEnabled(wasEnabled);
 }
 
+// The scan and its notification worker run statements on the one database connection, which
+// serves one caller at a time: Data Utilities (and About, opened over it) wait until the scan ends.
+void TfrmMain::HoldDatabaseCommands(bool hold) {
+    if (hold) {
+        m_heldDataUtilities = mnuDataUtilities.Enabled;
+        m_heldAbout = mnuAbout.Enabled;
+    }
+    mnuDataUtilities.Enabled = !hold && m_heldDataUtilities;
+    mnuAbout.Enabled = !hold && m_heldAbout;
+    Changed();
+}
+
 void TfrmMain::mnuDataUtilitiesClick() {
+    if (m_scanning) return;
     WithTimerStopped([this] {
         if (OnDataUtilities) OnDataUtilities();
     });
 }
 
 void TfrmMain::mnuAboutClick() {
+    if (m_scanning) return;
     WithTimerStopped([this] {
         frmAbout.push_back(std::make_unique<TfrmAbout>());
         TfrmAbout& about = *frmAbout.back();

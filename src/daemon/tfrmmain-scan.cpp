@@ -43,6 +43,7 @@ void TfrmMain::timMainTimer() {
     if (m_scanning) return;
     timMain.SetEnabled(false); // no tick can start while this one runs
     m_scanning = true;
+    HoldDatabaseCommands(true);
     try {
         RunTick();
     } catch (const std::exception& e) {
@@ -51,6 +52,7 @@ void TfrmMain::timMainTimer() {
         WriteLog("ERROR", "Scan: unexpected error"); // whatever it was, the timer runs on
     }
     m_scanning = false;
+    HoldDatabaseCommands(false);
     if (m_closeDeferred) {
         Terminate(); // a shutdown asked for during the tick takes effect now
         return;

@@ -143,8 +143,12 @@ private:
     bool RunNotification(const std::string& code, const Notice& notice);
     void PurgeLogFiles(const std::string& dir, int maxAgeDays);
     void CheckClockAgainstServer(TDbDialect dialect);
+    void HoldDatabaseCommands(bool hold);
 
     bool m_scanning = false;
+    // The enabled states of Data Utilities and About from before a scan held them.
+    bool m_heldDataUtilities = false;
+    bool m_heldAbout = false;
     // Intervals run on the monotonic clock, so that a wall-clock jump never stops scanning or purging.
     Clock::MonoTime m_lastScanMono{};
     Clock::MonoTime m_lastPurgeMono{};

@@ -155,10 +155,10 @@ bool TNotifyThread::SendPopup(const std::string& target) {
                                              VarToStrTrim(site.FieldByName("sitename")),
                                              VarToStrTrim(site.FieldByName("IPAddr")), m_notice.Kind);
     TMailslotWriter slot;
-    if (!slot.Open("\\\\" + target + "\\mailslot\\messngr")) return false;
-    const std::size_t written = slot.Write(content);
+    const bool sent = slot.Open("\\\\" + target + "\\mailslot\\messngr") && slot.Write(content) == content.size();
+    if (!sent) m_popupFailures.push_back("Pop-up to " + target + ": " + slot.LastError());
     slot.Close();
-    return written == content.size();
+    return sent;
 }
 
 bool TNotifyThread::SendWebhook() {

@@ -44,6 +44,8 @@ public:
     bool Delivered() const { return m_delivered; }
     /// Why the webhook failed (empty when it did not); read it once the thread has ended.
     const std::string& WebhookError() const { return m_webhookError; }
+    /// "Pop-up to <target>: <reason>" for every pop-up that could not be sent; read once the thread has ended.
+    const TStringList& PopupFailures() const { return m_popupFailures; }
 
     /// Seconds of server silence after which a send fails.
     static constexpr int MailTimeOut = 2;
@@ -71,6 +73,7 @@ private:
     TStringList m_popupList;
     std::string m_code;
     std::string m_errorText;
+    TStringList m_popupFailures;
     std::function<void()> m_onFinished;
     Notice m_notice;
     NoticeChannel* m_webhook;

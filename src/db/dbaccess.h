@@ -15,6 +15,14 @@
 /// The class of a column's data type, as the backup and the restore convert values by it.
 enum class TFieldClass { Text, Integer, Float, DateTime, Boolean, Other };
 
+/// A row a batch insert did not write: its position in the batch, the database's reason, and
+/// whether that reason is a key already present (a duplicate) rather than a value refused.
+struct TRefusedRow {
+    std::size_t Row = 0;
+    std::string Reason;
+    bool Duplicate = false;
+};
+
 /// The kind of database behind a connection; it decides the backend and the table scripts' DDL.
 enum class TDbDialect { SQLite, SqlServer, PostgreSQL, OdbcDsn };
 
@@ -161,6 +169,9 @@ public:
     /// Sends every pending record; the records written leave the batch. When any record is refused,
     /// the refused ones stay pending and EDatabaseError carries the first refusal's message.
     void UpdateBatch();
+    /// The records the last UpdateBatch refused; Row counts the records in the order they were posted
+    /// for that batch.
+    const std::vector<TRefusedRow>& Refusals() const { return m_refusals; }
 
 private:
     TDbRow& Editing();
@@ -169,6 +180,7 @@ private:
     std::string m_table;
     std::vector<TDbColumn> m_columns;
     std::vector<TDbRow> m_pending;
+    std::vector<TRefusedRow> m_refusals;
     std::unique_ptr<TDbRow> m_editing;
     bool m_active = false;
 };

@@ -49,6 +49,7 @@ void TDbBatchSet::Close() {
     m_active = false;
     m_columns.clear();
     m_pending.clear();
+    m_refusals.clear();
     m_editing.reset();
 }
 
@@ -87,11 +88,13 @@ void TDbBatchSet::Cancel() {
 
 void TDbBatchSet::UpdateBatch() {
     Post();
+    m_refusals.clear();
     if (m_pending.empty()) return;
-    const TInsertOutcome outcome = m_connection->Session().InsertRows(m_table, m_columns, m_pending);
+    TInsertOutcome outcome = m_connection->Session().InsertRows(m_table, m_columns, m_pending);
     std::vector<TDbRow> refused;
-    for (std::size_t index : outcome.Refused)
-        refused.push_back(std::move(m_pending[index]));
+    for (const TRefusedRow& row : outcome.Refused)
+        refused.push_back(std::move(m_pending[row.Row]));
     m_pending = std::move(refused);
-    if (!m_pending.empty()) throw EDatabaseError(outcome.FirstError);
+    m_refusals = std::move(outcome.Refused);
+    if (!m_pending.empty()) throw EDatabaseError(m_refusals.front().Reason);
 }

@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
-/// The outcome of a batch insert: the rows the database refused and the first refusal's message.
+/// The outcome of a batch insert: the rows the database refused (in row order) with its reasons.
 struct TInsertOutcome {
-    std::vector<std::size_t> Refused;
-    std::string FirstError;
+    std::vector<TRefusedRow> Refused;
+    /// Records a refusal of row `row`.
+    void Refuse(std::size_t row, std::string reason, bool duplicate) {
+        Refused.push_back({row, std::move(reason), duplicate});
+    }
 };
 
 class TDbSession {

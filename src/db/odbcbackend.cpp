@@ -31,6 +31,10 @@ SQLHENV Environment() {
 struct Diagnostic {
     std::string State;
     std::string Message;
+    long Native = 0;
+
+    /// A key already present: PostgreSQL's unique violation, SQL Server's duplicate key (2601, 2627).
+    bool DuplicateKey() const { return State == "23505" || (State == "23000" && (Native == 2601 || Native == 2627)); }
 };
 
 // The first diagnostic record of a handle: the driver's own message text.
@@ -41,7 +45,7 @@ Diagnostic DiagnosticOf(SQLSMALLINT type, SQLHANDLE handle) {
     SQLSMALLINT length = 0;
     const SQLRETURN rc = SQLGetDiagRec(type, handle, 1, state, &native, text, sizeof text, &length);
     if (!SQL_SUCCEEDED(rc)) return {"HY000", "Unknown ODBC error"};
-    return {reinterpret_cast<char*>(state), reinterpret_cast<char*>(text)};
+    return {reinterpret_cast<char*>(state), reinterpret_cast<char*>(text), static_cast<long>(native)};
 }
 
 TFieldClass ClassOfSqlType(SQLSMALLINT type) {
@@ -141,7 +145,8 @@ private:
     void SetAutoCommit(bool on);
     void BindRow(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const TDbRow& row, BoundValue* values,
                  SQLUSMALLINT firstParameter);
-    bool InsertOne(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const TDbRow& row, std::string& error);
+    bool InsertOne(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const TDbRow& row, std::string& error,
+                   bool& duplicate);
     void InsertAll(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const std::vector<TDbRow>& rows,
                    TInsertOutcome& outcome);
     void InsertOneByOne(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const std::vector<TDbRow>& rows,
@@ -391,7 +396,7 @@ void TOdbcSession::BindRow(SQLHSTMT stmt, const std::vector<TDbColumn>& columns,
 // One row inside the batch's transaction, behind a savepoint so that a refused row leaves the
 // transaction usable (PostgreSQL aborts a transaction on any error otherwise).
 bool TOdbcSession::InsertOne(SQLHSTMT stmt, const std::vector<TDbColumn>& columns, const TDbRow& row,
-                             std::string& error) {
+                             std::string& error, bool& duplicate) {
     const bool postgres = m_dialect == TDbDialect::PostgreSQL;
     const bool savepoint = m_dialect != TDbDialect::OdbcDsn; // an unknown server runs each row on its own
     std::vector<BoundValue> values(columns.size());
@@ -410,6 +415,7 @@ bool TOdbcSession::InsertOne(SQLHSTMT stmt, const std::vector<TDbColumn>& column
     const Diagnostic d = DiagnosticOf(SQL_HANDLE_STMT, stmt);
     if (!Alive() || d.State.rfind("08", 0) == 0) Fail(SQL_HANDLE_STMT, stmt);
     error = d.Message;
+    duplicate = d.DuplicateKey();
     if (savepoint) Run(postgres ? "ROLLBACK TO SAVEPOINT vkt_row" : "ROLLBACK TRANSACTION vkt_row");
     return false;
 }
@@ -423,9 +429,9 @@ void TOdbcSession::InsertOneByOne(SQLHSTMT stmt, const std::vector<TDbColumn>& c
                                   std::size_t first, std::size_t count, TInsertOutcome& outcome) {
     for (std::size_t r = first; r < first + count; ++r) {
         std::string error;
-        if (InsertOne(stmt, columns, rows[r], error)) continue;
-        if (outcome.Refused.empty()) outcome.FirstError = error;
-        outcome.Refused.push_back(r);
+        bool duplicate = false;
+        if (InsertOne(stmt, columns, rows[r], error, duplicate)) continue;
+        outcome.Refuse(r, error, duplicate);
     }
 }
 

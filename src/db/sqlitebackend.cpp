@@ -247,8 +247,9 @@ void TSqliteSession::InsertEach(sqlite3_stmt* st, const std::vector<TDbRow>& row
             Bind(st, static_cast<int>(c + 1), rows[r][c]);
         if (sqlite3_step(st) == SQLITE_DONE) continue;
         // A refused row: the statement is rolled back on its own, the transaction goes on.
-        if (outcome.Refused.empty()) outcome.FirstError = sqlite3_errmsg(m_db);
-        outcome.Refused.push_back(r);
+        const int code = sqlite3_extended_errcode(m_db);
+        outcome.Refuse(r, sqlite3_errmsg(m_db),
+                       code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY);
     }
 }
 

@@ -44,6 +44,9 @@ QFrame* RedRule(QWidget* parent) {
     return rule;
 }
 
+/// The text a field showed when the file was loaded.
+constexpr const char* ShownProperty = "vktShownText";
+
 QString Joined(const std::vector<const char*>& lines) {
     QStringList parts;
     for (const char* line : lines)
@@ -193,6 +196,7 @@ void TfrmInstallView::LoadText(QLineEdit* edit, int maxLength, const std::string
     const QString text = QString::fromStdString(value);
     if (maxLength > 0) edit->setMaxLength(std::max(maxLength, static_cast<int>(text.size())));
     edit->setText(text);
+    edit->setProperty(ShownProperty, text);
 }
 
 void TfrmInstallView::Store() {
@@ -200,8 +204,14 @@ void TfrmInstallView::Store() {
         if (TSpinEdit* spin = m_wizard.SpinField(f.Name))
             spin->SetValue(static_cast<QSpinBox*>(Control(f.Name))->value());
         else
-            *m_wizard.TextField(f.Name) = static_cast<QLineEdit*>(Control(f.Name))->text().toStdString();
+            StoreText(static_cast<QLineEdit*>(Control(f.Name)), *m_wizard.TextField(f.Name));
     }
+}
+
+void TfrmInstallView::StoreText(const QLineEdit* edit, std::string& value) {
+    // A field shown as loaded keeps the bytes read from the file: text that is not UTF-8 (a password
+    // written in the Windows code page) would come back with replacement characters.
+    if (edit->text() != edit->property(ShownProperty).toString()) value = edit->text().toStdString();
 }
 
 bool TfrmInstallView::eventFilter(QObject* watched, QEvent* event) {

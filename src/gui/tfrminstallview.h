@@ -30,6 +30,7 @@ private:
     void Load();
     static void LoadText(QLineEdit* edit, int maxLength, const std::string& value);
     void Store();
+    static void StoreText(const QLineEdit* edit, std::string& value);
     void txtNetPortExit();
 
     TfrmInstall& m_wizard;

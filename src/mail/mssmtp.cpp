@@ -96,7 +96,7 @@ void TmsSMTPClient::CheckBeforeSend() const {
 
 void TmsSMTPClient::Greet() {
     if (ReadResponse() != 220) Fail();
-    WriteLine("HELO " + Winsock->GetLocalHostName());
+    WriteLine("HELO " + Winsock->GetLocalDomainName(Handle()));
     if (ReadResponse() == 250) return;
     WriteLine("HELO");
     int code = ReadResponse();

@@ -224,6 +224,50 @@ std::string TmsWinsock::GetLocalHostName() const {
     return name;
 }
 
+namespace {
+
+// The resolver's canonical name for `host`, or the empty text when it has none.
+std::string CanonicalName(const std::string& host) {
+    addrinfo hints{};
+    hints.ai_flags = AI_CANONNAME;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return {};
+    std::string name = found->ai_canonname != nullptr ? found->ai_canonname : "";
+    freeaddrinfo(found);
+    return name;
+}
+
+// "[192.0.2.7]" or "[IPv6:2001:db8::7]" for the local end of a connected socket; empty when unknown.
+std::string AddressLiteral(int fd) {
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    if (local.ss_family == AF_INET &&
+        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof text) != nullptr)
+        return "[" + std::string(text) + "]";
+    if (local.ss_family == AF_INET6 &&
+        inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof text) != nullptr)
+        return "[IPv6:" + std::string(text) + "]";
+    return {};
+}
+
+bool Qualified(const std::string& name) {
+    return name.find('.') != std::string::npos;
+}
+
+} // namespace
+
+std::string TmsWinsock::GetLocalDomainName(int connectedSocket) const {
+    const std::string host = GetLocalHostName();
+    if (Qualified(host)) return host;
+    const std::string canonical = CanonicalName(host);
+    if (Qualified(canonical)) return canonical;
+    const std::string literal = AddressLiteral(connectedSocket);
+    return literal.empty() ? host : literal;
+}
+
 std::string TmsWinsock::ResolveHost(const std::string& name) const {
     RequireLoaded();
     in_addr address{};

@@ -61,6 +61,10 @@ public:
     [[noreturn]] void RaiseLastError() const;
     /// The local host's name.
     std::string GetLocalHostName() const;
+    /// The name a mail greeting gives for this host (RFC 5321 4.1.4): the host name when it is fully
+    /// qualified, else the resolver's canonical name for it when that is, else the address literal of
+    /// the connected socket's local address ("[192.0.2.7]", "[IPv6:2001:db8::7]"), else the host name.
+    std::string GetLocalDomainName(int connectedSocket) const;
     /// A dotted address comes back unchanged without a lookup; a name gives its first IPv4 address.
     std::string ResolveHost(const std::string& name) const;
     /// Dotted address to a 32-bit address in network order; an invalid text raises the last error.

@@ -72,7 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "550 5\\.1\\.1 <refused@example\\.org>: Recipient address rejected", 0},
         MailFault{"RefusedButPopupDelivered", MailPeer::Real, "refused@example.org", "127.0.0.1", "550 .*", 1},
         // An empty label: the resolver refuses the name without sending a query.
-        MailFault{"PopupTargetUnresolvable", MailPeer::Real, "", "no..such", "", 0}),
+        MailFault{"PopupTargetUnresolvable", MailPeer::Real, "", "no..such",
+                  "Pop-up to no\\.\\.such: Cannot resolve no\\.\\.such: .+", 0},
+        // The kernel refuses a broadcast destination to a socket not allowed to broadcast.
+        MailFault{"PopupToBroadcastAddress", MailPeer::Real, "", "255.255.255.255",
+                  "Pop-up to 255\\.255\\.255\\.255: .+", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Notification, StatementErrorInTheWorkerReachesTheLog) {
@@ -84,6 +88,24 @@ TEST_F(Notification, StatementErrorInTheWorkerReachesTheLog) {
     EXPECT_EQ(lines[1].rfind("[ERROR] Mail fail. ", 0), 0u) << lines[1];
     EXPECT_NE(lines[1].find("operator"), std::string::npos) << lines[1];
     EXPECT_EQ(Alarms("B2MAILED"), 0);
+}
+
+TEST_F(Notification, DataUtilitiesAndAboutWaitUntilTheScanEnds) {
+    AddSite({"B2", "10.9.9.9", 0, "ops@example.org", 2, ""}); // no mail server: the mail counts as done
+    bool enabledDuring = true, opened = false;
+    form.OnDataUtilities = [&] { opened = true; };
+    form.OnChange = [&] {
+        if (form.barStatus != "Notifying..") return;
+        enabledDuring = form.mnuDataUtilities.Enabled || form.mnuAbout.Enabled;
+        form.mnuDataUtilitiesClick(); // a click queued before the menu showed the change
+    };
+    TickAfter(0);
+    form.OnChange = nullptr;
+    EXPECT_FALSE(enabledDuring);
+    EXPECT_FALSE(opened);
+    EXPECT_TRUE(form.mnuDataUtilities.Enabled && form.mnuAbout.Enabled);
+    form.mnuDataUtilitiesClick();
+    EXPECT_TRUE(opened);
 }
 
 struct PopupCut {

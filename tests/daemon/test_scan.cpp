@@ -174,17 +174,18 @@ TEST_P(FailingStatement, EndsOrSkipsItsStepWithOneLineAndTheTimerRunsOn) {
     EXPECT_EQ(form.barStatus, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FailingStatement,
-    ::testing::Values(
-        FaultCase{"SiteList", "DROP TABLE VKT", {"[ERROR] Reading the site list: "}},
-        FaultCase{"SiteRow", "DROP TABLE site", {"[ERROR] Reading site A1: ", "[ERROR] Reading site B2: "}},
-        FaultCase{"Alarms",
-                  "DROP TABLE alarms",
-                  {"[ERROR] Daily purge: ", "[[FAILURE]] Clearing active alarms: ", "[POLL] A1 Responding",
-                   "[ERROR] Notifying A1: ", "[[FAILURE]] Posting alarm: ", "[AWOL] Unable to contact B2",
-                   "[ERROR] Notifying B2: "}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, FailingStatement,
+                         ::testing::Values(FaultCase{"SiteList", "DROP TABLE VKT", {"[ERROR] Reading the site list: "}},
+                                           FaultCase{"SiteRow",
+                                                     "DROP TABLE site",
+                                                     {"[ERROR] Reading site A1: ", "[ERROR] Reading site B2: "}},
+                                           FaultCase{"Alarms",
+                                                     "DROP TABLE alarms",
+                                                     {"[MAINTAIN] Check log file archive.", "[ERROR] Daily purge: ",
+                                                      "[[FAILURE]] Clearing active alarms: ", "[POLL] A1 Responding",
+                                                      "[ERROR] Notifying A1: ", "[[FAILURE]] Posting alarm: ",
+                                                      "[AWOL] Unable to contact B2", "[ERROR] Notifying B2: "}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ScanConsole, TickInsideARunningScanStartsNoSecondScanAndShutdownWaitsForTheEnd) {
     AddSite({"A1", "127.0.0.1"});

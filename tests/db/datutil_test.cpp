@@ -181,6 +181,46 @@ TEST_P(DatUtil, BadRecordsAreLoggedAndTheRestGoesIn) {
     EXPECT_EQ(Dump("alarms", "Code"), "a1|2026-12-07 09:05:03\na3|1899-12-30\n");
 }
 
+TEST_P(DatUtil, RestoreReadsWindowsTextAndNamesWhyTheDatabaseRefusedARecord) {
+    struct Case {
+        const char* Name;
+        std::string Records;               // after the heading and the column line
+        std::vector<std::string> Messages; // a message ending in "..." matches by its beginning
+        const char* Rows;
+    };
+    const std::vector<Case> cases = {
+        // cp1252: e acute, the euro sign at 0x80; the UTF-8 line beside it stays as it is.
+        {"Windows-1252 file",
+         "c\xe9\tr\xe9sum\x80\r\nd\tna\xc3\xafve\r\n",
+         {},
+         "c\u00e9|r\u00e9sum\u20ac|\nd|na\u00efve|\n"},
+        {"duplicate key and a value the server refuses",
+         "a\tx\r\na\ty\r\n" + std::string(21, 'k') + "\tz\r\n",
+         {"codes, Record #3: ...", // the reason as the server gives it
+          "codes: Duplicate records not restored: 1", "codes: Records not restored: 1. Please check error log!"},
+         "a|x|\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Exec({"DELETE FROM codes"});
+        form->memLog.Clear();
+        WriteFileText(backupDir + "/codes.svb", "Table=codes\tRecords=2\r\ncode\tcodevalue\r\n" + c.Records);
+        EXPECT_EQ(form->RestoreTable("codes"), c.Messages.empty());
+        const std::vector<std::string> messages = Messages();
+        ASSERT_EQ(messages.size(), c.Messages.size()) << form->memLog.Text();
+        for (std::size_t i = 0; i < messages.size(); ++i) {
+            const std::string& want = c.Messages[i];
+            if (want.ends_with("..."))
+                EXPECT_TRUE(messages[i].starts_with(want.substr(0, want.size() - 3)) &&
+                            messages[i].size() > want.size())
+                    << messages[i];
+            else
+                EXPECT_EQ(messages[i], want);
+        }
+        EXPECT_EQ(Dump("codes", "code"), c.Rows);
+    }
+}
+
 TEST_P(DatUtil, ClearLeavesEmptyTablesWithTheirUniqueIndex) {
     Exec({"INSERT INTO VKT (VKTID, sitecode) VALUES ('d1', 's1')"});
     Check({"vkt"});
@@ -232,7 +272,10 @@ TEST_P(DatUtil, FailedBackupKeepsTheLastGoodFileAndBrokenValuesAreListed) {
     ASSERT_TRUE(form->BackupTable("codes", backupDir, true));
     const std::string good = BackupFile("codes");
     Exec({"DROP TABLE codes"});
-    EXPECT_FALSE(form->BackupTable("codes", backupDir, true));
+    Check({"codes"});
+    form->btnBackupClick();
+    EXPECT_FALSE(form->LastCommandComplete());
+    EXPECT_EQ(form->pagUtils, TfrmDatUtil::TUtilsPage::Log) << "the failure is brought forward";
     EXPECT_EQ(BackupFile("codes"), good);
     ASSERT_EQ(Messages().size(), 1u) << form->memLog.Text();
     EXPECT_TRUE(StartsWithText(Messages()[0], "codes: Backup failed: ")) << Messages()[0];

@@ -74,6 +74,18 @@ TEST_F(WizardView, OkWritesWhatWasTypedAndAFailedWriteKeepsTheWizardOpen) {
     EXPECT_NE(after.find(std::string("DBServer=") + LongServer + "\r\n"), std::string::npos) << "kept whole";
 }
 
+TEST_F(WizardView, OkKeepsTheBytesOfFieldsNotEdited) {
+    // A password written by the Windows system: "caf" and e acute in its code page, not UTF-8.
+    WriteFileText(dir.File("vkt.ini"), Before + "DBPass=caf\xe9\r\nDBUser=op\xe9r\r\n");
+    TfrmInstallView view(wizard);
+    view.show();
+    Edit(view, "txtuser")->setText(QString::fromUtf8("op\u00e9rateur"));
+    view.findChild<QPushButton*>("btnOK")->click();
+    const std::string after = ReadFileText(dir.File("vkt.ini"));
+    EXPECT_NE(after.find("DBPass=caf\xe9\r\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("DBUser=op\u00e9rateur\r\n"), std::string::npos) << "an edited field is written as typed";
+}
+
 TEST_F(WizardView, LeavingABadNetPortWarnsAndShowsZero) {
     TfrmInstallView view(wizard);
     view.show();

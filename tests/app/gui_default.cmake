@@ -1,0 +1,23 @@
+# A configure without options builds the desktop face exactly when Qt 6 Widgets and libjpeg are
+# installed. Run with: cmake -DSOURCE=<tree> -DWORK=<scratch dir> -P gui_default.cmake
+file(REMOVE_RECURSE ${WORK})
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK} -DVKT_WITH_TESTS=OFF
+                RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(failed)
+    message(FATAL_ERROR "configure failed:\n${out}")
+endif()
+file(STRINGS ${WORK}/CMakeCache.txt chosen REGEX "^VKT_WITH_GUI:")
+file(GLOB qt /usr/lib/*/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake /usr/lib/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake)
+file(GLOB jpeg /usr/include/jpeglib.h /usr/include/*/jpeglib.h)
+if(qt AND jpeg)
+    set(expected "VKT_WITH_GUI:BOOL=ON")
+else()
+    set(expected "VKT_WITH_GUI:BOOL=OFF")
+    if(NOT out MATCHES "building without the desktop face")
+        message(FATAL_ERROR "configure did not say why the desktop face is left out:\n${out}")
+    endif()
+endif()
+file(REMOVE_RECURSE ${WORK})
+if(NOT chosen STREQUAL expected)
+    message(FATAL_ERROR "${chosen}, expected ${expected}")
+endif()

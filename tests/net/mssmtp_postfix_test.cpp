@@ -1,0 +1,133 @@
+// The greeting against a strict Postfix (smtpd_helo_required, reject_non_fqdn_helo_hostname), run in
+// network and host-name namespaces of the test's own so the host can carry a short name.
+#include "mail/mssmtp.h"
+#include "net/mswsock.h"
+
+#include "loopback.h"
+
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Inside the test's own network namespace every port is free.
+constexpr int kPort = 10025;
+
+/// A Postfix whose smtpd on 127.0.0.1:10025 wants a fully qualified HELO name and discards what it
+/// accepts; its own log goes to maillog in its directory.
+class StrictPostfix {
+public:
+    explicit StrictPostfix(const fs::path& dir) : m_dir(dir) {
+        fs::create_directories(m_dir / "queue");
+        fs::create_directories(m_dir / "data");
+        if (const passwd* owner = ::getpwnam("postfix")) (void)::chown((m_dir / "data").c_str(), owner->pw_uid, 0);
+        std::ofstream(m_dir / "main.cf") << "compatibility_level = 3.6\n"
+                                         << "queue_directory = " << (m_dir / "queue").string() << "\n"
+                                         << "data_directory = " << (m_dir / "data").string() << "\n"
+                                         << "maillog_file_prefixes = " << m_dir.string() << "\n"
+                                         << "maillog_file = " << (m_dir / "maillog").string() << "\n"
+                                         << "myhostname = mail.example.test\nmydestination =\n"
+                                         << "inet_interfaces = loopback-only\ninet_protocols = ipv4\n"
+                                         << "mynetworks = 127.0.0.0/8\nlocal_recipient_maps =\n"
+                                         << "default_transport = discard\nrelay_transport = discard\n"
+                                         << "smtpd_helo_required = yes\n"
+                                         << "smtpd_helo_restrictions = reject_non_fqdn_helo_hostname\n";
+        std::ofstream(m_dir / "master.cf") << "127.0.0.1:" << kPort << " inet n - n - - smtpd\n"
+                                           << "cleanup unix n - n - 0 cleanup\nqmgr unix n - n 300 1 qmgr\n"
+                                           << "rewrite unix - - n - - trivial-rewrite\n"
+                                           << "bounce unix - - n - 0 bounce\ndefer unix - - n - 0 bounce\n"
+                                           << "trace unix - - n - 0 bounce\nproxymap unix - - n - - proxymap\n"
+                                           << "anvil unix - - n - 1 anvil\nscache unix - - n - 1 scache\n"
+                                           << "discard unix - - n - - discard\nerror unix - - n - - error\n"
+                                           << "retry unix - - n - - error\n"
+                                           << "postlog unix-dgram n - n - 1 postlogd\n";
+        started = Postfix("start") == 0;
+    }
+    ~StrictPostfix() {
+        if (started) Postfix("abort"); // nothing queued is worth waiting for
+        fs::remove_all(m_dir);
+    }
+    std::string Log() const {
+        std::ifstream in(m_dir / "maillog");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    bool started = false;
+
+private:
+    int Postfix(const std::string& command) const {
+        return std::system(("postfix -c " + m_dir.string() + " " + command + " >/dev/null 2>&1").c_str());
+    }
+    fs::path m_dir;
+};
+
+class StrictMailServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0 || ::access("/usr/sbin/postfix", X_OK) != 0)
+            GTEST_SKIP() << "needs root and Debian's postfix";
+        // The whole process moves: the client, and Postfix started from here, see only loopback
+        // and the host name this test sets.
+        ASSERT_EQ(::unshare(CLONE_NEWUTS | CLONE_NEWNET), 0) << "namespaces not allowed here";
+        ASSERT_EQ(std::system("ip link set lo up"), 0);
+        SetHostName("vkthelo");
+        postfix =
+            std::make_unique<StrictPostfix>(fs::temp_directory_path() / ("vkt-postfix-" + std::to_string(::getpid())));
+        ASSERT_TRUE(postfix->started) << "postfix did not start";
+    }
+    static void SetHostName(const std::string& name) { ASSERT_EQ(::sethostname(name.data(), name.size()), 0); }
+
+    /// One dialogue by hand: the reply to RCPT TO after "HELO <name>".
+    static std::string RecipientReply(const std::string& helo) {
+        int fd = ConnectLoopback(kPort);
+        std::string reply = ReceiveLine(fd);
+        for (const std::string& line :
+             {"HELO " + helo, std::string("MAIL FROM:<vkt@example.org>"), std::string("RCPT TO:<ops@example.org>")}) {
+            SendAll(fd, line + "\r\n");
+            reply = ReceiveLine(fd);
+        }
+        CloseFd(fd);
+        return reply;
+    }
+
+    std::unique_ptr<StrictPostfix> postfix;
+};
+
+} // namespace
+
+TEST_F(StrictMailServer, GreetingNamesTheHostFullyQualifiedOrByItsAddress) {
+    ASSERT_EQ(RecipientReply("vkthelo").rfind("504 5.5.2 <vkthelo>: Helo command rejected", 0), 0u)
+        << "the server must refuse a bare host name";
+    struct Case {
+        const char* HostName;
+        const char* Helo;
+    };
+    for (const Case& c : {Case{"vkthelo", "[127.0.0.1]"}, Case{"vkthelo.example.test", "vkthelo.example.test"}}) {
+        SCOPED_TRACE(c.HostName);
+        SetHostName(c.HostName);
+        int fd = ConnectLoopback(kPort);
+        EXPECT_EQ(Winsock->GetLocalDomainName(fd), c.Helo);
+        CloseFd(fd);
+        TmsMessage message;
+        message.Sender().SetAddress("vkt@example.org");
+        message.Recipients().AddAddress("ops@example.org", "");
+        message.SetSubject("Sentrova - Lost contact notification");
+        message.Body() = {"Sentrova reports the following IP address is currently unreachable."};
+        TmsSMTPClient client;
+        client.SetHost("127.0.0.1:" + std::to_string(kPort));
+        client.SetTimeOut(10); // Postfix answers slowly on a loaded machine
+        client.SetMailMessage(&message);
+        int sent = 0;
+        client.OnSent = [&](TmsSMTPClient*) { ++sent; };
+        EXPECT_NO_THROW(client.Send()) << postfix->Log();
+        EXPECT_EQ(sent, 1);
+    }
+}

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Checks of the Debian package against Debian's and systemd's own tools.
+#   check_package.sh unit <source dir>               the unit's exposure rating (<= 5.0)
+#   check_package.sh deb <source dir> <build dir>    builds the package, then its contents,
+#                                                    lintian (no errors) and the shipped unit's rating
+# Exit code 77: the tool the check needs is not installed (CTest counts the test as skipped).
+set -euo pipefail
+mode="$1" source="$2"
+
+# Fails unless systemd's offline analysis rates the unit file 5.0 or lower.
+rate_unit() {
+    command -v systemd-analyze >/dev/null || { echo "systemd-analyze not installed"; exit 77; }
+    local out level
+    out="$(systemd-analyze security --offline=true --no-pager "$1" 2>&1)" || true
+    level="$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' <<<"$out")"
+    [ -n "$level" ] || { echo "$out"; echo "no exposure level in the analyzer's output"; exit 1; }
+    echo "exposure level $level"
+    awk -v l="$level" 'BEGIN { exit !(l <= 5.0) }' || { echo "$out"; echo "rated $level, above 5.0"; exit 1; }
+}
+
+if [ "$mode" = unit ]; then
+    rate_unit "$source/packaging/vkt.service"
+    exit 0
+fi
+
+build="$3"
+deb="$(VKT_PACKAGE_BUILD="$build" bash "$source/scripts/package")"
+echo "built $deb"
+contents="$(dpkg-deb --contents "$deb" | awk '{print $6}')"
+for path in ./usr/bin/vkt ./usr/bin/vkt-datutil ./etc/vkt/vkt.ini ./lib/systemd/system/vkt.service \
+            ./usr/lib/sysusers.d/vkt.conf ./usr/lib/tmpfiles.d/vkt.conf ./usr/share/doc/vkt/copyright; do
+    grep -qx "$path" <<<"$contents" || { echo "$path missing from the package"; exit 1; }
+done
+[ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = "/etc/vkt/vkt.ini" ] || { echo "vkt.ini is no conffile"; exit 1; }
+unpacked="$(mktemp -d)"
+trap 'rm -rf "$unpacked"' EXIT
+dpkg-deb --extract "$deb" "$unpacked"
+grep -qx 'Environment=VKT_HOME=/etc/vkt VKT_HEADLESS=1' "$unpacked/lib/systemd/system/vkt.service"
+if command -v lintian >/dev/null; then
+    lintian --fail-on error --no-tag-display-limit "$deb"
+else
+    echo "lintian not installed: not run"
+fi
+rate_unit "$unpacked/lib/systemd/system/vkt.service"
