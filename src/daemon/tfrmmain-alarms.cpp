@@ -3,6 +3,7 @@
 #include "daemon/activitylog.h"
 #include "daemon/tfrmmain.h"
 #include "daemon/tnotifythread.h"
+#include "daemon/tsitebatch.h"
 #include "db/data.h"
 #include "platform/datetime.h"
 #include "platform/msgloop.h"
@@ -77,6 +78,7 @@ void TfrmMain::PostAlarm(const std::string& code) {
 }
 
 void TfrmMain::ClearAlarms(const std::string& code, int rtt) {
+    if (m_batch && m_batch->Cleared(code)) return; // done by the concurrent scan's gathered statements
     TDbQuery& q = DataModule()->adoQ2;
     try {
         ExecStatement(q, {"DELETE FROM alarms WHERE code = " + SQLLiteral(code) +
@@ -93,6 +95,7 @@ void TfrmMain::ClearAlarms(const std::string& code, int rtt) {
 }
 
 void TfrmMain::Notify(const std::string& code) {
+    if (m_batch && m_batch->Cleared(code)) return; // its rows are gone: no outage to tell of
     TDbQuery& q = DataModule()->adoAlarms;
     OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(MarkerCode(code)) + " "});
     if (!q.Eof()) return; // notified already

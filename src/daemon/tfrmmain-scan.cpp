@@ -7,6 +7,7 @@
 #include "platform/msgloop.h"
 #include "platform/profile.h"
 #include "platform/strutil.h"
+#include "scan/siteresults.h"
 
 #include <utility>
 #include <vector>
@@ -94,8 +95,11 @@ void TfrmMain::ScanSites() {
     TStringList codes;
     if (ReadSiteList(codes)) {
         ShowStatus("Checking sites..");
-        for (const std::string& code : codes)
-            if (!ScanSite(code)) break;
+        if (ScanSettings.Concurrent())
+            ScanSitesTogether(codes);
+        else
+            for (const std::string& code : codes)
+                if (!ScanSite(code)) break;
     }
     LastScan = Now();
     m_lastScanMono = GetClock().Monotonic();
@@ -141,13 +145,28 @@ bool TfrmMain::ScanSite(const std::string& code) {
 void TfrmMain::ProbeSite(const std::string& code, const std::string& address) {
     WriteLog("POLL", "Polling " + code + " [" + address + "]");
     MainLoop().ProcessMessages();
+    SiteResult result;
+    result.Code = code;
+    result.Address = address;
+    result.Sent = 1;
     int rtt = 0;
     if (PingSite(address, rtt)) {
-        ClearAlarms(code, rtt);
-        WriteLog("POLL", code + " Responding (" + IntToStr(rtt) + " ms)");
+        result.Answered = true;
+        result.Received = 1;
+        result.RttMin = result.RttAvg = result.RttMax = rtt;
+    }
+    SiteProbed(result);
+}
+
+void TfrmMain::SiteProbed(const SiteResult& result) {
+    LatestSiteResults().Put(result);
+    const std::string& code = result.Code;
+    if (result.Answered) {
+        ClearAlarms(code, result.RttAvg);
+        WriteLog("POLL", code + " Responding (" + IntToStr(result.RttAvg) + " ms)");
     } else {
         PostAlarm(code);
-        WriteLog("AWOL", "Unable to contact " + code + " [" + address + "]");
+        WriteLog("AWOL", "Unable to contact " + code + " [" + result.Address + "]");
     }
     ShowStatus("sending notifications..");
     try {
