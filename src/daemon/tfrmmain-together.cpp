@@ -18,6 +18,9 @@ namespace {
 
 /// Codes per gathered site-row statement.
 constexpr std::size_t CodesPerRead = 500;
+/// Sites handled between two rounds of pending messages: the console stays responsive without a
+/// poll(2) per site.
+constexpr std::size_t MessagesEvery = 32;
 
 void LogStepError(const std::string& step, const std::exception& e) {
     WriteLog("ERROR", step + ": " + e.what());
@@ -40,8 +43,7 @@ public:
             ProbeEngine(settings).Run(
                 m_addresses,
                 [&](std::size_t i, SiteResult r) {
-                    results.Put(i, std::move(r));
-                    MainLoop().Wake();
+                    if (results.Put(i, std::move(r))) MainLoop().Wake();
                 },
                 &m_stop);
         });
@@ -153,12 +155,13 @@ bool TfrmMain::ProcessSegment(std::vector<SiteResult>& segment) {
     TSiteBatch batch;
     batch.Run(dm.adoQ2, segment);
     m_batch = &batch;
+    std::size_t done = 0;
     for (const SiteResult& r : segment) {
         if (!dm.conMain.Connected()) break;
         WriteLog("POLL", "Polling " + r.Code + " [" + r.Address + "]");
         if (!r.ErrorText.empty())
             WriteLog("ERROR", "Exception during ICMP send echo.Unable to get ping handle: " + r.ErrorText);
-        MainLoop().ProcessMessages();
+        if (done++ % MessagesEvery == 0) MainLoop().ProcessMessages();
         SiteProbed(r);
     }
     m_batch = nullptr;

@@ -1,9 +1,10 @@
 // The in-order hand-over of probe results.
 #include "scan/scansequencer.h"
 
-void ScanSequencer::Put(std::size_t index, SiteResult result) {
+bool ScanSequencer::Put(std::size_t index, SiteResult result) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (index < m_results.size()) m_results[index] = std::move(result);
+    return index == m_next;
 }
 
 std::vector<SiteResult> ScanSequencer::TakeReady() {

@@ -13,8 +13,9 @@ class ScanSequencer {
 public:
     explicit ScanSequencer(std::size_t sites) : m_results(sites) {}
 
-    /// Stores the result of the site at `index` (any thread; each index once).
-    void Put(std::size_t index, SiteResult result);
+    /// Stores the result of the site at `index` (any thread; each index once). True when it is the
+    /// next one to take, so that whoever takes results is worth waking.
+    bool Put(std::size_t index, SiteResult result);
     /// The results from the next site on whose every earlier site is done, in list order, taken out;
     /// empty when the next site is still being probed.
     std::vector<SiteResult> TakeReady();
