@@ -83,6 +83,13 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         return text;
     }
+    /// While refusing, every recipient gets a temporary failure (451) and no message is stored.
+    void SetRefusing(bool refusing) const {
+        if (refusing)
+            WriteFileText(m_dir.File("refuse"), "");
+        else
+            std::filesystem::remove(m_dir.File("refuse"));
+    }
     int port = 0;
     bool ready = false;
 
@@ -102,6 +109,40 @@ public:
 
 private:
     int m_fd;
+};
+
+/// Greets, then answers the first command with continuation lines ("250-") every 20 ms that never
+/// end, until the client goes away.
+class EndlessMailServer {
+public:
+    EndlessMailServer() : m_fd(BindLoopback(SOCK_STREAM, port)) {
+        ::listen(m_fd, 8);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~EndlessMailServer() {
+        ::shutdown(m_fd, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_fd);
+    }
+    EndlessMailServer(const EndlessMailServer&) = delete;
+    EndlessMailServer& operator=(const EndlessMailServer&) = delete;
+    int port = 0;
+
+private:
+    void Serve() {
+        int client = ::accept(m_fd, nullptr, nullptr);
+        if (client < 0) return;
+        char buf[512];
+        bool alive = ::send(client, "220 hi\r\n", 8, MSG_NOSIGNAL) == 8 && ::recv(client, buf, sizeof buf, 0) > 0;
+        for (int i = 0; alive && i < 3000; ++i) {
+            alive = ::send(client, "250-more\r\n", 10, MSG_NOSIGNAL) == 10;
+            pollfd p{client, POLLIN, 0};
+            if (::poll(&p, 1, 20) == 1) alive = false; // the client closed (or spoke): stop
+        }
+        ::close(client);
+    }
+    int m_fd;
+    std::thread m_thread;
 };
 
 /// Receives datagrams on a loopback UDP port.

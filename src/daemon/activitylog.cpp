@@ -38,12 +38,17 @@ bool AppendToFile(const std::string& fileName, const std::string& data, std::str
         error = std::strerror(errno);
         return false;
     }
+    // A line is written whole or not at all: when the disk fills part-way, the file is cut back
+    // to where the line began, so the next line does not get glued to a torn one.
+    const off_t start = ::lseek(fd, 0, SEEK_END);
     std::size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             error = n < 0 ? std::strerror(errno) : "short write";
+            if (done > 0 && start >= 0 && ::ftruncate(fd, start) != 0)
+                error += " (the partial line could not be removed)";
             ::close(fd);
             return false;
         }
@@ -117,10 +122,18 @@ struct BusyFlag {
 
 } // namespace
 
+// One entry is one line: a CR, LF or other control character in a message (a site code, a
+// database error text) becomes a space, so no message can start a line of its own.
+static std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 32 || c == 127) c = ' ';
+    return text;
+}
+
 std::string FormatLogLine(TDateTime when, const std::string& category, const std::string& message) {
     const std::string stamp = FormatDateTime("yyyy-mm-dd hh:nn:ss", when);
-    const std::string cat = "[" + category + "]";
-    return Format("%-21s %-10s %s ", stamp.c_str(), cat.c_str(), message.c_str());
+    const std::string cat = "[" + OneLine(category) + "]";
+    return Format("%-21s %-10s %s ", stamp.c_str(), cat.c_str(), OneLine(message).c_str());
 }
 
 std::string LogFileName(TDateTime when) {

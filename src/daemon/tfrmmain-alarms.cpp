@@ -1,9 +1,12 @@
 // Console controller: alarm rows, the notification decision and its worker, the daily purge of
 // old alarms and old log files.
+#include "alert/notice.h"
 #include "daemon/activitylog.h"
+#include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "daemon/tnotifythread.h"
 #include "daemon/tsitebatch.h"
+#include "db/connstring.h"
 #include "db/data.h"
 #include "platform/datetime.h"
 #include "platform/msgloop.h"
@@ -36,6 +39,43 @@ std::string DateLiteral(TDateTime moment) {
 /// The worker hands the marker insert to this thread; it is served while we wait here.
 void WaitForWorkerEnd(const TNotifyThread& worker) {
     while (!MainLoop().WaitUntil([&] { return !worker.Running(); }, NotifyGuard)) {
+    }
+}
+
+/// A clock further than this from the database server's is reported once.
+constexpr long long ClockSkewWarnMinutes = 5;
+
+TDbDialect ConfiguredDialect() {
+    try {
+        return DialectOfProvider(DataModule()->DBProvider);
+    } catch (const std::exception&) {
+        return TDbDialect::OdbcDsn;
+    }
+}
+
+/// The statement that reads the database server's own clock as local time; empty where the
+/// database has no clock of its own (the embedded file) or its dialect is unknown (a DSN).
+std::string ServerClockSelect(TDbDialect dialect) {
+    switch (dialect) {
+    case TDbDialect::PostgreSQL:
+        return "SELECT LOCALTIMESTAMP AS servertime";
+    case TDbDialect::SqlServer:
+        return "SELECT GETDATE() AS servertime";
+    default:
+        return "";
+    }
+}
+
+/// The moment before which alarm rows are purged. A shared table is purged by the database
+/// server's clock, so one daemon with a wrong clock cannot delete every other daemon's alarms.
+std::string PurgeCutoff(TDbDialect dialect) {
+    switch (dialect) {
+    case TDbDialect::PostgreSQL:
+        return "LOCALTIMESTAMP - INTERVAL '1 day'";
+    case TDbDialect::SqlServer:
+        return "DATEADD(day, -1, GETDATE())";
+    default:
+        return DateLiteral(Now() - 1);
     }
 }
 
@@ -96,42 +136,81 @@ void TfrmMain::ClearAlarms(const std::string& code, int rtt) {
 
 void TfrmMain::Notify(const std::string& code) {
     if (m_batch && m_batch->Cleared(code)) return; // its rows are gone: no outage to tell of
-    TDbQuery& q = DataModule()->adoAlarms;
-    OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(MarkerCode(code)) + " "});
-    if (!q.Eof()) return; // notified already
-    OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(code) + " ORDER BY FailTime"});
-    if (q.Eof()) return; // no open outage
-    const TDateTime outageStart = VarToFloatDef(q.FieldByName("failtime"));
-    OpenStatement(q, {"SELECT * FROM site WHERE code = " + SQLLiteral(code) + " "});
-    if (q.Eof()) return;
-    const long long allowedDown = VarToIntDef(q.FieldByName("downtime"));
-    if (DateDiff('n', outageStart, Now()) < allowedDown) return;
+    Notice notice;
+    if (!NotificationDue(code, notice.Since)) return;
     WriteLog("MAIL", "Notifying ...");
     ShowStatus("Notifying..");
-    RunNotification(code);
+    RunNotification(code, notice);
     ShowStatus("");
 }
 
-void TfrmMain::RunNotification(const std::string& code) {
-    TNotifyThread worker(DataModule()->conMain, code, [] { MainLoop().Wake(); });
+bool TfrmMain::NotificationDue(const std::string& code, TDateTime& outageStart) {
+    TDbQuery& q = DataModule()->adoAlarms;
+    OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(MarkerCode(code)) + " "});
+    if (!q.Eof()) return false; // notified already
+    OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(code) + " ORDER BY FailTime"});
+    if (q.Eof()) return false; // no open outage
+    outageStart = VarToFloatDef(q.FieldByName("failtime"));
+    OpenStatement(q, {"SELECT * FROM site WHERE code = " + SQLLiteral(code) + " "});
+    if (q.Eof()) return false;
+    const long long allowedDown = VarToIntDef(q.FieldByName("downtime"));
+    return DateDiff('n', outageStart, Now()) >= allowedDown;
+}
+
+bool TfrmMain::RunNotification(const std::string& code, const Notice& notice) {
+    Notice told = notice;
+    told.Daemon = DataModule()->VKTID;
+    TNotifyThread worker(
+        DataModule()->conMain, code, [] { MainLoop().Wake(); }, told, m_alert->Webhook());
     const bool settled = MainLoop().WaitUntil([&] { return worker.Error() || worker.Done(); }, NotifyGuard);
+    // Past the guard the mail still in progress is cancelled, so the worker ends at once and the
+    // scan goes on; the notification counts as failed and is tried again at the next scan.
+    if (!settled) worker.Cancel();
     // The worker may still be sending pop-ups after a mail error; its text is read once it has ended.
     WaitForWorkerEnd(worker);
-    if (!settled) return; // past the guard: the worker was given up on
+    if (!settled) {
+        WriteLog("ERROR", "Mail fail. Notification not finished within " + std::to_string(NotifyGuard.count() / 1000) +
+                              " seconds");
+        return false;
+    }
     if (worker.Error())
         WriteLog("ERROR", "Mail fail. " + worker.ErrorText());
     else
         WriteLog("MAIL", "Complete.");
+    if (!worker.WebhookError().empty()) WriteLog("ERROR", "Webhook fail. " + worker.WebhookError());
+    return worker.Delivered();
 }
 
 void TfrmMain::DailyPurge() {
     WriteLog("MAINTAIN", "Performing daily purge..");
-    ExecStatement(DataModule()->adoQ1, {"DELETE FROM alarms WHERE FailTime < " + DateLiteral(Now() - 1)});
+    const TDbDialect dialect = ConfiguredDialect();
+    CheckClockAgainstServer(dialect);
+    ExecStatement(DataModule()->adoQ1, {"DELETE FROM alarms WHERE FailTime < " + PurgeCutoff(dialect)});
     LastPurge = Now();
     m_lastPurgeMono = GetClock().Monotonic();
     WriteLog("MAINTAIN", "Check log file archive.");
     PurgeLogFiles(ProgramDir(), DataModule()->MaxLogFileAgeDays);
     WriteLog("MAINTAIN", "Purge complete.");
+}
+
+// Said once per run: the alarm times this daemon stores come from its own clock, so a skew shows
+// up as outages that seem too old or too young.
+void TfrmMain::CheckClockAgainstServer(TDbDialect dialect) {
+    const std::string select = ServerClockSelect(dialect);
+    if (m_clockSkewReported || select.empty()) return;
+    TDbQuery& q = DataModule()->adoQ1;
+    try {
+        OpenStatement(q, {select});
+        const TDateTime server = VarToFloatDef(q.FieldByName("servertime"));
+        const long long minutes = std::llround((Now() - server) * 24 * 60);
+        if (server == 0 || std::llabs(minutes) <= ClockSkewWarnMinutes) return;
+        m_clockSkewReported = true;
+        WriteLog("MAINTAIN", Format("[WARNING] This computer's clock is %lld minutes %s the database server's; "
+                                    "alarms are purged by the server's clock.",
+                                    std::llabs(minutes), minutes > 0 ? "ahead of" : "behind"));
+    } catch (const std::exception& e) {
+        WriteLog("MAINTAIN", std::string("[WARNING] Reading the database server's clock: ") + e.what());
+    }
 }
 
 void TfrmMain::PurgeLogFiles(const std::string& dir, int maxAgeDays) {

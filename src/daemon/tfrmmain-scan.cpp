@@ -1,6 +1,7 @@
 // Console controller: the scan timer's tick — connection check, heartbeat icon, interval, daily
 // purge and one scan of the sites assigned to this daemon.
 #include "daemon/activitylog.h"
+#include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
 #include "platform/datetime.h"
@@ -94,12 +95,14 @@ void TfrmMain::ScanSites() {
     dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
     TStringList codes;
     if (ReadSiteList(codes)) {
+        m_alert->ScanStarted();
         ShowStatus("Checking sites..");
         if (ScanSettings.Concurrent())
             ScanSitesTogether(codes);
         else
             for (const std::string& code : codes)
                 if (!ScanSite(code)) break;
+        m_alert->ScanEnded();
     }
     LastScan = Now();
     m_lastScanMono = GetClock().Monotonic();
@@ -150,7 +153,7 @@ void TfrmMain::ProbeSite(const std::string& code, const std::string& address) {
     result.Address = address;
     result.Sent = 1;
     int rtt = 0;
-    if (PingSite(address, rtt)) {
+    if (m_alert->Probe(address, rtt)) {
         result.Answered = true;
         result.Received = 1;
         result.RttMin = result.RttAvg = result.RttMax = rtt;
@@ -161,16 +164,21 @@ void TfrmMain::ProbeSite(const std::string& code, const std::string& address) {
 void TfrmMain::SiteProbed(const SiteResult& result) {
     LatestSiteResults().Put(result);
     const std::string& code = result.Code;
+    AlertPolicy& alert = m_alert->Policy;
     if (result.Answered) {
+        alert.Answering(code);
         ClearAlarms(code, result.RttAvg);
         WriteLog("POLL", code + " Responding (" + IntToStr(result.RttAvg) + " ms)");
     } else {
-        PostAlarm(code);
+        if (!alert.HoldsAlarms()) PostAlarm(code);
         WriteLog("AWOL", "Unable to contact " + code + " [" + result.Address + "]");
     }
     ShowStatus("sending notifications..");
     try {
-        Notify(code);
+        if (alert.Active())
+            alert.SiteDone(code, result.Answered);
+        else
+            Notify(code);
     } catch (const std::exception& e) {
         LogStepError("Notifying " + code, e);
         ShowStatus("");

@@ -2,6 +2,7 @@
 #include "daemon/tfrmmain.h"
 
 #include "daemon/activitylog.h"
+#include "daemon/talertbridge.h"
 #include "daemon/tfrmabout.h"
 #include "db/common.h"
 #include "db/data.h"
@@ -9,6 +10,7 @@
 #include "platform/errors.h"
 
 #include <atomic>
+#include <cstdio>
 
 namespace {
 std::atomic<TfrmMain*> g_frmMain{nullptr};
@@ -23,7 +25,7 @@ TfrmMain* SetFrmMain(TfrmMain* form) {
     return g_frmMain.exchange(form);
 }
 
-TfrmMain::TfrmMain() {
+TfrmMain::TfrmMain() : m_alert(std::make_unique<TAlertBridge>(*this)) {
     timMain.OnTimer = [this] { timMainTimer(); };
     trayIcon.OnDblClick = [this] { trayIconDblClick(); };
 }
@@ -57,8 +59,9 @@ void TfrmMain::FormShow() {
     m_running = true;
     try {
         if (OnStartListener) OnStartListener(dm->NetPort & 0xFFFF);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         WriteLog("WEBSOCK", "[ FAIL ] Failed to initialise web socket.");
+        std::fprintf(stderr, "vkt: web administration port %d: %s\n", dm->NetPort & 0xFFFF, error.what());
     }
     timMain.SetInterval(1000);
     timMain.SetEnabled(true);

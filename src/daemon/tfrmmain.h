@@ -7,6 +7,7 @@
 #include "daemon/ttimer.h"
 #include "daemon/ttrayicon.h"
 #include "db/common.h"
+#include "db/dbaccess.h"
 #include "platform/clock.h"
 #include "platform/scopedinstall.h"
 #include "scan/scansettings.h"
@@ -19,6 +20,8 @@
 
 class TfrmAbout;
 class TSiteBatch;
+class TAlertBridge;
+struct Notice;
 
 struct TMenuItem {
     std::string Caption;
@@ -126,6 +129,7 @@ public:
     bool PopupIsContextMenu = false;
 
 private:
+    friend class TAlertBridge; // the alert rules run the notices and rows of this console
     void Terminate();
     void Changed();
     /// Runs a command with the scan timer stopped; the timer runs again after it only if it ran
@@ -147,8 +151,12 @@ private:
     bool ReadSiteRowsOf(const std::string& code, std::vector<SiteResult>& rows);
     bool ProcessProbed(std::vector<SiteResult>& ready);
     bool ProcessSegment(std::vector<SiteResult>& segment);
-    void RunNotification(const std::string& code);
+    /// Whether the site's outage is due for its problem notice; `outageStart` is its earliest alarm.
+    bool NotificationDue(const std::string& code, TDateTime& outageStart);
+    /// Runs a notification worker for the site and logs its outcome; true when it was delivered.
+    bool RunNotification(const std::string& code, const Notice& notice);
     void PurgeLogFiles(const std::string& dir, int maxAgeDays);
+    void CheckClockAgainstServer(TDbDialect dialect);
 
     bool m_scanning = false;
     /// The statements gathered for the sites being processed, when the concurrent scan runs.
@@ -156,8 +164,11 @@ private:
     // Intervals run on the monotonic clock, so that a wall-clock jump never stops scanning or purging.
     Clock::MonoTime m_lastScanMono{};
     Clock::MonoTime m_lastPurgeMono{};
+    bool m_clockSkewReported = false;
     bool m_running = false;
     bool m_closeDeferred = false;
+    /// The alert rules ([Alert], [Notify] Webhook, [Mail] Admin); inactive while their keys are absent.
+    std::unique_ptr<TAlertBridge> m_alert;
 };
 
 /// The application's console (created by the entry sequence).

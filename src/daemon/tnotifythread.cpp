@@ -15,9 +15,6 @@ constexpr int ContactByPopup = 3;
 /// A mailslot message is at most this long, its closing NUL included.
 constexpr std::size_t PopupLimit = 420;
 
-/// Two blanks and 65 asterisks: the rule lines of the mail body.
-const std::string Stars = "  " + std::string(65, '*');
-
 std::string SiteSelect(const std::string& code) {
     return "SELECT * FROM site WHERE code = " + SQLLiteral(code) + " ";
 }
@@ -29,17 +26,23 @@ std::string ReportTime() {
 } // namespace
 
 std::string PopupContent(const std::string& target, const std::string& reportTime, const std::string& code,
-                         const std::string& siteName, const std::string& address) {
+                         const std::string& siteName, const std::string& address, NoticeKind kind) {
+    Notice notice;
+    notice.Kind = kind;
+    notice.Code = code;
+    notice.SiteName = siteName;
     std::string content = std::string("SENTROVA VIGILOR SYSTEM") + '\0' + target + '\0' + "\r\n" +
-                          " Report Time: " + reportTime + "\r\n Lost contact with " + code + " - " + siteName +
-                          "\r\n IP Address " + address;
+                          " Report Time: " + reportTime + "\r\n" + NoticePopupLine(notice) + "\r\n IP Address " +
+                          address;
     content.resize(std::min(content.size(), PopupLimit));
     if (content.size() < PopupLimit) content += '\0';
     return content;
 }
 
-TNotifyThread::TNotifyThread(TDbConnection& connection, const std::string& code, std::function<void()> onFinished)
-    : m_siteQuery(connection), m_workQuery(connection), m_code(code), m_onFinished(std::move(onFinished)) {
+TNotifyThread::TNotifyThread(TDbConnection& connection, const std::string& code, std::function<void()> onFinished,
+                             Notice notice, NoticeChannel* webhook)
+    : m_siteQuery(connection), m_workQuery(connection), m_code(code), m_onFinished(std::move(onFinished)),
+      m_notice(std::move(notice)), m_webhook(webhook) {
     m_smtp.SetTimeOut(MailTimeOut);
     m_thread = std::thread([this] { Execute(); });
 }
@@ -68,7 +71,10 @@ void TNotifyThread::Body() {
         ComposeMail();
         const bool mailed = SendMail();
         const bool popped = SendPopups();
-        if (mailed || popped) MainLoop().RunAndWait([this] { StoreMailedMarker(); });
+        const bool hooked = SendWebhook();
+        m_delivered = mailed || popped || hooked;
+        // A recovery or flapping notice leaves the rows alone: the policy keeps what it owes.
+        if (m_delivered && m_notice.Kind == NoticeKind::Problem) MainLoop().RunAndWait([this] { StoreMailedMarker(); });
     }
     m_done.store(true, std::memory_order_release);
 }
@@ -106,21 +112,16 @@ void TNotifyThread::ComposeMail() {
     for (const std::string& address : m_mailList)
         m_message.Recipients().AddAddress(address, "");
     m_message.Sender().SetName("Sentrova Vigilor System");
-    m_message.SetSubject("Sentrova - Lost contact notification");
+    m_message.SetSubject(NoticeSubject(m_notice.Kind));
     const TDbQuery& site = m_workQuery;
+    m_notice.Code = VarToStrTrim(site.FieldByName("code"));
+    m_notice.SiteName = VarToStrTrim(site.FieldByName("sitename"));
+    m_notice.Address = VarToStrTrim(site.FieldByName("IPaddr"));
+    m_notice.Time = Now();
     TmsStrings& body = m_message.Body();
     body.clear();
-    body.push_back("Sentrova reports the following IP address is currently unreachable.");
-    body.push_back("");
-    body.push_back(Stars);
-    body.push_back("  Report Time : " + ReportTime() + " ");
-    body.push_back(Stars);
-    body.push_back("");
-    body.push_back("  Code       : " + VarToStrTrim(site.FieldByName("code")) + " ");
-    body.push_back("  SiteName   : " + VarToStrTrim(site.FieldByName("sitename")) + " ");
-    body.push_back("  IP address : " + VarToStrTrim(site.FieldByName("IPaddr")) + " ");
-    body.push_back("");
-    body.push_back(Stars);
+    for (const std::string& line : NoticeMailBody(m_notice))
+        body.push_back(line);
 }
 
 bool TNotifyThread::SendMail() {
@@ -150,14 +151,18 @@ bool TNotifyThread::SendPopups() {
 
 bool TNotifyThread::SendPopup(const std::string& target) {
     const TDbQuery& site = m_workQuery;
-    const std::string content =
-        PopupContent(target, ReportTime(), VarToStrTrim(site.FieldByName("code")),
-                     VarToStrTrim(site.FieldByName("sitename")), VarToStrTrim(site.FieldByName("IPAddr")));
+    const std::string content = PopupContent(target, ReportTime(), VarToStrTrim(site.FieldByName("code")),
+                                             VarToStrTrim(site.FieldByName("sitename")),
+                                             VarToStrTrim(site.FieldByName("IPAddr")), m_notice.Kind);
     TMailslotWriter slot;
     if (!slot.Open("\\\\" + target + "\\mailslot\\messngr")) return false;
     const std::size_t written = slot.Write(content);
     slot.Close();
     return written == content.size();
+}
+
+bool TNotifyThread::SendWebhook() {
+    return m_webhook != nullptr && m_webhook->Deliver(m_notice, m_webhookError);
 }
 
 void TNotifyThread::StoreMailedMarker() {

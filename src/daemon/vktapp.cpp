@@ -1,5 +1,5 @@
-// Entry sequence and shutdown of the daemon. Headless, SIGTERM and SIGINT act as
-// "Shut Down Module" and SIGUSR1 as "Force Scan"; they arrive through a signalfd
+// Entry sequence and shutdown of the daemon. Headless, SIGTERM, SIGINT and SIGHUP (a closed
+// terminal or SSH session) act as "Shut Down Module" and SIGUSR1 as "Force Scan"; they arrive through a signalfd
 // watched by the message loop, so they are handled on the loop thread like menu commands.
 #include "daemon/vktapp.h"
 
@@ -38,6 +38,7 @@ int BlockControlSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &set, nullptr); // before any thread starts, so all inherit it
     std::signal(SIGPIPE, SIG_IGN);
@@ -53,7 +54,7 @@ void ForceScan(TfrmMain& form) {
         std::fprintf(stderr, "vkt: SIGUSR1 ignored: Force Scan is disabled (no database connection)\n");
 }
 
-// While the setup questions wait on the terminal no loop reads the signals: SIGINT and SIGTERM
+// While the setup questions wait on the terminal no loop reads the signals: SIGINT, SIGTERM and SIGHUP
 // keep their default action then, so Ctrl-C at a question ends the program at once (nothing of
 // the wizard is written; it writes only after the last answer) instead of being held back and
 // acting after the user has gone through every question.
@@ -63,6 +64,7 @@ public:
         sigemptyset(&m_set);
         sigaddset(&m_set, SIGTERM);
         sigaddset(&m_set, SIGINT);
+        sigaddset(&m_set, SIGHUP);
         pthread_sigmask(SIG_UNBLOCK, &m_set, nullptr);
     }
     ~ScopedDefaultStopSignals() { pthread_sigmask(SIG_BLOCK, &m_set, nullptr); }

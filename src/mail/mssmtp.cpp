@@ -157,6 +157,10 @@ void TmsSMTPClient::Command(const std::string& line, int expected) {
     if (ReadResponse() != expected) Fail();
 }
 
+// A server that closes instead of answering leaves no reply line; the error names that instead
+// of carrying an empty text.
 void TmsSMTPClient::Fail() const {
+    if (LastReply.empty() && Disconnected()) throw EmsServerError("Connection closed by the server");
+    if (LastReply.empty()) throw EmsServerError("Empty reply from the server");
     throw EmsServerError(LastReply);
 }

@@ -88,11 +88,22 @@ int TmsClientSocket::ReadReply() {
     return GetReplyCode(LastReply);
 }
 
+EmsReplyTooLongError::EmsReplyTooLongError()
+    : Exception("Reply too long: more than " + std::to_string(TmsClientSocket::MaxReplyLines) + " lines") {}
+
 int TmsClientSocket::ReadResponse() {
+    struct DeadlineScope {
+        TmsClientSocket& socket;
+        ~DeadlineScope() { socket.ClearDeadline(); }
+    } scope{*this};
+    if (ReplyTimeLimit > 0)
+        SetDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(ReplyTimeLimit),
+                    "Reply not complete within " + std::to_string(ReplyTimeLimit) + " seconds");
     int code = ReadReply();
     if (code <= 0 || LastReply.find('-') != 3) return code;
     // A peer that closes in the middle of a continued reply ends it, whatever the mode.
-    for (;;) {
+    for (int lines = 1;; ++lines) {
+        if (lines >= MaxReplyLines) throw EmsReplyTooLongError();
         int next = ReadReply();
         if (Disconnected() || (next == code && LastReply.find(' ') == 3)) return code;
     }

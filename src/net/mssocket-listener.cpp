@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <limits>
 #include <system_error>
 
 namespace {
-// Pending connections the listening socket holds while the loop thread is busy.
-constexpr int ListenBacklog = 5;
+// Pending connections the listening socket holds while the loop thread is busy: as many as the
+// system allows (the kernel caps the request at net.core.somaxconn), so a burst of clients waits
+// instead of being turned away.
+constexpr int ListenBacklog = std::numeric_limits<int>::max();
 // At most this many connections are taken per readiness report, so the loop keeps turning.
 constexpr int AcceptsPerWake = 16;
 // Pause after an accept failure that leaves the connection pending (no descriptors left).

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 #include <utility>
@@ -200,6 +201,17 @@ void TmsSocket::Idle() const {
 void TmsSocket::CheckInterrupted() {
     if (m_canceled) throw EmsCanceledError();
     if (TimedOut()) throw EmsTimedOutError();
+    if (m_hasDeadline && std::chrono::steady_clock::now() >= m_deadline) throw EmsTimedOutError(m_deadlineText);
+}
+
+void TmsSocket::SetDeadline(std::chrono::steady_clock::time_point deadline, std::string text) {
+    m_deadline = deadline;
+    m_deadlineText = std::move(text);
+    m_hasDeadline = true;
+}
+
+void TmsSocket::ClearDeadline() {
+    m_hasDeadline = false;
 }
 
 void TmsSocket::AfterFailure(int fd, short events) {
@@ -217,6 +229,11 @@ void TmsSocket::AfterFailure(int fd, short events) {
 void TmsSocket::WaitReady(int fd, short events) {
     CheckInterrupted();
     int timeoutMs = Counter() != nullptr ? Counter()->RemainingMs() : -1;
+    if (m_hasDeadline) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
+        int deadlineMs = int(std::max<long long>(0, left.count()));
+        timeoutMs = timeoutMs < 0 ? deadlineMs : std::min(timeoutMs, deadlineMs);
+    }
     if (HasMainLoop() && MainLoop().IsLoopThread()) {
         WaitOnLoop(fd, events, timeoutMs, m_canceled);
     } else {

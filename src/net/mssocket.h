@@ -12,6 +12,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -19,6 +20,7 @@
 class EmsTimedOutError : public Exception {
 public:
     EmsTimedOutError() : Exception("Operation timed out") {}
+    explicit EmsTimedOutError(const std::string& message) : Exception(message) {}
 };
 
 /// The operation was stopped by Cancel.
@@ -160,12 +162,19 @@ protected:
     void Idle() const;
     void FireDisconnected() noexcept;
 
+    /// When set, waits end at this moment with EmsTimedOutError(m_deadlineText).
+    void SetDeadline(std::chrono::steady_clock::time_point deadline, std::string text);
+    void ClearDeadline();
+
     std::atomic<bool> m_canceled{false};
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_disconnected{false};
 
 private:
     std::string ReadLineBytes(int fd);
+    bool m_hasDeadline = false;
+    std::chrono::steady_clock::time_point m_deadline;
+    std::string m_deadlineText;
     void ReportProgress(std::int64_t position, std::int64_t size);
     void EndOperation();
 };
@@ -192,11 +201,22 @@ public:
     /// Reads one line into LastReply and returns its code.
     int ReadReply();
     /// Reads a reply that may span lines ("250-..." up to "250 ..."); returns the first line's code,
-    /// LastReply holds the last line.
+    /// LastReply holds the last line. A reply is bounded: at most MaxReplyLines lines (more raise
+    /// EmsReplyTooLongError) and all of it within ReplyTimeLimit seconds (EmsTimedOutError), so a
+    /// server that keeps sending continuation lines cannot hold the client for ever.
     int ReadResponse();
+    static constexpr int MaxReplyLines = 100;
+    /// Seconds a whole reply may take, however steadily its bytes arrive; 0 = no limit.
+    int ReplyTimeLimit = 30;
 
 private:
     void OpenHandle();
     void WaitConnected(int fd);
     std::string m_host;
+};
+
+/// A server reply with more lines than a client reads.
+class EmsReplyTooLongError : public Exception {
+public:
+    EmsReplyTooLongError();
 };

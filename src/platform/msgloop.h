@@ -48,7 +48,8 @@ public:
 
     /// Runs until Quit.
     virtual void Run() = 0;
-    /// Ends Run after the current message. Safe from any thread.
+    /// Ends Run once the messages posted before it have run. Safe from any thread, also before Run
+    /// has started (the Quit is not lost).
     virtual void Quit() = 0;
     /// Whether the calling thread is the loop's thread.
     virtual bool IsLoopThread() const = 0;

@@ -137,9 +137,10 @@ public:
             RunOnce(-1);
     }
 
+    // Quit is a job like any other: the jobs posted before it still run, and a Quit that comes
+    // from another thread before Run has started is not lost when Run begins.
     void Quit() override {
-        m_quit = true;
-        Wake();
+        Post([this] { m_quit = true; });
     }
 
     bool IsLoopThread() const override { return std::this_thread::get_id() == m_owner.load(); }

@@ -30,6 +30,8 @@ void CollectHeaders(const std::string& line, THTTPRequest& request) {
         request.Hosts.push_back(value);
     else if (HeaderValue(line, "Origin", value) || HeaderValue(line, "Referer", value))
         request.Claims.push_back(value);
+    else if (HeaderValue(line, "Sec-Fetch-Site", value))
+        request.FetchSites.push_back(value);
 }
 
 } // namespace
@@ -88,11 +90,50 @@ std::string UrlAuthority(const std::string& url) {
 }
 
 bool THTTPRequest::SameSite() const {
+    for (const std::string& site : FetchSites)
+        if (SameText(site, "cross-site") || SameText(site, "same-site")) return false;
     if (Claims.empty()) return true;
     if (Hosts.size() != 1 || Hosts[0].empty()) return false;
     for (const std::string& claim : Claims)
         if (!SameText(UrlAuthority(claim), Hosts[0])) return false;
     return true;
+}
+
+std::string UrlDecode(const std::string& text) {
+    auto hex = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+            out += char(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string HostName(const std::string& hostHeader) {
+    std::string host = Trim(hostHeader);
+    if (!host.empty() && host[0] == '[') {
+        std::size_t close = host.find(']');
+        host = close == std::string::npos ? host.substr(1) : host.substr(1, close - 1);
+    } else if (std::size_t colon = host.find(':');
+               colon != std::string::npos && host.find(':', colon + 1) == std::string::npos) {
+        host.erase(colon);
+    }
+    if (!host.empty() && host.back() == '.') host.pop_back();
+    for (char& c : host)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return host;
 }
 
 bool IsPlainKeyName(const std::string& name) {

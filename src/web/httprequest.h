@@ -26,11 +26,15 @@ struct THTTPRequest {
     /// Values of the Host lines and of the Origin and Referer lines.
     std::vector<std::string> Hosts;
     std::vector<std::string> Claims;
+    /// The Sec-Fetch-Site values a browser sent ("same-origin", "cross-site", ...).
+    std::vector<std::string> FetchSites;
 
     /// Applies the recognition rules to one line (without its line end); the flags add up.
     void Classify(const std::string& line);
-    /// Whether no Origin or Referer names another site than the one Host names. A request
-    /// without either (curl, scripts) passes; one that names a site but no single Host does not.
+    /// Whether no Origin or Referer names another site than the one Host names, and the browser
+    /// does not say the request comes from another site (Sec-Fetch-Site "cross-site" or
+    /// "same-site"). A request without any of these (curl, scripts) passes; one that names a site
+    /// but no single Host does not.
     bool SameSite() const;
 };
 
@@ -41,6 +45,12 @@ std::string RequestPath(const std::string& line);
 int ParseQuery(const std::string& line, TQueryParams& params);
 /// The "host[:port]" part of an absolute URL such as "http://host:8000/page"; empty when none.
 std::string UrlAuthority(const std::string& url);
+/// Decodes a form value as a browser sends it: "+" is a space, "%XX" the byte XX; a "%" not
+/// followed by two hexadecimal digits stays as it is.
+std::string UrlDecode(const std::string& text);
+/// The host part of a Host header value: without the port, without the brackets of an IPv6
+/// address or a trailing dot, in lower case.
+std::string HostName(const std::string& hostHeader);
 /// Whether a name may become an INI key: letters, digits, "_", "-" and "." only.
 bool IsPlainKeyName(const std::string& name);
 /// Replaces & < > " ' by their character references.

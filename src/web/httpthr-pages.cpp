@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include <climits>
 #include <exception>
 
 namespace {
@@ -21,11 +22,16 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-// A value holding both halves of the browser's encoding of "(local)" stands for that name.
-std::string StoredValue(const std::string& value) {
-    if (value.find("%28") != std::string::npos && value.find("%29") != std::string::npos) return "(local)";
-    return value;
-}
+// The keys of the settings form; a save writes these and ignores every other name, so a request
+// cannot add keys (install, NetPort, DataBase paths elsewhere) the form does not offer.
+const char* const FormKeys[] = {"VKTID", "DBServer", "DataBase", "DBUser", "DBPass", "PollDelay", "MaxLogFileAgeDays"};
+
+// Names and values arrive as the browser encoded them ("+" for a space, "%XX" escapes); the file
+// gets them decoded, so a password is stored as it was typed.
+struct TSavedField {
+    const char* key;
+    std::string value;
+};
 
 bool IsWritten(const TQueryParam& param) {
     return param.first != "mode" && !param.first.empty() && !param.second.empty();
@@ -33,14 +39,48 @@ bool IsWritten(const TQueryParam& param) {
 
 // Nothing of a refused save reaches the file: names that are no plain key names (a "[" or "="
 // would add a section or a key) and values with control characters are refused before writing.
-bool AcceptableFields(const TQueryParams& params) {
+bool AcceptableFields(const TQueryParams& params, std::vector<TSavedField>& fields) {
     for (const TQueryParam& param : params) {
         if (!IsWritten(param)) continue;
-        if (!IsPlainKeyName(param.first)) return false;
-        for (unsigned char c : param.second)
+        const std::string name = UrlDecode(param.first);
+        if (!IsPlainKeyName(name)) return false;
+        const std::string value = UrlDecode(param.second);
+        for (unsigned char c : value)
             if (c < 32 || c == 127) return false;
+        for (const char* key : FormKeys)
+            if (SameText(name, key)) fields.push_back({key, value});
     }
     return true;
+}
+
+// What the settings form shows for a key: the value the daemon runs with.
+std::string ShownValue(const TWebSettings& settings, const std::string& key) {
+    if (key == "VKTID") return settings.VKTID;
+    if (key == "DBServer") return settings.DBServer;
+    if (key == "DataBase") return settings.DataBase;
+    if (key == "DBUser") return settings.DBUser;
+    if (key == "DBPass") return settings.DBPass;
+    return IntToStr(key == "PollDelay" ? settings.PollDelay : settings.MaxLogFileAgeDays);
+}
+
+// Whether the file already holds what a field says: the same text (or the same number for the
+// two numeric keys), or, for a key the file lacks, the value the form showed (the default).
+bool AlreadyStored(const TIniFile& ini, const TWebSettings& shown, const TSavedField& field) {
+    if (!ini.ValueExists("System", field.key)) return field.value == ShownValue(shown, field.key);
+    const std::string stored = ini.ReadString("System", field.key, "");
+    if (stored == field.value) return true;
+    if (std::string(field.key) != "PollDelay" && std::string(field.key) != "MaxLogFileAgeDays") return false;
+    const int number = ProfileTextToInt(field.value, INT_MIN);
+    return number != INT_MIN && number == ProfileTextToInt(stored, INT_MIN);
+}
+
+// Only what changed is written, so saving the form unchanged leaves the file as it was, byte for
+// byte.
+void WriteSavedFields(const std::string& configFile, const TWebSettings& shown,
+                      const std::vector<TSavedField>& fields) {
+    TIniFile ini(configFile);
+    for (const TSavedField& field : fields)
+        if (!AlreadyStored(ini, shown, field)) ini.WriteString("System", field.key, field.value);
 }
 
 } // namespace
@@ -183,7 +223,8 @@ bool THTTPThread::BuildSettingsPage() {
 // could corrupt the file; either way nothing is written and nothing is sent.
 bool THTTPThread::SaveSettings() {
     try {
-        if (!m_sameSite || !AcceptableFields(Params)) return false;
+        std::vector<TSavedField> fields;
+        if (!m_sameSite || !AcceptableFields(Params, fields)) return false;
         BuildPageHeader();
         PageLines.insert(PageLines.end(),
                          {FormLine, "<TABLE width=100% height=250 border=1> ", MenuCellLine, "   <BR> "});
@@ -199,17 +240,11 @@ bool THTTPThread::SaveSettings() {
                              "   </TD>",
                              "   </TABLE> ",
                          });
-        WriteSavedFields();
+        WriteSavedFields(ConfigFile, Settings, fields);
         BuildPageFooter();
         return true;
     } catch (const std::exception&) {
         PageLines.clear();
         return false;
     }
-}
-
-void THTTPThread::WriteSavedFields() {
-    TIniFile ini(ConfigFile);
-    for (const TQueryParam& param : Params)
-        if (IsWritten(param)) ini.WriteString("System", param.first, StoredValue(param.second));
 }

@@ -14,19 +14,13 @@ namespace {
 const char* const StatusLine = "HTTP/1.0 200 OK";
 const char* const ServerLine = "Server: Korvel Web Server/1.0 ";
 
-// The lines of a text file: split at LF, a CR before it dropped; a last line without LF counts.
-std::vector<std::string> TextLines(const std::string& content) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < content.size()) {
-        std::size_t lf = content.find('\n', start);
-        std::size_t end = lf == std::string::npos ? content.size() : lf;
-        std::size_t length = end - start;
-        if (length > 0 && content[end - 1] == '\r') --length;
-        lines.push_back(content.substr(start, length));
-        start = end + 1;
-    }
-    return lines;
+// Only a path that itself names an image or a page is served; any other file beside the program
+// (the database, vkt.ini, the binary) gets what a missing file gets.
+bool IsImagePath(const std::string& path) {
+    return HasServedSuffix(path, ".gif");
+}
+bool IsTextFilePath(const std::string& path) {
+    return HasServedSuffix(path, ".htm") || HasServedSuffix(path, ".html");
 }
 
 } // namespace
@@ -62,8 +56,14 @@ bool THTTPThread::ReadRequest(THTTPRequest& request) {
         request.Classify(line);
     }
     Params = request.Params;
-    m_sameSite = request.SameSite();
+    m_sameSite = request.SameSite() && HostAllowed(request);
     return true;
+}
+
+// A request without Host (HTTP/1.0 allows it) names nothing to check; one with several is refused.
+bool THTTPThread::HostAllowed(const THTTPRequest& request) const {
+    if (request.Hosts.empty() || !HostGuard) return true;
+    return request.Hosts.size() == 1 && HostGuard->Accepts(request.Hosts[0]);
 }
 
 void THTTPThread::Respond(const THTTPRequest& request) {
@@ -73,6 +73,7 @@ void THTTPThread::Respond(const THTTPRequest& request) {
     } else if (request.TextFile) {
         LoadHtmFile(request.Path);
         SendPageLines();
+        SendTextFile();
     } else if (request.Image) {
         if (LoadImage(request.Path)) SendImage();
     } else if (request.Query) {
@@ -105,31 +106,44 @@ void THTTPThread::SendPageLines() {
 void THTTPThread::SendImage() {
     PageLines.push_back("");
     SendPageLines();
-    ImageStream.seekg(0);
-    Socket->SendStream(ImageStream, 0);
+    ServedFile.ForEachBlock(ServedFile.Size(),
+                            [this](const char* data, std::size_t size) { Socket->SendBuffer(data, size); });
+}
+
+// The lines of the text file, each ending in CR LF, exactly as LoadHtmFile measured them.
+void THTTPThread::SendTextFile() {
+    TTextLines lines([this](const char* data, std::size_t size) { Socket->SendBuffer(data, size); });
+    if (ServedFile.ForEachBlock(ServedFile.Size(),
+                                [&lines](const char* data, std::size_t size) { lines.Add(data, size); }))
+        lines.Finish();
 }
 
 bool THTTPThread::LoadImage(const std::string& path) {
     PageLines.clear();
-    ImageStream.str(std::string());
-    ImageStream.clear();
-    std::string content;
-    if (ReadServedFile(path, content) == TServedFile::Failed) return false;
-    ImageStream.str(content);
-    PageLines = {StatusLine, ServerLine, "Content-Type: image/gif ", Format("Content-Length: %zu", content.size())};
+    ServedFile.Close();
+    if (IsImagePath(path) && ServedFile.Open(path) == TServedFileState::Failed) return false;
+    PageLines = {StatusLine, ServerLine, "Content-Type: image/gif ",
+                 Format("Content-Length: %llu", (unsigned long long)ServedFile.Size())};
     return true;
 }
 
 // The length announced is the body actually sent: the empty line after the header's end, then
-// every line with its CR LF.
+// every line with its CR LF. The file is measured here and sent from the same open file.
 bool THTTPThread::LoadHtmFile(const std::string& path) {
-    std::string content;
-    TServedFile result = ReadServedFile(path, content);
-    std::vector<std::string> lines = TextLines(content);
-    std::size_t length = 2;
-    for (const std::string& line : lines)
-        length += line.size() + 2;
-    PageLines = {StatusLine, ServerLine, "Content-Type: Text/Html ", Format("Content-Length: %zu ", length), "\r\n"};
-    PageLines.insert(PageLines.end(), lines.begin(), lines.end());
-    return result != TServedFile::Failed;
+    ServedFile.Close();
+    TServedFileState state = IsTextFilePath(path) ? ServedFile.Open(path) : TServedFileState::Missing;
+    std::uint64_t length = 0;
+    TTextLines measure([&length](const char*, std::size_t size) { length += size; });
+    if (state == TServedFileState::Open &&
+        ServedFile.ForEachBlock(ServedFile.Size(),
+                                [&measure](const char* data, std::size_t size) { measure.Add(data, size); })) {
+        measure.Finish();
+    } else {
+        if (state == TServedFileState::Open) state = TServedFileState::Failed;
+        ServedFile.Close();
+        length = 0;
+    }
+    PageLines = {StatusLine, ServerLine, "Content-Type: Text/Html ",
+                 Format("Content-Length: %llu ", (unsigned long long)(length + 2)), "\r\n"};
+    return state != TServedFileState::Failed;
 }

@@ -4,11 +4,13 @@
 
 #include "net/mssocket-listener.h"
 #include "platform/clock.h"
+#include "web/hostguard.h"
 #include "web/httprequest.h"
+#include "web/servedfile.h"
 
 #include <atomic>
 #include <functional>
-#include <sstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,7 +35,8 @@ public:
     static constexpr int MaxRequestLines = 100;
 
     // Prepared by the listener's owner when the connection arrives.
-    std::stringstream ImageStream;
+    /// The image or text file being served, streamed from the open file.
+    TServedFile ServedFile;
     std::vector<std::string> PageLines;
     /// VKTID as stored in vkt.ini when the connection arrived, trimmed.
     std::string DaemonId;
@@ -41,6 +44,8 @@ public:
     /// The vkt.ini that SaveSettings writes.
     std::string ConfigFile;
     TLogFileReader ReadLogFile;
+    /// The names a save's Host may give; none set lets any Host through.
+    std::shared_ptr<const THostGuard> HostGuard;
 
     /// The query fields of the request, in the order received.
     TQueryParams Params;
@@ -66,15 +71,16 @@ public:
 
 private:
     bool ReadRequest(THTTPRequest& request);
+    bool HostAllowed(const THTTPRequest& request) const;
     void Respond(const THTTPRequest& request);
     void RespondToQuery();
     void SendPageLines();
     void SendImage();
+    void SendTextFile();
     void BuildPageHeader();
     void BuildPageFooter();
     void AddMenuColumn();
     void AddSettingRow(const char* label, const char* name, const std::string& value);
-    void WriteSavedFields();
 
     std::atomic<bool> m_reading{true};
     std::atomic<bool> m_shed{false};

@@ -59,6 +59,8 @@ TWebServer::~TWebServer() {
 
 void TWebServer::Start(int port) {
     if (ConfigFile.empty()) ConfigFile = ConfigFileName();
+    m_hostGuard = std::make_shared<THostGuard>();
+    m_hostGuard->Load(GetPrivateProfileString("Web", "Hosts", "", ConfigFile));
     webSock.Port = port;
     webSock.ServerThreadClass = ServerThreadClassOf<THTTPThread>();
     webSock.Listen();
@@ -69,11 +71,12 @@ void TWebServer::webSockServerThreadStart(TmsListenerSocket*, TmsServerThread* S
     auto* thread = dynamic_cast<THTTPThread*>(ServerThread);
     if (thread == nullptr) return;
     thread->PageLines.clear();
-    thread->ImageStream.str(std::string());
+    thread->ServedFile.Close();
     thread->DaemonId = ReadDaemonId();
     thread->Settings = ReadSettings ? ReadSettings() : TWebSettings();
     thread->ConfigFile = ConfigFile;
     thread->ReadLogFile = ReadLogFile;
+    thread->HostGuard = m_hostGuard;
     MakeRoomForNewConnection();
 }
 
@@ -97,7 +100,7 @@ void TWebServer::webSockServerThreadTerminate(TmsListenerSocket*, TmsServerThrea
     auto* thread = dynamic_cast<THTTPThread*>(ServerThread);
     if (thread == nullptr) return;
     thread->PageLines = {};
-    thread->ImageStream.str(std::string());
+    thread->ServedFile.Close();
 }
 
 // A request still incomplete when the time-out has passed since its connection arrived is

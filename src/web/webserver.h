@@ -7,6 +7,7 @@
 #include "web/httpthr.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class TWebServer {
@@ -36,6 +37,7 @@ private:
     void MakeRoomForNewConnection();
 
     MessageLoop::TimerId m_sweep = 0;
+    std::shared_ptr<THostGuard> m_hostGuard;
     // The Daemon ID is read from the file at every connection; the parse is skipped while the
     // file is the same one (same inode, size and modification time) as at the last read.
     struct FileStamp {

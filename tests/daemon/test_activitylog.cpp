@@ -8,6 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
 
 class ActivityLog : public ::testing::Test {
@@ -25,6 +29,9 @@ TEST_F(ActivityLog, LineHasPaddedColumnsAndTrailingBlank) {
               "2026-12-07 09:05:03   [POLL]     Polling A [1.2.3.4] ");
     EXPECT_EQ(FormatLogLine(EncodeDateTime(2026, 12, 7, 9, 5, 3), "[FAILURE]", "Posting alarm: A"),
               "2026-12-07 09:05:03   [[FAILURE]] Posting alarm: A ");
+    // One entry is one line: a code or an error text cannot start a forged line of its own.
+    EXPECT_EQ(FormatLogLine(EncodeDateTime(2026, 12, 7, 9, 5, 3), "POLL", "A\r\nFORGED\x01\t\x7f"),
+              "2026-12-07 09:05:03   [POLL]     A  FORGED    ");
 }
 
 TEST_F(ActivityLog, FirstLineAfterMidnightStartsTheNextDaysFile) {
@@ -59,6 +66,26 @@ TEST_F(ActivityLog, FailingFileStillReachesThePaneAndIsReportedOnce) {
     EXPECT_EQ(lines[1], FormatLogLine(Now(), "POLL", "one"));
     EXPECT_EQ(lines[2], FormatLogLine(Now(), "POLL", "two"));
     EXPECT_FALSE(LogFileBusy);
+}
+
+// A disk that fills part-way through a line: the file keeps whole lines only, so the next line
+// written once there is room again does not get glued to a torn one. The child process meets a
+// real short write: the kernel's file size limit stands in for the full disk.
+TEST_F(ActivityLog, LineThatDoesNotFitIsNotLeftTorn) {
+    const std::string one = FormatLogLine(Now(), "POLL", "one") + "\r\n";
+    pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{one.size() * 2 + 10, one.size() * 2 + 10};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        WriteLog("POLL", "one");
+        WriteLog("POLL", "one");
+        WriteLog("POLL", "a line too long for the room that is left");
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(ReadFileText("2026-12-07.log"), one + one);
 }
 
 TEST_F(ActivityLog, SnapshotReadsWholeLines) {

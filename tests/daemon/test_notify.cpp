@@ -24,9 +24,11 @@ protected:
     ScopedEnv port{"VKT_MAILSLOT_PORT", std::to_string(popups.port)};
 };
 
+enum class MailPeer { Real, Silent, Endless };
+
 struct MailFault {
     const char* name;
-    bool silentServer;
+    MailPeer peer;
     const char* email;
     const char* popupTarget; // "" for none
     const char* error;       // the message after "Mail fail. ", a regex; "" for none
@@ -39,8 +41,9 @@ TEST_P(NotificationFault, IsReportedAndRetriedNextScanUnlessAPopupWasDelivered) 
     const MailFault& c = GetParam();
     TestMailServer server;
     SilentMailServer silent;
+    EndlessMailServer endless;
     ASSERT_TRUE(server.ready) << "aiosmtpd did not start (package python3-aiosmtpd)";
-    UseMailServer(c.silentServer ? silent.port : server.port);
+    UseMailServer(c.peer == MailPeer::Silent ? silent.port : c.peer == MailPeer::Endless ? endless.port : server.port);
     AddSite({"B2", "10.9.9.9", 0, c.email, *c.email ? 2 : 0, "Anna"}); // no comma: first name only
     Exec(std::string("INSERT INTO operator (SurName, FirstName, ext, contactflag) VALUES ('', 'Anna', '") +
          c.popupTarget + "', " + (*c.popupTarget ? "3" : "0") + ")");
@@ -62,12 +65,14 @@ TEST_P(NotificationFault, IsReportedAndRetriedNextScanUnlessAPopupWasDelivered) 
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NotificationFault,
-    ::testing::Values(MailFault{"SilentServer", true, "ops@example.org", "", "Operation timed out", 0},
-                      MailFault{"RefusedRecipient", false, "refused@example.org", "",
-                                "550 5\\.1\\.1 <refused@example\\.org>: Recipient address rejected", 0},
-                      MailFault{"RefusedButPopupDelivered", false, "refused@example.org", "127.0.0.1", "550 .*", 1},
-                      // An empty label: the resolver refuses the name without sending a query.
-                      MailFault{"PopupTargetUnresolvable", false, "", "no..such", "", 0}),
+    ::testing::Values(
+        MailFault{"SilentServer", MailPeer::Silent, "ops@example.org", "", "Operation timed out", 0},
+        MailFault{"EndlessReply", MailPeer::Endless, "ops@example.org", "", "Reply too long: more than 100 lines", 0},
+        MailFault{"RefusedRecipient", MailPeer::Real, "refused@example.org", "",
+                  "550 5\\.1\\.1 <refused@example\\.org>: Recipient address rejected", 0},
+        MailFault{"RefusedButPopupDelivered", MailPeer::Real, "refused@example.org", "127.0.0.1", "550 .*", 1},
+        // An empty label: the resolver refuses the name without sending a query.
+        MailFault{"PopupTargetUnresolvable", MailPeer::Real, "", "no..such", "", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Notification, StatementErrorInTheWorkerReachesTheLog) {

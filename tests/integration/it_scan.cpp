@@ -1,6 +1,8 @@
 // The real daemon scanning every second: probes, alarms, the notification mail and pop-up, the marker,
 // recovery, re-notification after a purge; PostgreSQL shared by two daemons and stopped mid-run.
 #include "../db/pgserver.h"
+#include "db/common.h"
+#include "platform/datetime.h"
 #include "peers.h"
 #include "scan_daemon.h"
 
@@ -147,4 +149,23 @@ TEST_F(ScanOnPostgreSQL, TwoDaemonsProbeOnlyTheirOwnSitesAndRideOutAServerStop) 
     TestPgServer::Shared().Start();
     ASSERT_TRUE(WaitForCount(a, "SITE-A Responding", polls + 1, 20s)) << a.Output();
     ASSERT_TRUE(WaitForCount(b, "SITE-B Responding", Occurrences(b.Output(), "SITE-B Responding") + 1, 20s));
+}
+
+// A daemon whose clock is a day ahead and which has no sites of its own purges the shared alarms
+// table by the server's clock: the other daemons' alarm and marker rows stay, and it says once that
+// its clock is off.
+TEST_F(ScanOnPostgreSQL, DailyPurgeGoesByTheServersClock) {
+    const std::string now = FormatSQLDate(false, Now());
+    db->Exec("INSERT INTO alarms (Code, FailTime) VALUES ('OTHER', '" + now + "')");
+    db->Exec("INSERT INTO alarms (Code, FailTime) VALUES ('OTHERMAILED', '" + now + "')");
+    DaemonHome home(*db, "SKEWED");
+    VktProcess vkt(home.home.Path(), home.work.Path(),
+                   {"LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1", "FAKETIME=+1d",
+                    "FAKETIME_DONT_FAKE_MONOTONIC=1", "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"});
+    ASSERT_TRUE(WaitForCount(vkt, "Purge complete.", 1, 20s)) << vkt.Output();
+    EXPECT_EQ(Occurrences(vkt.Output(), "[WARNING] This computer's clock is 1440 minutes ahead of the database "
+                                        "server's; alarms are purged by the server's clock."),
+              1)
+        << vkt.Output();
+    EXPECT_EQ(db->Count("SELECT COUNT(*) AS n FROM alarms WHERE code IN ('OTHER', 'OTHERMAILED')"), 2);
 }

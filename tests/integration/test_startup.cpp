@@ -48,7 +48,8 @@ TEST_P(HeadlessDaemon, HaltedStartLogsExactlyTheStartupLinesAndEndsCleanlyOnSign
     EXPECT_FALSE(std::filesystem::exists(home.File(TodaysLogName()))) << "log files go to the working directory";
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, HeadlessDaemon, ::testing::Values(SIGTERM, SIGINT));
+// SIGHUP comes when the terminal or SSH session that started the daemon closes.
+INSTANTIATE_TEST_SUITE_P(Signals, HeadlessDaemon, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
 
 TEST(HeadlessDaemonSetup, PendingSetupWithoutTerminalStillStarts) {
     TempDir home, work;

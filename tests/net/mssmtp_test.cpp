@@ -152,6 +152,8 @@ private:
         for (std::size_t next = 0; fd != -1 && next < m_replies.size(); ++next, answerLine = true) {
             if (answerLine && !Record(ReceiveLine(fd))) break;
             if (m_replies[next] == "SILENT") break;
+            if (m_replies[next] == "CLOSE") return CloseFd(fd);
+            if (m_replies[next].starts_with("ENDLESS")) return Continue(fd, m_replies[next] == "ENDLESS" ? 5ms : 100ms);
             SendAll(fd, m_replies[next] + "\r\n");
             if (!commands.empty() && commands.back() == "DATA" && m_replies[next].starts_with("354")) {
                 ReadData(fd);
@@ -160,6 +162,12 @@ private:
         }
         while (fd != -1 && Record(ReceiveLine(fd))) {
         }
+        CloseFd(fd);
+    }
+    // A reply that never ends: continuation lines, one every `pause`, until the client goes.
+    void Continue(int& fd, std::chrono::milliseconds pause) {
+        for (int i = 0; i < 1000 && !PeerClosed(fd, pause); ++i)
+            SendAll(fd, "250-more\r\n");
         CloseFd(fd);
     }
     bool Record(std::string line) {
@@ -200,6 +208,7 @@ TEST_P(Dialogue, RepliesDecideTheCommandsAndTheOutcome) {
     TmsSMTPClient client;
     client.SetHost("127.0.0.1:" + std::to_string(server.Port()));
     client.SetTimeOut(1);
+    client.ReplyTimeLimit = 1;
     client.SetMailMessage(&message);
     std::vector<std::string> rejected;
     if (c.handler == Handler::Proceed)
@@ -313,6 +322,24 @@ INSTANTIATE_TEST_SUITE_P(
                      Handler::None,
                      "server: 500 quit refused",
                      {"HELO <host>", "MAIL FROM:<vkt@example.org>", "QUIT"}},
+        DialogueCase{"ClosedAfterGreeting",
+                     {"220 r", "CLOSE"},
+                     OneRecipient,
+                     Handler::None,
+                     "server: Connection closed by the server",
+                     {"HELO <host>"}},
+        DialogueCase{"EndlessReplyStopsAtTheLineBound",
+                     {"220 r", "ENDLESS"},
+                     OneRecipient,
+                     Handler::None,
+                     "Reply too long: more than 100 lines",
+                     {"HELO <host>"}},
+        DialogueCase{"SlowEndlessReplyStopsAtTheTimeLimit",
+                     {"220 r", "ENDLESS-SLOW"},
+                     OneRecipient,
+                     Handler::None,
+                     "Reply not complete within 1 seconds",
+                     {"HELO <host>"}},
         DialogueCase{"SilentServerTimesOutWithoutQuit",
                      {"220 r", "250 h", "SILENT"},
                      OneRecipient,

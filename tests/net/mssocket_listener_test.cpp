@@ -8,8 +8,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -164,6 +166,26 @@ TEST_F(Listener, PortInUseRaisesItsText) {
     } catch (const EWinsockError& error) {
         EXPECT_STREQ("[10048] Address already in use", error.what());
     }
+}
+
+// A burst of clients waits in the backlog instead of being turned away: the listener asks for as
+// many pending connections as the system allows (ss shows a listener's backlog as its Send-Q).
+TEST_F(Listener, BacklogIsTheSystemsMaximum) {
+    Start<EchoThread>();
+    std::string shown;
+    if (FILE* ss = ::popen(("ss -Hltn 'sport = :" + std::to_string(m_port) + "' 2>/dev/null").c_str(), "r")) {
+        char line[256] = {};
+        if (std::fgets(line, sizeof line, ss) != nullptr) shown = line;
+        ::pclose(ss);
+    }
+    if (shown.empty()) GTEST_SKIP() << "ss (iproute2) is not installed";
+    std::istringstream fields(shown);
+    std::string state, receiveQueue, backlog;
+    fields >> state >> receiveQueue >> backlog;
+    std::ifstream somaxconn("/proc/sys/net/core/somaxconn");
+    std::string maximum;
+    somaxconn >> maximum;
+    EXPECT_EQ(backlog, maximum);
 }
 
 TEST_F(Listener, ConcurrentClientsGetTheirOwnThreads) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Drives headless Chromium over its debugging pipe through the web administration: loads the main
-page, clicks "View Log" and " Settings ", changes the Daemon ID and submits "Save Changes", then
-keeps a screenshot. Usage: browse.py URL SCREENSHOT NEW_DAEMON_ID. Exit 0 when every page showed."""
+page, clicks "View Log" and " Settings ", submits the form unchanged (vkt.ini must stay byte for
+byte), then changes the Daemon ID and submits "Save Changes" again, and keeps a screenshot.
+Usage: browse.py URL SCREENSHOT NEW_DAEMON_ID VKT_INI. Exit 0 when every page showed."""
 import base64
 import json
 import os
@@ -86,7 +87,7 @@ class Browser:
 
 
 def main():
-    url, screenshot, new_id = sys.argv[1:4]
+    url, screenshot, new_id, ini = sys.argv[1:5]
     profile = tempfile.mkdtemp(prefix="vkt-chromium-")
     browser = Browser(profile)
     try:
@@ -101,6 +102,12 @@ def main():
         checks.append(("log view", "[SYSINIT]" in browser.evaluate("document.body.innerText")))
         browser.click('input[value=" Settings "]')
         checks.append(("settings form", browser.evaluate("document.querySelector('input[name=VKTID]').value") != ""))
+        with open(ini, "rb") as f:
+            before = f.read()
+        browser.click('input[value="Save Changes"]')
+        with open(ini, "rb") as f:
+            checks.append(("unchanged save keeps vkt.ini", f.read() == before))
+        browser.click('input[value=" Settings "]')
         browser.evaluate(f"document.querySelector('input[name=VKTID]').value = {json.dumps(new_id)}")
         browser.click('input[value="Save Changes"]')
         checks.append(("save", "Changes made saved successfully" in browser.evaluate("document.body.innerText")))

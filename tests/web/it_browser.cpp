@@ -32,9 +32,9 @@ class WebDaemon : public ::testing::Test {
 protected:
     void SetUp() override {
         m_port = UnusedPort();
-        WriteFileText(m_home.File("vkt.ini"),
-                      "[System]\r\nDBProvider=SQLite\r\nDataBase=" + m_home.File("web") +
-                          "\r\nVKTID=alpha\r\nPollDelay=60\r\nNetPort=" + std::to_string(m_port) + "\r\n");
+        WriteFileText(m_home.File("vkt.ini"), "[System]\r\nDBProvider=SQLite\r\nDataBase=" + m_home.File("web") +
+                                                  "\r\nVKTID=alpha\r\nPollDelay=60\r\nNetPort=" +
+                                                  std::to_string(m_port) + "\r\nDBPass=a b+c%d=e\r\n");
         m_vkt = std::make_unique<VktProcess>(m_home.Path(), m_work.Path());
         ASSERT_TRUE(m_vkt->WaitForOutput("Database connection successful.", 20s)) << m_vkt->Output();
     }
@@ -72,10 +72,22 @@ TEST_F(WebDaemon, ChromiumClicksThroughTheMenuAndSavesTheForm) {
     const std::string shot = dir + "/settings-saved.png";
     std::filesystem::remove(shot);
     const std::string out = RunCommand("python3 " + std::string(VKT_SOURCE_DIR) + "/tests/web/browse.py " + Url("/") +
-                                       " " + shot + " beta 2>&1");
-    EXPECT_EQ(out, "ok   main page\nok   log view\nok   settings form\nok   save\n");
-    EXPECT_NE(Ini().find("VKTID=beta"), std::string::npos) << Ini();
+                                       " " + shot + " beta " + m_home.File("vkt.ini") + " 2>&1");
+    EXPECT_EQ(out, "ok   main page\nok   log view\nok   settings form\nok   unchanged save keeps vkt.ini\nok   save\n");
+    EXPECT_NE(Ini().find("\r\nVKTID=beta\r\n"), std::string::npos) << Ini();
+    EXPECT_NE(Ini().find("\r\nDBPass=a b+c%d=e\r\n"), std::string::npos) << Ini();
     EXPECT_TRUE(std::filesystem::exists(shot));
+}
+
+// The form as Python's urllib submits it: unchanged, the file stays byte for byte; a typed value
+// is stored as typed, whatever the browser's encoding made of it.
+TEST_F(WebDaemon, UrllibSubmitsTheFormAsTyped) {
+    const std::string submit = "python3 " + std::string(VKT_SOURCE_DIR) + "/tests/web/submit_form.py " + Url("");
+    const std::string before = Ini();
+    EXPECT_EQ(RunCommand(submit + " 2>&1"), "saved\n");
+    EXPECT_EQ(Ini(), before);
+    EXPECT_EQ(RunCommand(submit + " 'DBPass=p&q %41+=' 2>&1"), "saved\n");
+    EXPECT_NE(Ini().find("\r\nDBPass=p&q %41+=\r\n"), std::string::npos) << Ini();
 }
 
 } // namespace
@@ -89,6 +101,9 @@ TEST(WebDaemonStart, PortInUseIsLoggedAndTheDaemonRunsOn) {
                                             "\r\nNetPort=" + std::to_string(taken.port) + "\r\n");
     VktProcess vkt(home.Path(), work.Path());
     EXPECT_TRUE(vkt.WaitForOutput("   [WEBSOCK]  [ FAIL ] Failed to initialise web socket. \n", 20s)) << vkt.Output();
+    // stderr names the port and why it could not be used
+    EXPECT_TRUE(vkt.WaitForErrorOutput("web administration port " + std::to_string(taken.port) + ": ", 5s));
+    EXPECT_NE(vkt.ErrorOutput().find("in use"), std::string::npos) << vkt.ErrorOutput();
     vkt.Signal(SIGTERM);
     EXPECT_EQ(vkt.WaitExit(10s), 0);
 }

@@ -5,6 +5,8 @@
 #include "net/loopback.h"
 
 #include <filesystem>
+#include <fstream>
+#include <poll.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -34,6 +36,7 @@ protected:
         std::filesystem::create_symlink(Root().File("secret.htm"), Dir() + "/link.htm");
         std::filesystem::create_directory_symlink(Root().Path(), Dir() + "/out");
         ::mkfifo((Dir() + "/fifo.htm").c_str(), 0600);
+        WriteFileText(Dir() + "/vkt.db", "DATABASE");
     }
     std::string Expand(std::string text) const {
         for (auto [from, to] :
@@ -57,6 +60,13 @@ std::string Headers(int count) {
     return lines;
 }
 
+long ResidentKb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
 const std::string Save = "&mode=Save+Changes HTTP/1.1\r\nHost: 127.0.0.1:@PORT@\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -69,6 +79,10 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{"DirSymlinkOut", "GET /out/secret.htm HTTP/1.0\r\n\r\n", MissingHtm},
                       HostileCase{"Fifo", "GET /fifo.htm HTTP/1.0\r\n\r\n", MissingHtm},
                       HostileCase{"SystemFileAsImage", "GET /../../../../etc/passwd HTTP/1.0.gif\r\n\r\n", MissingGif},
+                      // Only a path that itself ends in .gif or .htm names a file that is served.
+                      HostileCase{"DatabaseBehindGifWord", "GET /vkt.db HTTP/1.0 .gif\r\n\r\n", MissingGif},
+                      HostileCase{"SettingsBehindHtmWord", "GET /vkt.ini HTTP/1.0 .htm\r\n\r\n", MissingHtm},
+                      HostileCase{"SettingsWithGifQuery", "GET /vkt.ini?x.gif HTTP/1.0\r\n\r\n", MissingGif},
                       HostileCase{"Nul", std::string("GET /secret.htm\0 HTTP/1.0\r\n\r\n", 29), ""},
                       HostileCase{"LongLine", "GET /" + std::string(3000, 'a') + " HTTP/1.0\r\n\r\n", ""},
                       HostileCase{"TooManyHeaders", "GET / HTTP/1.0\r\n" + Headers(100) + "\r\n", ""},
@@ -77,8 +91,36 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{"EncodedEqualsInKey", "GET /RESULT?a%3Db=x" + Save + "\r\n", ""},
                       HostileCase{"CrossSiteReferer",
                                   "GET /RESULT?VKTID=evil" + Save + "Referer: http://evil.example/a\r\n\r\n", ""},
-                      HostileCase{"CrossSiteOrigin", "GET /RESULT?VKTID=evil" + Save + "Origin: null\r\n\r\n", ""}),
+                      HostileCase{"CrossSiteOrigin", "GET /RESULT?VKTID=evil" + Save + "Origin: null\r\n\r\n", ""},
+                      HostileCase{"CrossSiteFetchWithoutReferer",
+                                  "GET /RESULT?VKTID=evil" + Save + "Sec-Fetch-Site: cross-site\r\n\r\n", ""},
+                      HostileCase{"DnsRebinding",
+                                  "GET /RESULT?VKTID=evil&mode=Save+Changes HTTP/1.1\r\nHost: evil.example:@PORT@\r\n"
+                                  "Origin: http://evil.example:@PORT@\r\n\r\n",
+                                  ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Slow clients fetching a large file cost a block each, not the file: 16 of them on a 16-MB image
+// would otherwise hold 256 MB.
+TEST_F(WebServerTest, LargeFileIsStreamedToSlowClients) {
+    const std::size_t size = 16 << 20;
+    WriteFileText(Dir() + "/big.gif", std::string(size, 'g'));
+    const long before = ResidentKb();
+    std::vector<int> clients;
+    for (int i = 0; i < 16; ++i) {
+        clients.push_back(ConnectLoopback(m_port));
+        SendAll(clients.back(), "GET /big.gif HTTP/1.0\r\n\r\n");
+    }
+    for (int fd : clients) {
+        pollfd ready{fd, POLLIN, 0};
+        EXPECT_EQ(::poll(&ready, 1, 5000), 1);
+    }
+    std::this_thread::sleep_for(200ms); // the senders fill the socket buffers and wait
+    EXPECT_LT(ResidentKb() - before, 64 * 1024) << "kB held while 16 clients do not read";
+    EXPECT_EQ(ReceiveAll(clients.front()).size(), size + 103); // the header, then every byte
+    for (int& fd : clients)
+        CloseFd(fd);
+}
 
 TEST_F(WebServerTest, NinetyNineHeaderLinesAreStillServed) {
     std::string headers;

@@ -173,8 +173,13 @@ INSTANTIATE_TEST_SUITE_P(
                  Get("/RESULT?VKTID=beta&DBServer=%28local%29&DBPass=&DBUser=a+b%5Cc&mode=Save+Changes&"
                      "mode=Save+Changes"),
                  SavePage + SavePage,
-                 {{"VKTID", "beta"}, {"DBServer", "(local)"}, {"DBPass", "secret"}, {"DBUser", "a+b%5Cc"}}},
-        PageCase{"ThirtyFieldsKept", Get(ManyFields(29, 6)), SavePage, {{"f29", "v"}, {"f31", "<missing>"}}},
+                 {{"VKTID", "beta"}, {"DBServer", "(local)"}, {"DBPass", "secret"}, {"DBUser", "a b\\c"}}},
+        // Saved as typed, and only the keys the form has.
+        PageCase{"OnlyFormKeysDecoded",
+                 Get("/RESULT?install=1&NetPort=1&vktid=beta&DBPass=a+b%2Bc%25d%3De&mode=Save+Changes"),
+                 SavePage,
+                 {{"install", "<missing>"}, {"NetPort", "<missing>"}, {"VKTID", "beta"}, {"DBPass", "a b+c%d=e"}}},
+        PageCase{"ThirtyFieldsKept", Get(ManyFields(29, 6)), SavePage, {{"f29", "<missing>"}}},
         PageCase{"ThirtyFirstFieldIgnored", Get(ManyFields(30, 5)), "", {}},
         PageCase{"MissingImage",
                  Get("/images/zelto.gif"),

@@ -1,0 +1,41 @@
+// What the daemon tells people, whatever the channel: the kinds of notice, their fixed texts, the mail
+// body they share, the one-line summary and the JSON a webhook receives.
+#pragma once
+
+#include "platform/clock.h"
+
+#include <string>
+#include <vector>
+
+enum class NoticeKind { Problem, Recovery, Flapping, Isolated, Reconnected };
+
+struct Notice {
+    NoticeKind Kind = NoticeKind::Problem;
+    std::string Code;
+    std::string SiteName;
+    std::string Address;
+    /// Start of the outage; 0 when the notice has none.
+    TDateTime Since = 0;
+    /// When the notice was composed.
+    TDateTime Time = 0;
+    std::string Daemon;
+    /// The daemon's own message of an isolation notice (the log line's text).
+    std::string Text;
+};
+
+/// "problem", "recovery", "flapping", "isolated", "reconnected": the JSON `kind`.
+const char* NoticeKindName(NoticeKind kind);
+/// The mail subject of a kind.
+const char* NoticeSubject(NoticeKind kind);
+/// The "[MAIL]" line that announces a site notice ("Notifying ...", "Notifying recovery ...").
+const char* NoticeLogLine(NoticeKind kind);
+/// The mail body: the kind's first line and the rule-framed report of the site (or of the daemon).
+std::vector<std::string> NoticeMailBody(const Notice& notice);
+/// The pop-up's contact line with code and site name (" Lost contact with ...", " Regained contact with ...").
+std::string NoticePopupLine(const Notice& notice);
+/// One line that says it all, for chat rooms that show a webhook's `text` as it is.
+std::string NoticeSummary(const Notice& notice);
+/// {"kind", "code", "sitename", "address", "since", "time", "daemon", "text"} as one JSON object.
+std::string NoticeJson(const Notice& notice);
+/// "yyyy-mm-dd hh:nn:ss", or empty for 0.
+std::string NoticeTimeText(TDateTime when);

@@ -1,0 +1,44 @@
+// The texts every channel carries: what a webhook receiver parses and what a pop-up shows.
+#include "alert/notice.h"
+
+#include <gtest/gtest.h>
+
+struct NoticeTextCase {
+    const char* name;
+    NoticeKind kind;
+    std::string siteName;
+    std::string json;  // the JSON's sitename and text members
+    std::string popup; // the pop-up's contact line
+};
+
+class NoticeText : public ::testing::TestWithParam<NoticeTextCase> {};
+
+TEST_P(NoticeText, IsValidJsonAndTheKindsOwnPopupLine) {
+    const NoticeTextCase& c = GetParam();
+    Notice n;
+    n.Kind = c.kind;
+    n.Code = "B2";
+    n.SiteName = c.siteName;
+    n.Address = "10.9.9.9";
+    n.Since = 46000.5;
+    n.Daemon = "D1";
+    const std::string json = NoticeJson(n);
+    EXPECT_NE(json.find(c.json), std::string::npos) << json;
+    EXPECT_EQ(json.find('\n'), std::string::npos);
+    EXPECT_EQ(NoticePopupLine(n), c.popup);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NoticeText,
+    ::testing::Values(
+        NoticeTextCase{
+            "Problem", NoticeKind::Problem, "Depot",
+            "\"sitename\": \"Depot\", \"address\": \"10.9.9.9\", \"since\": \"2025-12-09 12:00:00\", \"time\": "
+            "\"\", \"daemon\": \"D1\", \"text\": \"Sentrova: lost contact with B2 - Depot [10.9.9.9] since "
+            "2025-12-09 12:00:00\"}",
+            " Lost contact with B2 - Depot"},
+        // Quotes, backslashes and control characters escaped; 8-bit text read as Latin-1.
+        NoticeTextCase{"Recovery", NoticeKind::Recovery, "Caf\xe9 \"A\\B\"\r",
+                       "\"sitename\": \"Caf\\u00e9 \\\"A\\\\B\\\"\\u000d\"",
+                       " Regained contact with B2 - Caf\xe9 \"A\\B\"\r"}),
+    [](const auto& info) { return std::string(info.param.name); });
