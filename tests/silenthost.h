@@ -20,7 +20,7 @@ public:
         : m_host(net + ".1"), m_inside(net + ".2"), m_ns("vkt-" + tag + "-" + std::to_string(getpid())),
           m_veth("vk" + tag.substr(0, 1) + std::to_string(getpid())) {}
     ~SilentHostNamespace() {
-        if (m_made) Run("ip link del " + m_veth + "h; ip netns del " + m_ns);
+        if (m_made) Run("ip link del " + m_veth + "h; ip netns del " + m_ns); // the host routes go with the link
     }
     SilentHostNamespace(const SilentHostNamespace&) = delete;
     SilentHostNamespace& operator=(const SilentHostNamespace&) = delete;
@@ -54,6 +54,22 @@ public:
     /// This side's address and the one inside.
     const std::string& HostSide() const { return m_host; }
     const std::string& Inside() const { return m_inside; }
+    /// An address behind the host whose echo requests are rejected with "host unreachable" by an nft rule
+    /// inside the namespace; UDP to the host's DNS port is dropped there as well, so a lookup sent to it
+    /// never ends. False when nft is missing.
+    bool AddRejectingAddress(const std::string& address) {
+        const std::string nft = "ip netns exec " + m_ns + " nft ";
+        return Run("ip -n " + m_ns + " addr add " + address + "/32 dev lo && ip route add " + address + "/32 via " +
+                   m_inside + " && " + nft + "add table ip vkt && " + nft +
+                   "'add chain ip vkt in { type filter hook input priority 0; }' && " + nft +
+                   "add rule ip vkt in ip daddr " + address +
+                   " icmp type echo-request reject with icmp type host-unreachable && " + nft +
+                   "add rule ip vkt in udp dport 53 drop") == 0;
+    }
+    /// Runs `command` with sh inside the namespace; its exit status.
+    int InNamespace(const std::string& command) const {
+        return Run("ip netns exec " + m_ns + " sh -c '" + command + "'");
+    }
 
 private:
     static int Run(const std::string& command) {

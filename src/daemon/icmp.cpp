@@ -117,7 +117,9 @@ void TPingThread::Execute() {
         IcmpDebugLine("Ping Thread: Setting address");
         m_probe->SetAddress(m_address);
         IcmpDebugLine("Ping Thread: Pinging address");
-        if (m_probe->Ping() == 0) {
+        // An ICMP error (a router saying the host is unreachable) answers the request but says the site
+        // is down: only an echo reply makes the site answer.
+        if (m_probe->Ping() == 0 || m_probe->Reply.Status != IpStatus::Success) {
             m_status.store(NoAnswer, std::memory_order_release);
         } else {
             m_rtt = static_cast<int>(m_probe->Reply.RoundTripTime);

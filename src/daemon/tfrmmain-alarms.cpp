@@ -5,6 +5,7 @@
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "daemon/tnotifythread.h"
+#include "daemon/tsitebatch.h"
 #include "db/connstring.h"
 #include "db/data.h"
 #include "platform/datetime.h"
@@ -119,6 +120,7 @@ void TfrmMain::PostAlarm(const std::string& code) {
 }
 
 void TfrmMain::ClearAlarms(const std::string& code, int rtt) {
+    if (m_batch && m_batch->Cleared(code)) return; // done by the concurrent scan's gathered statements
     TDbQuery& q = DataModule()->adoQ2;
     try {
         ExecStatement(q, {"DELETE FROM alarms WHERE code = " + SQLLiteral(code) +
@@ -135,6 +137,7 @@ void TfrmMain::ClearAlarms(const std::string& code, int rtt) {
 }
 
 void TfrmMain::Notify(const std::string& code) {
+    if (m_batch && m_batch->Cleared(code)) return; // its rows are gone: no outage to tell of
     Notice notice;
     if (!NotificationDue(code, notice.Since)) return;
     WriteLog("MAIL", "Notifying ...");

@@ -8,6 +8,7 @@
 #include "platform/msgloop.h"
 #include "platform/profile.h"
 #include "platform/strutil.h"
+#include "scan/siteresults.h"
 #include "web/statusboard.h"
 
 #include <utility>
@@ -107,8 +108,11 @@ void TfrmMain::ScanSites() {
     if (ReadSiteList(codes)) {
         m_alert->ScanStarted();
         ShowStatus("Checking sites..");
-        for (const std::string& code : codes)
-            if (!ScanSite(code)) break;
+        if (ScanSettings.Concurrent())
+            ScanSitesTogether(codes);
+        else
+            for (const std::string& code : codes)
+                if (!ScanSite(code)) break;
         m_alert->ScanEnded();
     }
     LastScan = Now();
@@ -157,22 +161,43 @@ bool TfrmMain::ScanSite(const std::string& code) {
 void TfrmMain::ProbeSite(const std::string& code, const std::string& address, const std::string& name) {
     WriteLog("POLL", "Polling " + code + " [" + address + "]");
     MainLoop().ProcessMessages();
+    SiteResult result;
+    result.Code = code;
+    result.Address = address;
+    result.Name = name;
+    result.Sent = 1;
     int rtt = 0;
+    if (m_alert->Probe(address, rtt)) {
+        result.Answered = true;
+        result.Received = 1;
+        result.RttMin = result.RttAvg = result.RttMax = rtt;
+    }
+    SiteProbed(result);
+}
+
+void TfrmMain::SiteProbed(const SiteResult& result) {
+    LatestSiteResults().Put(result);
+    const std::string& code = result.Code;
     AlertPolicy& alert = m_alert->Policy;
-    const bool answered = m_alert->Probe(address, rtt);
-    if (SiteResults) SiteResults->SiteProbed({code, name, address, answered, rtt, m_probeCause});
-    if (answered) {
+    if (SiteResults) {
+        // The one-at-a-time probe names its failure itself; the concurrent engine's result carries it.
+        const std::string cause = result.Answered                        ? std::string()
+                                  : result.LastCause != ProbeCause::None ? DescribeFailure(result)
+                                                                         : m_probeCause;
+        SiteResults->SiteProbed({code, result.Name, result.Address, result.Answered, result.RttAvg, cause});
+    }
+    if (result.Answered) {
         alert.Answering(code);
-        ClearAlarms(code, rtt);
-        WriteLog("POLL", code + " Responding (" + IntToStr(rtt) + " ms)");
+        ClearAlarms(code, result.RttAvg);
+        WriteLog("POLL", code + " Responding (" + IntToStr(result.RttAvg) + " ms)");
     } else {
         if (!alert.HoldsAlarms()) PostAlarm(code);
-        WriteLog("AWOL", "Unable to contact " + code + " [" + address + "]");
+        WriteLog("AWOL", "Unable to contact " + code + " [" + result.Address + "]");
     }
     ShowStatus("sending notifications..");
     try {
         if (alert.Active())
-            alert.SiteDone(code, answered);
+            alert.SiteDone(code, result.Answered);
         else
             Notify(code);
     } catch (const std::exception& e) {

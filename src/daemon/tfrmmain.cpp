@@ -45,6 +45,7 @@ void TfrmMain::FormShow() {
     trayIcon.SetToolTip(AppTitle);
     trayIcon.SetActive(true);
     WriteLog("SYSINIT", "VKT (Daemon Zelto System) Started.");
+    ScanSettings = ReadScanSettings(ConfigFileName());
     TVKTDataModule* dm = DataModule();
     if (!dm || !dm->ActivateConnection()) {
         WriteLog("SYSINIT", "[WARNING] Unable to connect to database sytem halted.");

@@ -10,6 +10,8 @@
 #include "db/dbaccess.h"
 #include "platform/clock.h"
 #include "platform/scopedinstall.h"
+#include "scan/scansettings.h"
+#include "scan/siteresult.h"
 
 #include <functional>
 #include <memory>
@@ -17,6 +19,7 @@
 #include <vector>
 
 class TfrmAbout;
+class TSiteBatch;
 class TAlertBridge;
 struct Notice;
 class TSiteResultSink;
@@ -95,6 +98,14 @@ public:
     /// Notifies the site's contacts once its outage has lasted its down time; waits for the worker.
     /// Statement errors are raised to the caller.
     void Notify(const std::string& code);
+    /// What one site's probe comes to, called for every probed site address in site-list order by
+    /// either scan engine: the result line, the alarm rows or the round-trip time, and the
+    /// notification decision. The "Polling" line has been written before.
+    void SiteProbed(const SiteResult& result);
+
+    /// The [Scan] settings, read at start-up.
+    TScanSettings ScanSettings;
+
     /// Deletes alarm rows older than a day and log files older than MaxLogFileAgeDays.
     /// A failing delete is raised to the caller (the last purge time then stays as it was).
     void DailyPurge();
@@ -137,6 +148,12 @@ private:
     bool ReadSiteList(TStringList& codes);
     bool ScanSite(const std::string& code);
     void ProbeSite(const std::string& code, const std::string& address, const std::string& name);
+    // The concurrent scan (tfrmmain-together.cpp).
+    bool ScanSitesTogether(const TStringList& codes);
+    std::vector<SiteResult> ReadSiteRows(const TStringList& codes);
+    bool ReadSiteRowsOf(const std::string& code, std::vector<SiteResult>& rows);
+    bool ProcessProbed(std::vector<SiteResult>& ready);
+    bool ProcessSegment(std::vector<SiteResult>& segment);
     /// Whether the site's outage is due for its problem notice; `outageStart` is its earliest alarm.
     bool NotificationDue(const std::string& code, TDateTime& outageStart);
     /// Runs a notification worker for the site and logs its outcome; true when it was delivered.
@@ -149,6 +166,8 @@ private:
     // The enabled states of Data Utilities and About from before a scan held them.
     bool m_heldDataUtilities = false;
     bool m_heldAbout = false;
+    /// The statements gathered for the sites being processed, when the concurrent scan runs.
+    const TSiteBatch* m_batch = nullptr;
     // Intervals run on the monotonic clock, so that a wall-clock jump never stops scanning or purging.
     Clock::MonoTime m_lastScanMono{};
     Clock::MonoTime m_lastPurgeMono{};

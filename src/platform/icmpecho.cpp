@@ -40,8 +40,9 @@ std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) {
     return v;
 }
 
-/// Status of an ICMP error answer, or Success for a type that is not an answer to an echo request.
-std::uint32_t ErrorStatus(std::uint8_t type, std::uint8_t code) {
+} // namespace
+
+std::uint32_t IcmpErrorStatus(std::uint8_t type, std::uint8_t code) {
     switch (type) {
     case IcmpDestUnreachType:
         switch (code) {
@@ -72,6 +73,8 @@ std::uint32_t ErrorStatus(std::uint8_t type, std::uint8_t code) {
     }
 }
 
+namespace {
+
 /// Whether `icmp` is an ICMP message of `type` carrying our identifier and sequence: our own request
 /// when quoted by an error answer, or the echo reply to it.
 bool IsOurRequest(std::span<const std::uint8_t> icmp, const EchoProbe& probe, std::uint8_t type = IcmpEchoRequestType) {
@@ -82,7 +85,7 @@ bool IsOurRequest(std::span<const std::uint8_t> icmp, const EchoProbe& probe, st
 /// An error answer quotes the IP header of our request and at least the first 8 bytes of its ICMP part.
 EchoMatch MatchErrorAnswer(std::span<const std::uint8_t> icmp, const EchoProbe& probe) {
     EchoMatch m;
-    std::uint32_t status = ErrorStatus(icmp[0], icmp[1]);
+    std::uint32_t status = IcmpErrorStatus(icmp[0], icmp[1]);
     if (status == IpStatus::Success) return m; // not a kind of answer (a redirect, say)
     auto quote = icmp.subspan(IcmpHeaderSize);
     if (quote.size() < IpHeaderMinSize || (quote[0] >> 4) != 4) return m;
@@ -161,6 +164,14 @@ std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
+void SetSocketInt(int fd, int level, int name, int value) {
+    if (setsockopt(fd, level, name, &value, sizeof value) != 0) {
+        int err = errno;
+        close(fd);
+        throw EIcmpEchoError(std::string("cannot set an ICMP socket option: ") + std::strerror(err));
+    }
+}
+
 /// An echo handle on one ICMP socket. The descriptor is non-blocking; waiting is poll(2) on it alone.
 class IcmpSocketHandle : public IcmpEchoHandle {
 public:
@@ -192,36 +203,8 @@ private:
     std::optional<IpOptionInformation> m_options; ///< what the socket is set to
 };
 
-IcmpSocketHandle::IcmpSocketHandle(int fd, IcmpSocketKind kind) : m_fd(fd), m_kind(kind) {
-    if (IsRaw()) {
-        m_identifier = NextRawIdentifier();
-        // Only the types that can answer an echo request reach us; the flood of echo requests and other
-        // messages of the host stays in the kernel.
-        icmp_filter filter{~((1u << IcmpEchoReplyType) | (1u << IcmpDestUnreachType) | (1u << IcmpSourceQuenchType) |
-                             (1u << IcmpTimeExceededType) | (1u << IcmpParamProblemType))};
-        if (setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0) {
-            int err = errno;
-            close(fd);
-            throw EIcmpEchoError(std::string("cannot filter the raw ICMP socket: ") + std::strerror(err));
-        }
-        return;
-    }
-    // The kernel writes the socket's port into the identifier of every request and hands this socket
-    // only the answers carrying it; bind now so that the port is known before the first request.
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    socklen_t len = sizeof local;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
-        int err = errno;
-        close(fd);
-        throw EIcmpEchoError(std::string("cannot bind the ICMP socket: ") + std::strerror(err));
-    }
-    m_identifier = ntohs(local.sin_port);
-    SetInt(IPPROTO_IP, IP_RECVERR, 1); // error answers arrive on the error queue
-    SetInt(IPPROTO_IP, IP_RECVTTL, 1);
-    SetInt(IPPROTO_IP, IP_RECVTOS, 1);
-}
+IcmpSocketHandle::IcmpSocketHandle(int fd, IcmpSocketKind kind)
+    : m_fd(fd), m_kind(kind), m_identifier(ConfigureIcmpSocket(fd, kind)) {}
 
 void IcmpSocketHandle::SetInt(int level, int name, int value) {
     if (setsockopt(m_fd, level, name, &value, sizeof value) != 0) {
@@ -263,16 +246,7 @@ unsigned IcmpSocketHandle::SendEcho(std::uint32_t address, std::span<const std::
 }
 
 bool IcmpSocketHandle::Send(const EchoProbe& probe, std::span<const std::uint8_t> data, std::uint32_t& lastError) {
-    std::vector<std::uint8_t> packet(IcmpHeaderSize + data.size());
-    packet[0] = IcmpEchoRequestType;
-    packet[4] = static_cast<std::uint8_t>(probe.Identifier >> 8);
-    packet[5] = static_cast<std::uint8_t>(probe.Identifier);
-    packet[6] = static_cast<std::uint8_t>(probe.Sequence >> 8);
-    packet[7] = static_cast<std::uint8_t>(probe.Sequence);
-    std::copy(data.begin(), data.end(), packet.begin() + IcmpHeaderSize);
-    std::uint16_t sum = InternetChecksum(packet);
-    packet[2] = static_cast<std::uint8_t>(sum >> 8);
-    packet[3] = static_cast<std::uint8_t>(sum);
+    std::vector<std::uint8_t> packet = BuildEchoRequest(probe, data);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = probe.Destination;
@@ -348,7 +322,7 @@ bool IcmpSocketHandle::ReadErrorQueue(const EchoProbe& probe, IcmpEchoReply& rep
             auto* ee = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
             if (ee->ee_origin != SO_EE_ORIGIN_ICMP || target.sin_addr.s_addr != probe.Destination) continue;
             if (!IsOurRequest(quoted, probe)) continue;
-            std::uint32_t status = ErrorStatus(ee->ee_type, ee->ee_code);
+            std::uint32_t status = IcmpErrorStatus(ee->ee_type, ee->ee_code);
             if (status == IpStatus::Success) continue;
             reply.RoundTripTime = ElapsedMs(m_sent);
             reply.Address = reinterpret_cast<const sockaddr_in*>(SO_EE_OFFENDER(ee))->sin_addr.s_addr;
@@ -383,16 +357,48 @@ int OpenSocket(IcmpSocketKind kind) {
     return socket(AF_INET, type, IPPROTO_ICMP);
 }
 
-std::unique_ptr<IcmpEchoHandle> OpenAnyIcmpSocket() {
-    int fd = OpenSocket(IcmpSocketKind::Datagram);
-    if (fd >= 0) return std::make_unique<IcmpSocketHandle>(fd, IcmpSocketKind::Datagram);
-    int dgramErr = errno;
-    fd = OpenSocket(IcmpSocketKind::Raw);
-    if (fd >= 0) return std::make_unique<IcmpSocketHandle>(fd, IcmpSocketKind::Raw);
-    throw EIcmpEchoError(OpenFailureText(dgramErr, errno));
+} // namespace
+
+std::uint16_t ConfigureIcmpSocket(int fd, IcmpSocketKind kind) {
+    if (kind == IcmpSocketKind::Raw) {
+        // Only the types that can answer an echo request reach us; the flood of echo requests and other
+        // messages of the host stays in the kernel.
+        icmp_filter filter{~((1u << IcmpEchoReplyType) | (1u << IcmpDestUnreachType) | (1u << IcmpSourceQuenchType) |
+                             (1u << IcmpTimeExceededType) | (1u << IcmpParamProblemType))};
+        if (setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0) {
+            int err = errno;
+            close(fd);
+            throw EIcmpEchoError(std::string("cannot filter the raw ICMP socket: ") + std::strerror(err));
+        }
+        return NextRawIdentifier();
+    }
+    // The kernel writes the socket's port into the identifier of every request and hands this socket
+    // only the answers carrying it; bind now so that the port is known before the first request.
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    socklen_t len = sizeof local;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+        int err = errno;
+        close(fd);
+        throw EIcmpEchoError(std::string("cannot bind the ICMP socket: ") + std::strerror(err));
+    }
+    SetSocketInt(fd, IPPROTO_IP, IP_RECVERR, 1); // error answers arrive on the error queue
+    SetSocketInt(fd, IPPROTO_IP, IP_RECVTTL, 1);
+    SetSocketInt(fd, IPPROTO_IP, IP_RECVTOS, 1);
+    return ntohs(local.sin_port);
 }
 
-} // namespace
+int OpenAnyIcmpSocketFd(IcmpSocketKind& kind) {
+    int fd = OpenSocket(IcmpSocketKind::Datagram);
+    kind = IcmpSocketKind::Datagram;
+    if (fd >= 0) return fd;
+    int dgramErr = errno;
+    fd = OpenSocket(IcmpSocketKind::Raw);
+    kind = IcmpSocketKind::Raw;
+    if (fd >= 0) return fd;
+    throw EIcmpEchoError(OpenFailureText(dgramErr, errno));
+}
 
 std::unique_ptr<IcmpEchoHandle> OpenIcmpSocket(IcmpSocketKind kind) {
     int fd = OpenSocket(kind);
@@ -409,7 +415,10 @@ std::unique_ptr<IcmpEchoHandle> IcmpCreateFile() {
         std::lock_guard<std::mutex> guard(OpenerLock());
         opener = Opener();
     }
-    return opener ? opener() : OpenAnyIcmpSocket();
+    if (opener) return opener();
+    IcmpSocketKind kind;
+    int fd = OpenAnyIcmpSocketFd(kind);
+    return std::make_unique<IcmpSocketHandle>(fd, kind);
 }
 
 void SetIcmpEchoOpener(IcmpEchoOpener opener) {
@@ -420,6 +429,33 @@ void SetIcmpEchoOpener(IcmpEchoOpener opener) {
 bool IsRefusedEchoDestination(std::uint32_t address) {
     std::uint32_t host = ntohl(address);
     return (host >> 24) == 0 || host == 0xffffffffu || (host >> 28) == 0xe;
+}
+
+std::vector<std::uint8_t> BuildEchoRequest(const EchoProbe& probe, std::span<const std::uint8_t> data) {
+    std::vector<std::uint8_t> packet(IcmpHeaderSize + data.size());
+    packet[0] = IcmpEchoRequestType;
+    packet[4] = static_cast<std::uint8_t>(probe.Identifier >> 8);
+    packet[5] = static_cast<std::uint8_t>(probe.Identifier);
+    packet[6] = static_cast<std::uint8_t>(probe.Sequence >> 8);
+    packet[7] = static_cast<std::uint8_t>(probe.Sequence);
+    std::copy(data.begin(), data.end(), packet.begin() + IcmpHeaderSize);
+    std::uint16_t sum = InternetChecksum(packet);
+    packet[2] = static_cast<std::uint8_t>(sum >> 8);
+    packet[3] = static_cast<std::uint8_t>(sum);
+    return packet;
+}
+
+EchoProbe PeekEchoAnswer(std::span<const std::uint8_t> packet, bool withIpHeader, std::uint32_t source) {
+    EchoProbe none{};
+    IpOptionInformation options;
+    if (withIpHeader && !StripIpHeader(packet, source, options)) return none;
+    if (packet.size() < IcmpHeaderSize) return none;
+    if (packet[0] == IcmpEchoReplyType) return EchoProbe{source, Get16(packet, 4), Get16(packet, 6)};
+    auto quote = packet.subspan(IcmpHeaderSize);
+    if (quote.size() < IpHeaderMinSize || (quote[0] >> 4) != 4) return none;
+    std::size_t ihl = (quote[0] & 0x0f) * 4u;
+    if (ihl < IpHeaderMinSize || quote.size() < ihl + IcmpHeaderSize) return none;
+    return EchoProbe{Get32(quote, 16), Get16(quote, ihl + 4), Get16(quote, ihl + 6)};
 }
 
 std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes) {

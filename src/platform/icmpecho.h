@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 /// Status of an echo, as kept in a reply and in the probe's last error (the codes of the echo API the
 /// daemon was first written against, so that logged numbers keep their meaning).
@@ -111,6 +112,26 @@ struct EchoMatch {
 /// whose checksum is wrong never matches.
 EchoMatch MatchEchoAnswer(std::span<const std::uint8_t> packet, bool withIpHeader, const EchoProbe& probe,
                           std::uint32_t source = 0);
+
+/// The echo request for `probe` carrying `data`, checksum set.
+std::vector<std::uint8_t> BuildEchoRequest(const EchoProbe& probe, std::span<const std::uint8_t> data);
+
+/// The request a received packet may answer: for an echo reply its sender, identifier and sequence, for
+/// an ICMP error the destination, identifier and sequence of the request it quotes; all zero for anything
+/// else. Only a first look to find the waiting request: MatchEchoAnswer then decides.
+EchoProbe PeekEchoAnswer(std::span<const std::uint8_t> packet, bool withIpHeader, std::uint32_t source = 0);
+
+/// The status an ICMP error of `type` and `code` gives an echo request; Success for a type that does
+/// not answer one (a redirect, say).
+std::uint32_t IcmpErrorStatus(std::uint8_t type, std::uint8_t code);
+
+/// Opens an ICMP socket, non-blocking: the datagram kind where the system allows it, else raw. `kind`
+/// tells which. Raises EIcmpEchoError saying why (permission hints included) when neither opens.
+int OpenAnyIcmpSocketFd(IcmpSocketKind& kind);
+/// Sets an open ICMP socket up for echo requests (the raw kind's type filter; the datagram kind bound,
+/// with errors on its error queue and TTL and TOS of answers) and returns the identifier its requests
+/// carry. Closes the descriptor and raises EIcmpEchoError when it cannot.
+std::uint16_t ConfigureIcmpSocket(int fd, IcmpSocketKind kind);
 
 /// The Internet checksum (one's complement sum of 16-bit words) over `bytes`.
 std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes);

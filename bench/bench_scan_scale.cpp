@@ -1,0 +1,208 @@
+// One whole scan of many sites by the real vkt binary with [Scan] Parallel, beside fping on the same
+// addresses: answering loopback addresses spread over 127.0.0.0/8 and silent ones routed into a
+// namespace host that drops them. Prints the scan's wall time (first "Polling" line to the last site's
+// line), the daemon's CPU seconds and peak resident memory, on the embedded database and on
+// PostgreSQL. Needs root; prints figures, asserts nothing.
+#include "db/data.h"
+#include "pgserver.h"
+#include "silenthost.h"
+#include "testutil.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+struct Figures {
+    double Wall = 0, Cpu = 0, PeakMb = 0;
+};
+
+std::string Answering(int i) {
+    return "127." + std::to_string(1 + i / 60000) + "." + std::to_string(i / 250 % 240) + "." +
+           std::to_string(1 + i % 250);
+}
+
+std::string Silent(int i) {
+    return "198.18." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
+}
+
+/// Every `step`-th site is silent.
+std::vector<std::string> AddressList(int sites, int silent) {
+    std::vector<std::string> list;
+    const int step = sites / silent;
+    for (int i = 0, s = 0; i < sites; ++i)
+        list.push_back(i % step == step - 1 && s < silent ? Silent(s++) : Answering(i));
+    return list;
+}
+
+std::string Code(int i) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "S%05d", i);
+    return buf;
+}
+
+void Seed(TVKTDataModule& dm, const std::vector<std::string>& addresses) {
+    ExecStatement(dm.adoQ1, {"DELETE FROM VKT"});
+    ExecStatement(dm.adoQ1, {"DELETE FROM site"});
+    ExecStatement(dm.adoQ1, {"DELETE FROM alarms"});
+    for (std::size_t from = 0; from < addresses.size(); from += 500) {
+        std::string sites, vkt;
+        for (std::size_t i = from; i < std::min(addresses.size(), from + 500); ++i) {
+            const std::string code = SQLLiteral(Code(static_cast<int>(i)));
+            sites += std::string(sites.empty() ? "" : ", ") + "(" + code + ", 'bench', " + SQLLiteral(addresses[i]) +
+                     ", 1440, 0)";
+            vkt += std::string(vkt.empty() ? "" : ", ") + "('B', " + code + ")";
+        }
+        ExecStatement(dm.adoQ1, {"INSERT INTO site (CODE, sitename, IPaddr, Downtime, contactflag) VALUES " + sites});
+        ExecStatement(dm.adoQ1, {"INSERT INTO VKT (VKTID, sitecode) VALUES " + vkt});
+    }
+}
+
+/// CPU seconds and peak resident megabytes of a running process, from /proc.
+void ReadUsage(pid_t pid, Figures& f) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    for (int i = 1; i <= 15 && stat >> field; ++i)
+        if (i == 14 || i == 15) f.Cpu += std::stod(field) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) f.PeakMb = std::stod(line.substr(6)) / 1024;
+}
+
+/// Runs the daemon in `home` until its first scan has written the last site's line.
+Figures RunDaemon(const TempDir& home, const std::string& lastCode) {
+    const std::string out = home.File("vkt.stdout");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        if (chdir(home.Path().c_str()) != 0) _exit(126);
+        setenv("VKT_HOME", home.Path().c_str(), 1);
+        setenv("VKT_HEADLESS", "1", 1);
+        execl(VKT_BINARY, "vkt", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    Figures f;
+    std::ifstream in;
+    std::string text;
+    Steady::time_point first{}, last{};
+    const auto limit = Steady::now() + std::chrono::seconds(120);
+    while (last == Steady::time_point{} && Steady::now() < limit) {
+        if (!in.is_open()) in.open(out);
+        std::string chunk;
+        std::string line;
+        in.clear();
+        while (std::getline(in, line)) {
+            if (in.eof()) { // a line still being written: read it again next time
+                in.clear();
+                in.seekg(-static_cast<std::streamoff>(line.size()), std::ios::cur);
+                break;
+            }
+            if (first == Steady::time_point{} && line.find("Polling ") != std::string::npos) first = Steady::now();
+            if (line.find(lastCode + " Responding") != std::string::npos ||
+                line.find("contact " + lastCode + " ") != std::string::npos)
+                last = Steady::now();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    f.Wall = std::chrono::duration<double>(last - first).count();
+    ReadUsage(pid, f);
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    return f;
+}
+
+Figures RunFping(const TempDir& dir, const std::vector<std::string>& addresses) {
+    std::ofstream list(dir.File("targets"));
+    for (const std::string& a : addresses)
+        list << a << '\n';
+    list.close();
+    const auto start = Steady::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execlp("fping", "fping", "-c1", "-t4000", "-r0", "-i0", "-q", "-f", dir.File("targets").c_str(),
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    Figures f;
+    f.Wall = std::chrono::duration<double>(Steady::now() - start).count();
+    f.Cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    f.PeakMb = usage.ru_maxrss / 1024.0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) f.Wall = -1; // not installed, or it failed
+    return f;
+}
+
+void Print(const char* what, const Figures& f, const Figures& fping) {
+    std::printf("  %-22s %7.2f s wall %6.2f CPU-s %7.1f MB peak   wall %.2fx fping\n", what, f.Wall, f.Cpu, f.PeakMb,
+                fping.Wall > 0 ? f.Wall / fping.Wall : 0.0);
+}
+
+void Scenario(int sites, int silent, const std::string& pgDatabase, int pgPort) {
+    const std::vector<std::string> addresses = AddressList(sites, silent);
+    TempDir home;
+    const Figures fping = RunFping(home, addresses);
+    std::printf("%d sites, %d silent (Parallel=%d, SendInterval=0)\n", sites, silent, sites);
+    std::printf("  %-22s %7.2f s wall %6.2f CPU-s %7.1f MB peak\n", "fping -c1 -t4000 -i0", fping.Wall, fping.Cpu,
+                fping.PeakMb);
+    const std::string scan = "[Scan]\nParallel=" + std::to_string(sites) + "\nSendInterval=0\n";
+    for (const bool pg : {false, true}) {
+        if (pg && pgDatabase.empty()) continue;
+        TVKTDataModule dm;
+        dm.DBProvider = pg ? "PostgreSQL" : "SQLite";
+        dm.DataBase = pg ? pgDatabase : home.File("vkt");
+        dm.DBServer = pg ? "127.0.0.1," + std::to_string(pgPort) : "";
+        dm.DBUser = "vkt";
+        if (!dm.ActivateConnection()) {
+            std::printf("  %s: %s\n", dm.DBProvider.c_str(), dm.LastConnectionError().c_str());
+            continue;
+        }
+        Seed(dm, addresses);
+        WriteFileText(home.File("vkt.ini"), "[System]\nVKTID=B\nDBProvider=" + dm.DBProvider +
+                                                "\nDataBase=" + dm.DataBase + "\nDBServer=" + dm.DBServer +
+                                                "\nDBUser=vkt\nDBPass=\nPollDelay=60\nNetPort=0\n" + scan);
+        dm.conMain.Close();
+        Print(pg ? "vkt on PostgreSQL" : "vkt on SQLite", RunDaemon(home, Code(sites - 1)), fping);
+    }
+}
+
+} // namespace
+
+int main() {
+    SilentHostNamespace host("scale");
+    std::string why;
+    if (!host.Create(why) || std::system("ip route add 198.18.0.0/16 via 203.0.113.2") != 0) {
+        std::fprintf(stderr, "scan_scale: %s\n", why.empty() ? "cannot route the silent addresses" : why.c_str());
+        return 1;
+    }
+    std::string pgDatabase;
+    int pgPort = 0;
+    try {
+        pgDatabase = TestPgServer::Shared().CreateDatabase();
+        pgPort = TestPgServer::Shared().Port();
+    } catch (const std::exception& e) {
+        std::printf("PostgreSQL skipped: %s\n", e.what());
+    }
+    Scenario(10000, 500, pgDatabase, pgPort);
+    Scenario(1000, 100, pgDatabase, pgPort);
+    return 0;
+}

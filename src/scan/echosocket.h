@@ -1,0 +1,44 @@
+// One ICMP socket for a whole scan: echo requests sent without waiting, and every answer read from it
+// reported with the identifier and sequence of the request it answers.
+#pragma once
+
+#include "platform/icmpecho.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+
+class EchoSocket {
+public:
+    /// One packet that answers a request of ours (matched on identifier, sequence and address).
+    struct Answer {
+        std::uint16_t Sequence = 0;
+        std::uint32_t Responder = 0; ///< network order
+        std::uint32_t Status = IpStatus::Success;
+    };
+    /// Tells whether a sequence number is waiting, and for which destination (network order).
+    using WaitingFor = std::function<bool(std::uint16_t sequence, std::uint32_t& destination)>;
+
+    /// The datagram socket where the system allows it, else raw; EIcmpEchoError saying why not.
+    EchoSocket();
+    ~EchoSocket();
+    EchoSocket(const EchoSocket&) = delete;
+    EchoSocket& operator=(const EchoSocket&) = delete;
+
+    int Fd() const { return m_fd; }
+    /// Sends one request; 0 when sent, otherwise the errno of the send (EAGAIN: try again later).
+    int Send(std::uint32_t destination, std::uint16_t sequence, std::span<const std::uint8_t> data);
+    /// Reads what is queued (answers and, on the datagram socket, its error queue) and calls `answer` for
+    /// each packet that answers a waiting request. Foreign, malformed and unmatched packets are dropped.
+    void Receive(const WaitingFor& waiting, const std::function<void(const Answer&)>& answer);
+
+private:
+    void ReadAnswers(const WaitingFor& waiting, const std::function<void(const Answer&)>& answer);
+    void ReadErrorQueue(const WaitingFor& waiting, const std::function<void(const Answer&)>& answer);
+
+    int m_fd = -1;
+    IcmpSocketKind m_kind = IcmpSocketKind::Datagram;
+    std::uint16_t m_identifier = 0;
+    std::unique_ptr<std::uint8_t[]> m_buffer;
+};

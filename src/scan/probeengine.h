@@ -1,0 +1,39 @@
+// The scan's probes, all at once: one ICMP socket, up to Parallel echo requests in flight paced by
+// SendInterval, names resolved concurrently, each site's result reported as soon as it is known.
+#pragma once
+
+#include "scan/scansettings.h"
+#include "scan/siteresult.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+class ProbeEngine {
+public:
+    /// Called on the engine's thread with the index of a finished site and its result (Code empty).
+    using Finished = std::function<void(std::size_t index, SiteResult result)>;
+
+    /// Each echo waits this long for its answer.
+    static constexpr std::chrono::milliseconds EchoTimeout{4000};
+    /// A name whose lookup has not ended after this counts as not answering.
+    static constexpr std::chrono::milliseconds LookupGuard{21000};
+    /// Echo data bytes of each request.
+    static constexpr std::size_t EchoSize = 56;
+    /// Name lookups in flight at once.
+    static constexpr std::size_t ConcurrentLookups = 256;
+
+    explicit ProbeEngine(const TScanSettings& settings) : m_settings(settings) {}
+
+    /// Probes every address and returns once each one's result has been reported through `finished`.
+    /// When no ICMP socket can be had every site fails at once with the reason in ErrorText. Setting
+    /// `stop` ends the run early (results not yet reported are dropped).
+    void Run(const std::vector<std::string>& addresses, const Finished& finished,
+             const std::atomic<bool>* stop = nullptr);
+
+private:
+    TScanSettings m_settings;
+};

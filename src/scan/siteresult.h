@@ -1,0 +1,45 @@
+// What one scan learnt about one site: whether it answered, loss and round-trip times over its echo
+// requests, and why the last failed one failed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+/// Why an echo request (or the site's probe as a whole) failed.
+enum class ProbeCause {
+    None,          ///< nothing failed
+    TimedOut,      ///< no answer within the time-out
+    Unreachable,   ///< a router (Reporter) said the host or network is unreachable
+    TimeExceeded,  ///< the request's time-to-live ran out on the way (Reporter)
+    NameNotFound,  ///< the name does not exist or has no IPv4 address
+    NameTemporary, ///< the name lookup failed for now (server failure, time-out, stuck lookup)
+    SendError,     ///< no route, a refused destination, or another local send error
+    NoPermission,  ///< no ICMP socket may be opened, or the system refused to send
+};
+
+/// Words for a cause, as the debug output and the pages that show results print it.
+const char* ProbeCauseText(ProbeCause cause);
+
+struct SiteResult {
+    std::string Code;
+    std::string Address;
+    /// The site's name from its row, for the pages that show results.
+    std::string Name;
+    /// At least one echo reply came back.
+    bool Answered = false;
+    int Sent = 0;     ///< echo requests of this scan (including those that could not be sent)
+    int Received = 0; ///< echo replies among them
+    /// Milliseconds over the replies (zero when none came); RttAvg is what LastRTT stores.
+    int RttMin = 0, RttAvg = 0, RttMax = 0;
+    ProbeCause LastCause = ProbeCause::None;
+    /// The router that reported the last failure (network order), 0 when none did.
+    std::uint32_t Reporter = 0;
+    /// Set when the probe could not run at all (no ICMP socket): the reason.
+    std::string ErrorText;
+
+    /// Percentage of echo requests without a reply.
+    double LossPercent() const { return Sent == 0 ? 100.0 : 100.0 * (Sent - Received) / Sent; }
+};
+
+/// "time-out", "unreachable (reported by 192.0.2.254)", ...: the cause with its reporting router.
+std::string DescribeFailure(const SiteResult& result);

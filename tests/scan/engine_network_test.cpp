@@ -1,0 +1,193 @@
+// The probe engine against hosts of the test's own, behind a namespace: a responder that answers
+// twice, answers from another address, or answers too late; a host that rejects echo requests with
+// "host unreachable"; a name server that never answers. Needs root (skipped otherwise).
+#include "scan/probeengine.h"
+#include "silenthost.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const Rejecting = "198.51.100.7";
+const char* const Twice = "198.51.100.10";   // every request answered twice
+const char* const Foreign = "198.51.100.11"; // answered from Other instead
+const char* const Other = "198.51.100.12";
+const char* const Late = "198.51.100.13"; // answered 4.5 s after the request
+
+std::uint16_t Checksum(const std::uint8_t* p, std::size_t n) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i + 1 < n; i += 2)
+        sum += (p[i] << 8) | p[i + 1];
+    if (n % 2) sum += p[n - 1] << 8;
+    while (sum >> 16)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return static_cast<std::uint16_t>(~sum);
+}
+
+/// Answers the echo requests that reach the namespace the way each address above asks, with echo
+/// replies written whole (IP header included) so that their source can be any address.
+class Responder {
+public:
+    explicit Responder(const SilentHostNamespace& ns) : m_thread([this, &ns] { Serve(ns.Name()); }) {}
+    ~Responder() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    void Serve(const std::string& ns) {
+        const int nsFd = open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+        if (nsFd < 0 || setns(nsFd, CLONE_NEWNET) != 0) return;
+        close(nsFd);
+        const int in = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+        const int out = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+        std::multimap<std::chrono::steady_clock::time_point, std::vector<std::uint8_t>> later;
+        while (!m_stop) {
+            pollfd p{in, POLLIN, 0};
+            if (poll(&p, 1, 20) == 1) Answer(in, out, later);
+            while (!later.empty() && later.begin()->first <= std::chrono::steady_clock::now()) {
+                SendRaw(out, later.begin()->second);
+                later.erase(later.begin());
+            }
+        }
+        close(in);
+        close(out);
+    }
+
+    void Answer(int in, int out,
+                std::multimap<std::chrono::steady_clock::time_point, std::vector<std::uint8_t>>& later) {
+        std::uint8_t buf[2048];
+        const ssize_t n = recv(in, buf, sizeof buf, 0);
+        if (n < 28 || buf[20] != 8) return;
+        std::uint32_t from, to;
+        std::memcpy(&from, buf + 12, 4);
+        std::memcpy(&to, buf + 16, 4);
+        std::vector<std::uint8_t> icmp(buf + 20, buf + n);
+        icmp[0] = 0; // echo reply
+        icmp[2] = icmp[3] = 0;
+        const std::uint16_t sum = Checksum(icmp.data(), icmp.size());
+        icmp[2] = static_cast<std::uint8_t>(sum >> 8);
+        icmp[3] = static_cast<std::uint8_t>(sum);
+        if (to == inet_addr(Twice)) {
+            SendRaw(out, Packet(to, from, icmp));
+            SendRaw(out, Packet(to, from, icmp));
+        } else if (to == inet_addr(Foreign)) {
+            SendRaw(out, Packet(inet_addr(Other), from, icmp));
+        } else if (to == inet_addr(Late)) {
+            later.emplace(std::chrono::steady_clock::now() + 4500ms, Packet(to, from, icmp));
+        }
+    }
+
+    static std::vector<std::uint8_t> Packet(std::uint32_t source, std::uint32_t destination,
+                                            const std::vector<std::uint8_t>& icmp) {
+        std::vector<std::uint8_t> p(20);
+        p[0] = 0x45;
+        p[8] = 64;
+        p[9] = IPPROTO_ICMP; // length, identification and header checksum are the kernel's
+        std::memcpy(&p[12], &source, 4);
+        std::memcpy(&p[16], &destination, 4);
+        p.insert(p.end(), icmp.begin(), icmp.end());
+        return p;
+    }
+
+    static void SendRaw(int out, const std::vector<std::uint8_t>& packet) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        std::memcpy(&to.sin_addr.s_addr, &packet[16], 4);
+        sendto(out, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+class EngineOnNamespace : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        if (!lab.Create(why)) GTEST_SKIP() << why;
+        ASSERT_TRUE(lab.AddRejectingAddress(Rejecting)) << "nft (package nftables) is needed";
+        ASSERT_EQ(lab.InNamespace("ip addr add 198.51.100.8/29 dev lo"), 0);
+        ASSERT_EQ(std::system("ip route add 198.51.100.8/29 via 203.0.113.2"), 0);
+    }
+
+    /// Runs the engine; the results by address, and the order in which they came.
+    std::map<std::string, SiteResult> Run(const TScanSettings& s, const std::vector<std::string>& addresses,
+                                          std::vector<std::string>* order = nullptr) {
+        std::map<std::string, SiteResult> results;
+        ProbeEngine(s).Run(addresses, [&](std::size_t i, SiteResult r) {
+            if (order) order->push_back(addresses[i]);
+            results[addresses[i]] = std::move(r);
+        });
+        return results;
+    }
+
+    SilentHostNamespace lab{"engine"};
+};
+
+TEST_F(EngineOnNamespace, OnlyTimelyRepliesFromTheTargetCountAndFailuresSayWhy) {
+    Responder responder(lab);
+    TScanSettings s;
+    s.Parallel = 100;
+    s.Echoes = 2;
+    s.EchoInterval = 200;
+    auto r = Run(s, {"127.0.0.1", Twice, Foreign, Late, Rejecting, SilentHostNamespace::Address, "no..such"});
+    struct Expected {
+        const char* Address;
+        int Received;
+        ProbeCause Cause;
+    };
+    for (const Expected& e : {Expected{"127.0.0.1", 2, ProbeCause::None}, Expected{Twice, 2, ProbeCause::None},
+                              Expected{Foreign, 0, ProbeCause::TimedOut}, Expected{Late, 0, ProbeCause::TimedOut},
+                              Expected{Rejecting, 0, ProbeCause::Unreachable},
+                              Expected{SilentHostNamespace::Address, 0, ProbeCause::TimedOut},
+                              Expected{"no..such", 0, ProbeCause::NameNotFound}}) {
+        const SiteResult& got = r[e.Address];
+        EXPECT_EQ(got.Received, e.Received) << e.Address;
+        EXPECT_EQ(got.Answered, e.Received > 0) << e.Address;
+        EXPECT_EQ(got.Sent, 2) << e.Address;
+        EXPECT_EQ(got.LastCause, e.Cause) << e.Address << ": " << DescribeFailure(got);
+    }
+    EXPECT_EQ(r[Rejecting].Reporter, inet_addr(Rejecting)) << DescribeFailure(r[Rejecting]);
+    EXPECT_DOUBLE_EQ(r[Late].LossPercent(), 100.0);
+    EXPECT_LE(r["127.0.0.1"].RttMin, r["127.0.0.1"].RttAvg);
+    EXPECT_LE(r["127.0.0.1"].RttAvg, r["127.0.0.1"].RttMax);
+}
+
+TEST_F(EngineOnNamespace, AStalledNameLookupHoldsNoOtherSiteAndFailsAtTheGuard) {
+    // The engine's resolver reads a resolv.conf that sends queries to the namespace, which drops them.
+    TempDir dir;
+    WriteFileText(dir.File("resolv.conf"), "nameserver 203.0.113.2\noptions timeout:30 attempts:1\n");
+    ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+    ASSERT_EQ(mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    ASSERT_EQ(mount(dir.File("resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr), 0);
+    TScanSettings s;
+    s.Parallel = 10;
+    std::vector<std::string> order;
+    const auto started = std::chrono::steady_clock::now();
+    auto r = Run(s, {"stall.vkt.test", SilentHostNamespace::Address, "127.0.0.1"}, &order);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, ProbeEngine::LookupGuard);
+    EXPECT_EQ(order, (std::vector<std::string>{"127.0.0.1", SilentHostNamespace::Address, "stall.vkt.test"}));
+    EXPECT_TRUE(r["127.0.0.1"].Answered);
+    EXPECT_EQ(r["stall.vkt.test"].LastCause, ProbeCause::NameTemporary);
+}
+
+} // namespace
