@@ -2,6 +2,7 @@
 // a thread of its own with all echo requests in flight, and each site's lines and statements follow in
 // site-list order as soon as every earlier site is done, gathered where the rows allow it.
 #include "daemon/activitylog.h"
+#include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "daemon/tsitebatch.h"
 #include "db/data.h"
@@ -155,7 +156,9 @@ bool TfrmMain::ProcessSegment(std::vector<SiteResult>& segment) {
     if (segment.empty()) return true;
     if (!dm.conMain.Connected()) return false;
     TSiteBatch batch;
-    batch.Run(dm.adoQ2, segment);
+    // The alert rules read an answering site's outage rows (was it notified?) before they are
+    // cleared, so with them on each site clears its own rows, as in the one-at-a-time scan.
+    if (!m_alert->Policy.Active()) batch.Run(dm.adoQ2, segment);
     m_batch = &batch;
     std::size_t done = 0;
     for (const SiteResult& r : segment) {
