@@ -78,6 +78,20 @@ class Browser:
         self.evaluate(f"document.querySelector('{selector}').click()")
         self.wait_load()
 
+    def open_tab(self, width=None, height=None):
+        """Opens a tab and attaches to it; the page's load events reach `events` from then on."""
+        target = self.send("Target.createTarget", {"url": "about:blank"})["targetId"]
+        self.session = self.send("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
+        self.send("Page.enable")
+        if width:
+            self.send("Emulation.setDeviceMetricsOverride",
+                      {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
+
+    def navigate(self, url, timeout=30):
+        self.events.clear()
+        self.send("Page.navigate", {"url": url})
+        self.wait_load(timeout)
+
     def close(self):
         self.proc.terminate()
         try:
@@ -91,12 +105,8 @@ def main():
     profile = tempfile.mkdtemp(prefix="vkt-chromium-")
     browser = Browser(profile)
     try:
-        target = browser.send("Target.createTarget", {"url": "about:blank"})["targetId"]
-        browser.session = browser.send("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
-        browser.send("Page.enable")
-        browser.events.clear()
-        browser.send("Page.navigate", {"url": url})
-        browser.wait_load()
+        browser.open_tab()
+        browser.navigate(url)
         checks = [("main page", browser.evaluate("document.title") == "Sentrova VKT")]
         browser.click('input[value="View Log"]')
         checks.append(("log view", "[SYSINIT]" in browser.evaluate("document.body.innerText")))

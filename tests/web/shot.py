@@ -15,14 +15,8 @@ def main():
     profile = tempfile.mkdtemp(prefix="vkt-chromium-")
     browser = Browser(profile)
     try:
-        target = browser.send("Target.createTarget", {"url": "about:blank"})["targetId"]
-        browser.session = browser.send("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
-        browser.send("Page.enable")
-        browser.send("Emulation.setDeviceMetricsOverride",
-                     {"width": 1400, "height": 900, "deviceScaleFactor": 1, "mobile": False})
-        browser.events.clear()
-        browser.send("Page.navigate", {"url": url})
-        browser.wait_load(timeout=60)
+        browser.open_tab(1400, 900)
+        browser.navigate(url, timeout=60)
         facts = browser.evaluate("JSON.stringify([document.querySelectorAll('tbody tr').length,"
                                  " document.querySelectorAll('svg.sl path.r[d^=M]').length, document.title])")
         rows, lines, title = json.loads(facts)
