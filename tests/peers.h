@@ -1,6 +1,6 @@
-// Real peers of the notification tests, on loopback: a mail server (python3-aiosmtpd storing each
-// message in a directory, refusing recipients whose mailbox starts with "refused"), a mail server
-// that accepts connections and never answers, and a UDP listener that receives pop-up datagrams.
+// Real peers of the notification tests, on loopback (or a test network's host address): a mail server (python3-aiosmtpd
+// storing each message in a directory, refusing recipients whose mailbox starts with "refused"), a mail server that
+// accepts connections and never answers, and a UDP listener that receives pop-up datagrams.
 #pragma once
 
 #include "testutil.h"
@@ -18,12 +18,12 @@
 #include <thread>
 #include <unistd.h>
 
-/// A socket of `type` bound to 127.0.0.1 on a port the system chooses; `port` receives it.
-inline int BindLoopback(int type, int& port) {
+/// A socket of `type` bound to `host` (an IPv4 address) on a port the system chooses; `port` receives it.
+inline int BindLoopback(int type, int& port, const char* host = "127.0.0.1") {
     int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, host, &a.sin_addr);
     socklen_t len = sizeof(a);
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
@@ -32,11 +32,11 @@ inline int BindLoopback(int type, int& port) {
     return fd;
 }
 
-inline bool CanConnect(int port) {
+inline bool CanConnect(int port, const char* host = "127.0.0.1") {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, host, &a.sin_addr);
     a.sin_port = htons(static_cast<std::uint16_t>(port));
     bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
     ::close(fd);
@@ -45,12 +45,13 @@ inline bool CanConnect(int port) {
 
 class TestMailServer {
 public:
-    TestMailServer() {
-        int fd = BindLoopback(SOCK_STREAM, port);
+    /// Listens on `host`, an address of this machine.
+    explicit TestMailServer(const std::string& host = "127.0.0.1") {
+        int fd = BindLoopback(SOCK_STREAM, port, host.c_str());
         ::close(fd);
+        const std::string listen = host + ":" + std::to_string(port);
         m_pid = ::fork();
         if (m_pid == 0) {
-            const std::string listen = "127.0.0.1:" + std::to_string(port);
             ::setenv("PYTHONPATH", VKT_SOURCE_DIR "/tests/net:" VKT_SOURCE_DIR "/tests", 1);
             const char* python = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
             ::execlp(python, python, "-m", "aiosmtpd", "-n", "-l", listen.c_str(), "-c", "notify_sink.Sink",
@@ -58,7 +59,7 @@ public:
             ::_exit(127);
         }
         for (int i = 0; i < 200 && !ready; ++i) {
-            ready = CanConnect(port);
+            ready = CanConnect(port, host.c_str());
             if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(25));
         }
     }

@@ -45,6 +45,7 @@ void RunAsServerUser(const std::string& command, const std::string& log) {
 }
 
 TestPgServer* g_shared = nullptr;
+std::string g_extraAddress, g_extraNetwork;
 
 } // namespace
 
@@ -71,6 +72,11 @@ TestPgServer& TestPgServer::Shared() {
         g_shared->Start();
     }
     return *g_shared;
+}
+
+void TestPgServer::AlsoListenOn(const std::string& address, const std::string& network) {
+    g_extraAddress = address;
+    g_extraNetwork = network;
 }
 
 void TestPgServer::StopShared() {
@@ -105,11 +111,14 @@ void TestPgServer::InitCluster() {
     m_port = ClosedLoopbackPort();
     RunAsServerUser(m_bin + "/initdb -D '" + m_dir + "/data' -U vkt -A trust -E UTF8 --locale=C.UTF-8 -N",
                     m_dir + "/initdb.log");
+    if (!g_extraNetwork.empty())
+        std::ofstream(m_dir + "/data/pg_hba.conf", std::ios::app) << "host all all " << g_extraNetwork << " trust\n";
 }
 
 void TestPgServer::Start() {
     if (m_running) return;
-    const std::string options = "-c listen_addresses=127.0.0.1 -p " + std::to_string(m_port) + " -k '" + m_dir +
+    const std::string listen = g_extraAddress.empty() ? "127.0.0.1" : "127.0.0.1," + g_extraAddress;
+    const std::string options = "-c listen_addresses=" + listen + " -p " + std::to_string(m_port) + " -k '" + m_dir +
                                 "' -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
     RunAsServerUser(m_bin + "/pg_ctl -D '" + m_dir + "/data' -l '" + m_dir + "/server.log' -w -t 60 -o \"" + options +
                         "\" start",

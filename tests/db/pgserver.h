@@ -8,6 +8,9 @@ class TestPgServer {
 public:
     /// The server of this test program, started on first use (a failure to start throws with the log).
     static TestPgServer& Shared();
+    /// Before the first Shared(): the server also listens on `address` (an address of this machine)
+    /// and lets clients of `network` (a.b.c.d/n) in without a password.
+    static void AlsoListenOn(const std::string& address, const std::string& network);
 
     ~TestPgServer();
     TestPgServer(const TestPgServer&) = delete;

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -22,10 +23,15 @@ int OpenTerminal() {
 } // namespace
 
 VktProcess::VktProcess(const std::string& home, const std::string& cwd, const std::vector<std::string>& env,
-                       bool terminalStdin)
+                       bool terminalStdin, const std::string& netns)
     : m_outFile(cwd + "/vkt.stdout"), m_errFile(cwd + "/vkt.stderr") {
+    const std::string nsPath = "/run/netns/" + netns;
     m_pid = fork();
     if (m_pid == 0) {
+        if (!netns.empty()) {
+            int ns = open(nsPath.c_str(), O_RDONLY | O_CLOEXEC);
+            if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) _exit(124);
+        }
         int out = open(m_outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         int err = open(m_errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -10,9 +10,10 @@ class VktProcess {
 public:
     /// Starts vkt with VKT_HOME=`home`, the working directory `cwd`, stdout and stderr captured to
     /// files in `cwd`, and the extra environment entries (NAME=value). Its stdin is /dev/null, or a
-    /// terminal (a pseudo-terminal of its own) with `terminalStdin`.
+    /// terminal (a pseudo-terminal of its own) with `terminalStdin`. With `netns` it runs in that named
+    /// network namespace (/run/netns/<netns>, as `ip netns add` makes it).
     VktProcess(const std::string& home, const std::string& cwd, const std::vector<std::string>& env = {},
-               bool terminalStdin = false);
+               bool terminalStdin = false, const std::string& netns = "");
     ~VktProcess();
     VktProcess(const VktProcess&) = delete;
     VktProcess& operator=(const VktProcess&) = delete;
