@@ -223,6 +223,7 @@ TEST_F(Cluster, TwentyOutagesWithAMemberKilledInEachLoseNoNotice) {
         for (int m = 0; m < Members; ++m)
             mark[m] = Output(m).size();
         bool killed = false, inFlight = false;
+        std::chrono::steady_clock::time_point killedAt;
         // Waits for a mail of `subject` in this outage, killing the victim when its moment comes.
         auto awaitMail = [&](const std::string& subject) {
             const auto end = std::chrono::steady_clock::now() + 30s;
@@ -232,6 +233,7 @@ TEST_F(Cluster, TwentyOutagesWithAMemberKilledInEachLoseNoNotice) {
                     Kill(victim);
                     Launch(victim);
                     killed = true;
+                    killedAt = std::chrono::steady_clock::now();
                 }
                 std::this_thread::sleep_for(20ms);
             }
@@ -243,7 +245,7 @@ TEST_F(Cluster, TwentyOutagesWithAMemberKilledInEachLoseNoNotice) {
         ASSERT_TRUE(awaitMail(Recovery)) << "outage " << outage << "\n" << Output(0) << Output(1) << Output(2);
         if (inFlight) {
             ++inFlightKills;
-            std::this_thread::sleep_for(8s); // the lease of the dead sender's claim ends, a double would come now
+            std::this_thread::sleep_until(killedAt + 8s); // past the dead sender's lease: a double has come by now
         }
         const int extra = Mails(Problem, first) + Mails(Recovery, first) - 2;
         doubles += extra;
