@@ -1,8 +1,9 @@
-// Three members of one group on one embedded database file, each with its own connection, as three
-// daemons on one machine would be: the verdict, the quorum in force, the group's alarm row and the
-// notice claims with their leases.
+// Three members of one group on one database, each with its own connection, as three daemons would
+// be: the verdict, the quorum in force, the group's alarm row and the notice claims with their leases.
+// On the embedded file and on PostgreSQL, whose statements differ in the clock and the date values.
 #include "cluster/clustermember.h"
 #include "db/data.h"
+#include "db/pgserver.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,13 @@
 namespace {
 
 struct Member {
-    Member(const std::string& file, const std::string& node, int quorum) {
-        dm.DBProvider = "SQLite";
-        dm.DataBase = file;
+    Member(TDbDialect dialect, const std::string& database, const std::string& server, const std::string& node,
+           int quorum)
+        : member(dm.conMain, dialect) {
+        dm.DBProvider = dialect == TDbDialect::SQLite ? "SQLite" : "PostgreSQL";
+        dm.DataBase = database;
+        dm.DBServer = server;
+        dm.DBUser = "vkt";
         if (!dm.ActivateConnection()) throw std::runtime_error(dm.LastConnectionError());
         ClusterSettings s;
         s.Quorum = quorum;
@@ -22,14 +27,19 @@ struct Member {
         member.Configure(s, "G1", 5);
     }
     TVKTDataModule dm;
-    ClusterMember member{dm.conMain, TDbDialect::SQLite};
+    ClusterMember member;
 };
 
-class Group : public ::testing::Test {
+class Group : public ::testing::TestWithParam<TDbDialect> {
 protected:
     void Make(int quorum, int members = 3) {
+        std::string database = dir.File("vkt"), server;
+        if (GetParam() == TDbDialect::PostgreSQL) {
+            database = TestPgServer::Shared().CreateDatabase();
+            server = "127.0.0.1," + std::to_string(TestPgServer::Shared().Port());
+        }
         for (int i = 0; i < members; ++i)
-            m.push_back(std::make_unique<Member>(dir.File("vkt"), "N" + std::to_string(i + 1), quorum));
+            m.push_back(std::make_unique<Member>(GetParam(), database, server, "N" + std::to_string(i + 1), quorum));
     }
     long long Count(const std::string& sql) {
         TDbQuery q(m[0]->dm.conMain);
@@ -48,7 +58,7 @@ protected:
 
 // Each row: which members failed the site in their latest scan (in voting order) and the verdict
 // the last voter reads, with quorum 2 of 3 live members.
-TEST_F(Group, SiteIsDownOnlyWhenTheQuorumOfLiveMembersFailedIt) {
+TEST_P(Group, SiteIsDownOnlyWhenTheQuorumOfLiveMembersFailedIt) {
     Make(2);
     for (auto& x : m)
         x->member.BeginScan();
@@ -72,7 +82,7 @@ TEST_F(Group, SiteIsDownOnlyWhenTheQuorumOfLiveMembersFailedIt) {
     EXPECT_FALSE(m[0]->member.Vote("S1", "10.0.0.2", true));
 }
 
-TEST_F(Group, QuorumIsLoweredToTheLiveMembersAndSaidOncePerChange) {
+TEST_P(Group, QuorumIsLoweredToTheLiveMembersAndSaidOncePerChange) {
     Make(3, 2);
     // The first member scans alone: the heartbeat of the second is not written yet.
     EXPECT_EQ(m[0]->member.BeginScan(), "Cluster quorum lowered to 1: 1 members live");
@@ -88,7 +98,7 @@ TEST_F(Group, QuorumIsLoweredToTheLiveMembersAndSaidOncePerChange) {
     EXPECT_TRUE(m[0]->member.Vote("S1", "a", true));
 }
 
-TEST_F(Group, OneAlarmRowPerGroupScanWhoeverPostsIt) {
+TEST_P(Group, OneAlarmRowPerGroupScanWhoeverPostsIt) {
     Make(2);
     const TDateTime now = EncodeDateTime(2026, 12, 9, 10, 4, 59, 700); // rounds up, but is written as 10:04:59
     std::string error;
@@ -102,7 +112,7 @@ TEST_F(Group, OneAlarmRowPerGroupScanWhoeverPostsIt) {
 
 // A claim is won by one member; it is taken over only once its lease has ended unsent; a released
 // recovery stays owed and any member may take it at once.
-TEST_F(Group, NoticeClaimsHaveOneHolderAndOutliveTheirHolder) {
+TEST_P(Group, NoticeClaimsHaveOneHolderAndOutliveTheirHolder) {
     Make(2);
     for (auto& x : m)
         x->member.BeginScan();
@@ -132,3 +142,6 @@ TEST_F(Group, NoticeClaimsHaveOneHolderAndOutliveTheirHolder) {
     EXPECT_FALSE(m[2]->member.DropOwedRecovery("S1")) << "held meanwhile: it is being sent";
     EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktclaim WHERE kind = 'recovery'"), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, Group, ::testing::Values(TDbDialect::SQLite, TDbDialect::PostgreSQL),
+                         [](const auto& info) { return info.param == TDbDialect::SQLite ? "SQLite" : "PostgreSQL"; });
