@@ -1,6 +1,7 @@
 // Console controller: alarm rows, the notification decision and its worker, the daily purge of
 // old alarms and old log files.
 #include "alert/notice.h"
+#include "cluster/clustermember.h"
 #include "daemon/activitylog.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
@@ -46,14 +47,6 @@ void WaitForWorkerEnd(const TNotifyThread& worker) {
 
 /// A clock further than this from the database server's is reported once.
 constexpr long long ClockSkewWarnMinutes = 5;
-
-TDbDialect ConfiguredDialect() {
-    try {
-        return DialectOfProvider(DataModule()->DBProvider);
-    } catch (const std::exception&) {
-        return TDbDialect::OdbcDsn;
-    }
-}
 
 /// The statement that reads the database server's own clock as local time; empty where the
 /// database has no clock of its own (the embedded file) or its dialect is unknown (a DSN).
@@ -194,9 +187,10 @@ void TfrmMain::DailyPurge() {
     // failure (logged by the caller) leaves the purge due, so both run again before the next scan.
     std::exception_ptr alarmsFailed;
     try {
-        const TDbDialect dialect = ConfiguredDialect();
+        const TDbDialect dialect = DataModule()->Dialect();
         CheckClockAgainstServer(dialect);
         ExecStatement(DataModule()->adoQ1, {"DELETE FROM alarms WHERE FailTime < " + PurgeCutoff(dialect)});
+        if (GroupActive()) m_cluster->Purge();
         LastPurge = Now();
         m_lastPurgeMono = GetClock().Monotonic();
     } catch (const std::exception&) {

@@ -107,12 +107,14 @@ void TfrmMain::ScanSites() {
     TStringList codes;
     if (ReadSiteList(codes)) {
         m_alert->ScanStarted();
-        ShowStatus("Checking sites..");
-        if (ScanSettings.Concurrent())
-            ScanSitesTogether(codes);
-        else
-            for (const std::string& code : codes)
-                if (!ScanSite(code)) break;
+        if (StartGroupScan()) {
+            ShowStatus("Checking sites..");
+            if (ScanSettings.Concurrent())
+                ScanSitesTogether(codes);
+            else
+                for (const std::string& code : codes)
+                    if (!ScanSite(code)) break;
+        }
         m_alert->ScanEnded();
     }
     LastScan = Now();
@@ -175,17 +177,25 @@ void TfrmMain::ProbeSite(const std::string& code, const std::string& address, co
     SiteProbed(result);
 }
 
+void TfrmMain::ReportSite(const SiteResult& result, int groupDown, int groupFailed) {
+    if (!SiteResults) return;
+    // The one-at-a-time probe names its failure itself; the concurrent engine's result carries it.
+    const std::string cause = result.Answered                        ? std::string()
+                              : result.LastCause != ProbeCause::None ? DescribeFailure(result)
+                                                                     : m_probeCause;
+    SiteResults->SiteProbed(
+        {result.Code, result.Name, result.Address, result.Answered, result.RttAvg, cause, groupDown, groupFailed});
+}
+
 void TfrmMain::SiteProbed(const SiteResult& result) {
     LatestSiteResults().Put(result);
+    if (GroupActive()) {
+        SiteProbedInGroup(result);
+        return;
+    }
+    ReportSite(result, -1, 0);
     const std::string& code = result.Code;
     AlertPolicy& alert = m_alert->Policy;
-    if (SiteResults) {
-        // The one-at-a-time probe names its failure itself; the concurrent engine's result carries it.
-        const std::string cause = result.Answered                        ? std::string()
-                                  : result.LastCause != ProbeCause::None ? DescribeFailure(result)
-                                                                         : m_probeCause;
-        SiteResults->SiteProbed({code, result.Name, result.Address, result.Answered, result.RttAvg, cause});
-    }
     if (result.Answered) {
         alert.Answering(code);
         ClearAlarms(code, result.RttAvg);

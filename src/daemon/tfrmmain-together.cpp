@@ -158,7 +158,8 @@ bool TfrmMain::ProcessSegment(std::vector<SiteResult>& segment) {
     TSiteBatch batch;
     // The alert rules read an answering site's outage rows (was it notified?) before they are
     // cleared, so with them on each site clears its own rows, as in the one-at-a-time scan.
-    if (!m_alert->Policy.Active()) batch.Run(dm.adoQ2, segment);
+    // So do the members of a group, whose rows follow the group's verdict.
+    if (!m_alert->Policy.Active() && !GroupActive()) batch.Run(dm.adoQ2, segment);
     m_batch = &batch;
     std::size_t done = 0;
     for (const SiteResult& r : segment) {

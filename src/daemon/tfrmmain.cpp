@@ -2,6 +2,7 @@
 #include "daemon/tfrmmain.h"
 
 #include "daemon/activitylog.h"
+#include "cluster/clustermember.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmabout.h"
 #include "db/common.h"

@@ -21,6 +21,7 @@
 class TfrmAbout;
 class TSiteBatch;
 class TAlertBridge;
+class ClusterMember;
 struct Notice;
 class TSiteResultSink;
 
@@ -158,6 +159,15 @@ private:
     bool NotificationDue(const std::string& code, TDateTime& outageStart);
     /// Runs a notification worker for the site and logs its outcome; true when it was delivered.
     bool RunNotification(const std::string& code, const Notice& notice);
+    /// Reports a site's result to the status board; `groupDown` is the group's verdict (-1: alone).
+    void ReportSite(const SiteResult& result, int groupDown, int groupFailed);
+    // The probes' group ([Cluster], tfrmmain-group.cpp).
+    bool GroupActive() const;
+    /// Reads [Cluster] and joins the group's scan; false when the group's rows cannot be used.
+    bool StartGroupScan();
+    void SiteProbedInGroup(const SiteResult& result);
+    void GroupSiteAnswers(const SiteResult& result);
+    void GroupSiteDown(const SiteResult& result);
     void PurgeLogFiles(const std::string& dir, int maxAgeDays);
     void CheckClockAgainstServer(TDbDialect dialect);
     void HoldDatabaseCommands(bool hold);
@@ -176,6 +186,9 @@ private:
     bool m_closeDeferred = false;
     /// The alert rules ([Alert], [Notify] Webhook, [Mail] Admin); inactive while their keys are absent.
     std::unique_ptr<TAlertBridge> m_alert;
+    /// This daemon as a member of the probes' group; made at the first scan with [Cluster] Quorum set.
+    std::unique_ptr<ClusterMember> m_cluster;
+    bool m_groupRulesWarned = false;
     /// Why the last PingSite got no answer; empty when it answered.
     std::string m_probeCause;
 };

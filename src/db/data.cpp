@@ -89,6 +89,14 @@ bool TVKTDataModule::TableScripts(const std::string& table, TTableScript& script
     return TableScript(dialect, table, script);
 }
 
+TDbDialect TVKTDataModule::Dialect() const {
+    try {
+        return DialectOfProvider(DBProvider);
+    } catch (const EDatabaseError&) {
+        return TDbDialect::OdbcDsn;
+    }
+}
+
 namespace {
 
 std::function<void(bool)>& BusyCursorHook() {

@@ -46,6 +46,8 @@ public:
     /// The three statements that recreate one of the five tables (by its lower-case name), in the DDL
     /// of the configured provider (SQL Server's when the provider is unknown); false for any other name.
     bool TableScripts(const std::string& table, TTableScript& script) const;
+    /// The kind of database the provider names; an ODBC data source of unknown kind for any other name.
+    TDbDialect Dialect() const;
     /// The connection string built from the settings, with the password shown as "****" when `maskPassword`.
     std::string ConnectionString(bool maskPassword = false) const;
 

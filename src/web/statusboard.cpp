@@ -115,6 +115,8 @@ void TStatusBoard::SiteProbed(const TSiteResult& result) {
     site.State = state;
     site.LastProbe = now;
     site.Scan = m_scan;
+    site.GroupDown = result.GroupDown;
+    site.GroupFailed = result.GroupFailed;
     ++m_probes;
     if (result.Answered) {
         site.LastRttMs = result.RttMs;

@@ -21,6 +21,10 @@ struct TSiteResult {
     int RttMs = 0;
     /// Why the probe failed ("timed out", "address not resolvable", ...); empty when it answered.
     std::string Cause;
+    /// The verdict of the probes' group ([Cluster]): -1 alone, 0 answering, 1 down; and how many of
+    /// its live members failed the site in their latest scan.
+    int GroupDown = -1;
+    int GroupFailed = 0;
 };
 
 /// Where a scan reports its results. The scan calls these on its own thread, in order.
@@ -77,6 +81,8 @@ struct TSiteStatus {
     bool Notified = false; ///< a notice of the current outage went out
     long long Scan = 0;    ///< the scan that probed it last (1 = the first of this run)
     std::size_t Slot = 0;  ///< its place on the board, to ask for its history
+    int GroupDown = -1;    ///< the group's verdict: -1 this probe works alone, 0 answering, 1 down
+    int GroupFailed = 0;   ///< members that failed it in their latest scan
 };
 
 struct TScanSummary {

@@ -4,6 +4,7 @@
 #include "platform/datetime.h"
 #include "platform/strutil.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -51,6 +52,8 @@ std::string JsonSite(const TSiteStatus& site, const TRttHistory* history, std::i
                       ",\"rtt_ms\":" + (site.LastRttMs < 0 ? std::string("null") : IntToStr(site.LastRttMs)) +
                       Format(",\"loss\":%.4f", site.Loss) + ",\"cause\":" + JsonString(site.Cause) +
                       ",\"notified\":" + (site.Notified ? "true" : "false");
+    if (site.GroupDown >= 0)
+        out += Format(",\"group\":{\"state\":\"%s\",\"failed\":%d}", site.GroupDown ? "down" : "up", site.GroupFailed);
     if (history != nullptr) out += JsonHistory(*history, now);
     return out + "}";
 }
@@ -108,6 +111,12 @@ void SiteFamilies(std::string& out, const TStatusView& view) {
     Family(out, "vkt_site_loss_ratio", "gauge", "Share of the site's probes of the last 24 hours that got no answer.");
     SiteSamples(out, view, "vkt_site_loss_ratio", [](const TSiteStatus& s, std::string& v) {
         if (s.State != TSiteStatus::Unknown) v = Number(s.Loss);
+    });
+    if (std::none_of(view.Sites.begin(), view.Sites.end(), [](const TSiteStatus& s) { return s.GroupDown >= 0; }))
+        return; // a probe that works alone has no group verdict
+    Family(out, "vkt_site_group_up", "gauge", "Whether the probes' group counts the site answering (1) or down (0).");
+    SiteSamples(out, view, "vkt_site_group_up", [](const TSiteStatus& s, std::string& v) {
+        if (s.GroupDown >= 0) v = s.GroupDown ? "0" : "1";
     });
 }
 

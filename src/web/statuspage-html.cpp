@@ -89,7 +89,10 @@ std::string Sparkline(const TRttHistory& history, std::int64_t now) {
 void AddRow(std::string& page, const TSiteStatus& site, const TRttHistory& history, std::int64_t now) {
     page += Format("<tr class=%s><td>", RowClass(site.State));
     page += HtmlEscape(site.Code) + "<td>" + HtmlEscape(site.Name) + "<td>" + HtmlEscape(site.Address);
-    page += std::string("<td class=st>") + StateText(site.State) + "<td>" + TimeText(site.Since);
+    page += std::string("<td class=st>") + StateText(site.State);
+    if (site.GroupDown >= 0)
+        page += Format(" (group: %s, %d failed)", site.GroupDown ? "down" : "up", site.GroupFailed);
+    page += "<td>" + TimeText(site.Since);
     page += "<td class=n>" + (site.LastRttMs < 0 ? std::string("&ndash;") : IntToStr(site.LastRttMs) + " ms");
     page += Format("<td class=n>%.1f %%<td>", site.Loss * 100.0) + HtmlEscape(site.Cause);
     page += std::string("<td>") + (site.Notified ? "yes" : "no") + "<td>" + Sparkline(history, now) + "</tr>\n";

@@ -3,6 +3,7 @@
 #include "webfixture.h"
 
 #include "web/statusboard.h"
+#include "web/statuspages.h"
 #include "web/webguard.h"
 
 #include <gtest/gtest.h>
@@ -69,6 +70,26 @@ TEST(Board, FollowsTheScans) {
     EXPECT_TRUE(sites[0].State == TSiteStatus::Up && !sites[0].Notified && sites[0].LastRttMs == 4);
     EXPECT_EQ(summary.LastScanSites, 1);
     EXPECT_NEAR(sites[0].Loss, 0.5, 1e-9);
+}
+
+// A member of a group shows the group's verdict beside its own view; a probe alone shows none, so
+// its pages keep their bytes.
+TEST(Board, ShowsTheGroupsVerdictOnlyForMembersOfAGroup) {
+    for (const bool grouped : {false, true}) {
+        TStatusBoard board;
+        board.ScanBegun();
+        board.SiteProbed({"A", "Depot", "10.0.0.1", true, 4, "", grouped ? 1 : -1, 2});
+        board.ScanEnded();
+        TStatusView view;
+        view.Load(board);
+        const std::string json = StatusJson(view, "", false), metrics = StatusMetrics(view);
+        const std::string html = StatusPageHtml(view, "");
+        EXPECT_EQ(json.find(",\"group\":{\"state\":\"down\",\"failed\":2}") != std::string::npos, grouped) << json;
+        EXPECT_EQ(metrics.find("vkt_site_group_up{code=\"A\",address=\"10.0.0.1\"} 0\n") != std::string::npos, grouped)
+            << metrics;
+        EXPECT_EQ(html.find("answering (group: down, 2 failed)") != std::string::npos, grouped);
+        EXPECT_EQ(metrics.find("vkt_site_group_up") != std::string::npos, grouped);
+    }
 }
 
 struct GuardCase {

@@ -1,0 +1,279 @@
+// The group's rows: heartbeats (vktnode), each member's latest result per site row (vktvote) and the
+// notice claims (vktclaim). The statements are written once for the embedded database, PostgreSQL and
+// SQL Server; only the server's clock and a date value read differently.
+#include "cluster/clustermember.h"
+
+#include "db/common.h"
+#include "db/data.h"
+#include "db/dbsession.h"
+#include "platform/strutil.h"
+
+#include <cmath>
+#include <ctime>
+#include <random>
+
+namespace {
+
+/// A member is live while its heartbeat is younger than three poll intervals and this.
+constexpr long long LiveSlackSeconds = 60;
+/// Votes older than this belong to members long gone; claims are kept twice as long.
+constexpr long long VoteKeepSeconds = 24 * 60 * 60;
+constexpr long long ClaimKeepSeconds = 2 * VoteKeepSeconds;
+
+struct TableDdl {
+    const char* Name;
+    const char* Create;
+    const char* Index;
+};
+
+const TableDdl kTables[] = {
+    {"vktnode", "CREATE TABLE vktnode (VKTID varchar(20) NOT NULL, node varchar(64) NOT NULL, seen bigint NOT NULL)",
+     "CREATE UNIQUE INDEX ixvktnode ON vktnode (VKTID, node)"},
+    {"vktvote",
+     "CREATE TABLE vktvote (VKTID varchar(20) NOT NULL, node varchar(64) NOT NULL, code varchar(30) NOT NULL, "
+     "address varchar(64) NOT NULL, failed integer NOT NULL, seen bigint NOT NULL)",
+     "CREATE UNIQUE INDEX ixvktvote ON vktvote (VKTID, node, code, address)"},
+    {"vktclaim",
+     "CREATE TABLE vktclaim (code varchar(30) NOT NULL, kind varchar(10) NOT NULL, since bigint NOT NULL, "
+     "holder varchar(100) NOT NULL, lease bigint NOT NULL, sent integer NOT NULL, made bigint NOT NULL)",
+     "CREATE UNIQUE INDEX ixvktclaim ON vktclaim (code, kind, since)"},
+};
+
+const char* KindName(ClaimKind kind) {
+    return kind == ClaimKind::Problem ? "problem" : "recovery";
+}
+
+/// A claim's outage start as whole seconds, the same on every member that read the same alarm row.
+long long SinceKey(TDateTime since) {
+    return std::llround(since * 86400.0);
+}
+
+std::string Num(long long n) {
+    return std::to_string(n);
+}
+
+} // namespace
+
+ClusterMember::ClusterMember(TDbConnection& connection, TDbDialect dialect)
+    : m_connection(connection), m_dialect(dialect), m_q(connection) {}
+
+void ClusterMember::Configure(const ClusterSettings& settings, const std::string& group, int pollDelayMinutes) {
+    if (group != m_group || settings.Node != m_settings.Node) m_voted.clear();
+    m_settings = settings;
+    m_group = group;
+    m_pollDelay = std::max(pollDelayMinutes, 0);
+}
+
+// The database server's clock in whole seconds since 1970.
+std::string ClusterMember::NowExpr() const {
+    switch (m_dialect) {
+    case TDbDialect::SQLite:
+        return "CAST(strftime('%s', 'now') AS INTEGER)";
+    case TDbDialect::PostgreSQL:
+        return "CAST(EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) AS BIGINT)";
+    case TDbDialect::SqlServer:
+        return "CAST(DATEDIFF(second, '19700101', GETUTCDATE()) AS BIGINT)";
+    default:
+        return Num(static_cast<long long>(std::time(nullptr)));
+    }
+}
+
+void ClusterMember::EnsureTables() {
+    if (m_tablesChecked) return;
+    for (const TableDdl& t : kTables) {
+        if (m_connection.Session().TableExists(t.Name)) continue;
+        try {
+            ExecStatement(m_q, {t.Create});
+            ExecStatement(m_q, {t.Index});
+        } catch (const EDatabaseError&) {
+            if (!m_connection.Session().TableExists(t.Name)) throw; // another member may have made it meanwhile
+        }
+    }
+    m_tablesChecked = true;
+}
+
+std::string ClusterMember::BeginScan() {
+    EnsureTables();
+    Heartbeat();
+    ReadOwedRecoveries();
+    const int configured = m_settings.Quorum;
+    m_quorumInForce = std::min(configured, m_live);
+    if (m_quorumInForce >= configured) {
+        m_reportedLow = {0, 0};
+        return {};
+    }
+    const std::pair<int, int> low{m_quorumInForce, m_live};
+    if (low == m_reportedLow) return {};
+    m_reportedLow = low;
+    return Format("Cluster quorum lowered to %d: %d members live", m_quorumInForce, m_live);
+}
+
+void ClusterMember::Heartbeat() {
+    const std::string group = SQLLiteral(m_group), node = SQLLiteral(m_settings.Node);
+    const long long window = 3LL * 60 * m_pollDelay + LiveSlackSeconds;
+    OpenStatement(m_q, {"SELECT node, " + NowExpr() + " - seen AS age FROM vktnode WHERE VKTID = " + group});
+    bool known = false;
+    m_live = 1;
+    for (; !m_q.Eof(); m_q.Next()) {
+        if (VarToStrTrim(m_q.FieldByName("node")) == m_settings.Node)
+            known = true;
+        else if (m_q.FieldByName("age").AsInteger() < window)
+            ++m_live;
+    }
+    const std::vector<std::string> update{"UPDATE vktnode SET seen = " + NowExpr() + " WHERE VKTID = " + group +
+                                          " AND node = " + node};
+    if (known) {
+        ExecStatement(m_q, update);
+        return;
+    }
+    try {
+        ExecStatement(
+            m_q, {"INSERT INTO vktnode (VKTID, node, seen) VALUES (" + group + ", " + node + ", " + NowExpr() + ")"});
+    } catch (const EDatabaseError&) {
+        ExecStatement(m_q, update); // made meanwhile by an earlier run of this member
+    }
+}
+
+void ClusterMember::ReadOwedRecoveries() {
+    m_owed.clear();
+    OpenStatement(m_q,
+                  {"SELECT code, since FROM vktclaim WHERE kind = 'recovery' AND sent = 0 AND lease < " + NowExpr()});
+    for (; !m_q.Eof(); m_q.Next())
+        m_owed.emplace_back(VarToStrTrim(m_q.FieldByName("code")),
+                            static_cast<double>(m_q.FieldByName("since").AsInteger()) / 86400.0);
+}
+
+bool ClusterMember::Vote(const std::string& code, const std::string& address, bool failed) {
+    const std::string key = "VKTID = " + SQLLiteral(m_group) + " AND node = " + SQLLiteral(m_settings.Node) +
+                            " AND code = " + SQLLiteral(code) + " AND address = " + SQLLiteral(address);
+    const std::string f = failed ? "1" : "0";
+    if (m_voted.insert({code, address}).second) {
+        // The first vote of this run replaces whatever an earlier run of this member left.
+        ExecStatement(m_q, {"DELETE FROM vktvote WHERE " + key});
+        ExecStatement(m_q, {"INSERT INTO vktvote (VKTID, node, code, address, failed, seen) VALUES (" +
+                            SQLLiteral(m_group) + ", " + SQLLiteral(m_settings.Node) + ", " + SQLLiteral(code) + ", " +
+                            SQLLiteral(address) + ", " + f + ", " + NowExpr() + ")"});
+    } else {
+        ExecStatement(m_q, {"UPDATE vktvote SET failed = " + f + ", seen = " + NowExpr() + " WHERE " + key});
+    }
+    const long long window = 3LL * 60 * m_pollDelay + LiveSlackSeconds;
+    OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktvote WHERE VKTID = " + SQLLiteral(m_group) +
+                        " AND code = " + SQLLiteral(code) + " AND address = " + SQLLiteral(address) +
+                        " AND failed = 1 AND seen > " + NowExpr() + " - " + Num(window)});
+    m_lastFailed = static_cast<int>(m_q.FieldByName("n").AsInteger());
+    return m_lastFailed >= std::max(m_quorumInForce, 1);
+}
+
+namespace {
+
+/// A date value in an INSERT ... SELECT list: PostgreSQL types a bare literal there as text.
+std::string DateValue(TDbDialect dialect, TDateTime moment) {
+    const std::string literal = SQLLiteral(FormatSQLDate(false, moment));
+    return dialect == TDbDialect::PostgreSQL ? "CAST(" + literal + " AS TIMESTAMP)" : literal;
+}
+
+} // namespace
+
+bool ClusterMember::PostAlarm(const std::string& code, TDateTime moment, std::string& error) {
+    // One group scan is one poll interval (a second when scans follow each other at once). The row's
+    // time is the moment in whole seconds, as it is written.
+    const DateParts p = DecodeDateTime(moment);
+    const TDateTime now = EncodeDateTime(p.year, p.month, p.day, p.hour, p.minute, p.second);
+    const long long slot = m_pollDelay > 0 ? 60LL * m_pollDelay : 1;
+    const long long nowSeconds = std::llround(now * 86400.0);
+    const TDateTime slotStart = static_cast<double>(nowSeconds - nowSeconds % slot) / 86400.0;
+    const std::string posted = "SELECT * FROM alarms WHERE Code = " + SQLLiteral(code) +
+                               " AND FailTime >= " + SQLLiteral(FormatSQLDate(false, slotStart));
+    try {
+        ExecStatement(m_q, {"INSERT INTO alarms (Code, FailTime) SELECT " + SQLLiteral(code) + ", " +
+                            DateValue(m_dialect, now) + " WHERE NOT EXISTS (" + posted + ")"});
+        return true;
+    } catch (const EDatabaseError& e) {
+        error = e.what();
+    }
+    // Two members posting in the same second collide on the alarms index: the row is there.
+    try {
+        OpenStatement(m_q, {posted});
+        if (!m_q.Eof()) return true;
+    } catch (const EDatabaseError&) {
+    }
+    return false;
+}
+
+void ClusterMember::StoreMarker(const std::string& code, TDateTime now) {
+    const std::string marker = SQLLiteral(code + "MAILED");
+    try {
+        ExecStatement(m_q, {"INSERT INTO alarms (Code, FailTime) SELECT " + marker + ", " + DateValue(m_dialect, now) +
+                            " WHERE NOT EXISTS (SELECT * FROM alarms WHERE Code = " + marker + ")"});
+    } catch (const EDatabaseError&) {
+        OpenStatement(m_q, {"SELECT * FROM alarms WHERE Code = " + marker});
+        if (m_q.Eof()) throw;
+    }
+}
+
+std::string ClusterMember::ClaimKey(const std::string& code, ClaimKind kind, TDateTime since) const {
+    return "code = " + SQLLiteral(code) + " AND kind = '" + KindName(kind) + "' AND since = " + Num(SinceKey(since));
+}
+
+NoticeClaim ClusterMember::Claim(const std::string& code, ClaimKind kind, TDateTime since) {
+    static std::mt19937 random{std::random_device{}()};
+    NoticeClaim claim{code, kind, since, {}};
+    const std::string token =
+        m_settings.Node + "#" + Format("%08x", static_cast<unsigned>(random())) + "." + Num(++m_claims);
+    const std::string lease = NowExpr() + " + " + Num(m_settings.LeaseSeconds);
+    try {
+        ExecStatement(m_q, {"INSERT INTO vktclaim (code, kind, since, holder, lease, sent, made) VALUES (" +
+                            SQLLiteral(code) + ", '" + KindName(kind) + "', " + Num(SinceKey(since)) + ", " +
+                            SQLLiteral(token) + ", " + lease + ", 0, " + NowExpr() + ")"});
+        claim.Token = token;
+        return claim;
+    } catch (const EDatabaseError&) {
+        // Held already: taken over only when its holder's lease ended before the notice was sent.
+    }
+    const std::string key = ClaimKey(code, kind, since);
+    ExecStatement(m_q, {"UPDATE vktclaim SET holder = " + SQLLiteral(token) + ", lease = " + lease + " WHERE " + key +
+                        " AND sent = 0 AND lease < " + NowExpr()});
+    OpenStatement(m_q, {"SELECT holder FROM vktclaim WHERE " + key});
+    if (m_q.Eof())
+        throw EDatabaseError("Claiming the " + std::string(KindName(kind)) + " notice of " + code + " failed");
+    if (VarToStrTrim(m_q.FieldByName("holder")) == token) claim.Token = token;
+    return claim;
+}
+
+void ClusterMember::MarkSent(const NoticeClaim& claim) {
+    ExecStatement(m_q, {"UPDATE vktclaim SET sent = 1 WHERE " + ClaimKey(claim.Code, claim.Kind, claim.Since) +
+                        " AND holder = " + SQLLiteral(claim.Token)});
+}
+
+void ClusterMember::Release(const NoticeClaim& claim) {
+    const std::string where =
+        ClaimKey(claim.Code, claim.Kind, claim.Since) + " AND holder = " + SQLLiteral(claim.Token);
+    if (claim.Kind == ClaimKind::Problem)
+        ExecStatement(m_q, {"DELETE FROM vktclaim WHERE " + where});
+    else
+        ExecStatement(m_q, {"UPDATE vktclaim SET lease = 0 WHERE " + where});
+}
+
+TDateTime ClusterMember::OwedRecovery(const std::string& code) const {
+    for (const auto& [owedCode, since] : m_owed)
+        if (SameText(owedCode, code)) return since;
+    return 0;
+}
+
+bool ClusterMember::DropOwedRecovery(const std::string& code) {
+    for (auto it = m_owed.begin(); it != m_owed.end(); ++it) {
+        if (!SameText(it->first, code)) continue;
+        const std::string key = ClaimKey(code, ClaimKind::Recovery, it->second);
+        m_owed.erase(it);
+        ExecStatement(m_q, {"DELETE FROM vktclaim WHERE " + key + " AND sent = 0 AND lease < " + NowExpr()});
+        OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktclaim WHERE " + key});
+        return m_q.FieldByName("n").AsInteger() == 0;
+    }
+    return false;
+}
+
+void ClusterMember::Purge() {
+    EnsureTables();
+    ExecStatement(m_q, {"DELETE FROM vktvote WHERE seen < " + NowExpr() + " - " + Num(VoteKeepSeconds)});
+    ExecStatement(m_q, {"DELETE FROM vktclaim WHERE made < " + NowExpr() + " - " + Num(ClaimKeepSeconds)});
+}

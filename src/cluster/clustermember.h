@@ -1,0 +1,103 @@
+// One member of a group of probes that share a Daemon ID and a database. The database is the only
+// coordinator: each member writes a heartbeat row and its latest result per site row, reads the
+// group's verdict from the results of the live members, posts one alarm row per failed group scan,
+// and claims each notice before it sends it, so that exactly one member tells the contacts.
+//
+// Times in the group's tables are whole seconds of the database server's clock (of this machine's
+// for the embedded file), so members on machines with different clocks agree on ages and leases.
+#pragma once
+
+#include "cluster/clustersettings.h"
+#include "db/dbaccess.h"
+#include "platform/datetime.h"
+
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+/// The notices a member claims: the problem notice of an outage and its recovery notice.
+enum class ClaimKind { Problem, Recovery };
+
+/// A claim this member holds; empty Token: not held.
+struct NoticeClaim {
+    std::string Code;
+    ClaimKind Kind = ClaimKind::Problem;
+    TDateTime Since = 0;
+    std::string Token;
+    bool Held() const { return !Token.empty(); }
+};
+
+class ClusterMember {
+public:
+    ClusterMember(TDbConnection& connection, TDbDialect dialect);
+
+    /// Takes the settings, the group (the Daemon ID) and the poll interval in minutes.
+    void Configure(const ClusterSettings& settings, const std::string& group, int pollDelayMinutes);
+    const ClusterSettings& Settings() const { return m_settings; }
+    bool Active() const { return m_settings.Active(); }
+
+    /// Makes the group's tables when they are missing, writes this member's heartbeat, counts the live
+    /// members and reads the recoveries owed. Returns the text to log when the quorum in force changed
+    /// to below the configured one ("Cluster quorum lowered to ..."), else an empty text.
+    /// Statement errors are raised.
+    std::string BeginScan();
+    /// The quorum in force: the configured one, or the number of live members when fewer are live.
+    int QuorumInForce() const { return m_quorumInForce; }
+    int LiveMembers() const { return m_live; }
+
+    /// Stores this member's latest result of a site row and returns whether the group counts the site
+    /// down: at least the quorum in force of live members failed it in their latest scan.
+    bool Vote(const std::string& code, const std::string& address, bool failed);
+    /// The members (this one included) that failed the site row in their latest scan, as the last Vote read.
+    int LastFailedVotes() const { return m_lastFailed; }
+
+    /// Posts the site's alarm row for this group scan (a window of one poll interval) unless a member
+    /// posted it already. False with `error` set when the insert failed for another reason.
+    bool PostAlarm(const std::string& code, TDateTime now, std::string& error);
+    /// Stores the marker row "<code>MAILED" unless one exists.
+    void StoreMarker(const std::string& code, TDateTime now);
+
+    /// Claims a notice: wins when no member holds it, or when its holder's lease ended before it was
+    /// marked sent. Statement errors other than the claim being taken are raised.
+    NoticeClaim Claim(const std::string& code, ClaimKind kind, TDateTime since);
+    /// The notice was delivered: nobody sends it again.
+    void MarkSent(const NoticeClaim& claim);
+    /// The notice was not delivered: a problem notice is given up (tried again at a later scan, by any
+    /// member), a recovery notice stays owed and may be taken by any member at once.
+    void Release(const NoticeClaim& claim);
+    /// The outage start of the site's recovery that is owed and held by no one (0 when none), as read
+    /// at the start of the scan.
+    TDateTime OwedRecovery(const std::string& code) const;
+    /// Drops an owed recovery that no member holds: the site failed again before it was told, so for
+    /// its contacts the outage goes on. False when a member holds it meanwhile (it is being sent).
+    bool DropOwedRecovery(const std::string& code);
+
+    /// Deletes old votes and claims (the daily purge).
+    void Purge();
+
+private:
+    std::string NowExpr() const;
+    void EnsureTables();
+    void Heartbeat();
+    void ReadOwedRecoveries();
+    /// The key of a claim's row in WHERE form.
+    std::string ClaimKey(const std::string& code, ClaimKind kind, TDateTime since) const;
+
+    TDbConnection& m_connection;
+    TDbDialect m_dialect;
+    TDbQuery m_q;
+    ClusterSettings m_settings;
+    std::string m_group;
+    int m_pollDelay = 5;
+    bool m_tablesChecked = false;
+    int m_live = 1;
+    int m_quorumInForce = 0;
+    int m_lastFailed = 0;
+    /// The (quorum, live) last reported as lowered; reset once the full quorum is back.
+    std::pair<int, int> m_reportedLow{0, 0};
+    /// Site rows this member has a vote row of in this run.
+    std::set<std::pair<std::string, std::string>> m_voted;
+    std::vector<std::pair<std::string, TDateTime>> m_owed;
+    unsigned m_claims = 0;
+};

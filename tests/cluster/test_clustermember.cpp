@@ -1,0 +1,147 @@
+// Three members of one group on one database, each with its own connection, as three daemons would
+// be: the verdict, the quorum in force, the group's alarm row and the notice claims with their leases.
+// On the embedded file and on PostgreSQL, whose statements differ in the clock and the date values.
+#include "cluster/clustermember.h"
+#include "db/data.h"
+#include "db/pgserver.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+struct Member {
+    Member(TDbDialect dialect, const std::string& database, const std::string& server, const std::string& node,
+           int quorum)
+        : member(dm.conMain, dialect) {
+        dm.DBProvider = dialect == TDbDialect::SQLite ? "SQLite" : "PostgreSQL";
+        dm.DataBase = database;
+        dm.DBServer = server;
+        dm.DBUser = "vkt";
+        if (!dm.ActivateConnection()) throw std::runtime_error(dm.LastConnectionError());
+        ClusterSettings s;
+        s.Quorum = quorum;
+        s.Node = node;
+        member.Configure(s, "G1", 5);
+    }
+    TVKTDataModule dm;
+    ClusterMember member;
+};
+
+class Group : public ::testing::TestWithParam<TDbDialect> {
+protected:
+    void Make(int quorum, int members = 3) {
+        std::string database = dir.File("vkt"), server;
+        if (GetParam() == TDbDialect::PostgreSQL) {
+            database = TestPgServer::Shared().CreateDatabase();
+            server = "127.0.0.1," + std::to_string(TestPgServer::Shared().Port());
+        }
+        for (int i = 0; i < members; ++i)
+            m.push_back(std::make_unique<Member>(GetParam(), database, server, "N" + std::to_string(i + 1), quorum));
+    }
+    long long Count(const std::string& sql) {
+        TDbQuery q(m[0]->dm.conMain);
+        OpenStatement(q, {sql});
+        return q.FieldByName("n").AsInteger();
+    }
+    void Exec(const std::string& sql) {
+        TDbQuery q(m[0]->dm.conMain);
+        ExecStatement(q, {sql});
+    }
+    TempDir dir;
+    std::vector<std::unique_ptr<Member>> m;
+};
+
+} // namespace
+
+// Each row: which members failed the site in their latest scan (in voting order) and the verdict
+// the last voter reads, with quorum 2 of 3 live members.
+TEST_P(Group, SiteIsDownOnlyWhenTheQuorumOfLiveMembersFailedIt) {
+    Make(2);
+    for (auto& x : m)
+        x->member.BeginScan();
+    EXPECT_EQ(m[0]->member.BeginScan(), "") << "all three live: the full quorum";
+    struct Case {
+        bool failed[3];
+        bool down;
+    } cases[] = {
+        {{true, false, false}, false}, // one member's own path is cut
+        {{true, true, false}, true},   // two agree
+        {{false, true, true}, true},   // the first recovered, the other two still fail
+        {{false, false, true}, false}, // back for two of three
+    };
+    for (const Case& c : cases) {
+        bool verdict = false;
+        for (int i = 0; i < 3; ++i)
+            verdict = m[i]->member.Vote("S1", "10.0.0.1", c.failed[i]);
+        EXPECT_EQ(verdict, c.down) << c.failed[0] << c.failed[1] << c.failed[2];
+    }
+    // Another address of the same code is voted on by itself.
+    EXPECT_FALSE(m[0]->member.Vote("S1", "10.0.0.2", true));
+}
+
+TEST_P(Group, QuorumIsLoweredToTheLiveMembersAndSaidOncePerChange) {
+    Make(3, 2);
+    // The first member scans alone: the heartbeat of the second is not written yet.
+    EXPECT_EQ(m[0]->member.BeginScan(), "Cluster quorum lowered to 1: 1 members live");
+    EXPECT_EQ(m[1]->member.BeginScan(), "Cluster quorum lowered to 2: 2 members live");
+    EXPECT_EQ(m[0]->member.BeginScan(), "Cluster quorum lowered to 2: 2 members live");
+    EXPECT_EQ(m[0]->member.BeginScan(), "");
+    EXPECT_TRUE(m[0]->member.Vote("S1", "a", true) == false);
+    EXPECT_TRUE(m[1]->member.Vote("S1", "a", true));
+    // A member silent for longer than three poll intervals and a minute no longer counts.
+    Exec("UPDATE vktnode SET seen = seen - 1000 WHERE node = 'N2'");
+    EXPECT_EQ(m[0]->member.BeginScan(), "Cluster quorum lowered to 1: 1 members live");
+    Exec("UPDATE vktvote SET seen = seen - 1000 WHERE node = 'N2'");
+    EXPECT_TRUE(m[0]->member.Vote("S1", "a", true));
+}
+
+TEST_P(Group, OneAlarmRowPerGroupScanWhoeverPostsIt) {
+    Make(2);
+    const TDateTime now = EncodeDateTime(2026, 12, 9, 10, 4, 59, 700); // rounds up, but is written as 10:04:59
+    std::string error;
+    for (auto& x : m)
+        EXPECT_TRUE(x->member.PostAlarm("S1", now, error)) << error;
+    EXPECT_TRUE(m[1]->member.PostAlarm("S1", now - 59.0 / 86400, error)) << error;
+    EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM alarms WHERE Code = 'S1'"), 1);
+    EXPECT_TRUE(m[2]->member.PostAlarm("S1", now + 1.0 / 86400, error)) << error; // the next poll interval
+    EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM alarms WHERE Code = 'S1'"), 2);
+}
+
+// A claim is won by one member; it is taken over only once its lease has ended unsent; a released
+// recovery stays owed and any member may take it at once.
+TEST_P(Group, NoticeClaimsHaveOneHolderAndOutliveTheirHolder) {
+    Make(2);
+    for (auto& x : m)
+        x->member.BeginScan();
+    const TDateTime since = EncodeDateTime(2026, 12, 9, 10, 0, 0);
+    const NoticeClaim a = m[0]->member.Claim("S1", ClaimKind::Problem, since);
+    ASSERT_TRUE(a.Held());
+    EXPECT_FALSE(m[1]->member.Claim("S1", ClaimKind::Problem, since).Held()) << "the lease holds";
+    EXPECT_TRUE(m[1]->member.Claim("S1", ClaimKind::Problem, since + 1.0 / 86400).Held()) << "another outage";
+
+    Exec("UPDATE vktclaim SET lease = 0 WHERE holder = " + SQLLiteral(a.Token)); // the holder died
+    const NoticeClaim b = m[1]->member.Claim("S1", ClaimKind::Problem, since);
+    ASSERT_TRUE(b.Held());
+    m[0]->member.MarkSent(a); // the old holder's late word counts for nothing
+    EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktclaim WHERE sent = 1"), 0);
+    m[1]->member.MarkSent(b);
+    Exec("UPDATE vktclaim SET lease = 0");
+    EXPECT_FALSE(m[2]->member.Claim("S1", ClaimKind::Problem, since).Held()) << "sent: never again";
+
+    const NoticeClaim r = m[0]->member.Claim("S1", ClaimKind::Recovery, since);
+    ASSERT_TRUE(r.Held());
+    m[0]->member.Release(r);
+    m[2]->member.BeginScan();
+    EXPECT_EQ(m[2]->member.OwedRecovery("S1"), since);
+    EXPECT_TRUE(m[2]->member.Claim("S1", ClaimKind::Recovery, since).Held());
+    m[1]->member.BeginScan();
+    EXPECT_EQ(m[1]->member.OwedRecovery("S1"), 0) << "held again";
+    EXPECT_FALSE(m[2]->member.DropOwedRecovery("S1")) << "held meanwhile: it is being sent";
+    EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktclaim WHERE kind = 'recovery'"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Group, ::testing::Values(TDbDialect::SQLite, TDbDialect::PostgreSQL),
+                         [](const auto& info) { return info.param == TDbDialect::SQLite ? "SQLite" : "PostgreSQL"; });
