@@ -1,10 +1,13 @@
 """Mail server handler of the notification tests: stores messages like smtp_sink.Sink and refuses
 every recipient whose mailbox starts with "refused" (550), as a server does for an unknown mailbox;
-while a file named "refuse" exists in the directory it refuses every recipient for now (451).
+while a file named "refuse" exists in the directory it refuses every recipient for now (451), and
+while one named "hold" exists it stores each message but holds back its reply (up to 30 s): the
+client has delivered it and does not know it yet.
 
 Run as: python3 -m aiosmtpd -n -l 127.0.0.1:PORT -c notify_sink.Sink DIRECTORY
 (with tests/net and tests on PYTHONPATH).
 """
+import asyncio
 import os
 
 import smtp_sink
@@ -18,3 +21,11 @@ class Sink(smtp_sink.Sink):
             return "550 5.1.1 <%s>: Recipient address rejected" % address
         envelope.rcpt_tos.append(address)
         return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        reply = await super().handle_DATA(server, session, envelope)
+        for _ in range(1500):
+            if not os.path.exists(os.path.join(self.directory, "hold")):
+                break
+            await asyncio.sleep(0.02)
+        return reply

@@ -91,6 +91,13 @@ public:
         else
             std::filesystem::remove(m_dir.File("refuse"));
     }
+    /// While holding, each message is stored but its reply waits: the sender cannot know it was delivered.
+    void SetHolding(bool holding) const {
+        if (holding)
+            WriteFileText(m_dir.File("hold"), "");
+        else
+            std::filesystem::remove(m_dir.File("hold"));
+    }
     int port = 0;
     bool ready = false;
 
