@@ -95,7 +95,7 @@ void ClusterMember::EnsureTables() {
 std::string ClusterMember::BeginScan() {
     EnsureTables();
     Heartbeat();
-    ReadOwedRecoveries();
+    ReadUnsentClaims();
     const int configured = m_settings.Quorum;
     m_quorumInForce = std::min(configured, m_live);
     if (m_quorumInForce >= configured) {
@@ -134,13 +134,20 @@ void ClusterMember::Heartbeat() {
     }
 }
 
-void ClusterMember::ReadOwedRecoveries() {
-    m_owed.clear();
-    OpenStatement(m_q,
-                  {"SELECT code, since FROM vktclaim WHERE kind = 'recovery' AND sent = 0 AND lease < " + NowExpr()});
-    for (; !m_q.Eof(); m_q.Next())
-        m_owed.emplace_back(VarToStrTrim(m_q.FieldByName("code")),
-                            static_cast<double>(m_q.FieldByName("since").AsInteger()) / 86400.0);
+void ClusterMember::ReadUnsentClaims() {
+    m_unsent.clear();
+    OpenStatement(m_q, {"SELECT code, kind, since FROM vktclaim WHERE sent = 0 AND lease < " + NowExpr()});
+    for (; !m_q.Eof(); m_q.Next()) {
+        const bool problem = VarToStrTrim(m_q.FieldByName("kind")) == KindName(ClaimKind::Problem);
+        m_unsent.push_back({VarToStrTrim(m_q.FieldByName("code")), problem ? ClaimKind::Problem : ClaimKind::Recovery,
+                            static_cast<double>(m_q.FieldByName("since").AsInteger()) / 86400.0});
+    }
+}
+
+TDateTime ClusterMember::Unsent(const std::string& code, ClaimKind kind) const {
+    for (const UnsentClaim& c : m_unsent)
+        if (c.Kind == kind && SameText(c.Code, code)) return c.Since;
+    return 0;
 }
 
 bool ClusterMember::Vote(const std::string& code, const std::string& address, bool failed) {
@@ -215,7 +222,7 @@ std::string ClusterMember::ClaimKey(const std::string& code, ClaimKind kind, TDa
     return "code = " + SQLLiteral(code) + " AND kind = '" + KindName(kind) + "' AND since = " + Num(SinceKey(since));
 }
 
-NoticeClaim ClusterMember::Claim(const std::string& code, ClaimKind kind, TDateTime since) {
+NoticeClaim ClusterMember::Claim(const std::string& code, ClaimKind kind, TDateTime since, bool replaceSent) {
     static std::mt19937 random{std::random_device{}()};
     NoticeClaim claim{code, kind, since, {}};
     const std::string token =
@@ -231,13 +238,31 @@ NoticeClaim ClusterMember::Claim(const std::string& code, ClaimKind kind, TDateT
         // Held already: taken over only when its holder's lease ended before the notice was sent.
     }
     const std::string key = ClaimKey(code, kind, since);
-    ExecStatement(m_q, {"UPDATE vktclaim SET holder = " + SQLLiteral(token) + ", lease = " + lease + " WHERE " + key +
-                        " AND sent = 0 AND lease < " + NowExpr()});
-    OpenStatement(m_q, {"SELECT holder FROM vktclaim WHERE " + key});
+    const std::string take = "UPDATE vktclaim SET holder = " + SQLLiteral(token) + ", lease = " + lease +
+                             ", sent = 0 WHERE " + key + " AND ";
+    ExecStatement(m_q, {take + "sent = 0 AND lease < " + NowExpr()});
+    OpenStatement(m_q, {"SELECT holder, sent FROM vktclaim WHERE " + key});
     if (m_q.Eof())
         throw EDatabaseError("Claiming the " + std::string(KindName(kind)) + " notice of " + code + " failed");
-    if (VarToStrTrim(m_q.FieldByName("holder")) == token) claim.Token = token;
+    if (VarToStrTrim(m_q.FieldByName("holder")) == token) {
+        claim.Token = token;
+        return claim;
+    }
+    // A claim marked sent whose marker row is gone belongs to an earlier outage begun in the same
+    // second. Its holder stored the marker before marking it sent, so the marker is read only now.
+    if (!replaceSent || m_q.FieldByName("sent").AsInteger() != 1 || MarkerExists(code)) return claim;
+    ExecStatement(m_q, {take + "sent = 1"});
+    OpenStatement(m_q, {"SELECT holder FROM vktclaim WHERE " + key});
+    if (m_q.Eof() || VarToStrTrim(m_q.FieldByName("holder")) != token) return claim;
+    claim.Token = token;
+    // That outage's recovery was keyed alike: it must not stand in the way of this one's.
+    ExecStatement(m_q, {"DELETE FROM vktclaim WHERE " + ClaimKey(code, ClaimKind::Recovery, since) + " AND sent = 1"});
     return claim;
+}
+
+bool ClusterMember::MarkerExists(const std::string& code) {
+    OpenStatement(m_q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(code + "MAILED")});
+    return !m_q.Eof();
 }
 
 void ClusterMember::MarkSent(const NoticeClaim& claim) {
@@ -255,25 +280,39 @@ void ClusterMember::Release(const NoticeClaim& claim) {
 }
 
 TDateTime ClusterMember::OwedRecovery(const std::string& code) const {
-    for (const auto& [owedCode, since] : m_owed)
-        if (SameText(owedCode, code)) return since;
-    return 0;
+    return Unsent(code, ClaimKind::Recovery);
+}
+
+TDateTime ClusterMember::UnsettledProblem(const std::string& code) const {
+    return Unsent(code, ClaimKind::Problem);
+}
+
+void ClusterMember::DropUnsettledProblem(const std::string& code, TDateTime since) {
+    ExecStatement(m_q, {"DELETE FROM vktclaim WHERE " + ClaimKey(code, ClaimKind::Problem, since) +
+                        " AND sent = 0 AND lease < " + NowExpr()});
 }
 
 bool ClusterMember::DropOwedRecovery(const std::string& code) {
-    for (auto it = m_owed.begin(); it != m_owed.end(); ++it) {
-        if (!SameText(it->first, code)) continue;
-        const std::string key = ClaimKey(code, ClaimKind::Recovery, it->second);
-        m_owed.erase(it);
-        ExecStatement(m_q, {"DELETE FROM vktclaim WHERE " + key + " AND sent = 0 AND lease < " + NowExpr()});
-        OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktclaim WHERE " + key});
-        return m_q.FieldByName("n").AsInteger() == 0;
-    }
-    return false;
+    const TDateTime since = OwedRecovery(code);
+    if (since == 0) return false;
+    std::erase_if(m_unsent,
+                  [&](const UnsentClaim& c) { return c.Kind == ClaimKind::Recovery && SameText(c.Code, code); });
+    const std::string key = ClaimKey(code, ClaimKind::Recovery, since);
+    ExecStatement(m_q, {"DELETE FROM vktclaim WHERE " + key + " AND sent = 0 AND lease < " + NowExpr()});
+    OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktclaim WHERE " + key});
+    return m_q.FieldByName("n").AsInteger() == 0;
 }
 
 void ClusterMember::Purge() {
     EnsureTables();
     ExecStatement(m_q, {"DELETE FROM vktvote WHERE seen < " + NowExpr() + " - " + Num(VoteKeepSeconds)});
     ExecStatement(m_q, {"DELETE FROM vktclaim WHERE made < " + NowExpr() + " - " + Num(ClaimKeepSeconds)});
+}
+
+void ClusterMember::Leave() {
+    if (!m_tablesChecked) return; // never joined
+    const std::string me = "VKTID = " + SQLLiteral(m_group) + " AND node = " + SQLLiteral(m_settings.Node);
+    ExecStatement(m_q, {"DELETE FROM vktvote WHERE " + me});
+    ExecStatement(m_q, {"DELETE FROM vktnode WHERE " + me});
+    m_voted.clear();
 }

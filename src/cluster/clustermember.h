@@ -59,8 +59,10 @@ public:
     void StoreMarker(const std::string& code, TDateTime now);
 
     /// Claims a notice: wins when no member holds it, or when its holder's lease ended before it was
-    /// marked sent. Statement errors other than the claim being taken are raised.
-    NoticeClaim Claim(const std::string& code, ClaimKind kind, TDateTime since);
+    /// marked sent. With `replaceSent` (a problem notice) a claim marked sent is won too when the site
+    /// has no marker row: that claim was of an earlier outage that began in the same second.
+    /// Statement errors other than the claim being taken are raised.
+    NoticeClaim Claim(const std::string& code, ClaimKind kind, TDateTime since, bool replaceSent = false);
     /// The notice was delivered: nobody sends it again.
     void MarkSent(const NoticeClaim& claim);
     /// The notice was not delivered: a problem notice is given up (tried again at a later scan, by any
@@ -69,18 +71,28 @@ public:
     /// The outage start of the site's recovery that is owed and held by no one (0 when none), as read
     /// at the start of the scan.
     TDateTime OwedRecovery(const std::string& code) const;
+    /// The outage start of the site's problem notice whose holder's lease ended before it was marked
+    /// sent (0 when none), as read at the start of the scan: it may have gone out.
+    TDateTime UnsettledProblem(const std::string& code) const;
+    /// Removes that unsettled problem claim, once its outage's recovery is claimed.
+    void DropUnsettledProblem(const std::string& code, TDateTime since);
     /// Drops an owed recovery that no member holds: the site failed again before it was told, so for
     /// its contacts the outage goes on. False when a member holds it meanwhile (it is being sent).
     bool DropOwedRecovery(const std::string& code);
 
     /// Deletes old votes and claims (the daily purge).
     void Purge();
+    /// Leaves the group (an orderly shutdown): removes this member's heartbeat and votes, so the others
+    /// count it out at once instead of after the live window.
+    void Leave();
 
 private:
     std::string NowExpr() const;
     void EnsureTables();
     void Heartbeat();
-    void ReadOwedRecoveries();
+    void ReadUnsentClaims();
+    TDateTime Unsent(const std::string& code, ClaimKind kind) const;
+    bool MarkerExists(const std::string& code);
     /// The key of a claim's row in WHERE form.
     std::string ClaimKey(const std::string& code, ClaimKind kind, TDateTime since) const;
 
@@ -98,6 +110,12 @@ private:
     std::pair<int, int> m_reportedLow{0, 0};
     /// Site rows this member has a vote row of in this run.
     std::set<std::pair<std::string, std::string>> m_voted;
-    std::vector<std::pair<std::string, TDateTime>> m_owed;
+    /// Claims not marked sent whose lease has ended, read at the start of the scan.
+    struct UnsentClaim {
+        std::string Code;
+        ClaimKind Kind;
+        TDateTime Since;
+    };
+    std::vector<UnsentClaim> m_unsent;
     unsigned m_claims = 0;
 };

@@ -104,10 +104,16 @@ void TfrmMain::GroupSiteAnswers(const SiteResult& result) {
     if (m_alert->Policy.Settings().Recovery) {
         // The recovery is claimed before the rows go, so that it stays owed when this member dies.
         const OutageRows rows = GroupOutage(code);
-        if (rows.Notified)
+        if (rows.Notified) {
             recovery = m_cluster->Claim(code, ClaimKind::Recovery, rows.Since);
-        else if (const TDateTime owed = m_cluster->OwedRecovery(code); owed != 0)
+        } else if (const TDateTime owed = m_cluster->OwedRecovery(code); owed != 0) {
             recovery = m_cluster->Claim(code, ClaimKind::Recovery, owed);
+        } else if (const TDateTime unsettled = m_cluster->UnsettledProblem(code); unsettled != 0) {
+            // Its sender died before it stored the marker: the problem notice may have gone out, so its
+            // contacts are told that the site answers again rather than left believing it down.
+            recovery = m_cluster->Claim(code, ClaimKind::Recovery, unsettled);
+            if (recovery.Held()) m_cluster->DropUnsettledProblem(code, unsettled);
+        }
     }
     if (result.Answered)
         ClearAlarms(code, result.RttAvg);
@@ -128,7 +134,8 @@ void TfrmMain::GroupSiteDown(const SiteResult& result) {
     if (m_cluster->OwedRecovery(code) != 0 && m_cluster->DropOwedRecovery(code)) m_cluster->StoreMarker(code, Now());
     Notice notice;
     if (!NotificationDue(code, notice.Since)) return;
-    const NoticeClaim claim = m_cluster->Claim(code, ClaimKind::Problem, notice.Since);
+    // No marker: a claim of this outage marked sent was of an earlier outage begun in the same second.
+    const NoticeClaim claim = m_cluster->Claim(code, ClaimKind::Problem, notice.Since, true);
     if (!claim.Held()) return; // another member tells the contacts
     WriteLog("MAIL", "Notifying ...");
     ShowStatus("Notifying..");
@@ -136,4 +143,13 @@ void TfrmMain::GroupSiteDown(const SiteResult& result) {
         m_cluster->MarkSent(claim);
     else
         m_cluster->Release(claim);
+}
+
+void TfrmMain::LeaveGroup() {
+    if (!GroupActive() || !DataModule() || !DataModule()->conMain.Connected()) return;
+    try {
+        m_cluster->Leave();
+    } catch (const std::exception& e) {
+        LogStepError("Leaving the probes' group", e); // the others count this member out after the live window
+    }
 }

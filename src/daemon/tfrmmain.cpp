@@ -85,6 +85,7 @@ void TfrmMain::FormClose() {
 
 void TfrmMain::Terminate() {
     timMain.SetEnabled(false);
+    LeaveGroup();
     if (OnTerminate) OnTerminate();
 }
 

@@ -168,6 +168,8 @@ private:
     void SiteProbedInGroup(const SiteResult& result);
     void GroupSiteAnswers(const SiteResult& result);
     void GroupSiteDown(const SiteResult& result);
+    /// An orderly shutdown leaves the group at once.
+    void LeaveGroup();
     void PurgeLogFiles(const std::string& dir, int maxAgeDays);
     void CheckClockAgainstServer(TDbDialect dialect);
     void HoldDatabaseCommands(bool hold);

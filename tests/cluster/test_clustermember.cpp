@@ -143,5 +143,38 @@ TEST_P(Group, NoticeClaimsHaveOneHolderAndOutliveTheirHolder) {
     EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktclaim WHERE kind = 'recovery'"), 1);
 }
 
+// An outage begun in the same second as the last one ended still gets its notices; a problem claim
+// whose sender died unsent is found for its recovery; a member that leaves is counted out at once.
+TEST_P(Group, EarlierOutagesAndDeadSendersLeaveNoClaimInTheWay) {
+    Make(2);
+    for (auto& x : m)
+        x->member.BeginScan();
+    const TDateTime since = EncodeDateTime(2026, 12, 9, 10, 0, 0);
+    for (ClaimKind kind : {ClaimKind::Problem, ClaimKind::Recovery}) {
+        const NoticeClaim done = m[0]->member.Claim("S1", kind, since);
+        ASSERT_TRUE(done.Held());
+        m[0]->member.MarkSent(done);
+    }
+    EXPECT_FALSE(m[1]->member.Claim("S1", ClaimKind::Problem, since).Held());
+    Exec("INSERT INTO alarms (Code, FailTime) VALUES ('S1MAILED', '12/9/2026 10:00:01')");
+    EXPECT_FALSE(m[1]->member.Claim("S1", ClaimKind::Problem, since, true).Held()) << "its marker stands: sent";
+    Exec("DELETE FROM alarms");
+    const NoticeClaim again = m[1]->member.Claim("S1", ClaimKind::Problem, since, true); // no marker row
+    ASSERT_TRUE(again.Held());
+    EXPECT_FALSE(m[2]->member.Claim("S1", ClaimKind::Problem, since, true).Held()) << "held, not sent";
+    Exec("UPDATE vktclaim SET lease = 0 WHERE holder = " + SQLLiteral(again.Token)); // its sender died
+    m[2]->member.BeginScan();
+    EXPECT_EQ(m[2]->member.UnsettledProblem("S1"), since);
+    ASSERT_TRUE(m[2]->member.Claim("S1", ClaimKind::Recovery, since).Held()) << "the old recovery is gone";
+    m[2]->member.DropUnsettledProblem("S1", since);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktclaim WHERE kind = 'problem'"), 0);
+
+    m[2]->member.Vote("S1", "a", true);
+    m[2]->member.Leave();
+    m[0]->member.BeginScan();
+    EXPECT_EQ(m[0]->member.LiveMembers(), 2);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktvote WHERE node = 'N3'"), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, Group, ::testing::Values(TDbDialect::SQLite, TDbDialect::PostgreSQL),
                          [](const auto& info) { return info.param == TDbDialect::SQLite ? "SQLite" : "PostgreSQL"; });
