@@ -41,6 +41,13 @@ protected:
         for (int i = 0; i < members; ++i)
             m.push_back(std::make_unique<Member>(GetParam(), database, server, "N" + std::to_string(i + 1), quorum));
     }
+    /// Three members of quorum 2 that have all begun a scan; returns an outage start to claim notices of.
+    TDateTime JoinAll() {
+        Make(2);
+        for (auto& x : m)
+            x->member.BeginScan();
+        return EncodeDateTime(2026, 12, 9, 10, 0, 0);
+    }
     long long Count(const std::string& sql) {
         TDbQuery q(m[0]->dm.conMain);
         OpenStatement(q, {sql});
@@ -113,10 +120,7 @@ TEST_P(Group, OneAlarmRowPerGroupScanWhoeverPostsIt) {
 // A claim is won by one member; it is taken over only once its lease has ended unsent; a released
 // recovery stays owed and any member may take it at once.
 TEST_P(Group, NoticeClaimsHaveOneHolderAndOutliveTheirHolder) {
-    Make(2);
-    for (auto& x : m)
-        x->member.BeginScan();
-    const TDateTime since = EncodeDateTime(2026, 12, 9, 10, 0, 0);
+    const TDateTime since = JoinAll();
     const NoticeClaim a = m[0]->member.Claim("S1", ClaimKind::Problem, since);
     ASSERT_TRUE(a.Held());
     EXPECT_FALSE(m[1]->member.Claim("S1", ClaimKind::Problem, since).Held()) << "the lease holds";
@@ -146,10 +150,7 @@ TEST_P(Group, NoticeClaimsHaveOneHolderAndOutliveTheirHolder) {
 // An outage begun in the same second as the last one ended still gets its notices; a problem claim
 // whose sender died unsent is found for its recovery; a member that leaves is counted out at once.
 TEST_P(Group, EarlierOutagesAndDeadSendersLeaveNoClaimInTheWay) {
-    Make(2);
-    for (auto& x : m)
-        x->member.BeginScan();
-    const TDateTime since = EncodeDateTime(2026, 12, 9, 10, 0, 0);
+    const TDateTime since = JoinAll();
     for (ClaimKind kind : {ClaimKind::Problem, ClaimKind::Recovery}) {
         const NoticeClaim done = m[0]->member.Claim("S1", kind, since);
         ASSERT_TRUE(done.Held());
