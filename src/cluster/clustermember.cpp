@@ -5,7 +5,6 @@
 
 #include "db/common.h"
 #include "db/data.h"
-#include "db/dbsession.h"
 #include "platform/strutil.h"
 
 #include <cmath>
@@ -80,16 +79,13 @@ std::string ClusterMember::NowExpr() const {
 
 void ClusterMember::EnsureTables() {
     if (m_tablesChecked) return;
-    for (const TableDdl& t : kTables) {
-        if (m_connection.Session().TableExists(t.Name)) continue;
-        try {
-            ExecStatement(m_q, {t.Create});
-            ExecStatement(m_q, {t.Index});
-        } catch (const EDatabaseError&) {
-            if (!m_connection.Session().TableExists(t.Name)) throw; // another member may have made it meanwhile
-        }
-    }
+    for (const TableDdl& t : kTables)
+        CreateTableIfMissing(m_q, t.Name, {t.Create, t.Index});
     m_tablesChecked = true;
+}
+
+long long ClusterMember::LiveWindow() const {
+    return 3LL * 60 * m_pollDelay + LiveSlackSeconds;
 }
 
 std::string ClusterMember::BeginScan() {
@@ -110,7 +106,7 @@ std::string ClusterMember::BeginScan() {
 
 void ClusterMember::Heartbeat() {
     const std::string group = SQLLiteral(m_group), node = SQLLiteral(m_settings.Node);
-    const long long window = 3LL * 60 * m_pollDelay + LiveSlackSeconds;
+    const long long window = LiveWindow();
     OpenStatement(m_q, {"SELECT node, " + NowExpr() + " - seen AS age FROM vktnode WHERE VKTID = " + group});
     bool known = false;
     m_live = 1;
@@ -163,7 +159,7 @@ bool ClusterMember::Vote(const std::string& code, const std::string& address, bo
     } else {
         ExecStatement(m_q, {"UPDATE vktvote SET failed = " + f + ", seen = " + NowExpr() + " WHERE " + key});
     }
-    const long long window = 3LL * 60 * m_pollDelay + LiveSlackSeconds;
+    const long long window = LiveWindow();
     OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktvote WHERE VKTID = " + SQLLiteral(m_group) +
                         " AND code = " + SQLLiteral(code) + " AND address = " + SQLLiteral(address) +
                         " AND failed = 1 AND seen > " + NowExpr() + " - " + Num(window)});

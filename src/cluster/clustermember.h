@@ -89,6 +89,8 @@ public:
 private:
     std::string NowExpr() const;
     void EnsureTables();
+    /// Seconds a heartbeat or a vote counts: three poll intervals and a minute.
+    long long LiveWindow() const;
     void Heartbeat();
     void ReadUnsentClaims();
     TDateTime Unsent(const std::string& code, ClaimKind kind) const;

@@ -140,6 +140,10 @@ std::string LogFileName(TDateTime when) {
     return FormatDateTime("yyyy-mm-dd", when) + ".log";
 }
 
+void LogStepError(const std::string& step, const std::exception& e) {
+    WriteLog("ERROR", step + ": " + e.what());
+}
+
 void WriteLog(const std::string& category, const std::string& message) {
     {
         std::lock_guard<std::mutex> hold(g_logLock);

@@ -6,6 +6,7 @@
 #include "platform/scopedinstall.h"
 
 #include <atomic>
+#include <exception>
 #include <mutex>
 #include <string>
 
@@ -20,6 +21,8 @@ extern std::atomic<bool> LogFileBusy;
 /// lines reach the file, stdout and the pane in the order they were written; the pane is edited
 /// on the message loop's thread (directly when no loop is installed).
 void WriteLog(const std::string& category, const std::string& message);
+/// The "ERROR" line of a step that failed: the step's name, a colon and the error's message.
+void LogStepError(const std::string& step, const std::exception& e);
 /// Adds a bare line (no time stamp or category) to the pane and stdout only.
 void WritePaneLine(const std::string& line);
 

@@ -7,7 +7,6 @@
 #include "daemon/activitylog.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
-#include "db/dbsession.h"
 #include "platform/datetime.h"
 #include "platform/msgloop.h"
 
@@ -116,14 +115,8 @@ bool TAlertBridge::ProbeHost(const std::string& address) {
 }
 
 void TAlertBridge::EnsureDependencyTable() {
-    TDbConnection& connection = DataModule()->conMain;
-    if (connection.Session().TableExists("sitedep")) return;
-    try {
-        ExecStatement(DataModule()->adoQ2, {"CREATE TABLE sitedep (CODE varchar(12) not null, "
-                                            "parent varchar(12) not null)"});
-    } catch (const EDatabaseError&) {
-        if (!connection.Session().TableExists("sitedep")) throw; // another daemon may have made it meanwhile
-    }
+    CreateTableIfMissing(DataModule()->adoQ2, "sitedep",
+                         {"CREATE TABLE sitedep (CODE varchar(12) not null, parent varchar(12) not null)"});
 }
 
 std::vector<SiteDeps::Edge> TAlertBridge::Dependencies() {

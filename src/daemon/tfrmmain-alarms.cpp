@@ -114,16 +114,19 @@ void TfrmMain::PostAlarm(const std::string& code) {
 
 void TfrmMain::ClearAlarms(const std::string& code, int rtt) {
     if (m_batch && m_batch->Cleared(code)) return; // done by the concurrent scan's gathered statements
-    TDbQuery& q = DataModule()->adoQ2;
+    DeleteOutageRows(code);
     try {
-        ExecStatement(q, {"DELETE FROM alarms WHERE code = " + SQLLiteral(code) +
-                          " OR code = " + SQLLiteral(MarkerCode(code)) + " "});
+        ExecStatement(DataModule()->adoQ2, {"UPDATE ", "  site ", "SET LastRTT = " + SQLLiteral(IntToStr(rtt)) + " ",
+                                            "WHERE code = " + SQLLiteral(code) + " "});
     } catch (const std::exception& e) {
         WriteLog("[FAILURE]", std::string("Clearing active alarms: ") + e.what());
     }
+}
+
+void TfrmMain::DeleteOutageRows(const std::string& code) {
     try {
-        ExecStatement(q, {"UPDATE ", "  site ", "SET LastRTT = " + SQLLiteral(IntToStr(rtt)) + " ",
-                          "WHERE code = " + SQLLiteral(code) + " "});
+        ExecStatement(DataModule()->adoQ2, {"DELETE FROM alarms WHERE code = " + SQLLiteral(code) +
+                                            " OR code = " + SQLLiteral(MarkerCode(code)) + " "});
     } catch (const std::exception& e) {
         WriteLog("[FAILURE]", std::string("Clearing active alarms: ") + e.what());
     }

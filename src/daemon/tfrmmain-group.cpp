@@ -13,10 +13,6 @@
 
 namespace {
 
-void LogStepError(const std::string& step, const std::exception& e) {
-    WriteLog("ERROR", step + ": " + e.what());
-}
-
 /// What the rows say of a site's outage: whether its contacts were told, and since when it is down
 /// (the earliest alarm row, else the marker's time), read the same way by every member.
 OutageRows GroupOutage(const std::string& code) {
@@ -29,16 +25,6 @@ OutageRows GroupOutage(const std::string& code) {
     OpenStatement(q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(code) + " ORDER BY FailTime"});
     rows.Since = q.Eof() ? marked : VarToFloatDef(q.FieldByName("failtime"));
     return rows;
-}
-
-/// Removes the site's alarm and marker rows, as an answering site's are.
-void DeleteOutageRows(const std::string& code) {
-    try {
-        ExecStatement(DataModule()->adoQ2, {"DELETE FROM alarms WHERE code = " + SQLLiteral(code) +
-                                            " OR code = " + SQLLiteral(code + "MAILED") + " "});
-    } catch (const std::exception& e) {
-        WriteLog("[FAILURE]", std::string("Clearing active alarms: ") + e.what());
-    }
 }
 
 } // namespace

@@ -25,11 +25,6 @@ struct SiteAddress {
     std::string Name;
 };
 
-// Every statement error of a scan ends (or skips) its step with one line that names the step.
-void LogStepError(const std::string& step, const std::exception& e) {
-    WriteLog("ERROR", step + ": " + e.what());
-}
-
 // The site's name for the status board; a site table without the column still scans.
 std::string SiteName(const TDbQuery& q) {
     const Variant* name = q.FindField("sitename");

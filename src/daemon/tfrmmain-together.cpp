@@ -23,10 +23,6 @@ constexpr std::size_t CodesPerRead = 500;
 /// poll(2) per site.
 constexpr std::size_t MessagesEvery = 32;
 
-void LogStepError(const std::string& step, const std::exception& e) {
-    WriteLog("ERROR", step + ": " + e.what());
-}
-
 SiteResult RowOf(const TDbQuery& q) {
     SiteResult row;
     row.Code = VarToStrTrim(q.FieldByName("Code"));

@@ -96,6 +96,8 @@ public:
     void PostAlarm(const std::string& code);
     /// Removes the site's alarms and marker and stores its round-trip time.
     void ClearAlarms(const std::string& code, int rtt);
+    /// Removes the site's alarm and marker rows (the first step of ClearAlarms); a failure is logged.
+    void DeleteOutageRows(const std::string& code);
     /// Notifies the site's contacts once its outage has lasted its down time; waits for the worker.
     /// Statement errors are raised to the caller.
     void Notify(const std::string& code);

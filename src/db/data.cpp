@@ -1,6 +1,8 @@
 // The data module: settings read from vkt.ini and the connection built from them.
 #include "db/data.h"
 
+#include "db/dbsession.h"
+
 #include <atomic>
 #include <clocale>
 #include <cstring>
@@ -87,6 +89,17 @@ bool TVKTDataModule::TableScripts(const std::string& table, TTableScript& script
         // an unknown provider never connects; its scripts are the SQL Server ones
     }
     return TableScript(dialect, table, script);
+}
+
+void CreateTableIfMissing(TDbQuery& query, const std::string& table, const std::vector<std::string>& statements) {
+    TDbSession& session = query.Connection().Session();
+    if (session.TableExists(table)) return;
+    try {
+        for (const std::string& statement : statements)
+            ExecStatement(query, {statement});
+    } catch (const EDatabaseError&) {
+        if (!session.TableExists(table)) throw; // not made by another process meanwhile
+    }
 }
 
 TDbDialect TVKTDataModule::Dialect() const {

@@ -60,6 +60,9 @@ private:
 /// also when the statement fails. Errors are raised to the caller.
 void OpenStatement(TDbQuery& query, const std::vector<std::string>& lines);
 void ExecStatement(TDbQuery& query, const std::vector<std::string>& lines);
+/// Makes a table that the database does not have by running its statements (the create, then its
+/// index) one by one on `query`. Another process making the same table at the same moment is no error.
+void CreateTableIfMissing(TDbQuery& query, const std::string& table, const std::vector<std::string>& statements);
 /// Installs what shows and hides the busy cursor (the console window); none by default.
 void SetBusyCursorHook(std::function<void(bool busy)> hook);
 
