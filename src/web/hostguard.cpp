@@ -68,13 +68,17 @@ void THostGuard::Load(const std::string& extra) {
     }
 }
 
+// The resolver is asked last: an address or a listed name never waits for it.
 bool THostGuard::Accepts(const std::string& hostHeader) const {
     const std::string host = HostName(hostHeader);
-    return !host.empty() && (KnownName(host) || IsLocalAddress(host));
+    return !host.empty() && (KnownName(host) || IsLocalAddress(host) || IsCanonicalName(host));
 }
 
 bool THostGuard::KnownName(const std::string& host) const {
-    if (std::find(m_names.begin(), m_names.end(), host) != m_names.end()) return true;
+    return std::find(m_names.begin(), m_names.end(), host) != m_names.end();
+}
+
+bool THostGuard::IsCanonicalName(const std::string& host) const {
     if (m_hostName.empty()) return false;
     std::call_once(m_canonicalOnce, [this] { m_canonical = HostName(CanonicalName(m_hostName)); });
     return !m_canonical.empty() && host == m_canonical;

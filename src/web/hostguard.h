@@ -1,6 +1,6 @@
-// Which Host a save may name: a browser tricked by a hostile name that resolves to this machine
+// Which Host a request may name: a browser tricked by a hostile name that resolves to this machine
 // (DNS rebinding) sends that name as Host, so only this machine's own names and addresses, and
-// the names an administrator lists for a reverse proxy, let a save through.
+// the names an administrator lists for a reverse proxy, get an answer.
 #pragma once
 
 #include <mutex>
@@ -18,10 +18,11 @@ public:
 
 private:
     bool KnownName(const std::string& host) const;
+    bool IsCanonicalName(const std::string& host) const;
 
     std::vector<std::string> m_names; // lower case, without trailing dot
     std::string m_hostName;
-    // The resolver is asked for the fully qualified name only when a save first needs it, so a
+    // The resolver is asked for the fully qualified name only when a request first needs it, so a
     // slow resolver never holds the start.
     mutable std::once_flag m_canonicalOnce;
     mutable std::string m_canonical;

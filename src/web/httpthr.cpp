@@ -35,12 +35,7 @@ void THTTPThread::Execute() {
             THTTPRequest request;
             bool complete = ReadRequest(request);
             m_reading = false;
-            if (complete && !LoginAccepted()) {
-                SendUnauthorized();
-            } else if (complete) {
-                Respond(request);
-                if (!m_answered) RespondWithStatus(); // only where none of the four pages answers
-            }
+            if (complete) Answer(request);
             Socket->Close();
         }
     } catch (const std::exception&) {
@@ -62,8 +57,22 @@ bool THTTPThread::ReadRequest(THTTPRequest& request) {
         m_requestLines.push_back(line);
     }
     Params = request.Params;
-    m_sameSite = request.SameSite() && HostAllowed(request);
+    m_sameSite = request.SameSite();
     return true;
+}
+
+// A request whose Host is not this machine gets no answer at all, whatever it asks for: a page
+// under a hostile name that resolves here (DNS rebinding) would otherwise read the settings, the
+// log and the board with the browser's help. The login is asked only of a request that may be
+// answered.
+void THTTPThread::Answer(const THTTPRequest& request) {
+    if (!HostAllowed(request)) return;
+    if (!LoginAccepted()) {
+        SendUnauthorized();
+        return;
+    }
+    Respond(request);
+    if (!m_answered) RespondWithStatus(); // only where none of the four pages answers
 }
 
 // A request without Host (HTTP/1.0 allows it) names nothing to check; one with several is refused.

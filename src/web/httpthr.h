@@ -47,7 +47,7 @@ public:
     /// The vkt.ini that SaveSettings writes.
     std::string ConfigFile;
     TLogFileReader ReadLogFile;
-    /// The names a save's Host may give; none set lets any Host through.
+    /// The names a request's Host may give; none set lets any Host through.
     std::shared_ptr<const THostGuard> HostGuard;
     /// The status board behind /status, /status.json and /metrics; none: those paths stay silent.
     const TStatusBoard* Board = nullptr;
@@ -80,6 +80,7 @@ public:
 
 private:
     bool ReadRequest(THTTPRequest& request);
+    void Answer(const THTTPRequest& request);
     bool HostAllowed(const THTTPRequest& request) const;
     void Respond(const THTTPRequest& request);
     void RespondToQuery();

@@ -3,6 +3,7 @@
 #include "webfixture.h"
 
 #include "net/loopback.h"
+#include "web/statusboard.h"
 
 #include <filesystem>
 #include <fstream>
@@ -99,6 +100,37 @@ INSTANTIATE_TEST_SUITE_P(
                                   "Origin: http://evil.example:@PORT@\r\n\r\n",
                                   ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A hostile name that resolves to this machine (DNS rebinding) reads nothing, on any path; a
+// request without Host (HTTP/1.0) or naming this machine is served.
+class ForeignHost : public WebServerTest {
+protected:
+    void SetUp() override {
+        m_configure = [this](TWebServer& web) { web.Board = &m_board; };
+        WebServerTest::SetUp();
+        WriteFileText(Dir() + "/page.htm", "PAGE");
+    }
+    TStatusBoard m_board;
+};
+
+TEST_F(ForeignHost, GetsNoAnswerOnAnyPath) {
+    const std::string port = std::to_string(m_port);
+    const std::pair<std::string, bool> hosts[] = {
+        {"Host: evil.example:" + port + "\r\n", false},
+        {"Host: 127.0.0.1:" + port + "\r\nHost: evil.example\r\n", false},
+        {"", true},
+        {"Host: 127.0.0.1:" + port + "\r\n", true},
+        {"Host: LOCALHOST:" + port + "\r\n", true},
+    };
+    for (const char* path :
+         {"/", "/RESULT?mode=+Settings+", "/RESULT?mode=View+Log", "/status", "/status.json", "/metrics", "/page.htm",
+          "/images/zelto.gif"})
+        for (const auto& [host, served] : hosts) {
+            const std::string answer = Exchange("GET " + std::string(path) + " HTTP/1.1\r\n" + host + "\r\n");
+            const std::string statusLine = answer.substr(0, answer.find("\r\n"));
+            EXPECT_EQ(statusLine, served ? "HTTP/1.0 200 OK" : "") << path << " " << host;
+        }
+}
 
 // Slow clients fetching a large file cost a block each, not the file: 16 of them on a 16-MB image
 // would otherwise hold 256 MB.

@@ -165,7 +165,7 @@ protected:
 TEST_F(StatusPaths, AnswerOnlyWhereThePagesAreSilent) {
     const std::pair<const char*, const char*> cases[] = {
         {"GET /status HTTP/1.0\r\n\r\n", "Content-Type: text/html; charset=utf-8\r\n"},
-        {"GET /status?q=shed HTTP/1.1\r\nHost: x\r\n\r\n", "Content-Type: text/html; charset=utf-8\r\n"},
+        {"GET /status?q=shed HTTP/1.1\r\nHost: localhost\r\n\r\n", "Content-Type: text/html; charset=utf-8\r\n"},
         {"GET /status.json HTTP/1.0\r\n\r\n", "Content-Type: application/json\r\n"},
         {"GET /metrics HTTP/1.0\r\n\r\n", "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"},
         {"GET /status?mode=View+Log HTTP/1.0\r\n\r\n", "Content-Type: Text/Html \r\n"},
