@@ -132,6 +132,45 @@ TEST_F(ForeignHost, GetsNoAnswerOnAnyPath) {
         }
 }
 
+// Made with: openssl passwd -6 -salt vktguard s3cret
+const char* const OpsHash =
+    "$6$vktguard$CNf8Dw/sD1FljECmDluHkHyN3kYvzNFrXY3Gu.q/CMiBW/mF8yh0NSqqO6x3G/nFPEJYdDggm/dNnNiEKq.4h0";
+
+class BasicLogin : public WebServerTest {
+protected:
+    void SetUp() override {
+        m_configure = [this](TWebServer&) {
+            WriteFileText(Ini(), ReadFileText(Ini()) + "[Web]\r\nUser=ops\r\nPassword=" + OpsHash + "\r\n");
+        };
+        WebServerTest::SetUp();
+    }
+};
+
+// Credentials count only as the one base64 spelling of "ops:s3cret": nothing after them, no
+// other padding, no byte outside the alphabet, no control character inside.
+TEST_F(BasicLogin, AcceptsOnlyExactCredentials) {
+    const std::pair<std::string, bool> cases[] = {
+        {"Basic b3BzOnMzY3JldA==", true},              // ops:s3cret
+        {"Basic b3BzOnMzY3JldABqdW5r", false},         // ops:s3cret NUL junk
+        {"Basic b3BzOnMzY3JldA==junk", false},         // junk after the padding
+        {"Basic b3BzOnMzY3JldA=junk", false},          // junk in place of the padding
+        {"Basic b3BzOnMzY3JldA==b3Bz", false},         // a group after the padding
+        {"Basic b3BzOnMzY3JldA", false},               // padding missing
+        {"Basic b3BzOnMzY3JldA=", false},              // padding short
+        {"Basic b3BzOnMzY3JldB==", false},             // bits under the padding not zero
+        {"Basic b3BzOnMz.Y3JldA==", false},            // outside the alphabet
+        {"Basic b3BzOnMz Y3JldA==", false},            // a space inside
+        {"Basic b3BzOnMzY3JldAE=", false},             // ops:s3cret SOH
+        {"Basic b3BzOndyb25n", false},                 // ops:wrong
+        {"Basic cm9vdDpzM2NyZXQ=", false},             // root:s3cret
+    };
+    for (const auto& [authorization, accepted] : cases) {
+        const std::string answer = Exchange("GET / HTTP/1.0\r\nAuthorization: " + authorization + "\r\n\r\n");
+        EXPECT_EQ(answer.rfind(accepted ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.0 401 Unauthorized\r\n", 0), 0u)
+            << authorization;
+    }
+}
+
 // Slow clients fetching a large file cost a block each, not the file: 16 of them on a 16-MB image
 // would otherwise hold 256 MB.
 TEST_F(WebServerTest, LargeFileIsStreamedToSlowClients) {
