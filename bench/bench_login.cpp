@@ -27,9 +27,9 @@ struct Kind {
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 400;
     std::vector<Kind> kinds = {
-        {"right login", "Basic b3BzOnMzY3JldA==", {}},               // ops:s3cret
-        {"right user, wrong password", "Basic b3BzOndyb25n", {}},    // ops:wrong
-        {"wrong user", "Basic cm9vdDpzM2NyZXQ=", {}},                // root:s3cret
+        {"right login", "Basic b3BzOnMzY3JldA==", {}},                 // ops:s3cret
+        {"right user, wrong password", "Basic b3BzOndyb25n", {}},      // ops:wrong
+        {"wrong user", "Basic cm9vdDpzM2NyZXQ=", {}},                  // root:s3cret
         {"long wrong user", "Basic YWRtaW5pc3RyYXRvcjp3cm9uZw==", {}}, // administrator:wrong
     };
     // Interleaved, so a change of machine load touches every kind alike.

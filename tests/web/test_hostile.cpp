@@ -122,9 +122,8 @@ TEST_F(ForeignHost, GetsNoAnswerOnAnyPath) {
         {"Host: 127.0.0.1:" + port + "\r\n", true},
         {"Host: LOCALHOST:" + port + "\r\n", true},
     };
-    for (const char* path :
-         {"/", "/RESULT?mode=+Settings+", "/RESULT?mode=View+Log", "/status", "/status.json", "/metrics", "/page.htm",
-          "/images/zelto.gif"})
+    for (const char* path : {"/", "/RESULT?mode=+Settings+", "/RESULT?mode=View+Log", "/status", "/status.json",
+                             "/metrics", "/page.htm", "/images/zelto.gif"})
         for (const auto& [host, served] : hosts) {
             const std::string answer = Exchange("GET " + std::string(path) + " HTTP/1.1\r\n" + host + "\r\n");
             const std::string statusLine = answer.substr(0, answer.find("\r\n"));
@@ -150,19 +149,19 @@ protected:
 // other padding, no byte outside the alphabet, no control character inside.
 TEST_F(BasicLogin, AcceptsOnlyExactCredentials) {
     const std::pair<std::string, bool> cases[] = {
-        {"Basic b3BzOnMzY3JldA==", true},              // ops:s3cret
-        {"Basic b3BzOnMzY3JldABqdW5r", false},         // ops:s3cret NUL junk
-        {"Basic b3BzOnMzY3JldA==junk", false},         // junk after the padding
-        {"Basic b3BzOnMzY3JldA=junk", false},          // junk in place of the padding
-        {"Basic b3BzOnMzY3JldA==b3Bz", false},         // a group after the padding
-        {"Basic b3BzOnMzY3JldA", false},               // padding missing
-        {"Basic b3BzOnMzY3JldA=", false},              // padding short
-        {"Basic b3BzOnMzY3JldB==", false},             // bits under the padding not zero
-        {"Basic b3BzOnMz.Y3JldA==", false},            // outside the alphabet
-        {"Basic b3BzOnMz Y3JldA==", false},            // a space inside
-        {"Basic b3BzOnMzY3JldAE=", false},             // ops:s3cret SOH
-        {"Basic b3BzOndyb25n", false},                 // ops:wrong
-        {"Basic cm9vdDpzM2NyZXQ=", false},             // root:s3cret
+        {"Basic b3BzOnMzY3JldA==", true},      // ops:s3cret
+        {"Basic b3BzOnMzY3JldABqdW5r", false}, // ops:s3cret NUL junk
+        {"Basic b3BzOnMzY3JldA==junk", false}, // junk after the padding
+        {"Basic b3BzOnMzY3JldA=junk", false},  // junk in place of the padding
+        {"Basic b3BzOnMzY3JldA==b3Bz", false}, // a group after the padding
+        {"Basic b3BzOnMzY3JldA", false},       // padding missing
+        {"Basic b3BzOnMzY3JldA=", false},      // padding short
+        {"Basic b3BzOnMzY3JldB==", false},     // bits under the padding not zero
+        {"Basic b3BzOnMz.Y3JldA==", false},    // outside the alphabet
+        {"Basic b3BzOnMz Y3JldA==", false},    // a space inside
+        {"Basic b3BzOnMzY3JldAE=", false},     // ops:s3cret SOH
+        {"Basic b3BzOndyb25n", false},         // ops:wrong
+        {"Basic cm9vdDpzM2NyZXQ=", false},     // root:s3cret
     };
     for (const auto& [authorization, accepted] : cases) {
         const std::string answer = Exchange("GET / HTTP/1.0\r\nAuthorization: " + authorization + "\r\n\r\n");
