@@ -18,14 +18,29 @@ std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*) {
     return size * count;
 }
 
+/// libcurl asks this at least once a second while a transfer runs; non-zero ends the transfer.
+int StopRequested(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return stop != nullptr && static_cast<const std::atomic<bool>*>(stop)->load() ? 1 : 0;
+}
+
+/// No answer (time-out, connection dropped, nothing at all) after every byte of the body went out.
+bool UnansweredAfterSending(CURL* c, CURLcode result, std::size_t bodySize) {
+    if (result != CURLE_OPERATION_TIMEDOUT && result != CURLE_GOT_NOTHING && result != CURLE_RECV_ERROR)
+        return false;
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(c, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    return uploaded >= static_cast<curl_off_t>(bodySize);
+}
+
 } // namespace
 
-bool WebhookChannel::Deliver(const Notice& notice, std::string& error) {
+WebhookChannel::Attempt WebhookChannel::Post(const Notice& notice, const std::atomic<bool>* stop) const {
+    Attempt attempt;
     InitCurlOnce();
     std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
     if (!curl) {
-        error = "cannot start a transfer";
-        return false;
+        attempt.Error = "cannot start a transfer";
+        return attempt;
     }
     const std::string body = NoticeJson(notice);
     std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(
@@ -39,16 +54,27 @@ bool WebhookChannel::Deliver(const Notice& notice, std::string& error) {
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L); // worker threads: no SIGALRM for name look-ups
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, DiscardBody);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, StopRequested);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(stop));
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     const CURLcode result = curl_easy_perform(c);
     if (result != CURLE_OK) {
-        error = curl_easy_strerror(result);
-        return false;
+        attempt.Error = curl_easy_strerror(result);
+        attempt.MaybeTaken = UnansweredAfterSending(c, result, body.size());
+        return attempt;
     }
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status > 299) {
-        error = "HTTP status " + std::to_string(status);
-        return false;
+        attempt.Error = "HTTP status " + std::to_string(status);
+        return attempt;
     }
-    return true;
+    attempt.Delivered = true;
+    return attempt;
+}
+
+bool WebhookChannel::Deliver(const Notice& notice, std::string& error) {
+    Attempt attempt = Post(notice);
+    error = attempt.Error;
+    return attempt.Delivered;
 }

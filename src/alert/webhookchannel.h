@@ -3,9 +3,22 @@
 
 #include "alert/noticechannel.h"
 
+#include <atomic>
+
 class WebhookChannel : public NoticeChannel {
 public:
     explicit WebhookChannel(std::string url) : m_url(std::move(url)) {}
+
+    /// What one POST came to.
+    struct Attempt {
+        bool Delivered = false;
+        /// The whole request went out but no answer came: the receiver may hold the notice, so sending it
+        /// again could double it.
+        bool MaybeTaken = false;
+        std::string Error;
+    };
+    /// One POST; a `stop` that turns true ends it within about a second (an error, not delivered).
+    Attempt Post(const Notice& notice, const std::atomic<bool>* stop = nullptr) const;
     /// A 2xx answer within the time-out counts as delivered; anything else is an error naming why.
     bool Deliver(const Notice& notice, std::string& error) override;
 

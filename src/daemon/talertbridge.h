@@ -3,7 +3,7 @@
 #pragma once
 
 #include "alert/alertpolicy.h"
-#include "alert/webhookchannel.h"
+#include "alert/webhookqueue.h"
 
 #include <memory>
 #include <string>
@@ -19,8 +19,12 @@ public:
     /// Reads the alert keys again and starts the policy's scan.
     void ScanStarted();
     void ScanEnded() { Policy.ScanEnded(); }
-    /// The webhook every notice goes to; nullptr when none is configured.
-    NoticeChannel* Webhook() const { return m_webhook.get(); }
+    /// Queues a site's notice for the webhook, when one is configured; `toldElsewhere`: the mail or a
+    /// pop-up delivered it, so its delivery here counts for nothing more.
+    void QueueWebhook(const std::string& code, const Notice& told, bool toldElsewhere);
+    /// Logs and counts what the webhook did since the last call; a problem notice that it alone delivered
+    /// gets its marker row while the outage lasts. On the user-interface thread.
+    void TakeWebhookOutcomes();
     /// Probes an address, again up to [Alert] Retries times while it stays silent.
     bool Probe(const std::string& address, int& rtt);
 
@@ -37,8 +41,12 @@ public:
 
 private:
     void EnsureDependencyTable();
+    /// Whether the webhook delivered this notice, which no other way did: then it has been told.
+    bool TakeWebhookDelivery(const std::string& code, NoticeKind kind, TDateTime since);
+    void StoreMarkerWhileDown(const std::string& code);
 
     TfrmMain& m_form;
-    std::unique_ptr<WebhookChannel> m_webhook;
+    std::unique_ptr<WebhookQueue> m_webhooks;
+    long long m_adminNotices = 0;
     std::string m_webhookUrl;
 };

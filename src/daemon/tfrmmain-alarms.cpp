@@ -161,15 +161,16 @@ bool TfrmMain::NotificationDue(const std::string& code, TDateTime& outageStart) 
 bool TfrmMain::RunNotification(const std::string& code, const Notice& notice) {
     Notice told = notice;
     told.Daemon = DataModule()->VKTID;
-    TNotifyThread worker(
-        DataModule()->conMain, code, [] { MainLoop().Wake(); }, told, m_alert->Webhook());
+    TNotifyThread worker(DataModule()->conMain, code, [] { MainLoop().Wake(); }, told);
     const bool settled = MainLoop().WaitUntil([&] { return worker.Error() || worker.Done(); }, NotifyGuard);
     // Past the guard the mail still in progress is cancelled, so the worker ends at once and the
     // scan goes on; the notification counts as failed and is tried again at the next scan.
     if (!settled) worker.Cancel();
     // The worker may still be sending pop-ups after a mail error; its text is read once it has ended.
     WaitForWorkerEnd(worker);
-    if (SiteResults) SiteResults->NoticeSent(code, "mail", settled && !worker.Error());
+    CountNotice(code, worker);
+    // The webhook's receiver is not waited for: its queue posts the notice after the scan has gone on.
+    if (worker.Composed()) m_alert->QueueWebhook(code, worker.Told(), worker.Delivered());
     if (!settled) {
         WriteLog("ERROR", "Mail fail. Notification not finished within " + std::to_string(NotifyGuard.count() / 1000) +
                               " seconds");
@@ -180,8 +181,17 @@ bool TfrmMain::RunNotification(const std::string& code, const Notice& notice) {
         WriteLog("ERROR", "Mail fail. " + failure);
     // A pop-up that went nowhere must not read as done unless something else was delivered.
     if (!worker.Error() && (worker.PopupFailures().empty() || worker.Delivered())) WriteLog("MAIL", "Complete.");
-    if (!worker.WebhookError().empty()) WriteLog("ERROR", "Webhook fail. " + worker.WebhookError());
     return worker.Delivered();
+}
+
+// Each channel counts what it did: a mail a server took or refused, pop-ups sent or not; a notice
+// without contacts, or a mail that counts as done because no server is set, counts nothing.
+void TfrmMain::CountNotice(const std::string& code, const TNotifyThread& worker) {
+    if (!SiteResults) return;
+    using Channel = TNotifyThread::Channel;
+    if (worker.Mail() != Channel::Untried) SiteResults->NoticeSent(code, "mail", worker.Mail() == Channel::Sent);
+    if (worker.Popups() != Channel::Untried) SiteResults->NoticeSent(code, "popup", worker.Popups() == Channel::Sent);
+    if (worker.MarkerStored()) SiteResults->NoticeStanding(code);
 }
 
 void TfrmMain::DailyPurge() {

@@ -58,6 +58,7 @@ void TfrmMain::timMainTimer() {
 
 void TfrmMain::RunTick() {
     if (!CheckConnection()) return;
+    m_alert->TakeWebhookOutcomes();
     ToggleIcon();
     if (!ScanDue()) return;
     if (PurgeDue()) RunDailyPurge();
@@ -100,6 +101,7 @@ void TfrmMain::ScanSites() {
     TVKTDataModule& dm = *DataModule();
     dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
     TStringList codes;
+    m_codeAddresses.Clear();
     if (ReadSiteList(codes)) {
         m_alert->ScanStarted();
         if (StartGroupScan()) {
@@ -150,6 +152,10 @@ bool TfrmMain::ScanSite(const std::string& code) {
         LogStepError("Reading site " + code, e);
         return dm.conMain.Connected();
     }
+    std::vector<std::string> rowCodes;
+    for (const SiteAddress& row : rows)
+        rowCodes.push_back(row.Code);
+    m_codeAddresses.Expect(rowCodes);
     for (const SiteAddress& row : rows)
         ProbeSite(row.Code, row.Address, row.Name);
     return true;
@@ -184,6 +190,7 @@ void TfrmMain::ReportSite(const SiteResult& result, int groupDown, int groupFail
 
 void TfrmMain::SiteProbed(const SiteResult& result) {
     LatestSiteResults().Put(result);
+    m_alert->TakeWebhookOutcomes();
     if (GroupActive()) {
         SiteProbedInGroup(result);
         return;
@@ -191,10 +198,15 @@ void TfrmMain::SiteProbed(const SiteResult& result) {
     ReportSite(result, -1, 0);
     const std::string& code = result.Code;
     AlertPolicy& alert = m_alert->Policy;
+    // A code with several addresses answers once all of them did; one silent address keeps its outage.
+    const bool codeAnswered = m_codeAddresses.Record(code, result.Answered) == TCodeAddresses::Verdict::Answered;
     if (result.Answered) {
-        alert.Answering(code);
-        ClearAlarms(code, result.RttAvg);
+        if (codeAnswered) {
+            alert.Answering(code);
+            ClearAlarms(code, result.RttAvg);
+        }
         WriteLog("POLL", code + " Responding (" + IntToStr(result.RttAvg) + " ms)");
+        if (!codeAnswered) return; // nothing to tell of an address that answers
     } else {
         if (!alert.HoldsAlarms()) PostAlarm(code);
         WriteLog("AWOL", "Unable to contact " + code + " [" + result.Address + "]");

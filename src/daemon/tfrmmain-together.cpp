@@ -63,6 +63,10 @@ private:
 
 bool TfrmMain::ScanSitesTogether(const TStringList& codes) {
     std::vector<SiteResult> rows = ReadSiteRows(codes);
+    std::vector<std::string> rowCodes;
+    for (const SiteResult& r : rows)
+        rowCodes.push_back(r.Code);
+    m_codeAddresses.Expect(rowCodes);
     ScanSequencer results(rows.size());
     EngineThread engine(ScanSettings, rows, results);
     std::size_t next = 0;
@@ -155,7 +159,7 @@ bool TfrmMain::ProcessSegment(std::vector<SiteResult>& segment) {
     // The alert rules read an answering site's outage rows (was it notified?) before they are
     // cleared, so with them on each site clears its own rows, as in the one-at-a-time scan.
     // So do the members of a group, whose rows follow the group's verdict.
-    if (!m_alert->Policy.Active() && !GroupActive()) batch.Run(dm.adoQ2, segment);
+    if (!m_alert->Policy.Active() && !GroupActive()) batch.Run(dm.adoQ2, segment, m_codeAddresses);
     m_batch = &batch;
     std::size_t done = 0;
     for (const SiteResult& r : segment) {

@@ -3,6 +3,7 @@
 // headless it runs on its own.
 #pragma once
 
+#include "daemon/tcodeaddresses.h"
 #include "daemon/tmemo.h"
 #include "daemon/ttimer.h"
 #include "daemon/ttrayicon.h"
@@ -23,6 +24,7 @@ class TSiteBatch;
 class TAlertBridge;
 class ClusterMember;
 struct Notice;
+class TNotifyThread;
 class TSiteResultSink;
 
 struct TMenuItem {
@@ -161,6 +163,8 @@ private:
     bool NotificationDue(const std::string& code, TDateTime& outageStart);
     /// Runs a notification worker for the site and logs its outcome; true when it was delivered.
     bool RunNotification(const std::string& code, const Notice& notice);
+    /// Counts on the status board what each channel of the worker did with the notice.
+    void CountNotice(const std::string& code, const TNotifyThread& worker);
     /// Reports a site's result to the status board; `groupDown` is the group's verdict (-1: alone).
     void ReportSite(const SiteResult& result, int groupDown, int groupFailed);
     // The probes' group ([Cluster], tfrmmain-group.cpp).
@@ -182,6 +186,8 @@ private:
     bool m_heldAbout = false;
     /// The statements gathered for the sites being processed, when the concurrent scan runs.
     const TSiteBatch* m_batch = nullptr;
+    /// The rows of each code in the running scan.
+    TCodeAddresses m_codeAddresses;
     // Intervals run on the monotonic clock, so that a wall-clock jump never stops scanning or purging.
     Clock::MonoTime m_lastScanMono{};
     Clock::MonoTime m_lastPurgeMono{};

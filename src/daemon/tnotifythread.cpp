@@ -40,9 +40,9 @@ std::string PopupContent(const std::string& target, const std::string& reportTim
 }
 
 TNotifyThread::TNotifyThread(TDbConnection& connection, const std::string& code, std::function<void()> onFinished,
-                             Notice notice, NoticeChannel* webhook)
+                             Notice notice)
     : m_siteQuery(connection), m_workQuery(connection), m_code(code), m_onFinished(std::move(onFinished)),
-      m_notice(std::move(notice)), m_webhook(webhook) {
+      m_notice(std::move(notice)) {
     m_smtp.SetTimeOut(MailTimeOut);
     m_thread = std::thread([this] { Execute(); });
 }
@@ -69,12 +69,15 @@ void TNotifyThread::Body() {
     OpenStatement(m_workQuery, {SiteSelect(m_code)});
     if (!m_workQuery.Eof()) {
         ComposeMail();
+        m_composed = true;
         const bool mailed = SendMail();
         const bool popped = SendPopups();
-        const bool hooked = SendWebhook();
-        m_delivered = mailed || popped || hooked;
+        m_delivered = mailed || popped;
         // A recovery or flapping notice leaves the rows alone: the policy keeps what it owes.
-        if (m_delivered && m_notice.Kind == NoticeKind::Problem) MainLoop().RunAndWait([this] { StoreMailedMarker(); });
+        if (m_delivered && m_notice.Kind == NoticeKind::Problem) {
+            MainLoop().RunAndWait([this] { StoreMailedMarker(); });
+            m_markerStored = true;
+        }
     }
     m_done.store(true, std::memory_order_release);
 }
@@ -130,8 +133,10 @@ bool TNotifyThread::SendMail() {
     if (m_smtp.Host().empty()) return true; // no server configured: counts as done
     try {
         m_smtp.Send();
+        m_mail = Channel::Sent;
         return true;
     } catch (const std::exception& e) {
+        m_mail = Channel::Failed;
         Failed(e.what());
         return false;
     }
@@ -146,6 +151,7 @@ bool TNotifyThread::SendPopups() {
             Failed(e.what());
         }
     }
+    if (!m_popupList.empty()) m_popups = delivered ? Channel::Sent : Channel::Failed;
     return delivered;
 }
 
@@ -159,10 +165,6 @@ bool TNotifyThread::SendPopup(const std::string& target) {
     if (!sent) m_popupFailures.push_back("Pop-up to " + target + ": " + slot.LastError());
     slot.Close();
     return sent;
-}
-
-bool TNotifyThread::SendWebhook() {
-    return m_webhook != nullptr && m_webhook->Deliver(m_notice, m_webhookError);
 }
 
 void TNotifyThread::StoreMailedMarker() {

@@ -62,11 +62,11 @@ bool TSiteBatch::Admit(const SiteResult& result) {
     return true;
 }
 
-void TSiteBatch::Run(TDbQuery& query, const std::vector<SiteResult>& results) {
+void TSiteBatch::Run(TDbQuery& query, const std::vector<SiteResult>& results, const TCodeAddresses& addresses) {
     std::vector<std::string> answered;
     std::map<int, std::vector<std::string>> byRtt;
     for (const SiteResult& r : results) {
-        if (!r.Answered || MatchKey(r.Code).empty()) continue;
+        if (!r.Answered || MatchKey(r.Code).empty() || addresses.Several(r.Code)) continue;
         answered.push_back(r.Code);
         byRtt[r.RttAvg].push_back(r.Code);
     }

@@ -3,6 +3,7 @@
 // as the site-by-site statements would leave them.
 #pragma once
 
+#include "daemon/tcodeaddresses.h"
 #include "db/dbaccess.h"
 #include "scan/siteresult.h"
 
@@ -23,8 +24,9 @@ public:
     bool Empty() const { return m_keys.empty(); }
 
     /// Runs the gathered statements for the sites that answered. A statement that fails leaves its
-    /// sites to the site-by-site statements, which report the error as they always do.
-    void Run(TDbQuery& query, const std::vector<SiteResult>& results);
+    /// sites to the site-by-site statements, which report the error as they always do. Codes with
+    /// several addresses are left to them too: another address of theirs may still fail in this scan.
+    void Run(TDbQuery& query, const std::vector<SiteResult>& results, const TCodeAddresses& addresses);
     /// Whether the code's alarm rows are deleted and its round-trip time stored: nothing is left for
     /// its own clear and no outage for its notification decision.
     bool Cleared(const std::string& code) const { return m_cleared.count(code) != 0; }

@@ -135,13 +135,9 @@ void TStatusBoard::NoticeStanding(const std::string& code) {
         m_sites[i].Notified = true;
 }
 
-void TStatusBoard::NoticeSent(const std::string& code, const std::string& kind, bool delivered) {
+void TStatusBoard::NoticeSent(const std::string&, const std::string& kind, bool delivered) {
     std::unique_lock<std::shared_mutex> hold(m_lock);
     ++m_summary.Notices[{kind, delivered ? "sent" : "failed"}];
-    auto at = m_byCode.find(code);
-    if (!delivered || at == m_byCode.end()) return;
-    for (std::size_t i : at->second)
-        m_sites[i].Notified = true;
 }
 
 void TStatusBoard::Snapshot(TScanSummary& summary, std::vector<TSiteStatus>& sites) const {

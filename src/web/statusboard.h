@@ -33,9 +33,11 @@ public:
     virtual ~TSiteResultSink() = default;
     virtual void ScanBegun() = 0;
     virtual void SiteProbed(const TSiteResult& result) = 0;
-    /// The site's outage has been told already (its marker stands), found before a new notice.
+    /// The site's outage has been told: its marker row was found or stored.
     virtual void NoticeStanding(const std::string& code) = 0;
-    /// A notice of `kind` ("mail") went out for the site; `delivered` false when it failed.
+    /// One channel (`kind` "mail", "popup" or "webhook") tried a notice for the site: `delivered` when
+    /// it was taken, false when it failed. Only counted; whether the site counts as notified follows
+    /// NoticeStanding.
     virtual void NoticeSent(const std::string& code, const std::string& kind, bool delivered) = 0;
     virtual void ScanEnded() = 0;
 };

@@ -26,6 +26,7 @@ public:
     std::string Output() const;
     /// What it wrote to stderr so far.
     std::string ErrorOutput() const;
+    pid_t Pid() const { return m_pid; }
     /// Waits until the captured stderr contains `text`.
     bool WaitForErrorOutput(const std::string& text, std::chrono::milliseconds limit);
 
