@@ -1,21 +1,35 @@
 # Installation of the headless daemon and the Debian package built from it with CPack
-# (scripts/package): vkt and vkt-datutil, the confined systemd unit, the system user, the settings
-# under /etc/vkt (a conffile) and the state and log directories.
+# (scripts/package): vkt and vkt-datutil with their manual pages, the confined systemd unit, the system
+# user, the settings under /etc/vkt (a conffile), the state and log directories and the admin pages' logo.
 set(VKT_DEB ${CMAKE_SOURCE_DIR}/packaging/deb)
 install(TARGETS vkt vkt-datutil RUNTIME DESTINATION bin)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/vkt.service DESTINATION /lib/systemd/system)
 install(FILES ${VKT_DEB}/vkt.sysusers DESTINATION lib/sysusers.d RENAME vkt.conf)
 install(FILES ${VKT_DEB}/vkt.tmpfiles DESTINATION lib/tmpfiles.d RENAME vkt.conf)
-install(FILES ${VKT_DEB}/vkt.ini DESTINATION /etc/vkt PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ)
+# Shipped as Debian wants a file in /etc (0644, root); postinst hands it to vkt as 0640 before the
+# admin can put a password in it.
+install(FILES ${VKT_DEB}/vkt.ini DESTINATION /etc/vkt)
 
-# Debian wants the changelog and README compressed reproducibly (no name, no time stamp).
+# The logo in the head of the admin pages. They are served from the daemon's working directory
+# (/var/log/vkt), where tmpfiles.d copies it and keeps it out of the log files' age clean-up.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/images/zelto.gif DESTINATION share/vkt/images)
+
+# Debian wants the changelog and the manual pages compressed reproducibly (no name, no time stamp).
 configure_file(${VKT_DEB}/changelog.in ${CMAKE_BINARY_DIR}/deb/changelog @ONLY)
 set(VKT_DEB_DOCS ${CMAKE_BINARY_DIR}/deb/changelog.gz)
 add_custom_command(OUTPUT ${VKT_DEB_DOCS}
     COMMAND gzip -9nf -k ${CMAKE_BINARY_DIR}/deb/changelog
     DEPENDS ${CMAKE_BINARY_DIR}/deb/changelog VERBATIM)
-add_custom_target(vkt_deb_docs ALL DEPENDS ${VKT_DEB_DOCS})
+set(VKT_DEB_MANS "")
+foreach(page vkt.8 vkt-datutil.8)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/deb/${page}.gz
+        COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/packaging/man/${page} > ${CMAKE_BINARY_DIR}/deb/${page}.gz
+        DEPENDS ${CMAKE_SOURCE_DIR}/packaging/man/${page})
+    list(APPEND VKT_DEB_MANS ${CMAKE_BINARY_DIR}/deb/${page}.gz)
+endforeach()
+add_custom_target(vkt_deb_docs ALL DEPENDS ${VKT_DEB_DOCS} ${VKT_DEB_MANS})
 install(FILES ${VKT_DEB_DOCS} ${VKT_DEB}/copyright ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/vkt)
+install(FILES ${VKT_DEB_MANS} DESTINATION share/man/man8)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vkt)

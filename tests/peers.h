@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
+#include <regex>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -175,12 +176,25 @@ private:
     int m_fd;
 };
 
-/// A notification mail as TestMailServer stores it (sender vkt@example.org, one recipient).
+/// The Date and Message-ID lines (with their CR LF) that follow Mime-Version in a received mail, when both
+/// are there in their form: a local date with its zone, and 32 hexadecimal digits at a host name. Otherwise
+/// a line that says so, which no mail holds.
+inline std::string DateAndMessageId(const std::string& mail) {
+    static const std::regex lines("\r\nMime-Version: 1\\.0\r\n(Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \\d\\d "
+                                  "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{4} \\d\\d:\\d\\d:\\d\\d "
+                                  "[-+]\\d{4}\r\nMessage-ID: <[0-9a-f]{32}@[-.A-Za-z0-9]+>\r\n)");
+    std::smatch found;
+    return std::regex_search(mail, found, lines) ? found[1].str() : "(no Date and Message-ID lines in their form)\r\n";
+}
+
+/// A notification mail as TestMailServer stores it (sender vkt@example.org, one recipient), with the
+/// Date and Message-ID lines `dateAndId` (as DateAndMessageId gives them).
 inline std::string NotificationMail(const std::string& to, const std::string& code, const std::string& siteName,
-                                    const std::string& address, const std::string& reportTime) {
+                                    const std::string& address, const std::string& reportTime,
+                                    const std::string& dateAndId) {
     const std::string stars = "  " + std::string(65, '*') + "\r\n";
     return "vkt@example.org\n" + to + "\nFrom:     Sentrova Vigilor System <vkt@example.org>\r\nTo:        <" + to +
-           ">\r\nSubject: Sentrova - Lost contact notification\r\nMime-Version: 1.0\r\n"
+           ">\r\nSubject: Sentrova - Lost contact notification\r\nMime-Version: 1.0\r\n" + dateAndId +
            "Content-Type: text/plain; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
            "Sentrova reports the following IP address is currently unreachable.\r\n\r\n" +
            stars + "  Report Time : " + reportTime + " \r\n" + stars + "\r\n  Code       : " + code +

@@ -2,6 +2,7 @@
 #include "daemon/tnotifythread.h"
 
 #include "db/data.h"
+#include "mail/msident.h"
 #include "platform/datetime.h"
 #include "platform/mailslot.h"
 #include "platform/msgloop.h"
@@ -107,7 +108,7 @@ void TNotifyThread::AddContact(const TDbQuery& row) {
 void TNotifyThread::LoadMailSettings() {
     TIniFile ini(ConfigFileName());
     m_smtp.SetHost(ShortText(ini.ReadString("Mail", "Server", "")));
-    m_message.Sender().SetAddress(ini.ReadString("Mail", "Sender", ""));
+    m_message.Sender().SetAddress(SenderOrDefault(ini.ReadString("Mail", "Sender", "")));
 }
 
 void TNotifyThread::ComposeMail() {

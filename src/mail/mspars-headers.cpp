@@ -1,6 +1,9 @@
 // The header writers of the mail message and news article encoders.
 #include "mail/mspars.h"
 
+#include "mail/msident.h"
+#include "platform/strutil.h"
+
 #include <algorithm>
 
 namespace {
@@ -9,6 +12,11 @@ constexpr std::size_t LabelWidth = 10;
 
 std::string Mailbox(const TmsMailAddress& address) {
     return " <" + address.Address() + ">";
+}
+
+bool HasHeader(const TmsHeaders& headers, const std::string& name) {
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const std::string& line) { return StartsWithText(line, name + ":"); });
 }
 
 } // namespace
@@ -43,6 +51,14 @@ void TmsMessageEncoder::WriteHeaders() {
     WriteExtraHeaders();
     if (!m_mail.Subject().empty()) EmitHeaderLine("Subject: " + HeaderText(m_mail.Subject()));
     if (m_mail.Encoding() == meMIME) EmitLine("Mime-Version: 1.0");
+    WriteDateAndId();
+}
+
+// Receivers refuse or drop mail without a date or an identifier; extra header lines that carry
+// their own (a stored message sent again) keep them.
+void TmsMessageEncoder::WriteDateAndId() {
+    if (!HasHeader(m_mail.Headers(), "Date")) EmitLine("Date: " + MailDate(GetClock().Now()));
+    if (!HasHeader(m_mail.Headers(), "Message-ID")) EmitLine("Message-ID: " + NewMessageId());
 }
 
 void TmsArticleEncoder::WriteHeaders() {

@@ -87,6 +87,8 @@ private:
     /// A display name, quoted when it holds a "." and no double quote, then as HeaderText.
     std::string DisplayName(const std::string& name) const;
     void WriteAddressList(const std::string& name, const TmsAddressList& list);
+    /// "Date:" (now, local time with its zone) and "Message-ID:", each unless Headers holds one.
+    void WriteDateAndId();
 
     TmsMessage& m_mail;
 };

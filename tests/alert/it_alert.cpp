@@ -101,7 +101,8 @@ TEST_F(AlertDaemon, OneOutageGetsOneProblemAndOneRecoveryNoticeAFailedOneIsRetri
     const std::string reportTime = Capture(recovery, "Report Time : (" + TimeRe + ") ");
     const std::string downSince = Capture(recovery, "\\r\\n  Down since : (" + TimeRe + ") \\r\\n");
     EXPECT_LE(downSince, Capture(problem, "Report Time : (" + TimeRe + ") "));
-    std::string expected = NotificationMail("ops@example.org", "R1", "Depot", lab.Address(0), reportTime);
+    std::string expected =
+        NotificationMail("ops@example.org", "R1", "Depot", lab.Address(0), reportTime, DateAndMessageId(recovery));
     expected = std::regex_replace(expected, std::regex("Lost contact"), "Regained contact");
     expected = std::regex_replace(expected, std::regex("is currently unreachable"), "is reachable again");
     expected.insert(expected.find("\r\n", expected.find("Report Time")) + 2, "  Down since : " + downSince + " \r\n");

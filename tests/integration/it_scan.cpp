@@ -71,7 +71,8 @@ TEST_F(ScanOnSQLite, OutageIsProbedNotifiedOnceClearedAndNotifiedAgainAfterThePu
         << vkt->Output();
     const std::string received = mail.WaitReceived(1, 5s);
     const std::string reportTime = ReportTimeOf(received);
-    EXPECT_EQ(received, NotificationMail("ops@example.org", "GHOST", "Depot", "no..such", reportTime));
+    EXPECT_EQ(received, NotificationMail("ops@example.org", "GHOST", "Depot", "no..such", reportTime,
+                                         DateAndMessageId(received)));
     const std::string popup = popups.Receive(2s);
     ASSERT_GT(popup.size(), PopupContentOffset);
     // The pop-up is stamped when it is sent, which may be a second after the mail was composed.

@@ -1,12 +1,18 @@
 // Byte-for-byte renderings of messages: the lost-contact notification, long lines, display names,
 // multipart layouts, uuencoding, dot-stuffing and the refusal to let stored texts break lines.
+#include "mail/msident.h"
 #include "mail/msmime.h"
 #include "mail/mspars.h"
 #include "mail/msuucode.h"
+#include "platform/datetime.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <optional>
 #include <regex>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -73,21 +79,55 @@ const std::string NotificationBody =
           "  Report Time : 2024-03-05 14:07:09 ", Stars, "", "  Code       : SRV01 ", "  SiteName   : Main Server ",
           "  IP address : 10.0.0.1 ", "", Stars});
 
-/// Renders with the boundaries 11111111, 22222222, ... in turn.
+/// Puts a POSIX TZ rule in force for the guard's lifetime.
+class ScopedZone {
+public:
+    explicit ScopedZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) m_old = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ScopedZone() {
+        if (m_old)
+            ::setenv("TZ", m_old->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+    ScopedZone(const ScopedZone&) = delete;
+    ScopedZone& operator=(const ScopedZone&) = delete;
+
+private:
+    std::optional<std::string> m_old;
+};
+
+/// The Date and Message-ID lines of EncoderTest's renderings.
+const std::string DateAndId = Crlf({"Date: Tue, 05 Mar 2024 14:07:09 +0000", "Message-ID: <1@vkt.test>"});
+
+/// Renders with the boundaries 11111111, 22222222, ... in turn, at 2024-03-05 14:07:09 UTC, with the
+/// message identifier <1@vkt.test>.
 class EncoderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetBoundarySource([this] { return std::string(8, static_cast<char>('1' + m_drawn++)); });
+        SetMessageIdSource([] { return std::string("<1@vkt.test>"); });
         FillNotification(m_message, {"ops@example.com"});
     }
-    void TearDown() override { SetBoundarySource(nullptr); }
-
-    /// The header lines of the notification up to Mime-Version, for the given subject.
-    static std::string NotificationHeaders(const std::string& subject) {
-        return Crlf({"From:     Sentrova Vigilor System <vkt@example.com>", "To:        <ops@example.com>",
-                     "Subject: " + subject, "Mime-Version: 1.0"});
+    void TearDown() override {
+        SetBoundarySource(nullptr);
+        SetMessageIdSource(nullptr);
     }
 
+    /// The header lines of the notification up to Message-ID, for the given subject.
+    static std::string NotificationHeaders(const std::string& subject) {
+        return Crlf({"From:     Sentrova Vigilor System <vkt@example.com>", "To:        <ops@example.com>",
+                     "Subject: " + subject, "Mime-Version: 1.0"}) +
+               DateAndId;
+    }
+
+    ScopedZone m_zone{"UTC0"};
+    ManualClock m_clock{EncodeDateTime(2024, 3, 5, 14, 7, 9)};
+    ScopedClock m_installed{&m_clock};
     TmsMessage m_message;
     int m_drawn = 0;
 };
@@ -101,7 +141,7 @@ TEST_F(EncoderTest, NotificationToTwoRecipients) {
     EXPECT_EQ(Render(m_message), Crlf({"From:     Sentrova Vigilor System <vkt@example.com>",
                                        "To:        <ops@example.com>,", "           <noc@example.com>",
                                        "Subject: Sentrova - Lost contact notification", "Mime-Version: 1.0"}) +
-                                     NotificationBody);
+                                     DateAndId + NotificationBody);
 }
 
 TEST_F(EncoderTest, LongBodyLineSwitchesToQuotedPrintable) {
@@ -131,12 +171,13 @@ TEST_F(EncoderTest, AddressHeadersNamesAndPriority) {
     m_message.SetHeaders({"From: spoof@x.org", "X-Keep: 1", "Subject: old", " folded", "Content-Type: text/html"});
     m_message.SetSubject("s");
     m_message.SetBody({"b"});
-    EXPECT_EQ(
-        Render(m_message),
-        Crlf({"From:     \"Sentrova V.S.\" <vkt@example.com>", "To:       Ann Smith <a@x.org>,",
-              "          \"J. Doe\" <b@x.org>,", "          \"Dr. Who\" <d@x.org>", "CC:        <c@x.org>",
-              "Return-Receipt-To: <vkt@example.com>", "X-Priority: 1", "X-Keep: 1", "Subject: s", "Mime-Version: 1.0",
-              "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "", "b"}));
+    EXPECT_EQ(Render(m_message),
+              Crlf({"From:     \"Sentrova V.S.\" <vkt@example.com>", "To:       Ann Smith <a@x.org>,",
+                    "          \"J. Doe\" <b@x.org>,", "          \"Dr. Who\" <d@x.org>", "CC:        <c@x.org>",
+                    "Return-Receipt-To: <vkt@example.com>", "X-Priority: 1", "X-Keep: 1", "Subject: s",
+                    "Mime-Version: 1.0"}) +
+                  DateAndId +
+                  Crlf({"Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "", "b"}));
     EXPECT_EQ(m_message.Headers(), (TmsHeaders{"X-Keep: 1"}));
     m_message.Priority = ptLow;
     EXPECT_NE(Render(m_message).find("\r\nX-Priority: 5\r\n"), std::string::npos);
@@ -161,9 +202,10 @@ TEST_F(EncoderTest, StoredTextsCannotBreakLinesOrEndTheData) {
     EXPECT_TRUE(OnlyCrlfBreaks(text));
     EXPECT_EQ(text, Crlf({"From:     Vigil X-Evil: 1 <vkt@example.com>", "To:        <ops@example.com>,",
                           "           <ops2@example.com RCPT TO:<evil@x.org>>", "X-Site: A Body: injected",
-                          "Subject: Down Bcc: evil@x.org", "Mime-Version: 1.0",
-                          "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "",
-                          "  SiteName   : Main", "..", "QUIT", "a", "..b", "c"}));
+                          "Subject: Down Bcc: evil@x.org", "Mime-Version: 1.0"}) +
+                        DateAndId +
+                        Crlf({"Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "",
+                              "  SiteName   : Main", "..", "QUIT", "a", "..b", "c"}));
 }
 
 TEST_F(EncoderTest, MultipartWithAttachmentGivenWithADirectory) {
@@ -267,7 +309,8 @@ TEST_F(EncoderTest, HtmlAndRtfBodies) {
     EXPECT_EQ(m_message.Body(), (TmsStrings{"<p>caf=E9</p>"}));
     m_message.SetCharSet(csUSASCII);
     m_message.SetContentType("text/rtf");
-    EXPECT_NE(Render(m_message).find("Mime-Version: 1.0\r\nContent-Type: text/rtf\r\n"), std::string::npos);
+    EXPECT_NE(Render(m_message).find("Mime-Version: 1.0\r\n" + DateAndId + "Content-Type: text/rtf\r\n"),
+              std::string::npos);
 }
 
 TEST_F(EncoderTest, BodyFileAttachmentCarriesItsContent) {
@@ -294,7 +337,8 @@ TEST_F(EncoderTest, CharacterSets) {
     std::string word = "=?ISO-2022-JP?B?" + Base64EncodeText(jis) + "?=";
     EXPECT_EQ(text.substr(0, text.find("Content-Type")),
               Crlf({"From:     " + word + " <vkt@example.com>", "To:        <ops@example.com>", "Subject: " + word,
-                    "Mime-Version: 1.0"}));
+                    "Mime-Version: 1.0"}) +
+                  DateAndId);
 }
 
 TEST_F(EncoderTest, UuencodedMessage) {
@@ -303,10 +347,12 @@ TEST_F(EncoderTest, UuencodedMessage) {
     m_message.SetBody({"See attachment.", std::string(300, 'x')});
     Attach(m_message, "/tmp/cat.bin", "Cat");
     Attach(m_message, "a45.bin", std::string(45, 'A'));
-    EXPECT_EQ(Render(m_message),
-              Crlf({"From:     Sentrova Vigilor System <vkt@example.com>", "To:        <ops@example.com>",
-                    "Subject: uu", "", "See attachment.", std::string(300, 'x'), "", "begin 600 cat.bin", "#0V%T", "`",
-                    "end", "", "begin 600 a45.bin", UUEncodeLine(std::string(45, 'A')), "`", "`", "end"}));
+    EXPECT_EQ(
+        Render(m_message),
+        Crlf({"From:     Sentrova Vigilor System <vkt@example.com>", "To:        <ops@example.com>", "Subject: uu"}) +
+            DateAndId +
+            Crlf({"", "See attachment.", std::string(300, 'x'), "", "begin 600 cat.bin", "#0V%T", "`", "end", "",
+                  "begin 600 a45.bin", UUEncodeLine(std::string(45, 'A')), "`", "`", "end"}));
 }
 
 TEST_F(EncoderTest, Failures) {
@@ -340,6 +386,50 @@ TEST(Boundaries, RandomDigitsDifferPerRenderingAndPerSection) {
     ASSERT_EQ(found.size(), 4u);
     EXPECT_NE(found[0], found[1]);
     EXPECT_NE(found[0], found[2]);
+}
+
+TEST_F(EncoderTest, DateCarriesTheLocalZoneInForceAndEnglishNames) {
+    struct Case {
+        const char* Zone;
+        TDateTime Local;
+        const char* Date;
+    };
+    const char* const Berlin = "CET-1CEST,M3.5.0,M10.5.0/3";
+    for (const Case& c :
+         {Case{Berlin, EncodeDateTime(2026, 12, 9, 10, 15, 2), "Wed, 09 Dec 2026 10:15:02 +0100"},
+          Case{Berlin, EncodeDateTime(2026, 7, 5, 0, 0, 0), "Sun, 05 Jul 2026 00:00:00 +0200"},
+          Case{"EST5EDT,M3.2.0,M11.1.0", EncodeDateTime(2024, 1, 31, 23, 59, 59), "Wed, 31 Jan 2024 23:59:59 -0500"},
+          Case{"<-0330>3:30", EncodeDateTime(2024, 2, 29, 12, 0, 0), "Thu, 29 Feb 2024 12:00:00 -0330"},
+          Case{"<+0530>-5:30", EncodeDateTime(2000, 1, 1, 8, 5, 0), "Sat, 01 Jan 2000 08:05:00 +0530"}}) {
+        SCOPED_TRACE(c.Date);
+        ScopedZone zone(c.Zone);
+        m_clock.SetNow(c.Local);
+        EXPECT_EQ(Render(m_message),
+                  Crlf({"From:     Sentrova Vigilor System <vkt@example.com>", "To:        <ops@example.com>",
+                        "Subject: Sentrova - Lost contact notification", "Mime-Version: 1.0",
+                        std::string("Date: ") + c.Date, "Message-ID: <1@vkt.test>"}) +
+                      NotificationBody);
+    }
+}
+
+TEST_F(EncoderTest, MessageIdsAreFreshAndHeadersGivenStay) {
+    SetMessageIdSource(nullptr);
+    const std::regex id("\r\nMessage-ID: (<[0-9a-f]{32}@[A-Za-z0-9.-]+>)\r\nContent-Type: ");
+    std::set<std::string> ids;
+    for (int i = 0; i < 100; ++i) {
+        std::smatch found;
+        const std::string text = Render(m_message);
+        ASSERT_TRUE(std::regex_search(text, found, id)) << text;
+        ids.insert(found[1]);
+    }
+    EXPECT_EQ(ids.size(), 100u);
+    // A stored message sent again keeps its own date and identifier.
+    m_message.SetHeaders({"date: Mon, 04 Mar 2024 09:00:00 +0000", "Message-Id: <old@x.org>"});
+    EXPECT_EQ(Render(m_message),
+              Crlf({"From:     Sentrova Vigilor System <vkt@example.com>", "To:        <ops@example.com>",
+                    "date: Mon, 04 Mar 2024 09:00:00 +0000", "Message-Id: <old@x.org>",
+                    "Subject: Sentrova - Lost contact notification", "Mime-Version: 1.0"}) +
+                  NotificationBody);
 }
 
 TEST(ArticleEncoder, Headers) {

@@ -4,70 +4,21 @@
 #include "net/mswsock.h"
 
 #include "loopback.h"
+#include "strictpostfix.h"
 
 #include <gtest/gtest.h>
 
-#include <pwd.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Inside the test's own network namespace every port is free.
-constexpr int kPort = 10025;
-
-/// A Postfix whose smtpd on 127.0.0.1:10025 wants a fully qualified HELO name and discards what it
-/// accepts; its own log goes to maillog in its directory.
-class StrictPostfix {
-public:
-    explicit StrictPostfix(const fs::path& dir) : m_dir(dir) {
-        fs::create_directories(m_dir / "queue");
-        fs::create_directories(m_dir / "data");
-        if (const passwd* owner = ::getpwnam("postfix")) (void)::chown((m_dir / "data").c_str(), owner->pw_uid, 0);
-        std::ofstream(m_dir / "main.cf") << "compatibility_level = 3.6\n"
-                                         << "queue_directory = " << (m_dir / "queue").string() << "\n"
-                                         << "data_directory = " << (m_dir / "data").string() << "\n"
-                                         << "maillog_file_prefixes = " << m_dir.string() << "\n"
-                                         << "maillog_file = " << (m_dir / "maillog").string() << "\n"
-                                         << "myhostname = mail.example.test\nmydestination =\n"
-                                         << "inet_interfaces = loopback-only\ninet_protocols = ipv4\n"
-                                         << "mynetworks = 127.0.0.0/8\nlocal_recipient_maps =\n"
-                                         << "default_transport = discard\nrelay_transport = discard\n"
-                                         << "smtpd_helo_required = yes\n"
-                                         << "smtpd_helo_restrictions = reject_non_fqdn_helo_hostname\n";
-        std::ofstream(m_dir / "master.cf") << "127.0.0.1:" << kPort << " inet n - n - - smtpd\n"
-                                           << "cleanup unix n - n - 0 cleanup\nqmgr unix n - n 300 1 qmgr\n"
-                                           << "rewrite unix - - n - - trivial-rewrite\n"
-                                           << "bounce unix - - n - 0 bounce\ndefer unix - - n - 0 bounce\n"
-                                           << "trace unix - - n - 0 bounce\nproxymap unix - - n - - proxymap\n"
-                                           << "anvil unix - - n - 1 anvil\nscache unix - - n - 1 scache\n"
-                                           << "discard unix - - n - - discard\nerror unix - - n - - error\n"
-                                           << "retry unix - - n - - error\n"
-                                           << "postlog unix-dgram n - n - 1 postlogd\n";
-        started = Postfix("start") == 0;
-    }
-    ~StrictPostfix() {
-        if (started) Postfix("abort"); // nothing queued is worth waiting for
-        fs::remove_all(m_dir);
-    }
-    std::string Log() const {
-        std::ifstream in(m_dir / "maillog");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    bool started = false;
-
-private:
-    int Postfix(const std::string& command) const {
-        return std::system(("postfix -c " + m_dir.string() + " " + command + " >/dev/null 2>&1").c_str());
-    }
-    fs::path m_dir;
-};
+constexpr int kPort = StrictPostfix::Port;
 
 class StrictMailServer : public ::testing::Test {
 protected:

@@ -1,6 +1,8 @@
 // The mail client: delivery to a real mail server (aiosmtpd), the dialogue's error paths against a
 // scripted server, and the refusals that keep unsafe input off the wire.
+#include "mail/msident.h"
 #include "mail/mssmtp.h"
+#include "platform/datetime.h"
 
 #include "loopback.h"
 
@@ -43,7 +45,8 @@ std::string Render(TmsMessage& message) {
     return out.str();
 }
 
-/// Every test gets its own temporary-files directory, so leftovers of a send are seen.
+/// Every test gets its own temporary-files directory, so leftovers of a send are seen. A rendering
+/// is compared with what the send delivers: both have one clock and one message identifier.
 class SmtpTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -51,12 +54,16 @@ protected:
         fs::create_directories(m_tmp);
         m_oldTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
         ::setenv("TMPDIR", m_tmp.c_str(), 1);
+        SetMessageIdSource([] { return std::string("<1@vkt.test>"); });
     }
     void TearDown() override {
+        SetMessageIdSource(nullptr);
         EXPECT_TRUE(fs::is_empty(m_tmp)) << "a temporary message file was left behind";
         m_oldTmp.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", m_oldTmp.c_str(), 1);
         fs::remove_all(m_tmp);
     }
+    ManualClock m_clock{EncodeDateTime(2024, 5, 6, 7, 8, 9)};
+    ScopedClock m_installed{&m_clock};
     fs::path m_tmp;
     std::string m_oldTmp;
 };

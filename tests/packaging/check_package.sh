@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Checks of the Debian package against Debian's and systemd's own tools.
 #   check_package.sh unit <source dir>               the unit's exposure rating (<= 5.0)
-#   check_package.sh deb <source dir> <build dir>    builds the package, then its contents,
-#                                                    lintian (no errors) and the shipped unit's rating
+#   check_package.sh deb <source dir> <build dir>    builds the package, then its contents (manual
+#                                                    pages and the admin pages' logo too), lintian (no
+#                                                    errors, warnings or hardening tags) and the
+#                                                    shipped unit's rating
 # Exit code 77: the tool the check needs is not installed (CTest counts the test as skipped).
 set -euo pipefail
 mode="$1" source="$2"
@@ -28,7 +30,8 @@ deb="$(VKT_PACKAGE_BUILD="$build" bash "$source/scripts/package")"
 echo "built $deb"
 contents="$(dpkg-deb --contents "$deb" | awk '{print $6}')"
 for path in ./usr/bin/vkt ./usr/bin/vkt-datutil ./etc/vkt/vkt.ini ./lib/systemd/system/vkt.service \
-            ./usr/lib/sysusers.d/vkt.conf ./usr/lib/tmpfiles.d/vkt.conf ./usr/share/doc/vkt/copyright; do
+            ./usr/lib/sysusers.d/vkt.conf ./usr/lib/tmpfiles.d/vkt.conf ./usr/share/doc/vkt/copyright \
+            ./usr/share/man/man8/vkt.8.gz ./usr/share/man/man8/vkt-datutil.8.gz ./usr/share/vkt/images/zelto.gif; do
     grep -qx "$path" <<<"$contents" || { echo "$path missing from the package"; exit 1; }
 done
 [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = "/etc/vkt/vkt.ini" ] || { echo "vkt.ini is no conffile"; exit 1; }
@@ -36,8 +39,18 @@ unpacked="$(mktemp -d)"
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb --extract "$deb" "$unpacked"
 grep -qx 'Environment=VKT_HOME=/etc/vkt VKT_HEADLESS=1' "$unpacked/lib/systemd/system/vkt.service"
+# The admin pages ask for images/zelto.gif in the daemon's working directory, where tmpfiles.d copies it
+# (and, as at every boot, creates what is missing: here under a root of the test's own).
+grep -qx 'WorkingDirectory=/var/log/vkt' "$unpacked/lib/systemd/system/vkt.service"
+if command -v systemd-tmpfiles >/dev/null; then
+    systemd-tmpfiles --root="$unpacked" --create "$unpacked/usr/lib/tmpfiles.d/vkt.conf" 2>/dev/null || true
+    cmp "$unpacked/var/log/vkt/images/zelto.gif" "$source/packaging/images/zelto.gif"
+fi
 if command -v lintian >/dev/null; then
-    lintian --fail-on error --no-tag-display-limit "$deb"
+    # Neither errors nor warnings, and none of the hardening tags (bind-now is only an info tag).
+    report="$(lintian -I --fail-on error,warning --tag-display-limit 0 "$deb" 2>&1)" || { echo "$report"; exit 1; }
+    echo "$report"
+    if grep -E '^[EW]: |: hardening-' <<<"$report"; then echo "lintian: errors, warnings or hardening"; exit 1; fi
 else
     echo "lintian not installed: not run"
 fi
