@@ -4,9 +4,9 @@
 
 #include "platform/echotoken.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -268,8 +268,9 @@ bool IcmpSocketHandle::Await(const EchoProbe& probe, std::span<const std::uint8_
     }
 }
 
-/// Reads what is queued on the socket; true once a packet answers `probe`. Anything else, a reply
-/// without the request's token among it, is dropped as if it never came.
+/// Reads what is queued on the socket; true once a packet answers `probe`. Anything else (a foreign
+/// packet, or a reply that does not bring the request's data back with its token) is dropped as if it
+/// never came, so a forged reply leaves the probe waiting until its time-out.
 bool IcmpSocketHandle::ReadAnswers(const EchoProbe& probe, std::span<const std::uint8_t> data,
                                    IcmpEchoReply& reply) {
     for (;;) {

@@ -63,8 +63,8 @@ public:
 class IcmpEchoHandle {
 public:
     virtual ~IcmpEchoHandle() = default;
-    /// Sends one echo request carrying `data` to `address` (IPv4, network order) and waits up to `timeout`
-    /// for its answer. Returns the number of answers counted (0 or 1: the first answer ends the wait, so a
+    /// Sends one echo request carrying `data` (its last bytes replaced by the request's token, see
+    /// EchoPayload) to `address` (IPv4, network order) and waits up to `timeout` for its answer. Returns the number of answers counted (0 or 1: the first answer ends the wait, so a
     /// duplicate is never counted twice) and fills `reply` with it. `lastError` gets IpStatus::Success when
     /// answered, otherwise why not (ReqTimedOut, BadDestination, a send failure...). Unusable arguments
     /// or a broken socket raise EIcmpEchoError.
