@@ -271,8 +271,7 @@ bool IcmpSocketHandle::Await(const EchoProbe& probe, std::span<const std::uint8_
 /// Reads what is queued on the socket; true once a packet answers `probe`. Anything else (a foreign
 /// packet, or a reply that does not bring the request's data back with its token) is dropped as if it
 /// never came, so a forged reply leaves the probe waiting until its time-out.
-bool IcmpSocketHandle::ReadAnswers(const EchoProbe& probe, std::span<const std::uint8_t> data,
-                                   IcmpEchoReply& reply) {
+bool IcmpSocketHandle::ReadAnswers(const EchoProbe& probe, std::span<const std::uint8_t> data, IcmpEchoReply& reply) {
     for (;;) {
         sockaddr_in from{};
         alignas(cmsghdr) char control[128];
@@ -459,9 +458,8 @@ std::vector<std::uint8_t> BuildEchoRequest(const EchoProbe& probe, std::span<con
     packet[5] = static_cast<std::uint8_t>(probe.Identifier);
     packet[6] = static_cast<std::uint8_t>(probe.Sequence >> 8);
     packet[7] = static_cast<std::uint8_t>(probe.Sequence);
-    std::copy(data.begin(), data.end(), packet.begin() + IcmpHeaderSize);
-    StampEchoToken(std::span(packet).subspan(IcmpHeaderSize), EchoToken(probe.Destination, probe.Identifier,
-                                                                        probe.Sequence));
+    const std::vector<std::uint8_t> payload = EchoPayload(probe, data);
+    std::copy(payload.begin(), payload.end(), packet.begin() + IcmpHeaderSize);
     std::uint16_t sum = InternetChecksum(packet);
     packet[2] = static_cast<std::uint8_t>(sum >> 8);
     packet[3] = static_cast<std::uint8_t>(sum);

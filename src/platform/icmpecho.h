@@ -47,10 +47,10 @@ struct IcmpEchoReply {
     std::uint32_t Address = 0;
     /// IpStatus::Success for an echo reply, the matching error status for an ICMP error answer.
     std::uint32_t Status = 0;
-    std::uint32_t RoundTripTime = 0; ///< milliseconds
+    std::uint32_t RoundTripTime = 0;   ///< milliseconds
     std::uint64_t RoundTripTimeUs = 0; ///< the same measurement in microseconds (monotonic clock)
-    std::uint16_t DataSize = 0;      ///< echo data bytes carried by the answer
-    IpOptionInformation Options;     ///< TTL and TOS of the answer
+    std::uint16_t DataSize = 0;        ///< echo data bytes carried by the answer
+    IpOptionInformation Options;       ///< TTL and TOS of the answer
 };
 
 /// An echo handle could not be opened; the message says why.
@@ -64,10 +64,11 @@ class IcmpEchoHandle {
 public:
     virtual ~IcmpEchoHandle() = default;
     /// Sends one echo request carrying `data` (its last bytes replaced by the request's token, see
-    /// EchoPayload) to `address` (IPv4, network order) and waits up to `timeout` for its answer. Returns the number of answers counted (0 or 1: the first answer ends the wait, so a
-    /// duplicate is never counted twice) and fills `reply` with it. `lastError` gets IpStatus::Success when
-    /// answered, otherwise why not (ReqTimedOut, BadDestination, a send failure...). Unusable arguments
-    /// or a broken socket raise EIcmpEchoError.
+    /// EchoPayload) to `address` (IPv4, network order) and waits up to `timeout` for its answer. Returns
+    /// the number of answers counted (0 or 1: the first answer ends the wait, so a duplicate is never
+    /// counted twice) and fills `reply` with it. `lastError` gets IpStatus::Success when answered,
+    /// otherwise why not (ReqTimedOut, BadDestination, a send failure...). Unusable arguments or a
+    /// broken socket raise EIcmpEchoError.
     virtual unsigned SendEcho(std::uint32_t address, std::span<const std::uint8_t> data,
                               const IpOptionInformation& options, std::chrono::milliseconds timeout,
                               IcmpEchoReply& reply, std::uint32_t& lastError) = 0;

@@ -47,7 +47,11 @@ const ForgedAddress Forged[] = {
          return d;
      },
      false},
-    {"198.18.1.3", "three bytes", [](Bytes) { return Bytes{'V', 'K', 'T'}; }, false},
+    {"198.18.1.3", "three bytes",
+     [](Bytes) {
+         return Bytes{'V', 'K', 'T'};
+     },
+     false},
     {"198.18.1.4", "cut by a byte",
      [](Bytes d) {
          d.pop_back();
@@ -158,9 +162,9 @@ TEST_F(ForgedReplies, CountOnlyWithTheRequestsWholeDataInBothProbes) {
     std::vector<std::future<std::pair<int, long long>>> sequential;
     for (const std::string& a : addresses) {
         sequential.push_back(std::async(std::launch::async, [a] {
-            TPingThread worker(a);
-            while (worker.Running())
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::promise<void> finished;
+            TPingThread worker(a, [&] { finished.set_value(); });
+            finished.get_future().wait();
             return std::pair{worker.Status(), worker.RoundTripTimeUs()};
         }));
     }
@@ -246,7 +250,9 @@ TEST(EchoStart, TwoStartsSendDifferentFirstIdentifiersAndSequences) {
     const FirstRequests first = StartChild(), second = StartChild();
     EXPECT_NE(first.EngineSeq, second.EngineSeq);
     EXPECT_NE(first.ProbeSeq, second.ProbeSeq);
-    // Identifiers the kernel hands out count up across the host: two starts would lie a few apart.
+    // Identifiers the kernel hands out count up across the host: two sockets of one start would lie
+    // next to each other, and two starts a few apart.
+    EXPECT_GT(Gap(first.EngineId, first.ProbeId), 8) << first.EngineId << " then " << first.ProbeId;
     EXPECT_GT(Gap(first.EngineId, second.EngineId), 8) << first.EngineId << " then " << second.EngineId;
     EXPECT_GT(Gap(first.ProbeId, second.ProbeId), 8) << first.ProbeId << " then " << second.ProbeId;
 }
