@@ -38,8 +38,8 @@ struct ForgedAddress {
 };
 
 const ForgedAddress Forged[] = {
-    {"198.18.1.1", "exact copy", [](Bytes d) { return d; }, true},
-    {"198.18.1.2", "the fixed text without token",
+    {"100.64.1.1", "exact copy", [](Bytes d) { return d; }, true},
+    {"100.64.1.2", "the fixed text without token",
      [](Bytes d) {
          std::fill(d.begin(), d.end(), ' ');
          const std::string text = "VKT reachability probe - echo data follows...";
@@ -47,18 +47,18 @@ const ForgedAddress Forged[] = {
          return d;
      },
      false},
-    {"198.18.1.3", "three bytes",
+    {"100.64.1.3", "three bytes",
      [](Bytes) {
          return Bytes{'V', 'K', 'T'};
      },
      false},
-    {"198.18.1.4", "cut by a byte",
+    {"100.64.1.4", "cut by a byte",
      [](Bytes d) {
          d.pop_back();
          return d;
      },
      false},
-    {"198.18.1.5", "one token character changed",
+    {"100.64.1.5", "one token character changed",
      [](Bytes d) {
          d.back() = d.back() == 'A' ? 'B' : 'A';
          return d;
@@ -145,13 +145,13 @@ protected:
     void SetUp() override {
         std::string why;
         if (!lab.Create(why)) GTEST_SKIP() << why;
-        ASSERT_EQ(lab.InNamespace("ip addr add 198.18.1.0/29 dev lo"), 0);
-        ASSERT_EQ(std::system(("ip route add 198.18.1.0/29 via " + lab.Inside()).c_str()), 0);
+        ASSERT_EQ(lab.InNamespace("ip addr add 100.64.1.0/29 dev lo"), 0);
+        ASSERT_EQ(std::system(("ip route add 100.64.1.0/29 via " + lab.Inside()).c_str()), 0);
         forger = std::make_unique<Forger>(lab);
         ASSERT_TRUE(forger->Ready());
     }
-    SilentHostNamespace lab{"forge", "198.18.0"};
-    std::unique_ptr<Forger> forger; // once the namespace is there
+    SilentHostNamespace lab{"forge", "100.64.0"}; // addresses no other test or benchmark routes
+    std::unique_ptr<Forger> forger;               // once the namespace is there
 };
 
 TEST_F(ForgedReplies, CountOnlyWithTheRequestsWholeDataInBothProbes) {
