@@ -123,6 +123,7 @@ void TPingThread::Execute() {
             m_status.store(NoAnswer, std::memory_order_release);
         } else {
             m_rtt = static_cast<int>(m_probe->Reply.RoundTripTime);
+            m_rttUs = static_cast<long long>(m_probe->Reply.RoundTripTimeUs);
             m_status.store(Answered, std::memory_order_release);
         }
         IcmpDebugLine("Ping Thread: Finished pinging");

@@ -78,6 +78,8 @@ public:
     const std::string& ErrorText() const { return m_errorText; }
     /// Milliseconds; valid once Status() is Answered.
     int RoundTripTime() const { return m_rtt; }
+    /// The same in microseconds.
+    long long RoundTripTimeUs() const { return m_rttUs; }
     /// The probe's last error (an IpStatus code, 11018 for an unresolvable address); valid once the
     /// worker has finished.
     int LastError() const { return m_probe->LastError; }
@@ -90,6 +92,7 @@ private:
     std::function<void()> m_onFinished;
     std::string m_errorText;
     int m_rtt = 0;
+    long long m_rttUs = 0;
     std::atomic<int> m_status{NotFinished};
     std::atomic<bool> m_error{false};
     std::atomic<bool> m_running{true};

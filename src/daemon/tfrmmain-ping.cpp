@@ -52,6 +52,7 @@ bool TfrmMain::PingSite(const std::string& address, int& rtt) {
         if (worker.Failed()) WritePaneLine(worker.ErrorText());
         bool answered = worker.Status() == TPingThread::Answered;
         if (answered) rtt = worker.RoundTripTime();
+        m_probeRttUs = answered ? worker.RoundTripTimeUs() : 0;
         WaitForThreadEnd(worker);
         if (!answered)
             m_probeCause = worker.Failed() ? worker.ErrorText()

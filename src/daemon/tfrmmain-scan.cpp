@@ -174,6 +174,7 @@ void TfrmMain::ProbeSite(const std::string& code, const std::string& address, co
         result.Answered = true;
         result.Received = 1;
         result.RttMin = result.RttAvg = result.RttMax = rtt;
+        result.RttAvgUs = m_probeRttUs;
     }
     SiteProbed(result);
 }

@@ -201,6 +201,8 @@ private:
     bool m_groupRulesWarned = false;
     /// Why the last PingSite got no answer; empty when it answered.
     std::string m_probeCause;
+    /// The round-trip time of the last PingSite that answered, in microseconds.
+    long long m_probeRttUs = 0;
 };
 
 /// The application's console (created by the entry sequence).

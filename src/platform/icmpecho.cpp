@@ -2,6 +2,9 @@
 // loop, and the decoding that decides whether a received packet answers our request.
 #include "platform/icmpecho.h"
 
+#include "platform/echotoken.h"
+
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -10,7 +13,6 @@
 #include <optional>
 #include <netinet/in.h>
 #include <poll.h>
-#include <random>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <linux/errqueue.h>
@@ -110,20 +112,11 @@ bool StripIpHeader(std::span<const std::uint8_t>& packet, std::uint32_t& source,
     return true;
 }
 
-/// A 16-bit value that differs between handles and between processes: identifiers and first sequence
-/// numbers come from one generator seeded once per process.
-std::uint16_t NextRandom16() {
-    static std::mutex lock;
-    static std::minstd_rand generator{std::random_device{}()};
-    std::lock_guard<std::mutex> guard(lock);
-    return static_cast<std::uint16_t>(generator() >> 8);
-}
-
 /// Raw sockets see every ICMP packet of the host, so each handle takes its own identifier; handles of
 /// this process count up from a random start, which keeps two processes of ours apart as well.
 std::uint16_t NextRawIdentifier() {
     static std::mutex lock;
-    static std::uint16_t next = NextRandom16();
+    static std::uint16_t next = SystemRandom16();
     std::lock_guard<std::mutex> guard(lock);
     return next++;
 }
@@ -159,9 +152,12 @@ std::uint32_t SendErrorStatus(int err) {
     }
 }
 
-std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
-    auto d = std::chrono::steady_clock::now() - since;
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+/// Sets the round-trip time of `reply`, in whole milliseconds and in microseconds, from one reading of
+/// the monotonic clock.
+void SetRoundTrip(IcmpEchoReply& reply, std::chrono::steady_clock::time_point sent) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - sent);
+    reply.RoundTripTimeUs = static_cast<std::uint64_t>(std::max<long long>(0, us.count()));
+    reply.RoundTripTime = static_cast<std::uint32_t>(reply.RoundTripTimeUs / 1000);
 }
 
 void SetSocketInt(int fd, int level, int name, int value) {
@@ -187,8 +183,9 @@ private:
     bool IsRaw() const { return m_kind == IcmpSocketKind::Raw; }
     void SetOptions(const IpOptionInformation& options);
     bool Send(const EchoProbe& probe, std::span<const std::uint8_t> data, std::uint32_t& lastError);
-    bool Await(const EchoProbe& probe, std::chrono::milliseconds timeout, IcmpEchoReply& reply);
-    bool ReadAnswers(const EchoProbe& probe, IcmpEchoReply& reply);
+    bool Await(const EchoProbe& probe, std::span<const std::uint8_t> data, std::chrono::milliseconds timeout,
+               IcmpEchoReply& reply);
+    bool ReadAnswers(const EchoProbe& probe, std::span<const std::uint8_t> data, IcmpEchoReply& reply);
     bool ReadErrorQueue(const EchoProbe& probe, IcmpEchoReply& reply);
     void Drain();
     void SetInt(int level, int name, int value);
@@ -196,7 +193,7 @@ private:
     int m_fd;
     IcmpSocketKind m_kind;
     std::uint16_t m_identifier = 0;
-    std::uint16_t m_sequence = NextRandom16();
+    std::uint16_t m_sequence = SystemRandom16();
     std::chrono::steady_clock::time_point m_sent;
     static constexpr std::size_t BufferSize = 65536;
     std::unique_ptr<std::uint8_t[]> m_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(BufferSize);
@@ -240,7 +237,7 @@ unsigned IcmpSocketHandle::SendEcho(std::uint32_t address, std::span<const std::
     Drain(); // answers to an earlier request of this handle must not count for this one
     EchoProbe probe{address, m_identifier, ++m_sequence};
     if (!Send(probe, data, lastError)) return 0;
-    bool answered = Await(probe, timeout, reply);
+    bool answered = Await(probe, data, timeout, reply);
     lastError = answered ? IpStatus::Success : IpStatus::ReqTimedOut;
     return answered ? 1 : 0;
 }
@@ -256,7 +253,8 @@ bool IcmpSocketHandle::Send(const EchoProbe& probe, std::span<const std::uint8_t
     return false;
 }
 
-bool IcmpSocketHandle::Await(const EchoProbe& probe, std::chrono::milliseconds timeout, IcmpEchoReply& reply) {
+bool IcmpSocketHandle::Await(const EchoProbe& probe, std::span<const std::uint8_t> data,
+                             std::chrono::milliseconds timeout, IcmpEchoReply& reply) {
     auto deadline = m_sent + std::max(timeout, std::chrono::milliseconds(0));
     for (;;) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -266,12 +264,14 @@ bool IcmpSocketHandle::Await(const EchoProbe& probe, std::chrono::milliseconds t
         if (n < 0 && errno != EINTR) throw EIcmpEchoError(std::string("poll failed: ") + std::strerror(errno));
         if (n <= 0) continue;
         if ((pfd.revents & POLLERR) && ReadErrorQueue(probe, reply)) return true;
-        if ((pfd.revents & POLLIN) && ReadAnswers(probe, reply)) return true;
+        if ((pfd.revents & POLLIN) && ReadAnswers(probe, data, reply)) return true;
     }
 }
 
-/// Reads what is queued on the socket; true once a packet answers `probe`.
-bool IcmpSocketHandle::ReadAnswers(const EchoProbe& probe, IcmpEchoReply& reply) {
+/// Reads what is queued on the socket; true once a packet answers `probe`. Anything else (a foreign
+/// packet, or a reply that does not bring the request's data back with its token) is dropped as if it
+/// never came, so a forged reply leaves the probe waiting until its time-out.
+bool IcmpSocketHandle::ReadAnswers(const EchoProbe& probe, std::span<const std::uint8_t> data, IcmpEchoReply& reply) {
     for (;;) {
         sockaddr_in from{};
         alignas(cmsghdr) char control[128];
@@ -286,9 +286,9 @@ bool IcmpSocketHandle::ReadAnswers(const EchoProbe& probe, IcmpEchoReply& reply)
             throw EIcmpEchoError(std::string("receiving from the ICMP socket failed: ") + std::strerror(errno));
         }
         std::span<const std::uint8_t> packet(m_buffer.get(), static_cast<std::size_t>(n));
-        EchoMatch m = MatchEchoAnswer(packet, IsRaw(), probe, from.sin_addr.s_addr);
+        EchoMatch m = MatchEchoAnswer(packet, IsRaw(), probe, data, from.sin_addr.s_addr);
         if (!m.Matches) continue;
-        reply.RoundTripTime = ElapsedMs(m_sent);
+        SetRoundTrip(reply, m_sent);
         reply.Address = m.Responder;
         reply.Status = m.Status;
         reply.DataSize = m.DataSize;
@@ -324,7 +324,7 @@ bool IcmpSocketHandle::ReadErrorQueue(const EchoProbe& probe, IcmpEchoReply& rep
             if (!IsOurRequest(quoted, probe)) continue;
             std::uint32_t status = IcmpErrorStatus(ee->ee_type, ee->ee_code);
             if (status == IpStatus::Success) continue;
-            reply.RoundTripTime = ElapsedMs(m_sent);
+            SetRoundTrip(reply, m_sent);
             reply.Address = reinterpret_cast<const sockaddr_in*>(SO_EE_OFFENDER(ee))->sin_addr.s_addr;
             reply.Status = status;
             return true;
@@ -352,6 +352,21 @@ IcmpEchoOpener& Opener() {
     return opener;
 }
 
+/// Binds a datagram ICMP socket to a random identifier: the kernel's own choice counts up across the
+/// host and is easy to guess. A few taken ones in a row leave the choice to the kernel after all.
+bool BindRandomIdentifier(int fd) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        local.sin_port = htons(SystemRandom16());
+        if (local.sin_port == 0) continue;
+        if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) return true;
+        if (errno != EADDRINUSE) return false;
+    }
+    local.sin_port = 0;
+    return bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+}
+
 int OpenSocket(IcmpSocketKind kind) {
     int type = (kind == IcmpSocketKind::Raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
     return socket(AF_INET, type, IPPROTO_ICMP);
@@ -377,8 +392,7 @@ std::uint16_t ConfigureIcmpSocket(int fd, IcmpSocketKind kind) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     socklen_t len = sizeof local;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+    if (!BindRandomIdentifier(fd) || getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
         int err = errno;
         close(fd);
         throw EIcmpEchoError(std::string("cannot bind the ICMP socket: ") + std::strerror(err));
@@ -431,6 +445,12 @@ bool IsRefusedEchoDestination(std::uint32_t address) {
     return (host >> 24) == 0 || host == 0xffffffffu || (host >> 28) == 0xe;
 }
 
+std::vector<std::uint8_t> EchoPayload(const EchoProbe& probe, std::span<const std::uint8_t> data) {
+    std::vector<std::uint8_t> payload(data.begin(), data.end());
+    StampEchoToken(payload, EchoToken(probe.Destination, probe.Identifier, probe.Sequence));
+    return payload;
+}
+
 std::vector<std::uint8_t> BuildEchoRequest(const EchoProbe& probe, std::span<const std::uint8_t> data) {
     std::vector<std::uint8_t> packet(IcmpHeaderSize + data.size());
     packet[0] = IcmpEchoRequestType;
@@ -438,7 +458,8 @@ std::vector<std::uint8_t> BuildEchoRequest(const EchoProbe& probe, std::span<con
     packet[5] = static_cast<std::uint8_t>(probe.Identifier);
     packet[6] = static_cast<std::uint8_t>(probe.Sequence >> 8);
     packet[7] = static_cast<std::uint8_t>(probe.Sequence);
-    std::copy(data.begin(), data.end(), packet.begin() + IcmpHeaderSize);
+    const std::vector<std::uint8_t> payload = EchoPayload(probe, data);
+    std::copy(payload.begin(), payload.end(), packet.begin() + IcmpHeaderSize);
     std::uint16_t sum = InternetChecksum(packet);
     packet[2] = static_cast<std::uint8_t>(sum >> 8);
     packet[3] = static_cast<std::uint8_t>(sum);
@@ -469,14 +490,15 @@ std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes) {
 }
 
 EchoMatch MatchEchoAnswer(std::span<const std::uint8_t> packet, bool withIpHeader, const EchoProbe& probe,
-                          std::uint32_t source) {
+                          std::span<const std::uint8_t> data, std::uint32_t source) {
     EchoMatch none;
     IpOptionInformation options;
     if (withIpHeader && !StripIpHeader(packet, source, options)) return none;
     if (packet.size() < IcmpHeaderSize || InternetChecksum(packet) != 0) return none;
     EchoMatch m;
     if (packet[0] == IcmpEchoReplyType) {
-        if (packet[1] != 0 || source != probe.Destination || !IsOurRequest(packet, probe, IcmpEchoReplyType)) {
+        if (packet[1] != 0 || source != probe.Destination || !IsOurRequest(packet, probe, IcmpEchoReplyType) ||
+            !std::ranges::equal(packet.subspan(IcmpHeaderSize), EchoPayload(probe, data))) {
             return none;
         }
         m.Matches = true;

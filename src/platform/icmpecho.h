@@ -47,9 +47,10 @@ struct IcmpEchoReply {
     std::uint32_t Address = 0;
     /// IpStatus::Success for an echo reply, the matching error status for an ICMP error answer.
     std::uint32_t Status = 0;
-    std::uint32_t RoundTripTime = 0; ///< milliseconds
-    std::uint16_t DataSize = 0;      ///< echo data bytes carried by the answer
-    IpOptionInformation Options;     ///< TTL and TOS of the answer
+    std::uint32_t RoundTripTime = 0;   ///< milliseconds
+    std::uint64_t RoundTripTimeUs = 0; ///< the same measurement in microseconds (monotonic clock)
+    std::uint16_t DataSize = 0;        ///< echo data bytes carried by the answer
+    IpOptionInformation Options;       ///< TTL and TOS of the answer
 };
 
 /// An echo handle could not be opened; the message says why.
@@ -62,11 +63,12 @@ public:
 class IcmpEchoHandle {
 public:
     virtual ~IcmpEchoHandle() = default;
-    /// Sends one echo request carrying `data` to `address` (IPv4, network order) and waits up to `timeout`
-    /// for its answer. Returns the number of answers counted (0 or 1: the first answer ends the wait, so a
-    /// duplicate is never counted twice) and fills `reply` with it. `lastError` gets IpStatus::Success when
-    /// answered, otherwise why not (ReqTimedOut, BadDestination, a send failure...). Unusable arguments
-    /// or a broken socket raise EIcmpEchoError.
+    /// Sends one echo request carrying `data` (its last bytes replaced by the request's token, see
+    /// EchoPayload) to `address` (IPv4, network order) and waits up to `timeout` for its answer. Returns
+    /// the number of answers counted (0 or 1: the first answer ends the wait, so a duplicate is never
+    /// counted twice) and fills `reply` with it. `lastError` gets IpStatus::Success when answered,
+    /// otherwise why not (ReqTimedOut, BadDestination, a send failure...). Unusable arguments or a
+    /// broken socket raise EIcmpEchoError.
     virtual unsigned SendEcho(std::uint32_t address, std::span<const std::uint8_t> data,
                               const IpOptionInformation& options, std::chrono::milliseconds timeout,
                               IcmpEchoReply& reply, std::uint32_t& lastError) = 0;
@@ -106,14 +108,19 @@ struct EchoMatch {
 };
 
 /// Decodes a received ICMP packet (with its IP header on a raw socket, without it on a datagram socket,
-/// where `source` tells the sender) and tells whether it answers `probe`: an echo reply from the
-/// destination with our identifier and sequence, or an ICMP error (unreachable, time exceeded, parameter
-/// problem, source quench) quoting our request. Lengths are checked before any field is read; a packet
-/// whose checksum is wrong never matches.
+/// where `source` tells the sender) and tells whether it answers `probe`, sent with `data`: an echo reply
+/// from the destination with our identifier and sequence that brings back the request's whole data
+/// (EchoPayload: the token included, nothing cut or added), or an ICMP error (unreachable, time exceeded,
+/// parameter problem, source quench) quoting our request. Lengths are checked before any field is read;
+/// a packet whose checksum is wrong never matches.
 EchoMatch MatchEchoAnswer(std::span<const std::uint8_t> packet, bool withIpHeader, const EchoProbe& probe,
-                          std::uint32_t source = 0);
+                          std::span<const std::uint8_t> data, std::uint32_t source = 0);
 
-/// The echo request for `probe` carrying `data`, checksum set.
+/// The echo data a request for `probe` carries: `data` with the request's token over its last bytes
+/// (see echotoken.h). An echo reply must bring exactly these bytes back.
+std::vector<std::uint8_t> EchoPayload(const EchoProbe& probe, std::span<const std::uint8_t> data);
+
+/// The echo request for `probe` carrying `data` with its token (EchoPayload), checksum set.
 std::vector<std::uint8_t> BuildEchoRequest(const EchoProbe& probe, std::span<const std::uint8_t> data);
 
 /// The request a received packet may answer: for an echo reply its sender, identifier and sequence, for

@@ -21,7 +21,8 @@ bool IsRequestOf(std::span<const std::uint8_t> icmp, std::uint16_t identifier) {
 
 } // namespace
 
-EchoSocket::EchoSocket() : m_buffer(std::make_unique_for_overwrite<std::uint8_t[]>(BufferSize)) {
+EchoSocket::EchoSocket(std::vector<std::uint8_t> data)
+    : m_buffer(std::make_unique_for_overwrite<std::uint8_t[]>(BufferSize)), m_data(std::move(data)) {
     m_fd = OpenAnyIcmpSocketFd(m_kind);
     m_identifier = ConfigureIcmpSocket(m_fd, m_kind);
     // Root may pass the system's limit; otherwise take what the limit allows.
@@ -33,8 +34,8 @@ EchoSocket::~EchoSocket() {
     if (m_fd >= 0) close(m_fd);
 }
 
-int EchoSocket::Send(std::uint32_t destination, std::uint16_t sequence, std::span<const std::uint8_t> data) {
-    const std::vector<std::uint8_t> packet = BuildEchoRequest(EchoProbe{destination, m_identifier, sequence}, data);
+int EchoSocket::Send(std::uint32_t destination, std::uint16_t sequence) {
+    const std::vector<std::uint8_t> packet = BuildEchoRequest(EchoProbe{destination, m_identifier, sequence}, m_data);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
@@ -69,8 +70,8 @@ void EchoSocket::ReadAnswers(const WaitingFor& waiting, const std::function<void
         const EchoProbe key = PeekEchoAnswer(packet, raw, from.sin_addr.s_addr);
         std::uint32_t destination = 0;
         if (key.Identifier != m_identifier || !waiting(key.Sequence, destination)) continue;
-        const EchoMatch m =
-            MatchEchoAnswer(packet, raw, EchoProbe{destination, m_identifier, key.Sequence}, from.sin_addr.s_addr);
+        const EchoMatch m = MatchEchoAnswer(packet, raw, EchoProbe{destination, m_identifier, key.Sequence}, m_data,
+                                            from.sin_addr.s_addr);
         if (m.Matches) answer(Answer{key.Sequence, m.Responder, m.Status});
     }
 }

@@ -1,5 +1,6 @@
 // One ICMP socket for a whole scan: echo requests sent without waiting, and every answer read from it
-// reported with the identifier and sequence of the request it answers.
+// reported with the identifier and sequence of the request it answers. Every request carries the same
+// echo data with its own token; an echo reply counts only when it brings that back whole.
 #pragma once
 
 #include "platform/icmpecho.h"
@@ -7,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <span>
+#include <vector>
 
 class EchoSocket {
 public:
@@ -20,15 +21,16 @@ public:
     /// Tells whether a sequence number is waiting, and for which destination (network order).
     using WaitingFor = std::function<bool(std::uint16_t sequence, std::uint32_t& destination)>;
 
-    /// The datagram socket where the system allows it, else raw; EIcmpEchoError saying why not.
-    EchoSocket();
+    /// The datagram socket where the system allows it, else raw, sending `data` in every request;
+    /// EIcmpEchoError saying why not.
+    explicit EchoSocket(std::vector<std::uint8_t> data);
     ~EchoSocket();
     EchoSocket(const EchoSocket&) = delete;
     EchoSocket& operator=(const EchoSocket&) = delete;
 
     int Fd() const { return m_fd; }
     /// Sends one request; 0 when sent, otherwise the errno of the send (EAGAIN: try again later).
-    int Send(std::uint32_t destination, std::uint16_t sequence, std::span<const std::uint8_t> data);
+    int Send(std::uint32_t destination, std::uint16_t sequence);
     /// Reads what is queued (answers and, on the datagram socket, its error queue) and calls `answer` for
     /// each packet that answers a waiting request. Foreign, malformed and unmatched packets are dropped.
     void Receive(const WaitingFor& waiting, const std::function<void(const Answer&)>& answer);
@@ -41,4 +43,5 @@ private:
     IcmpSocketKind m_kind = IcmpSocketKind::Datagram;
     std::uint16_t m_identifier = 0;
     std::unique_ptr<std::uint8_t[]> m_buffer;
+    std::vector<std::uint8_t> m_data;
 };

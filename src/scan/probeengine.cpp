@@ -5,6 +5,8 @@
 #include "scan/echosocket.h"
 #include "scan/nameresolver.h"
 
+#include "platform/echotoken.h"
+
 #include <arpa/inet.h>
 #include <poll.h>
 
@@ -75,10 +77,10 @@ class EngineRun {
 public:
     EngineRun(const TScanSettings& s, const std::vector<std::string>& addresses, const ProbeEngine::Finished& finished)
         : m_settings(s), m_addresses(addresses), m_finished(finished), m_targets(addresses.size()), m_inFlight(65536),
-          m_data(EchoData()), m_debug(std::getenv("VKT_DEBUG") != nullptr) {}
+          m_debug(std::getenv("VKT_DEBUG") != nullptr) {}
 
     void Run(const std::atomic<bool>* stop) {
-        m_socket = std::make_unique<EchoSocket>();
+        m_socket = std::make_unique<EchoSocket>(EchoData());
         m_resolver = std::make_unique<NameResolver>(ProbeEngine::ConcurrentLookups);
         m_nextSend = Clock::now();
         for (std::size_t i = 0; i < m_targets.size(); ++i)
@@ -168,7 +170,7 @@ private:
             ++m_sequence;
         const std::uint16_t sequence = m_sequence++;
         Target& t = m_targets[i];
-        const int err = m_socket->Send(t.Destination, sequence, m_data);
+        const int err = m_socket->Send(t.Destination, sequence);
         if (err == EAGAIN || err == ENOBUFS) return err;
         ++t.Sent;
         if (err != 0) {
@@ -219,7 +221,8 @@ private:
         if (t.Received > 0) {
             r.RttMin = t.RttMin;
             r.RttMax = t.RttMax;
-            r.RttAvg = static_cast<int>(t.RttSumUs / t.Received / 1000);
+            r.RttAvgUs = t.RttSumUs / t.Received;
+            r.RttAvg = static_cast<int>(r.RttAvgUs / 1000);
         }
         r.LastCause = t.LastCause;
         r.Reporter = t.Reporter;
@@ -295,11 +298,10 @@ private:
     std::deque<std::size_t> m_lookups; // in the order their lookups started
     std::priority_queue<Due, std::vector<Due>, std::greater<Due>> m_due;
     std::size_t m_order = 0, m_active = 0, m_reported = 0;
-    std::uint16_t m_sequence = static_cast<std::uint16_t>(std::rand());
+    std::uint16_t m_sequence = SystemRandom16(); // a blind forger must not know where the run starts
     Clock::time_point m_nextSend;
     std::unique_ptr<EchoSocket> m_socket;
     std::unique_ptr<NameResolver> m_resolver; // after the socket: a site may fail as soon as it starts
-    std::vector<std::uint8_t> m_data;
     bool m_debug;
 };
 

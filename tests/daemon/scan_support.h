@@ -41,6 +41,7 @@ protected:
                 return 0;
             }
             reply.RoundTripTime = 7;
+            reply.RoundTripTimeUs = 7300;
             return 1;
         };
         WriteIni("");

@@ -1,6 +1,7 @@
 // The scan cycle on an embedded database with the manual clock: what one scan logs and stores, when
 // scans, notifications and purges become due, and how failing statements and re-entry are handled.
 #include "scan_support.h"
+#include "scan/siteresults.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@ TEST_F(ScanConsole, ScanLogsEveryProbeStoresRoundTripTimesAndAlarms) {
                      "[MAINTAIN] Purge complete.", "[POLL] Polling A1 [127.0.0.1]", "[POLL] A1 Responding (7 ms)",
                      "[POLL] Polling O'B [10.9.9.9]", "[AWOL] Unable to contact O'B [10.9.9.9]"}));
     EXPECT_EQ(Count("SELECT LastRTT AS n FROM site WHERE code = 'A1'"), 7);
+    EXPECT_EQ(LatestSiteResults().Find("A1", "127.0.0.1")->RttAvgUs, 7300) << "whole milliseconds stored, micro kept";
     EXPECT_EQ(Alarms("A1MAILED"), 0);
     EXPECT_EQ(Alarms("O'B"), 1);
     EXPECT_EQ(form.barStatus, "");

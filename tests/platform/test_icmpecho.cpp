@@ -1,10 +1,14 @@
 // ICMP echo layer: which received packets answer a request, refused destinations, and real echoes
 // on loopback over each socket kind the process may open.
+#include "platform/echotoken.h"
 #include "platform/icmpecho.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -61,12 +65,20 @@ Bytes ErrorAnswer(std::uint8_t type, std::uint8_t code, std::uint32_t to, const 
     return WithIp(Router, Us, Icmp(type, code, 0, 0, quote));
 }
 
-const Bytes Data{'a', 'b', 'c', 'd', 'e'};
+const Bytes Data(16, 'a');
 Bytes OurRequest() {
-    return Icmp(8, 0, Probe.Identifier, Probe.Sequence, Data);
+    return Icmp(8, 0, Probe.Identifier, Probe.Sequence, EchoPayload(Probe, Data));
 }
 Bytes OurReply() {
-    return Icmp(0, 0, Probe.Identifier, Probe.Sequence, Data);
+    return Icmp(0, 0, Probe.Identifier, Probe.Sequence, EchoPayload(Probe, Data));
+}
+/// An echo reply with our identifier and sequence carrying `payload` instead of what we sent.
+Bytes ReplyCarrying(const Bytes& payload) {
+    return Icmp(0, 0, Probe.Identifier, Probe.Sequence, payload);
+}
+Bytes Resized(Bytes b, std::size_t size) {
+    b.resize(size, 'a');
+    return b;
 }
 
 struct MatchCase {
@@ -124,6 +136,15 @@ std::vector<MatchCase> MatchCases() {
         {"UnreachableForAnotherDestination", ErrorAnswer(3, 1, Ip("192.0.2.8"), OurRequest()), true, false},
         {"UnreachableQuotingNoIcmpHeader", quoteHeaderOnly, true, false},
         {"RedirectIsNoAnswer", ErrorAnswer(5, 1, Target, OurRequest()), true, false},
+        // A forger who guessed identifier and sequence still lacks the token, or cuts or pads the data.
+        {"ReplyWithoutToken", WithIp(Target, Us, ReplyCarrying(Data)), true, false},
+        {"ReplyWithTheTokenOfAnotherSequence",
+         WithIp(Target, Us, ReplyCarrying(EchoPayload(EchoProbe{Target, Probe.Identifier, 0x0043}, Data))), true,
+         false},
+        {"ThreeByteReply", WithIp(Target, Us, ReplyCarrying(Bytes{'a', 'a', 'a'})), true, false},
+        {"ReplyCutShort", WithIp(Target, Us, ReplyCarrying(Resized(EchoPayload(Probe, Data), 15))), true, false},
+        {"ReplyWithAByteMore", WithIp(Target, Us, ReplyCarrying(Resized(EchoPayload(Probe, Data), 17))), true, false},
+        {"DatagramReplyWithoutToken", ReplyCarrying(Data), false, false, IpStatus::Success, 0, Target},
         {"DatagramEchoReply", OurReply(), false, true, IpStatus::Success, Target, Target},
         {"DatagramReplyFromAnotherHost", OurReply(), false, false, IpStatus::Success, 0, Router},
         {"DatagramBadChecksum", Corrupted(OurReply()), false, false, IpStatus::Success, 0, Target},
@@ -134,7 +155,7 @@ class EchoAnswerMatching : public ::testing::TestWithParam<MatchCase> {};
 
 TEST_P(EchoAnswerMatching, DecidesWhetherThePacketAnswersOurRequest) {
     const MatchCase& c = GetParam();
-    EchoMatch m = MatchEchoAnswer(c.packet, c.withIpHeader, Probe, c.source);
+    EchoMatch m = MatchEchoAnswer(c.packet, c.withIpHeader, Probe, Data, c.source);
     EXPECT_EQ(m.Matches, c.matches);
     if (!c.matches) return;
     EXPECT_EQ(m.Status, c.status);
@@ -156,6 +177,31 @@ TEST(InternetChecksum, SumsWordsAndPadsAnOddLastByte) {
     EXPECT_EQ(InternetChecksum(Bytes{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6}), static_cast<std::uint16_t>(~0xdcfb));
     Bytes packet = Icmp(8, 0, 1, 2, Bytes{1, 2, 3});
     EXPECT_EQ(InternetChecksum(packet), 0) << "a packet carrying its checksum sums to zero";
+}
+
+TEST(EchoToken, IsSipHash24UnderTheRunSecretWrittenOverTheDataEnd) {
+    std::array<std::uint8_t, 16> key{};
+    for (std::size_t i = 0; i < key.size(); ++i)
+        key[i] = static_cast<std::uint8_t>(i);
+    for (const auto& [length, expected] : {std::pair{0u, 0x726fdb47dd0e0e31ull}, std::pair{8u, 0x93f5f5799a932462ull},
+                                           std::pair{15u, 0xa129ca6149be45e5ull}}) {
+        Bytes message(length);
+        for (std::size_t i = 0; i < length; ++i)
+            message[i] = static_cast<std::uint8_t>(i);
+        EXPECT_EQ(SipHash24(key, message), expected) << length << " bytes";
+    }
+    const std::string text = "VKT reachability probe - echo data follows...";
+    for (std::size_t size : {56u, 11u, 3u}) {
+        Bytes data(size, ' ');
+        std::copy_n(text.begin(), std::min(size, text.size()), data.begin());
+        const Bytes sent = EchoPayload(Probe, data);
+        ASSERT_EQ(sent.size(), size);
+        const std::size_t kept = size - std::min<std::size_t>(size, EchoTokenChars);
+        EXPECT_TRUE(std::equal(data.begin(), data.begin() + kept, sent.begin())) << "size " << size;
+        for (std::size_t i = kept; i < size; ++i)
+            EXPECT_TRUE(std::isalnum(sent[i]) || sent[i] == '-' || sent[i] == '_') << "size " << size << " at " << i;
+    }
+    EXPECT_NE(EchoPayload(Probe, Data), EchoPayload(EchoProbe{Target, Probe.Identifier, 0x0043}, Data));
 }
 
 TEST(EchoDestinations, RefusesUnspecifiedBroadcastAndMulticast) {
@@ -202,6 +248,7 @@ TEST_P(LoopbackEcho, AnswersEveryRequestOfTheHandle) {
         EXPECT_EQ(reply.Address, Ip("127.0.0.1"));
         EXPECT_EQ(reply.DataSize, size);
         EXPECT_LT(reply.RoundTripTime, 1000u);
+        EXPECT_GT(reply.RoundTripTimeUs, 0u) << "loopback answers within a millisecond, measured in microseconds";
         EXPECT_EQ(reply.Options.Ttl, 64);
     }
 }
