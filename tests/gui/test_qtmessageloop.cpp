@@ -118,7 +118,7 @@ TEST_F(QtLoop, AQuitBeforeRunIsNotLost) {
         worker.join();
         if (waitFirst) loop->WaitUntil([&] { return !order.empty(); }, 60s);
         bool hung = false; // the hang guard: only a lost Quit lets it fire
-        const MessageLoop::TimerId guard = loop->SetTimer(60s, false, [&] {
+        const MessageLoop::TimerId guard = loop->SetTimer(20s, false, [&] {
             hung = true;
             loop->Quit();
         });
