@@ -4,8 +4,8 @@ while a file named "refuse" exists in the directory it refuses every recipient f
 while one named "hold" exists it stores each message but holds back its reply (up to 30 s): the
 client has delivered it and does not know it yet.
 
-Run as: python3 -m aiosmtpd -n -l 127.0.0.1:PORT -c notify_sink.Sink DIRECTORY
-(with tests/net and tests on PYTHONPATH).
+Run as: python3 notify_sink.py HOST DIRECTORY (with tests/net on PYTHONPATH): listens on HOST at a
+port the system chooses and prints "port N" once it listens.
 """
 import asyncio
 import os
@@ -29,3 +29,7 @@ class Sink(smtp_sink.Sink):
                 break
             await asyncio.sleep(0.02)
         return reply
+
+
+if __name__ == "__main__":
+    smtp_sink.serve(Sink)

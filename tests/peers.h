@@ -3,6 +3,7 @@
 // accepts connections and never answers, and a UDP listener that receives pop-up datagrams.
 #pragma once
 
+#include "peerprocess.h"
 #include "testutil.h"
 
 #include <arpa/inet.h>
@@ -46,28 +47,11 @@ inline bool CanConnect(int port, const char* host = "127.0.0.1") {
 
 class TestMailServer {
 public:
-    /// Listens on `host`, an address of this machine.
-    explicit TestMailServer(const std::string& host = "127.0.0.1") {
-        int fd = BindLoopback(SOCK_STREAM, port, host.c_str());
-        ::close(fd);
-        const std::string listen = host + ":" + std::to_string(port);
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::setenv("PYTHONPATH", VKT_SOURCE_DIR "/tests/net:" VKT_SOURCE_DIR "/tests", 1);
-            const char* python = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-            ::execlp(python, python, "-m", "aiosmtpd", "-n", "-l", listen.c_str(), "-c", "notify_sink.Sink",
-                     m_dir.Path().c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        for (int i = 0; i < 200 && !ready; ++i) {
-            ready = CanConnect(port, host.c_str());
-            if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-    }
-    ~TestMailServer() {
-        ::kill(m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-    }
+    /// Listens on `host`, an address of this machine, at a port the system chooses; `ready` once it listens.
+    explicit TestMailServer(const std::string& host = "127.0.0.1")
+        : m_server({"env", "PYTHONPATH=" VKT_SOURCE_DIR "/tests/net:" VKT_SOURCE_DIR "/tests", PeerProcess::Python(),
+                    VKT_SOURCE_DIR "/tests/notify_sink.py", host, m_dir.Path()}),
+          port(m_server.Port()), ready(port != 0) {}
     TestMailServer(const TestMailServer&) = delete;
     TestMailServer& operator=(const TestMailServer&) = delete;
 
@@ -77,7 +61,7 @@ public:
         std::snprintf(name, sizeof name, "%04d.msg", n);
         return ReadFileText(m_dir.File(name));
     }
-    /// Waits up to `limit` for the n-th message.
+    /// Waits up to `limit` for the n-th message (a deadline: it returns as soon as the message is there).
     std::string WaitReceived(int n, std::chrono::milliseconds limit) const {
         const auto end = std::chrono::steady_clock::now() + limit;
         std::string text;
@@ -99,12 +83,14 @@ public:
         else
             std::filesystem::remove(m_dir.File("hold"));
     }
-    int port = 0;
-    bool ready = false;
 
 private:
-    TempDir m_dir;
-    pid_t m_pid = -1;
+    TempDir m_dir; // before the server, which stores into it
+    PeerProcess m_server;
+
+public:
+    int port = 0;
+    bool ready = false;
 };
 
 /// Accepts connections (the kernel's backlog does) and never says a word.

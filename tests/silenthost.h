@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@ public:
           m_veth("vk" + tag.substr(0, 1) + std::to_string(getpid())) {}
     ~SilentHostNamespace() {
         if (m_made) Run("ip link del " + m_veth + "h; ip netns del " + m_ns); // the host routes go with the link
+        if (m_lock >= 0) ::close(m_lock);
     }
     SilentHostNamespace(const SilentHostNamespace&) = delete;
     SilentHostNamespace& operator=(const SilentHostNamespace&) = delete;
@@ -31,6 +34,10 @@ public:
             why = "network namespaces need root";
             return false;
         }
+        // Test programs of other builds on this machine use the same addresses: one at a time (the
+        // lock goes with the process, should it die).
+        m_lock = ::open(("/tmp/vkt-silenthost-" + m_host + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_lock >= 0) ::flock(m_lock, LOCK_EX);
         if (Run("ip netns add " + m_ns) != 0) {
             why = "ip netns add failed";
             return false;
@@ -78,4 +85,5 @@ private:
     }
     std::string m_host, m_inside, m_ns, m_veth;
     bool m_made = false;
+    int m_lock = -1;
 };

@@ -2,6 +2,7 @@
 answers 204; while a file named "fail" exists in the directory it answers 503 and stores nothing.
 
 Run as: python3 webhook_sink.py PORT DIRECTORY
+With PORT 0 the system chooses the port; either way it prints "port N" once it listens.
 """
 import http.server
 import os
@@ -29,4 +30,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
 
-http.server.HTTPServer(("127.0.0.1", int(sys.argv[1])), Handler).serve_forever()
+server = http.server.HTTPServer(("127.0.0.1", int(sys.argv[1])), Handler)
+print("port", server.server_address[1], flush=True)
+server.serve_forever()

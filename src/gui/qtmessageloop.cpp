@@ -144,15 +144,17 @@ public:
         if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance(m_thread)) d->wakeUp();
     }
 
+    // A Quit that came before Run (its job may even have run already, inside a WaitUntil) ends Run
+    // at once; the flag is cleared when Run ends, not when it starts, so that Quit is not lost.
     void Run() override {
-        m_quit = false;
         while (!m_quit)
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        m_quit = false;
     }
 
+    // Quit is a job like any other: the jobs posted before it still run first.
     void Quit() override {
-        m_quit = true;
-        Wake();
+        Post([this] { m_quit = true; });
     }
 
     bool IsLoopThread() const override { return QThread::currentThread() == m_thread; }

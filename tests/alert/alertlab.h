@@ -86,27 +86,12 @@ private:
     bool m_made = false;
 };
 
-/// tests/webhook_sink.py on a loopback port: each POST's content type and body in NNNN.json.
+/// tests/webhook_sink.py on a loopback port the system chooses: each POST's content type and body in NNNN.json.
 class TestWebhook {
 public:
-    TestWebhook() {
-        ::close(BindLoopback(SOCK_STREAM, port));
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const std::string listen = std::to_string(port);
-            ::execlp("python3", "python3", VKT_SOURCE_DIR "/tests/webhook_sink.py", listen.c_str(),
-                     m_dir.Path().c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        for (int i = 0; i < 200 && !ready; ++i) {
-            ready = CanConnect(port);
-            if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-    }
-    ~TestWebhook() {
-        ::kill(m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-    }
+    TestWebhook()
+        : m_server({PeerProcess::Python(), VKT_SOURCE_DIR "/tests/webhook_sink.py", "0", m_dir.Path()}),
+          port(m_server.Port()), ready(port != 0) {}
     TestWebhook(const TestWebhook&) = delete;
     TestWebhook& operator=(const TestWebhook&) = delete;
 
@@ -129,10 +114,12 @@ public:
             all.push_back(text);
         }
     }
-    int port = 0;
-    bool ready = false;
 
 private:
-    TempDir m_dir;
-    pid_t m_pid = -1;
+    TempDir m_dir; // before the server, which stores into it
+    PeerProcess m_server;
+
+public:
+    int port = 0;
+    bool ready = false;
 };

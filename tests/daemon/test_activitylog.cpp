@@ -113,7 +113,7 @@ TEST_F(ActivityLog, LinesFromManyThreadsKeepOneOrderInFileAndPane) {
         });
     for (auto& w : writers)
         w.join();
-    EXPECT_TRUE(loop->WaitUntil([&] { return pane.LineCount() == 160; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(loop->WaitUntil([&] { return pane.LineCount() == 160; }, std::chrono::seconds(60)));
     EXPECT_EQ(paneEditsOffLoop, 0);
     const std::string file = ReadFileText("2026-12-07.log");
     std::string fromPane;

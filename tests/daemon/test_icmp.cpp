@@ -69,7 +69,7 @@ TEST_F(ProbeObject, UnresolvableNameSendsNothingAndAnswersAtOnce) {
     probe.SetAddress(UnresolvableName());
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(probe.Ping(), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s) << "waited for the 4-s time-out";
     EXPECT_EQ(probe.LastError, 11018);
     EXPECT_FALSE(probe.Resolved);
     EXPECT_EQ(echo.script->calls, 0);
@@ -200,7 +200,7 @@ TEST_F(PingSiteLoopback, RefusedAndUnresolvableAddressesDoNotAnswer) {
         int rtt = -1;
         auto started = std::chrono::steady_clock::now();
         EXPECT_FALSE(console.form.PingSite(address, rtt)) << address;
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 1s) << address;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 3s) << address << ": waited for the 4-s time-out";
     }
 }
 

@@ -49,7 +49,7 @@ TEST_P(NotificationFault, IsReportedAndRetriedNextScanUnlessAPopupWasDelivered) 
          c.popupTarget + "', " + (*c.popupTarget ? "3" : "0") + ")");
     const auto started = std::chrono::steady_clock::now();
     TickAfter(0);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 15s) << "the mail server held the scan"; // a hang guard
     Lines lines = NotificationLines();
     ASSERT_EQ(lines.size(), 2u);
     if (*c.error) {

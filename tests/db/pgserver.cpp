@@ -115,15 +115,31 @@ void TestPgServer::InitCluster() {
         std::ofstream(m_dir + "/data/pg_hba.conf", std::ios::app) << "host all all " << g_extraNetwork << " trust\n";
 }
 
+// The server cannot be told to take a port of the system's choosing, and a port found free may be
+// taken by another program before the server binds it: then its first start tries another port.
 void TestPgServer::Start() {
     if (m_running) return;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            StartOn(m_port);
+            break;
+        } catch (const std::runtime_error&) {
+            const std::string log = m_dir + "/server.log";
+            if (m_started || attempt == 5 || ReadAll(log).find("Address already in use") == std::string::npos) throw;
+            fs::rename(log, log + "." + std::to_string(attempt));
+            m_port = ClosedLoopbackPort();
+        }
+    }
+    m_running = m_started = true;
+}
+
+void TestPgServer::StartOn(int port) {
     const std::string listen = g_extraAddress.empty() ? "127.0.0.1" : "127.0.0.1," + g_extraAddress;
-    const std::string options = "-c listen_addresses=" + listen + " -p " + std::to_string(m_port) + " -k '" + m_dir +
+    const std::string options = "-c listen_addresses=" + listen + " -p " + std::to_string(port) + " -k '" + m_dir +
                                 "' -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
     RunAsServerUser(m_bin + "/pg_ctl -D '" + m_dir + "/data' -l '" + m_dir + "/server.log' -w -t 60 -o \"" + options +
                         "\" start",
                     m_dir + "/pg_ctl.log");
-    m_running = true;
 }
 
 void TestPgServer::Stop() {

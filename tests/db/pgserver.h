@@ -31,11 +31,13 @@ public:
 private:
     TestPgServer() = default;
     void InitCluster();
+    void StartOn(int port);
 
     std::string m_dir;
     std::string m_bin;
     int m_port = 0;
     bool m_running = false;
+    bool m_started = false; // once started, the port stays: connection strings name it
     int m_databases = 0;
 };
 

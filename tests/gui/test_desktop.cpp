@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <set>
 #include <sys/wait.h>
 #include <thread>
 
@@ -80,10 +82,10 @@ protected:
                 break;
             }
         xvfb = std::make_unique<Child>("Xvfb " + display + " -noreset -nolisten tcp -screen 0 1024x768x24");
-        ASSERT_TRUE(WaitFor([&] { return X("xwininfo -root >/dev/null 2>&1 && echo up") == "up"; }, 10s));
+        ASSERT_TRUE(WaitFor([&] { return X("xwininfo -root >/dev/null 2>&1 && echo up") == "up"; }, 60s));
         tray = std::make_unique<Child>("env DISPLAY=" + display +
                                        " trayer --edge top --align right --widthtype request --height 24");
-        ASSERT_TRUE(WaitFor([&] { return !X("xdotool search --class '^Trayer$'").empty(); }, 10s));
+        ASSERT_TRUE(WaitFor([&] { return !X("xdotool search --class '^Trayer$'").empty(); }, 60s));
         std::filesystem::create_directories(shots);
     }
 
@@ -135,9 +137,9 @@ TEST_F(Desktop, TrayIconFlashesCloseHidesDoubleClickRestoresAndTheTrayMenuShutsD
                    {"VKT_HEADLESS=0", "DISPLAY=" + display, "DBUS_SESSION_BUS_ADDRESS=",
                     "XDG_RUNTIME_DIR=" + work.Path(), "LSAN_OPTIONS=suppressions=" VKT_LSAN_SUPPRESSIONS});
     std::string console;
-    ASSERT_TRUE(WaitFor([&] { return !(console = X("xdotool search --name '^Sentrova VKT 1\\.12$'")).empty(); }, 20s));
+    ASSERT_TRUE(WaitFor([&] { return !(console = X("xdotool search --name '^Sentrova VKT 1\\.12$'")).empty(); }, 60s));
     console = Split(console).front();
-    ASSERT_TRUE(WaitFor([&] { return Mapped(console); }, 10s));
+    ASSERT_TRUE(WaitFor([&] { return Mapped(console); }, 60s));
     std::string icon;
     ASSERT_TRUE(WaitFor([&] { return !(icon = TrayIconGeometry()).empty(); }, 10s)) << X("xwininfo -root -tree");
     Shot("1-console-and-tray");
@@ -150,7 +152,7 @@ TEST_F(Desktop, TrayIconFlashesCloseHidesDoubleClickRestoresAndTheTrayMenuShutsD
             second = Shot("3-tray-icon-b", icon);
             return X("compare -metric AE " + first + " " + second + " null: 2>&1 || true") != "0";
         },
-        5s))
+        60s))
         << "the tray icon did not change picture";
 
     // Closing the window the way a window manager does only hides it.
@@ -162,7 +164,7 @@ TEST_F(Desktop, TrayIconFlashesCloseHidesDoubleClickRestoresAndTheTrayMenuShutsD
             X(std::string("/usr/bin/python3 ") + VKT_XHELPER + " close " + console);
             return !Mapped(console);
         },
-        20s));
+        60s));
     EXPECT_EQ(vkt.WaitExit(500ms), -1) << "the daemon keeps running";
     Shot("4-closed");
 
@@ -171,15 +173,27 @@ TEST_F(Desktop, TrayIconFlashesCloseHidesDoubleClickRestoresAndTheTrayMenuShutsD
     ASSERT_EQ(std::sscanf(icon.c_str(), "%dx%d+%d+%d", &w, &h, &x, &y), 4);
     const std::string centre = std::to_string(x + w / 2) + " " + std::to_string(y + h / 2);
     X("xdotool mousemove " + centre + " click --repeat 2 --delay 80 1");
-    EXPECT_TRUE(WaitFor([&] { return Mapped(console); }, 15s));
+    EXPECT_TRUE(WaitFor([&] { return Mapped(console); }, 60s));
     Shot("5-restored");
 
-    // "Shut Down Module" from the tray menu ends the program with status 0.
+    // "Shut Down Module" from the tray menu ends the program with status 0. The keys go to the menu
+    // only once it is on screen: a window of vkt's that was not there before the click.
+    const auto windows = [&] {
+        const std::vector<std::string> ids = Split(X("xdotool search --onlyvisible --classname '^vkt$'"));
+        return std::set<std::string>(ids.begin(), ids.end());
+    };
+    const std::set<std::string> before = windows();
     X("xdotool mousemove " + centre + " click 3");
-    std::this_thread::sleep_for(700ms);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::set<std::string> now = windows();
+            return std::any_of(now.begin(), now.end(), [&](const std::string& w) { return !before.count(w); });
+        },
+        60s))
+        << "the tray menu did not open";
     Shot("6-tray-menu");
     X("xdotool key Down Down Return");
-    EXPECT_EQ(vkt.WaitExit(15s), 0) << vkt.Output();
+    EXPECT_EQ(vkt.WaitExit(60s), 0) << vkt.Output();
 }
 
 TEST_F(Desktop, FirstRunShowsSplashThenWizardAndCancelLeadsToTheRestartNoteAndTheConsole) {
@@ -188,12 +202,12 @@ TEST_F(Desktop, FirstRunShowsSplashThenWizardAndCancelLeadsToTheRestartNoteAndTh
     VktProcess vkt(home.Path(), work.Path(),
                    {"VKT_HEADLESS=0", "DISPLAY=" + display, "DBUS_SESSION_BUS_ADDRESS=",
                     "XDG_RUNTIME_DIR=" + work.Path(), "LSAN_OPTIONS=suppressions=" VKT_LSAN_SUPPRESSIONS});
-    EXPECT_TRUE(WaitFor([&] { return X("xwininfo -root -tree").find("611x381") != std::string::npos; }, 10s));
+    EXPECT_TRUE(WaitFor([&] { return X("xwininfo -root -tree").find("611x381") != std::string::npos; }, 60s));
     Shot("first-run-1-splash");
     std::string wizard;
-    ASSERT_TRUE(WaitFor([&] { return !(wizard = X("xdotool search --name '^VKT Setup Wizard$'")).empty(); }, 20s));
+    ASSERT_TRUE(WaitFor([&] { return !(wizard = X("xdotool search --name '^VKT Setup Wizard$'")).empty(); }, 60s));
     wizard = Split(wizard).front();
-    ASSERT_TRUE(WaitFor([&] { return Mapped(wizard); }, 5s));
+    ASSERT_TRUE(WaitFor([&] { return Mapped(wizard); }, 60s));
     EXPECT_EQ(X("xwininfo -root -tree").find("611x381"), std::string::npos) << "the splash is hidden first";
     Shot("first-run-2-wizard");
     X("xdotool windowfocus --sync " + wizard + " key Escape");
@@ -204,13 +218,13 @@ TEST_F(Desktop, FirstRunShowsSplashThenWizardAndCancelLeadsToTheRestartNoteAndTh
                 if (!w.empty() && Mapped(w)) note = w;
             return !note.empty();
         },
-        10s));
+        60s));
     Shot("first-run-3-restart-note");
     X("xdotool windowfocus --sync " + note + " key Return");
     EXPECT_TRUE(
-        WaitFor([&] { return !X("xdotool search --onlyvisible --name '^Sentrova VKT 1\\.12$'").empty(); }, 10s));
+        WaitFor([&] { return !X("xdotool search --onlyvisible --name '^Sentrova VKT 1\\.12$'").empty(); }, 60s));
     Shot("first-run-4-console");
     EXPECT_EQ(ReadFileText(home.File("vkt.ini")), ini) << "Cancel writes nothing";
     vkt.Signal(SIGTERM);
-    EXPECT_EQ(vkt.WaitExit(15s), 0);
+    EXPECT_EQ(vkt.WaitExit(60s), 0);
 }

@@ -33,8 +33,9 @@ TEST_F(QtLoop, WorkersPostInOrderAndHandOverWorkWithItsException) {
         } catch (const std::runtime_error&) {
             rethrown = true;
         }
+        loop->Wake(); // the loop re-checks its condition now, not at its deadline
     });
-    EXPECT_TRUE(loop->WaitUntil([&] { return rethrown.load(); }, 5s));
+    EXPECT_TRUE(loop->WaitUntil([&] { return rethrown.load(); }, 60s));
     worker.join();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
 }
@@ -47,8 +48,8 @@ TEST_F(QtLoop, WaitUntilIsWokenByAWorkerAndGivesUpAtItsTimeout) {
         loop->Wake();
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(loop->WaitUntil([&] { return done.load(); }, 10s));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_TRUE(loop->WaitUntil([&] { return done.load(); }, 60s));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "woken by its timeout, not by Wake";
     worker.join();
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_FALSE(loop->WaitUntil([] { return false; }, 50ms));
@@ -66,7 +67,8 @@ TEST_F(QtLoop, TimersFireOnceOrPeriodicallyNeverInsideThemselvesAndStopWhenKille
         if (periodic == 3) loop->KillTimer(id);
         --depth;
     });
-    loop->WaitUntil([] { return false; }, 400ms);
+    EXPECT_TRUE(loop->WaitUntil([&] { return once == 1 && periodic == 3; }, 60s));
+    loop->WaitUntil([] { return false; }, 50ms); // a killed timer stays quiet
     EXPECT_EQ(once, 1);
     EXPECT_EQ(periodic, 3);
     EXPECT_EQ(maxDepth, 1);
@@ -82,9 +84,9 @@ TEST_F(QtLoop, SocketWatchReportsRealReadinessIncludingHangUp) {
         if (::read(fds[0], buf, sizeof(buf)) <= 0) loop->Unwatch(id);
     });
     ASSERT_EQ(::write(fds[1], "x", 1), 1);
-    loop->WaitUntil([&] { return seen.size() == 1; }, 2s);
+    loop->WaitUntil([&] { return seen.size() == 1; }, 60s);
     ::close(fds[1]);
-    loop->WaitUntil([&] { return seen.size() == 2; }, 2s);
+    loop->WaitUntil([&] { return seen.size() == 2; }, 60s);
     ::close(fds[0]);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_TRUE(seen[0] & POLLIN);
@@ -95,13 +97,41 @@ TEST_F(QtLoop, AnExceptionFromAJobIsReportedAndTheLoopRunsOnUntilQuit) {
     std::vector<std::string> reported;
     LoopErrorReporter previous = SetLoopErrorReporter([&](const std::string& m) { reported.push_back(m); });
     loop->Post([] { throw std::runtime_error("job failed"); });
-    loop->SetTimer(5ms, false, [] { throw std::runtime_error("timer failed"); });
-    std::thread quitter([&] {
-        std::this_thread::sleep_for(100ms);
+    loop->SetTimer(5ms, false, [this] {
+        loop->Quit(); // runs after this job: its exception is reported first
+        throw std::runtime_error("timer failed");
+    });
+    loop->Run();
+    SetLoopErrorReporter(previous);
+    EXPECT_EQ(reported, (std::vector<std::string>{"job failed", "timer failed"}));
+}
+
+// A Quit from another thread that comes before Run, or whose job already ran inside a wait before
+// Run, ends Run at once once the jobs posted before it have run; a later Run waits for its own Quit.
+TEST_F(QtLoop, AQuitBeforeRunIsNotLost) {
+    for (const bool waitFirst : {false, true}) {
+        std::vector<int> order;
+        std::thread worker([&] {
+            loop->Post([&] { order.push_back(1); });
+            loop->Quit();
+        });
+        worker.join();
+        if (waitFirst) loop->WaitUntil([&] { return !order.empty(); }, 60s);
+        bool hung = false; // the hang guard: only a lost Quit lets it fire
+        const MessageLoop::TimerId guard = loop->SetTimer(20s, false, [&] {
+            hung = true;
+            loop->Quit();
+        });
+        loop->Run();
+        loop->KillTimer(guard);
+        EXPECT_FALSE(hung) << (waitFirst ? "after a wait" : "straight away");
+        EXPECT_EQ(order, std::vector<int>{1});
+    }
+    bool quitByTimer = false;
+    loop->SetTimer(10ms, false, [&] {
+        quitByTimer = true;
         loop->Quit();
     });
     loop->Run();
-    quitter.join();
-    SetLoopErrorReporter(previous);
-    EXPECT_EQ(reported, (std::vector<std::string>{"job failed", "timer failed"}));
+    EXPECT_TRUE(quitByTimer) << "a Quit ended two Runs";
 }

@@ -63,17 +63,17 @@ protected:
 
 TEST_F(ScanOnSQLite, OutageIsProbedNotifiedOnceClearedAndNotifiedAgainAfterThePurge) {
     auto vkt = Start();
-    ASSERT_TRUE(vkt->WaitForOutput("LOOP Responding", 15s)) << vkt->Output();
+    ASSERT_TRUE(vkt->WaitForOutput("LOOP Responding", 60s)) << vkt->Output();
     EXPECT_EQ(
         WithoutRtt(LogEvents(vkt->Output(), {"POLL", "AWOL", "MAIL"})),
         (Events{"[POLL] Polling GHOST [no..such]", "[AWOL] Unable to contact GHOST [no..such]", "[MAIL] Notifying ...",
                 "[MAIL] Complete.", "[POLL] Polling LOOP [127.0.0.1]", "[POLL] LOOP Responding (N ms)"}))
         << vkt->Output();
-    const std::string received = mail.WaitReceived(1, 5s);
+    const std::string received = mail.WaitReceived(1, 60s);
     const std::string reportTime = ReportTimeOf(received);
     EXPECT_EQ(received, NotificationMail("ops@example.org", "GHOST", "Depot", "no..such", reportTime,
                                          DateAndMessageId(received)));
-    const std::string popup = popups.Receive(2s);
+    const std::string popup = popups.Receive(60s);
     ASSERT_GT(popup.size(), PopupContentOffset);
     // The pop-up is stamped when it is sent, which may be a second after the mail was composed.
     const std::string popupTime = popup.substr(PopupContentOffset + 50, 19);
@@ -85,7 +85,7 @@ TEST_F(ScanOnSQLite, OutageIsProbedNotifiedOnceClearedAndNotifiedAgainAfterThePu
                   popupTime + "\r\n Lost contact with GHOST - Depot\r\n IP Address no..such" + std::string(1, '\0'));
 
     // No second notification while the marker exists; one alarm row per failed probe.
-    ASSERT_TRUE(WaitForCount(*vkt, "Unable to contact GHOST", 3, 10s)) << vkt->Output();
+    ASSERT_TRUE(WaitForCount(*vkt, "Unable to contact GHOST", 3, 60s)) << vkt->Output();
     EXPECT_EQ(Occurrences(vkt->Output(), "Notifying ..."), 1);
     EXPECT_EQ(Rows("GHOSTMAILED"), 1);
     EXPECT_GE(Rows("GHOST"), 3);
@@ -93,20 +93,20 @@ TEST_F(ScanOnSQLite, OutageIsProbedNotifiedOnceClearedAndNotifiedAgainAfterThePu
 
     // The site answers: every row of the outage goes.
     db.Exec("UPDATE site SET IPaddr = '127.0.0.1' WHERE CODE = 'GHOST'");
-    ASSERT_TRUE(vkt->WaitForOutput("GHOST Responding", 10s)) << vkt->Output();
+    ASSERT_TRUE(vkt->WaitForOutput("GHOST Responding", 60s)) << vkt->Output();
     EXPECT_EQ(Rows("GHOST") + Rows("GHOSTMAILED"), 0);
 
     // A new outage whose marker is older than a day: the purge at the next start removes it.
     vkt->Signal(SIGTERM);
-    ASSERT_EQ(vkt->WaitExit(10s), 0);
+    ASSERT_EQ(vkt->WaitExit(60s), 0);
     db.Exec("UPDATE site SET IPaddr = 'no..such' WHERE CODE = 'GHOST'");
     db.Exec("INSERT INTO alarms (Code, FailTime) VALUES ('GHOST', '1/2/2026 10:00:00')");
     db.Exec("INSERT INTO alarms (Code, FailTime) VALUES ('GHOSTMAILED', '1/2/2026 10:00:05')");
     vkt.reset();
     std::filesystem::remove(daemon.work.File("vkt.stdout")); // no line of the first run may count
     vkt = Start();
-    ASSERT_TRUE(vkt->WaitForOutput("[MAIL]     Complete.", 15s)) << vkt->Output();
-    EXPECT_FALSE(mail.WaitReceived(2, 5s).empty());
+    ASSERT_TRUE(vkt->WaitForOutput("[MAIL]     Complete.", 60s)) << vkt->Output();
+    EXPECT_FALSE(mail.WaitReceived(2, 60s).empty());
     EXPECT_EQ(Rows("GHOSTMAILED"), 1) << vkt->Output();
 }
 
@@ -128,14 +128,14 @@ TEST_F(ScanOnPostgreSQL, TwoDaemonsProbeOnlyTheirOwnSitesAndRideOutAServerStop) 
     db->AddSite("B", "SITE-B", "127.0.0.1");
     DaemonHome homeA(*db, "A"), homeB(*db, "B");
     VktProcess a(homeA.home.Path(), homeA.work.Path()), b(homeB.home.Path(), homeB.work.Path());
-    ASSERT_TRUE(WaitForCount(a, "SITE-A Responding", 2, 15s)) << a.Output();
-    ASSERT_TRUE(WaitForCount(b, "SITE-B Responding", 2, 15s)) << b.Output();
+    ASSERT_TRUE(WaitForCount(a, "SITE-A Responding", 2, 60s)) << a.Output();
+    ASSERT_TRUE(WaitForCount(b, "SITE-B Responding", 2, 60s)) << b.Output();
     EXPECT_EQ(Occurrences(a.Output(), "SITE-B"), 0);
     EXPECT_EQ(Occurrences(b.Output(), "SITE-A"), 0);
 
     TestPgServer::Shared().Stop();
     const auto stopped = std::chrono::steady_clock::now();
-    ASSERT_TRUE(WaitForCount(a, "Database connection lost.", 3, 15s)) << a.Output();
+    ASSERT_TRUE(WaitForCount(a, "Database connection lost.", 3, 60s)) << a.Output();
     EXPECT_GE(std::chrono::steady_clock::now() - stopped, 1500ms) << "reconnection is tried once per tick";
     const std::string down = a.Output();
     const std::string outage = down.substr(down.find("Database connection not avalaible."));
@@ -148,8 +148,8 @@ TEST_F(ScanOnPostgreSQL, TwoDaemonsProbeOnlyTheirOwnSitesAndRideOutAServerStop) 
     EXPECT_EQ(Events(lines.end() - 4, lines.end()), (Events{pair[0], pair[1], pair[0], pair[1]})) << down;
     const int polls = Occurrences(down, "SITE-A Responding");
     TestPgServer::Shared().Start();
-    ASSERT_TRUE(WaitForCount(a, "SITE-A Responding", polls + 1, 20s)) << a.Output();
-    ASSERT_TRUE(WaitForCount(b, "SITE-B Responding", Occurrences(b.Output(), "SITE-B Responding") + 1, 20s));
+    ASSERT_TRUE(WaitForCount(a, "SITE-A Responding", polls + 1, 60s)) << a.Output();
+    ASSERT_TRUE(WaitForCount(b, "SITE-B Responding", Occurrences(b.Output(), "SITE-B Responding") + 1, 60s));
 }
 
 // A daemon whose clock is a day ahead and which has no sites of its own purges the shared alarms
@@ -163,7 +163,7 @@ TEST_F(ScanOnPostgreSQL, DailyPurgeGoesByTheServersClock) {
     VktProcess vkt(home.home.Path(), home.work.Path(),
                    {"LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1", "FAKETIME=+1d",
                     "FAKETIME_DONT_FAKE_MONOTONIC=1", "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"});
-    ASSERT_TRUE(WaitForCount(vkt, "Purge complete.", 1, 20s)) << vkt.Output();
+    ASSERT_TRUE(WaitForCount(vkt, "Purge complete.", 1, 60s)) << vkt.Output();
     EXPECT_EQ(Occurrences(vkt.Output(), "[WARNING] This computer's clock is 1440 minutes ahead of the database "
                                         "server's; alarms are purged by the server's clock."),
               1)

@@ -37,7 +37,7 @@ protected:
         VktProcess vkt(daemon.home.Path(), daemon.work.Path());
         EXPECT_TRUE(vkt.WaitForOutput(lastLine, 60s)) << vkt.Output();
         vkt.Signal(SIGTERM);
-        EXPECT_EQ(vkt.WaitExit(10s), 0);
+        EXPECT_EQ(vkt.WaitExit(60s), 0);
         ScanOutput out;
         for (std::string e : LogEvents(vkt.Output(), {"POLL", "AWOL", "MAIL", "ERROR"}))
             out.Events.push_back(std::regex_replace(e, std::regex("\\(\\d+ ms\\)"), "(N ms)"));

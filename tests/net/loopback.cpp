@@ -40,7 +40,7 @@ LoopbackListener::~LoopbackListener() {
 }
 
 int LoopbackListener::AcceptOne() const {
-    if (!Readable(fd, std::chrono::seconds(5))) return -1;
+    if (!Readable(fd, std::chrono::seconds(30))) return -1;
     return ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
@@ -78,7 +78,7 @@ std::string ReceiveAll(int fd, std::chrono::milliseconds wait) {
 std::string ReceiveLine(int fd) {
     std::string line;
     char c = 0;
-    while (Readable(fd, std::chrono::seconds(5)) && ::recv(fd, &c, 1, 0) == 1) {
+    while (Readable(fd, std::chrono::seconds(30)) && ::recv(fd, &c, 1, 0) == 1) {
         line += c;
         if (c == '\n') break;
     }

@@ -14,7 +14,7 @@
 struct LoopbackListener {
     LoopbackListener();
     ~LoopbackListener();
-    /// Waits up to 5 s for one connection; returns its descriptor (-1 when none came).
+    /// Waits for one connection (30 s at most); returns its descriptor (-1 when none came).
     int AcceptOne() const;
     int fd = -1;
     int port = 0;
@@ -24,11 +24,11 @@ struct LoopbackListener {
 int ConnectLoopback(int port, const char* from = nullptr);
 void SendAll(int fd, const std::string& bytes);
 /// Reads until the peer closes or `wait` passes without data.
-std::string ReceiveAll(int fd, std::chrono::milliseconds wait = std::chrono::seconds(5));
+std::string ReceiveAll(int fd, std::chrono::milliseconds wait = std::chrono::seconds(30));
 /// Reads one line (up to LF, included) or what came before the peer closed.
 std::string ReceiveLine(int fd);
 /// Whether the peer closed the connection (read gives end of file) within `wait`.
-bool PeerClosed(int fd, std::chrono::milliseconds wait = std::chrono::seconds(5));
+bool PeerClosed(int fd, std::chrono::milliseconds wait = std::chrono::seconds(30));
 /// A port on which nothing listens (bound once, then released).
 int UnusedPort();
 void CloseFd(int& fd);
@@ -40,8 +40,8 @@ class LoopTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    /// Processes the loop's messages until `condition` holds (5 s at most).
-    bool Pump(const std::function<bool()>& condition, std::chrono::milliseconds wait = std::chrono::seconds(5));
+    /// Processes the loop's messages until `condition` holds (30 s at most: a deadline for a loaded machine).
+    bool Pump(const std::function<bool()>& condition, std::chrono::milliseconds wait = std::chrono::seconds(30));
     std::unique_ptr<MessageLoop> m_loop;
 
 private:

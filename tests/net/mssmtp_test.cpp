@@ -5,6 +5,8 @@
 #include "platform/datetime.h"
 
 #include "loopback.h"
+#include "peerprocess.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -70,46 +72,26 @@ protected:
 
 // --- A real mail server ---------------------------------------------------------------------
 
-/// aiosmtpd on a loopback port, storing what it receives in a directory.
+/// aiosmtpd on a loopback port the system chooses, storing what it receives in a directory.
 class MailServer {
 public:
-    MailServer() : m_dir(fs::temp_directory_path() / ("vkt-mailsink-" + std::to_string(::getpid()))) {
-        fs::create_directories(m_dir);
-        port = UnusedPort();
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            std::string listen = "127.0.0.1:" + std::to_string(port);
-            ::setenv("PYTHONPATH", VKT_SOURCE_DIR "/tests/net", 1);
-            const char* python = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-            ::execlp(python, python, "-m", "aiosmtpd", "-n", "-l", listen.c_str(), "-c", "smtp_sink.Sink",
-                     m_dir.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        for (int i = 0; i < 100 && !ready; ++i) {
-            int fd = ConnectLoopback(port);
-            ready = fd != -1;
-            CloseFd(fd);
-            if (!ready) std::this_thread::sleep_for(50ms);
-        }
-    }
-    ~MailServer() {
-        ::kill(m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-        fs::remove_all(m_dir);
-    }
+    MailServer()
+        : m_server({PeerProcess::Python(), VKT_SOURCE_DIR "/tests/net/smtp_sink.py", "127.0.0.1", m_dir.Path()}),
+          port(m_server.Port()), ready(port != 0) {}
     /// The stored envelope and data of the n-th message (1-based), empty when it did not arrive.
     std::string Received(int n) const {
         char name[16];
         std::snprintf(name, sizeof name, "%04d.msg", n);
-        std::ifstream in(m_dir / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return ReadFileText(m_dir.File(name));
     }
-    int port = 0;
-    bool ready = false;
 
 private:
-    fs::path m_dir;
-    pid_t m_pid = -1;
+    TempDir m_dir; // before the server, which stores into it
+    PeerProcess m_server;
+
+public:
+    int port = 0;
+    bool ready = false;
 };
 
 TEST_F(SmtpTest, NotificationArrivesIntactAtARealServer) {

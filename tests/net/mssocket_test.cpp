@@ -216,7 +216,7 @@ TEST(ClientConnect, UnansweredConnectTimesOut) {
     socket.SetTimeOut(1);
     auto start = SteadyClock::now();
     EXPECT_THROW(socket.Connect(), EmsTimedOutError);
-    EXPECT_LT(SecondsSince(start), 2.5);
+    EXPECT_LT(SecondsSince(start), 20.0) << "the time-out was not kept"; // far from the kernel's own two minutes
     CloseFd(queued);
 }
 
@@ -231,8 +231,9 @@ TEST_F(Connection, SilentPeerTimesOutWithoutSpinning) {
     EXPECT_THROW(socket.ReadLine(), EmsTimedOutError);
     double elapsed = SecondsSince(start);
     EXPECT_GE(elapsed, 0.9);
-    EXPECT_LT(elapsed, 2.0);
-    EXPECT_LT(ThreadCpuMs() - cpuBefore, 100.0) << "the wait burned CPU";
+    EXPECT_LT(elapsed, 20.0) << "the time-out was not kept";
+    // Polling without waiting would burn most of the second, even with the machine busy.
+    EXPECT_LT(ThreadCpuMs() - cpuBefore, 250.0) << "the wait burned CPU";
     // The socket stays usable and the old time-out does not fail the next read at once.
     EXPECT_TRUE(socket.IsOpen());
     SendAll(peer, "late\r\n");
@@ -240,16 +241,20 @@ TEST_F(Connection, SilentPeerTimesOutWithoutSpinning) {
 }
 
 TEST_F(Connection, ProgressRestartsTheTimeOut) {
+    // Each part comes well inside the 3-s time-out (2 s of slack for a busy machine); together they
+    // take longer than it.
     TmsClientSocket socket;
     Open(socket);
-    socket.SetTimeOut(1);
+    socket.SetTimeOut(3);
     std::thread slowPeer([this] {
-        for (const char* part : {"a", "b", "c\r\n"}) {
-            std::this_thread::sleep_for(600ms);
+        for (const char* part : {"a", "b", "c", "d\r\n"}) {
+            std::this_thread::sleep_for(1s);
             SendAll(peer, part);
         }
     });
-    EXPECT_EQ("abc", socket.ReadLine());
+    const auto start = SteadyClock::now();
+    EXPECT_EQ("abcd", socket.ReadLine());
+    EXPECT_GT(SecondsSince(start), 3.0);
     slowPeer.join();
 }
 
@@ -265,7 +270,16 @@ TEST_F(Connection, SendToAPeerThatNeverReadsTimesOut) {
                 socket.SendBuffer(block.data(), block.size());
         },
         EmsTimedOutError);
-    EXPECT_LT(SecondsSince(start), 3.0);
+    EXPECT_LT(SecondsSince(start), 20.0) << "the time-out was not kept";
+}
+
+/// Waits until the other side has read everything sent to `fd`'s socket (30 s at most).
+bool WaitUntilReceiveQueueEmpty(int fd) {
+    const auto deadline = SteadyClock::now() + 30s;
+    int queued = -1;
+    while ((::ioctl(fd, FIONREAD, &queued) != 0 || queued > 0) && SteadyClock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    return queued == 0;
 }
 
 class CancelCases : public Connection, public ::testing::WithParamInterface<bool> {};
@@ -274,13 +288,15 @@ TEST_P(CancelCases, CancelFromAnotherThreadStopsARead) {
     TmsClientSocket socket;
     Open(socket, GetParam());
     socket.SetTimeOut(30);
-    std::thread canceller([&socket] {
-        std::this_thread::sleep_for(100ms);
+    // Half a line: once the reader has taken it, it waits inside ReadLine for the rest.
+    std::thread canceller([this, &socket, fd = socket.Handle()] {
+        SendAll(peer, "ab");
+        WaitUntilReceiveQueueEmpty(fd);
         socket.Cancel();
     });
     auto start = SteadyClock::now();
     EXPECT_THROW(socket.ReadLine(), EmsCanceledError);
-    EXPECT_LT(SecondsSince(start), 5.0);
+    EXPECT_LT(SecondsSince(start), 25.0) << "ended by the 30-s time-out, not by Cancel";
     canceller.join();
     EXPECT_TRUE(socket.Canceled());
     EXPECT_FALSE(socket.IsOpen());
@@ -298,14 +314,6 @@ struct CloseCase {
     bool destroy; // false: Close
     bool blocking;
 };
-
-bool WaitUntilReceiveQueueEmpty(int fd) {
-    const auto deadline = SteadyClock::now() + 5s;
-    int queued = -1;
-    while ((::ioctl(fd, FIONREAD, &queued) != 0 || queued > 0) && SteadyClock::now() < deadline)
-        std::this_thread::sleep_for(1ms);
-    return queued == 0;
-}
 
 class CloseRaceCases : public Connection, public ::testing::WithParamInterface<CloseCase> {};
 

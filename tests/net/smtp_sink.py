@@ -1,10 +1,14 @@
 """Handler for a test mail server: stores each message's envelope and raw data in a directory.
 
-Run as: python3 -m aiosmtpd -n -l 127.0.0.1:PORT -c smtp_sink.Sink DIRECTORY
+Run as: python3 smtp_sink.py HOST DIRECTORY
+It listens on HOST at a port the system chooses and prints "port N" once it listens.
 Each message becomes DIRECTORY/NNNN.msg: the envelope sender, a line with the recipients
 separated by blanks, then the message data exactly as received (dots unstuffed).
 """
+import asyncio
+import logging
 import os
+import sys
 
 
 class Sink:
@@ -25,3 +29,20 @@ class Sink:
             f.write(envelope.original_content)
         os.rename(base + ".tmp", base + ".msg")
         return "250 Message accepted"
+
+
+def serve(handler_class):
+    """Serves handler_class(DIRECTORY) on HOST (the command line's two words) at a port the system
+    chooses, and says which once it listens: the test reads that line before it goes on."""
+    from aiosmtpd.smtp import SMTP
+
+    logging.basicConfig(level=logging.ERROR)
+    loop = asyncio.new_event_loop()
+    handler = handler_class(sys.argv[2])
+    server = loop.run_until_complete(loop.create_server(lambda: SMTP(handler), host=sys.argv[1], port=0))
+    print("port", server.sockets[0].getsockname()[1], flush=True)
+    loop.run_forever()
+
+
+if __name__ == "__main__":
+    serve(Sink)

@@ -233,7 +233,7 @@ protected:
     unsigned Send(const char* address, std::size_t size, std::uint32_t& error) {
         Bytes data(size, 'x');
         IpOptionInformation options{64, 0, 0};
-        return handle->SendEcho(Ip(address), data, options, std::chrono::milliseconds(2000), reply, error);
+        return handle->SendEcho(Ip(address), data, options, std::chrono::milliseconds(10000), reply, error);
     }
     std::unique_ptr<IcmpEchoHandle> handle;
     IcmpEchoReply reply;
@@ -260,7 +260,7 @@ TEST_P(LoopbackEcho, NeverSendsToRefusedDestinations) {
         auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(Send(refused, 56, error), 0u) << refused;
         EXPECT_EQ(error, IpStatus::BadDestination) << refused;
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << "waited for the time-out";
     }
 }
 

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <map>
 #include <thread>
 
@@ -43,22 +44,39 @@ std::uint16_t Checksum(const std::uint8_t* p, std::size_t n) {
 }
 
 /// Answers the echo requests that reach the namespace the way each address above asks, with echo
-/// replies written whole (IP header included) so that their source can be any address.
+/// replies written whole (IP header included) so that their source can be any address. The
+/// constructor returns once the responder's sockets are open inside the namespace: a request sent
+/// after that is seen.
 class Responder {
 public:
-    explicit Responder(const SilentHostNamespace& ns) : m_thread([this, &ns] { Serve(ns.Name()); }) {}
+    explicit Responder(const SilentHostNamespace& ns) {
+        std::promise<bool> listening;
+        std::future<bool> ready = listening.get_future();
+        m_thread = std::thread([this, &ns, &listening] { Serve(ns.Name(), listening); });
+        Ready = ready.get();
+    }
     ~Responder() {
         m_stop = true;
         m_thread.join();
     }
+    Responder(const Responder&) = delete;
+    Responder& operator=(const Responder&) = delete;
+    /// Whether the sockets could be opened inside the namespace.
+    bool Ready = false;
 
 private:
-    void Serve(const std::string& ns) {
+    void Serve(const std::string& ns, std::promise<bool>& listening) {
         const int nsFd = open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-        if (nsFd < 0 || setns(nsFd, CLONE_NEWNET) != 0) return;
-        close(nsFd);
-        const int in = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-        const int out = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+        const bool joined = nsFd >= 0 && setns(nsFd, CLONE_NEWNET) == 0;
+        if (nsFd >= 0) close(nsFd);
+        const int in = joined ? socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) : -1;
+        const int out = joined ? socket(AF_INET, SOCK_RAW, IPPROTO_RAW) : -1;
+        listening.set_value(in >= 0 && out >= 0);
+        if (in < 0 || out < 0) {
+            if (in >= 0) close(in);
+            if (out >= 0) close(out);
+            return;
+        }
         std::multimap<std::chrono::steady_clock::time_point, std::vector<std::uint8_t>> later;
         while (!m_stop) {
             pollfd p{in, POLLIN, 0};
@@ -145,6 +163,7 @@ protected:
 
 TEST_F(EngineOnNamespace, OnlyTimelyRepliesFromTheTargetCountAndFailuresSayWhy) {
     Responder responder(lab);
+    ASSERT_TRUE(responder.Ready) << "the responder could not open its sockets in the namespace";
     TScanSettings s;
     s.Parallel = 100;
     s.Echoes = 2;

@@ -36,7 +36,7 @@ class Browser:
         self.events = []
         self.session = None
 
-    def send(self, method, params=None, timeout=30):
+    def send(self, method, params=None, timeout=60):
         self.next_id += 1
         message = {"id": self.next_id, "method": method, "params": params or {}}
         if self.session:
@@ -61,7 +61,7 @@ class Browser:
         message, self.buffer = self.buffer.split(b"\0", 1)
         return json.loads(message)
 
-    def wait_load(self, timeout=30):
+    def wait_load(self, timeout=60):
         deadline = time.time() + timeout
         while time.time() < deadline:
             while self.events:
@@ -87,7 +87,7 @@ class Browser:
             self.send("Emulation.setDeviceMetricsOverride",
                       {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
 
-    def navigate(self, url, timeout=30):
+    def navigate(self, url, timeout=60):
         self.events.clear()
         self.send("Page.navigate", {"url": url})
         self.wait_load(timeout)

@@ -19,7 +19,7 @@ if(VKT_CLANGXX AND IS_ABSOLUTE "${VKT_FUZZER_RUNTIME}" AND EXISTS "${VKT_FUZZER_
                        COMMENT "Building the HTTP request fuzzer with clang")
     add_custom_target(fuzz_http_request ALL DEPENDS ${fuzz_out})
     add_test(NAME web_fuzz_http_request
-             COMMAND ${fuzz_out} -max_total_time=5 -max_len=4096 -timeout=5 ${CMAKE_CURRENT_BINARY_DIR}/fuzz_corpus
+             COMMAND ${fuzz_out} -max_total_time=5 -max_len=4096 -timeout=30 ${CMAKE_CURRENT_BINARY_DIR}/fuzz_corpus
                      ${CMAKE_CURRENT_SOURCE_DIR}/corpus)
     set_tests_properties(web_fuzz_http_request PROPERTIES LABELS unit TIMEOUT 60)
 endif()

@@ -22,12 +22,12 @@ protected:
                                                   "\r\nVKTID=alpha\r\nPollDelay=60\r\nNetPort=" +
                                                   std::to_string(m_port) + "\r\nDBPass=a b+c%d=e\r\n");
         m_vkt = std::make_unique<VktProcess>(m_home.Path(), m_work.Path());
-        ASSERT_TRUE(m_vkt->WaitForOutput("Database connection successful.", 20s)) << m_vkt->Output();
+        ASSERT_TRUE(m_vkt->WaitForOutput("Database connection successful.", 60s)) << m_vkt->Output();
     }
     void TearDown() override {
         if (!m_vkt) return;
         m_vkt->Signal(SIGTERM);
-        EXPECT_EQ(m_vkt->WaitExit(10s), 0);
+        EXPECT_EQ(m_vkt->WaitExit(60s), 0);
     }
     std::string Url(const std::string& target) const { return "http://127.0.0.1:" + std::to_string(m_port) + target; }
     std::string Ini() const { return ReadFileText(m_home.File("vkt.ini")); }
@@ -86,12 +86,12 @@ TEST(WebDaemonStart, PortInUseIsLoggedAndTheDaemonRunsOn) {
     WriteFileText(home.File("vkt.ini"), "[System]\r\nDBProvider=SQLite\r\nDataBase=" + home.File("web") +
                                             "\r\nNetPort=" + std::to_string(taken.port) + "\r\n");
     VktProcess vkt(home.Path(), work.Path());
-    EXPECT_TRUE(vkt.WaitForOutput("   [WEBSOCK]  [ FAIL ] Failed to initialise web socket. \n", 20s)) << vkt.Output();
+    EXPECT_TRUE(vkt.WaitForOutput("   [WEBSOCK]  [ FAIL ] Failed to initialise web socket. \n", 60s)) << vkt.Output();
     // stderr names the port and why it could not be used
-    EXPECT_TRUE(vkt.WaitForErrorOutput("web administration port " + std::to_string(taken.port) + ": ", 5s));
+    EXPECT_TRUE(vkt.WaitForErrorOutput("web administration port " + std::to_string(taken.port) + ": ", 60s));
     EXPECT_NE(vkt.ErrorOutput().find("in use"), std::string::npos) << vkt.ErrorOutput();
     vkt.Signal(SIGTERM);
-    EXPECT_EQ(vkt.WaitExit(10s), 0);
+    EXPECT_EQ(vkt.WaitExit(60s), 0);
 }
 
 } // namespace

@@ -39,7 +39,7 @@ public:
     }
     ~Daemon() {
         vkt->Signal(SIGTERM);
-        EXPECT_EQ(vkt->WaitExit(10s), 0);
+        EXPECT_EQ(vkt->WaitExit(60s), 0);
     }
     std::string Url(const std::string& target, const char* host = "127.0.0.1") const {
         return "http://" + std::string(host) + ":" + std::to_string(port) + target;
@@ -60,10 +60,10 @@ protected:
         db.AddSite("D1", "LOOP2", "127.0.0.2");
         db.AddSite("D1", "GHOST", "no..such"); // unresolvable without a query
         daemon = std::make_unique<Daemon>(db, "Listen=127.0.0.1\r\n");
-        ASSERT_TRUE(daemon->vkt->WaitForOutput("Unable to contact GHOST", 30s)) << daemon->vkt->Output();
+        ASSERT_TRUE(daemon->vkt->WaitForOutput("Unable to contact GHOST", 60s)) << daemon->vkt->Output();
         // The board has the scan once its end is recorded.
         for (int i = 0;
-             i < 100 && RunCommand("curl -s " + daemon->Url("/status.json")).find("\"scans\":1") == std::string::npos;
+             i < 600 && RunCommand("curl -s " + daemon->Url("/status.json")).find("\"scans\":1") == std::string::npos;
              ++i)
             std::this_thread::sleep_for(100ms);
     }
@@ -102,7 +102,7 @@ protected:
         std::string hash = RunCommand("openssl passwd -6 'open sesame'");
         hash.pop_back(); // the line feed
         daemon = std::make_unique<Daemon>(db, "Allow=127.0.0.0/8\r\nUser=admin\r\nPassword=" + hash + "\r\n");
-        ASSERT_TRUE(daemon->vkt->WaitForOutput("Database connection successful.", 20s)) << daemon->vkt->Output();
+        ASSERT_TRUE(daemon->vkt->WaitForOutput("Database connection successful.", 60s)) << daemon->vkt->Output();
     }
     std::string Curl(const std::string& options, const std::string& target) {
         return RunCommand("curl -s -i " + options + " " + daemon->Url(target));
@@ -136,7 +136,7 @@ TEST_F(GuardedDaemon, EveryRequestNeedsTheLoginAndAnAllowedPeer) {
                          daemon->Url("/", outside.HostSide().c_str())),
               "000\n<exit status not 0>");
     EXPECT_TRUE(
-        daemon->vkt->WaitForOutput("Refused a connection from " + outside.Inside() + ": not in [Web] Allow.", 5s))
+        daemon->vkt->WaitForOutput("Refused a connection from " + outside.Inside() + ": not in [Web] Allow.", 60s))
         << daemon->vkt->Output();
 }
 

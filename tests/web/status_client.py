@@ -17,7 +17,7 @@ def main():
         handlers.append(urllib.request.HTTPBasicAuthHandler(auth))
     opener = urllib.request.build_opener(*handlers)
     try:
-        with opener.open(url, timeout=20) as reply:
+        with opener.open(url, timeout=60) as reply:
             body = reply.read()
             status, headers = reply.status, reply.headers
     except urllib.error.HTTPError as error:

@@ -23,9 +23,9 @@ class Fields(html.parser.HTMLParser):
 def main():
     base, changes = sys.argv[1], dict(arg.split("=", 1) for arg in sys.argv[2:])
     form = Fields()
-    form.feed(urllib.request.urlopen(base + "/RESULT?mode=+Settings+", timeout=10).read().decode("utf-8"))
+    form.feed(urllib.request.urlopen(base + "/RESULT?mode=+Settings+", timeout=60).read().decode("utf-8"))
     fields = [(name, changes.get(name, value)) for name, value in form.fields] + [("mode", "Save Changes")]
-    page = urllib.request.urlopen(base + "/RESULT?" + urllib.parse.urlencode(fields), timeout=10).read()
+    page = urllib.request.urlopen(base + "/RESULT?" + urllib.parse.urlencode(fields), timeout=60).read()
     print("saved" if b"Changes made saved successfully" in page else "not saved")
 
 

@@ -51,7 +51,7 @@ void WebServerTest::OnLoop(const std::function<void()>& job) {
 std::string WebServerTest::Exchange(const std::string& request) {
     int fd = ConnectLoopback(m_port);
     SendAll(fd, request);
-    std::string answer = ReceiveAll(fd, std::chrono::seconds(10));
+    std::string answer = ReceiveAll(fd, std::chrono::seconds(60));
     CloseFd(fd);
     return answer;
 }
