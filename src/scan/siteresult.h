@@ -31,6 +31,7 @@ struct SiteResult {
     int Received = 0; ///< echo replies among them
     /// Milliseconds over the replies (zero when none came); RttAvg is what LastRTT stores.
     int RttMin = 0, RttAvg = 0, RttMax = 0;
+    long long RttAvgUs = 0; ///< the average in microseconds, for the pages that show it
     ProbeCause LastCause = ProbeCause::None;
     /// The router that reported the last failure (network order), 0 when none did.
     std::uint32_t Reporter = 0;
