@@ -2,18 +2,23 @@
 // addresses: answering loopback addresses spread over 127.0.0.0/8 and silent ones routed into a
 // namespace host that drops them. Prints the scan's wall time (first "Polling" line to the last site's
 // line), the daemon's CPU seconds and peak resident memory, on the embedded database and on
-// PostgreSQL. Needs root; prints figures, asserts nothing.
+// PostgreSQL; then on the embedded database again while 16 clients ask for /status.json without
+// pause. Needs root; prints figures, asserts nothing.
 #include "db/data.h"
 #include "pgserver.h"
 #include "silenthost.h"
 #include "testutil.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -69,6 +74,64 @@ void Seed(TVKTDataModule& dm, const std::vector<std::string>& addresses) {
         ExecStatement(dm.adoQ1, {"INSERT INTO VKT (VKTID, sitecode) VALUES " + vkt});
     }
 }
+
+/// A port the daemon can be told to listen on: one the system hands out now (the daemon names no
+/// port it got itself).
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size) == 0)
+        port = ntohs(at.sin_port);
+    ::close(fd);
+    return port;
+}
+
+/// `clients` threads asking for `target` one request after another, as fast as the daemon answers,
+/// until destroyed; a refused connection (the port not open yet) is tried again.
+class WebLoad {
+public:
+    WebLoad(int port, int clients, const std::string& target) {
+        for (int i = 0; i < clients; ++i)
+            m_threads.emplace_back([this, port, target] { Ask(port, "GET " + target + " HTTP/1.0\r\n\r\n"); });
+    }
+    ~WebLoad() {
+        m_stop = true;
+        for (std::thread& t : m_threads)
+            t.join();
+    }
+    long Answers() const { return m_answers; }
+
+private:
+    void Ask(int port, const std::string& request) {
+        std::vector<char> buffer(64 * 1024);
+        while (!m_stop) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(static_cast<std::uint16_t>(port));
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
+                ::send(fd, request.data(), request.size(), 0) <= 0) {
+                ::close(fd);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                continue;
+            }
+            std::size_t got = 0;
+            for (ssize_t n; (n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;)
+                got += static_cast<std::size_t>(n);
+            ::close(fd);
+            if (got > 0) ++m_answers;
+        }
+    }
+    std::atomic<bool> m_stop{false};
+    std::atomic<long> m_answers{0};
+    std::vector<std::thread> m_threads;
+};
 
 /// CPU seconds and peak resident megabytes of a running process, from /proc.
 void ReadUsage(pid_t pid, Figures& f) {
@@ -181,7 +244,28 @@ void Scenario(int sites, int silent, const std::string& pgDatabase, int pgPort) 
                                                 "\nDataBase=" + dm.DataBase + "\nDBServer=" + dm.DBServer +
                                                 "\nDBUser=vkt\nDBPass=\nPollDelay=60\nNetPort=0\n" + scan);
         dm.conMain.Close();
-        Print(pg ? "vkt on PostgreSQL" : "vkt on SQLite", RunDaemon(home, Code(sites - 1)), fping);
+        const Figures alone = RunDaemon(home, Code(sites - 1));
+        Print(pg ? "vkt on PostgreSQL" : "vkt on SQLite", alone, fping);
+        if (pg) continue;
+        const int port = FreePort();
+        WriteFileText(home.File("vkt.ini"), "[System]\nVKTID=B\nDBProvider=" + dm.DBProvider +
+                                                "\nDataBase=" + dm.DataBase + "\nDBServer=" + dm.DBServer +
+                                                "\nDBUser=vkt\nDBPass=\nPollDelay=60\nNetPort=" +
+                                                std::to_string(port) + "\n" + scan);
+        if (dm.ActivateConnection()) { // the same scan as the first: no alarm stands
+            ExecStatement(dm.adoQ1, {"DELETE FROM alarms"});
+            dm.conMain.Close();
+        }
+        Figures loaded;
+        long answers = 0;
+        {
+            WebLoad load(port, 16, "/status.json");
+            loaded = RunDaemon(home, Code(sites - 1));
+            answers = load.Answers();
+        }
+        Print("  16 on /status.json", loaded, fping);
+        std::printf("  %-22s %7.2fx the scan alone (%ld answers)\n", "", alone.Wall > 0 ? loaded.Wall / alone.Wall : 0.0,
+                    answers);
     }
 }
 

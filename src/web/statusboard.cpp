@@ -100,7 +100,7 @@ void TStatusBoard::ScanBegun() {
     m_scanStart = GetClock().Monotonic();
     m_scan = m_summary.Scans + 1;
     m_probes = 0;
-    m_published = {}; // shows "scanning now" at once
+    m_publishNow = true; // shows "scanning now" at once
 }
 
 void TStatusBoard::ScanEnded() {
@@ -183,9 +183,7 @@ void TStatusBoard::NoticeSent(const std::string& code, const std::string& kind, 
 // A scan hands over thousands of results: while it runs they are published in batches, so that a
 // snapshot is not made for each one; after its end every change is published at once.
 void TStatusBoard::Changed() {
-    if (m_summary.Scanning && m_published != Clock::MonoTime{} &&
-        GetClock().Monotonic() - m_published < PublishInterval)
-        return;
+    if (m_summary.Scanning && !m_publishNow && GetClock().Monotonic() - m_published < PublishInterval) return;
     Publish();
 }
 
@@ -199,6 +197,7 @@ void TStatusBoard::Publish() {
         for (const std::shared_ptr<TSiteEntry>& entry : m_sites)
             if (entry->Status.State == state && entry->Status.Scan >= m_summary.Scans) next->Sites.push_back(entry);
     m_published = GetClock().Monotonic();
+    m_publishNow = false;
     std::shared_ptr<const TBoardSnapshot> previous = std::move(next);
     {
         std::lock_guard<std::mutex> hold(m_currentLock);

@@ -126,8 +126,8 @@ private:
 };
 
 /// The in-memory board: written by the scan, read by any number of web threads at once. Readers
-/// take the latest published snapshot and never hold up a writer; during a scan a new snapshot is
-/// published at most every PublishInterval (and at the scan's end), at once otherwise.
+/// take the latest published snapshot and never hold up a writer. A change is published at once,
+/// except during a scan: its results at most every PublishInterval, and all of them at its end.
 class TStatusBoard : public TSiteResultSink {
 public:
     static constexpr std::chrono::milliseconds PublishInterval{500};
@@ -174,6 +174,7 @@ private:
     TScanSummary m_summary;
     Clock::MonoTime m_scanStart{};
     Clock::MonoTime m_published{};
+    bool m_publishNow = true;
     long long m_scan = 0; ///< the running scan's number
     int m_probes = 0;     ///< probes of the running scan
 
