@@ -250,8 +250,8 @@ void Scenario(int sites, int silent, const std::string& pgDatabase, int pgPort) 
         const int port = FreePort();
         WriteFileText(home.File("vkt.ini"), "[System]\nVKTID=B\nDBProvider=" + dm.DBProvider +
                                                 "\nDataBase=" + dm.DataBase + "\nDBServer=" + dm.DBServer +
-                                                "\nDBUser=vkt\nDBPass=\nPollDelay=60\nNetPort=" +
-                                                std::to_string(port) + "\n" + scan);
+                                                "\nDBUser=vkt\nDBPass=\nPollDelay=60\nNetPort=" + std::to_string(port) +
+                                                "\n" + scan);
         if (dm.ActivateConnection()) { // the same scan as the first: no alarm stands
             ExecStatement(dm.adoQ1, {"DELETE FROM alarms"});
             dm.conMain.Close();
@@ -264,8 +264,8 @@ void Scenario(int sites, int silent, const std::string& pgDatabase, int pgPort) 
             answers = load.Answers();
         }
         Print("  16 on /status.json", loaded, fping);
-        std::printf("  %-22s %7.2fx the scan alone (%ld answers)\n", "", alone.Wall > 0 ? loaded.Wall / alone.Wall : 0.0,
-                    answers);
+        std::printf("  %-22s %7.2fx the scan alone (%ld answers)\n", "",
+                    alone.Wall > 0 ? loaded.Wall / alone.Wall : 0.0, answers);
     }
 }
 

@@ -180,6 +180,7 @@ int main(int argc, char** argv) {
     if (mode == "parse") return Parse(argc > 2 ? std::atol(argv[2]) : 200000);
     if (mode == "status") return Status(argc > 2 ? std::atoi(argv[2]) : 10000);
     if (mode == "slow") return Slow(argv[0], argc > 2 ? std::atoi(argv[2]) : 64, argc > 3 ? std::atoi(argv[3]) : 10000);
-    std::fprintf(stderr, "usage: bench_web serve PORT [SITES] | parse [COUNT] | status [SITES] | slow [READERS] [SITES]\n");
+    std::fprintf(stderr,
+                 "usage: bench_web serve PORT [SITES] | parse [COUNT] | status [SITES] | slow [READERS] [SITES]\n");
     return 2;
 }

@@ -81,7 +81,6 @@ struct TSiteStatus {
     TDateTime Since = 0; ///< when the current state began (as far as this run saw)
     TDateTime LastProbe = 0;
     int LastRttMs = -1;    ///< the last answer's round-trip time; -1 before any answer
-    long long LastRttUs = -1; ///< the same in microseconds
     double Loss = 0;       ///< lost share of the last 24 hours' probes
     std::string Cause;     ///< why the last failed probe failed
     bool Notified = false; ///< a notice of the current outage went out
@@ -89,6 +88,8 @@ struct TSiteStatus {
     std::size_t Slot = 0;  ///< its place on the board, to ask for its history
     int GroupDown = -1;    ///< the group's verdict: -1 this probe works alone, 0 answering, 1 down
     int GroupFailed = 0;   ///< members that failed it in their latest scan
+
+    long long LastRttUs = -1; ///< the last answer's round-trip time in microseconds
 };
 
 struct TScanSummary {

@@ -120,7 +120,8 @@ void SiteFamilies(TBodyOut& body, const TStatusView& view) {
     SiteSamples(body, view, "vkt_site_loss_ratio", [&view](const TSiteEntry& e, std::string& v) {
         if (e.Status.State != TSiteStatus::Unknown) v = Number(view.Loss(e));
     });
-    if (std::none_of(view.Sites.begin(), view.Sites.end(), [](const TSiteEntry* s) { return s->Status.GroupDown >= 0; }))
+    if (std::none_of(view.Sites.begin(), view.Sites.end(),
+                     [](const TSiteEntry* s) { return s->Status.GroupDown >= 0; }))
         return; // a probe that works alone has no group verdict
     Family(out, "vkt_site_group_up", "gauge", "Whether the probes' group counts the site answering (1) or down (0).");
     SiteSamples(body, view, "vkt_site_group_up", [](const TSiteEntry& e, std::string& v) {
@@ -142,15 +143,14 @@ void NoticeFamily(std::string& out, const TScanSummary& summary) {
 
 void WriteStatusJson(const TStatusView& view, const std::string& filter, bool history, TBodyOut& body) {
     const TScanSummary& s = view.Summary;
-    body.Text +=
-        "{\"daemon\":" + JsonString(view.DaemonId) + ",\"version\":" + JsonString(StatusVersion()) +
-        ",\"database_up\":" + (view.DatabaseUp ? "true" : "false") +
-        Format(",\"summary\":{\"sites\":%zu,\"answering\":%d,\"silent\":%d,\"notified\":%d", view.Sites.size(),
-               view.Count(TSiteStatus::Up), view.Count(TSiteStatus::Down), view.NotifiedCount()) +
-        ",\"last_scan\":" + JsonTime(s.LastScanEnd) +
-        Format(",\"last_scan_seconds\":%.3f,\"scanning\":%s,\"scans\":%lld}", s.LastScanSeconds,
-               s.Scanning ? "true" : "false", s.Scans) +
-        ",\"sites\":[";
+    body.Text += "{\"daemon\":" + JsonString(view.DaemonId) + ",\"version\":" + JsonString(StatusVersion()) +
+                 ",\"database_up\":" + (view.DatabaseUp ? "true" : "false") +
+                 Format(",\"summary\":{\"sites\":%zu,\"answering\":%d,\"silent\":%d,\"notified\":%d", view.Sites.size(),
+                        view.Count(TSiteStatus::Up), view.Count(TSiteStatus::Down), view.NotifiedCount()) +
+                 ",\"last_scan\":" + JsonTime(s.LastScanEnd) +
+                 Format(",\"last_scan_seconds\":%.3f,\"scanning\":%s,\"scans\":%lld}", s.LastScanSeconds,
+                        s.Scanning ? "true" : "false", s.Scans) +
+                 ",\"sites\":[";
     bool first = true;
     for (const TSiteEntry* site : view.Sites) {
         if (!SiteMatches(site->Status, filter)) continue;

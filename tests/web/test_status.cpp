@@ -216,14 +216,15 @@ protected:
 };
 
 TEST_F(BoardClients, ReadUtf8AndMicroseconds) {
-    const std::string client = "python3 " + std::string(VKT_SOURCE_DIR) + "/tests/web/status_client.py 'http://127.0.0.1:" +
-                               std::to_string(m_port);
+    const std::string client = "python3 " + std::string(VKT_SOURCE_DIR) +
+                               "/tests/web/status_client.py 'http://127.0.0.1:" + std::to_string(m_port);
     const std::pair<std::string, std::string> cases[] = {
         {Get("/metrics", "promtool check metrics 2>&1"), ""},
         {Get("/metrics", "grep '^vkt_site_rtt'"), "vkt_site_rtt_seconds{code=\"CAFÉ\",address=\"127.0.0.9\"} 8.4e-05\n"
                                                   "vkt_site_rtt_seconds{code=\"CAFÉ\",address=\"127.0.0.10\"} 0.012\n"},
         {RunCommand(client + "/status.json'"), "200 application/json length ok sites MÜ:down,CAFÉ:up,CAFÉ:up\n"},
-        {RunCommand(client + "/status.json?history=1'"), "200 application/json length ok sites MÜ:down,CAFÉ:up,CAFÉ:up\n"},
+        {RunCommand(client + "/status.json?history=1'"),
+         "200 application/json length ok sites MÜ:down,CAFÉ:up,CAFÉ:up\n"},
         {RunCommand(client + "/status.json?q=caf%C3%A9'"), "200 application/json length ok sites CAFÉ:up,CAFÉ:up\n"},
         {Get("/status.json", "jq -r '.sites[] | \"\\(.name) \\(.rtt_ms) \\(.cause)\"'"),
          " null timed out – twice\nCafé € 0.084 \nCafé 12 \n"},
@@ -242,8 +243,8 @@ TEST_F(BoardClients, SparklineOfOneAnswerAndTheLinks) {
     EXPECT_FALSE(std::regex_search(page, std::regex("<path class=r d=\"M[0-9]+ [0-9]+\"/>"))) << page;
     EXPECT_NE(page.find("<a href=\"/\">Administration</a>"), std::string::npos);
     for (const char* request : {"GET / HTTP/1.0\r\n\r\n", "GET /RESULT?mode=+Settings+ HTTP/1.0\r\n\r\n"})
-        EXPECT_NE(Exchange(request).find(
-                      "<FONT FACE=ARIAL Size=1>Sentrova VKT module - web administration - <A HREF=\"/status\">Status</A></FONT> \r\n"),
+        EXPECT_NE(Exchange(request).find("<FONT FACE=ARIAL Size=1>Sentrova VKT module - web administration - <A "
+                                         "HREF=\"/status\">Status</A></FONT> \r\n"),
                   std::string::npos)
             << request;
 }
