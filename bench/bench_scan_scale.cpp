@@ -2,21 +2,28 @@
 // addresses: answering loopback addresses spread over 127.0.0.0/8 and silent ones routed into a
 // namespace host that drops them. Prints the scan's wall time (first "Polling" line to the last site's
 // line), the daemon's CPU seconds and peak resident memory, on the embedded database and on
-// PostgreSQL. Needs root; prints figures, asserts nothing.
+// PostgreSQL; and with every site answering, the second scan on the embedded database alone and
+// while 16 clients ask for /status.json without pause. Needs root; prints figures, asserts nothing.
 #include "db/data.h"
 #include "pgserver.h"
 #include "silenthost.h"
 #include "testutil.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,7 +48,7 @@ std::string Silent(int i) {
 /// Every `step`-th site is silent.
 std::vector<std::string> AddressList(int sites, int silent) {
     std::vector<std::string> list;
-    const int step = sites / silent;
+    const int step = silent > 0 ? sites / silent : sites + 1;
     for (int i = 0, s = 0; i < sites; ++i)
         list.push_back(i % step == step - 1 && s < silent ? Silent(s++) : Answering(i));
     return list;
@@ -70,6 +77,64 @@ void Seed(TVKTDataModule& dm, const std::vector<std::string>& addresses) {
     }
 }
 
+/// A port the daemon can be told to listen on: one the system hands out now (the daemon names no
+/// port it got itself).
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size) == 0)
+        port = ntohs(at.sin_port);
+    ::close(fd);
+    return port;
+}
+
+/// `clients` threads asking for `target` one request after another, as fast as the daemon answers,
+/// until destroyed; a refused connection (the port not open yet) is tried again.
+class WebLoad {
+public:
+    WebLoad(int port, int clients, const std::string& target) {
+        for (int i = 0; i < clients; ++i)
+            m_threads.emplace_back([this, port, target] { Ask(port, "GET " + target + " HTTP/1.0\r\n\r\n"); });
+    }
+    ~WebLoad() {
+        m_stop = true;
+        for (std::thread& t : m_threads)
+            t.join();
+    }
+    long Answers() const { return m_answers; }
+
+private:
+    void Ask(int port, const std::string& request) {
+        std::vector<char> buffer(64 * 1024);
+        while (!m_stop) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(static_cast<std::uint16_t>(port));
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
+                ::send(fd, request.data(), request.size(), 0) <= 0) {
+                ::close(fd);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                continue;
+            }
+            std::size_t got = 0;
+            for (ssize_t n; (n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;)
+                got += static_cast<std::size_t>(n);
+            ::close(fd);
+            if (got > 0) ++m_answers;
+        }
+    }
+    std::atomic<bool> m_stop{false};
+    std::atomic<long> m_answers{0};
+    std::vector<std::thread> m_threads;
+};
+
 /// CPU seconds and peak resident megabytes of a running process, from /proc.
 void ReadUsage(pid_t pid, Figures& f) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -82,8 +147,10 @@ void ReadUsage(pid_t pid, Figures& f) {
         if (line.rfind("VmHWM:", 0) == 0) f.PeakMb = std::stod(line.substr(6)) / 1024;
 }
 
-/// Runs the daemon in `home` until its first scan has written the last site's line.
-Figures RunDaemon(const TempDir& home, const std::string& lastCode) {
+/// Runs the daemon in `home` until its `scans`-th scan has written the last site's line; the wall
+/// time is that scan's. `ended` runs at the end of each scan with its number, the daemon running.
+Figures RunDaemon(const TempDir& home, const std::string& lastCode, int scans = 1,
+                  const std::function<void(int)>& ended = {}) {
     const std::string out = home.File("vkt.stdout");
     const pid_t pid = fork();
     if (pid == 0) {
@@ -100,6 +167,7 @@ Figures RunDaemon(const TempDir& home, const std::string& lastCode) {
     std::ifstream in;
     std::string text;
     Steady::time_point first{}, last{};
+    int done = 0;
     const auto limit = Steady::now() + std::chrono::seconds(120);
     while (last == Steady::time_point{} && Steady::now() < limit) {
         if (!in.is_open()) in.open(out);
@@ -114,8 +182,15 @@ Figures RunDaemon(const TempDir& home, const std::string& lastCode) {
             }
             if (first == Steady::time_point{} && line.find("Polling ") != std::string::npos) first = Steady::now();
             if (line.find(lastCode + " Responding") != std::string::npos ||
-                line.find("contact " + lastCode + " ") != std::string::npos)
+                line.find("contact " + lastCode + " ") != std::string::npos) {
+                ++done;
+                if (ended) ended(done);
+                if (done < scans) {
+                    first = {};
+                    continue;
+                }
                 last = Steady::now();
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -152,6 +227,51 @@ Figures RunFping(const TempDir& dir, const std::vector<std::string>& addresses) 
     return f;
 }
 
+/// The duration of the last completed scan as the daemon's board tells it (0 when it cannot).
+double BoardScanSeconds(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request = "GET /metrics HTTP/1.0\r\n\r\n";
+    std::string reply;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+        ::send(fd, request.data(), request.size(), 0) > 0) {
+        char buffer[65536];
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            reply.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    const std::size_t at = reply.find("\nvkt_scan_duration_seconds ");
+    return at == std::string::npos ? 0 : std::atof(reply.c_str() + at + 28);
+}
+
+/// The daemon's second scan (its board full from the first, the scans one after the other) alone,
+/// and again while 16 clients ask for /status.json from the first scan's end on; the durations as
+/// the daemon measured them.
+void UnderLoad(const TempDir& home, TVKTDataModule& dm, const std::string& scan, const std::string& lastCode) {
+    const int port = FreePort();
+    WriteFileText(home.File("vkt.ini"), "[System]\nVKTID=B\nDBProvider=" + dm.DBProvider + "\nDataBase=" + dm.DataBase +
+                                            "\nDBServer=" + dm.DBServer +
+                                            "\nDBUser=vkt\nDBPass=\nPollDelay=0\nNetPort=" + std::to_string(port) +
+                                            "\n" + scan);
+    double alone = 0, loaded = 0;
+    std::unique_ptr<WebLoad> load;
+    RunDaemon(home, lastCode, 2, [&](int done) {
+        if (done == 2) alone = BoardScanSeconds(port);
+    });
+    RunDaemon(home, lastCode, 2, [&](int done) {
+        if (done == 1) load = std::make_unique<WebLoad>(port, 16, "/status.json");
+        if (done == 2) loaded = BoardScanSeconds(port);
+    });
+    const long answers = load ? load->Answers() : 0;
+    load.reset();
+    std::printf("  %-22s %7.2f s (the daemon's own measure)\n", "second scan alone", alone);
+    std::printf("  %-22s %7.2f s, %.2fx the scan alone (%ld answers)\n", "16 on /status.json", loaded,
+                alone > 0 ? loaded / alone : 0.0, answers);
+}
+
 void Print(const char* what, const Figures& f, const Figures& fping) {
     std::printf("  %-22s %7.2f s wall %6.2f CPU-s %7.1f MB peak   wall %.2fx fping\n", what, f.Wall, f.Cpu, f.PeakMb,
                 fping.Wall > 0 ? f.Wall / fping.Wall : 0.0);
@@ -181,7 +301,10 @@ void Scenario(int sites, int silent, const std::string& pgDatabase, int pgPort) 
                                                 "\nDataBase=" + dm.DataBase + "\nDBServer=" + dm.DBServer +
                                                 "\nDBUser=vkt\nDBPass=\nPollDelay=60\nNetPort=0\n" + scan);
         dm.conMain.Close();
-        Print(pg ? "vkt on PostgreSQL" : "vkt on SQLite", RunDaemon(home, Code(sites - 1)), fping);
+        const Figures alone = RunDaemon(home, Code(sites - 1));
+        Print(pg ? "vkt on PostgreSQL" : "vkt on SQLite", alone, fping);
+        if (pg) continue;
+        if (silent == 0) UnderLoad(home, dm, scan, Code(sites - 1)); // one line per scan names the last site
     }
 }
 
@@ -202,6 +325,7 @@ int main() {
     } catch (const std::exception& e) {
         std::printf("PostgreSQL skipped: %s\n", e.what());
     }
+    Scenario(10000, 0, pgDatabase, pgPort); // no time-out to wait for: the scan's own work alone
     Scenario(10000, 500, pgDatabase, pgPort);
     Scenario(1000, 100, pgDatabase, pgPort);
     return 0;

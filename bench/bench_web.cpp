@@ -1,7 +1,8 @@
 // Web administration benchmarks: `serve PORT [SITES]` runs the pages from the current directory for a
 // load generator (bench_web_nginx.sh), with a status board of SITES sites (a day of history each);
 // `parse N` times request recognition and query parsing in-process; `status SITES` times building
-// /status and /metrics in-process.
+// /status and /metrics in-process; `slow READERS [SITES]` prints what READERS clients that ask for
+// /status.json?history=1 and then read nothing cost a server of SITES sites in resident memory.
 #include "platform/clock.h"
 #include "platform/datetime.h"
 #include "platform/msgloop.h"
@@ -9,10 +10,21 @@
 #include "web/statuspages.h"
 #include "web/webserver.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -21,13 +33,16 @@ namespace {
 ManualClock& FillBoard(TStatusBoard& board, int sites) {
     static ManualClock clock(Now() - 1);
     SetClock(&clock);
-    for (int round = 0; round < TRttHistory::Buckets; ++round, clock.Advance(std::chrono::minutes(5)))
+    for (int round = 0; round < TRttHistory::Buckets; ++round, clock.Advance(std::chrono::minutes(5))) {
+        board.ScanBegun();
         for (int i = 0; i < sites; ++i) {
             const bool answered = i % 97 != 0 && (i + round) % 41 != 0;
             board.SiteProbed({"S" + std::to_string(i), "Site " + std::to_string(i),
                               "10." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ".1", answered,
                               1 + (i * 7 + round * 13) % 90, answered ? "" : "timed out"});
         }
+        board.ScanEnded();
+    }
     return clock;
 }
 
@@ -67,6 +82,77 @@ int Serve(int port, int sites) {
     return 0;
 }
 
+/// Resident kilobytes and CPU ticks of a process, from /proc.
+void Usage(pid_t pid, long& residentKb, long& ticks) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) residentKb = std::atol(line.c_str() + 6);
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i)
+        if (i == 14 || i == 15) ticks += std::atol(field.c_str());
+}
+
+int ConnectTo(int port, int receiveBuffer) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(std::uint16_t(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The server runs as a child process of its own (`serve 0 SITES`), so its memory is measured alone;
+// it says the port it got on its first line. Its peak is taken once every response has stopped
+// working (its CPU time stands still): then each slow reader holds all it will hold.
+int Slow(const char* self, int readers, int sites) {
+    int out[2];
+    if (::pipe(out) != 0) return 1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        const std::string count = std::to_string(sites);
+        ::execl(self, self, "serve", "0", count.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    FILE* said = ::fdopen(out[0], "r");
+    int port = 0;
+    if (said == nullptr || std::fscanf(said, "serving on 127.0.0.1:%d", &port) != 1) return 1;
+    long before = 0, peak = 0, ticks = 0, last = -1;
+    Usage(pid, before, ticks);
+    std::vector<int> clients;
+    const std::string request = "GET /status.json?history=1 HTTP/1.0\r\n\r\n";
+    for (int i = 0; i < readers; ++i) {
+        const int fd = ConnectTo(port, 4096);
+        if (fd >= 0 && ::send(fd, request.data(), request.size(), 0) > 0) clients.push_back(fd);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (int still = 0; still < 10 && std::chrono::steady_clock::now() - start < std::chrono::minutes(5);) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        long now = 0;
+        Usage(pid, now, ticks);
+        peak = std::max(peak, now);
+        still = ticks == last ? still + 1 : 0;
+        last = ticks;
+    }
+    std::printf("%zu slow readers of /status.json?history=1, %d sites: %.1f MB resident before, %.1f MB at the peak "
+                "(+%.1f MB)\n",
+                clients.size(), sites, double(before) / 1024, double(peak) / 1024, double(peak - before) / 1024);
+    for (int fd : clients)
+        ::close(fd);
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    return 0;
+}
+
 int Parse(long count) {
     const std::string lines[] = {"GET /RESULT?VKTID=a&DBServer=%28local%29&DataBase=Duskwater&DBUser=sa&DBPass=x&"
                                  "PollDelay=5&MaxLogFileAgeDays=10&mode=Save+Changes HTTP/1.1",
@@ -93,6 +179,8 @@ int main(int argc, char** argv) {
     if (mode == "serve" && argc > 2) return Serve(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 0);
     if (mode == "parse") return Parse(argc > 2 ? std::atol(argv[2]) : 200000);
     if (mode == "status") return Status(argc > 2 ? std::atoi(argv[2]) : 10000);
-    std::fprintf(stderr, "usage: bench_web serve PORT [SITES] | parse [COUNT] | status [SITES]\n");
+    if (mode == "slow") return Slow(argv[0], argc > 2 ? std::atoi(argv[2]) : 64, argc > 3 ? std::atoi(argv[3]) : 10000);
+    std::fprintf(stderr,
+                 "usage: bench_web serve PORT [SITES] | parse [COUNT] | status [SITES] | slow [READERS] [SITES]\n");
     return 2;
 }

@@ -29,12 +29,6 @@ bool ReadLine(std::istream& in, std::string& line) {
     return true;
 }
 
-/// A line of the file as UTF-8 text: files written by the original system are in its Windows code
-/// page, and a UTF-8 server refuses those bytes.
-std::string AsUtf8(const std::string& line) {
-    return IsUtf8(line) ? line : Windows1252ToUtf8(line);
-}
-
 /// A backup file's heading: "Table=<name>\tRecords=<count>"; the first six characters are not checked.
 /// The name runs from the seventh character to the first tab, so a tab among the first six leaves none.
 void ParseHeading(const std::string& heading, std::string& table, long long& count) {

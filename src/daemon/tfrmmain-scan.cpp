@@ -185,8 +185,8 @@ void TfrmMain::ReportSite(const SiteResult& result, int groupDown, int groupFail
     const std::string cause = result.Answered                        ? std::string()
                               : result.LastCause != ProbeCause::None ? DescribeFailure(result)
                                                                      : m_probeCause;
-    SiteResults->SiteProbed(
-        {result.Code, result.Name, result.Address, result.Answered, result.RttAvg, cause, groupDown, groupFailed});
+    SiteResults->SiteProbed({result.Code, result.Name, result.Address, result.Answered, result.RttAvg, cause, groupDown,
+                             groupFailed, result.RttAvgUs});
 }
 
 void TfrmMain::SiteProbed(const SiteResult& result) {

@@ -59,3 +59,7 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
     }
     return out;
 }
+
+std::string AsUtf8(std::string_view text) {
+    return IsUtf8(text) ? std::string(text) : Windows1252ToUtf8(text);
+}

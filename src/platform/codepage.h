@@ -9,3 +9,6 @@
 bool IsUtf8(std::string_view bytes);
 /// Windows-1252 bytes to UTF-8; the five bytes the code page leaves undefined map to U+0080..U+009F.
 std::string Windows1252ToUtf8(std::string_view bytes);
+/// Text as UTF-8: unchanged when it is well-formed UTF-8, otherwise read as Windows-1252 (what the
+/// original system and its tools write).
+std::string AsUtf8(std::string_view text);

@@ -111,10 +111,14 @@ void THTTPThread::BuildPageHeader() {
     };
 }
 
+// The notice line names the status board where this server has one.
 void THTTPThread::BuildPageFooter() {
     PageLines.insert(PageLines.end(), {
                                           "<HR> ",
-                                          "<FONT FACE=ARIAL Size=1>Sentrova VKT module - web administration</FONT> ",
+                                          Board == nullptr ? "<FONT FACE=ARIAL Size=1>Sentrova VKT module - web "
+                                                             "administration</FONT> "
+                                                           : "<FONT FACE=ARIAL Size=1>Sentrova VKT module - web "
+                                                             "administration - <A HREF=\"/status\">Status</A></FONT> ",
                                           "</BODY> ",
                                           "</HTML> ",
                                       });

@@ -4,6 +4,7 @@
 #include "web/httpthr.h"
 #include "web/statuspages.h"
 
+#include "platform/codepage.h"
 #include "platform/strutil.h"
 
 namespace {
@@ -50,11 +51,15 @@ void THTTPThread::SendUnauthorized() {
 }
 
 void THTTPThread::SendGenerated(const char* contentType, const std::string& body) {
+    SendHead(contentType, body.size());
+    Socket->SendBuffer(body.data(), body.size());
+}
+
+void THTTPThread::SendHead(const char* contentType, std::size_t length) {
     const std::string head = std::string("HTTP/1.0 200 OK\r\n") + ServerLine + "Content-Type: " + contentType +
-                             "\r\nCache-Control: no-store\r\n" + Format("Content-Length: %zu\r\n\r\n", body.size());
+                             "\r\nCache-Control: no-store\r\n" + Format("Content-Length: %zu\r\n\r\n", length);
     m_answered = true;
     Socket->SendBuffer(head.data(), head.size());
-    Socket->SendBuffer(body.data(), body.size());
 }
 
 void THTTPThread::RespondWithStatus() {
@@ -63,14 +68,45 @@ void THTTPThread::RespondWithStatus() {
     if (path != "/status" && path != "/status.json" && path != "/metrics") return;
     TStatusView view;
     view.Load(*Board);
-    view.DaemonId = DaemonId;
+    view.DaemonId = AsUtf8(DaemonId);
     view.DatabaseUp = DatabaseUp;
     view.PollDelay = Settings.PollDelay;
+    const std::string filter = QueryField(query, "q");
+    const bool history = QueryField(query, "history") == "1";
     if (path == "/status")
-        SendGenerated("text/html; charset=utf-8", StatusPageHtml(view, QueryField(query, "q")));
+        SendStatusBody("text/html; charset=utf-8", view, filter.empty(),
+                       [&](TBodyOut& out) { WriteStatusPage(view, filter, out); });
     else if (path == "/status.json")
-        SendGenerated("application/json",
-                      StatusJson(view, QueryField(query, "q"), QueryField(query, "history") == "1"));
+        SendStatusBody("application/json", view, filter.empty() && !history,
+                       [&](TBodyOut& out) { WriteStatusJson(view, filter, history, out); });
     else
-        SendGenerated("text/plain; version=0.0.4; charset=utf-8", StatusMetrics(view));
+        SendStatusBody("text/plain; version=0.0.4; charset=utf-8", view, true,
+                       [&](TBodyOut& out) { WriteStatusMetrics(view, out); });
+}
+
+// Every client of the whole board asks for the same bytes: they are made once per snapshot and
+// shared. Any other body is made twice, once to measure it and once to send it block by block, so a
+// response never holds more than a block of its own however slowly its client reads.
+void THTTPThread::SendStatusBody(const char* contentType, const TStatusView& view, bool shared,
+                                 const std::function<void(TBodyOut&)>& write) {
+    if (shared) {
+        const std::string key = Format("%s\n%s\n%d\n%d\n%lld", contentType, view.DaemonId.c_str(), int(view.DatabaseUp),
+                                       view.PollDelay, (long long)view.Summary.Bucket);
+        SendGenerated(contentType, *view.Snapshot->Rendered(key, [&] {
+            std::string body;
+            TBodyOut out([&body](const std::string& block) { body += block; });
+            write(out);
+            out.Flush();
+            return body;
+        }));
+        return;
+    }
+    std::size_t length = 0;
+    TBodyOut measure([&length](const std::string& block) { length += block.size(); });
+    write(measure);
+    measure.Flush();
+    SendHead(contentType, length);
+    TBodyOut send([this](const std::string& block) { Socket->SendBuffer(block.data(), block.size()); });
+    write(send);
+    send.Flush();
 }

@@ -7,9 +7,14 @@
 #include "platform/datetime.h"
 #include "platform/strutil.h"
 
+#include <sys/resource.h>
+
 #include <exception>
 
 namespace {
+
+// Linux gives each thread its own nice value; at 19 a busy answer weighs about 1/70 of the scan.
+constexpr int WebThreadNice = 19;
 
 const char* const StatusLine = "HTTP/1.0 200 OK";
 const char* const ServerLine = "Server: Korvel Web Server/1.0 ";
@@ -30,6 +35,8 @@ void THTTPThread::Shed() {
 }
 
 void THTTPThread::Execute() {
+    // Answers yield the processor to the scan: a crowd of clients slows the answers, not the probes.
+    ::setpriority(PRIO_PROCESS, 0, WebThreadNice);
     try {
         while (!Terminated() && Socket->IsOpen()) {
             THTTPRequest request;

@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+class TBodyOut;
 class TStatusBoard;
+class TStatusView;
 
 /// The settings the pages show, copied from the data module on the loop thread when the
 /// connection arrives (the scan may re-read VKTID meanwhile).
@@ -96,6 +98,9 @@ private:
     void SendUnauthorized();
     void RespondWithStatus();
     void SendGenerated(const char* contentType, const std::string& body);
+    void SendHead(const char* contentType, std::size_t length);
+    void SendStatusBody(const char* contentType, const TStatusView& view, bool shared,
+                        const std::function<void(TBodyOut&)>& write);
 
     std::atomic<bool> m_reading{true};
     std::atomic<bool> m_shed{false};

@@ -1,6 +1,8 @@
 // TStatusBoard and the compact round-trip history behind the status page.
 #include "web/statusboard.h"
 
+#include "platform/codepage.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -74,16 +76,36 @@ std::int64_t TStatusBoard::CurrentBucket() {
     return minutes / TRttHistory::BucketMinutes;
 }
 
+std::shared_ptr<const std::string> TBoardSnapshot::Rendered(const std::string& key,
+                                                            const std::function<std::string()>& make) const {
+    // Requests for the same body wait for the first one to make it rather than each making its own.
+    std::lock_guard<std::mutex> hold(m_renderLock);
+    auto at = m_rendered.find(key);
+    if (at != m_rendered.end()) return at->second;
+    if (m_rendered.size() >= 8) m_rendered.clear(); // keys of another bucket or Daemon ID
+    return m_rendered[key] = std::make_shared<const std::string>(make());
+}
+
+TStatusBoard::TStatusBoard() : m_current(std::make_shared<TBoardSnapshot>()) {}
+
+std::shared_ptr<const TBoardSnapshot> TStatusBoard::Current() const {
+    std::lock_guard<std::mutex> hold(m_currentLock);
+    return m_current;
+}
+
 void TStatusBoard::ScanBegun() {
     std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
     m_summary.Scanning = true;
     m_scanStart = GetClock().Monotonic();
     m_scan = m_summary.Scans + 1;
     m_probes = 0;
+    m_publishNow = true; // shows "scanning now" at once
 }
 
 void TStatusBoard::ScanEnded() {
     std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
     m_summary.Scanning = false;
     m_summary.LastScanEnd = GetClock().Now();
     m_summary.LastScanSeconds = double(MillisecondsSince(m_scanStart)) / 1000.0;
@@ -91,25 +113,36 @@ void TStatusBoard::ScanEnded() {
     m_summary.LastScanSites = m_probes;
 }
 
-TSiteStatus& TStatusBoard::Site(const std::string& code, const std::string& address) {
+std::size_t TStatusBoard::Site(const std::string& code, const std::string& address) {
     auto [at, added] = m_index.try_emplace({code, address}, m_sites.size());
     if (added) {
-        m_sites.emplace_back();
-        m_histories.emplace_back();
-        m_sites.back().Slot = at->second;
-        m_sites.back().Code = code;
-        m_sites.back().Address = address;
+        m_sites.push_back(std::make_shared<TSiteEntry>());
+        TSiteStatus& site = m_sites.back()->Status;
+        site.Slot = at->second;
+        // The pages and the metrics are UTF-8; another tool may have written the row in the
+        // Windows code page. The scan's own names stay the keys.
+        site.Code = AsUtf8(code);
+        site.Address = AsUtf8(address);
         m_byCode[code].push_back(at->second);
     }
-    return m_sites[at->second];
+    return at->second;
+}
+
+// Only writers copy these pointers, under m_lock: an entry no snapshot holds is the writers' alone.
+TSiteEntry& TStatusBoard::Edit(std::size_t slot) {
+    std::shared_ptr<TSiteEntry>& entry = m_sites[slot];
+    if (entry.use_count() > 1) entry = std::make_shared<TSiteEntry>(*entry);
+    return *entry;
 }
 
 void TStatusBoard::SiteProbed(const TSiteResult& result) {
     const TDateTime now = GetClock().Now();
     const std::int64_t bucket = CurrentBucket();
     std::unique_lock<std::shared_mutex> hold(m_lock);
-    TSiteStatus& site = Site(result.Code, result.Address);
-    site.Name = result.Name;
+    const TChange change(*this);
+    TSiteEntry& entry = Edit(Site(result.Code, result.Address));
+    TSiteStatus& site = entry.Status;
+    site.Name = AsUtf8(result.Name);
     const auto state = result.Answered ? TSiteStatus::Up : TSiteStatus::Down;
     if (site.State != state) site.Since = now;
     site.State = state;
@@ -120,45 +153,68 @@ void TStatusBoard::SiteProbed(const TSiteResult& result) {
     ++m_probes;
     if (result.Answered) {
         site.LastRttMs = result.RttMs;
+        site.LastRttUs = result.RttUs > 0 ? result.RttUs : result.RttMs * 1000LL;
         site.Notified = false; // the outage is over; a new one is told anew
     } else {
-        site.Cause = result.Cause;
+        site.Cause = AsUtf8(result.Cause);
     }
-    m_histories[site.Slot].Add(bucket, result.Answered, result.RttMs); // the loss share is reckoned when read
+    entry.History.Add(bucket, result.Answered, result.RttMs); // the loss share is reckoned when read
 }
 
 void TStatusBoard::NoticeStanding(const std::string& code) {
     std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
     auto at = m_byCode.find(code);
     if (at == m_byCode.end()) return;
     for (std::size_t i : at->second)
-        m_sites[i].Notified = true;
+        Edit(i).Status.Notified = true;
 }
 
 void TStatusBoard::NoticeSent(const std::string&, const std::string& kind, bool delivered) {
     std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
     ++m_summary.Notices[{kind, delivered ? "sent" : "failed"}];
 }
 
-void TStatusBoard::Snapshot(TScanSummary& summary, std::vector<TSiteStatus>& sites) const {
-    const std::int64_t bucket = CurrentBucket();
-    std::shared_lock<std::shared_mutex> hold(m_lock);
-    summary = m_summary;
-    summary.Bucket = bucket;
-    sites.clear();
-    sites.reserve(m_sites.size());
-    for (const TSiteStatus& site : m_sites) {
-        if (site.Scan < m_summary.Scans) continue; // no longer in the site list
-        sites.push_back(site);
-        sites.back().Loss = m_histories[site.Slot].LossRatio(bucket); // older losses have fallen out since
-    }
+// A scan hands over thousands of results: while it runs they are published in batches, so that a
+// snapshot is not made for each one; after its end every change is published at once.
+void TStatusBoard::Changed() {
+    if (m_summary.Scanning && !m_publishNow && GetClock().Monotonic() - m_published < PublishInterval) return;
+    Publish();
 }
 
-std::vector<TRttHistory> TStatusBoard::Histories(const std::vector<std::size_t>& slots) const {
-    std::vector<TRttHistory> out;
-    out.reserve(slots.size());
-    std::shared_lock<std::shared_mutex> hold(m_lock);
-    for (std::size_t slot : slots)
-        out.push_back(slot < m_histories.size() ? m_histories[slot] : TRttHistory());
-    return out;
+// Ordering here, once per snapshot, spares every response its own sort.
+void TStatusBoard::Publish() {
+    auto next = std::make_shared<TBoardSnapshot>();
+    next->Summary = m_summary;
+    next->Summary.Bucket = CurrentBucket();
+    next->Sites.reserve(m_sites.size());
+    for (TSiteStatus::TState state : {TSiteStatus::Down, TSiteStatus::Unknown, TSiteStatus::Up})
+        for (const std::shared_ptr<TSiteEntry>& entry : m_sites)
+            if (entry->Status.State == state && entry->Status.Scan >= m_summary.Scans) next->Sites.push_back(entry);
+    m_published = GetClock().Monotonic();
+    m_publishNow = false;
+    std::shared_ptr<const TBoardSnapshot> previous = std::move(next);
+    {
+        std::lock_guard<std::mutex> hold(m_currentLock);
+        m_current.swap(previous);
+    }
+    // The previous snapshot is let go here, outside the readers' lock.
+}
+
+void TStatusBoard::Snapshot(TScanSummary& summary, std::vector<TSiteStatus>& sites) const {
+    const std::shared_ptr<const TBoardSnapshot> current = Current();
+    const std::int64_t bucket = CurrentBucket();
+    summary = current->Summary;
+    summary.Bucket = bucket;
+    std::vector<const TSiteEntry*> entries;
+    for (const auto& entry : current->Sites)
+        entries.push_back(entry.get());
+    std::sort(entries.begin(), entries.end(),
+              [](const TSiteEntry* a, const TSiteEntry* b) { return a->Status.Slot < b->Status.Slot; });
+    sites.clear();
+    for (const TSiteEntry* entry : entries) {
+        sites.push_back(entry->Status);
+        sites.back().Loss = entry->History.LossRatio(bucket);
+    }
 }

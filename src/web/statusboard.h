@@ -6,7 +6,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <utility>
@@ -25,6 +28,8 @@ struct TSiteResult {
     /// its live members failed the site in their latest scan.
     int GroupDown = -1;
     int GroupFailed = 0;
+    /// The round-trip time in microseconds when the probe measured it that finely; 0: RttMs alone.
+    long long RttUs = 0;
 };
 
 /// Where a scan reports its results. The scan calls these on its own thread, in order.
@@ -85,6 +90,8 @@ struct TSiteStatus {
     std::size_t Slot = 0;  ///< its place on the board, to ask for its history
     int GroupDown = -1;    ///< the group's verdict: -1 this probe works alone, 0 answering, 1 down
     int GroupFailed = 0;   ///< members that failed it in their latest scan
+
+    long long LastRttUs = -1; ///< the last answer's round-trip time in microseconds
 };
 
 struct TScanSummary {
@@ -98,34 +105,83 @@ struct TScanSummary {
     std::map<std::pair<std::string, std::string>, long long> Notices;
 };
 
-/// The in-memory board: written by the scan, read by any number of web threads at once.
+/// One site on the board as a snapshot holds it; never changed once a snapshot shares it.
+struct TSiteEntry {
+    TSiteStatus Status;
+    TRttHistory History;
+};
+
+/// The board at one moment: made by the writers once per change, then only read, by any number of
+/// responses at once. Sites unchanged between two snapshots are shared by both.
+struct TBoardSnapshot {
+    TScanSummary Summary;
+    /// The sites the last completed scan probed (or the running one has), silent first, then those
+    /// not probed yet, then the answering ones; each group in the order first probed.
+    std::vector<std::shared_ptr<const TSiteEntry>> Sites;
+
+    /// A body made from this snapshot under `key`, made by `make` for the first request that asks;
+    /// the ones after it share it. A few keys are kept.
+    std::shared_ptr<const std::string> Rendered(const std::string& key, const std::function<std::string()>& make) const;
+
+private:
+    mutable std::mutex m_renderLock;
+    mutable std::map<std::string, std::shared_ptr<const std::string>> m_rendered;
+};
+
+/// The in-memory board: written by the scan, read by any number of web threads at once. Readers
+/// take the latest published snapshot and never hold up a writer. A change is published at once,
+/// except during a scan: its results at most every PublishInterval, and all of them at its end.
 class TStatusBoard : public TSiteResultSink {
 public:
+    static constexpr std::chrono::milliseconds PublishInterval{500};
+
+    TStatusBoard();
     void ScanBegun() override;
     void SiteProbed(const TSiteResult& result) override;
     void NoticeStanding(const std::string& code) override;
     void NoticeSent(const std::string& code, const std::string& kind, bool delivered) override;
     void ScanEnded() override;
 
-    /// A consistent copy of the summary and every site, in the order first probed. Sites the last
-    /// completed scan did not probe (gone from the site list) are left out.
+    /// The latest snapshot; never empty.
+    std::shared_ptr<const TBoardSnapshot> Current() const;
+    /// Copies of the latest snapshot's summary and sites, in the order first probed, with the loss
+    /// share reckoned now.
     void Snapshot(TScanSummary& summary, std::vector<TSiteStatus>& sites) const;
-    /// Copies of the histories of the sites in `slots` (TSiteStatus::Slot), in that order.
-    std::vector<TRttHistory> Histories(const std::vector<std::size_t>& slots) const;
     /// The running bucket number of the current moment.
     static std::int64_t CurrentBucket();
 
 private:
-    TSiteStatus& Site(const std::string& code, const std::string& address);
+    /// Publishes the writers' changes when they are due; declared after the writer's lock.
+    class TChange {
+    public:
+        explicit TChange(TStatusBoard& board) : m_board(board) {}
+        ~TChange() { m_board.Changed(); }
+        TChange(const TChange&) = delete;
+        TChange& operator=(const TChange&) = delete;
 
+    private:
+        TStatusBoard& m_board;
+    };
+
+    std::size_t Site(const std::string& code, const std::string& address);
+    /// The site's entry, copied first when a published snapshot shares it.
+    TSiteEntry& Edit(std::size_t slot);
+    void Changed();
+    void Publish();
+
+    /// Held by writers only (readers take m_current): a writer waits for another writer at most.
     mutable std::shared_mutex m_lock;
-    std::vector<TSiteStatus> m_sites;
-    /// Beside the sites rather than in them: a snapshot copies only the histories it shows.
-    std::vector<TRttHistory> m_histories;
+    std::vector<std::shared_ptr<TSiteEntry>> m_sites;
     std::map<std::pair<std::string, std::string>, std::size_t> m_index; ///< (code, address) -> site
     std::map<std::string, std::vector<std::size_t>> m_byCode;
     TScanSummary m_summary;
     Clock::MonoTime m_scanStart{};
+    Clock::MonoTime m_published{};
+    bool m_publishNow = true;
     long long m_scan = 0; ///< the running scan's number
     int m_probes = 0;     ///< probes of the running scan
+
+    /// Guards only the pointer: held for a copy or a swap, never while a snapshot is made or read.
+    mutable std::mutex m_currentLock;
+    std::shared_ptr<const TBoardSnapshot> m_current;
 };

@@ -45,17 +45,21 @@ std::string JsonHistory(const TRttHistory& history, std::int64_t now) {
            "],\"lost\":" + lost + "]}";
 }
 
-std::string JsonSite(const TSiteStatus& site, const TRttHistory* history, std::int64_t now) {
-    std::string out = "{\"code\":" + JsonString(site.Code) + ",\"name\":" + JsonString(site.Name) +
-                      ",\"address\":" + JsonString(site.Address) + ",\"state\":\"" + StateName(site.State) +
-                      "\",\"since\":" + JsonTime(site.Since) + ",\"last_probe\":" + JsonTime(site.LastProbe) +
-                      ",\"rtt_ms\":" + (site.LastRttMs < 0 ? std::string("null") : IntToStr(site.LastRttMs)) +
-                      Format(",\"loss\":%.4f", site.Loss) + ",\"cause\":" + JsonString(site.Cause) +
-                      ",\"notified\":" + (site.Notified ? "true" : "false");
+std::string JsonRtt(long long microseconds) {
+    return microseconds < 0 ? std::string("null") : Format("%.3f", double(microseconds) / 1000.0);
+}
+
+void JsonSite(std::string& out, const TSiteEntry& entry, const TStatusView& view, bool history) {
+    const TSiteStatus& site = entry.Status;
+    out += "{\"code\":" + JsonString(site.Code) + ",\"name\":" + JsonString(site.Name) +
+           ",\"address\":" + JsonString(site.Address) + ",\"state\":\"" + StateName(site.State) +
+           "\",\"since\":" + JsonTime(site.Since) + ",\"last_probe\":" + JsonTime(site.LastProbe) +
+           ",\"rtt_ms\":" + JsonRtt(site.LastRttUs) + Format(",\"loss\":%.4f", view.Loss(entry)) +
+           ",\"cause\":" + JsonString(site.Cause) + ",\"notified\":" + (site.Notified ? "true" : "false");
     if (site.GroupDown >= 0)
         out += Format(",\"group\":{\"state\":\"%s\",\"failed\":%d}", site.GroupDown ? "down" : "up", site.GroupFailed);
-    if (history != nullptr) out += JsonHistory(*history, now);
-    return out + "}";
+    if (history) out += JsonHistory(entry.History, view.Summary.Bucket);
+    out += "}";
 }
 
 // A label value with \, " and line feeds escaped.
@@ -82,12 +86,14 @@ std::string Number(double value) {
 }
 
 // One sample per site; `value` writes the sample's value, or nothing to leave the site out.
-template <class ValueOf> void SiteSamples(std::string& out, const TStatusView& view, const char* name, ValueOf value) {
+template <class ValueOf> void SiteSamples(TBodyOut& body, const TStatusView& view, const char* name, ValueOf value) {
     std::string sample;
-    for (const TSiteStatus& s : view.Sites) {
+    for (const TSiteEntry* site : view.Sites) {
+        const TSiteStatus& s = site->Status;
         sample.clear();
-        value(s, sample);
+        value(*site, sample);
         if (sample.empty()) continue;
+        std::string& out = body.Text;
         out += name;
         out += "{code=\"";
         out += Label(s.Code);
@@ -96,27 +102,30 @@ template <class ValueOf> void SiteSamples(std::string& out, const TStatusView& v
         out += "\"} ";
         out += sample;
         out += '\n';
+        body.Spill();
     }
 }
 
-void SiteFamilies(std::string& out, const TStatusView& view) {
+void SiteFamilies(TBodyOut& body, const TStatusView& view) {
+    std::string& out = body.Text;
     Family(out, "vkt_site_up", "gauge", "Whether the site answered its last probe (1) or not (0).");
-    SiteSamples(out, view, "vkt_site_up", [](const TSiteStatus& s, std::string& v) {
-        if (s.State != TSiteStatus::Unknown) v = s.State == TSiteStatus::Up ? "1" : "0";
+    SiteSamples(body, view, "vkt_site_up", [](const TSiteEntry& e, std::string& v) {
+        if (e.Status.State != TSiteStatus::Unknown) v = e.Status.State == TSiteStatus::Up ? "1" : "0";
     });
     Family(out, "vkt_site_rtt_seconds", "gauge", "Round-trip time of the site's last answer.");
-    SiteSamples(out, view, "vkt_site_rtt_seconds", [](const TSiteStatus& s, std::string& v) {
-        if (s.LastRttMs >= 0) v = Number(s.LastRttMs / 1000.0);
+    SiteSamples(body, view, "vkt_site_rtt_seconds", [](const TSiteEntry& e, std::string& v) {
+        if (e.Status.LastRttUs >= 0) v = Number(double(e.Status.LastRttUs) / 1e6);
     });
     Family(out, "vkt_site_loss_ratio", "gauge", "Share of the site's probes of the last 24 hours that got no answer.");
-    SiteSamples(out, view, "vkt_site_loss_ratio", [](const TSiteStatus& s, std::string& v) {
-        if (s.State != TSiteStatus::Unknown) v = Number(s.Loss);
+    SiteSamples(body, view, "vkt_site_loss_ratio", [&view](const TSiteEntry& e, std::string& v) {
+        if (e.Status.State != TSiteStatus::Unknown) v = Number(view.Loss(e));
     });
-    if (std::none_of(view.Sites.begin(), view.Sites.end(), [](const TSiteStatus& s) { return s.GroupDown >= 0; }))
+    if (std::none_of(view.Sites.begin(), view.Sites.end(),
+                     [](const TSiteEntry* s) { return s->Status.GroupDown >= 0; }))
         return; // a probe that works alone has no group verdict
     Family(out, "vkt_site_group_up", "gauge", "Whether the probes' group counts the site answering (1) or down (0).");
-    SiteSamples(out, view, "vkt_site_group_up", [](const TSiteStatus& s, std::string& v) {
-        if (s.GroupDown >= 0) v = s.GroupDown ? "0" : "1";
+    SiteSamples(body, view, "vkt_site_group_up", [](const TSiteEntry& e, std::string& v) {
+        if (e.Status.GroupDown >= 0) v = e.Status.GroupDown ? "0" : "1";
     });
 }
 
@@ -132,31 +141,31 @@ void NoticeFamily(std::string& out, const TScanSummary& summary) {
 
 } // namespace
 
-std::string StatusJson(const TStatusView& view, const std::string& filter, bool history) {
+void WriteStatusJson(const TStatusView& view, const std::string& filter, bool history, TBodyOut& body) {
     const TScanSummary& s = view.Summary;
-    std::string out =
-        "{\"daemon\":" + JsonString(view.DaemonId) + ",\"version\":" + JsonString(StatusVersion()) +
-        ",\"database_up\":" + (view.DatabaseUp ? "true" : "false") +
-        Format(",\"summary\":{\"sites\":%zu,\"answering\":%d,\"silent\":%d,\"notified\":%d", view.Sites.size(),
-               view.Count(TSiteStatus::Up), view.Count(TSiteStatus::Down), view.NotifiedCount()) +
-        ",\"last_scan\":" + JsonTime(s.LastScanEnd) +
-        Format(",\"last_scan_seconds\":%.3f,\"scanning\":%s,\"scans\":%lld}", s.LastScanSeconds,
-               s.Scanning ? "true" : "false", s.Scans) +
-        ",\"sites\":[";
-    std::vector<const TSiteStatus*> sites;
-    for (const TSiteStatus& site : view.Sites)
-        if (SiteMatches(site, filter)) sites.push_back(&site);
-    const std::vector<TRttHistory> histories = history ? view.HistoriesOf(sites) : std::vector<TRttHistory>();
-    for (std::size_t i = 0; i < sites.size(); ++i)
-        out += (i == 0 ? "\n" : ",\n") + JsonSite(*sites[i], history ? &histories[i] : nullptr, s.Bucket);
-    return out + "]}\n";
+    body.Text += "{\"daemon\":" + JsonString(view.DaemonId) + ",\"version\":" + JsonString(StatusVersion()) +
+                 ",\"database_up\":" + (view.DatabaseUp ? "true" : "false") +
+                 Format(",\"summary\":{\"sites\":%zu,\"answering\":%d,\"silent\":%d,\"notified\":%d", view.Sites.size(),
+                        view.Count(TSiteStatus::Up), view.Count(TSiteStatus::Down), view.NotifiedCount()) +
+                 ",\"last_scan\":" + JsonTime(s.LastScanEnd) +
+                 Format(",\"last_scan_seconds\":%.3f,\"scanning\":%s,\"scans\":%lld}", s.LastScanSeconds,
+                        s.Scanning ? "true" : "false", s.Scans) +
+                 ",\"sites\":[";
+    bool first = true;
+    for (const TSiteEntry* site : view.Sites) {
+        if (!SiteMatches(site->Status, filter)) continue;
+        body.Text += first ? "\n" : ",\n";
+        first = false;
+        JsonSite(body.Text, *site, view, history);
+        body.Spill();
+    }
+    body.Text += "]}\n";
 }
 
-std::string StatusMetrics(const TStatusView& view) {
+void WriteStatusMetrics(const TStatusView& view, TBodyOut& body) {
     const TScanSummary& s = view.Summary;
-    std::string out;
-    out.reserve(256 + view.Sites.size() * 200);
-    SiteFamilies(out, view);
+    SiteFamilies(body, view);
+    std::string& out = body.Text;
     Family(out, "vkt_scan_duration_seconds", "gauge", "Duration of the last completed scan.");
     out += "vkt_scan_duration_seconds " + Number(s.LastScanSeconds) + "\n";
     Family(out, "vkt_scan_sites", "gauge", "Site addresses probed by the last completed scan.");
@@ -169,5 +178,4 @@ std::string StatusMetrics(const TStatusView& view) {
     out += std::string("vkt_database_up ") + (view.DatabaseUp ? "1\n" : "0\n");
     Family(out, "vkt_build_info", "gauge", "The running build; always 1.");
     out += "vkt_build_info{version=\"" + StatusVersion() + "\"} 1\n";
-    return out;
 }

@@ -27,7 +27,7 @@ const char* const PageStyle =
     "border-radius:2px}"
     ".r{fill:none;stroke:#185;stroke-width:1.4;stroke-linecap:round;stroke-linejoin:round}.l{stroke:#c22;stroke-width:"
     "1.5}"
-    "form input{padding:3px 6px;width:18em}.note{color:#666}";
+    "form input{padding:3px 6px;width:18em}.note{color:#666}.nav{margin:0 0 .3em}";
 
 std::string TimeText(TDateTime value) {
     return value == 0 ? std::string("&ndash;") : FormatDateTime("yyyy-mm-dd hh:nn:ss", value);
@@ -71,31 +71,37 @@ std::string Sparkline(const TRttHistory& history, std::int64_t now) {
     // The line joins the answers across stretches without probes (a longer poll interval, a
     // restart); losses are marked on their own.
     std::string line, losses;
+    int drawn = 0;
     for (int i = 0; i < SparkPoints; ++i) {
         const int x = i * SparkStep;
         if (points[i].rtt >= 0) {
             const int y = SparkHeight - 2 - (SparkHeight - 4) * points[i].rtt / highest;
             AppendCommand(line, line.empty() ? 'M' : 'L', x, y);
+            ++drawn;
         }
         if (points[i].lost) {
             AppendCommand(losses, 'M', x, 2);
             losses += "v16";
         }
     }
+    // A path of one point draws nothing: the first answer of a site shows as a short dash.
+    if (drawn == 1) line += Format("h%d", SparkStep);
     return Format("<svg class=sl viewBox=\"0 0 %d %d\"><path class=r d=\"%s\"/><path class=l d=\"%s\"/></svg>",
                   SparkPoints * SparkStep, SparkHeight, line.c_str(), losses.c_str());
 }
 
-void AddRow(std::string& page, const TSiteStatus& site, const TRttHistory& history, std::int64_t now) {
+void AddRow(std::string& page, const TSiteEntry& entry, const TStatusView& view) {
+    const TSiteStatus& site = entry.Status;
     page += Format("<tr class=%s><td>", RowClass(site.State));
     page += HtmlEscape(site.Code) + "<td>" + HtmlEscape(site.Name) + "<td>" + HtmlEscape(site.Address);
     page += std::string("<td class=st>") + StateText(site.State);
     if (site.GroupDown >= 0)
         page += Format(" (group: %s, %d failed)", site.GroupDown ? "down" : "up", site.GroupFailed);
     page += "<td>" + TimeText(site.Since);
-    page += "<td class=n>" + (site.LastRttMs < 0 ? std::string("&ndash;") : IntToStr(site.LastRttMs) + " ms");
-    page += Format("<td class=n>%.1f %%<td>", site.Loss * 100.0) + HtmlEscape(site.Cause);
-    page += std::string("<td>") + (site.Notified ? "yes" : "no") + "<td>" + Sparkline(history, now) + "</tr>\n";
+    page += "<td class=n>" + (site.LastRttUs < 0 ? std::string("&ndash;") : RttText(site.LastRttUs));
+    page += Format("<td class=n>%.1f %%<td>", view.Loss(entry) * 100.0) + HtmlEscape(site.Cause);
+    page += std::string("<td>") + (site.Notified ? "yes" : "no") + "<td>" +
+            Sparkline(entry.History, view.Summary.Bucket) + "</tr>\n";
 }
 
 void AddSummary(std::string& page, const TStatusView& view) {
@@ -114,27 +120,26 @@ void AddSummary(std::string& page, const TStatusView& view) {
 
 } // namespace
 
-std::string StatusPageHtml(const TStatusView& view, const std::string& filter) {
-    std::string page;
-    page.reserve(4096 + std::min<std::size_t>(view.Sites.size(), MaxStatusRows) * 900);
+void WriteStatusPage(const TStatusView& view, const std::string& filter, TBodyOut& out) {
+    std::string& page = out.Text;
     page += "<!DOCTYPE html>\n<html lang=en><head><meta charset=utf-8>";
     page += Format("<meta http-equiv=refresh content=%d>", std::max(view.PollDelay, 0) * 60 + 10);
     page += "<meta name=viewport content=\"width=device-width,initial-scale=1\">";
     page += "<title>Status " + HtmlEscape(view.DaemonId) + "</title><style>" + PageStyle + "</style></head><body>\n";
     page += "<h1>Status <span>" + HtmlEscape(view.DaemonId) + "</span></h1>\n";
+    page += "<p class=nav><a href=\"/\">Administration</a></p>\n";
     AddSummary(page, view);
     page += "<form method=get action=status><input name=q value=\"" + HtmlEscape(filter) +
             "\" placeholder=\"code, name or address\"> <button>Filter</button></form>\n";
     page += "<table><thead><tr><th>Code<th>Site<th>Address<th>State<th>Since<th>Last RTT<th>Loss 24 h<th>Cause"
             "<th>Notified<th>RTT, last 24 h</tr></thead><tbody>\n";
-    std::vector<const TSiteStatus*> rows;
     int matching = 0;
-    for (const TSiteStatus& site : view.Sites)
-        if (SiteMatches(site, filter) && ++matching <= MaxStatusRows) rows.push_back(&site);
-    const std::vector<TRttHistory> histories = view.HistoriesOf(rows);
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        AddRow(page, *rows[i], histories[i], view.Summary.Bucket);
-    const int shown = int(rows.size());
+    for (const TSiteEntry* site : view.Sites)
+        if (SiteMatches(site->Status, filter) && ++matching <= MaxStatusRows) {
+            AddRow(page, *site, view);
+            out.Spill();
+        }
+    const int shown = std::min(matching, MaxStatusRows);
     page += "</tbody></table>\n";
     if (matching > shown)
         page += Format("<p class=note>Showing the first %d of %d sites; narrow them with the filter.</p>\n", shown,
@@ -142,5 +147,4 @@ std::string StatusPageHtml(const TStatusView& view, const std::string& filter) {
     else if (matching == 0)
         page += "<p class=note>No site to show.</p>\n";
     page += "</body></html>\n";
-    return page;
 }

@@ -13,10 +13,6 @@
 
 namespace {
 
-int Rank(TSiteStatus::TState state) {
-    return state == TSiteStatus::Down ? 0 : state == TSiteStatus::Unknown ? 1 : 2;
-}
-
 bool ContainsText(const std::string& text, const std::string& lowerPart) {
     std::string lower = text;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
@@ -25,32 +21,28 @@ bool ContainsText(const std::string& text, const std::string& lowerPart) {
 
 } // namespace
 
-// One pass per rank keeps each group in the board's order and moves every site once.
 void TStatusView::Load(const TStatusBoard& board) {
-    m_board = &board;
-    std::vector<TSiteStatus> all;
-    board.Snapshot(Summary, all);
+    Snapshot = board.Current();
+    Summary = Snapshot->Summary;
+    Summary.Bucket = TStatusBoard::CurrentBucket(); // the snapshot may be older than this bucket
     Sites.clear();
-    Sites.reserve(all.size());
-    for (int rank = 0; rank < 3; ++rank)
-        for (TSiteStatus& site : all)
-            if (Rank(site.State) == rank) Sites.push_back(std::move(site));
-}
-
-std::vector<TRttHistory> TStatusView::HistoriesOf(const std::vector<const TSiteStatus*>& sites) const {
-    std::vector<std::size_t> slots;
-    slots.reserve(sites.size());
-    for (const TSiteStatus* site : sites)
-        slots.push_back(site->Slot);
-    return m_board ? m_board->Histories(slots) : std::vector<TRttHistory>(sites.size());
+    Sites.reserve(Snapshot->Sites.size());
+    for (const auto& site : Snapshot->Sites)
+        Sites.push_back(site.get());
 }
 
 int TStatusView::Count(TSiteStatus::TState state) const {
-    return int(std::count_if(Sites.begin(), Sites.end(), [state](const TSiteStatus& s) { return s.State == state; }));
+    return int(
+        std::count_if(Sites.begin(), Sites.end(), [state](const TSiteEntry* s) { return s->Status.State == state; }));
 }
 
 int TStatusView::NotifiedCount() const {
-    return int(std::count_if(Sites.begin(), Sites.end(), [](const TSiteStatus& s) { return s.Notified; }));
+    return int(std::count_if(Sites.begin(), Sites.end(), [](const TSiteEntry* s) { return s->Status.Notified; }));
+}
+
+std::string RttText(long long microseconds) {
+    if (microseconds < 10000) return Format("%.3f ms", double(microseconds) / 1000.0);
+    return IntToStr(int((microseconds + 500) / 1000)) + " ms";
 }
 
 std::string StatusVersion() {
@@ -76,4 +68,28 @@ bool SiteMatches(const TSiteStatus& site, const std::string& filter) {
     std::string lower = Trim(filter);
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return ContainsText(site.Code, lower) || ContainsText(site.Name, lower) || ContainsText(site.Address, lower);
+}
+
+namespace {
+
+std::string Whole(const std::function<void(TBodyOut&)>& write) {
+    std::string all;
+    TBodyOut out([&all](const std::string& block) { all += block; });
+    write(out);
+    out.Flush();
+    return all;
+}
+
+} // namespace
+
+std::string StatusPageHtml(const TStatusView& view, const std::string& filter) {
+    return Whole([&](TBodyOut& out) { WriteStatusPage(view, filter, out); });
+}
+
+std::string StatusJson(const TStatusView& view, const std::string& filter, bool history) {
+    return Whole([&](TBodyOut& out) { WriteStatusJson(view, filter, history, out); });
+}
+
+std::string StatusMetrics(const TStatusView& view) {
+    return Whole([&](TBodyOut& out) { WriteStatusMetrics(view, out); });
 }

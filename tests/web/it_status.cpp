@@ -154,13 +154,16 @@ TEST_F(TenThousandSites, PageStaysUsableInChromium) {
     ManualClock clock(Now() - 1); // the board's day of history passes in a moment
     ScopedClock installed(&clock);
     {
-        for (int round = 0; round < 24; ++round, clock.Advance(60min))
+        for (int round = 0; round < 24; ++round, clock.Advance(60min)) {
+            m_board.ScanBegun();
             for (int i = 0; i < 10000; ++i) {
                 const bool answered = i % 97 != 0 && (i + round) % 41 != 0;
                 m_board.SiteProbed({"S" + std::to_string(i), "Site " + std::to_string(i),
                                     "10." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ".1",
                                     answered, 1 + (i * 7 + round * 13) % 90, answered ? "" : "timed out"});
             }
+            m_board.ScanEnded();
+        }
         const auto start = std::chrono::steady_clock::now();
         TStatusView view;
         view.Load(m_board);

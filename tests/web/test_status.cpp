@@ -1,5 +1,6 @@
 // The status board's history and guards, one table per rule, and which requests the status paths
 // answer beside the four pages.
+#include "shellcommand.h"
 #include "webfixture.h"
 
 #include "web/statusboard.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <regex>
 
 namespace {
 
@@ -189,6 +191,62 @@ TEST_F(StatusPaths, AnswerOnlyWhereThePagesAreSilent) {
     const std::string filtered = Exchange("GET /status?q=SHED HTTP/1.0\r\n\r\n");
     EXPECT_NE(filtered.find("<td>B2<td>Shed<td>no..such"), std::string::npos);
     EXPECT_EQ(filtered.find("<td>A1"), std::string::npos);
+}
+
+// What real clients of the board are handed: rows another tool wrote in the Windows code page and
+// rows in UTF-8, a loopback answer of 84 microseconds, and a site with a single answer so far.
+class BoardClients : public WebServerTest {
+protected:
+    void SetUp() override {
+        if (!Have("curl") || !Have("promtool")) GTEST_SKIP() << "curl or promtool is not installed";
+        m_board.ScanBegun();
+        TSiteResult cp1252{"CAF\xC9", "Caf\xE9 \x80", "127.0.0.9", true, 0, ""};
+        cp1252.RttUs = 84;
+        m_board.SiteProbed(cp1252);
+        m_board.SiteProbed({"CAFÉ", "Café", "127.0.0.10", true, 12, ""});
+        m_board.SiteProbed({"M\xDC", "", "no..such", false, 0, "timed out \x96 twice"});
+        m_board.ScanEnded();
+        m_configure = [this](TWebServer& web) { web.Board = &m_board; };
+        WebServerTest::SetUp();
+    }
+    std::string Get(const std::string& target, const std::string& pipe) {
+        return RunCommand("curl -s 'http://127.0.0.1:" + std::to_string(m_port) + target + "' | " + pipe);
+    }
+    TStatusBoard m_board;
+};
+
+TEST_F(BoardClients, ReadUtf8AndMicroseconds) {
+    const std::string client = "python3 " + std::string(VKT_SOURCE_DIR) +
+                               "/tests/web/status_client.py 'http://127.0.0.1:" + std::to_string(m_port);
+    const std::pair<std::string, std::string> cases[] = {
+        {Get("/metrics", "promtool check metrics 2>&1"), ""},
+        {Get("/metrics", "grep '^vkt_site_rtt'"), "vkt_site_rtt_seconds{code=\"CAFÉ\",address=\"127.0.0.9\"} 8.4e-05\n"
+                                                  "vkt_site_rtt_seconds{code=\"CAFÉ\",address=\"127.0.0.10\"} 0.012\n"},
+        {RunCommand(client + "/status.json'"), "200 application/json length ok sites MÜ:down,CAFÉ:up,CAFÉ:up\n"},
+        {RunCommand(client + "/status.json?history=1'"),
+         "200 application/json length ok sites MÜ:down,CAFÉ:up,CAFÉ:up\n"},
+        {RunCommand(client + "/status.json?q=caf%C3%A9'"), "200 application/json length ok sites CAFÉ:up,CAFÉ:up\n"},
+        {Get("/status.json", "jq -r '.sites[] | \"\\(.name) \\(.rtt_ms) \\(.cause)\"'"),
+         " null timed out – twice\nCafé € 0.084 \nCafé 12 \n"},
+        {Get("/status", "grep -o '<td>CAFÉ<td>Café €<td>127.0.0.9<td class=st>answering<td>[^<]*<td class=n>[^<]*' | "
+                        "sed 's/<td>[^<]*<td class=n>/ /'"),
+         "<td>CAFÉ<td>Café €<td>127.0.0.9<td class=st>answering 0.084 ms\n"},
+    };
+    for (const auto& [got, expected] : cases)
+        EXPECT_EQ(got, expected);
+}
+
+// The first answer of a site already draws a mark; and the board and the admin pages link to each
+// other (pages without a board keep their bytes).
+TEST_F(BoardClients, SparklineOfOneAnswerAndTheLinks) {
+    const std::string page = Exchange("GET /status HTTP/1.0\r\n\r\n");
+    EXPECT_FALSE(std::regex_search(page, std::regex("<path class=r d=\"M[0-9]+ [0-9]+\"/>"))) << page;
+    EXPECT_NE(page.find("<a href=\"/\">Administration</a>"), std::string::npos);
+    for (const char* request : {"GET / HTTP/1.0\r\n\r\n", "GET /RESULT?mode=+Settings+ HTTP/1.0\r\n\r\n"})
+        EXPECT_NE(Exchange(request).find("<FONT FACE=ARIAL Size=1>Sentrova VKT module - web administration - <A "
+                                         "HREF=\"/status\">Status</A></FONT> \r\n"),
+                  std::string::npos)
+            << request;
 }
 
 } // namespace
