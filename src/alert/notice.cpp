@@ -1,6 +1,7 @@
 // The texts of every notice kind and the JSON form of a notice.
 #include "alert/notice.h"
 
+#include "platform/codepage.h"
 #include "platform/datetime.h"
 
 #include <cstdio>
@@ -33,19 +34,39 @@ bool IsSiteNotice(NoticeKind kind) {
     return kind == NoticeKind::Problem || kind == NoticeKind::Recovery || kind == NoticeKind::Flapping;
 }
 
-/// A JSON string; bytes above 127 are taken as Latin-1 (the site rows' 8-bit text) and written as \u escapes.
-std::string JsonString(const std::string& text) {
+void AppendUnicodeEscape(std::string& out, unsigned code) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\u%04x", code);
+    out += buf;
+}
+
+/// The code point of the well-formed UTF-8 sequence at `at`, which is moved past it.
+unsigned NextCodePoint(const std::string& text, std::size_t& at) {
+    const unsigned char lead = static_cast<unsigned char>(text[at++]);
+    const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    unsigned code = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (int i = 0; i < extra; ++i)
+        code = (code << 6) | (static_cast<unsigned char>(text[at++]) & 0x3F);
+    return code;
+}
+
+/// A JSON string in plain ASCII: the text is read as UTF-8 (8-bit text that is not UTF-8 as
+/// Windows-1252, as other tools write site rows) and everything outside printable ASCII is escaped.
+std::string JsonString(const std::string& raw) {
+    const std::string text = AsUtf8(raw);
     std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
+    for (std::size_t at = 0; at < text.size();) {
+        const unsigned code = NextCodePoint(text, at);
+        if (code == '"' || code == '\\') {
             out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7f) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
+            out += static_cast<char>(code);
+        } else if (code >= 0x10000) { // as a surrogate pair
+            AppendUnicodeEscape(out, 0xD800 + ((code - 0x10000) >> 10));
+            AppendUnicodeEscape(out, 0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else if (code < 0x20 || code >= 0x7f) {
+            AppendUnicodeEscape(out, code);
         } else {
-            out += static_cast<char>(c);
+            out += static_cast<char>(code);
         }
     }
     return out + "\"";

@@ -37,8 +37,14 @@ INSTANTIATE_TEST_SUITE_P(
             "\"\", \"daemon\": \"D1\", \"text\": \"Sentrova: lost contact with B2 - Depot [10.9.9.9] since "
             "2025-12-09 12:00:00\"}",
             " Lost contact with B2 - Depot"},
-        // Quotes, backslashes and control characters escaped; 8-bit text read as Latin-1.
+        // Quotes, backslashes and control characters escaped; 8-bit text that is not UTF-8 read as Windows-1252.
         NoticeTextCase{"Recovery", NoticeKind::Recovery, "Caf\xe9 \"A\\B\"\r",
                        "\"sitename\": \"Caf\\u00e9 \\\"A\\\\B\\\"\\u000d\"",
-                       " Regained contact with B2 - Caf\xe9 \"A\\B\"\r"}),
+                       " Regained contact with B2 - Caf\xe9 \"A\\B\"\r"},
+        // UTF-8 as it stands, escaped by code point; Windows-1252 where the text is not UTF-8.
+        NoticeTextCase{"Utf8", NoticeKind::Recovery, "Caf\xc3\xa9 \xf0\x9f\x93\xa1",
+                       "\"sitename\": \"Caf\\u00e9 \\ud83d\\udce1\"",
+                       " Regained contact with B2 - Caf\xc3\xa9 \xf0\x9f\x93\xa1"},
+        NoticeTextCase{"Windows1252", NoticeKind::Recovery, "\x80 \x93x\x94",
+                       "\"sitename\": \"\\u20ac \\u201cx\\u201d\"", " Regained contact with B2 - \x80 \x93x\x94"}),
     [](const auto& info) { return std::string(info.param.name); });
