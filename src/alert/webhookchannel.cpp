@@ -25,8 +25,7 @@ int StopRequested(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 /// No answer (time-out, connection dropped, nothing at all) after every byte of the body went out.
 bool UnansweredAfterSending(CURL* c, CURLcode result, std::size_t bodySize) {
-    if (result != CURLE_OPERATION_TIMEDOUT && result != CURLE_GOT_NOTHING && result != CURLE_RECV_ERROR)
-        return false;
+    if (result != CURLE_OPERATION_TIMEDOUT && result != CURLE_GOT_NOTHING && result != CURLE_RECV_ERROR) return false;
     curl_off_t uploaded = 0;
     curl_easy_getinfo(c, CURLINFO_SIZE_UPLOAD_T, &uploaded);
     return uploaded >= static_cast<curl_off_t>(bodySize);

@@ -161,7 +161,8 @@ bool TfrmMain::NotificationDue(const std::string& code, TDateTime& outageStart) 
 bool TfrmMain::RunNotification(const std::string& code, const Notice& notice) {
     Notice told = notice;
     told.Daemon = DataModule()->VKTID;
-    TNotifyThread worker(DataModule()->conMain, code, [] { MainLoop().Wake(); }, told);
+    TNotifyThread worker(
+        DataModule()->conMain, code, [] { MainLoop().Wake(); }, told);
     const bool settled = MainLoop().WaitUntil([&] { return worker.Error() || worker.Done(); }, NotifyGuard);
     // Past the guard the mail still in progress is cancelled, so the worker ends at once and the
     // scan goes on; the notification counts as failed and is tried again at the next scan.

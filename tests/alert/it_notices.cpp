@@ -163,9 +163,9 @@ protected:
 
 struct Unreceived {
     const char* name;
-    bool email;            // the site has a mail contact, and the mail server is a closed port
-    bool webhook;          // the webhook is a closed port
-    const char* tried;     // the line each failed try logs
+    bool email;             // the site has a mail contact, and the mail server is a closed port
+    bool webhook;           // the webhook is a closed port
+    const char* tried;      // the line each failed try logs
     const char* failedKind; // the channel counted as failed; "" for none
 };
 
@@ -218,8 +218,8 @@ TEST_F(NoticeDaemon, WebhookThatNeverAnswersHoldsNoScanAndGetsNoNoticeTwice) {
         EXPECT_LT((ended[scan] - begun[scan] + 86400) % 86400, 15) << "scan " << scan << "\n" << out;
     EXPECT_GE(Lines("Notifying ..."), 2 * 20); // every scan: none was delivered
     // The receiver may hold what it never answered: no later scan or retry posts it again.
-    ASSERT_TRUE(vkt->WaitForOutput("Webhook fail. Timeout was reached (no answer to the whole request: not sent again)",
-                                   30s))
+    ASSERT_TRUE(
+        vkt->WaitForOutput("Webhook fail. Timeout was reached (no answer to the whole request: not sent again)", 30s))
         << vkt->Output();
     ASSERT_TRUE(WaitForCount(*vkt, "Unable to contact S29", Lines("Unable to contact S29") + 2, 30s));
     std::vector<std::string> posts = hook.Received();
@@ -258,10 +258,9 @@ TEST_P(CodeWithTwoAddresses, OneSilentIsOneOutageToldOnce) {
     EXPECT_EQ(db.Count("SELECT COUNT(*) AS n FROM alarms WHERE Code IN ('TWO', 'TWOMAILED')"), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, CodeWithTwoAddresses,
-                         ::testing::Values(TwoAddresses{"OneAtATime", ""},
-                                           TwoAddresses{"Concurrent", "[Scan]\r\nParallel=4\r\n"},
-                                           TwoAddresses{"OneAtATimeWithRules", "[Alert]\r\nRecovery=1\r\n"},
-                                           TwoAddresses{"ConcurrentWithRules",
-                                                        "[Scan]\r\nParallel=4\r\n[Alert]\r\nRecovery=1\r\n"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Engines, CodeWithTwoAddresses,
+    ::testing::Values(TwoAddresses{"OneAtATime", ""}, TwoAddresses{"Concurrent", "[Scan]\r\nParallel=4\r\n"},
+                      TwoAddresses{"OneAtATimeWithRules", "[Alert]\r\nRecovery=1\r\n"},
+                      TwoAddresses{"ConcurrentWithRules", "[Scan]\r\nParallel=4\r\n[Alert]\r\nRecovery=1\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
