@@ -3,6 +3,7 @@
 // SQL Server; only the server's clock and a date value read differently.
 #include "cluster/clustermember.h"
 
+#include "db/alarmrows.h"
 #include "db/common.h"
 #include "db/data.h"
 #include "platform/strutil.h"
@@ -167,16 +168,6 @@ bool ClusterMember::Vote(const std::string& code, const std::string& address, bo
     return m_lastFailed >= std::max(m_quorumInForce, 1);
 }
 
-namespace {
-
-/// A date value in an INSERT ... SELECT list: PostgreSQL types a bare literal there as text.
-std::string DateValue(TDbDialect dialect, TDateTime moment) {
-    const std::string literal = SQLLiteral(FormatSQLDate(false, moment));
-    return dialect == TDbDialect::PostgreSQL ? "CAST(" + literal + " AS TIMESTAMP)" : literal;
-}
-
-} // namespace
-
 bool ClusterMember::PostAlarm(const std::string& code, TDateTime moment, std::string& error) {
     // One group scan is one poll interval (a second when scans follow each other at once). The row's
     // time is the moment in whole seconds, as it is written.
@@ -185,32 +176,27 @@ bool ClusterMember::PostAlarm(const std::string& code, TDateTime moment, std::st
     const long long slot = m_pollDelay > 0 ? 60LL * m_pollDelay : 1;
     const long long nowSeconds = std::llround(now * 86400.0);
     const TDateTime slotStart = static_cast<double>(nowSeconds - nowSeconds % slot) / 86400.0;
-    const std::string posted = "SELECT * FROM alarms WHERE Code = " + SQLLiteral(code) +
-                               " AND FailTime >= " + SQLLiteral(FormatSQLDate(false, slotStart));
+    AlarmRows rows(m_q);
     try {
-        ExecStatement(m_q, {"INSERT INTO alarms (Code, FailTime) SELECT " + SQLLiteral(code) + ", " +
-                            DateValue(m_dialect, now) + " WHERE NOT EXISTS (" + posted + ")"});
+        rows.PostIfAbsent(code, now, slotStart, m_dialect);
         return true;
     } catch (const EDatabaseError& e) {
         error = e.what();
     }
     // Two members posting in the same second collide on the alarms index: the row is there.
     try {
-        OpenStatement(m_q, {posted});
-        if (!m_q.Eof()) return true;
+        if (rows.PostedSince(code, slotStart)) return true;
     } catch (const EDatabaseError&) {
     }
     return false;
 }
 
 void ClusterMember::StoreMarker(const std::string& code, TDateTime now) {
-    const std::string marker = SQLLiteral(code + "MAILED");
+    AlarmRows rows(m_q);
     try {
-        ExecStatement(m_q, {"INSERT INTO alarms (Code, FailTime) SELECT " + marker + ", " + DateValue(m_dialect, now) +
-                            " WHERE NOT EXISTS (SELECT * FROM alarms WHERE Code = " + marker + ")"});
+        rows.StoreMarkerIfAbsent(code, now, m_dialect);
     } catch (const EDatabaseError&) {
-        OpenStatement(m_q, {"SELECT * FROM alarms WHERE Code = " + marker});
-        if (m_q.Eof()) throw;
+        if (!rows.Marker(code)) throw;
     }
 }
 
@@ -257,8 +243,7 @@ NoticeClaim ClusterMember::Claim(const std::string& code, ClaimKind kind, TDateT
 }
 
 bool ClusterMember::MarkerExists(const std::string& code) {
-    OpenStatement(m_q, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(code + "MAILED")});
-    return !m_q.Eof();
+    return AlarmRows(m_q).Marker(code).has_value();
 }
 
 void ClusterMember::MarkSent(const NoticeClaim& claim) {

@@ -55,7 +55,7 @@ public:
     /// Posts the site's alarm row for this group scan (a window of one poll interval) unless a member
     /// posted it already. False with `error` set when the insert failed for another reason.
     bool PostAlarm(const std::string& code, TDateTime now, std::string& error);
-    /// Stores the marker row "<code>MAILED" unless one exists.
+    /// Stores the site's marker row (its outage was notified) unless one exists.
     void StoreMarker(const std::string& code, TDateTime now);
 
     /// Claims a notice: wins when no member holds it, or when its holder's lease ended before it was

@@ -1,29 +1,29 @@
-// The alert rules wired to the console: the policy's requests carried out with the console's rows,
-// notification workers, probe and log, and the channels read from vkt.ini at every scan.
+// The alert rules wired to the daemon: the policy's requests carried out with the alarm rows, the
+// notice runner, the probe and the log, and the channels read from vkt.ini at every scan.
 #pragma once
 
 #include "alert/alertpolicy.h"
-#include "alert/webhookqueue.h"
 
-#include <memory>
+#include <functional>
 #include <string>
 
-class TfrmMain;
+class NoticeRunner;
 
 class TAlertBridge : public AlertActions {
 public:
-    explicit TAlertBridge(TfrmMain& form) : Policy(*this), m_form(form) {}
+    /// Probes an address once; true when it answered, with the round-trip time (ms).
+    using Ping = std::function<bool(const std::string& address, int& rtt)>;
+    /// Records one failed probe of a site, logging a failure.
+    using PostAlarmFn = std::function<void(const std::string& code)>;
+
+    TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAlarm);
 
     AlertPolicy Policy;
 
     /// Reads the alert keys again and starts the policy's scan.
     void ScanStarted();
     void ScanEnded() { Policy.ScanEnded(); }
-    /// Queues a site's notice for the webhook, when one is configured; `toldElsewhere`: the mail or a
-    /// pop-up delivered it, so its delivery here counts for nothing more.
-    void QueueWebhook(const std::string& code, const Notice& told, bool toldElsewhere);
-    /// Logs and counts what the webhook did since the last call; a problem notice that it alone delivered
-    /// gets its marker row while the outage lasts. On the user-interface thread.
+    /// Logs and counts what the webhook did since the last call. On the user-interface thread.
     void TakeWebhookOutcomes();
     /// Probes an address, again up to [Alert] Retries times while it stays silent.
     bool Probe(const std::string& address, int& rtt);
@@ -41,12 +41,8 @@ public:
 
 private:
     void EnsureDependencyTable();
-    /// Whether the webhook delivered this notice, which no other way did: then it has been told.
-    bool TakeWebhookDelivery(const std::string& code, NoticeKind kind, TDateTime since);
-    void StoreMarkerWhileDown(const std::string& code);
 
-    TfrmMain& m_form;
-    std::unique_ptr<WebhookQueue> m_webhooks;
-    long long m_adminNotices = 0;
-    std::string m_webhookUrl;
+    NoticeRunner& m_notices;
+    Ping m_ping;
+    PostAlarmFn m_postAlarm;
 };

@@ -3,6 +3,8 @@
 
 #include "daemon/activitylog.h"
 #include "cluster/clustermember.h"
+#include "daemon/dailypurge.h"
+#include "daemon/noticerunner.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmabout.h"
 #include "db/common.h"
@@ -26,7 +28,12 @@ TfrmMain* SetFrmMain(TfrmMain* form) {
     return g_frmMain.exchange(form);
 }
 
-TfrmMain::TfrmMain() : m_alert(std::make_unique<TAlertBridge>(*this)) {
+TfrmMain::TfrmMain()
+    : m_notices(std::make_unique<NoticeRunner>([this](const std::string& text) { ShowStatus(text); }, SiteResults)),
+      m_alert(std::make_unique<TAlertBridge>(
+          *m_notices, [this](const std::string& address, int& rtt) { return PingSite(address, rtt); },
+          [this](const std::string& code) { PostAlarm(code); })),
+      m_purge(std::make_unique<::DailyPurge>()) {
     timMain.OnTimer = [this] { timMainTimer(); };
     trayIcon.OnDblClick = [this] { trayIconDblClick(); };
 }

@@ -23,8 +23,9 @@ class TfrmAbout;
 class TSiteBatch;
 class TAlertBridge;
 class ClusterMember;
+class DailyPurge;
+class NoticeRunner;
 struct Notice;
-class TNotifyThread;
 class TSiteResultSink;
 
 struct TMenuItem {
@@ -137,7 +138,6 @@ public:
     TSiteResultSink* SiteResults = nullptr;
 
 private:
-    friend class TAlertBridge; // the alert rules run the notices and rows of this console
     void Terminate();
     void Changed();
     /// Runs a command with the scan timer stopped; the timer runs again after it only if it ran
@@ -159,12 +159,9 @@ private:
     bool ReadSiteRowsOf(const std::string& code, std::vector<SiteResult>& rows);
     bool ProcessProbed(std::vector<SiteResult>& ready);
     bool ProcessSegment(std::vector<SiteResult>& segment);
-    /// Whether the site's outage is due for its problem notice; `outageStart` is its earliest alarm.
+    // The group's scan asks the notice runner through these.
     bool NotificationDue(const std::string& code, TDateTime& outageStart);
-    /// Runs a notification worker for the site and logs its outcome; true when it was delivered.
     bool RunNotification(const std::string& code, const Notice& notice);
-    /// Counts on the status board what each channel of the worker did with the notice.
-    void CountNotice(const std::string& code, const TNotifyThread& worker);
     /// Reports a site's result to the status board; `groupDown` is the group's verdict (-1: alone).
     void ReportSite(const SiteResult& result, int groupDown, int groupFailed);
     // The probes' group ([Cluster], tfrmmain-group.cpp).
@@ -176,8 +173,6 @@ private:
     void GroupSiteDown(const SiteResult& result);
     /// An orderly shutdown leaves the group at once.
     void LeaveGroup();
-    void PurgeLogFiles(const std::string& dir, int maxAgeDays);
-    void CheckClockAgainstServer(TDbDialect dialect);
     void HoldDatabaseCommands(bool hold);
 
     bool m_scanning = false;
@@ -191,11 +186,14 @@ private:
     // Intervals run on the monotonic clock, so that a wall-clock jump never stops scanning or purging.
     Clock::MonoTime m_lastScanMono{};
     Clock::MonoTime m_lastPurgeMono{};
-    bool m_clockSkewReported = false;
     bool m_running = false;
     bool m_closeDeferred = false;
+    /// The notification worker, the webhook queue and the administrator's notices.
+    std::unique_ptr<NoticeRunner> m_notices;
     /// The alert rules ([Alert], [Notify] Webhook, [Mail] Admin); inactive while their keys are absent.
     std::unique_ptr<TAlertBridge> m_alert;
+    /// Old alarm rows and log files, once a day.
+    std::unique_ptr<::DailyPurge> m_purge;
     /// This daemon as a member of the probes' group; made at the first scan with [Cluster] Quorum set.
     std::unique_ptr<ClusterMember> m_cluster;
     bool m_groupRulesWarned = false;

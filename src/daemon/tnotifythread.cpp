@@ -1,6 +1,7 @@
 // The notification worker's body: contacts, mail, pop-ups and the marker hand-over.
 #include "daemon/tnotifythread.h"
 
+#include "db/alarmrows.h"
 #include "db/data.h"
 #include "mail/msident.h"
 #include "platform/datetime.h"
@@ -169,8 +170,7 @@ bool TNotifyThread::SendPopup(const std::string& target) {
 }
 
 void TNotifyThread::StoreMailedMarker() {
-    ExecStatement(m_workQuery, {"INSERT INTO alarms (Code, FailTime) VALUES (" + SQLLiteral(m_code + "MAILED") + ", " +
-                                SQLLiteral(FormatSQLDate(false, Now())) + ") "});
+    AlarmRows(m_workQuery).StoreMarker(m_code, Now());
 }
 
 void TNotifyThread::Failed(const std::string& message) {

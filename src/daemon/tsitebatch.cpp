@@ -1,6 +1,7 @@
 // Gathered alarm and round-trip-time statements of a run of probed sites.
 #include "daemon/tsitebatch.h"
 
+#include "db/alarmrows.h"
 #include "db/data.h"
 #include "platform/strutil.h"
 
@@ -11,21 +12,20 @@ namespace {
 /// Codes per statement: keeps each statement's text to a few kilobytes.
 constexpr std::size_t CodesPerStatement = 400;
 
-std::string InList(const std::vector<std::string>& codes, std::size_t from, std::size_t to, bool withMarkers) {
+std::string InList(const std::vector<std::string>& codes) {
     std::string list;
-    for (std::size_t i = from; i < to; ++i) {
-        list += (list.empty() ? "" : ", ") + SQLLiteral(codes[i]);
-        if (withMarkers) list += ", " + SQLLiteral(codes[i] + "MAILED");
-    }
+    for (const std::string& code : codes)
+        list += (list.empty() ? "" : ", ") + SQLLiteral(code);
     return "(" + list + ")";
 }
 
-/// Runs `statement` over the codes in chunks; false when any chunk fails.
-template <typename Make> bool RunChunked(TDbQuery& query, const std::vector<std::string>& codes, Make make) {
+/// Runs one statement per chunk of the codes; false when any chunk fails.
+template <typename Run> bool RunChunked(const std::vector<std::string>& codes, Run run) {
     bool ok = true;
     for (std::size_t from = 0; from < codes.size(); from += CodesPerStatement) {
+        const auto to = static_cast<std::ptrdiff_t>(std::min(codes.size(), from + CodesPerStatement));
         try {
-            ExecStatement(query, {make(from, std::min(codes.size(), from + CodesPerStatement))});
+            run(std::vector<std::string>(codes.begin() + static_cast<std::ptrdiff_t>(from), codes.begin() + to));
         } catch (const std::exception&) {
             ok = false;
         }
@@ -55,7 +55,7 @@ bool TSiteBatch::Admit(const SiteResult& result) {
         m_keys.insert(result.Code);
         return true;
     }
-    const std::string marker = key + "MAILED";
+    const std::string marker = AlarmRows::MarkerCode(key);
     if (m_keys.count(key) || m_keys.count(marker)) return false;
     m_keys.insert(key);
     m_keys.insert(marker);
@@ -71,14 +71,13 @@ void TSiteBatch::Run(TDbQuery& query, const std::vector<SiteResult>& results, co
         byRtt[r.RttAvg].push_back(r.Code);
     }
     if (answered.empty()) return;
-    bool ok = RunChunked(query, answered, [&](std::size_t from, std::size_t to) {
-        return "DELETE FROM alarms WHERE code IN " + InList(answered, from, to, true) + " ";
-    });
+    AlarmRows rows(query);
+    bool ok = RunChunked(answered, [&](const std::vector<std::string>& chunk) { rows.Clear(chunk); });
     for (const auto& [rtt, codes] : byRtt) {
-        ok = RunChunked(query, codes,
-                        [&](std::size_t from, std::size_t to) {
-                            return "UPDATE site SET LastRTT = " + SQLLiteral(IntToStr(rtt)) + " WHERE code IN " +
-                                   InList(codes, from, to, false) + " ";
+        ok = RunChunked(codes,
+                        [&](const std::vector<std::string>& chunk) {
+                            ExecStatement(query, {"UPDATE site SET LastRTT = " + SQLLiteral(IntToStr(rtt)) +
+                                                  " WHERE code IN " + InList(chunk) + " "});
                         }) &&
              ok;
     }

@@ -1,0 +1,186 @@
+// The notification worker and the administrator's mail, each waited for under its guard while the
+// message loop keeps serving; the webhook's queue posts on its own thread and is never waited for.
+#include "daemon/noticerunner.h"
+
+#include "alert/adminmailchannel.h"
+#include "daemon/activitylog.h"
+#include "daemon/tnotifythread.h"
+#include "db/alarmrows.h"
+#include "db/data.h"
+#include "platform/msgloop.h"
+#include "platform/strutil.h"
+#include "web/statusboard.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+/// The wait for a notification worker ends once 4 minutes have passed, that is more than 3 whole
+/// minutes (the worker's own time-outs normally end it within seconds).
+constexpr std::chrono::milliseconds NotifyGuard{4 * 60 * 1000};
+/// The administrator's mail (2-s server time-out) ends well within this.
+constexpr std::chrono::milliseconds AdminNoticeGuard{60000};
+
+/// The worker hands the marker insert to this thread; it is served while we wait here.
+void WaitForWorkerEnd(const TNotifyThread& worker) {
+    while (!MainLoop().WaitUntil([&] { return !worker.Running(); }, NotifyGuard)) {
+    }
+}
+
+/// The key under which the webhook queue knows a site's notice: one per kind and outage.
+std::string WebhookKey(const std::string& code, NoticeKind kind, TDateTime since) {
+    return std::string(NoticeKindName(kind)) + "|" + UpperCase(Trim(code)) + "|" +
+           std::to_string(std::llround(since * 86400.0));
+}
+
+} // namespace
+
+NoticeRunner::NoticeRunner(std::function<void(const std::string&)> showStatus, TSiteResultSink* const& board)
+    : m_showStatus(std::move(showStatus)), m_board(board) {}
+
+NoticeRunner::~NoticeRunner() = default;
+
+void NoticeRunner::UseWebhook(const std::string& url) {
+    if (url == m_webhookUrl) return;
+    m_webhookUrl = url;
+    m_webhooks.reset(); // what it still held is dropped with it
+    if (!m_webhookUrl.empty()) m_webhooks = std::make_unique<WebhookQueue>(m_webhookUrl);
+}
+
+bool NoticeRunner::ProblemDue(const std::string& code, TDateTime& since) {
+    const NoticeDue due = AlarmRows(*DataModule()).ProblemDue(code, Now());
+    if (due.Notified && m_board) m_board->NoticeStanding(code);
+    if (due.Since != 0) since = due.Since;
+    return due.Due;
+}
+
+void NoticeRunner::NotifyProblem(const std::string& code) {
+    Notice notice;
+    if (!ProblemDue(code, notice.Since)) return;
+    WriteLog("MAIL", "Notifying ...");
+    m_showStatus("Notifying..");
+    Run(code, notice);
+    m_showStatus("");
+}
+
+bool NoticeRunner::NotifySite(const std::string& code, NoticeKind kind, TDateTime since) {
+    if (TakeWebhookDelivery(code, kind, since)) return true; // the webhook told it after the last try
+    WriteLog("MAIL", NoticeLogLine(kind));
+    m_showStatus("Notifying..");
+    Notice notice;
+    notice.Kind = kind;
+    notice.Since = since;
+    const bool delivered = Run(code, notice);
+    m_showStatus("");
+    return delivered;
+}
+
+bool NoticeRunner::Run(const std::string& code, const Notice& notice) {
+    Notice told = notice;
+    told.Daemon = DataModule()->VKTID;
+    TNotifyThread worker(
+        DataModule()->conMain, code, [] { MainLoop().Wake(); }, told);
+    const bool settled = MainLoop().WaitUntil([&] { return worker.Error() || worker.Done(); }, NotifyGuard);
+    // Past the guard the mail still in progress is cancelled, so the worker ends at once and the
+    // scan goes on; the notification counts as failed and is tried again at the next scan.
+    if (!settled) worker.Cancel();
+    // The worker may still be sending pop-ups after a mail error; its text is read once it has ended.
+    WaitForWorkerEnd(worker);
+    CountNotice(code, worker);
+    // The webhook's receiver is not waited for: its queue posts the notice after the scan has gone on.
+    if (worker.Composed()) QueueWebhook(code, worker.Told(), worker.Delivered());
+    if (!settled) {
+        WriteLog("ERROR", "Mail fail. Notification not finished within " + std::to_string(NotifyGuard.count() / 1000) +
+                              " seconds");
+        return false;
+    }
+    if (worker.Error()) WriteLog("ERROR", "Mail fail. " + worker.ErrorText());
+    for (const std::string& failure : worker.PopupFailures())
+        WriteLog("ERROR", "Mail fail. " + failure);
+    // A pop-up that went nowhere must not read as done unless something else was delivered.
+    if (!worker.Error() && (worker.PopupFailures().empty() || worker.Delivered())) WriteLog("MAIL", "Complete.");
+    return worker.Delivered();
+}
+
+// Each channel counts what it did: a mail a server took or refused, pop-ups sent or not; a notice
+// without contacts, or a mail that counts as done because no server is set, counts nothing.
+void NoticeRunner::CountNotice(const std::string& code, const TNotifyThread& worker) {
+    if (!m_board) return;
+    using Channel = TNotifyThread::Channel;
+    if (worker.Mail() != Channel::Untried) m_board->NoticeSent(code, "mail", worker.Mail() == Channel::Sent);
+    if (worker.Popups() != Channel::Untried) m_board->NoticeSent(code, "popup", worker.Popups() == Channel::Sent);
+    if (worker.MarkerStored()) m_board->NoticeStanding(code);
+}
+
+void NoticeRunner::NotifyAdmin(const AlertSettings& settings, NoticeKind kind, const std::string& text) {
+    Notice notice;
+    notice.Kind = kind;
+    notice.Text = text;
+    notice.Time = Now();
+    notice.Daemon = DataModule()->VKTID;
+    std::unique_ptr<AdminMailChannel> mail;
+    if (!settings.Admin.empty())
+        mail = std::make_unique<AdminMailChannel>(settings.MailServer, settings.MailSender, settings.Admin);
+    if (m_webhooks) {
+        const std::string key = "admin|" + std::to_string(++m_adminNotices);
+        m_webhooks->Post(notice, key);
+        m_webhooks->Settle(key); // nobody waits for it: forgotten once it is settled
+    }
+    std::string mailError;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        if (mail) mail->Deliver(notice, mailError);
+        done.store(true);
+        MainLoop().Wake();
+    });
+    // Both channels are bounded by their own time-outs; the loop keeps serving meanwhile.
+    while (!MainLoop().WaitUntil([&] { return done.load(); }, AdminNoticeGuard)) {
+    }
+    worker.join();
+    if (!mailError.empty()) WriteLog("ERROR", "Mail fail. " + mailError);
+}
+
+void NoticeRunner::StoreMarker(const std::string& code) {
+    AlarmRows(*DataModule()).StoreMarker(code, Now());
+    if (m_board) m_board->NoticeStanding(code);
+}
+
+void NoticeRunner::QueueWebhook(const std::string& code, const Notice& told, bool toldElsewhere) {
+    if (!m_webhooks) return;
+    const std::string key = WebhookKey(code, told.Kind, told.Since);
+    m_webhooks->Post(told, key); // not again while it is queued, delivered or possibly held by the receiver
+    if (toldElsewhere) m_webhooks->Settle(key);
+}
+
+bool NoticeRunner::TakeWebhookDelivery(const std::string& code, NoticeKind kind, TDateTime since) {
+    const std::string key = WebhookKey(code, kind, since);
+    if (!m_webhooks || m_webhooks->Of(key) != WebhookQueue::Standing::Delivered) return false;
+    m_webhooks->Settle(key);
+    return true;
+}
+
+void NoticeRunner::TakeWebhookOutcomes() {
+    if (!m_webhooks) return;
+    for (const WebhookQueue::Outcome& o : m_webhooks->TakeOutcomes()) {
+        if (m_board) m_board->NoticeSent(o.Told.Code, "webhook", o.Delivered);
+        if (!o.Delivered) WriteLog("ERROR", "Webhook fail. " + o.Error);
+        // A recovery or flapping notice is taken when the rules ask for it again.
+        if (!o.Delivered || !o.Watched || o.Told.Kind != NoticeKind::Problem) continue;
+        try {
+            StoreMarkerWhileDown(o.Told.Code);
+            m_webhooks->Settle(o.Key);
+        } catch (const std::exception& e) {
+            LogStepError("Storing the notice of " + o.Told.Code, e); // the next outcome or scan tries again
+        }
+    }
+}
+
+void NoticeRunner::StoreMarkerWhileDown(const std::string& code) {
+    AlarmRows rows(*DataModule());
+    if (rows.Marker(code)) return;       // told another way meanwhile
+    if (!rows.OutageStart(code)) return; // the site answered meanwhile: its outage is over
+    StoreMarker(code);
+}
