@@ -1,7 +1,7 @@
 // The [Web] login's time per attempt: a wrong user name, a wrong password and the right login
 // should cost the same (one crypt(3) each), so the time of a refusal tells nothing of which user
 // names exist. `bench_login [ROUNDS]` prints the median and the spread of each kind.
-#include "web/webguard.h"
+#include "web/basiclogin.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,7 +7,8 @@
 #include "platform/datetime.h"
 #include "platform/msgloop.h"
 #include "web/httprequest.h"
-#include "web/statuspages.h"
+#include "web/statusmetrics.h"
+#include "web/statuspage.h"
 #include "web/webserver.h"
 
 #include <arpa/inet.h>
@@ -56,7 +57,8 @@ int Status(int sites) {
         for (int i = 0; i < runs; ++i) {
             TStatusView view;
             view.Load(board);
-            bytes = std::string(path) == "/status" ? StatusPageHtml(view, "").size() : StatusMetrics(view).size();
+            bytes = std::string(path) == "/status" ? TStatusPage(view, "").Whole().size()
+                                                   : TStatusMetrics(view).Whole().size();
         }
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         std::printf("%-8s %d sites: %zu bytes, built in %.1f ms per request\n", path, sites, bytes, ms / runs);

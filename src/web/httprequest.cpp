@@ -34,6 +34,12 @@ void CollectHeaders(const std::string& line, THTTPRequest& request) {
         request.FetchSites.push_back(value);
 }
 
+// Any line after the request line may carry the login, whatever else it holds.
+void CollectAuthorization(const std::string& line, THTTPRequest& request) {
+    std::string value;
+    if (HeaderValue(line, "Authorization", value)) request.Authorizations.push_back(value);
+}
+
 } // namespace
 
 std::string RequestPath(const std::string& line) {
@@ -62,6 +68,10 @@ int ParseQuery(const std::string& line, TQueryParams& params) {
 }
 
 void THTTPRequest::Classify(const std::string& line) {
+    if (m_lines++ == 0)
+        SplitRequestLine(line);
+    else
+        CollectAuthorization(line, *this);
     if (!Contains(line, "GET /")) {
         CollectHeaders(line, *this);
         return;
@@ -78,6 +88,31 @@ void THTTPRequest::Classify(const std::string& line) {
         Query = true;
         ParseQuery(line, Params);
     }
+}
+
+// Stricter than the recognition rules: the request line alone, the method first, one target.
+void THTTPRequest::SplitRequestLine(const std::string& line) {
+    if (line.rfind("GET /", 0) != 0) return;
+    const std::size_t end = line.find(' ', 4);
+    if (end == std::string::npos || line.compare(end + 1, 7, "HTTP/1.") != 0) return;
+    const std::string target = line.substr(4, end - 4);
+    const std::size_t mark = target.find('?');
+    PlainGet = true;
+    TargetPath = target.substr(0, mark);
+    TargetQuery = mark == std::string::npos ? std::string() : target.substr(mark + 1);
+}
+
+std::string THTTPRequest::QueryField(const std::string& name) const {
+    std::size_t start = 0;
+    while (start <= TargetQuery.size()) {
+        std::size_t end = TargetQuery.find('&', start);
+        if (end == std::string::npos) end = TargetQuery.size();
+        const std::string pair = TargetQuery.substr(start, end - start);
+        const std::size_t eq = pair.find('=');
+        if (pair.substr(0, eq) == name) return eq == std::string::npos ? std::string() : UrlDecode(pair.substr(eq + 1));
+        start = end + 1;
+    }
+    return {};
 }
 
 std::string UrlAuthority(const std::string& url) {

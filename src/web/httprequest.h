@@ -1,6 +1,6 @@
 // One HTTP request as the web administration understands it: the request kinds recognised line by
-// line, the query fields taken as sent, and the few header fields that decide whether a save may
-// come from where it comes from.
+// line, the query fields taken as sent, the request line's path and query for the status paths, and
+// the few header fields the guards look at.
 #pragma once
 
 #include <array>
@@ -28,6 +28,13 @@ struct THTTPRequest {
     std::vector<std::string> Claims;
     /// The Sec-Fetch-Site values a browser sent ("same-origin", "cross-site", ...).
     std::vector<std::string> FetchSites;
+    /// The values of the Authorization lines after the request line, in the order received.
+    std::vector<std::string> Authorizations;
+    /// Whether the request line is exactly "GET /<target> HTTP/1.x" (the target without spaces);
+    /// then the target's path up to its first "?" and the query after it, both as sent.
+    bool PlainGet = false;
+    std::string TargetPath;
+    std::string TargetQuery;
 
     /// Applies the recognition rules to one line (without its line end); the flags add up.
     void Classify(const std::string& line);
@@ -36,6 +43,13 @@ struct THTTPRequest {
     /// "same-site"). A request without any of these (curl, scripts) passes; one that names a site
     /// but no single Host does not.
     bool SameSite() const;
+    /// The value of the first field named `name` (exactly) in TargetQuery, decoded as UrlDecode
+    /// does; empty when there is none or it has no "=".
+    std::string QueryField(const std::string& name) const;
+
+private:
+    void SplitRequestLine(const std::string& line);
+    int m_lines = 0;
 };
 
 /// The path of a "GET /..." line: the text after "GET /" up to the first "HTTP", trimmed;

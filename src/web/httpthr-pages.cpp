@@ -3,6 +3,8 @@
 // and log lines are escaped, the lines around them stay as they are.
 #include "web/httpthr.h"
 
+#include "web/responsehead.h"
+
 #include "platform/datetime.h"
 #include "platform/profile.h"
 #include "platform/strutil.h"
@@ -87,8 +89,8 @@ void WriteSavedFields(const std::string& configFile, const TWebSettings& shown,
 
 void THTTPThread::BuildPageHeader() {
     PageLines = {
-        "HTTP/1.0 200 OK",
-        "Server: Korvel Web Server/1.0 ",
+        StatusLine,
+        ServerLine,
         "Content-Type: Text/Html ",
         "\r\n",
         "<!DOCTYPE HTML PUBLIC \"\"-//W3C//DTD HTML 3.2//EN\"\"> ",

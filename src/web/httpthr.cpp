@@ -2,6 +2,7 @@
 // responses. The pages themselves are in httpthr-pages.cpp.
 #include "web/httpthr.h"
 
+#include "web/responsehead.h"
 #include "web/servedfile.h"
 
 #include "platform/datetime.h"
@@ -15,9 +16,6 @@ namespace {
 
 // Linux gives each thread its own nice value; at 19 a busy answer weighs about 1/70 of the scan.
 constexpr int WebThreadNice = 19;
-
-const char* const StatusLine = "HTTP/1.0 200 OK";
-const char* const ServerLine = "Server: Korvel Web Server/1.0 ";
 
 // Only a path that itself names an image or a page is served; any other file beside the program
 // (the database, vkt.ini, the binary) gets what a missing file gets.
@@ -61,31 +59,35 @@ bool THTTPThread::ReadRequest(THTTPRequest& request) {
         if (line.find('\0') != std::string::npos) return false;
         if (!line.empty() && ++count > MaxRequestLines) return false;
         request.Classify(line);
-        m_requestLines.push_back(line);
     }
     Params = request.Params;
     m_sameSite = request.SameSite();
     return true;
 }
 
-// A request whose Host is not this machine gets no answer at all, whatever it asks for: a page
-// under a hostile name that resolves here (DNS rebinding) would otherwise read the settings, the
-// log and the board with the browser's help. The login is asked only of a request that may be
-// answered.
+// What the guards let through is answered; a request they silence gets no byte.
 void THTTPThread::Answer(const THTTPRequest& request) {
-    if (!HostAllowed(request)) return;
-    if (!LoginAccepted()) {
+    switch (Guard ? Guard->Screen(request) : TWebGuard::TVerdict::Answer) {
+    case TWebGuard::TVerdict::Silence:
+        return;
+    case TWebGuard::TVerdict::AskLogin:
         SendUnauthorized();
         return;
+    case TWebGuard::TVerdict::Answer:
+        break;
     }
     Respond(request);
-    if (!m_answered) RespondWithStatus(); // only where none of the four pages answers
+    if (!m_answered) RespondWithStatus(request); // only where none of the four pages answers
 }
 
-// A request without Host (HTTP/1.0 allows it) names nothing to check; one with several is refused.
-bool THTTPThread::HostAllowed(const THTTPRequest& request) const {
-    if (request.Hosts.empty() || !HostGuard) return true;
-    return request.Hosts.size() == 1 && HostGuard->Accepts(request.Hosts[0]);
+void THTTPThread::SendUnauthorized() {
+    const std::string body = "401 Unauthorized\n";
+    const std::string bytes = std::string("HTTP/1.0 401 Unauthorized\r\n") + ServerLine +
+                              "\r\nWWW-Authenticate: Basic realm=\"vkt\"\r\n"
+                              "Content-Type: text/plain; charset=utf-8\r\n" +
+                              Format("Content-Length: %zu\r\n\r\n", body.size()) + body;
+    m_answered = true;
+    Socket->SendBuffer(bytes.data(), bytes.size());
 }
 
 void THTTPThread::Respond(const THTTPRequest& request) {

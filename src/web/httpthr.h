@@ -4,7 +4,6 @@
 
 #include "net/mssocket-listener.h"
 #include "platform/clock.h"
-#include "web/hostguard.h"
 #include "web/httprequest.h"
 #include "web/servedfile.h"
 #include "web/webguard.h"
@@ -15,8 +14,8 @@
 #include <string>
 #include <vector>
 
-class TBodyOut;
 class TStatusBoard;
+class TStatusBody;
 class TStatusView;
 
 /// The settings the pages show, copied from the data module on the loop thread when the
@@ -49,14 +48,12 @@ public:
     /// The vkt.ini that SaveSettings writes.
     std::string ConfigFile;
     TLogFileReader ReadLogFile;
-    /// The names a request's Host may give; none set lets any Host through.
-    std::shared_ptr<const THostGuard> HostGuard;
+    /// The [Web] guards every request meets; none lets every request through.
+    std::shared_ptr<const TWebGuard> Guard;
     /// The status board behind /status, /status.json and /metrics; none: those paths stay silent.
     const TStatusBoard* Board = nullptr;
     /// Whether the database was connected when the connection arrived.
     bool DatabaseUp = false;
-    /// The login every request needs; none when it holds no user and no hash.
-    TWebGuardSettings Guard;
 
     /// The query fields of the request, in the order received.
     TQueryParams Params;
@@ -83,7 +80,7 @@ public:
 private:
     bool ReadRequest(THTTPRequest& request);
     void Answer(const THTTPRequest& request);
-    bool HostAllowed(const THTTPRequest& request) const;
+    void SendUnauthorized();
     void Respond(const THTTPRequest& request);
     void RespondToQuery();
     void SendPageLines();
@@ -93,20 +90,16 @@ private:
     void BuildPageFooter();
     void AddMenuColumn();
     void AddSettingRow(const char* label, const char* name, const std::string& value);
-    // Beyond the four pages (httpthr-status.cpp).
-    bool LoginAccepted() const;
-    void SendUnauthorized();
-    void RespondWithStatus();
+    // The status paths beside the four pages (httpthr-status.cpp).
+    void RespondWithStatus(const THTTPRequest& request);
+    void SendStatusBody(const TStatusBody& body, const TStatusView& view);
     void SendGenerated(const char* contentType, const std::string& body);
     void SendHead(const char* contentType, std::size_t length);
-    void SendStatusBody(const char* contentType, const TStatusView& view, bool shared,
-                        const std::function<void(TBodyOut&)>& write);
 
     std::atomic<bool> m_reading{true};
     std::atomic<bool> m_shed{false};
     bool m_sameSite = true;
-    /// The request's lines as received, and whether anything has been sent in answer.
-    std::vector<std::string> m_requestLines;
+    /// Whether anything has been sent in answer.
     bool m_answered = false;
     Clock::MonoTime m_created = GetClock().Monotonic();
 };

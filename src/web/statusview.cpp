@@ -1,7 +1,5 @@
-// The snapshot one status response shows, and the small text helpers its three forms share.
-#include "web/statuspages.h"
-
-#include "web/httprequest.h"
+// TStatusView: the snapshot one status response shows, and the filter its page and JSON share.
+#include "web/statusview.h"
 
 #include "platform/strutil.h"
 
@@ -40,27 +38,9 @@ int TStatusView::NotifiedCount() const {
     return int(std::count_if(Sites.begin(), Sites.end(), [](const TSiteEntry* s) { return s->Status.Notified; }));
 }
 
-std::string RttText(long long microseconds) {
-    if (microseconds < 10000) return Format("%.3f ms", double(microseconds) / 1000.0);
-    return IntToStr(int((microseconds + 500) / 1000)) + " ms";
-}
-
 std::string StatusVersion() {
     return VKT_STR(VKT_VERSION_MAJOR) "." VKT_STR(VKT_VERSION_MINOR) "." VKT_STR(VKT_VERSION_PATCH) "." VKT_STR(
         VKT_VERSION_TWEAK);
-}
-
-std::string QueryField(const std::string& query, const std::string& name) {
-    std::size_t start = 0;
-    while (start <= query.size()) {
-        std::size_t end = query.find('&', start);
-        if (end == std::string::npos) end = query.size();
-        const std::string pair = query.substr(start, end - start);
-        const std::size_t eq = pair.find('=');
-        if (pair.substr(0, eq) == name) return eq == std::string::npos ? std::string() : UrlDecode(pair.substr(eq + 1));
-        start = end + 1;
-    }
-    return {};
 }
 
 bool SiteMatches(const TSiteStatus& site, const std::string& filter) {
@@ -68,28 +48,4 @@ bool SiteMatches(const TSiteStatus& site, const std::string& filter) {
     std::string lower = Trim(filter);
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return ContainsText(site.Code, lower) || ContainsText(site.Name, lower) || ContainsText(site.Address, lower);
-}
-
-namespace {
-
-std::string Whole(const std::function<void(TBodyOut&)>& write) {
-    std::string all;
-    TBodyOut out([&all](const std::string& block) { all += block; });
-    write(out);
-    out.Flush();
-    return all;
-}
-
-} // namespace
-
-std::string StatusPageHtml(const TStatusView& view, const std::string& filter) {
-    return Whole([&](TBodyOut& out) { WriteStatusPage(view, filter, out); });
-}
-
-std::string StatusJson(const TStatusView& view, const std::string& filter, bool history) {
-    return Whole([&](TBodyOut& out) { WriteStatusJson(view, filter, history, out); });
-}
-
-std::string StatusMetrics(const TStatusView& view) {
-    return Whole([&](TBodyOut& out) { WriteStatusMetrics(view, out); });
 }

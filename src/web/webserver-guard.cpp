@@ -1,5 +1,6 @@
 // TWebServer: the [Web] guards as the listener applies them. Listen binds the port to one
-// address, Allow closes other peers' connections at accept, and the login travels to each thread.
+// address, Allow closes other peers' connections at accept, and the guard travels to each thread
+// for the Host rule and the login.
 #include "web/webserver.h"
 
 #include "platform/strutil.h"
@@ -10,22 +11,19 @@ constexpr long long RefusalLineIntervalMs = 60 * 1000;
 } // namespace
 
 void TWebServer::ApplyGuard() {
-    m_guard = ReadWebGuard(ConfigFile);
-    if (!m_guard.Listen.empty()) webSock.BindAddress = m_guard.Listen;
-    std::vector<std::string> rejected;
-    m_allow.Parse(m_guard.Allow, rejected);
-    for (const std::string& entry : rejected)
-        WriteLogLine("WEBSOCK", "[Web] Allow: \"" + entry + "\" is neither an address nor a CIDR block; left out.");
-    if (m_guard.LoginRequired() && !UsableCryptHash(m_guard.PasswordHash))
-        WriteLogLine("WEBSOCK", "[Web] Password is no crypt(3) hash: every request will be refused.");
-    if (m_allow.Active())
+    auto guard = std::make_shared<TWebGuard>();
+    for (const std::string& line : guard->Load(ConfigFile))
+        WriteLogLine("WEBSOCK", line);
+    if (!guard->Listen().empty()) webSock.BindAddress = guard->Listen();
+    m_guard = guard;
+    if (m_guard->ScreensPeers())
         webSock.OnConnectionRequested = [this](TmsListenerSocket*, const std::string& peer, bool& allow) {
             ScreenPeer(peer, allow);
         };
 }
 
 void TWebServer::ScreenPeer(const std::string& peer, bool& allow) {
-    allow = m_allow.Allows(peer);
+    allow = m_guard->AllowsPeer(peer);
     if (allow) return;
     if (m_refusalLogged && MillisecondsSince(m_lastRefusalLine) < RefusalLineIntervalMs) {
         ++m_refusalsUnlogged;

@@ -59,8 +59,6 @@ TWebServer::~TWebServer() {
 
 void TWebServer::Start(int port) {
     if (ConfigFile.empty()) ConfigFile = ConfigFileName();
-    m_hostGuard = std::make_shared<THostGuard>();
-    m_hostGuard->Load(GetPrivateProfileString("Web", "Hosts", "", ConfigFile));
     webSock.Port = port;
     ApplyGuard();
     webSock.ServerThreadClass = ServerThreadClassOf<THTTPThread>();
@@ -77,10 +75,9 @@ void TWebServer::webSockServerThreadStart(TmsListenerSocket*, TmsServerThread* S
     thread->Settings = ReadSettings ? ReadSettings() : TWebSettings();
     thread->ConfigFile = ConfigFile;
     thread->ReadLogFile = ReadLogFile;
-    thread->HostGuard = m_hostGuard;
+    thread->Guard = m_guard;
     thread->Board = Board;
     thread->DatabaseUp = DatabaseUp && DatabaseUp();
-    thread->Guard = m_guard;
     MakeRoomForNewConnection();
 }
 

@@ -48,7 +48,8 @@ private:
     void MakeRoomForNewConnection();
 
     MessageLoop::TimerId m_sweep = 0;
-    std::shared_ptr<THostGuard> m_hostGuard;
+    /// Made anew at each start; the threads of earlier connections keep the one they were given.
+    std::shared_ptr<const TWebGuard> m_guard;
     // The Daemon ID is read from the file at every connection; the parse is skipped while the
     // file is the same one (same inode, size and modification time) as at the last read.
     struct FileStamp {
@@ -59,8 +60,6 @@ private:
     FileStamp m_idStamp;
     bool m_idKnown = false;
     std::string m_daemonId;
-    TWebGuardSettings m_guard;
-    TAddressFilter m_allow;
     // Refused peers are logged once a minute at most; the next line counts those left out.
     Clock::MonoTime m_lastRefusalLine{};
     bool m_refusalLogged = false;

@@ -1,5 +1,5 @@
-// libFuzzer target: request reading (lines up to the first empty one), recognition, query parsing
-// and the save guards over arbitrary bytes.
+// libFuzzer target: request reading (lines up to the first empty one), recognition, query parsing,
+// the status paths' query fields and the save guards over arbitrary bytes.
 #include "web/httprequest.h"
 
 #include <cstddef>
@@ -25,5 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (HtmlEscape(param.second).size() < param.second.size()) __builtin_trap();
     }
     if (request.Path.size() > input.size()) __builtin_trap();
+    if (request.QueryField("q").size() > request.TargetQuery.size()) __builtin_trap();
     return 0;
 }

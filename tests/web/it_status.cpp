@@ -6,7 +6,7 @@
 #include "platform/datetime.h"
 #include "shellcommand.h"
 #include "silenthost.h"
-#include "web/statuspages.h"
+#include "web/statuspage.h"
 #include "webfixture.h"
 
 #include <gtest/gtest.h>
@@ -167,7 +167,7 @@ TEST_F(TenThousandSites, PageStaysUsableInChromium) {
         const auto start = std::chrono::steady_clock::now();
         TStatusView view;
         view.Load(m_board);
-        const std::string page = StatusPageHtml(view, "");
+        const std::string page = TStatusPage(view, "").Whole();
         const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         std::printf("status page of 10,000 sites: %zu bytes built in %.1f ms (this build)\n", page.size(), ms);
         EXPECT_EQ(view.Count(TSiteStatus::Down), 346); // i % 97 == 0 or (i + 23) % 41 == 0

@@ -1,5 +1,5 @@
-// Request recognition, query parsing and the same-site rule, one table per rule (the pages'
-// tests over sockets cover the commands, the cuts and the field limit).
+// Request recognition, query parsing, the status paths' request line and the same-site rule, one
+// table per rule (the pages' tests over sockets cover the commands, the cuts and the field limit).
 #include "web/hostguard.h"
 #include "web/httprequest.h"
 
@@ -62,6 +62,65 @@ INSTANTIATE_TEST_SUITE_P(Lines, QueryFields,
                                            QueryCase{"GET /RESULT?a=1&b HTTP/1.0", 2, 1, "", "b"},
                                            QueryCase{"GET /RESULT?a=1&b=x?c=2 HTTP/1.0", 2, 1, "c", "2"},
                                            QueryCase{"GET /RESULT?a=1&b=2", 0, 0, "", ""})); // no HTTP: nothing
+
+// The status paths read the request line alone, strictly, and their query fields decoded, without
+// the pages' cuts at "HTTP" and "+Query" or their limit of 30 fields.
+struct TargetCase {
+    const char* name;
+    std::vector<std::string> lines;
+    const char* path; // nullptr: no plain GET request line
+    const char* q;
+    const char* history;
+    const char* authorization; // the first Authorization after the request line
+};
+
+class StatusTarget : public ::testing::TestWithParam<TargetCase> {};
+
+TEST_P(StatusTarget, RequestLineAndDecodedFields) {
+    const TargetCase& c = GetParam();
+    THTTPRequest request;
+    for (const std::string& line : c.lines)
+        request.Classify(line);
+    EXPECT_EQ(request.PlainGet, c.path != nullptr);
+    EXPECT_EQ(request.TargetPath, c.path ? c.path : "");
+    EXPECT_EQ(request.QueryField("q"), c.q);
+    EXPECT_EQ(request.QueryField("history"), c.history);
+    EXPECT_EQ(request.Authorizations.empty() ? "" : request.Authorizations[0], c.authorization);
+}
+
+std::string ManyFieldsThenQ() {
+    std::string target = "GET /status?";
+    for (int i = 0; i < 35; ++i)
+        target += "f" + std::to_string(i) + "=1&";
+    return target + "q=shed HTTP/1.0";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, StatusTarget,
+    ::testing::Values(
+        TargetCase{"decoded", {"GET /status?q=sh+ed%21%zz HTTP/1.1"}, "/status", "sh ed!%zz", "", ""},
+        TargetCase{"no_cuts", {"GET /status?q=HTTPD+a+Query HTTP/1.0"}, "/status", "HTTPD a Query", "", ""},
+        TargetCase{"first_of_a_name", {"GET /status.json?q=x&q=y&history=1 HTTP/1.0"}, "/status.json", "x", "1", ""},
+        // Names are compared as sent; a bare name has no value.
+        TargetCase{"names_as_sent", {"GET /status?%71=x&Q=y&q&history HTTP/1.0"}, "/status", "", "", ""},
+        TargetCase{"no_field_limit", {ManyFieldsThenQ()}, "/status", "shed", "", ""},
+        TargetCase{"two_spaces", {"GET /status  HTTP/1.0"}, nullptr, "", "", ""},
+        TargetCase{"http_2", {"GET /status HTTP/2"}, nullptr, "", "", ""},
+        TargetCase{"leading_space", {" GET /status HTTP/1.0"}, nullptr, "", "", ""},
+        TargetCase{"not_the_first_line", {"X: 1", "GET /status?q=a HTTP/1.0"}, nullptr, "", "", ""},
+        TargetCase{"first_authorization",
+                   {"GET /metrics HTTP/1.0", "authorization:Basic a GET /", "Authorization: Basic b"},
+                   "/metrics",
+                   "",
+                   "",
+                   "Basic a GET /"},
+        TargetCase{"authorization_before_the_request_line",
+                   {"Authorization: Basic a", "GET / HTTP/1.0"},
+                   nullptr,
+                   "",
+                   "",
+                   ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct SiteCase {
     std::vector<std::string> lines;

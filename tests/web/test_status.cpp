@@ -3,9 +3,13 @@
 #include "shellcommand.h"
 #include "webfixture.h"
 
+#include "scan/rtthistory.h"
+#include "web/addressfilter.h"
+#include "web/basiclogin.h"
 #include "web/statusboard.h"
-#include "web/statuspages.h"
-#include "web/webguard.h"
+#include "web/statusjson.h"
+#include "web/statusmetrics.h"
+#include "web/statuspage.h"
 
 #include <gtest/gtest.h>
 
@@ -84,8 +88,8 @@ TEST(Board, ShowsTheGroupsVerdictOnlyForMembersOfAGroup) {
         board.ScanEnded();
         TStatusView view;
         view.Load(board);
-        const std::string json = StatusJson(view, "", false), metrics = StatusMetrics(view);
-        const std::string html = StatusPageHtml(view, "");
+        const std::string json = TStatusJson(view, "", false).Whole(), metrics = TStatusMetrics(view).Whole();
+        const std::string html = TStatusPage(view, "").Whole();
         EXPECT_EQ(json.find(",\"group\":{\"state\":\"down\",\"failed\":2}") != std::string::npos, grouped) << json;
         EXPECT_EQ(metrics.find("vkt_site_group_up{code=\"A\",address=\"10.0.0.1\"} 0\n") != std::string::npos, grouped)
             << metrics;

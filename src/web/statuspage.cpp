@@ -1,7 +1,7 @@
-// The status page: a summary line, a filter, and one row per site with an inline SVG sparkline of
-// its round-trip times over the last 24 hours. Self-contained, no script; it reloads itself.
+// TStatusPage: self-contained, no script; it reloads itself.
+#include "web/statuspage.h"
+
 #include "web/httprequest.h"
-#include "web/statuspages.h"
 
 #include "platform/datetime.h"
 #include "platform/strutil.h"
@@ -28,6 +28,12 @@ const char* const PageStyle =
     ".r{fill:none;stroke:#185;stroke-width:1.4;stroke-linecap:round;stroke-linejoin:round}.l{stroke:#c22;stroke-width:"
     "1.5}"
     "form input{padding:3px 6px;width:18em}.note{color:#666}.nav{margin:0 0 .3em}";
+
+// A round-trip time for people: "0.084 ms" below 10 ms, whole milliseconds above.
+std::string RttText(long long microseconds) {
+    if (microseconds < 10000) return Format("%.3f ms", double(microseconds) / 1000.0);
+    return IntToStr(int((microseconds + 500) / 1000)) + " ms";
+}
 
 std::string TimeText(TDateTime value) {
     return value == 0 ? std::string("&ndash;") : FormatDateTime("yyyy-mm-dd hh:nn:ss", value);
@@ -120,7 +126,9 @@ void AddSummary(std::string& page, const TStatusView& view) {
 
 } // namespace
 
-void WriteStatusPage(const TStatusView& view, const std::string& filter, TBodyOut& out) {
+void TStatusPage::Write(TBodyOut& out) const {
+    const TStatusView& view = m_view;
+    const std::string& filter = m_filter;
     std::string& page = out.Text;
     page += "<!DOCTYPE html>\n<html lang=en><head><meta charset=utf-8>";
     page += Format("<meta http-equiv=refresh content=%d>", std::max(view.PollDelay, 0) * 60 + 10);
@@ -135,11 +143,11 @@ void WriteStatusPage(const TStatusView& view, const std::string& filter, TBodyOu
             "<th>Notified<th>RTT, last 24 h</tr></thead><tbody>\n";
     int matching = 0;
     for (const TSiteEntry* site : view.Sites)
-        if (SiteMatches(site->Status, filter) && ++matching <= MaxStatusRows) {
+        if (SiteMatches(site->Status, filter) && ++matching <= MaxRows) {
             AddRow(page, *site, view);
             out.Spill();
         }
-    const int shown = std::min(matching, MaxStatusRows);
+    const int shown = std::min(matching, MaxRows);
     page += "</tbody></table>\n";
     if (matching > shown)
         page += Format("<p class=note>Showing the first %d of %d sites; narrow them with the filter.</p>\n", shown,

@@ -1,0 +1,68 @@
+// The status board at one moment: every probed site's state and its day of round-trip times and
+// losses, the last scan and the notification counts; shared by the responses that show it.
+#pragma once
+
+#include "platform/clock.h"
+#include "scan/rtthistory.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+/// One site address as shown.
+struct TSiteStatus {
+    std::string Code, Name, Address;
+    enum TState { Unknown, Up, Down };
+    TState State = Unknown;
+    TDateTime Since = 0; ///< when the current state began (as far as this run saw)
+    TDateTime LastProbe = 0;
+    int LastRttMs = -1;    ///< the last answer's round-trip time; -1 before any answer
+    double Loss = 0;       ///< lost share of the last 24 hours' probes
+    std::string Cause;     ///< why the last failed probe failed
+    bool Notified = false; ///< a notice of the current outage went out
+    long long Scan = 0;    ///< the scan that probed it last (1 = the first of this run)
+    std::size_t Slot = 0;  ///< its place on the board, to ask for its history
+    int GroupDown = -1;    ///< the group's verdict: -1 this probe works alone, 0 answering, 1 down
+    int GroupFailed = 0;   ///< members that failed it in their latest scan
+
+    long long LastRttUs = -1; ///< the last answer's round-trip time in microseconds
+};
+
+struct TScanSummary {
+    TDateTime LastScanEnd = 0; ///< 0 before the first scan has ended
+    double LastScanSeconds = 0;
+    bool Scanning = false;
+    long long Scans = 0;     ///< scans completed
+    int LastScanSites = 0;   ///< site addresses the last completed scan probed
+    std::int64_t Bucket = 0; ///< the running bucket number of the snapshot's moment
+    /// Notices by (kind, result), result "sent" or "failed".
+    std::map<std::pair<std::string, std::string>, long long> Notices;
+};
+
+/// One site on the board as a snapshot holds it; never changed once a snapshot shares it.
+struct TSiteEntry {
+    TSiteStatus Status;
+    TRttHistory History;
+};
+
+/// The board at one moment: made by the writers once per change, then only read, by any number of
+/// responses at once. Sites unchanged between two snapshots are shared by both.
+struct TBoardSnapshot {
+    TScanSummary Summary;
+    /// The sites the last completed scan probed (or the running one has), silent first, then those
+    /// not probed yet, then the answering ones; each group in the order first probed.
+    std::vector<std::shared_ptr<const TSiteEntry>> Sites;
+
+    /// A body made from this snapshot under `key`, made by `make` for the first request that asks;
+    /// the ones after it share it. A few keys are kept.
+    std::shared_ptr<const std::string> Rendered(const std::string& key, const std::function<std::string()>& make) const;
+
+private:
+    mutable std::mutex m_renderLock;
+    mutable std::map<std::string, std::shared_ptr<const std::string>> m_rendered;
+};

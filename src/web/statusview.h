@@ -1,0 +1,34 @@
+// What one status response shows: the board's latest snapshot, and which of its sites a filter
+// keeps.
+#pragma once
+
+#include "web/statusboard.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+/// Everything one response shows: the board's latest snapshot, shared, not copied.
+class TStatusView {
+public:
+    /// The snapshot's summary; its Bucket is the moment the view was taken.
+    TScanSummary Summary;
+    /// Silent sites first, then those not probed yet, then the answering ones; each group in the
+    /// order the scan first probed them. Held by Snapshot.
+    std::vector<const TSiteEntry*> Sites;
+    std::shared_ptr<const TBoardSnapshot> Snapshot;
+    std::string DaemonId;
+    bool DatabaseUp = false;
+    int PollDelay = 5;
+    /// Takes the board's latest snapshot.
+    void Load(const TStatusBoard& board);
+    int Count(TSiteStatus::TState state) const;
+    int NotifiedCount() const;
+    /// The lost share of the site's probes of the 24 hours before the view's moment.
+    double Loss(const TSiteEntry& site) const { return site.History.LossRatio(Summary.Bucket); }
+};
+
+/// The program's version as the metrics and the JSON name it ("1.1.2.17").
+std::string StatusVersion();
+/// Whether `filter` (any case) occurs in the site's code, name or address; an empty filter matches.
+bool SiteMatches(const TSiteStatus& site, const std::string& filter);
