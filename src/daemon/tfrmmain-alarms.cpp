@@ -1,12 +1,11 @@
 // Console controller: alarm rows, the notification decision and its worker, the daily purge of
 // old alarms and old log files.
 #include "alert/notice.h"
-#include "cluster/clustermember.h"
 #include "daemon/activitylog.h"
+#include "daemon/groupscan.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "daemon/tnotifythread.h"
-#include "daemon/tsitebatch.h"
 #include "db/connstring.h"
 #include "db/data.h"
 #include "platform/datetime.h"
@@ -113,7 +112,6 @@ void TfrmMain::PostAlarm(const std::string& code) {
 }
 
 void TfrmMain::ClearAlarms(const std::string& code, int rtt) {
-    if (m_batch && m_batch->Cleared(code)) return; // done by the concurrent scan's gathered statements
     DeleteOutageRows(code);
     try {
         ExecStatement(DataModule()->adoQ2, {"UPDATE ", "  site ", "SET LastRTT = " + SQLLiteral(IntToStr(rtt)) + " ",
@@ -133,7 +131,6 @@ void TfrmMain::DeleteOutageRows(const std::string& code) {
 }
 
 void TfrmMain::Notify(const std::string& code) {
-    if (m_batch && m_batch->Cleared(code)) return; // its rows are gone: no outage to tell of
     Notice notice;
     if (!NotificationDue(code, notice.Since)) return;
     WriteLog("MAIL", "Notifying ...");
@@ -204,7 +201,7 @@ void TfrmMain::DailyPurge() {
         const TDbDialect dialect = DataModule()->Dialect();
         CheckClockAgainstServer(dialect);
         ExecStatement(DataModule()->adoQ1, {"DELETE FROM alarms WHERE FailTime < " + PurgeCutoff(dialect)});
-        if (GroupActive()) m_cluster->Purge();
+        m_group->Purge();
         LastPurge = Now();
         m_lastPurgeMono = GetClock().Monotonic();
     } catch (const std::exception&) {

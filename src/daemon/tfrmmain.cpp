@@ -2,7 +2,8 @@
 #include "daemon/tfrmmain.h"
 
 #include "daemon/activitylog.h"
-#include "cluster/clustermember.h"
+#include "daemon/groupscan.h"
+#include "daemon/siteoutcome.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmabout.h"
 #include "db/common.h"
@@ -26,7 +27,9 @@ TfrmMain* SetFrmMain(TfrmMain* form) {
     return g_frmMain.exchange(form);
 }
 
-TfrmMain::TfrmMain() : m_alert(std::make_unique<TAlertBridge>(*this)) {
+TfrmMain::TfrmMain()
+    : m_alert(std::make_unique<TAlertBridge>(*this)), m_group(std::make_unique<GroupScan>(*this, *m_alert)),
+      m_outcome(std::make_unique<SiteOutcome>(*this, *m_alert, *m_group)) {
     timMain.OnTimer = [this] { timMainTimer(); };
     trayIcon.OnDblClick = [this] { trayIconDblClick(); };
 }
@@ -85,7 +88,7 @@ void TfrmMain::FormClose() {
 
 void TfrmMain::Terminate() {
     timMain.SetEnabled(false);
-    LeaveGroup();
+    m_group->Leave();
     if (OnTerminate) OnTerminate();
 }
 
