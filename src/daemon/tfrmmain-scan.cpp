@@ -99,7 +99,7 @@ void TfrmMain::ScanSites() {
     dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
     TStringList codes;
     m_outcome->ScanBegun();
-    if (ReadSiteList(codes)) {
+    if (SiteRowReader(dm.adoQ1, LogStepError).ReadList(dm.VKTID, codes)) {
         m_alert->ScanStarted();
         if (m_group->Start()) {
             ShowStatus("Checking sites..");
@@ -114,24 +114,6 @@ void TfrmMain::ScanSites() {
     m_lastScanMono = GetClock().Monotonic();
     if (SiteResults) SiteResults->ScanEnded();
     ShowStatus("");
-}
-
-bool TfrmMain::ReadSiteList(TStringList& codes) {
-    TVKTDataModule& dm = *DataModule();
-    std::vector<std::string> lines{"SELECT VKT.sitecode FROM ", "  VKT "};
-    if (!dm.VKTID.empty()) {
-        lines.push_back("WHERE ");
-        lines.push_back("  VKTID = " + SQLLiteral(dm.VKTID) + " ");
-    }
-    try {
-        OpenStatement(dm.adoQ1, lines);
-        for (; !dm.adoQ1.Eof(); dm.adoQ1.Next())
-            codes.push_back(VarToStrTrim(dm.adoQ1.FieldByName("sitecode")));
-        return true;
-    } catch (const std::exception& e) {
-        LogStepError("Reading the site list", e);
-        return false;
-    }
 }
 
 void TfrmMain::ScanOneByOne(const TStringList& codes) {

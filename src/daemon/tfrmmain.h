@@ -152,7 +152,6 @@ private:
     bool PurgeDue() const;
     void RunDailyPurge();
     void ScanSites();
-    bool ReadSiteList(TStringList& codes);
     /// Reads and probes each code's rows in turn, one probe at a time.
     void ScanOneByOne(const TStringList& codes);
     void ProbeRow(const ScanRow& row);

@@ -1,4 +1,4 @@
-// Reading site rows: by code, or gathered for many codes.
+// Reading the site list and site rows: by code, or gathered for many codes.
 #include "scan/siterowreader.h"
 
 #include "db/common.h"
@@ -30,6 +30,23 @@ SiteResult ScanRow::Attach(SiteResult result) const {
     result.Address = Address;
     result.Name = Name;
     return result;
+}
+
+bool SiteRowReader::ReadList(const std::string& daemonId, std::vector<std::string>& codes) {
+    std::vector<std::string> lines{"SELECT VKT.sitecode FROM ", "  VKT "};
+    if (!daemonId.empty()) {
+        lines.push_back("WHERE ");
+        lines.push_back("  VKTID = " + SQLLiteral(daemonId) + " ");
+    }
+    try {
+        OpenStatement(m_query, lines);
+        for (; !m_query.Eof(); m_query.Next())
+            codes.push_back(VarToStrTrim(m_query.FieldByName("sitecode")));
+        return true;
+    } catch (const std::exception& e) {
+        m_failed("Reading the site list", e);
+        return false;
+    }
 }
 
 bool SiteRowReader::ReadCode(const std::string& code, std::vector<ScanRow>& rows) {

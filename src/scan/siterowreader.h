@@ -1,6 +1,6 @@
-// The site rows a scan probes, read the same way by both engines: one code's rows by its own statement,
-// or every listed code's rows gathered into few statements and matched back to the codes the way the
-// database matches them.
+// The sites a scan probes, read the same way by both engines: the codes listed for this daemon, then
+// one code's rows by its own statement, or every listed code's rows gathered into few statements and
+// matched back to the codes the way the database matches them.
 #pragma once
 
 #include "db/dbaccess.h"
@@ -28,6 +28,9 @@ public:
 
     SiteRowReader(TDbQuery& query, StepFailed failed) : m_query(query), m_failed(std::move(failed)) {}
 
+    /// The codes of the sites listed for `daemonId` (every listed site when it is empty), in the order
+    /// the database returns them; false, the failure told, when the list cannot be read.
+    bool ReadList(const std::string& daemonId, std::vector<std::string>& codes);
     /// Appends the code's rows, in the order the database returns them. A failing statement is told and
     /// adds nothing. False when the connection is gone, before or after: the rest of the scan would only
     /// fail the same way.
