@@ -2,7 +2,7 @@
 // table is purged by the database server's clock.
 #include "daemon/dailypurge.h"
 
-#include "cluster/clustermember.h"
+#include "daemon/groupscan.h"
 #include "daemon/activitylog.h"
 #include "db/alarmrows.h"
 #include "db/common.h"
@@ -67,7 +67,7 @@ std::vector<std::string> LogFilesIn(const std::string& dir) {
 
 } // namespace
 
-void DailyPurge::Run(ClusterMember* group, const std::function<void()>& onRowsPurged) {
+void DailyPurge::Run(GroupScan* group, const std::function<void()>& onRowsPurged) {
     WriteLog("MAINTAIN", "Performing daily purge..");
     // The two steps are independent: old log files go even when the alarm delete fails, and that
     // failure (logged by the caller) leaves the purge due, so both run again before the next scan.

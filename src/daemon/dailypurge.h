@@ -8,14 +8,14 @@
 #include <functional>
 #include <string>
 
-class ClusterMember;
+class GroupScan;
 
 class DailyPurge {
 public:
-    /// Runs the purge. `group`: the member whose old votes and claims go too (null: none).
+    /// Runs the purge. `group`: the probes' group, whose old votes and claims go too while this daemon is a member.
     /// `onRowsPurged` runs once the rows are purged; old log files go even when that failed, and the
     /// failing delete is raised after them (the purge then stays due).
-    void Run(ClusterMember* group, const std::function<void()>& onRowsPurged);
+    void Run(GroupScan* group, const std::function<void()>& onRowsPurged);
 
 private:
     void CheckClockAgainstServer(TDbDialect dialect);

@@ -34,6 +34,16 @@ std::vector<std::uint8_t> EchoData(int size) {
     return data;
 }
 
+/// Why a probe got no echo reply: an ICMP error that answered it, a name that did not resolve, the
+/// time-out, or a destination that could not be sent to.
+ProbeCause CauseOfNoAnswer(const TICMP& probe, int replies) {
+    if (replies > 0) return CauseOfEchoStatus(probe.Reply.Status);
+    if (!probe.Resolved)
+        return probe.ResolveError == 11002 || probe.ResolveError == 11003 ? ProbeCause::NameTemporary
+                                                                          : ProbeCause::NameNotFound;
+    return probe.LastError == static_cast<int>(IpStatus::ReqTimedOut) ? ProbeCause::TimedOut : ProbeCause::SendError;
+}
+
 } // namespace
 
 void IcmpDebugLine(const char* text) {
@@ -70,9 +80,10 @@ void TICMP::ResolveAddress() {
         addrinfo* found = nullptr;
         int rc = getaddrinfo(Address.c_str(), nullptr, &hints, &found);
         if (rc != 0 || found == nullptr) {
-            LastError = LookupError(rc);
+            LastError = ResolveError = LookupError(rc);
             return;
         }
+        ResolveError = 0;
         m_address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
         HostName = found->ai_canonname ? found->ai_canonname : Address;
         freeaddrinfo(found);
@@ -119,7 +130,10 @@ void TPingThread::Execute() {
         IcmpDebugLine("Ping Thread: Pinging address");
         // An ICMP error (a router saying the host is unreachable) answers the request but says the site
         // is down: only an echo reply makes the site answer.
-        if (m_probe->Ping() == 0 || m_probe->Reply.Status != IpStatus::Success) {
+        const int replies = m_probe->Ping();
+        if (replies == 0 || m_probe->Reply.Status != IpStatus::Success) {
+            m_cause = CauseOfNoAnswer(*m_probe, replies);
+            m_reporter = replies > 0 ? m_probe->Reply.Address : 0;
             m_status.store(NoAnswer, std::memory_order_release);
         } else {
             m_rtt = static_cast<int>(m_probe->Reply.RoundTripTime);
@@ -128,6 +142,7 @@ void TPingThread::Execute() {
         }
         IcmpDebugLine("Ping Thread: Finished pinging");
     } catch (const std::exception& e) {
+        m_cause = ProbeCause::SendError; // the socket broke: as the engine reports a socket it lost
         m_errorText = e.what();
         m_error.store(true, std::memory_order_release);
     }

@@ -4,6 +4,7 @@
 
 #include "platform/errors.h"
 #include "platform/icmpecho.h"
+#include "scan/siteresult.h"
 
 #include <atomic>
 #include <cstdint>
@@ -48,6 +49,10 @@ public:
     std::uint8_t TTL = 64;
     std::uint8_t Flags = 0;
     int LastError = 0;
+    /// Why the last lookup failed (11001 not found, 11002 try again, 11003 failed for good, 11004 no
+    /// address); 0 after one that succeeded. Ping's 11018 alone does not tell a missing name from a
+    /// lookup that may work next time.
+    int ResolveError = 0;
     bool Resolved = false;
 
 private:
@@ -83,6 +88,10 @@ public:
     /// The probe's last error (an IpStatus code, 11018 for an unresolvable address); valid once the
     /// worker has finished.
     int LastError() const { return m_probe->LastError; }
+    /// Why the site did not answer, in the words both engines use; valid once the worker has finished.
+    ProbeCause Cause() const { return m_cause; }
+    /// The router that answered with an ICMP error (network order), 0 when none did.
+    std::uint32_t Reporter() const { return m_reporter; }
 
 private:
     void Execute();
@@ -93,6 +102,8 @@ private:
     std::string m_errorText;
     int m_rtt = 0;
     long long m_rttUs = 0;
+    ProbeCause m_cause = ProbeCause::None;
+    std::uint32_t m_reporter = 0;
     std::atomic<int> m_status{NotFinished};
     std::atomic<bool> m_error{false};
     std::atomic<bool> m_running{true};

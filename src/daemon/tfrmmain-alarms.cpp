@@ -2,9 +2,9 @@
 // runner and the daily purge.
 #include "daemon/activitylog.h"
 #include "daemon/dailypurge.h"
+#include "daemon/groupscan.h"
 #include "daemon/noticerunner.h"
 #include "daemon/tfrmmain.h"
-#include "daemon/tsitebatch.h"
 #include "db/alarmrows.h"
 #include "db/data.h"
 #include "platform/datetime.h"
@@ -21,7 +21,6 @@ void TfrmMain::PostAlarm(const std::string& code) {
 }
 
 void TfrmMain::ClearAlarms(const std::string& code, int rtt) {
-    if (m_batch && m_batch->Cleared(code)) return; // done by the concurrent scan's gathered statements
     DeleteOutageRows(code);
     try {
         ExecStatement(DataModule()->adoQ2, {"UPDATE ", "  site ", "SET LastRTT = " + SQLLiteral(IntToStr(rtt)) + " ",
@@ -40,7 +39,6 @@ void TfrmMain::DeleteOutageRows(const std::string& code) {
 }
 
 void TfrmMain::Notify(const std::string& code) {
-    if (m_batch && m_batch->Cleared(code)) return; // its rows are gone: no outage to tell of
     m_notices->NotifyProblem(code);
 }
 
@@ -53,7 +51,7 @@ bool TfrmMain::RunNotification(const std::string& code, const Notice& notice) {
 }
 
 void TfrmMain::DailyPurge() {
-    m_purge->Run(GroupActive() ? m_cluster.get() : nullptr, [this] {
+    m_purge->Run(m_group.get(), [this] {
         LastPurge = Now();
         m_lastPurgeMono = GetClock().Monotonic();
     });

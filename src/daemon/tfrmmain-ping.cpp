@@ -25,43 +25,38 @@ void WaitForThreadEnd(const TPingThread& worker) {
     }
 }
 
-/// Why a finished probe got no answer, in a few words for the status page.
-std::string NoAnswerCause(int lastError) {
-    switch (lastError) {
-    case 11010:
-        return "timed out";
-    case 11018:
-        return "address not resolvable";
-    case 11002:
-    case 11003:
-        return "destination unreachable";
-    case 11013:
-        return "TTL expired in transit";
-    default:
-        return "no answer (status " + std::to_string(lastError) + ")";
-    }
-}
-
 } // namespace
 
 bool TfrmMain::PingSite(const std::string& address, int& rtt) {
+    const SiteResult result = ProbeOnce(address);
+    if (result.Answered) rtt = result.RttAvg;
+    return result.Answered;
+}
+
+SiteResult TfrmMain::ProbeOnce(const std::string& address) {
+    SiteResult result;
+    result.Address = address;
+    result.Sent = 1;
     try {
-        m_probeCause.clear();
         TPingThread worker(address, [] { MainLoop().Wake(); });
         const bool settled = WaitForProbe(worker);
         if (worker.Failed()) WritePaneLine(worker.ErrorText());
-        bool answered = worker.Status() == TPingThread::Answered;
-        if (answered) rtt = worker.RoundTripTime();
-        m_probeRttUs = answered ? worker.RoundTripTimeUs() : 0;
+        if (worker.Status() == TPingThread::Answered) { // read now: an answer after the guard does not count
+            result.Answered = true;
+            result.Received = 1;
+            result.RttMin = result.RttAvg = result.RttMax = worker.RoundTripTime();
+            result.RttAvgUs = worker.RoundTripTimeUs();
+        }
         WaitForThreadEnd(worker);
-        if (!answered)
-            m_probeCause = worker.Failed() ? worker.ErrorText()
-                           : settled       ? NoAnswerCause(worker.LastError())
-                                           : "no answer within the probe's guard";
-        return answered;
+        if (result.Answered) return result;
+        // Past the guard only a name lookup can still be running: the same cause as the engine's guard.
+        result.LastCause = settled ? worker.Cause() : ProbeCause::NameTemporary;
+        result.Reporter = worker.Reporter();
+        if (worker.Failed()) result.ErrorText = worker.ErrorText();
     } catch (const std::exception& e) {
         WriteLog("ERROR", std::string("Exception during ICMP send echo.") + e.what());
-        m_probeCause = e.what();
-        return false;
+        result.LastCause = ProbeCause::NoPermission; // no echo handle, as the engine without a socket
+        result.ErrorText = e.what();
     }
+    return result;
 }

@@ -1,6 +1,10 @@
 // Console controller: the scan timer's tick — connection check, heartbeat icon, interval, daily
-// purge and one scan of the sites assigned to this daemon.
+// purge and one scan of the sites assigned to this daemon, one site at a time or all at once; what
+// each probed site comes to is the site outcome's.
+#include "alert/probewithretries.h"
 #include "daemon/activitylog.h"
+#include "daemon/groupscan.h"
+#include "daemon/siteoutcome.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
@@ -8,7 +12,8 @@
 #include "platform/msgloop.h"
 #include "platform/profile.h"
 #include "platform/strutil.h"
-#include "scan/siteresults.h"
+#include "scan/concurrentscan.h"
+#include "scan/siterowreader.h"
 #include "web/statusboard.h"
 
 #include <utility>
@@ -19,17 +24,9 @@ namespace {
 /// The daily purge runs before the first scan that starts more than a day after the previous purge.
 constexpr long long PurgeIntervalMs = 24LL * 60 * 60 * 1000;
 
-struct SiteAddress {
-    std::string Code;
-    std::string Address;
-    std::string Name;
-};
-
-// The site's name for the status board; a site table without the column still scans.
-std::string SiteName(const TDbQuery& q) {
-    const Variant* name = q.FindField("sitename");
-    return name == nullptr ? std::string() : VarToStrTrim(*name);
-}
+/// Sites handed on by the concurrent scan between two rounds of pending messages: the console stays
+/// responsive without a poll(2) per site.
+constexpr std::size_t MessagesEvery = 32;
 
 } // namespace
 
@@ -101,16 +98,15 @@ void TfrmMain::ScanSites() {
     TVKTDataModule& dm = *DataModule();
     dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
     TStringList codes;
-    m_codeAddresses.Clear();
-    if (ReadSiteList(codes)) {
+    m_outcome->ScanBegun();
+    if (SiteRowReader(dm.adoQ1, LogStepError).ReadList(dm.VKTID, codes)) {
         m_alert->ScanStarted();
-        if (StartGroupScan()) {
+        if (m_group->Start()) {
             ShowStatus("Checking sites..");
             if (ScanSettings.Concurrent())
-                ScanSitesTogether(codes);
+                ScanTogether(codes);
             else
-                for (const std::string& code : codes)
-                    if (!ScanSite(code)) break;
+                ScanOneByOne(codes);
         }
         m_alert->ScanEnded();
     }
@@ -120,106 +116,44 @@ void TfrmMain::ScanSites() {
     ShowStatus("");
 }
 
-bool TfrmMain::ReadSiteList(TStringList& codes) {
-    TVKTDataModule& dm = *DataModule();
-    std::vector<std::string> lines{"SELECT VKT.sitecode FROM ", "  VKT "};
-    if (!dm.VKTID.empty()) {
-        lines.push_back("WHERE ");
-        lines.push_back("  VKTID = " + SQLLiteral(dm.VKTID) + " ");
-    }
-    try {
-        OpenStatement(dm.adoQ1, lines);
-        for (; !dm.adoQ1.Eof(); dm.adoQ1.Next())
-            codes.push_back(VarToStrTrim(dm.adoQ1.FieldByName("sitecode")));
-        return true;
-    } catch (const std::exception& e) {
-        LogStepError("Reading the site list", e);
-        return false;
+void TfrmMain::ScanOneByOne(const TStringList& codes) {
+    SiteRowReader reader(DataModule()->adoQ1, LogStepError);
+    for (const std::string& code : codes) {
+        std::vector<ScanRow> rows; // copied out: the probes process messages in between
+        if (!reader.ReadCode(code, rows)) break;
+        m_outcome->Expect(rows);
+        for (const ScanRow& row : rows)
+            ProbeRow(row);
     }
 }
 
-// False when the connection is gone: the rest of the scan would only fail the same way.
-bool TfrmMain::ScanSite(const std::string& code) {
-    TVKTDataModule& dm = *DataModule();
-    if (!dm.conMain.Connected()) return false;
-    std::vector<SiteAddress> rows; // copied out: the loop below processes messages between probes
-    try {
-        OpenStatement(dm.adoQ1, {"SELECT * FROM ", "  site ", "WHERE ", "  code = " + SQLLiteral(code) + " "});
-        for (; !dm.adoQ1.Eof(); dm.adoQ1.Next())
-            rows.push_back({VarToStrTrim(dm.adoQ1.FieldByName("Code")), VarToStrTrim(dm.adoQ1.FieldByName("IPaddr")),
-                            SiteName(dm.adoQ1)});
-    } catch (const std::exception& e) {
-        LogStepError("Reading site " + code, e);
-        return dm.conMain.Connected();
-    }
-    std::vector<std::string> rowCodes;
-    for (const SiteAddress& row : rows)
-        rowCodes.push_back(row.Code);
-    m_codeAddresses.Expect(rowCodes);
-    for (const SiteAddress& row : rows)
-        ProbeSite(row.Code, row.Address, row.Name);
-    return true;
-}
-
-void TfrmMain::ProbeSite(const std::string& code, const std::string& address, const std::string& name) {
-    WriteLog("POLL", "Polling " + code + " [" + address + "]");
+void TfrmMain::ProbeRow(const ScanRow& row) {
+    WriteLog("POLL", "Polling " + row.Code + " [" + row.Address + "]");
     MainLoop().ProcessMessages();
     SiteResult result;
-    result.Code = code;
-    result.Address = address;
-    result.Name = name;
-    result.Sent = 1;
     int rtt = 0;
-    if (m_alert->Probe(address, rtt)) {
-        result.Answered = true;
-        result.Received = 1;
-        result.RttMin = result.RttAvg = result.RttMax = rtt;
-        result.RttAvgUs = m_probeRttUs;
-    }
-    SiteProbed(result);
+    ProbeWithRetries(
+        m_alert->Policy.Settings().Retries,
+        [&](int& r) {
+            result = ProbeOnce(row.Address);
+            r = result.RttAvg;
+            return result.Answered;
+        },
+        rtt);
+    m_outcome->Handle(row.Attach(result), nullptr);
 }
 
-void TfrmMain::ReportSite(const SiteResult& result, int groupDown, int groupFailed) {
-    if (!SiteResults) return;
-    // The one-at-a-time probe names its failure itself; the concurrent engine's result carries it.
-    const std::string cause = result.Answered                        ? std::string()
-                              : result.LastCause != ProbeCause::None ? DescribeFailure(result)
-                                                                     : m_probeCause;
-    SiteResults->SiteProbed({result.Code, result.Name, result.Address, result.Answered, result.RttAvg, cause, groupDown,
-                             groupFailed, result.RttAvgUs});
-}
-
-void TfrmMain::SiteProbed(const SiteResult& result) {
-    LatestSiteResults().Put(result);
-    m_alert->TakeWebhookOutcomes();
-    if (GroupActive()) {
-        SiteProbedInGroup(result);
-        return;
-    }
-    ReportSite(result, -1, 0);
-    const std::string& code = result.Code;
-    AlertPolicy& alert = m_alert->Policy;
-    // A code with several addresses answers once all of them did; one silent address keeps its outage.
-    const bool codeAnswered = m_codeAddresses.Record(code, result.Answered) == TCodeAddresses::Verdict::Answered;
-    if (result.Answered) {
-        if (codeAnswered) {
-            alert.Answering(code);
-            ClearAlarms(code, result.RttAvg);
-        }
-        WriteLog("POLL", code + " Responding (" + IntToStr(result.RttAvg) + " ms)");
-        if (!codeAnswered) return; // nothing to tell of an address that answers
-    } else {
-        if (!alert.HoldsAlarms()) PostAlarm(code);
-        WriteLog("AWOL", "Unable to contact " + code + " [" + result.Address + "]");
-    }
-    ShowStatus("sending notifications..");
-    try {
-        if (alert.Active())
-            alert.SiteDone(code, result.Answered);
-        else
-            Notify(code);
-    } catch (const std::exception& e) {
-        LogStepError("Notifying " + code, e);
-        ShowStatus("");
-    }
+void TfrmMain::ScanTogether(const TStringList& codes) {
+    TVKTDataModule& dm = *DataModule();
+    const std::vector<ScanRow> rows = SiteRowReader(dm.adoQ1, LogStepError).ReadAll(codes);
+    m_outcome->Expect(rows);
+    std::size_t handed = 0;
+    ConcurrentScan(ScanSettings, dm.adoQ2)
+        .Run(rows, m_outcome->Addresses(), m_outcome->MayGather(), [&](const SiteResult& r, const TSiteBatch& batch) {
+            WriteLog("POLL", "Polling " + r.Code + " [" + r.Address + "]");
+            if (!r.ErrorText.empty())
+                WriteLog("ERROR", "Exception during ICMP send echo.Unable to get ping handle: " + r.ErrorText);
+            if (handed++ % MessagesEvery == 0) MainLoop().ProcessMessages();
+            m_outcome->Handle(r, &batch);
+        });
 }

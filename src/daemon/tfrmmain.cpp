@@ -2,9 +2,10 @@
 #include "daemon/tfrmmain.h"
 
 #include "daemon/activitylog.h"
-#include "cluster/clustermember.h"
 #include "daemon/dailypurge.h"
+#include "daemon/groupscan.h"
 #include "daemon/noticerunner.h"
+#include "daemon/siteoutcome.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmabout.h"
 #include "db/common.h"
@@ -33,7 +34,8 @@ TfrmMain::TfrmMain()
       m_alert(std::make_unique<TAlertBridge>(
           *m_notices, [this](const std::string& address, int& rtt) { return PingSite(address, rtt); },
           [this](const std::string& code) { PostAlarm(code); })),
-      m_purge(std::make_unique<::DailyPurge>()) {
+      m_purge(std::make_unique<::DailyPurge>()), m_group(std::make_unique<GroupScan>(*this, *m_alert)),
+      m_outcome(std::make_unique<SiteOutcome>(*this, *m_alert, *m_group)) {
     timMain.OnTimer = [this] { timMainTimer(); };
     trayIcon.OnDblClick = [this] { trayIconDblClick(); };
 }
@@ -92,7 +94,7 @@ void TfrmMain::FormClose() {
 
 void TfrmMain::Terminate() {
     timMain.SetEnabled(false);
-    LeaveGroup();
+    m_group->Leave();
     if (OnTerminate) OnTerminate();
 }
 

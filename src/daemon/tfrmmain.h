@@ -3,7 +3,6 @@
 // headless it runs on its own.
 #pragma once
 
-#include "daemon/tcodeaddresses.h"
 #include "daemon/tmemo.h"
 #include "daemon/ttimer.h"
 #include "daemon/ttrayicon.h"
@@ -20,11 +19,12 @@
 #include <vector>
 
 class TfrmAbout;
-class TSiteBatch;
 class TAlertBridge;
-class ClusterMember;
 class DailyPurge;
+class GroupScan;
 class NoticeRunner;
+class SiteOutcome;
+struct ScanRow;
 struct Notice;
 class TSiteResultSink;
 
@@ -93,6 +93,8 @@ public:
     void ShowStatus(const std::string& text);
     /// Probes one address; true when it answered, with the round-trip time in `rtt` (ms).
     bool PingSite(const std::string& address, int& rtt);
+    /// The same probe with all it learnt: the round trip in microseconds as well, or why it failed.
+    SiteResult ProbeOnce(const std::string& address);
 
     // Alarm bookkeeping and notification, on the user-interface thread.
     /// Records one failed probe of the site.
@@ -104,10 +106,10 @@ public:
     /// Notifies the site's contacts once its outage has lasted its down time; waits for the worker.
     /// Statement errors are raised to the caller.
     void Notify(const std::string& code);
-    /// What one site's probe comes to, called for every probed site address in site-list order by
-    /// either scan engine: the result line, the alarm rows or the round-trip time, and the
-    /// notification decision. The "Polling" line has been written before.
-    void SiteProbed(const SiteResult& result);
+    /// Whether the site's outage is due for its problem notice; `outageStart` is its earliest alarm.
+    bool NotificationDue(const std::string& code, TDateTime& outageStart);
+    /// Runs a notification worker for the site and logs its outcome; true when it was delivered.
+    bool RunNotification(const std::string& code, const Notice& notice);
 
     /// The [Scan] settings, read at start-up.
     TScanSettings ScanSettings;
@@ -150,39 +152,17 @@ private:
     bool PurgeDue() const;
     void RunDailyPurge();
     void ScanSites();
-    bool ReadSiteList(TStringList& codes);
-    bool ScanSite(const std::string& code);
-    void ProbeSite(const std::string& code, const std::string& address, const std::string& name);
-    // The concurrent scan (tfrmmain-together.cpp).
-    bool ScanSitesTogether(const TStringList& codes);
-    std::vector<SiteResult> ReadSiteRows(const TStringList& codes);
-    bool ReadSiteRowsOf(const std::string& code, std::vector<SiteResult>& rows);
-    bool ProcessProbed(std::vector<SiteResult>& ready);
-    bool ProcessSegment(std::vector<SiteResult>& segment);
-    // The group's scan asks the notice runner through these.
-    bool NotificationDue(const std::string& code, TDateTime& outageStart);
-    bool RunNotification(const std::string& code, const Notice& notice);
-    /// Reports a site's result to the status board; `groupDown` is the group's verdict (-1: alone).
-    void ReportSite(const SiteResult& result, int groupDown, int groupFailed);
-    // The probes' group ([Cluster], tfrmmain-group.cpp).
-    bool GroupActive() const;
-    /// Reads [Cluster] and joins the group's scan; false when the group's rows cannot be used.
-    bool StartGroupScan();
-    void SiteProbedInGroup(const SiteResult& result);
-    void GroupSiteAnswers(const SiteResult& result);
-    void GroupSiteDown(const SiteResult& result);
-    /// An orderly shutdown leaves the group at once.
-    void LeaveGroup();
+    /// Reads and probes each code's rows in turn, one probe at a time.
+    void ScanOneByOne(const TStringList& codes);
+    void ProbeRow(const ScanRow& row);
+    /// Reads every row first, then probes them all at once ([Scan] Parallel).
+    void ScanTogether(const TStringList& codes);
     void HoldDatabaseCommands(bool hold);
 
     bool m_scanning = false;
     // The enabled states of Data Utilities and About from before a scan held them.
     bool m_heldDataUtilities = false;
     bool m_heldAbout = false;
-    /// The statements gathered for the sites being processed, when the concurrent scan runs.
-    const TSiteBatch* m_batch = nullptr;
-    /// The rows of each code in the running scan.
-    TCodeAddresses m_codeAddresses;
     // Intervals run on the monotonic clock, so that a wall-clock jump never stops scanning or purging.
     Clock::MonoTime m_lastScanMono{};
     Clock::MonoTime m_lastPurgeMono{};
@@ -194,13 +174,10 @@ private:
     std::unique_ptr<TAlertBridge> m_alert;
     /// Old alarm rows and log files, once a day.
     std::unique_ptr<::DailyPurge> m_purge;
-    /// This daemon as a member of the probes' group; made at the first scan with [Cluster] Quorum set.
-    std::unique_ptr<ClusterMember> m_cluster;
-    bool m_groupRulesWarned = false;
-    /// Why the last PingSite got no answer; empty when it answered.
-    std::string m_probeCause;
-    /// The round-trip time of the last PingSite that answered, in microseconds.
-    long long m_probeRttUs = 0;
+    /// This daemon as a member of the probes' group ([Cluster]).
+    std::unique_ptr<GroupScan> m_group;
+    /// What each probed site comes to.
+    std::unique_ptr<SiteOutcome> m_outcome;
 };
 
 /// The application's console (created by the entry sequence).

@@ -1,5 +1,7 @@
-// Texts of the probe causes.
+// Texts of the probe causes, the same whichever engine probed.
 #include "scan/siteresult.h"
+
+#include "platform/icmpecho.h"
 
 #include <arpa/inet.h>
 
@@ -8,7 +10,7 @@ const char* ProbeCauseText(ProbeCause cause) {
     case ProbeCause::None:
         return "none";
     case ProbeCause::TimedOut:
-        return "time-out";
+        return "timed out";
     case ProbeCause::Unreachable:
         return "unreachable";
     case ProbeCause::TimeExceeded:
@@ -23,6 +25,18 @@ const char* ProbeCauseText(ProbeCause cause) {
         return "no permission";
     }
     return "unknown";
+}
+
+ProbeCause CauseOfEchoStatus(std::uint32_t status) {
+    switch (status) {
+    case IpStatus::Success:
+        return ProbeCause::None;
+    case IpStatus::TtlExpiredTransit:
+    case IpStatus::TtlExpiredReassem:
+        return ProbeCause::TimeExceeded;
+    default:
+        return ProbeCause::Unreachable;
+    }
 }
 
 std::string DescribeFailure(const SiteResult& result) {

@@ -19,6 +19,8 @@ enum class ProbeCause {
 
 /// Words for a cause, as the debug output and the pages that show results print it.
 const char* ProbeCauseText(ProbeCause cause);
+/// The cause of an ICMP error answer of `status` (an IpStatus): a time-to-live run out, else unreachable.
+ProbeCause CauseOfEchoStatus(std::uint32_t status);
 
 struct SiteResult {
     std::string Code;
@@ -42,5 +44,5 @@ struct SiteResult {
     double LossPercent() const { return Sent == 0 ? 100.0 : 100.0 * (Sent - Received) / Sent; }
 };
 
-/// "time-out", "unreachable (reported by 192.0.2.254)", ...: the cause with its reporting router.
+/// "timed out", "unreachable (reported by 192.0.2.254)", ...: the cause with its reporting router.
 std::string DescribeFailure(const SiteResult& result);

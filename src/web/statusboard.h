@@ -21,7 +21,7 @@ struct TSiteResult {
     std::string Address;
     bool Answered = false;
     int RttMs = 0;
-    /// Why the probe failed ("timed out", "address not resolvable", ...); empty when it answered.
+    /// Why the probe failed ("timed out", "name not found", ...); empty when it answered.
     std::string Cause;
     /// The verdict of the probes' group ([Cluster]): -1 alone, 0 answering, 1 down; and how many of
     /// its live members failed the site in their latest scan.

@@ -1,7 +1,9 @@
 // The probe against hosts made by the test: network namespaces joined by a veth pair, with a router that
-// answers one address with "host unreachable" and silently drops another, and a probe without the
-// privilege to open any ICMP socket. Every address lives inside the test's own namespaces. Needs root.
+// answers one address with "host unreachable" and silently drops another (the same causes from both
+// engines), and a probe without the privilege to open any ICMP socket. Every address lives inside the
+// test's own namespaces. Needs root.
 #include "daemon/icmp.h"
+#include "scan/probeengine.h"
 #include "test_icmp_support.h"
 
 #include <arpa/inet.h>
@@ -190,6 +192,25 @@ TEST_P(NamespaceProbe, DroppedEchoGivesNoReplyAfterTheFullTimeoutWhileTheLoopRun
     EXPECT_GE(ticks, 10) << "the console's timer kept firing during the probe";
     EXPECT_EQ(rtt, -1);
     EXPECT_EQ(console.LogFile(), "");
+}
+
+TEST_P(NamespaceProbe, BothEnginesGiveTheSameCauseForAFailedSite) {
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {DroppedAddress, "timed out"},
+        {UnreachableAddress, std::string("unreachable (reported by ") + RouterAddress + ")"},
+        {UnresolvableName(), "name not found"}};
+    std::vector<std::string> addresses;
+    for (const auto& c : cases)
+        addresses.push_back(c.first);
+    std::vector<SiteResult> engine(addresses.size());
+    TScanSettings settings;
+    settings.Parallel = 10;
+    ProbeEngine(settings).Run(addresses, [&](std::size_t i, SiteResult r) { engine[i] = std::move(r); });
+    ConsoleWithLoop console;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(DescribeFailure(console.form.ProbeOnce(addresses[i])), cases[i].second) << "one at a time";
+        EXPECT_EQ(DescribeFailure(engine[i]), cases[i].second) << "concurrent engine";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(SocketKinds, NamespaceProbe, ::testing::Values(Kind::Raw, Kind::Datagram),

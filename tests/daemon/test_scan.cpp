@@ -1,7 +1,7 @@
 // The scan cycle on an embedded database with the manual clock: what one scan logs and stores, when
 // scans, notifications and purges become due, and how failing statements and re-entry are handled.
 #include "scan_support.h"
-#include "scan/siteresults.h"
+#include "web/statusboard.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,6 +9,8 @@
 using Lines = std::vector<std::string>;
 
 TEST_F(ScanConsole, ScanLogsEveryProbeStoresRoundTripTimesAndAlarms) {
+    TStatusBoard board;
+    form.SiteResults = &board;
     AddSite({"A1  ", "127.0.0.1"});     // trailing blanks are trimmed everywhere
     AddSite({"O'B", "10.9.9.9", 15});   // an apostrophe in a code is only a character
     AddSite({"X9", "127.0.0.1"}, "D2"); // another daemon's site
@@ -19,7 +21,12 @@ TEST_F(ScanConsole, ScanLogsEveryProbeStoresRoundTripTimesAndAlarms) {
                      "[MAINTAIN] Purge complete.", "[POLL] Polling A1 [127.0.0.1]", "[POLL] A1 Responding (7 ms)",
                      "[POLL] Polling O'B [10.9.9.9]", "[AWOL] Unable to contact O'B [10.9.9.9]"}));
     EXPECT_EQ(Count("SELECT LastRTT AS n FROM site WHERE code = 'A1'"), 7);
-    EXPECT_EQ(LatestSiteResults().Find("A1", "127.0.0.1")->RttAvgUs, 7300) << "whole milliseconds stored, micro kept";
+    TScanSummary summary;
+    std::vector<TSiteStatus> sites;
+    board.Snapshot(summary, sites);
+    ASSERT_EQ(sites.size(), 2u);
+    EXPECT_EQ(sites[0].Code + " " + std::to_string(sites[0].LastRttUs), "A1 7300") << "whole ms stored, micro kept";
+    EXPECT_EQ(sites[1].Code + " " + sites[1].Cause, "O'B timed out");
     EXPECT_EQ(Alarms("A1MAILED"), 0);
     EXPECT_EQ(Alarms("O'B"), 1);
     EXPECT_EQ(form.barStatus, "");

@@ -160,7 +160,7 @@ class StatusPaths : public WebServerTest {
 protected:
     void SetUp() override {
         m_board.SiteProbed({"A1", "Depot", "127.0.0.1", true, 3, ""});
-        m_board.SiteProbed({"B2", "Shed", "no..such", false, 0, "address not resolvable"});
+        m_board.SiteProbed({"B2", "Shed", "no..such", false, 0, "name not found"});
         m_configure = [this](TWebServer& web) { web.Board = &m_board; };
         WebServerTest::SetUp();
     }

@@ -3,7 +3,7 @@
 // as the site-by-site statements would leave them.
 #pragma once
 
-#include "daemon/tcodeaddresses.h"
+#include "scan/tcodeaddresses.h"
 #include "db/dbaccess.h"
 #include "scan/siteresult.h"
 

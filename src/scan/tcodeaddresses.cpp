@@ -1,7 +1,7 @@
 // Counting a code's rows through one scan.
-#include "daemon/tcodeaddresses.h"
+#include "scan/tcodeaddresses.h"
 
-#include "daemon/tsitebatch.h"
+#include "scan/tsitebatch.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Gathered alarm and round-trip-time statements of a run of probed sites.
-#include "daemon/tsitebatch.h"
+#include "scan/tsitebatch.h"
 
 #include "db/alarmrows.h"
 #include "db/data.h"

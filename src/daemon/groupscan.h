@@ -1,0 +1,53 @@
+// This daemon as one member of a group of probes ([Cluster]). Each member logs its own probe's lines;
+// the alarm rows, the clearing and the notices follow the group's verdict, and a notice goes out only
+// from the member that claimed it.
+#pragma once
+
+#include "scan/siteresult.h"
+
+#include <memory>
+#include <string>
+
+class ClusterMember;
+class TAlertBridge;
+class TfrmMain;
+
+class GroupScan {
+public:
+    /// The group's verdict on one site row: down or not, and how many live members failed it.
+    struct Verdict {
+        bool Down = false;
+        int Failed = 0;
+    };
+
+    /// Rows and notices go through the console's handlers and notification worker; the alert rules'
+    /// settings say whether recoveries are told.
+    GroupScan(TfrmMain& form, TAlertBridge& alert);
+    ~GroupScan();
+    GroupScan(const GroupScan&) = delete;
+    GroupScan& operator=(const GroupScan&) = delete;
+
+    /// Whether this daemon scans as a member of a group ([Cluster] Quorum set at the last Start).
+    bool Active() const;
+    /// Reads [Cluster] and joins the group's scan; false when the group's rows cannot be used, and
+    /// this member waits for the database rather than double the group's notices alone.
+    bool Start();
+    /// Stores this member's result of the site row and reads the group's verdict; while the group's
+    /// rows cannot be read, this probe's own view (the error logged).
+    Verdict Vote(const SiteResult& result);
+    /// The rows and notices that follow the group's verdict on the site. Statement errors are raised.
+    void Settle(const SiteResult& result, bool down);
+    /// Deletes the group's old rows, with the daily purge; raised errors leave the purge due.
+    void Purge();
+    /// An orderly shutdown leaves the group at once.
+    void Leave();
+
+private:
+    void SiteAnswers(const SiteResult& result);
+    void SiteDown(const SiteResult& result);
+
+    TfrmMain& m_form;
+    TAlertBridge& m_alert;
+    std::unique_ptr<ClusterMember> m_cluster; ///< made at the first scan with [Cluster] Quorum set
+    bool m_rulesWarned = false;
+};

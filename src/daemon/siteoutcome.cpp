@@ -1,0 +1,83 @@
+// One probed site: result line, rows, rules, notices and the board.
+#include "daemon/siteoutcome.h"
+
+#include "daemon/activitylog.h"
+#include "daemon/groupscan.h"
+#include "daemon/talertbridge.h"
+#include "daemon/tfrmmain.h"
+#include "platform/strutil.h"
+#include "web/statusboard.h"
+
+void SiteOutcome::Expect(const std::vector<ScanRow>& rows) {
+    std::vector<std::string> codes;
+    for (const ScanRow& row : rows)
+        codes.push_back(row.Code);
+    m_addresses.Expect(codes);
+}
+
+bool SiteOutcome::MayGather() const {
+    return !m_alert.Policy.Active() && !m_group.Active();
+}
+
+void SiteOutcome::Handle(const SiteResult& result, const TSiteBatch* batch) {
+    m_alert.TakeWebhookOutcomes();
+    if (m_group.Active())
+        InGroup(result);
+    else
+        Alone(result, batch);
+}
+
+void SiteOutcome::Alone(const SiteResult& result, const TSiteBatch* batch) {
+    Report(result, -1, 0);
+    const std::string& code = result.Code;
+    AlertPolicy& alert = m_alert.Policy;
+    // Rows the batch cleared leave nothing to clear and no outage to tell of.
+    const bool cleared = batch && batch->Cleared(code);
+    // A code with several addresses answers once all of them did; one silent address keeps its outage.
+    const bool codeAnswered = m_addresses.Record(code, result.Answered) == TCodeAddresses::Verdict::Answered;
+    if (result.Answered && codeAnswered) {
+        alert.Answering(code);
+        if (!cleared) m_form.ClearAlarms(code, result.RttAvg);
+    } else if (!result.Answered && !alert.HoldsAlarms()) {
+        m_form.PostAlarm(code);
+    }
+    ResultLine(result);
+    if (result.Answered && !codeAnswered) return; // nothing to tell of an address that answers
+    m_form.ShowStatus("sending notifications..");
+    try {
+        if (alert.Active())
+            alert.SiteDone(code, result.Answered);
+        else if (!cleared)
+            m_form.Notify(code);
+    } catch (const std::exception& e) {
+        LogStepError("Notifying " + code, e);
+        m_form.ShowStatus("");
+    }
+}
+
+void SiteOutcome::InGroup(const SiteResult& result) {
+    const GroupScan::Verdict verdict = m_group.Vote(result);
+    Report(result, verdict.Down ? 1 : 0, verdict.Failed);
+    ResultLine(result);
+    m_form.ShowStatus("sending notifications..");
+    try {
+        m_group.Settle(result, verdict.Down);
+    } catch (const std::exception& e) {
+        LogStepError("Notifying " + result.Code, e);
+    }
+    m_form.ShowStatus("");
+}
+
+void SiteOutcome::ResultLine(const SiteResult& result) {
+    if (result.Answered)
+        WriteLog("POLL", result.Code + " Responding (" + IntToStr(result.RttAvg) + " ms)");
+    else
+        WriteLog("AWOL", "Unable to contact " + result.Code + " [" + result.Address + "]");
+}
+
+void SiteOutcome::Report(const SiteResult& result, int groupDown, int groupFailed) {
+    if (!m_form.SiteResults) return;
+    const std::string cause = result.Answered ? std::string() : DescribeFailure(result);
+    m_form.SiteResults->SiteProbed({result.Code, result.Name, result.Address, result.Answered, result.RttAvg, cause,
+                                    groupDown, groupFailed, result.RttAvgUs});
+}

@@ -1,0 +1,48 @@
+// What one probed site comes to, whichever engine probed it: the result line, the alarm rows or the
+// round-trip time through the console's handlers, the alert rules or the group's verdict, the
+// notification decision, and the site's line on the status board.
+#pragma once
+
+#include "scan/siterowreader.h"
+#include "scan/tcodeaddresses.h"
+#include "scan/tsitebatch.h"
+
+#include <vector>
+
+class GroupScan;
+class TAlertBridge;
+class TfrmMain;
+
+class SiteOutcome {
+public:
+    SiteOutcome(TfrmMain& form, TAlertBridge& alert, GroupScan& group) : m_form(form), m_alert(alert), m_group(group) {}
+
+    /// A new scan: no rows expected yet.
+    void ScanBegun() { m_addresses.Clear(); }
+    /// Counts the rows about to be probed, so that a code with several answers only once all did.
+    void Expect(const std::vector<ScanRow>& rows);
+    const TCodeAddresses& Addresses() const { return m_addresses; }
+    /// Whether a batch may clear the rows of the sites that answered before they are handled: not with
+    /// the alert rules on, which read an answering site's outage rows (was it told?) before they go, nor
+    /// in a group, whose rows follow the group's verdict.
+    bool MayGather() const;
+
+    /// Handles one probed site address, in site-list order; the "Polling" line has been written.
+    /// `batch`: the gathered statements of its run, when the concurrent scan ran them (their cleared
+    /// codes are done with).
+    void Handle(const SiteResult& result, const TSiteBatch* batch);
+
+private:
+    void Alone(const SiteResult& result, const TSiteBatch* batch);
+    void InGroup(const SiteResult& result);
+    /// The "Responding" or "Unable to contact" line.
+    static void ResultLine(const SiteResult& result);
+    /// The site's line on the status board; `groupDown` is the group's verdict (-1: alone).
+    void Report(const SiteResult& result, int groupDown, int groupFailed);
+
+    TfrmMain& m_form;
+    TAlertBridge& m_alert;
+    GroupScan& m_group;
+    /// The rows of each code in the running scan.
+    TCodeAddresses m_addresses;
+};

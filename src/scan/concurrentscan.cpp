@@ -1,0 +1,87 @@
+// The concurrent scan: engine thread, in-order hand-over and gathered statements.
+#include "scan/concurrentscan.h"
+
+#include "platform/msgloop.h"
+#include "scan/probeengine.h"
+#include "scan/scansequencer.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+/// The engine on its own thread; stopped and joined when the scan ends, also early.
+class EngineThread {
+public:
+    EngineThread(const TScanSettings& settings, const std::vector<ScanRow>& rows, ScanSequencer& results) {
+        for (const ScanRow& r : rows)
+            m_addresses.push_back(r.Address);
+        m_thread = std::thread([this, settings, &results] {
+            ProbeEngine(settings).Run(
+                m_addresses,
+                [&](std::size_t i, SiteResult r) {
+                    if (results.Put(i, std::move(r))) MainLoop().Wake();
+                },
+                &m_stop);
+        });
+    }
+    ~EngineThread() {
+        m_stop = true;
+        m_thread.join();
+    }
+    EngineThread(const EngineThread&) = delete;
+    EngineThread& operator=(const EngineThread&) = delete;
+
+private:
+    std::vector<std::string> m_addresses;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+} // namespace
+
+bool ConcurrentScan::Run(const std::vector<ScanRow>& rows, const TCodeAddresses& addresses, bool gather,
+                         const SiteDone& done) {
+    ScanSequencer results(rows.size());
+    EngineThread engine(m_settings, rows, results);
+    std::size_t next = 0;
+    while (!results.Done()) {
+        MainLoop().WaitUntil([&] { return results.HasReady(); }, std::chrono::seconds(5));
+        std::vector<SiteResult> ready = results.TakeReady();
+        for (SiteResult& r : ready)
+            r = rows[next++].Attach(std::move(r)); // the engine knows addresses only
+        if (!HandOn(ready, addresses, gather, done)) return false;
+    }
+    return true;
+}
+
+bool ConcurrentScan::HandOn(std::vector<SiteResult>& ready, const TCodeAddresses& addresses, bool gather,
+                            const SiteDone& done) {
+    std::vector<SiteResult> run;
+    TSiteBatch keys;
+    for (SiteResult& r : ready) {
+        if (!keys.Admit(r)) {
+            if (!HandOnRun(run, addresses, gather, done)) return false;
+            run.clear();
+            keys = TSiteBatch();
+            keys.Admit(r);
+        }
+        run.push_back(std::move(r));
+    }
+    return HandOnRun(run, addresses, gather, done);
+}
+
+bool ConcurrentScan::HandOnRun(std::vector<SiteResult>& run, const TCodeAddresses& addresses, bool gather,
+                               const SiteDone& done) {
+    TDbConnection& connection = m_query.Connection();
+    if (run.empty()) return true;
+    if (!connection.Connected()) return false;
+    TSiteBatch batch;
+    if (gather) batch.Run(m_query, run, addresses);
+    for (const SiteResult& r : run) {
+        if (!connection.Connected()) break;
+        done(r, batch);
+    }
+    return connection.Connected();
+}

@@ -1,0 +1,37 @@
+// The concurrent scan: the probe engine runs on a thread of its own with all echo requests in flight,
+// and each site's result is handed on in site-list order as soon as every earlier site is done, with
+// the gathered statements of its run already done where the rows allow it.
+#pragma once
+
+#include "db/dbaccess.h"
+#include "scan/scansettings.h"
+#include "scan/siterowreader.h"
+#include "scan/tcodeaddresses.h"
+#include "scan/tsitebatch.h"
+
+#include <functional>
+#include <vector>
+
+class ConcurrentScan {
+public:
+    /// Takes one site's result with its row attached, and the batch of the site's run: the codes it
+    /// cleared need no statements of their own. Called on this thread, in site-list order.
+    using SiteDone = std::function<void(const SiteResult& result, const TSiteBatch& batch)>;
+
+    /// `statements` runs the gathered statements on its connection.
+    ConcurrentScan(const TScanSettings& settings, TDbQuery& statements) : m_settings(settings), m_query(statements) {}
+
+    /// Probes every row at once and hands each result to `done`. With `gather` the round-trip times and
+    /// cleared alarms of the sites that answered are written in few statements per run (`addresses` tells
+    /// which codes have several rows, left to their own statements). Ends early, false, once the
+    /// connection is gone.
+    bool Run(const std::vector<ScanRow>& rows, const TCodeAddresses& addresses, bool gather, const SiteDone& done);
+
+private:
+    /// Splits the ready results into runs whose codes the database tells apart, and hands each run on.
+    bool HandOn(std::vector<SiteResult>& ready, const TCodeAddresses& addresses, bool gather, const SiteDone& done);
+    bool HandOnRun(std::vector<SiteResult>& run, const TCodeAddresses& addresses, bool gather, const SiteDone& done);
+
+    TScanSettings m_settings;
+    TDbQuery& m_query;
+};

@@ -1,0 +1,98 @@
+// Reading the site list and site rows: by code, or gathered for many codes.
+#include "scan/siterowreader.h"
+
+#include "db/common.h"
+#include "db/data.h"
+#include "scan/tsitebatch.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace {
+
+/// Codes per gathered site-row statement.
+constexpr std::size_t CodesPerRead = 500;
+
+/// One row as the scan probes it; a site table without the name column still scans.
+ScanRow RowOf(const TDbQuery& q) {
+    ScanRow row;
+    row.Code = VarToStrTrim(q.FieldByName("Code"));
+    row.Address = VarToStrTrim(q.FieldByName("IPaddr"));
+    if (const Variant* name = q.FindField("sitename")) row.Name = VarToStrTrim(*name);
+    return row;
+}
+
+} // namespace
+
+SiteResult ScanRow::Attach(SiteResult result) const {
+    result.Code = Code;
+    result.Address = Address;
+    result.Name = Name;
+    return result;
+}
+
+bool SiteRowReader::ReadList(const std::string& daemonId, std::vector<std::string>& codes) {
+    std::vector<std::string> lines{"SELECT VKT.sitecode FROM ", "  VKT "};
+    if (!daemonId.empty()) {
+        lines.push_back("WHERE ");
+        lines.push_back("  VKTID = " + SQLLiteral(daemonId) + " ");
+    }
+    try {
+        OpenStatement(m_query, lines);
+        for (; !m_query.Eof(); m_query.Next())
+            codes.push_back(VarToStrTrim(m_query.FieldByName("sitecode")));
+        return true;
+    } catch (const std::exception& e) {
+        m_failed("Reading the site list", e);
+        return false;
+    }
+}
+
+bool SiteRowReader::ReadCode(const std::string& code, std::vector<ScanRow>& rows) {
+    if (!m_query.Connection().Connected()) return false;
+    std::vector<ScanRow> read;
+    try {
+        OpenStatement(m_query, {"SELECT * FROM ", "  site ", "WHERE ", "  code = " + SQLLiteral(code) + " "});
+        for (; !m_query.Eof(); m_query.Next())
+            read.push_back(RowOf(m_query));
+    } catch (const std::exception& e) {
+        m_failed("Reading site " + code, e);
+        return m_query.Connection().Connected();
+    }
+    rows.insert(rows.end(), read.begin(), read.end());
+    return true;
+}
+
+std::vector<ScanRow> SiteRowReader::ReadAll(const std::vector<std::string>& codes) {
+    std::vector<std::string> gathered;
+    for (const std::string& code : codes)
+        if (!TSiteBatch::MatchKey(code).empty()) gathered.push_back(code);
+    std::map<std::string, std::vector<ScanRow>> byKey;
+    std::set<std::string> failed; // codes whose gathered read failed are read one by one
+    for (std::size_t from = 0; from < gathered.size(); from += CodesPerRead) {
+        const std::size_t to = std::min(gathered.size(), from + CodesPerRead);
+        std::string list;
+        for (std::size_t i = from; i < to; ++i)
+            list += (list.empty() ? "" : ", ") + SQLLiteral(gathered[i]);
+        try {
+            OpenStatement(m_query, {"SELECT * FROM site WHERE code IN (" + list + ") "});
+            for (; !m_query.Eof(); m_query.Next())
+                byKey[TSiteBatch::MatchKey(VarToStrTrim(m_query.FieldByName("Code")))].push_back(RowOf(m_query));
+        } catch (const std::exception&) {
+            failed.insert(gathered.begin() + static_cast<std::ptrdiff_t>(from),
+                          gathered.begin() + static_cast<std::ptrdiff_t>(to));
+        }
+    }
+    std::vector<ScanRow> rows;
+    for (const std::string& code : codes) {
+        const std::string key = TSiteBatch::MatchKey(code);
+        if (!key.empty() && !failed.count(code)) {
+            auto it = byKey.find(key);
+            if (it != byKey.end()) rows.insert(rows.end(), it->second.begin(), it->second.end());
+        } else if (!ReadCode(code, rows)) {
+            break;
+        }
+    }
+    return rows;
+}

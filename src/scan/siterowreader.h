@@ -1,0 +1,46 @@
+// The sites a scan probes, read the same way by both engines: the codes listed for this daemon, then
+// one code's rows by its own statement, or every listed code's rows gathered into few statements and
+// matched back to the codes the way the database matches them.
+#pragma once
+
+#include "db/dbaccess.h"
+#include "scan/siteresult.h"
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+/// One site row to probe: code and address as the scan logs them, the site's name for the board.
+struct ScanRow {
+    std::string Code;
+    std::string Address;
+    std::string Name;
+
+    /// `result` (a probe of this row's address) with the row's code, address and name attached.
+    SiteResult Attach(SiteResult result) const;
+};
+
+class SiteRowReader {
+public:
+    /// Told of a statement that failed, with the step it was ("Reading site A1").
+    using StepFailed = std::function<void(const std::string& step, const std::exception& error)>;
+
+    SiteRowReader(TDbQuery& query, StepFailed failed) : m_query(query), m_failed(std::move(failed)) {}
+
+    /// The codes of the sites listed for `daemonId` (every listed site when it is empty), in the order
+    /// the database returns them; false, the failure told, when the list cannot be read.
+    bool ReadList(const std::string& daemonId, std::vector<std::string>& codes);
+    /// Appends the code's rows, in the order the database returns them. A failing statement is told and
+    /// adds nothing. False when the connection is gone, before or after: the rest of the scan would only
+    /// fail the same way.
+    bool ReadCode(const std::string& code, std::vector<ScanRow>& rows);
+    /// The rows of every listed code, in list order and within a code in the order the database returns
+    /// them. Codes the gathered statements cannot read (bytes beyond ASCII, a failed statement) are read
+    /// one by one as ReadCode does; a lost connection ends the list there.
+    std::vector<ScanRow> ReadAll(const std::vector<std::string>& codes);
+
+private:
+    TDbQuery& m_query;
+    StepFailed m_failed;
+};
