@@ -4,6 +4,7 @@
 #include "alert/notice.h"
 #include "cluster/clustermember.h"
 #include "daemon/activitylog.h"
+#include "daemon/noticerunner.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "db/alarmrows.h"
@@ -29,7 +30,8 @@ OutageRows GroupOutage(const std::string& code) {
 
 } // namespace
 
-GroupScan::GroupScan(TfrmMain& form, TAlertBridge& alert) : m_form(form), m_alert(alert) {}
+GroupScan::GroupScan(TfrmMain& form, TAlertBridge& alert, NoticeRunner& notices)
+    : m_form(form), m_alert(alert), m_notices(notices) {}
 
 GroupScan::~GroupScan() = default;
 
@@ -114,13 +116,13 @@ void GroupScan::SiteDown(const SiteResult& result) {
     // Down again before its recovery was told: for its contacts the outage goes on.
     if (m_cluster->OwedRecovery(code) != 0 && m_cluster->DropOwedRecovery(code)) m_cluster->StoreMarker(code, Now());
     Notice notice;
-    if (!m_form.NotificationDue(code, notice.Since)) return;
+    if (!m_notices.ProblemDue(code, notice.Since)) return;
     // No marker: a claim of this outage marked sent was of an earlier outage begun in the same second.
     const NoticeClaim claim = m_cluster->Claim(code, ClaimKind::Problem, notice.Since, true);
     if (!claim.Held()) return; // another member tells the contacts
     WriteLog("MAIL", "Notifying ...");
     m_form.ShowStatus("Notifying..");
-    if (m_form.RunNotification(code, notice))
+    if (m_notices.Run(code, notice))
         m_cluster->MarkSent(claim);
     else
         m_cluster->Release(claim);

@@ -9,6 +9,7 @@
 #include <string>
 
 class ClusterMember;
+class NoticeRunner;
 class TAlertBridge;
 class TfrmMain;
 
@@ -20,9 +21,9 @@ public:
         int Failed = 0;
     };
 
-    /// Rows and notices go through the console's handlers and notification worker; the alert rules'
+    /// Rows go through the console's handlers and notices through the notice runner; the alert rules'
     /// settings say whether recoveries are told.
-    GroupScan(TfrmMain& form, TAlertBridge& alert);
+    GroupScan(TfrmMain& form, TAlertBridge& alert, NoticeRunner& notices);
     ~GroupScan();
     GroupScan(const GroupScan&) = delete;
     GroupScan& operator=(const GroupScan&) = delete;
@@ -48,6 +49,7 @@ private:
 
     TfrmMain& m_form;
     TAlertBridge& m_alert;
+    NoticeRunner& m_notices;
     std::unique_ptr<ClusterMember> m_cluster; ///< made at the first scan with [Cluster] Quorum set
     bool m_rulesWarned = false;
 };

@@ -42,14 +42,6 @@ void TfrmMain::Notify(const std::string& code) {
     m_notices->NotifyProblem(code);
 }
 
-bool TfrmMain::NotificationDue(const std::string& code, TDateTime& outageStart) {
-    return m_notices->ProblemDue(code, outageStart);
-}
-
-bool TfrmMain::RunNotification(const std::string& code, const Notice& notice) {
-    return m_notices->Run(code, notice);
-}
-
 void TfrmMain::DailyPurge() {
     m_purge->Run(m_group.get(), [this] {
         LastPurge = Now();

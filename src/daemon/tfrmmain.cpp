@@ -34,7 +34,7 @@ TfrmMain::TfrmMain()
       m_alert(std::make_unique<TAlertBridge>(
           *m_notices, [this](const std::string& address, int& rtt) { return PingSite(address, rtt); },
           [this](const std::string& code) { PostAlarm(code); })),
-      m_purge(std::make_unique<::DailyPurge>()), m_group(std::make_unique<GroupScan>(*this, *m_alert)),
+      m_purge(std::make_unique<::DailyPurge>()), m_group(std::make_unique<GroupScan>(*this, *m_alert, *m_notices)),
       m_outcome(std::make_unique<SiteOutcome>(*this, *m_alert, *m_group)) {
     timMain.OnTimer = [this] { timMainTimer(); };
     trayIcon.OnDblClick = [this] { trayIconDblClick(); };

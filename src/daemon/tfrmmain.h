@@ -106,10 +106,6 @@ public:
     /// Notifies the site's contacts once its outage has lasted its down time; waits for the worker.
     /// Statement errors are raised to the caller.
     void Notify(const std::string& code);
-    /// Whether the site's outage is due for its problem notice; `outageStart` is its earliest alarm.
-    bool NotificationDue(const std::string& code, TDateTime& outageStart);
-    /// Runs a notification worker for the site and logs its outcome; true when it was delivered.
-    bool RunNotification(const std::string& code, const Notice& notice);
 
     /// The [Scan] settings, read at start-up.
     TScanSettings ScanSettings;
