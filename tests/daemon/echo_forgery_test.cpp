@@ -145,8 +145,7 @@ protected:
     void SetUp() override {
         std::string why;
         if (!lab.Create(why)) GTEST_SKIP() << why;
-        ASSERT_EQ(lab.InNamespace("ip addr add 100.64.1.0/29 dev lo"), 0);
-        ASSERT_EQ(std::system(("ip route add 100.64.1.0/29 via " + lab.Inside()).c_str()), 0);
+        ASSERT_TRUE(lab.AddAddresses("100.64.1.0/29"));
         forger = std::make_unique<Forger>(lab);
         ASSERT_TRUE(forger->Ready());
     }
