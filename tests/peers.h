@@ -129,6 +129,14 @@ public:
             all.push_back(text);
         }
     }
+    /// Waits up to `limit` until `n` posts are there (a deadline: it returns as soon as they are); what came.
+    std::vector<std::string> WaitReceived(std::size_t n, std::chrono::milliseconds limit) const {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        std::vector<std::string> all;
+        while ((all = Received()).size() < n && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return all;
+    }
 
 private:
     TempDir m_dir; // before the server, which stores into it

@@ -51,10 +51,7 @@ public:
     /// Moves the calling thread into the client namespace.
     bool Enter() {
         m_home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        int fd = open(("/run/netns/" + m_client).c_str(), O_RDONLY | O_CLOEXEC);
-        bool ok = m_home >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
-        if (fd >= 0) close(fd);
-        return ok;
+        return m_home >= 0 && NetLab::Enter(m_client);
     }
 
     void Leave() {

@@ -67,9 +67,7 @@ public:
 
 private:
     void Serve(const std::string& ns, std::promise<bool>& listening) {
-        const int nsFd = open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-        const bool joined = nsFd >= 0 && setns(nsFd, CLONE_NEWNET) == 0;
-        if (nsFd >= 0) close(nsFd);
+        const bool joined = NetLab::Enter(ns);
         const int in = joined ? socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) : -1;
         const int out = joined ? socket(AF_INET, SOCK_RAW, IPPROTO_RAW) : -1;
         listening.set_value(in >= 0 && out >= 0);
