@@ -313,7 +313,7 @@ void Scenario(int sites, int silent, const std::string& pgDatabase, int pgPort) 
 int main() {
     SilentHostNamespace host("scale");
     std::string why;
-    if (!host.Create(why) || std::system("ip route add 198.18.0.0/16 via 203.0.113.2") != 0) {
+    if (!host.Create(why) || !host.Route("198.18.0.0/16")) {
         std::fprintf(stderr, "scan_scale: %s\n", why.empty() ? "cannot route the silent addresses" : why.c_str());
         return 1;
     }

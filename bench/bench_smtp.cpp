@@ -1,18 +1,13 @@
 // Figures for the mail client:
 //   bench_smtp send [messages] [port]   messages per second delivered by a loop of Send, each a new
 //                                       session, to a server on 127.0.0.1:port (default: starts
-//                                       aiosmtpd with its discarding handler on a free port)
+//                                       aiosmtpd discarding what it gets, on a port it chooses)
 //   bench_smtp render [megabytes]       time to render a message with an attachment of that size
 // Compare the send figure with postfix's smtp-source against the same server in the same run:
 //   smtp-source -s 1 -m <messages> -c 127.0.0.1:<port>
 #include "mail/mssmtp.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "peerprocess.h"
 
 #include <chrono>
 #include <cstdio>
@@ -20,7 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
+#include <vector>
 
 namespace {
 
@@ -30,28 +25,10 @@ double SecondsSince(SteadyClock::time_point start) {
     return std::chrono::duration<double>(SteadyClock::now() - start).count();
 }
 
-int FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-pid_t StartServer(int port) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        std::string listen = "127.0.0.1:" + std::to_string(port);
-        ::execl("/usr/bin/python3", "python3", "-m", "aiosmtpd", "-n", "-l", listen.c_str(), "-c",
-                "aiosmtpd.handlers.Sink", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    return pid;
+/// tests/net/smtp_sink.py discarding every message; the test peer's launcher waits for its port line.
+std::unique_ptr<PeerProcess> StartServer() {
+    return std::make_unique<PeerProcess>(
+        std::vector<std::string>{PeerProcess::Python(), VKT_SOURCE_DIR "/tests/net/smtp_sink.py", "127.0.0.1", "-"});
 }
 
 void Compose(TmsMessage& message) {
@@ -64,7 +41,12 @@ void Compose(TmsMessage& message) {
 }
 
 int Send(int messages, int port) {
-    pid_t server = port == 0 ? StartServer(port = FreePort()) : -1;
+    std::unique_ptr<PeerProcess> server = port == 0 ? StartServer() : nullptr;
+    if (server) port = server->Port();
+    if (port == 0) {
+        std::fprintf(stderr, "the mail server did not start (package python3-aiosmtpd)\n");
+        return 1;
+    }
     TmsMessage message;
     Compose(message);
     TmsSMTPClient client;
@@ -82,10 +64,6 @@ int Send(int messages, int port) {
     double elapsed = SecondsSince(start);
     std::printf("send: %d messages in %.2f s = %.0f messages/s (%.2f ms each)\n", sent, elapsed, sent / elapsed,
                 elapsed * 1000.0 / sent);
-    if (server > 0) {
-        ::kill(server, SIGTERM);
-        ::waitpid(server, nullptr, 0);
-    }
     return sent == messages ? 0 : 1;
 }
 

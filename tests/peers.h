@@ -1,6 +1,6 @@
 // Real peers of the notification tests, on loopback (or a test network's host address): a mail server (python3-aiosmtpd
 // storing each message in a directory, refusing recipients whose mailbox starts with "refused"), a mail server that
-// accepts connections and never answers, and a UDP listener that receives pop-up datagrams.
+// accepts connections and never answers, a webhook receiver, and a UDP listener that receives pop-up datagrams.
 #pragma once
 
 #include "peerprocess.h"
@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 /// A socket of `type` bound to `host` (an IPv4 address) on a port the system chooses; `port` receives it.
 inline int BindLoopback(int type, int& port, const char* host = "127.0.0.1") {
@@ -82,6 +83,59 @@ public:
             WriteFileText(m_dir.File("hold"), "");
         else
             std::filesystem::remove(m_dir.File("hold"));
+    }
+
+private:
+    TempDir m_dir; // before the server, which stores into it
+    PeerProcess m_server;
+
+public:
+    int port = 0;
+    bool ready = false;
+};
+
+/// A webhook receiver on a loopback port the system chooses, storing each POST as NNNN.json:
+/// tests/webhook_sink.py answers (content type and body stored), tests/webhook_mute.py takes each
+/// request whole and never answers (body stored).
+class TestWebhook {
+public:
+    enum class Reply { Answers, Never };
+    explicit TestWebhook(Reply reply = Reply::Answers)
+        : m_server(reply == Reply::Answers
+                       ? std::vector<std::string>{PeerProcess::Python(), VKT_SOURCE_DIR "/tests/webhook_sink.py", "0",
+                                                  m_dir.Path()}
+                       : std::vector<std::string>{PeerProcess::Python(), VKT_SOURCE_DIR "/tests/webhook_mute.py",
+                                                  m_dir.Path()}),
+          port(m_server.Port()), ready(port != 0) {}
+    TestWebhook(const TestWebhook&) = delete;
+    TestWebhook& operator=(const TestWebhook&) = delete;
+
+    /// While failing, every POST gets 503 and nothing is stored (the answering receiver).
+    void SetFailing(bool failing) const {
+        if (failing)
+            WriteFileText(m_dir.File("fail"), "");
+        else
+            std::filesystem::remove(m_dir.File("fail"));
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/hook"; }
+    /// What was received so far, in order.
+    std::vector<std::string> Received() const {
+        std::vector<std::string> all;
+        for (int n = 1;; ++n) {
+            char name[16];
+            std::snprintf(name, sizeof name, "%04d.json", n);
+            std::string text = ReadFileText(m_dir.File(name));
+            if (text.empty()) return all;
+            all.push_back(text);
+        }
+    }
+    /// Waits up to `limit` until `n` posts are there (a deadline: it returns as soon as they are); what came.
+    std::vector<std::string> WaitReceived(std::size_t n, std::chrono::milliseconds limit) const {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        std::vector<std::string> all;
+        while ((all = Received()).size() < n && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return all;
     }
 
 private:

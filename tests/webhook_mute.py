@@ -1,6 +1,6 @@
 """Webhook receiver that takes every POST and never answers: it reads each request whole, stores its
 body as DIRECTORY/NNNN.json and holds the connection open until the client goes away. It binds a port
-of its own on 127.0.0.1 and prints it once it listens.
+of its own on 127.0.0.1 and prints "port N" once it listens.
 
 Run as: python3 webhook_mute.py DIRECTORY
 """
@@ -35,7 +35,7 @@ def serve(conn):
 
 
 server = socket.create_server(("127.0.0.1", 0))
-print(server.getsockname()[1], flush=True)
+print("port", server.getsockname()[1], flush=True)
 while True:
     client, _ = server.accept()
     threading.Thread(target=serve, args=(client,), daemon=True).start()

@@ -21,7 +21,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Time = Clock::MonoTime;
 using Micros = std::chrono::microseconds;
 
 /// The echo data: the same fixed text the one-at-a-time probe sends, followed by blanks.
@@ -55,19 +55,19 @@ struct Target {
     ProbeCause LastCause = ProbeCause::None;
     std::uint32_t Reporter = 0;
     bool Resolving = false, Reported = false;
-    Clock::time_point LookupStarted;
+    Time LookupStarted;
 };
 
 /// An echo request on the wire, found again by its sequence number.
 struct InFlight {
     std::size_t Target = 0;
-    Clock::time_point Sent;
+    Time Sent;
     bool Active = false;
 };
 
 /// The next request a site may send, and when.
 struct Due {
-    Clock::time_point At;
+    Time At;
     std::size_t Order; // keeps the site-list order among requests due at the same time
     std::size_t Target;
     bool operator>(const Due& o) const { return At != o.At ? At > o.At : Order > o.Order; }
@@ -75,14 +75,15 @@ struct Due {
 
 class EngineRun {
 public:
-    EngineRun(const TScanSettings& s, const std::vector<std::string>& addresses, const ProbeEngine::Finished& finished)
-        : m_settings(s), m_addresses(addresses), m_finished(finished), m_targets(addresses.size()), m_inFlight(65536),
-          m_debug(std::getenv("VKT_DEBUG") != nullptr) {}
+    EngineRun(const TScanSettings& s, const Clock& clock, const std::vector<std::string>& addresses,
+              const ProbeEngine::Finished& finished)
+        : m_settings(s), m_clock(clock), m_addresses(addresses), m_finished(finished), m_targets(addresses.size()),
+          m_inFlight(65536), m_debug(std::getenv("VKT_DEBUG") != nullptr) {}
 
     void Run(const std::atomic<bool>* stop) {
         m_socket = std::make_unique<EchoSocket>(EchoData());
         m_resolver = std::make_unique<NameResolver>(ProbeEngine::ConcurrentLookups);
-        m_nextSend = Clock::now();
+        m_nextSend = m_clock.Monotonic();
         for (std::size_t i = 0; i < m_targets.size(); ++i)
             Start(i);
         while (m_reported < m_targets.size() && !(stop && stop->load())) {
@@ -110,7 +111,7 @@ private:
         const std::uint32_t numeric = inet_addr(m_addresses[i].c_str());
         if (numeric != INADDR_NONE) return Resolved(i, numeric);
         m_targets[i].Resolving = true;
-        m_targets[i].LookupStarted = Clock::now();
+        m_targets[i].LookupStarted = m_clock.Monotonic();
         m_lookups.push_back(i);
         m_resolver->Resolve(i, m_addresses[i]);
         TakeAnswers();
@@ -121,7 +122,7 @@ private:
         t.Resolving = false;
         t.Destination = address;
         if (IsRefusedEchoDestination(address)) return FailUnsent(i, ProbeCause::SendError);
-        m_due.push(Due{Clock::now(), m_order++, i});
+        m_due.push(Due{m_clock.Monotonic(), m_order++, i});
     }
 
     /// Every echo of the site counts as sent and failed, for `cause`.
@@ -145,7 +146,7 @@ private:
     void SendDue() {
         // A burst ends after a while so that answers are read before the receive queue fills.
         for (int burst = 0; burst < 256 && !m_due.empty(); ++burst) {
-            const Clock::time_point now = Clock::now();
+            const Time now = m_clock.Monotonic();
             if (m_active >= static_cast<std::size_t>(m_settings.Parallel) || m_due.top().At > now || m_nextSend > now)
                 return;
             const std::size_t i = m_due.top().Target;
@@ -159,13 +160,13 @@ private:
         }
     }
 
-    void Pace(Clock::time_point now) {
+    void Pace(Time now) {
         // Sends keep to the interval on average: a wake-up that comes late is made up for, within 1 ms.
         m_nextSend += Micros(m_settings.SendInterval);
         if (m_nextSend < now - std::chrono::milliseconds(1)) m_nextSend = now;
     }
 
-    int SendEcho(std::size_t i, Clock::time_point now) {
+    int SendEcho(std::size_t i, Time now) {
         while (m_inFlight[m_sequence].Active)
             ++m_sequence;
         const std::uint16_t sequence = m_sequence++;
@@ -189,7 +190,7 @@ private:
         --m_active;
         Target& t = m_targets[f.Target];
         if (a.Status != IpStatus::Success) return Settle(f.Target, CauseOfStatus(a.Status), a.Responder);
-        const auto us = std::chrono::duration_cast<Micros>(Clock::now() - f.Sent).count();
+        const auto us = std::chrono::duration_cast<Micros>(m_clock.Monotonic() - f.Sent).count();
         const int ms = static_cast<int>(us / 1000);
         t.RttMin = t.Received == 0 ? ms : std::min(t.RttMin, ms);
         t.RttMax = std::max(t.RttMax, ms);
@@ -232,7 +233,7 @@ private:
     }
 
     void Expire() {
-        const Clock::time_point now = Clock::now();
+        const Time now = m_clock.Monotonic();
         // Every echo has the same time-out, so deadlines come in the order the requests went out.
         while (!m_deadlines.empty() && m_deadlines.front().second <= now) {
             const auto [sequence, deadline] = m_deadlines.front();
@@ -257,8 +258,8 @@ private:
     /// How long poll may sleep: until the next deadline, the next request that may go, or the
     /// resolver's next time-out.
     int WaitMs() const {
-        const Clock::time_point now = Clock::now();
-        Clock::time_point until = now + std::chrono::seconds(1);
+        const Time now = m_clock.Monotonic();
+        Time until = now + std::chrono::seconds(1);
         if (!m_deadlines.empty()) until = std::min(until, m_deadlines.front().second);
         if (!m_lookups.empty())
             until = std::min(until, m_targets[m_lookups.front()].LookupStarted + ProbeEngine::LookupGuard);
@@ -290,16 +291,17 @@ private:
     }
 
     const TScanSettings& m_settings;
+    const Clock& m_clock;
     const std::vector<std::string>& m_addresses;
     const ProbeEngine::Finished& m_finished;
     std::vector<Target> m_targets;
     std::vector<InFlight> m_inFlight;
-    std::deque<std::pair<std::uint16_t, Clock::time_point>> m_deadlines;
+    std::deque<std::pair<std::uint16_t, Time>> m_deadlines;
     std::deque<std::size_t> m_lookups; // in the order their lookups started
     std::priority_queue<Due, std::vector<Due>, std::greater<Due>> m_due;
     std::size_t m_order = 0, m_active = 0, m_reported = 0;
     std::uint16_t m_sequence = SystemRandom16(); // a blind forger must not know where the run starts
-    Clock::time_point m_nextSend;
+    Time m_nextSend;
     std::unique_ptr<EchoSocket> m_socket;
     std::unique_ptr<NameResolver> m_resolver; // after the socket: a site may fail as soon as it starts
     bool m_debug;
@@ -307,12 +309,18 @@ private:
 
 } // namespace
 
+const Clock& ProbeEngine::OwnClock() {
+    // Not the clock in force: a test that sets the wall clock still has its echoes timed for real.
+    static const SystemClock system;
+    return system;
+}
+
 void ProbeEngine::Run(const std::vector<std::string>& addresses, const Finished& finished,
                       const std::atomic<bool>* stop) {
     TScanSettings s = m_settings;
     s.Parallel = std::clamp(s.Parallel, 1, MaxParallel);
     s.Echoes = std::max(1, s.Echoes);
-    EngineRun run(s, addresses, finished);
+    EngineRun run(s, m_clock, addresses, finished);
     try {
         run.Run(stop);
     } catch (const std::exception& e) {

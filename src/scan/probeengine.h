@@ -2,6 +2,7 @@
 // SendInterval, names resolved concurrently, each site's result reported as soon as it is known.
 #pragma once
 
+#include "platform/clock.h"
 #include "scan/scansettings.h"
 #include "scan/siteresult.h"
 
@@ -26,7 +27,10 @@ public:
     /// Name lookups in flight at once.
     static constexpr std::size_t ConcurrentLookups = 256;
 
-    explicit ProbeEngine(const TScanSettings& settings) : m_settings(settings) {}
+    /// `clock`'s monotonic face times the echoes, the pacing and the lookup guard: the operating
+    /// system's unless a test brings one it advances.
+    explicit ProbeEngine(const TScanSettings& settings, const Clock& clock = OwnClock())
+        : m_settings(settings), m_clock(clock) {}
 
     /// Probes every address and returns once each one's result has been reported through `finished`.
     /// When no ICMP socket can be had every site fails at once with the reason in ErrorText. Setting
@@ -35,5 +39,7 @@ public:
              const std::atomic<bool>* stop = nullptr);
 
 private:
+    static const Clock& OwnClock();
     TScanSettings m_settings;
+    const Clock& m_clock;
 };

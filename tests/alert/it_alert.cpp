@@ -78,6 +78,7 @@ TEST_F(AlertDaemon, OneOutageGetsOneProblemAndOneRecoveryNoticeAFailedOneIsRetri
     lab.Cut({0});
     ASSERT_TRUE(vkt->WaitForOutput("[MAIL]     Complete.", 60s)) << vkt->Output();
     const std::string problem = mail.WaitReceived(1, 60s);
+    ASSERT_EQ(hook.WaitReceived(1, 60s).size(), 1u) << "the problem's post, before the receiver fails";
     // Mail server and webhook refuse: the recovery notice is owed, and told at the next scan they answer.
     mail.SetRefusing(true);
     hook.SetFailing(true);
@@ -109,8 +110,7 @@ TEST_F(AlertDaemon, OneOutageGetsOneProblemAndOneRecoveryNoticeAFailedOneIsRetri
     EXPECT_EQ(recovery, expected);
 
     // The webhook gets the recovery with its third try, and only once.
-    for (int i = 0; i < 1000 && hook.Received().size() < 2; ++i)
-        std::this_thread::sleep_for(20ms);
+    hook.WaitReceived(2, 20s);
     ASSERT_TRUE(WaitResults("R1", Results("R1") + 2)) << vkt->Output();
     const std::vector<std::string> posts = hook.Received();
     ASSERT_EQ(posts.size(), 2u) << vkt->Output();
@@ -180,9 +180,7 @@ TEST_F(AlertDaemonOfMany, IsolatedProbePostsNoAlarmsAndTellsTheAdministratorTwic
               std::string::npos);
     EXPECT_EQ(Lines("Notifying"), 0);
     // The webhook's queue posts both notices off the scan's path: wait for the second.
-    for (int i = 0; i < 1000 && hook.Received().size() < 2; ++i)
-        std::this_thread::sleep_for(20ms);
-    const std::vector<std::string> posts = hook.Received();
+    const std::vector<std::string> posts = hook.WaitReceived(2, 20s);
     ASSERT_EQ(posts.size(), 2u) << vkt->Output();
     EXPECT_NE(posts[0].find("\"kind\": \"isolated\""), std::string::npos);
     EXPECT_NE(posts[1].find("\"text\": \"Sentrova D1: Probe reconnected: 10 of 10 sites answer.\""), std::string::npos);

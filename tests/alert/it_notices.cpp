@@ -27,51 +27,6 @@ private:
     int m_fd;
 };
 
-/// tests/webhook_mute.py: takes every POST whole and never answers; the bodies in NNNN.json.
-class MuteWebhook {
-public:
-    MuteWebhook() {
-        int out[2];
-        if (::pipe(out) != 0) return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::dup2(out[1], 1);
-            ::execlp("python3", "python3", VKT_SOURCE_DIR "/tests/webhook_mute.py", m_dir.Path().c_str(),
-                     static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        // It prints its port once it listens.
-        pollfd p{out[0], POLLIN, 0};
-        char line[32] = {};
-        if (::poll(&p, 1, 30000) == 1 && ::read(out[0], line, sizeof line - 1) > 0) port = std::atoi(line);
-        ::close(out[0]);
-    }
-    ~MuteWebhook() {
-        ::kill(m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-    MuteWebhook(const MuteWebhook&) = delete;
-    MuteWebhook& operator=(const MuteWebhook&) = delete;
-
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/hook"; }
-    std::vector<std::string> Received() const {
-        std::vector<std::string> all;
-        for (int n = 1;; ++n) {
-            char name[16];
-            std::snprintf(name, sizeof name, "%04d.json", n);
-            std::string text = ReadFileText(m_dir.File(name));
-            if (text.empty()) return all;
-            all.push_back(text);
-        }
-    }
-    int port = 0;
-
-private:
-    TempDir m_dir;
-    pid_t m_pid = -1;
-};
-
 /// The seconds of the day of a log line's time stamp ("yyyy-mm-dd hh:nn:ss ...").
 int SecondOfDay(const std::string& line) {
     return std::stoi(line.substr(11, 2)) * 3600 + std::stoi(line.substr(14, 2)) * 60 + std::stoi(line.substr(17, 2));
@@ -204,8 +159,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, UnreceivedNotice,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(NoticeDaemon, WebhookThatNeverAnswersHoldsNoScanAndGetsNoNoticeTwice) {
-    MuteWebhook hook;
-    ASSERT_NE(hook.port, 0) << "the receiver did not start";
+    TestWebhook hook(TestWebhook::Reply::Never);
+    ASSERT_TRUE(hook.ready) << "the receiver did not start";
     for (int i = 10; i < 30; ++i)
         db.AddSite("D1", "S" + std::to_string(i), "no..such");
     Start("[Notify]\r\nWebhook=" + hook.Url() + "\r\n");

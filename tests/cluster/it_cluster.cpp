@@ -3,6 +3,7 @@
 // each member has its own view of the network: an nft rule in a member's namespace cuts its path to
 // the site. Members are killed and restarted while they send notices.
 #include "db/pgserver.h"
+#include "netlab.h"
 #include "peers.h"
 #include "integration/scan_daemon.h"
 
@@ -17,71 +18,41 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-int Run(const std::string& command) {
-    int status = std::system((command + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-} // namespace
-
 /// A bridge with addresses 198.18.N.1 (servers) and .2 (the site), N from the pid (a benchmarking
 /// range no real network routes), and member namespaces on it at .11, .12, ...
 class ClusterLab {
 public:
     explicit ClusterLab(int members)
-        : m_members(members), m_id(std::to_string(getpid())), m_net("198.18." + std::to_string(getpid() % 250) + ".") {}
-    ~ClusterLab() {
-        if (!m_made) return;
-        std::string script = "ip link del vkb" + m_id;
-        for (int m = 0; m < m_members; ++m)
-            script += "; ip link del " + Veth(m) + "; ip netns del " + Namespace(m);
-        Run(script);
-    }
-    ClusterLab(const ClusterLab&) = delete;
-    ClusterLab& operator=(const ClusterLab&) = delete;
+        : m_members(members), m_net("198.18." + std::to_string(getpid() % 250)), m_lab("cl", m_net) {}
 
+    /// Builds the bridge and the members' namespaces and waits until each member reaches this machine;
+    /// false with the reason when this machine does not allow it.
     bool Create(std::string& why) {
-        if (geteuid() != 0) {
-            why = "network namespaces need root";
-            return false;
-        }
-        m_made = true;
-        const std::string bridge = "vkb" + m_id;
-        std::string script = "ip link add " + bridge + " type bridge && ip addr add " + Host() + "/24 dev " + bridge +
-                             " && ip addr add " + Site() + "/24 dev " + bridge + " && ip link set " + bridge + " up";
+        if (!m_lab.Open(why)) return false;
+        const std::string bridge = m_lab.AddBridge({Host() + "/24", Site() + "/24"});
         for (int m = 0; m < m_members; ++m) {
-            const std::string n = " && ip -n " + Namespace(m) + " ";
-            script += " && ip netns add " + Namespace(m) + " && ip link add " + Veth(m) +
-                      " type veth peer name eth0 netns " + Namespace(m) + " && ip link set " + Veth(m) + " master " +
-                      bridge + " up" + n + "addr add " + m_net + std::to_string(11 + m) + "/24 dev eth0" + n +
-                      "link set eth0 up" + n + "link set lo up && ip netns exec " + Namespace(m) +
-                      " nft 'add table ip vkt_cluster; add chain ip vkt_cluster out { type filter hook " +
-                      "output priority 0; }'";
+            m_namespaces.push_back(m_lab.AddNamespace(std::to_string(m)));
+            m_lab.Join(m_namespaces[m], Host(), m_net + "." + std::to_string(11 + m), 24, bridge);
+            m_lab.DoIn(m_namespaces[m], "nft \"add table ip vkt_cluster; add chain ip vkt_cluster out { type filter "
+                                        "hook output priority 0; }\"");
         }
-        if (Run(script) != 0) {
-            why = "setting up the bridge and namespaces failed (iproute2, nftables)";
-            return false;
-        }
-        return true;
+        return m_lab.Ready(why);
     }
-    std::string Host() const { return m_net + "1"; }
-    std::string Site() const { return m_net + "2"; }
-    std::string Network() const { return m_net + "0/24"; }
-    std::string Namespace(int m) const { return "vkt-cl-" + m_id + "-" + std::to_string(m); }
+    std::string Host() const { return m_net + ".1"; }
+    std::string Site() const { return m_net + ".2"; }
+    std::string Network() const { return m_net + ".0/24"; }
+    const std::string& Namespace(int m) const { return m_namespaces[m]; }
     /// Member `m`'s echo requests to the site are dropped as they leave (a cut path fails at once).
     void Cut(int m) {
-        Run("ip netns exec " + Namespace(m) + " nft add rule ip vkt_cluster out ip daddr " + Site() +
-            " icmp type echo-request drop");
+        NetLab::In(Namespace(m), "nft add rule ip vkt_cluster out ip daddr " + Site() + " icmp type echo-request drop");
     }
-    void Restore(int m) { Run("ip netns exec " + Namespace(m) + " nft flush chain ip vkt_cluster out"); }
+    void Restore(int m) { NetLab::In(Namespace(m), "nft flush chain ip vkt_cluster out"); }
 
 private:
-    std::string Veth(int m) const { return "vkc" + m_id + "m" + std::to_string(m); }
     int m_members;
-    std::string m_id, m_net;
-    bool m_made = false;
+    std::string m_net;
+    NetLab m_lab;
+    std::vector<std::string> m_namespaces;
 };
 
 class Cluster : public ::testing::Test {

@@ -90,9 +90,7 @@ public:
 
 private:
     void Serve(const std::string& ns) {
-        const int nsFd = open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-        const bool entered = nsFd >= 0 && setns(nsFd, CLONE_NEWNET) == 0;
-        if (nsFd >= 0) close(nsFd);
+        const bool entered = NetLab::Enter(ns);
         const int in = entered ? socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) : -1;
         const int out = entered ? socket(AF_INET, SOCK_RAW, IPPROTO_RAW) : -1;
         m_ready.set_value(in >= 0 && out >= 0);
@@ -145,8 +143,7 @@ protected:
     void SetUp() override {
         std::string why;
         if (!lab.Create(why)) GTEST_SKIP() << why;
-        ASSERT_EQ(lab.InNamespace("ip addr add 100.64.1.0/29 dev lo"), 0);
-        ASSERT_EQ(std::system(("ip route add 100.64.1.0/29 via " + lab.Inside()).c_str()), 0);
+        ASSERT_TRUE(lab.AddAddresses("100.64.1.0/29"));
         forger = std::make_unique<Forger>(lab);
         ASSERT_TRUE(forger->Ready());
     }

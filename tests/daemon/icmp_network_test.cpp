@@ -3,13 +3,13 @@
 // engines), and a probe without the privilege to open any ICMP socket. Every address lives inside the
 // test's own namespaces. Needs root.
 #include "daemon/icmp.h"
+#include "netlab.h"
 #include "scan/probeengine.h"
 #include "test_icmp_support.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/wait.h>
@@ -25,95 +25,35 @@ using namespace std::chrono_literals;
 const char* const RouterAddress = "192.0.2.254";
 const char* const UnreachableAddress = "198.51.100.1"; // the router answers "host unreachable"
 const char* const DroppedAddress = "198.51.100.2";     // the router drops what is sent there
-const char* const NamePrefix = "vkt-icmp-";
-
-/// Runs a shell command; returns its exit status and, in `output`, what it printed.
-int Shell(const std::string& command, std::string* output = nullptr) {
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    char buf[512];
-    std::string text;
-    while (std::fgets(buf, sizeof buf, p))
-        text += buf;
-    int status = pclose(p);
-    if (output) *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-/// Deletes namespaces left behind by earlier runs of these tests that died before cleaning up.
-void RemoveStaleNamespaces() {
-    DIR* d = opendir("/run/netns");
-    if (!d) return;
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name.rfind(NamePrefix, 0) != 0) continue;
-        pid_t owner = static_cast<pid_t>(std::atol(name.c_str() + std::strlen(NamePrefix)));
-        if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH) Shell("ip netns del " + name);
-    }
-    closedir(d);
-}
 
 /// Two namespaces: the client, where the probe runs, and a router one hop away. The calling thread
 /// enters the client namespace, so the sockets of the probe (and its worker thread) live there.
 class NetworkLab {
 public:
-    NetworkLab() {
-        std::string id = std::to_string(getpid());
-        m_client = NamePrefix + id + "-c";
-        m_router = NamePrefix + id + "-r";
-        m_veth = "vki" + id;
-    }
-    ~NetworkLab() {
-        Leave();
-        if (m_made) Shell("ip netns del " + m_client + "; ip netns del " + m_router);
-    }
+    NetworkLab() = default;
+    ~NetworkLab() { Leave(); }
     NetworkLab(const NetworkLab&) = delete;
     NetworkLab& operator=(const NetworkLab&) = delete;
 
-    /// Builds the namespaces; false with the reason when this machine does not allow it.
+    /// Builds the namespaces and waits until the client reaches the router; false with the reason when
+    /// this machine does not allow it.
     bool Create(std::string& why) {
-        if (geteuid() != 0) {
-            why = "network namespaces need root";
-            return false;
-        }
-        RemoveStaleNamespaces();
-        if (Shell("ip netns add " + m_client + " && ip netns add " + m_router, &why) != 0) {
-            why = "ip netns failed: " + why;
-            return false;
-        }
-        m_made = true;
-        return Setup(why);
+        if (!m_lab.Open(why)) return false;
+        m_client = m_lab.AddNamespace("c");
+        const std::string router = m_lab.AddNamespace("r");
+        m_lab.Link(m_client, "192.0.2.1", router, RouterAddress, 24);
+        m_lab.DoIn(m_client, std::string("ip route add default via ") + RouterAddress);
+        m_lab.DoIn(router, std::string("ip route add unreachable ") + UnreachableAddress +
+                               " && ip route add blackhole " + DroppedAddress +
+                               " && echo 1 > /proc/sys/net/ipv4/ip_forward");
+        return m_lab.Ready(why);
     }
-
-    bool Setup(std::string& why) {
-        const std::string c = "ip -n " + m_client + " ", r = "ip -n " + m_router + " ";
-        std::string script = "ip link add " + m_veth + "c netns " + m_client + " type veth peer name " + m_veth +
-                             "r netns " + m_router + " && " + c + "link set lo up && " + c + "link set " + m_veth +
-                             "c up && " + r + "link set " + m_veth + "r up && " + c + "addr add 192.0.2.1/24 dev " +
-                             m_veth + "c && " + r + "addr add " + RouterAddress + "/24 dev " + m_veth + "r && " + c +
-                             "route add default via " + RouterAddress + " && " + r + "route add unreachable " +
-                             UnreachableAddress + " && " + r + "route add blackhole " + DroppedAddress + " && " +
-                             InNamespace(m_router, "echo 1 > /proc/sys/net/ipv4/ip_forward");
-        if (Shell(script, &why) != 0) {
-            why = "setting up the namespaces failed: " + why;
-            return false;
-        }
-        return true;
-    }
-
-    /// Runs `command` with sh inside namespace `ns`.
-    static std::string InNamespace(const std::string& ns, const std::string& command) {
-        return "ip netns exec " + ns + " sh -c '" + command + "'";
-    }
-    int InClient(const std::string& command) { return Shell(InNamespace(m_client, command)); }
+    int InClient(const std::string& command) { return NetLab::In(m_client, command); }
 
     /// Moves the calling thread into the client namespace.
     bool Enter() {
         m_home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        int fd = open(("/run/netns/" + m_client).c_str(), O_RDONLY | O_CLOEXEC);
-        bool ok = m_home >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
-        if (fd >= 0) close(fd);
-        return ok;
+        return m_home >= 0 && NetLab::Enter(m_client);
     }
 
     void Leave() {
@@ -126,8 +66,8 @@ public:
     const std::string& Client() const { return m_client; }
 
 private:
-    std::string m_client, m_router, m_veth;
-    bool m_made = false;
+    NetLab m_lab{"icmp", ""}; // every address lives inside the namespaces
+    std::string m_client;
     int m_home = -1;
 };
 
@@ -229,12 +169,13 @@ protected:
     void SetUp() override {
         std::string why;
         if (!lab.Create(why)) GTEST_SKIP() << why;
-        if (Shell("command -v ping") != 0) GTEST_SKIP() << "ping (iputils-ping) is not installed";
+        if (NetLab::Run("command -v ping") != 0) GTEST_SKIP() << "ping (iputils-ping) is not installed";
         // 127.0.0.2 answers only requests marked with TOS 0x10 (the foreign pinger's): the replies to our
         // unmarked requests are dropped, while the foreign replies carry the same source address.
-        ASSERT_EQ(Shell("ip -n " + lab.Client() + " rule add pref 10 from 127.0.0.2 tos 0x10 lookup local && ip -n " +
-                        lab.Client() + " rule add pref 20 from 127.0.0.2 blackhole && ip -n " + lab.Client() +
-                        " rule add pref 100 lookup local && ip -n " + lab.Client() + " rule del pref 0"),
+        ASSERT_EQ(NetLab::Run("ip -n " + lab.Client() +
+                              " rule add pref 10 from 127.0.0.2 tos 0x10 lookup local && ip -n " + lab.Client() +
+                              " rule add pref 20 from 127.0.0.2 blackhole && ip -n " + lab.Client() +
+                              " rule add pref 100 lookup local && ip -n " + lab.Client() + " rule del pref 0"),
                   0);
         ASSERT_TRUE(lab.Enter());
     }
@@ -278,16 +219,16 @@ TEST(Unprivileged, EveryProbeFailsWithTheReasonOnTheErrorLine) {
 
 TEST(UnprivilegedProbe, DroppingCapNetRawLeavesEveryProbeFailing) {
     if (geteuid() != 0) GTEST_SKIP() << "dropping capabilities in a new namespace needs root";
-    if (Shell("command -v setpriv && command -v unshare") != 0) GTEST_SKIP() << "setpriv/unshare not installed";
+    if (NetLab::Run("command -v setpriv && command -v unshare") != 0) GTEST_SKIP() << "setpriv/unshare not installed";
     char self[4096];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     ASSERT_GT(n, 0);
     self[n] = '\0';
     std::string output;
-    int rc = Shell(std::string("VKT_ICMP_UNPRIVILEGED_CHILD=1 unshare --net setpriv --inh-caps=-net_raw "
-                               "--bounding-set=-net_raw -- '") +
-                       self + "' --gtest_filter=Unprivileged.EveryProbeFailsWithTheReasonOnTheErrorLine",
-                   &output);
+    int rc = NetLab::Run(std::string("VKT_ICMP_UNPRIVILEGED_CHILD=1 unshare --net setpriv --inh-caps=-net_raw "
+                                     "--bounding-set=-net_raw -- '") +
+                             self + "' --gtest_filter=Unprivileged.EveryProbeFailsWithTheReasonOnTheErrorLine",
+                         &output);
     EXPECT_EQ(rc, 0) << output;
     EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }

@@ -5,7 +5,7 @@
 #include "platform/datetime.h"
 
 #include "loopback.h"
-#include "peerprocess.h"
+#include "peers.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -72,30 +72,8 @@ protected:
 
 // --- A real mail server ---------------------------------------------------------------------
 
-/// aiosmtpd on a loopback port the system chooses, storing what it receives in a directory.
-class MailServer {
-public:
-    MailServer()
-        : m_server({PeerProcess::Python(), VKT_SOURCE_DIR "/tests/net/smtp_sink.py", "127.0.0.1", m_dir.Path()}),
-          port(m_server.Port()), ready(port != 0) {}
-    /// The stored envelope and data of the n-th message (1-based), empty when it did not arrive.
-    std::string Received(int n) const {
-        char name[16];
-        std::snprintf(name, sizeof name, "%04d.msg", n);
-        return ReadFileText(m_dir.File(name));
-    }
-
-private:
-    TempDir m_dir; // before the server, which stores into it
-    PeerProcess m_server;
-
-public:
-    int port = 0;
-    bool ready = false;
-};
-
 TEST_F(SmtpTest, NotificationArrivesIntactAtARealServer) {
-    MailServer server;
+    TestMailServer server;
     ASSERT_TRUE(server.ready) << "aiosmtpd did not start (package python3-aiosmtpd)";
     TmsMessage message;
     Compose(message, {"ops@example.org", "noc@example.org"});

@@ -1,6 +1,6 @@
 """Handler for a test mail server: stores each message's envelope and raw data in a directory.
 
-Run as: python3 smtp_sink.py HOST DIRECTORY
+Run as: python3 smtp_sink.py HOST DIRECTORY (DIRECTORY "-": every message is accepted and dropped)
 It listens on HOST at a port the system chooses and prints "port N" once it listens.
 Each message becomes DIRECTORY/NNNN.msg: the envelope sender, a line with the recipients
 separated by blanks, then the message data exactly as received (dots unstuffed).
@@ -21,6 +21,8 @@ class Sink:
         return cls(args[0])
 
     async def handle_DATA(self, server, session, envelope):
+        if self.directory == "-":
+            return "250 Message accepted"
         self.count += 1
         base = os.path.join(self.directory, "%04d" % self.count)
         with open(base + ".tmp", "wb") as f:

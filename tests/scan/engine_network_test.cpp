@@ -1,6 +1,7 @@
 // The probe engine against hosts of the test's own, behind a namespace: a responder that answers
 // twice, answers from another address, or answers too late; a host that rejects echo requests with
-// "host unreachable"; a name server that never answers. Needs root (skipped otherwise).
+// "host unreachable"; a name server that never answers, its lookup's guard reached by a clock the
+// test advances. Needs root (skipped otherwise).
 #include "scan/probeengine.h"
 #include "silenthost.h"
 #include "testutil.h"
@@ -66,9 +67,7 @@ public:
 
 private:
     void Serve(const std::string& ns, std::promise<bool>& listening) {
-        const int nsFd = open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-        const bool joined = nsFd >= 0 && setns(nsFd, CLONE_NEWNET) == 0;
-        if (nsFd >= 0) close(nsFd);
+        const bool joined = NetLab::Enter(ns);
         const int in = joined ? socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) : -1;
         const int out = joined ? socket(AF_INET, SOCK_RAW, IPPROTO_RAW) : -1;
         listening.set_value(in >= 0 && out >= 0);
@@ -137,24 +136,32 @@ private:
     std::thread m_thread;
 };
 
+/// The system's clocks moved forward by what the test skips: the engine runs in real time (answers,
+/// pacing) while the test jumps over its long waits.
+class SkippingClock : public Clock {
+public:
+    TDateTime Now() const override { return m_system.Now() + static_cast<double>(m_skipped.load()) / 86400000.0; }
+    MonoTime Monotonic() const override { return m_system.Monotonic() + std::chrono::milliseconds(m_skipped.load()); }
+    void Skip(std::chrono::milliseconds step) { m_skipped += step.count(); }
+
+private:
+    SystemClock m_system;
+    std::atomic<long long> m_skipped{0};
+};
+
 class EngineOnNamespace : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string why;
         if (!lab.Create(why)) GTEST_SKIP() << why;
         ASSERT_TRUE(lab.AddRejectingAddress(Rejecting)) << "nft (package nftables) is needed";
-        ASSERT_EQ(lab.InNamespace("ip addr add 198.51.100.8/29 dev lo"), 0);
-        ASSERT_EQ(std::system("ip route add 198.51.100.8/29 via 203.0.113.2"), 0);
+        ASSERT_TRUE(lab.AddAddresses("198.51.100.8/29"));
     }
 
-    /// Runs the engine; the results by address, and the order in which they came.
-    std::map<std::string, SiteResult> Run(const TScanSettings& s, const std::vector<std::string>& addresses,
-                                          std::vector<std::string>* order = nullptr) {
+    /// Runs the engine; the results by address.
+    std::map<std::string, SiteResult> Run(const TScanSettings& s, const std::vector<std::string>& addresses) {
         std::map<std::string, SiteResult> results;
-        ProbeEngine(s).Run(addresses, [&](std::size_t i, SiteResult r) {
-            if (order) order->push_back(addresses[i]);
-            results[addresses[i]] = std::move(r);
-        });
+        ProbeEngine(s).Run(addresses, [&](std::size_t i, SiteResult r) { results[addresses[i]] = std::move(r); });
         return results;
     }
 
@@ -198,14 +205,28 @@ TEST_F(EngineOnNamespace, AStalledNameLookupHoldsNoOtherSiteAndFailsAtTheGuard) 
     ASSERT_EQ(unshare(CLONE_NEWNS), 0);
     ASSERT_EQ(mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
     ASSERT_EQ(mount(dir.File("resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr), 0);
+    // Time jumps as the sites report: past the echo time-out once loopback has answered, then past the
+    // lookup guard once the silent site has timed out.
+    SkippingClock clock;
+    const Clock::MonoTime started = clock.Monotonic();
+    const std::vector<std::string> addresses{"stall.vkt.test", SilentHostNamespace::Address, "127.0.0.1"};
+    std::vector<std::string> order;
+    std::map<std::string, SiteResult> r;
+    std::map<std::string, std::chrono::milliseconds> at;
     TScanSettings s;
     s.Parallel = 10;
-    std::vector<std::string> order;
-    const auto started = std::chrono::steady_clock::now();
-    auto r = Run(s, {"stall.vkt.test", SilentHostNamespace::Address, "127.0.0.1"}, &order);
-    EXPECT_GE(std::chrono::steady_clock::now() - started, ProbeEngine::LookupGuard);
+    ProbeEngine(s, clock).Run(addresses, [&](std::size_t i, SiteResult result) {
+        order.push_back(addresses[i]);
+        at[addresses[i]] = std::chrono::duration_cast<std::chrono::milliseconds>(clock.Monotonic() - started);
+        r[addresses[i]] = std::move(result);
+        if (order.size() == 1) clock.Skip(ProbeEngine::EchoTimeout);
+        if (order.size() == 2) clock.Skip(ProbeEngine::LookupGuard - ProbeEngine::EchoTimeout);
+    });
     EXPECT_EQ(order, (std::vector<std::string>{"127.0.0.1", SilentHostNamespace::Address, "stall.vkt.test"}));
     EXPECT_TRUE(r["127.0.0.1"].Answered);
+    EXPECT_EQ(r[SilentHostNamespace::Address].LastCause, ProbeCause::TimedOut);
+    EXPECT_LT(at[SilentHostNamespace::Address], ProbeEngine::LookupGuard) << "held by the stalled lookup";
+    EXPECT_GE(at["stall.vkt.test"], ProbeEngine::LookupGuard) << "gave up before the guard";
     EXPECT_EQ(r["stall.vkt.test"].LastCause, ProbeCause::NameTemporary);
 }
 

@@ -1,0 +1,40 @@
+// The key under which the site batch tells codes apart: two codes share a key exactly when the database
+// matches them (letters without regard to case, trailing blanks ignored), and a code whose match only the
+// database can judge (bytes beyond ASCII, in UTF-8 or Windows-1252) has none.
+#include "scan/tsitebatch.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct KeyCase {
+    const char* Name;
+    std::string Code;
+    std::string Key;
+};
+
+void PrintTo(const KeyCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+class MatchKey : public ::testing::TestWithParam<KeyCase> {};
+
+TEST_P(MatchKey, IsTheDatabasesMatch) {
+    EXPECT_EQ(TSiteBatch::MatchKey(GetParam().Code), GetParam().Key);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, MatchKey,
+                         ::testing::Values(KeyCase{"Upper", "NYC01", "NYC01"}, KeyCase{"Lower", "nyc01", "NYC01"},
+                                           KeyCase{"Mixed", "nYc01", "NYC01"},
+                                           KeyCase{"LetterBoundaries", "@AZ[`az{", "@AZ[`AZ{"}, // only a-z change
+                                           KeyCase{"TrailingBlanks", "NYC01   ", "NYC01"},
+                                           KeyCase{"LeadingBlanksCount", "  NYC01", "  NYC01"},
+                                           KeyCase{"InnerBlank", "NY C01 ", "NY C01"},
+                                           KeyCase{"TrailingTabCounts", "NYC01\t", "NYC01\t"},
+                                           KeyCase{"Utf8", "CAF\xC3\x89", ""}, // CAFÉ: the database's collation decides
+                                           KeyCase{"Windows1252", "caf\xE9", ""},       // café in Windows-1252
+                                           KeyCase{"Windows1252Trailing", "\x80 ", ""}, // the euro sign and a blank
+                                           KeyCase{"Empty", "", ""}, KeyCase{"OnlyBlanks", "   ", ""}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace
