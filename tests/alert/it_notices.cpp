@@ -2,6 +2,7 @@
 // not counted as sent nor shown as notified, a webhook receiver that never answers does not hold the
 // scan nor get a notice twice, and a code with two addresses, one of them silent, is told once.
 #include "../integration/scan_daemon.h"
+#include "../web/shellcommand.h"
 #include "peers.h"
 
 #include <gtest/gtest.h>
@@ -87,7 +88,7 @@ protected:
     int WebPort() const {
         const std::string pid = "pid=" + std::to_string(vkt->Pid()) + ",";
         for (int i = 0; i < 500; ++i) {
-            for (const std::string& line : SplitString(RunOutput("ss -Hltnp"), '\n')) {
+            for (const std::string& line : SplitString(RunCommand("ss -Hltnp"), '\n')) {
                 std::smatch m;
                 if (line.find(pid) != std::string::npos && std::regex_search(line, m, std::regex(":(\\d+) ")))
                     return std::stoi(m[1].str());
@@ -98,16 +99,6 @@ protected:
     }
     long long Markers(const std::string& code) {
         return db.Count("SELECT COUNT(*) AS n FROM alarms WHERE Code = " + SQLLiteral(code + "MAILED"));
-    }
-    static std::string RunOutput(const std::string& command) {
-        std::string out;
-        if (FILE* p = ::popen(command.c_str(), "r")) {
-            char buf[4096];
-            for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-                out.append(buf, n);
-            ::pclose(p);
-        }
-        return out;
     }
 
     TempDir dbDir;
