@@ -392,6 +392,14 @@ bool TableScript(TDbDialect dialect, const std::string& table, TTableScript& scr
     return true;
 }
 
+int ColumnWidth(const std::string& table, const std::string& column) {
+    const TableDef* def = FindTable(table);
+    if (def == nullptr) return 0;
+    for (const ColumnDef& c : def->Columns)
+        if (c.Kind == ColKind::Varchar && SameText(c.Name, column)) return c.Size;
+    return 0;
+}
+
 void CreateMissingTables(TDbSession& session, TDbDialect dialect) {
     if (dialect == TDbDialect::PostgreSQL || dialect == TDbDialect::SqlServer) {
         CreateMissingServerTables(session, dialect);

@@ -25,6 +25,10 @@ const std::vector<std::string>& TableNames();
 /// The scripts of a table chosen by its lower-case name (compared exactly); false for any other name.
 bool TableScript(TDbDialect dialect, const std::string& table, TTableScript& script);
 
+/// The declared width of a text column (table by its lower-case name, column in any case); 0 for a
+/// column that is not text or does not exist.
+int ColumnWidth(const std::string& table, const std::string& column);
+
 /// Creates the tables (with their indexes) that the database does not have yet.
 void CreateMissingTables(TDbSession& session, TDbDialect dialect);
 
