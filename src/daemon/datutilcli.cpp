@@ -1,6 +1,7 @@
 // vkt-datutil: back up, restore, clear and inspect the tables from a shell.
 #include "daemon/datutilcli.h"
 
+#include "daemon/datutiltoken.h"
 #include "daemon/tfrmdatutil.h"
 #include "platform/msgloop.h"
 #include "platform/strutil.h"
@@ -17,6 +18,7 @@ constexpr int ExitIncomplete = 1;
 constexpr int ExitUsage = 2;
 
 const char* const kUsage = "usage: vkt-datutil backup|restore|clear|info [--yes] (--all | TABLE ...)\n"
+                           "       vkt-datutil token add NAME [--write] | token list | token revoke NAME\n"
                            "  TABLE is one of alarms, codes, vkt, operator, site.\n"
                            "  clear asks before it drops the tables; without a terminal it needs --yes.\n";
 
@@ -148,6 +150,7 @@ int RunCommand(TfrmDatUtil& form, const CliArgs& args) {
 } // namespace
 
 int RunDatUtilCli(int argc, char** argv) {
+    if (argc >= 2 && std::string(argv[1]) == "token") return RunTokenCli(argc, argv);
     CliArgs args;
     if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
         std::fputs(kUsage, stdout);

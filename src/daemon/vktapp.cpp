@@ -3,6 +3,7 @@
 // watched by the message loop, so they are handled on the loop thread like menu commands.
 #include "daemon/vktapp.h"
 
+#include "api/apiserver.h"
 #include "daemon/activitylog.h"
 #include "daemon/tdaemonface.h"
 #include "daemon/tfrminstall.h"
@@ -164,7 +165,16 @@ int RunDaemon(TDaemonFace& face) {
     web.Board = &board;
     web.DatabaseUp = [] { return DataModule() != nullptr && DataModule()->conMain.Connected(); };
     web.Log = [](const std::string& category, const std::string& message) { WriteLog(category, message); };
-    form->OnStartListener = [&web](int port) { web.Start(port); };
+    // The API ([Api], off by default) starts with it, on a connection of its own, whatever the
+    // admin port's fate.
+    TApiServer api;
+    api.Board = &board;
+    api.DatabaseUp = web.DatabaseUp;
+    api.Log = web.Log;
+    form->OnStartListener = [&web, &api, &dataModule](int port) {
+        api.Start(dataModule->ConnectionString(), dataModule->Dialect(), dataModule->PollDelay);
+        web.Start(port);
+    };
 
     form->OnTerminate = [&loop] { loop->Quit(); };
     ScopedSocketWatch signals(*loop, signalFd.fd, POLLIN, [&](short) { HandleSignals(signalFd.fd, *form); });

@@ -2,33 +2,18 @@
 // only where none of the four pages answers.
 #include "web/httpthr.h"
 #include "web/responsehead.h"
-#include "web/statusjson.h"
-#include "web/statusmetrics.h"
-#include "web/statuspage.h"
+#include "web/statusbody.h"
 
 #include "platform/codepage.h"
 #include "platform/strutil.h"
 
 #include <memory>
 
-namespace {
-
-// The body a status path asks for; none for any other path.
-std::unique_ptr<TStatusBody> StatusBodyFor(const THTTPRequest& request, const TStatusView& view) {
-    const std::string& path = request.TargetPath;
-    if (path == "/status") return std::make_unique<TStatusPage>(view, request.QueryField("q"));
-    if (path == "/status.json")
-        return std::make_unique<TStatusJson>(view, request.QueryField("q"), request.QueryField("history") == "1");
-    if (path == "/metrics") return std::make_unique<TStatusMetrics>(view);
-    return nullptr;
-}
-
-} // namespace
-
 void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
     if (Board == nullptr || !request.PlainGet) return;
     TStatusView view;
-    const std::unique_ptr<TStatusBody> body = StatusBodyFor(request, view);
+    const std::unique_ptr<TStatusBody> body =
+        StatusBodyFor(request.TargetPath, request.QueryField("q"), request.QueryField("history"), view);
     if (!body) return;
     view.Load(*Board);
     view.DaemonId = AsUtf8(DaemonId);
@@ -43,9 +28,7 @@ void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
 void THTTPThread::SendStatusBody(const TStatusBody& body, const TStatusView& view) {
     const char* contentType = body.ContentType();
     if (body.SameForEveryone()) {
-        const std::string key = Format("%s\n%s\n%d\n%d\n%lld", contentType, view.DaemonId.c_str(), int(view.DatabaseUp),
-                                       view.PollDelay, (long long)view.Summary.Bucket);
-        SendGenerated(contentType, *view.Snapshot->Rendered(key, [&body] { return body.Whole(); }));
+        SendGenerated(contentType, *SharedStatusBody(body, view));
         return;
     }
     std::size_t length = 0;

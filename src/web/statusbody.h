@@ -4,6 +4,7 @@
 #include "web/bodyout.h"
 #include "web/statusview.h"
 
+#include <memory>
 #include <string>
 
 /// A body made from one view; the view outlives it.
@@ -26,3 +27,12 @@ public:
 protected:
     const TStatusView& m_view;
 };
+
+/// The body a status path ("/status", "/status.json", "/metrics") asks for with its query fields
+/// `q` and `history` (decoded); none for any other path. Both listeners answer through it.
+std::unique_ptr<TStatusBody> StatusBodyFor(const std::string& path, const std::string& filter,
+                                           const std::string& history, const TStatusView& view);
+/// The whole body of the whole board, made once per snapshot and shared by every client that asks
+/// for the same bytes (SameForEveryone); the view's daemon, database state and poll interval are part
+/// of the key.
+std::shared_ptr<const std::string> SharedStatusBody(const TStatusBody& body, const TStatusView& view);

@@ -1,0 +1,38 @@
+// One request to the API listener as the router sees it, and the answer it gives; the listener
+// fills the one and sends the other, so the routes know nothing of the HTTP library.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct TApiRequest {
+    std::string Method;
+    /// The path, decoded, without the query.
+    std::string Path;
+    /// The query fields, decoded; the first of each name.
+    std::map<std::string, std::string> Query;
+    /// The first Authorization line's value; empty when none.
+    std::string Authorization;
+    /// The values of the Host lines.
+    std::vector<std::string> Hosts;
+    /// The peer's address, dotted (IPv4) or in IPv6 text.
+    std::string Peer;
+    std::string Body;
+    /// The body went over the limit; what came of it is dropped.
+    bool BodyTooLarge = false;
+
+    std::string QueryField(const std::string& name) const {
+        const auto it = Query.find(name);
+        return it == Query.end() ? std::string() : it->second;
+    }
+};
+
+struct TApiResponse {
+    /// The HTTP status; 0 closes the connection without an answer.
+    int Status = 200;
+    std::string ContentType = "application/json";
+    std::string Body;
+    std::vector<std::pair<std::string, std::string>> Headers;
+};

@@ -1,0 +1,136 @@
+// TApiRouter: the guards in their order (the wait of an address that failed too often, the token,
+// the token's right to write), then the route.
+#include "api/apirouter.h"
+
+#include "api/apitokens.h"
+#include "api/openapi.h"
+#include "platform/codepage.h"
+#include "platform/profile.h"
+#include "platform/strutil.h"
+#include "web/statusbody.h"
+#include "web/webguard.h"
+
+namespace {
+
+const std::string SitesPath = "/api/v1/sites";
+
+/// The token of "Bearer <token>" (the scheme in any case); empty for anything else.
+std::string BearerToken(const std::string& authorization) {
+    if (authorization.size() <= 7 || !SameText(authorization.substr(0, 7), "Bearer ")) return "";
+    return Trim(authorization.substr(7));
+}
+
+bool Reads(const std::string& method) {
+    return method == "GET" || method == "HEAD";
+}
+
+TApiResponse NotAllowed(const char* allow) {
+    TApiResponse response = ApiError(405, "method not allowed here");
+    response.Headers.emplace_back("Allow", allow);
+    return response;
+}
+
+} // namespace
+
+TApiRouter::TApiRouter(TApiDatabase& database, const TStatusBoard* board, std::shared_ptr<const TWebGuard> guard)
+    : m_database(database), m_board(board), m_guard(std::move(guard)), m_sites(database, board) {
+    m_sites.DaemonId = [this] { return DaemonId(); };
+    m_sites.Log = [this](const std::string& message) {
+        if (Log) Log("API", message);
+    };
+}
+
+std::string TApiRouter::DaemonId() const {
+    return Trim(GetPrivateProfileString("System", "VKTID", "", ConfigFile));
+}
+
+// A database that cannot be reached is the answer's whole story: the request may be repeated.
+TApiResponse TApiRouter::Handle(const TApiRequest& request) {
+    try {
+        return Dispatch(request);
+    } catch (const EDatabaseError& e) {
+        return ApiError(503, std::string("database: ") + e.what());
+    }
+}
+
+TApiResponse TApiRouter::Dispatch(const TApiRequest& request) {
+    if (request.Path == "/status" || request.Path == "/status.json" || request.Path == "/metrics")
+        return Status(request);
+    if (request.Path == "/api/v1/openapi.json") {
+        if (!Reads(request.Method)) return NotAllowed("GET");
+        TApiResponse response;
+        response.Body = OpenApiDocument();
+        return response;
+    }
+    if (request.Path.starts_with("/api/")) return Resource(request);
+    return ApiError(404, "no such path");
+}
+
+// The same bodies and the same [Web] rules (Host, login) as on the admin port.
+TApiResponse TApiRouter::Status(const TApiRequest& request) {
+    if (!Reads(request.Method)) return NotAllowed("GET");
+    if (m_board == nullptr) return ApiError(404, "no status board");
+    if (m_guard) {
+        THTTPRequest screened;
+        screened.Hosts = request.Hosts;
+        if (!request.Authorization.empty()) screened.Authorizations.push_back(request.Authorization);
+        const TWebGuard::TVerdict verdict = m_guard->Screen(screened);
+        if (verdict == TWebGuard::TVerdict::Silence) return TApiResponse{0, "", "", {}};
+        if (verdict == TWebGuard::TVerdict::AskLogin) {
+            TApiResponse response{401, "text/plain", "401 Unauthorized\n", {}};
+            response.Headers.emplace_back("WWW-Authenticate", "Basic realm=\"vkt\"");
+            return response;
+        }
+    }
+    TStatusView view;
+    const std::unique_ptr<TStatusBody> body =
+        StatusBodyFor(request.Path, request.QueryField("q"), request.QueryField("history"), view);
+    view.Load(*m_board);
+    view.DaemonId = AsUtf8(DaemonId());
+    view.DatabaseUp = DatabaseUp;
+    view.PollDelay = PollDelay;
+    TApiResponse response;
+    response.ContentType = body->ContentType();
+    response.Body = body->SameForEveryone() ? *SharedStatusBody(*body, view) : body->Whole();
+    response.Headers.emplace_back("Cache-Control", "no-store");
+    return response;
+}
+
+TApiResponse TApiRouter::Resource(const TApiRequest& request) {
+    const auto now = GetClock().Monotonic();
+    if (const long long wait = m_limiter.WaitSeconds(request.Peer, now); wait > 0) {
+        TApiResponse response = ApiError(429, "too many failed attempts; try again later");
+        response.Headers.emplace_back("Retry-After", IntToStr(wait));
+        return response;
+    }
+    const std::string bearer = BearerToken(request.Authorization);
+    std::optional<TApiToken> token;
+    if (!bearer.empty()) token = m_database.With([&](TDbQuery& q) { return TApiTokens(q).Find(bearer); });
+    if (!token) {
+        m_limiter.Failed(request.Peer, now);
+        TApiResponse response = ApiError(401, "a valid token is needed");
+        response.Headers.emplace_back("WWW-Authenticate", "Bearer realm=\"vkt\"");
+        return response;
+    }
+    m_limiter.Succeeded(request.Peer);
+    if (!Reads(request.Method) && !token->Write) return ApiError(403, "token " + token->Name + " may only read");
+    if (request.BodyTooLarge) return ApiError(413, "the body is larger than 1 MB");
+    return Route(request, token->Name);
+}
+
+TApiResponse TApiRouter::Route(const TApiRequest& request, const std::string& token) {
+    const std::string& method = request.Method;
+    if (request.Path == SitesPath || request.Path == SitesPath + "/") {
+        if (Reads(method)) return m_sites.List(request);
+        if (method == "POST") return m_sites.Create(request, token);
+        return NotAllowed("GET, POST");
+    }
+    if (!request.Path.starts_with(SitesPath + "/")) return ApiError(404, "no such resource");
+    const std::string code = request.Path.substr(SitesPath.size() + 1);
+    if (code.find('/') != std::string::npos) return ApiError(404, "no such resource");
+    if (Reads(method)) return m_sites.Get(code);
+    if (method == "PUT") return m_sites.Change(code, request, false, token);
+    if (method == "PATCH") return m_sites.Change(code, request, true, token);
+    if (method == "DELETE") return m_sites.Remove(code, token);
+    return NotAllowed("GET, PUT, PATCH, DELETE");
+}

@@ -1,0 +1,47 @@
+// What the API listener answers: the status paths under the [Web] rules, the OpenAPI description,
+// and the resources under /api/v1 for bearer tokens (read tokens GET, write tokens everything).
+#pragma once
+
+#include "api/apidatabase.h"
+#include "api/apirequest.h"
+#include "api/attemptlimiter.h"
+#include "api/sitesresource.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TStatusBoard;
+class TWebGuard;
+
+class TApiRouter {
+public:
+    /// Largest request body taken, in bytes.
+    static constexpr std::size_t MaxBody = 1024 * 1024;
+
+    TApiRouter(TApiDatabase& database, const TStatusBoard* board, std::shared_ptr<const TWebGuard> guard);
+
+    /// The vkt.ini the Daemon ID is read from (for the status paths and new sites).
+    std::string ConfigFile;
+    int PollDelay = 5;
+    /// Whether the daemon's own connection is up, as the status paths show it.
+    std::atomic<bool> DatabaseUp{false};
+    /// Writes one line of the activity log (category, message).
+    std::function<void(const std::string& category, const std::string& message)> Log;
+
+    TApiResponse Handle(const TApiRequest& request);
+
+private:
+    TApiResponse Dispatch(const TApiRequest& request);
+    TApiResponse Status(const TApiRequest& request);
+    TApiResponse Resource(const TApiRequest& request);
+    TApiResponse Route(const TApiRequest& request, const std::string& token);
+    std::string DaemonId() const;
+
+    TApiDatabase& m_database;
+    const TStatusBoard* m_board;
+    std::shared_ptr<const TWebGuard> m_guard;
+    TAttemptLimiter m_limiter;
+    TSitesResource m_sites;
+};

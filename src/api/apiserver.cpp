@@ -1,0 +1,255 @@
+// TApiServer: the libmicrohttpd daemon and the glue between its callbacks and the router. Each
+// connection has a thread of its own (the database work of a request may take a while); bodies are
+// gathered up to the router's limit, and what goes over it is dropped unread into memory.
+#include "api/apiserver.h"
+
+#include "api/apidatabase.h"
+#include "api/apirouter.h"
+#include "db/data.h"
+#include "web/webguard.h"
+
+#include <microhttpd.h>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr long long RefusalLineIntervalMs = 60 * 1000;
+constexpr unsigned MaxConnections = 64;
+constexpr unsigned IdleSeconds = 60;
+
+bool ReadFile(const std::string& path, std::string& content) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    content = buffer.str();
+    return !in.bad() && !content.empty();
+}
+
+/// The peer's address as text; a v4-mapped IPv6 address as the dotted IPv4 one.
+std::string AddressText(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (address->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    } else if (address->sa_family == AF_INET6) {
+        const in6_addr& v6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&v6))
+            inet_ntop(AF_INET, &v6.s6_addr[12], text, sizeof text);
+        else
+            inet_ntop(AF_INET6, &v6, text, sizeof text);
+    }
+    return text;
+}
+
+bool IsLoopback(const sockaddr* address) {
+    if (address->sa_family == AF_INET)
+        return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
+    if (address->sa_family == AF_INET6) {
+        const in6_addr& v6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+        return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+    }
+    return false;
+}
+
+struct ResolvedAddress {
+    sockaddr_storage Address{};
+    bool Found = false;
+};
+
+ResolvedAddress Resolve(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* list = nullptr;
+    ResolvedAddress resolved;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || list == nullptr) return resolved;
+    std::memcpy(&resolved.Address, list->ai_addr, list->ai_addrlen);
+    resolved.Found = true;
+    freeaddrinfo(list);
+    return resolved;
+}
+
+} // namespace
+
+/// One request while it arrives: the parts the router needs, gathered from the library's calls.
+struct TApiConnection {
+    TApiRequest Request;
+
+    static MHD_Result Accept(void* server, const sockaddr* address, socklen_t) {
+        return static_cast<TApiServer*>(server)->AllowsPeer(AddressText(address)) ? MHD_YES : MHD_NO;
+    }
+
+    static MHD_Result Access(void* server, MHD_Connection* connection, const char* url, const char* method, const char*,
+                             const char* upload, size_t* uploadSize, void** context) {
+        if (*context == nullptr) {
+            *context = new TApiConnection;
+            return MHD_YES;
+        }
+        auto* self = static_cast<TApiConnection*>(*context);
+        if (*uploadSize > 0) {
+            self->Take(upload, *uploadSize);
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        self->Request.Method = method;
+        self->Request.Path = url;
+        self->ReadHeaders(connection);
+        const TApiResponse answer = static_cast<TApiServer*>(server)->m_router->Handle(self->Request);
+        return Send(connection, answer);
+    }
+
+    static void Completed(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
+        delete static_cast<TApiConnection*>(*context);
+        *context = nullptr;
+    }
+
+private:
+    void Take(const char* data, std::size_t size) {
+        if (Request.BodyTooLarge || Request.Body.size() + size > TApiRouter::MaxBody) {
+            Request.BodyTooLarge = true;
+            Request.Body.clear();
+            return;
+        }
+        Request.Body.append(data, size);
+    }
+
+    void ReadHeaders(MHD_Connection* connection) {
+        MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &TApiConnection::QueryField, &Request);
+        MHD_get_connection_values(connection, MHD_HEADER_KIND, &TApiConnection::HeaderField, &Request);
+        if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
+            Request.Peer = AddressText(info->client_addr);
+    }
+
+    static MHD_Result QueryField(void* request, MHD_ValueKind, const char* key, const char* value) {
+        static_cast<TApiRequest*>(request)->Query.emplace(key, value == nullptr ? "" : value);
+        return MHD_YES;
+    }
+
+    static MHD_Result HeaderField(void* target, MHD_ValueKind, const char* key, const char* value) {
+        auto* request = static_cast<TApiRequest*>(target);
+        const std::string text = value == nullptr ? "" : value;
+        if (strcasecmp(key, "Host") == 0) request->Hosts.push_back(text);
+        if (strcasecmp(key, "Authorization") == 0 && request->Authorization.empty()) request->Authorization = text;
+        return MHD_YES;
+    }
+
+    static MHD_Result Send(MHD_Connection* connection, const TApiResponse& answer) {
+        if (answer.Status == 0) return MHD_NO; // closed without an answer
+        MHD_Response* response = MHD_create_response_from_buffer(
+            answer.Body.size(), const_cast<char*>(answer.Body.data()), MHD_RESPMEM_MUST_COPY);
+        if (response == nullptr) return MHD_NO;
+        if (!answer.ContentType.empty()) MHD_add_response_header(response, "Content-Type", answer.ContentType.c_str());
+        for (const auto& [name, value] : answer.Headers)
+            MHD_add_response_header(response, name.c_str(), value.c_str());
+        const MHD_Result queued = MHD_queue_response(connection, unsigned(answer.Status), response);
+        MHD_destroy_response(response);
+        return queued;
+    }
+};
+
+TApiServer::TApiServer() = default;
+
+TApiServer::~TApiServer() {
+    Stop();
+}
+
+void TApiServer::Stop() {
+    if (m_poll != 0 && HasMainLoop()) MainLoop().KillTimer(m_poll);
+    m_poll = 0;
+    if (m_daemon != nullptr) MHD_stop_daemon(m_daemon);
+    m_daemon = nullptr;
+    m_port = 0;
+}
+
+void TApiServer::Start(const std::string& connectionString, TDbDialect dialect, int pollDelay) {
+    if (ConfigFile.empty()) ConfigFile = ConfigFileName();
+    for (const std::string& line : m_settings.Load(ConfigFile))
+        WriteLogLine(line);
+    if (!m_settings.Wanted()) return;
+    auto guard = std::make_shared<TWebGuard>();
+    guard->Load(ConfigFile); // its lines are the admin port's to write
+    m_guard = guard;
+    if (m_settings.Tls() && !ReadPemFiles()) return;
+    if (!Launch(connectionString, dialect, pollDelay)) return;
+    if (DatabaseUp && HasMainLoop())
+        m_poll = MainLoop().SetTimer(std::chrono::seconds(1), true, [this] { m_router->DatabaseUp = DatabaseUp(); });
+}
+
+bool TApiServer::ReadPemFiles() {
+    if (!ReadFile(m_settings.Certificate, m_certificate)) {
+        WriteLogLine("Cannot read [Api] Certificate " + m_settings.Certificate + "; the API stays off.");
+        return false;
+    }
+    if (!ReadFile(m_settings.Key, m_key)) {
+        WriteLogLine("Cannot read [Api] Key " + m_settings.Key + "; the API stays off.");
+        return false;
+    }
+    return true;
+}
+
+bool TApiServer::Launch(const std::string& connectionString, TDbDialect dialect, int pollDelay) {
+    const std::string where = m_settings.Host + ":" + std::to_string(m_settings.Port);
+    ResolvedAddress bind = Resolve(m_settings.Host, m_settings.Port);
+    if (!bind.Found) {
+        WriteLogLine("[Api] Listen " + where + " names no address of this machine; the API stays off.");
+        return false;
+    }
+    const auto* address = reinterpret_cast<const sockaddr*>(&bind.Address);
+    if (!m_settings.Tls() && !IsLoopback(address)) {
+        WriteLogLine("Not listening on " + where +
+                     ": plain HTTP is refused on an address that is not loopback, as tokens would cross the "
+                     "network in clear; set [Api] Certificate and Key.");
+        return false;
+    }
+    m_database = std::make_unique<TApiDatabase>(connectionString, dialect);
+    m_router = std::make_unique<TApiRouter>(*m_database, Board, m_guard);
+    m_router->ConfigFile = ConfigFile;
+    m_router->PollDelay = pollDelay;
+    m_router->DatabaseUp = DatabaseUp && DatabaseUp();
+    m_router->Log = Log;
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_AUTO;
+    if (address->sa_family == AF_INET6) flags |= MHD_USE_IPv6;
+    if (m_settings.Tls()) flags |= MHD_USE_TLS;
+    MHD_OptionItem tls[] = {{MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(m_certificate.c_str())},
+                            {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(m_key.c_str())},
+                            {MHD_OPTION_END, 0, nullptr}};
+    MHD_OptionItem none[] = {{MHD_OPTION_END, 0, nullptr}};
+    m_daemon = MHD_start_daemon(flags, uint16_t(m_settings.Port), &TApiConnection::Accept, this,
+                                &TApiConnection::Access, this, MHD_OPTION_SOCK_ADDR, address,
+                                MHD_OPTION_CONNECTION_LIMIT, MaxConnections, MHD_OPTION_CONNECTION_TIMEOUT, IdleSeconds,
+                                MHD_OPTION_NOTIFY_COMPLETED, &TApiConnection::Completed, nullptr, MHD_OPTION_ARRAY,
+                                m_settings.Tls() ? tls : none, MHD_OPTION_END);
+    if (m_daemon == nullptr) {
+        WriteLogLine("Cannot listen on " + where + " for the API: " + std::strerror(errno) + ".");
+        return false;
+    }
+    const MHD_DaemonInfo* info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
+    m_port = info != nullptr ? info->port : m_settings.Port;
+    WriteLogLine(std::string("Listening for the API on ") + (m_settings.Tls() ? "https" : "http") + "://" +
+                 (address->sa_family == AF_INET6 ? "[" + m_settings.Host + "]" : m_settings.Host) + ":" +
+                 std::to_string(m_port) + "/api/v1/");
+    return true;
+}
+
+bool TApiServer::AllowsPeer(const std::string& address) {
+    if (!m_guard || !m_guard->ScreensPeers() || m_guard->AllowsPeer(address)) return true;
+    std::lock_guard<std::mutex> lock(m_refusalLock);
+    if (!m_refusalLogged || MillisecondsSince(m_lastRefusalLine) >= RefusalLineIntervalMs) {
+        WriteLogLine("Refused a connection from " + address + ": not in [Web] Allow.");
+        m_refusalLogged = true;
+        m_lastRefusalLine = GetClock().Monotonic();
+    }
+    return false;
+}
+
+void TApiServer::WriteLogLine(const std::string& message) {
+    if (Log) Log("API", message);
+}

@@ -1,0 +1,207 @@
+// The OpenAPI description, kept beside the routes it describes (apirouter.cpp, sitesresource.cpp).
+#include "api/openapi.h"
+
+#include "web/statusview.h"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+const char* const Description = R"json({
+  "openapi": "3.0.3",
+  "info": {
+    "title": "vkt API",
+    "description": "The monitored sites of a vkt daemon, and its status board. Resources under /api/v1 need a bearer token made with `vkt-datutil token add NAME [--write]`: a read token may GET, a write token may do everything. An address that keeps presenting bad tokens must wait (429).",
+    "version": "VERSION"
+  },
+  "security": [{"bearer": []}],
+  "paths": {
+    "/api/v1/sites": {
+      "get": {
+        "summary": "The sites, with what the last scans saw of them",
+        "operationId": "listSites",
+        "parameters": [{"name": "daemon", "in": "query", "required": false, "description": "Only the sites of this Daemon ID", "schema": {"type": "string"}}],
+        "responses": {
+          "200": {"description": "The sites, by code", "content": {"application/json": {"schema": {"type": "object", "required": ["sites"], "properties": {"sites": {"type": "array", "items": {"$ref": "#/components/schemas/Site"}}}}}}},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      },
+      "post": {
+        "summary": "Adds a site; the next scan probes it",
+        "operationId": "createSite",
+        "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/SiteInput"}}}},
+        "responses": {
+          "201": {"description": "Made", "headers": {"Location": {"description": "The new site's path", "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Site"}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "409": {"description": "A site has this code already", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "413": {"$ref": "#/components/responses/TooLarge"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      }
+    },
+    "/api/v1/sites/{code}": {
+      "parameters": [{"name": "code", "in": "path", "required": true, "schema": {"type": "string", "maxLength": 12}}],
+      "get": {
+        "summary": "One site",
+        "operationId": "getSite",
+        "responses": {
+          "200": {"description": "The site", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Site"}}}},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "404": {"$ref": "#/components/responses/NotFound"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      },
+      "put": {
+        "summary": "Replaces the site's values; fields left out are emptied (the daemon stays)",
+        "operationId": "replaceSite",
+        "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/SiteInput"}}}},
+        "responses": {
+          "200": {"description": "Changed", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Site"}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "404": {"$ref": "#/components/responses/NotFound"},
+          "413": {"$ref": "#/components/responses/TooLarge"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      },
+      "patch": {
+        "summary": "Changes the fields given; the others keep their values",
+        "operationId": "changeSite",
+        "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/SiteInput"}}}},
+        "responses": {
+          "200": {"description": "Changed", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Site"}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "404": {"$ref": "#/components/responses/NotFound"},
+          "413": {"$ref": "#/components/responses/TooLarge"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      },
+      "delete": {
+        "summary": "Removes the site and its VKT rows; its alarm rows go with the daily purge",
+        "operationId": "deleteSite",
+        "responses": {
+          "204": {"description": "Removed"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "404": {"$ref": "#/components/responses/NotFound"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      }
+    },
+    "/api/v1/openapi.json": {
+      "get": {
+        "summary": "This description",
+        "operationId": "getOpenApi",
+        "security": [],
+        "responses": {"200": {"description": "OpenAPI 3 description", "content": {"application/json": {"schema": {"type": "object"}}}}}
+      }
+    },
+    "/status": {
+      "get": {
+        "summary": "The status board as an HTML page, under the [Web] login when one is set",
+        "operationId": "getStatusPage",
+        "security": [{}, {"basic": []}],
+        "parameters": [{"$ref": "#/components/parameters/Filter"}],
+        "responses": {"200": {"description": "The board", "content": {"text/html": {"schema": {"type": "string"}}}}, "401": {"description": "The [Web] login is needed"}}
+      }
+    },
+    "/status.json": {
+      "get": {
+        "summary": "The status board as JSON (summary, sites)",
+        "operationId": "getStatusJson",
+        "security": [{}, {"basic": []}],
+        "parameters": [{"$ref": "#/components/parameters/Filter"}, {"name": "history", "in": "query", "required": false, "description": "1 adds each site's 288 five-minute buckets", "schema": {"type": "string", "enum": ["1"]}}],
+        "responses": {"200": {"description": "The board", "content": {"application/json": {"schema": {"type": "object", "properties": {"summary": {"type": "object"}, "sites": {"type": "array", "items": {"type": "object"}}}}}}}, "401": {"description": "The [Web] login is needed"}}
+      }
+    },
+    "/metrics": {
+      "get": {
+        "summary": "The status board in the Prometheus text format 0.0.4",
+        "operationId": "getMetrics",
+        "security": [{}, {"basic": []}],
+        "responses": {"200": {"description": "The metrics", "content": {"text/plain": {"schema": {"type": "string"}}}}, "401": {"description": "The [Web] login is needed"}}
+      }
+    }
+  },
+  "components": {
+    "securitySchemes": {
+      "bearer": {"type": "http", "scheme": "bearer", "description": "A token of vkt-datutil token add"},
+      "basic": {"type": "http", "scheme": "basic", "description": "[Web] User and Password"}
+    },
+    "parameters": {
+      "Filter": {"name": "q", "in": "query", "required": false, "description": "Keeps the sites whose code, name or address holds this text (any case)", "schema": {"type": "string"}}
+    },
+    "schemas": {
+      "SiteInput": {
+        "type": "object",
+        "additionalProperties": false,
+        "properties": {
+          "code": {"type": "string", "maxLength": 12, "description": "The site's key; required when creating"},
+          "name": {"type": "string", "nullable": true, "maxLength": 20},
+          "address": {"type": "string", "maxLength": 16, "description": "A dotted IPv4 address or a host name"},
+          "downtime": {"oneOf": [{"type": "integer", "minimum": 0}, {"type": "string"}], "description": "Minutes a site must stay unreachable before it is notified"},
+          "email": {"type": "string", "nullable": true, "maxLength": 50},
+          "contactflag": {"oneOf": [{"type": "integer"}, {"type": "string"}], "nullable": true, "description": "2 mail to email, 3 pop-up; anything else or null: no notice"},
+          "daemon": {"type": "string", "maxLength": 20, "description": "Daemon ID of the VKT row; this daemon's when left out on creation"}
+        }
+      },
+      "Site": {
+        "type": "object",
+        "required": ["code", "name", "address", "downtime", "email", "contactflag", "daemon", "state", "cause", "rtt_ms", "notified"],
+        "properties": {
+          "code": {"type": "string"},
+          "name": {"type": "string"},
+          "address": {"type": "string"},
+          "downtime": {"type": "integer"},
+          "email": {"type": "string"},
+          "contactflag": {"type": "integer", "nullable": true},
+          "daemon": {"type": "string", "description": "The first Daemon ID that probes it"},
+          "state": {"type": "string", "enum": ["up", "down", "unknown"], "description": "What this daemon's last scan saw; unknown before it probed the site"},
+          "cause": {"type": "string", "nullable": true, "description": "Why the last failed probe failed"},
+          "rtt_ms": {"type": "number", "nullable": true, "description": "The last answer's round-trip time in milliseconds"},
+          "notified": {"type": "boolean", "description": "A notice of the current outage went out"}
+        }
+      },
+      "Error": {
+        "type": "object",
+        "required": ["error"],
+        "properties": {
+          "error": {"type": "string"},
+          "field": {"type": "string", "description": "The field at fault", "enum": ["code", "name", "address", "downtime", "email", "contactflag", "daemon"]}
+        }
+      }
+    },
+    "responses": {
+      "Invalid": {"description": "A value the columns cannot take, or a body that is no JSON object of site fields", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "Unauthorized": {"description": "No valid token", "headers": {"WWW-Authenticate": {"schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "ReadOnly": {"description": "A read token asked to write", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "NotFound": {"description": "No site has this code", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "TooLarge": {"description": "The body is larger than 1 MB", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "TooMany": {"description": "Too many failed attempts from this address", "headers": {"Retry-After": {"schema": {"type": "integer"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "Unavailable": {"description": "The database cannot be reached", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
+    }
+  }
+})json";
+
+} // namespace
+
+const std::string& OpenApiDocument() {
+    static const std::string document = [] {
+        nlohmann::json description = nlohmann::json::parse(Description);
+        description["info"]["version"] = StatusVersion();
+        return description.dump();
+    }();
+    return document;
+}
