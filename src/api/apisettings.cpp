@@ -34,9 +34,11 @@ std::vector<std::string> TApiSettings::Load(const std::string& iniFile) {
     if (listen.empty()) return lines;
     if (!SplitHostPort(listen, Host, Port)) {
         Host.clear();
+        Port = 0;
         lines.push_back("[Api] Listen \"" + listen + "\" is not host:port; the API stays off.");
     } else if (Certificate.empty() != Key.empty()) {
         Host.clear();
+        Port = 0;
         lines.push_back("[Api] Certificate and Key go together; the API stays off.");
     }
     return lines;

@@ -1,0 +1,157 @@
+// The real daemon's API over HTTPS with a throw-away certificate, tokens made by vkt-datutil and
+// curl as the client: a site made, changed and deleted through it is probed, re-probed and dropped by
+// the next scans; every error answer.
+#include "../integration/scan_daemon.h"
+#include "../web/shellcommand.h"
+#include "api/apitokens.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <regex>
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+namespace {
+
+struct Reply {
+    int Status = 0;
+    std::string Body;
+};
+
+class ApiOverHttps : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        if (!CanProbe(why)) GTEST_SKIP() << why;
+        ASSERT_TRUE(db.Connect()) << db.dm.LastConnectionError();
+        db.AddSite("D1", "KEEP", "127.0.0.3");
+        ASSERT_EQ(RunCommand("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "
+                             "/CN=localhost -addext subjectAltName=IP:127.0.0.1 -days 1 -keyout " +
+                             daemon.home.File("key.pem") + " -out " + daemon.home.File("cert.pem") + " 2>/dev/null"),
+                  "");
+        WriteFileText(daemon.home.File("vkt.ini"),
+                      ReadFileText(daemon.home.File("vkt.ini")) + "[Api]\r\nListen=127.0.0.1:0\r\nCertificate=" +
+                          daemon.home.File("cert.pem") + "\r\nKey=" + daemon.home.File("key.pem") + "\r\n");
+        writer = Datutil("token add writer --write");
+        reader = Datutil("token add reader");
+        vkt = std::make_unique<VktProcess>(daemon.home.Path(), daemon.work.Path());
+        ASSERT_TRUE(vkt->WaitForOutput("Listening for the API on https://127.0.0.1:", 60s)) << vkt->Output();
+        std::smatch m;
+        const std::string output = vkt->Output();
+        ASSERT_TRUE(std::regex_search(output, m, std::regex("https://127\\.0\\.0\\.1:(\\d+)/api/v1/")));
+        base = "https://127.0.0.1:" + m[1].str();
+    }
+
+    std::string Datutil(const std::string& args) {
+        return TrimRight(RunCommand("VKT_HOME=" + daemon.home.Path() + " " VKT_DATUTIL_BINARY " " + args));
+    }
+
+    Reply Call(const std::string& method, const std::string& path, const std::string& authorization,
+               const std::string& body = "") {
+        WriteFileText(daemon.work.File("body"), body);
+        std::string command = "curl -s --cacert " + daemon.home.File("cert.pem") + " -o " + daemon.work.File("answer") +
+                              " -w '%{http_code}' -X " + method + " '" + base + path + "'";
+        if (!authorization.empty()) command += " -H 'Authorization: " + authorization + "'";
+        if (!body.empty()) command += " -H 'Content-Type: application/json' --data-binary @" + daemon.work.File("body");
+        Reply reply;
+        reply.Status = std::atoi(RunCommand(command).c_str());
+        reply.Body = ReadFileText(daemon.work.File("answer"));
+        return reply;
+    }
+
+    int Polls(const std::string& what) const { return Occurrences(vkt->Output(), "Polling " + what); }
+
+    TempDir dbDir;
+    SharedDb db{"SQLite", dbDir.File("vkt"), ""};
+    DaemonHome daemon{db, "D1"};
+    std::unique_ptr<VktProcess> vkt;
+    std::string base, writer, reader;
+};
+
+} // namespace
+
+TEST_F(ApiOverHttps, SiteMadeChangedAndDeletedIsProbedReprobedAndDroppedByTheNextScans) {
+    const std::string w = "Bearer " + writer, r = "Bearer " + reader;
+    Reply made =
+        Call("POST", "/api/v1/sites", w, R"({"code":"LOOP2","name":"Loop","address":"127.0.0.1","downtime":5})");
+    ASSERT_EQ(made.Status, 201) << made.Body;
+    EXPECT_EQ(json::parse(made.Body)["daemon"], "D1") << "a site without daemon is this daemon's";
+    ASSERT_TRUE(vkt->WaitForOutput("LOOP2 Responding", 60s)) << vkt->Output();
+
+    const json list = json::parse(Call("GET", "/api/v1/sites", r).Body);
+    ASSERT_EQ(list["sites"].size(), 2u) << list;
+    const json& loop = list["sites"][1];
+    EXPECT_EQ(loop["code"], "LOOP2");
+    EXPECT_EQ(loop["state"], "up");
+    EXPECT_TRUE(loop["rtt_ms"].is_number()) << loop;
+
+    Reply changed = Call("PATCH", "/api/v1/sites/LOOP2", w, R"({"address":"127.0.0.2"})");
+    ASSERT_EQ(changed.Status, 200) << changed.Body;
+    EXPECT_EQ(json::parse(changed.Body)["name"], "Loop") << "PATCH keeps the fields it does not name";
+    ASSERT_TRUE(vkt->WaitForOutput("Polling LOOP2 [127.0.0.2]", 60s)) << vkt->Output();
+
+    const int keepPolls = Polls("KEEP");
+    ASSERT_EQ(Call("DELETE", "/api/v1/sites/LOOP2", w).Status, 204);
+    // The scan running at the deletion may still probe it; the one after it no more.
+    ASSERT_TRUE(WaitForCount(*vkt, "Polling KEEP", keepPolls + 2, 60s));
+    const int loopPolls = Polls("LOOP2");
+    ASSERT_TRUE(WaitForCount(*vkt, "Polling KEEP", keepPolls + 4, 60s));
+    EXPECT_EQ(Polls("LOOP2"), loopPolls) << vkt->Output();
+    EXPECT_EQ(Call("GET", "/api/v1/sites/LOOP2", r).Status, 404);
+    EXPECT_EQ(LogEvents(vkt->Output(), {"API"}),
+              (std::vector<std::string>{
+                  "[API] Listening for the API on " + base + "/api/v1/", "[API] Site LOOP2 created by token writer.",
+                  "[API] Site LOOP2 changed by token writer.", "[API] Site LOOP2 deleted by token writer."}));
+}
+
+TEST_F(ApiOverHttps, EveryErrorHasItsStatusAndNamesTheFieldAtFault) {
+    const std::string w = "Bearer " + writer, r = "Bearer " + reader;
+    ASSERT_EQ(Call("POST", "/api/v1/sites", w, R"({"code":"DUP","address":"127.0.0.1","downtime":1})").Status, 201);
+    struct Case {
+        std::string Method, Path, Authorization, Body;
+        int Status;
+        std::string Field;
+    };
+    const std::string n1 = R"("code":"N1","address":"127.0.0.1")";
+    const std::vector<Case> cases = {
+        {"GET", "/api/v1/sites", "", "", 401, ""},
+        {"GET", "/api/v1/sites", "Bearer vkt_00", "", 401, ""},
+        {"GET", "/api/v1/sites", "Basic " + writer, "", 401, ""},
+        {"GET", "/api/v1/sites", "Bearer " + Sha256Hex(writer), "", 401, ""},
+        {"POST", "/api/v1/sites", r, "{" + n1 + R"(,"downtime":1})", 403, ""},
+        {"DELETE", "/api/v1/sites/DUP", r, "", 403, ""},
+        {"POST", "/api/v1/sites", w, "not json", 400, ""},
+        {"POST", "/api/v1/sites", w, "[]", 400, ""},
+        {"POST", "/api/v1/sites", w, "{" + n1 + R"(,"downtime":"x"})", 400, "downtime"},
+        {"POST", "/api/v1/sites", w, "{" + n1 + R"(,"downtime":1.5})", 400, "downtime"},
+        {"POST", "/api/v1/sites", w, "{" + n1 + R"(,"downtime":1,"colour":"red"})", 400, "colour"},
+        {"POST", "/api/v1/sites", w, R"({"code":"N1","address":"bad_host","downtime":1})", 400, "address"},
+        {"POST", "/api/v1/sites", w, "{" + n1 + R"(,"downtime":1,"daemon":")" + std::string(21, 'd') + "\"}", 400,
+         "daemon"},
+        {"POST", "/api/v1/sites", w, R"({"code":"DUP","address":"127.0.0.1","downtime":1})", 409, "code"},
+        {"POST", "/api/v1/sites", w, "{\"name\":\"" + std::string(1024 * 1024, 'x') + "\"}", 413, ""},
+        {"PUT", "/api/v1/sites/DUP", w, R"({"code":"OTHER","address":"127.0.0.1","downtime":1})", 400, "code"},
+        {"PUT", "/api/v1/sites/DUP", w, R"({"downtime":1})", 400, "address"},
+        {"GET", "/api/v1/sites/NOPE", r, "", 404, ""},
+        {"PUT", "/api/v1/sites/NOPE", w, R"({"address":"127.0.0.1","downtime":1})", 404, ""},
+        {"PATCH", "/api/v1/sites/NOPE", w, R"({"downtime":1})", 404, ""},
+        {"DELETE", "/api/v1/sites/NOPE", w, "", 404, ""},
+        {"DELETE", "/api/v1/sites", w, "", 405, ""},
+        {"GET", "/api/v1/other", r, "", 404, ""},
+    };
+    for (const Case& c : cases) {
+        const Reply reply = Call(c.Method, c.Path, c.Authorization, c.Body);
+        const std::string label = c.Method + " " + c.Path + " " + c.Body.substr(0, 80);
+        EXPECT_EQ(reply.Status, c.Status) << label << "\n" << reply.Body;
+        const json body = json::parse(reply.Body, nullptr, false);
+        ASSERT_TRUE(body.is_object() && body["error"].is_string()) << label << "\n" << reply.Body;
+        EXPECT_EQ(body.value("field", ""), c.Field) << label << "\n" << reply.Body;
+    }
+    EXPECT_EQ(Call("GET", "/api/v1/sites/DUP", r).Status, 200) << "nothing was changed by the refusals";
+    EXPECT_EQ(Call("GET", "/status.json", "").Status, 200) << "without a [Web] login the board is open";
+    EXPECT_EQ(Datutil("token revoke reader 2>&1").substr(15), "Token reader revoked.");
+    EXPECT_EQ(Call("GET", "/api/v1/sites", r).Status, 401);
+    EXPECT_EQ(LogEvents(vkt->Output(), {"API"}).back(), "[API] Site DUP created by token writer.");
+}
