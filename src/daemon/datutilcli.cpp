@@ -1,6 +1,7 @@
 // vkt-datutil: back up, restore, clear and inspect the tables from a shell.
 #include "daemon/datutilcli.h"
 
+#include "daemon/datutilsites.h"
 #include "daemon/datutiltoken.h"
 #include "daemon/tfrmdatutil.h"
 #include "platform/msgloop.h"
@@ -17,7 +18,8 @@ constexpr int ExitDone = 0;
 constexpr int ExitIncomplete = 1;
 constexpr int ExitUsage = 2;
 
-const char* const kUsage = "usage: vkt-datutil backup|restore|clear|info [--yes] (--all | TABLE ...)\n"
+const std::string kUsage = std::string("usage: vkt-datutil backup|restore|clear|info [--yes] (--all | TABLE ...)\n") +
+                           kSitesUsage +
                            "       vkt-datutil token add NAME [--write] | token list | token revoke NAME\n"
                            "  TABLE is one of alarms, codes, vkt, operator, site.\n"
                            "  clear asks before it drops the tables; without a terminal it needs --yes.\n";
@@ -153,11 +155,12 @@ int RunDatUtilCli(int argc, char** argv) {
     if (argc >= 2 && std::string(argv[1]) == "token") return RunTokenCli(argc, argv);
     CliArgs args;
     if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        std::fputs(kUsage, stdout);
+        std::fputs(kUsage.c_str(), stdout);
         return ExitDone;
     }
+    if (argc >= 2 && IsSitesCommand(argv[1])) return RunSitesCommand(argc, argv);
     if (const std::string error = ParseArgs(argc, argv, args); !error.empty()) {
-        std::fprintf(stderr, "vkt-datutil: %s\n%s", error.c_str(), kUsage);
+        std::fprintf(stderr, "vkt-datutil: %s\n%s", error.c_str(), kUsage.c_str());
         return ExitUsage;
     }
     if (args.Command == "clear" && !args.Yes && isatty(STDIN_FILENO) != 1) {

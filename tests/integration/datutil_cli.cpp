@@ -130,6 +130,73 @@ TEST_P(DatUtilCli, BackupClearRestoreCycleWithExitStatus) {
     EXPECT_NE(r.Err.find("alarms: Duplicate records not restored: 2\n"), std::string::npos) << r.Err;
 }
 
+TEST_P(DatUtilCli, ApplyPlansAndChangesSitesAsTheFileSays) {
+    const std::string v1 = "daemon: d1\nsites:\n  - code: a1\n    name: \"O'Hara: main\"\n    address: 10.0.0.1\n"
+                           "    downtime: 5\n    email: ops@example.org\n    contactflag: 2\n"
+                           "  - code: b2\n    address: probe-b.example\n    downtime: 0\n";
+    const std::string v2 = "daemon: d1\nsites:\n  - code: A1\n    name: \"O'Hara: main\"\n    address: 10.0.0.9\n"
+                           "    downtime: 05\n    email: ops@example.org\n    contactflag: 2\n"
+                           "  - code: c3\n    address: 10.0.0.3\n    downtime: 1\n";
+    struct Case {
+        const char* File; // written to the file the arguments name, unless null
+        std::string Text;
+        std::vector<std::string> Args;
+        int Status;
+        const char* Out;
+        const char* Err;
+    };
+    const std::vector<Case> cases = {
+        {"v1.yaml", v1, {"apply", "v1.yaml", "--dry-run"}, 0, "create a1\ncreate b2\n", ""},
+        {nullptr, "", {"export", "--daemon", "d1"}, 0, "daemon: d1\nsites: []\n", ""},
+        {nullptr, "", {"apply", "v1.yaml"}, 0, "d1: 2 to create, 0 to update, 0 to delete, 0 unchanged\nApplied.", ""},
+        {"v2.yaml", v2, {"apply", "v2.yaml"}, 0, "update A1: address\ncreate c3\n", ""},
+        {nullptr, "", {"apply", "v2.yaml"}, 0, "not in the file, kept (--prune deletes them): b2\nNothing to do.", ""},
+        {nullptr, "", {"apply", "v2.yaml", "--prune"}, 0, "delete b2\n", ""},
+        {"bad.yaml",
+         "daemon: d1\nsites:\n  - code: b2\n    address: 10.0.0.2\n    downtime: x\n",
+         {"apply", "bad.yaml"},
+         1,
+         "",
+         "bad.yaml:5: downtime: is not a whole number of minutes\n"},
+        {"bad.yaml",
+         "daemon: d1\nsites:\n  - code: b2\n    adress: 10.0.0.2\n",
+         {"apply", "bad.yaml"},
+         1,
+         "",
+         "bad.yaml:4: adress: is not a site field"},
+        {"bad.yaml",
+         "daemon: d1\nsites:\n  - code: b2\n    downtime: 1\n",
+         {"apply", "bad.yaml"},
+         1,
+         "",
+         "bad.yaml:3: address: is required\n"},
+        {"bad.yaml", "daemon: d1\nsites:\n  - code: [b2\n", {"apply", "bad.yaml"}, 1, "", "bad.yaml:4: not YAML"},
+        {nullptr, "", {"apply", "missing.yaml"}, 1, "", "missing.yaml: cannot be read"},
+        {nullptr, "", {"apply"}, 2, "", "apply needs the file"},
+        {nullptr, "", {"apply", "v2.yaml", "--force"}, 2, "", "not \"--force\""},
+        {nullptr, "", {"export", "d1"}, 2, "", "export needs --daemon ID"},
+    };
+    for (const Case& c : cases) {
+        if (c.File) WriteFileText(home.File(c.File), c.Text);
+        std::vector<std::string> args = c.Args;
+        if (args.size() > 1 && args[1].ends_with(".yaml")) args[1] = home.File(args[1]);
+        const ToolRun r = Run(args);
+        EXPECT_EQ(r.Status, c.Status) << c.Args[0] << " " << c.Args.back() << "\n" << r.Err;
+        EXPECT_NE(r.Out.find(c.Out), std::string::npos) << r.Out;
+        EXPECT_NE(r.Err.find(c.Err), std::string::npos) << r.Err;
+    }
+
+    // What export writes, apply takes back without a change.
+    ToolRun r = Run({"export", "--daemon", "d1"});
+    EXPECT_EQ(r.Out,
+              "daemon: d1\nsites:\n  - code: a1\n    name: \"O'Hara: main\"\n    address: 10.0.0.9\n    downtime: 5\n"
+              "    email: ops@example.org\n    contactflag: 2\n  - code: c3\n    address: 10.0.0.3\n    downtime: 1\n");
+    WriteFileText(home.File("round.yaml"), r.Out);
+    r = Run({"apply", home.File("round.yaml"), "--prune"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "daemon d1: 0 to create, 0 to update, 0 to delete, 2 unchanged\nNothing to do.\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, DatUtilCli, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          [](const auto& info) { return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL"; });
 
@@ -144,7 +211,7 @@ TEST(DatUtilCliUsage, RefusalsAndTheirExitStatus) {
     };
     const std::vector<Case> cases = {
         {{}, 2, "no command given"},
-        {{"export", "--all"}, 2, "unknown command \"export\""},
+        {{"import", "--all"}, 2, "unknown command \"import\""},
         {{"backup"}, 2, "name the tables or give --all"},
         {{"backup", "--all", "site"}, 2, "name the tables or give --all"},
         {{"backup", "sites"}, 2, "unknown table \"sites\""},

@@ -1,0 +1,156 @@
+// apply: read the file, check every site, print the plan, then change nothing (--dry-run) or apply it
+// in one transaction. export: the daemon's sites in the same form, so that a round trip plans nothing.
+#include "daemon/datutilsites.h"
+
+#include "daemon/sitesfile.h"
+#include "db/data.h"
+#include "db/siteplan.h"
+
+#include <cstdio>
+#include <vector>
+
+const char* const kSitesUsage = "       vkt-datutil apply FILE.yaml [--dry-run] [--prune]\n"
+                                "       vkt-datutil export --daemon ID\n";
+
+namespace {
+
+constexpr int ExitDone = 0;
+constexpr int ExitRefused = 1;
+constexpr int ExitUsage = 2;
+
+struct SitesArgs {
+    std::string File;
+    std::string Daemon;
+    bool DryRun = false;
+    bool Prune = false;
+};
+
+int Usage(const std::string& error) {
+    std::fprintf(stderr, "vkt-datutil: %s\nusage:\n%s", error.c_str(), kSitesUsage);
+    return ExitUsage;
+}
+
+std::string ParseApply(const std::vector<std::string>& args, SitesArgs& out) {
+    for (const std::string& arg : args) {
+        if (arg == "--dry-run")
+            out.DryRun = true;
+        else if (arg == "--prune")
+            out.Prune = true;
+        else if (arg.starts_with("-") || !out.File.empty())
+            return "apply takes one file and --dry-run, --prune (not \"" + arg + "\")";
+        else
+            out.File = arg;
+    }
+    return out.File.empty() ? "apply needs the file to apply" : "";
+}
+
+std::string ParseExport(const std::vector<std::string>& args, SitesArgs& out) {
+    if (args.size() != 2 || args[0] != "--daemon" || args[1].empty()) return "export needs --daemon ID";
+    out.Daemon = args[1];
+    return "";
+}
+
+/// Connects the data module as vkt.ini says; false (said on stderr) when the database cannot be reached.
+bool Connect(TVKTDataModule& dm) {
+    dm.DataModuleCreate();
+    if (dm.ActivateConnection()) return true;
+    std::fprintf(stderr, "vkt-datutil: Unable to connect to database: %s\n", dm.LastConnectionError().c_str());
+    return false;
+}
+
+/// Every refused value of every site, each at its line; true when there is none.
+bool CheckSites(const SitesFile& file, SiteStore& store) {
+    bool valid = true;
+    for (std::size_t i = 0; i < file.Sites().size(); ++i)
+        for (const FieldError& error : store.Validate(file.Sites()[i].Site)) {
+            std::fprintf(stderr, "vkt-datutil: %s\n", file.RefusalAt(error.Field, i, error.Message).c_str());
+            valid = false;
+        }
+    return valid;
+}
+
+const char* StepName(SiteChange::Kind kind) {
+    switch (kind) {
+    case SiteChange::Kind::Create:
+        return "create";
+    case SiteChange::Kind::Update:
+        return "update";
+    case SiteChange::Kind::Delete:
+        return "delete";
+    }
+    return "";
+}
+
+void PrintPlan(const SitePlan& plan, const std::string& daemon) {
+    std::size_t counts[3] = {0, 0, 0};
+    for (const PlannedChange& step : plan.Steps) {
+        ++counts[static_cast<int>(step.Change.What)];
+        std::string fields;
+        for (const std::string& field : step.Fields)
+            fields += (fields.empty() ? ": " : ", ") + field;
+        std::printf("%s %s%s\n", StepName(step.Change.What), step.Change.Site.Code.c_str(), fields.c_str());
+    }
+    std::printf("daemon %s: %zu to create, %zu to update, %zu to delete, %zu unchanged\n", daemon.c_str(), counts[0],
+                counts[1], counts[2], plan.Unchanged);
+    if (plan.Kept.empty()) return;
+    std::string kept;
+    for (const std::string& code : plan.Kept)
+        kept += (kept.empty() ? "" : ", ") + code;
+    std::printf("not in the file, kept (--prune deletes them): %s\n", kept.c_str());
+}
+
+int Apply(const SitesArgs& args) {
+    SitesFile file;
+    if (!file.Read(args.File)) {
+        std::fprintf(stderr, "vkt-datutil: %s\n", file.Refusal().c_str());
+        return ExitRefused;
+    }
+    TVKTDataModule dm;
+    if (!Connect(dm)) return ExitRefused;
+    SiteStore store(dm.adoQ2, dm.Dialect());
+    if (!CheckSites(file, store)) return ExitRefused;
+    std::vector<SiteFields> wanted;
+    for (const SitesFile::Entry& entry : file.Sites())
+        wanted.push_back(entry.Site);
+    const SitePlan plan = PlanSites(store, file.Daemon(), wanted, args.Prune);
+    PrintPlan(plan, file.Daemon());
+    if (plan.Steps.empty()) {
+        std::printf("Nothing to do.\n");
+        return ExitDone;
+    }
+    if (args.DryRun) {
+        std::printf("Dry run: nothing changed.\n");
+        return ExitDone;
+    }
+    try {
+        store.Apply(plan.Changes());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vkt-datutil: %s: not applied, nothing changed: %s\n", args.File.c_str(), e.what());
+        return ExitRefused;
+    }
+    std::printf("Applied.\n");
+    return ExitDone;
+}
+
+int Export(const SitesArgs& args) {
+    TVKTDataModule dm;
+    if (!Connect(dm)) return ExitRefused;
+    SiteStore store(dm.adoQ2, dm.Dialect());
+    std::fputs(SitesFile::Write(args.Daemon, store.List(args.Daemon)).c_str(), stdout);
+    return ExitDone;
+}
+
+} // namespace
+
+bool IsSitesCommand(const std::string& command) {
+    return command == "apply" || command == "export";
+}
+
+int RunSitesCommand(int argc, char** argv) {
+    const std::string command = argv[1];
+    const std::vector<std::string> rest(argv + 2, argv + argc);
+    SitesArgs args;
+    const std::string error = command == "apply" ? ParseApply(rest, args) : ParseExport(rest, args);
+    if (!error.empty()) return Usage(error);
+    return command == "apply" ? Apply(args) : Export(args);
+}

@@ -1,0 +1,15 @@
+// vkt-datutil apply and export: a daemon's sites kept as a YAML file.
+#pragma once
+
+#include <string>
+
+/// The usage lines of the two commands.
+extern const char* const kSitesUsage;
+
+/// Whether `command` is "apply" or "export".
+bool IsSitesCommand(const std::string& command);
+
+/// Runs `vkt-datutil apply FILE [--dry-run] [--prune]` or `vkt-datutil export --daemon ID` (argv[1] is
+/// the command). Exit status: 0 applied, nothing to do or exported; 1 refused (the file, its line and
+/// field named on stderr) or the database failed; 2 a usage error.
+int RunSitesCommand(int argc, char** argv);
