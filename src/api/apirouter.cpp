@@ -3,6 +3,7 @@
 #include "api/apirouter.h"
 
 #include "api/apitokens.h"
+#include "api/sitebody.h"
 #include "api/openapi.h"
 #include "platform/codepage.h"
 #include "platform/profile.h"

@@ -5,6 +5,7 @@
 
 #include "api/apidatabase.h"
 #include "api/apirouter.h"
+#include "api/sitebody.h"
 #include "db/data.h"
 #include "web/webguard.h"
 
@@ -102,8 +103,14 @@ struct TApiConnection {
         self->Request.Method = method;
         self->Request.Path = url;
         self->ReadHeaders(connection);
-        const TApiResponse answer = static_cast<TApiServer*>(server)->m_router->Handle(self->Request);
-        return Send(connection, answer);
+        // Nothing may unwind through the library's C frames: an error the router did not expect
+        // is a 500 for this request, and the listener goes on.
+        try {
+            return Send(connection, static_cast<TApiServer*>(server)->m_router->Handle(self->Request));
+        } catch (const std::exception& e) {
+            static_cast<TApiServer*>(server)->WriteLogLine(std::string("Request failed: ") + e.what());
+            return Send(connection, ApiError(500, "internal error"));
+        }
     }
 
     static void Completed(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {

@@ -1,6 +1,8 @@
 // TSitesResource: JSON in and out of the site store, and the board's view of each site.
 #include "api/sitesresource.h"
 
+#include "api/sitebody.h"
+
 #include "db/sitestore.h"
 #include "web/statusboard.h"
 
@@ -11,45 +13,6 @@
 using nlohmann::json;
 
 namespace {
-
-std::string* FieldOf(SiteFields& site, const std::string& name) {
-    if (name == "code") return &site.Code;
-    if (name == "name") return &site.Name;
-    if (name == "address") return &site.Address;
-    if (name == "downtime") return &site.Downtime;
-    if (name == "email") return &site.Email;
-    if (name == "contactflag") return &site.ContactFlag;
-    if (name == "daemon") return &site.Daemon;
-    return nullptr;
-}
-
-/// Sets the fields the JSON object gives onto `site`; an error answer when the body is not such an
-/// object or a value is neither text, a whole number nor null (null empties a field).
-bool ReadFields(const std::string& body, SiteFields& site, TApiResponse& refusal) {
-    const json document = json::parse(body, nullptr, false);
-    if (document.is_discarded() || !document.is_object()) {
-        refusal = ApiError(400, "the body is not a JSON object");
-        return false;
-    }
-    for (const auto& [name, value] : document.items()) {
-        std::string* field = FieldOf(site, name);
-        if (field == nullptr) {
-            refusal = ApiError(400, name + " is not a field of a site", name);
-            return false;
-        }
-        if (value.is_string())
-            *field = value.get<std::string>();
-        else if (value.is_number_integer())
-            *field = value.dump();
-        else if (value.is_null())
-            field->clear();
-        else {
-            refusal = ApiError(400, name + " is neither text nor a whole number", name);
-            return false;
-        }
-    }
-    return true;
-}
 
 /// The board's entries by code; of a code with several addresses, the one at the site's address.
 class TBoardIndex {
@@ -94,25 +57,12 @@ json SiteJson(const SiteFields& site, const TBoardIndex& board) {
     return out;
 }
 
-TApiResponse JsonAnswer(int status, const json& body) {
-    TApiResponse response;
-    response.Status = status;
-    response.Body = body.dump();
-    return response;
-}
-
 TApiResponse Invalid(const ESiteInvalid& e) {
     const FieldError& first = e.Errors().front();
     return ApiError(400, first.Field + " " + first.Message, first.Field);
 }
 
 } // namespace
-
-TApiResponse ApiError(int status, const std::string& message, const std::string& field) {
-    json body = {{"error", message}};
-    if (!field.empty()) body["field"] = field;
-    return JsonAnswer(status, body);
-}
 
 TApiResponse TSitesResource::List(const TApiRequest& request) {
     const std::string daemon = request.QueryField("daemon");
@@ -135,7 +85,7 @@ TApiResponse TSitesResource::Get(const std::string& code) {
 TApiResponse TSitesResource::Create(const TApiRequest& request, const std::string& token) {
     SiteFields site;
     TApiResponse refusal;
-    if (!ReadFields(request.Body, site, refusal)) return refusal;
+    if (!ReadSiteFields(request.Body, site, refusal)) return refusal;
     if (site.Daemon.empty() && DaemonId) site.Daemon = DaemonId();
     try {
         m_database.With([&](TDbQuery& q) { SiteStore(q, m_database.Dialect()).Create(site); });
@@ -162,7 +112,7 @@ TApiResponse TSitesResource::Change(const std::string& code, const TApiRequest& 
             site.Code = code;
             site.Daemon = stored->Daemon;
             TApiResponse refusal;
-            if (!ReadFields(request.Body, site, refusal)) return refusal;
+            if (!ReadSiteFields(request.Body, site, refusal)) return refusal;
             if (site.Code != code) return ApiError(400, "code cannot be changed; delete and create the site", "code");
             store.Update(site);
             if (Log) Log("Site " + code + " changed by token " + token + ".");

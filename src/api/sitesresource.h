@@ -34,6 +34,3 @@ private:
     TApiDatabase& m_database;
     const TStatusBoard* m_board;
 };
-
-/// An answer with the body {"error": message} and, when one field is at fault, "field".
-TApiResponse ApiError(int status, const std::string& message, const std::string& field = "");

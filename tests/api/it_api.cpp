@@ -135,6 +135,7 @@ TEST_F(ApiOverHttps, EveryErrorHasItsStatusAndNamesTheFieldAtFault) {
         {"PUT", "/api/v1/sites/DUP", w, R"({"code":"OTHER","address":"127.0.0.1","downtime":1})", 400, "code"},
         {"PUT", "/api/v1/sites/DUP", w, R"({"downtime":1})", 400, "address"},
         {"GET", "/api/v1/sites/NOPE", r, "", 404, ""},
+        {"GET", "/api/v1/sites/%FF%FE", r, "", 404, ""},
         {"PUT", "/api/v1/sites/NOPE", w, R"({"address":"127.0.0.1","downtime":1})", 404, ""},
         {"PATCH", "/api/v1/sites/NOPE", w, R"({"downtime":1})", 404, ""},
         {"DELETE", "/api/v1/sites/NOPE", w, "", 404, ""},

@@ -1,0 +1,60 @@
+// Reading a site's fields from JSON and writing the API's JSON answers.
+#include "api/sitebody.h"
+
+#include <nlohmann/json.hpp>
+
+using nlohmann::json;
+
+namespace {
+
+std::string* FieldOf(SiteFields& site, const std::string& name) {
+    if (name == "code") return &site.Code;
+    if (name == "name") return &site.Name;
+    if (name == "address") return &site.Address;
+    if (name == "downtime") return &site.Downtime;
+    if (name == "email") return &site.Email;
+    if (name == "contactflag") return &site.ContactFlag;
+    if (name == "daemon") return &site.Daemon;
+    return nullptr;
+}
+
+} // namespace
+
+bool ReadSiteFields(const std::string& body, SiteFields& site, TApiResponse& refusal) {
+    const json document = json::parse(body, nullptr, false);
+    if (document.is_discarded() || !document.is_object()) {
+        refusal = ApiError(400, "the body is not a JSON object");
+        return false;
+    }
+    for (const auto& [name, value] : document.items()) {
+        std::string* field = FieldOf(site, name);
+        if (field == nullptr) {
+            refusal = ApiError(400, name + " is not a field of a site", name);
+            return false;
+        }
+        if (value.is_string())
+            *field = value.get<std::string>();
+        else if (value.is_number_integer())
+            *field = value.dump();
+        else if (value.is_null())
+            field->clear();
+        else {
+            refusal = ApiError(400, name + " is neither text nor a whole number", name);
+            return false;
+        }
+    }
+    return true;
+}
+
+TApiResponse JsonAnswer(int status, const json& body) {
+    TApiResponse response;
+    response.Status = status;
+    response.Body = body.dump(-1, ' ', false, json::error_handler_t::replace);
+    return response;
+}
+
+TApiResponse ApiError(int status, const std::string& message, const std::string& field) {
+    json body = {{"error", message}};
+    if (!field.empty()) body["field"] = field;
+    return JsonAnswer(status, body);
+}
