@@ -66,9 +66,15 @@ int EchoSocket::Send(const IpAddress& destination, std::uint16_t sequence) {
         four.sin_addr.s_addr = destination.V4Value();
         toLen = sizeof four;
     }
+    // A datagram socket keeps the error of an ICMP error answer (to another request) pending, and the next
+    // send reports it instead of sending, clearing it: that send is tried once more.
+    bool retried = m_kind == IcmpSocketKind::Raw;
     for (;;) {
         if (sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), toLen) >= 0) return 0;
-        if (errno != EINTR) return errno == EWOULDBLOCK ? EAGAIN : errno;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return EAGAIN;
+        if (retried) return errno;
+        retried = true;
     }
 }
 

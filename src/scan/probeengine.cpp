@@ -213,19 +213,24 @@ private:
     }
 
     void TakeAnswers() {
-        for (const NameResolver::Answer& a : m_resolver->TakeAnswers()) {
-            Target& t = m_targets[a.Tag];
-            if (!t.Resolving) continue; // given up on at the guard
-            if (t.Family == AddressFamily::Both && a.Cause == ProbeCause::None) {
-                ResolvedBoth(a.Tag, a);
-            } else if (a.Cause == ProbeCause::None) {
-                Resolved(a.Tag, a.V4.Empty() ? a.V6 : a.V4);
-            } else if (a.Cause == ProbeCause::NameNotFound && t.Family == AddressFamily::Auto && !t.TriedV6) {
-                t.TriedV6 = true; // no IPv4 address: the name's IPv6 one, if it has one
-                m_resolver->Resolve(a.Tag, t.Where.Host, AF_INET6);
-            } else {
-                FailUnsent(a.Tag, a.Cause);
-            }
+        // A lookup started here (a name's IPv6 address after its IPv4 one) may answer at once.
+        for (std::vector<NameResolver::Answer> answers; !(answers = m_resolver->TakeAnswers()).empty();)
+            for (const NameResolver::Answer& a : answers)
+                TakeAnswer(a);
+    }
+
+    void TakeAnswer(const NameResolver::Answer& a) {
+        Target& t = m_targets[a.Tag];
+        if (!t.Resolving) return; // given up on at the guard
+        if (t.Family == AddressFamily::Both && a.Cause == ProbeCause::None) {
+            ResolvedBoth(a.Tag, a);
+        } else if (a.Cause == ProbeCause::None) {
+            Resolved(a.Tag, a.V4.Empty() ? a.V6 : a.V4);
+        } else if (a.Cause == ProbeCause::NameNotFound && t.Family == AddressFamily::Auto && !t.TriedV6) {
+            t.TriedV6 = true; // no IPv4 address: the name's IPv6 one, if it has one
+            m_resolver->Resolve(a.Tag, t.Where.Host, AF_INET6);
+        } else {
+            FailUnsent(a.Tag, a.Cause);
         }
     }
 
