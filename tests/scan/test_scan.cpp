@@ -42,10 +42,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ScanSettingsRead, FamilyKeyAndItsPresence) {
     const std::pair<const char*, AddressFamily> cases[] = {{"", AddressFamily::Auto},
-                                                            {"Family=auto\r\n", AddressFamily::Auto},
-                                                            {"Family= V6 \r\n", AddressFamily::V6},
-                                                            {"family=both\r\n", AddressFamily::Both},
-                                                            {"Family=ipv7\r\n", AddressFamily::Auto}};
+                                                           {"Family=auto\r\n", AddressFamily::Auto},
+                                                           {"Family= V6 \r\n", AddressFamily::V6},
+                                                           {"family=both\r\n", AddressFamily::Both},
+                                                           {"Family=ipv7\r\n", AddressFamily::Auto}};
     for (const auto& [line, family] : cases) {
         TempDir dir;
         WriteFileText(dir.File("vkt.ini"), std::string("[Scan]\r\n") + line);
@@ -62,13 +62,13 @@ TEST(ProbeAddressParse, LiteralsNamesAndTcpSites) {
         int Port;
         const char* Literal; // the literal's text; empty for a name
     };
-    for (const Case& c : {Case{"10.0.0.1", "10.0.0.1", 0, "10.0.0.1"}, Case{"2001:db8::1", "2001:db8::1", 0, "2001:db8::1"},
-                          Case{"[2001:db8::1]", "2001:db8::1", 0, "2001:db8::1"},
-                          Case{"255.255.255.255", "255.255.255.255", 0, ""}, Case{"host.example", "host.example", 0, ""},
-                          Case{"tcp://10.0.0.1:443", "10.0.0.1", 443, "10.0.0.1"},
-                          Case{"TCP://[::1]:22", "::1", 22, "::1"}, Case{"tcp://db.example:5432", "db.example", 5432, ""},
-                          Case{"tcp://::1:22", "tcp://::1:22", 0, ""}, Case{"tcp://host:0", "tcp://host:0", 0, ""},
-                          Case{"tcp://host:65536", "tcp://host:65536", 0, ""}, Case{"tcp://host", "tcp://host", 0, ""}}) {
+    for (const Case& c :
+         {Case{"10.0.0.1", "10.0.0.1", 0, "10.0.0.1"}, Case{"2001:db8::1", "2001:db8::1", 0, "2001:db8::1"},
+          Case{"[2001:db8::1]", "2001:db8::1", 0, "2001:db8::1"}, Case{"255.255.255.255", "255.255.255.255", 0, ""},
+          Case{"host.example", "host.example", 0, ""}, Case{"tcp://10.0.0.1:443", "10.0.0.1", 443, "10.0.0.1"},
+          Case{"TCP://[::1]:22", "::1", 22, "::1"}, Case{"tcp://db.example:5432", "db.example", 5432, ""},
+          Case{"tcp://::1:22", "tcp://::1:22", 0, ""}, Case{"tcp://host:0", "tcp://host:0", 0, ""},
+          Case{"tcp://host:65536", "tcp://host:65536", 0, ""}, Case{"tcp://host", "tcp://host", 0, ""}}) {
         const ProbeAddress p = ProbeAddress::Parse(c.Address);
         EXPECT_EQ(p.Host, c.Host) << c.Address;
         EXPECT_EQ(p.Port, c.Port) << c.Address;
@@ -86,7 +86,8 @@ TEST(CombineFamilies, AnswersOnlyWhenBothDidAndNamesTheFailedOne) {
     down.Sent = 1;
     down.LastCause = ProbeCause::TimedOut;
     down.Probed = "2001:db8::1";
-    const SiteResult half = CombineFamilies(up, down), both = CombineFamilies(up, up), none = CombineFamilies(down, down);
+    const SiteResult half = CombineFamilies(up, down), both = CombineFamilies(up, up),
+                     none = CombineFamilies(down, down);
     EXPECT_FALSE(half.Answered);
     EXPECT_EQ(half.FailedFamily, "v6");
     EXPECT_EQ(half.LastCause, ProbeCause::TimedOut);
