@@ -70,13 +70,19 @@ public:
         m_probes.push_back({ns, host});
         return inner;
     }
-    /// A veth pair between namespaces `a` (address `inA`) and `b` (address `inB`), both /`prefix`.
-    void Link(const std::string& a, const std::string& inA, const std::string& b, const std::string& inB, int prefix) {
+    /// A veth pair between namespaces `a` (address `inA`) and `b` (address `inB`), both /`prefix`; with
+    /// `inA6` and `inB6` the ends get these IPv6 addresses (/64, usable at once) as well.
+    void Link(const std::string& a, const std::string& inA, const std::string& b, const std::string& inB, int prefix,
+              const std::string& inA6 = {}, const std::string& inB6 = {}) {
         const std::string endA = NextLink("x"), endB = NextLink("y"), bits = "/" + std::to_string(prefix);
         Do("ip link add " + endA + " netns " + a + " type veth peer name " + endB + " netns " + b);
         DoIn(a, "ip addr add " + inA + bits + " dev " + endA + " && ip link set " + endA + " up");
         DoIn(b, "ip addr add " + inB + bits + " dev " + endB + " && ip link set " + endB + " up");
         m_probes.push_back({a, inB});
+        if (inA6.empty()) return;
+        DoIn(a, "ip -6 addr add " + inA6 + "/64 dev " + endA + " nodad");
+        DoIn(b, "ip -6 addr add " + inB6 + "/64 dev " + endB + " nodad");
+        m_probes.push_back({a, inB6});
     }
     /// A bridge on this machine holding `addresses` (each "a.b.c.d/n"); its name, for Join.
     std::string AddBridge(const std::vector<std::string>& addresses) {

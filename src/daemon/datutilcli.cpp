@@ -4,6 +4,8 @@
 #include "daemon/datutilsites.h"
 #include "daemon/datutiltoken.h"
 #include "daemon/tfrmdatutil.h"
+#include "db/addresscolumn.h"
+#include "db/dbsession.h"
 #include "platform/msgloop.h"
 #include "platform/strutil.h"
 
@@ -21,7 +23,9 @@ constexpr int ExitUsage = 2;
 const std::string kUsage = std::string("usage: vkt-datutil backup|restore|clear|info [--yes] (--all | TABLE ...)\n") +
                            kSitesUsage +
                            "       vkt-datutil token add NAME [--write] | token list | token revoke NAME\n"
+                           "       vkt-datutil widen-address\n"
                            "  TABLE is one of alarms, codes, vkt, operator, site.\n"
+                           "  widen-address widens site.IPaddr of an existing database to 255 characters.\n"
                            "  clear asks before it drops the tables; without a terminal it needs --yes.\n";
 
 struct CliArgs {
@@ -42,6 +46,7 @@ std::string KnownTable(const std::string& name) {
 std::string ParseArgs(int argc, char** argv, CliArgs& args) {
     if (argc < 2) return "no command given";
     args.Command = argv[1];
+    if (args.Command == "widen-address") return argc == 2 ? "" : "widen-address takes no arguments";
     if (args.Command != "backup" && args.Command != "restore" && args.Command != "clear" && args.Command != "info")
         return "unknown command \"" + args.Command + "\"";
     for (int i = 2; i < argc; ++i) {
@@ -119,6 +124,18 @@ void PrintGrid(const TDatUtilGrid& grid) {
     }
 }
 
+/// Widens the address column, printing what it did.
+int WidenAddress(TVKTDataModule& dm) {
+    try {
+        for (const std::string& line : WidenAddressColumn(dm.conMain.Session(), dm.Dialect()))
+            std::printf("%s\n", line.c_str());
+        return ExitDone;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vkt-datutil: widen-address: %s\n", e.what());
+        return ExitIncomplete;
+    }
+}
+
 int RunCommand(TfrmDatUtil& form, const CliArgs& args) {
     for (TCheckListEntry& entry : form.lstDBName)
         entry.Checked = args.All || std::ranges::count(args.Tables, TfrmDatUtil::TableNameOf(entry.Text)) > 0;
@@ -176,6 +193,7 @@ int RunDatUtilCli(int argc, char** argv) {
         std::fprintf(stderr, "vkt-datutil: Unable to connect to database: %s\n", dm.LastConnectionError().c_str());
         return ExitIncomplete;
     }
+    if (args.Command == "widen-address") return WidenAddress(dm);
     TfrmDatUtil form(dm);
     TerminalProgress progress(form);
     form.OnLog = [&](const std::string& line) { progress.Log(line); };

@@ -1,9 +1,12 @@
-// The echo probe: TICMP resolves an address and sends one echo request; TPingThread runs one probe
-// away from the user-interface thread.
+// The echo probe: TICMP resolves an address and sends one echo request (ICMP or ICMPv6), or makes one
+// TCP connect for a "tcp://host:port" address; TPingThread runs one probe away from the user-interface
+// thread.
 #pragma once
 
 #include "platform/errors.h"
 #include "platform/icmpecho.h"
+#include "platform/ipaddress.h"
+#include "scan/probeaddress.h"
 #include "scan/siteresult.h"
 
 #include <atomic>
@@ -33,12 +36,22 @@ public:
 
     /// Stores `address` and clears Resolved when it differs from Address (exact comparison).
     void SetAddress(const std::string& address);
-    /// Resolves Address: a dotted address is taken as it is, a host name is looked up.
-    /// On failure LastError tells why and Resolved stays false.
+    /// Resolves Address: an IPv4 or IPv6 literal is taken as it is, a host name is looked up for Family
+    /// (Auto: its IPv4 address, else its IPv6 one). On failure LastError tells why and Resolved stays false.
     void ResolveAddress();
     /// Sends one echo request to Address. Returns the number of answers (0 = none) and fills Reply.
-    /// An unresolvable or refused destination sends nothing, returns 0 and sets LastError 11018.
+    /// An unresolvable or refused destination sends nothing, returns 0 and sets LastError 11018. A TCP
+    /// address is connected to instead: 1 when the connection is accepted, else 0 with LastError
+    /// ConnRefused or ConnTimedOut (or the unreachable status).
     int Ping();
+
+    /// LastError of a TCP connect that was refused, or not accepted within Timeout.
+    static constexpr int ConnRefused = 10061;
+    static constexpr int ConnTimedOut = 10060;
+    /// Which family a name is probed on (V4 or V6 for each half of a site probed on both).
+    AddressFamily Family = AddressFamily::Auto;
+    /// The address resolved, of either family.
+    const IpAddress& Destination() const { return m_destination; }
 
     IcmpEchoReply Reply{};
     std::string Address;
@@ -56,8 +69,15 @@ public:
     bool Resolved = false;
 
 private:
+    bool LookUp(const std::string& name, int family);
+    int Connect();
+    int Ping6(std::span<const std::uint8_t> data, const IpOptionInformation& options);
+
     std::unique_ptr<IcmpEchoHandle> m_handle;
-    std::uint32_t m_address = 0xffffffffu; ///< network order; all ones while not resolvable
+    std::unique_ptr<IcmpEchoHandle> m_handle6; ///< opened for the first IPv6 destination
+    std::uint32_t m_address = 0xffffffffu;     ///< network order; all ones while not resolvable
+    IpAddress m_destination;
+    ProbeAddress m_where;
 };
 
 /// Runs one probe on its own thread. The creator polls Running()/Failed(), reads the results once the
@@ -71,7 +91,8 @@ public:
 
     /// Creates the probe (TICMPException when it cannot) and starts the worker; `onFinished`, when
     /// given, is called on the worker's thread after the running flag has been cleared.
-    explicit TPingThread(const std::string& address, std::function<void()> onFinished = {});
+    explicit TPingThread(const std::string& address, std::function<void()> onFinished = {},
+                         AddressFamily family = AddressFamily::Auto);
     ~TPingThread();
     TPingThread(const TPingThread&) = delete;
     TPingThread& operator=(const TPingThread&) = delete;
@@ -92,6 +113,10 @@ public:
     ProbeCause Cause() const { return m_cause; }
     /// The router that answered with an ICMP error (network order), 0 when none did.
     std::uint32_t Reporter() const { return m_reporter; }
+    /// The same for an IPv6 router, as text; empty when none did.
+    const std::string& Reporter6() const { return m_reporter6; }
+    /// The address probed, as text; empty when none was found. Valid once the worker has finished.
+    std::string Probed() const { return m_probe->Destination().Text(); }
 
 private:
     void Execute();
@@ -104,6 +129,7 @@ private:
     long long m_rttUs = 0;
     ProbeCause m_cause = ProbeCause::None;
     std::uint32_t m_reporter = 0;
+    std::string m_reporter6;
     std::atomic<int> m_status{NotFinished};
     std::atomic<bool> m_error{false};
     std::atomic<bool> m_running{true};

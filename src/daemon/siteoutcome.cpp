@@ -79,5 +79,5 @@ void SiteOutcome::Report(const SiteResult& result, int groupDown, int groupFaile
     if (!m_form.SiteResults) return;
     const std::string cause = result.Answered ? std::string() : DescribeFailure(result);
     m_form.SiteResults->SiteProbed({result.Code, result.Name, result.Address, result.Answered, result.RttAvg, cause,
-                                    groupDown, groupFailed, result.RttAvgUs});
+                                    groupDown, groupFailed, result.RttAvgUs, result.Probed, result.FailedFamily});
 }

@@ -1,7 +1,10 @@
 // Data Utilities controller: loading a table's backup file into the table in one batch update.
 #include "daemon/tfrmdatutil.h"
 
+#include "db/addresscolumn.h"
 #include "db/common.h"
+#include "db/dbsession.h"
+#include "db/tablescripts.h"
 #include "db/tbatchthread.h"
 #include "platform/codepage.h"
 #include "platform/datetime.h"
@@ -98,6 +101,25 @@ TBatchResult RunBatch(TDbBatchSet& dataset) {
     return {worker.RecordsNotWritten(), worker.ErrorText()};
 }
 
+/// Where the address column is among `columns` and how many characters it holds, when a restore of
+/// `table` must check addresses against it: site rows on a table made before the column was widened.
+std::pair<std::size_t, int> NarrowAddressColumn(TVKTDataModule& dm, const std::string& table,
+                                                const std::vector<TDbColumn>& columns) {
+    const std::size_t none = columns.size();
+    if (table != "site") return {none, 0};
+    std::size_t at = 0;
+    while (at < columns.size() && !SameText(columns[at].Name, "IPaddr"))
+        ++at;
+    if (at == none) return {none, 0};
+    int size = 0;
+    try {
+        size = AddressColumnSize(dm.conMain.Session(), dm.Dialect());
+    } catch (const std::exception&) {
+        return {none, 0}; // the database's own refusal then tells
+    }
+    return size > 0 && size < AddressColumnWidth ? std::pair{at, size} : std::pair{none, 0};
+}
+
 } // namespace
 
 bool TfrmDatUtil::SkipTable(const std::string& message) {
@@ -114,6 +136,7 @@ long long TfrmDatUtil::FillBatch(TDbBatchSet& dataset, std::istream& in, const s
     const std::vector<TDbColumn>& columns = dataset.Columns();
     const std::vector<std::size_t> positions = ColumnPositions(columns, names);
     const std::string missing;
+    const auto [address, addressSize] = NarrowAddressColumn(m_dm, table, columns);
     long long failed = 0;
     for (long long record = 1; ReadLine(in, line); ++record) {
         if (count != 0) SetProgress(static_cast<int>(std::lround(static_cast<double>(record) / count * 100)));
@@ -122,7 +145,10 @@ long long TfrmDatUtil::FillBatch(TDbBatchSet& dataset, std::istream& in, const s
             dataset.Append();
             for (std::size_t i = 0; i < columns.size(); ++i) {
                 const std::size_t at = positions[i];
-                dataset.SetValue(i, ColumnValue(at < values.size() ? values[at] : missing, columns[i].Class));
+                const std::string& value = at < values.size() ? values[at] : missing;
+                if (i == address && TrimRight(value).size() > static_cast<std::size_t>(addressSize))
+                    throw Exception(AddressTooLongText(TrimRight(value), addressSize));
+                dataset.SetValue(i, ColumnValue(value, columns[i].Class));
             }
             dataset.Post();
             posted.push_back(record);

@@ -28,17 +28,27 @@ void WaitForThreadEnd(const TPingThread& worker) {
 } // namespace
 
 bool TfrmMain::PingSite(const std::string& address, int& rtt) {
-    const SiteResult result = ProbeOnce(address);
+    const SiteResult result = ProbeOnce(address, ScanSettings.Family);
     if (result.Answered) rtt = result.RttAvg;
     return result.Answered;
 }
 
-SiteResult TfrmMain::ProbeOnce(const std::string& address) {
+SiteResult TfrmMain::ProbeOnce(const std::string& address, AddressFamily family) {
+    if (family != AddressFamily::Both || !ProbeAddress::Parse(address).Literal.Empty())
+        return ProbeFamily(address, family == AddressFamily::Both ? AddressFamily::Auto : family);
+    const SiteResult v4 = ProbeFamily(address, AddressFamily::V4);
+    SiteResult both = CombineFamilies(v4, ProbeFamily(address, AddressFamily::V6));
+    both.Address = address;
+    return both;
+}
+
+SiteResult TfrmMain::ProbeFamily(const std::string& address, AddressFamily family) {
     SiteResult result;
     result.Address = address;
     result.Sent = 1;
     try {
-        TPingThread worker(address, [] { MainLoop().Wake(); });
+        TPingThread worker(
+            address, [] { MainLoop().Wake(); }, family);
         const bool settled = WaitForProbe(worker);
         if (worker.Failed()) WritePaneLine(worker.ErrorText());
         if (worker.Status() == TPingThread::Answered) { // read now: an answer after the guard does not count
@@ -48,10 +58,12 @@ SiteResult TfrmMain::ProbeOnce(const std::string& address) {
             result.RttAvgUs = worker.RoundTripTimeUs();
         }
         WaitForThreadEnd(worker);
+        result.Probed = worker.Probed();
         if (result.Answered) return result;
         // Past the guard only a name lookup can still be running: the same cause as the engine's guard.
         result.LastCause = settled ? worker.Cause() : ProbeCause::NameTemporary;
         result.Reporter = worker.Reporter();
+        result.Reporter6 = worker.Reporter6();
         if (worker.Failed()) result.ErrorText = worker.ErrorText();
     } catch (const std::exception& e) {
         WriteLog("ERROR", std::string("Exception during ICMP send echo.") + e.what());

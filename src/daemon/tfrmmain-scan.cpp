@@ -14,6 +14,7 @@
 #include "platform/strutil.h"
 #include "scan/concurrentscan.h"
 #include "scan/siterowreader.h"
+#include "scan/sitefamilies.h"
 #include "web/statusboard.h"
 
 #include <utility>
@@ -99,6 +100,7 @@ void TfrmMain::ScanSites() {
     dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
     TStringList codes;
     m_outcome->ScanBegun();
+    LoadSiteFamilies();
     if (SiteRowReader(dm.adoQ1, LogStepError).ReadList(dm.VKTID, codes)) {
         m_alert->ScanStarted();
         if (m_group->Start()) {
@@ -116,11 +118,24 @@ void TfrmMain::ScanSites() {
     ShowStatus("");
 }
 
+void TfrmMain::LoadSiteFamilies() {
+    m_families = SiteFamilies();
+    if (!ScanSettings.FamilyGiven) return; // without the key the scan neither makes nor reads the table
+    try {
+        m_families.Load(DataModule()->adoQ1, ScanSettings.Family);
+    } catch (const std::exception& e) {
+        LogStepError("Reading site families", e);
+        m_families = SiteFamilies();
+    }
+}
+
 void TfrmMain::ScanOneByOne(const TStringList& codes) {
     SiteRowReader reader(DataModule()->adoQ1, LogStepError);
     for (const std::string& code : codes) {
         std::vector<ScanRow> rows; // copied out: the probes process messages in between
         if (!reader.ReadCode(code, rows)) break;
+        for (ScanRow& row : rows)
+            row.Family = m_families.For(row.Code);
         m_outcome->Expect(rows);
         for (const ScanRow& row : rows)
             ProbeRow(row);
@@ -135,7 +150,7 @@ void TfrmMain::ProbeRow(const ScanRow& row) {
     ProbeWithRetries(
         m_alert->Policy.Settings().Retries,
         [&](int& r) {
-            result = ProbeOnce(row.Address);
+            result = ProbeOnce(row.Address, row.Family);
             r = result.RttAvg;
             return result.Answered;
         },
@@ -145,7 +160,9 @@ void TfrmMain::ProbeRow(const ScanRow& row) {
 
 void TfrmMain::ScanTogether(const TStringList& codes) {
     TVKTDataModule& dm = *DataModule();
-    const std::vector<ScanRow> rows = SiteRowReader(dm.adoQ1, LogStepError).ReadAll(codes);
+    std::vector<ScanRow> rows = SiteRowReader(dm.adoQ1, LogStepError).ReadAll(codes);
+    for (ScanRow& row : rows)
+        row.Family = m_families.For(row.Code);
     m_outcome->Expect(rows);
     std::size_t handed = 0;
     ConcurrentScan(ScanSettings, dm.adoQ2)

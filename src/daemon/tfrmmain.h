@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/scopedinstall.h"
 #include "scan/scansettings.h"
+#include "scan/sitefamilies.h"
 #include "scan/siteresult.h"
 
 #include <functional>
@@ -93,8 +94,11 @@ public:
     void ShowStatus(const std::string& text);
     /// Probes one address; true when it answered, with the round-trip time in `rtt` (ms).
     bool PingSite(const std::string& address, int& rtt);
-    /// The same probe with all it learnt: the round trip in microseconds as well, or why it failed.
-    SiteResult ProbeOnce(const std::string& address);
+    /// The same probe with all it learnt: the round trip in microseconds as well, or why it failed. A
+    /// name is probed on `family` (both: once on each, answering only when both did).
+    SiteResult ProbeOnce(const std::string& address, AddressFamily family = AddressFamily::Auto);
+    /// One probe of a name on one family (Auto: IPv4 when it has such an address, else IPv6).
+    SiteResult ProbeFamily(const std::string& address, AddressFamily family);
 
     // Alarm bookkeeping and notification, on the user-interface thread.
     /// Records one failed probe of the site.
@@ -136,6 +140,11 @@ public:
     TSiteResultSink* SiteResults = nullptr;
 
 private:
+    /// The per-site family choice, read at the start of each scan.
+    SiteFamilies m_families;
+    /// Reads table sitefamily when [Scan] Family is given; a failure is logged and every site is probed
+    /// on the scan's Family.
+    void LoadSiteFamilies();
     void Terminate();
     void Changed();
     /// Runs a command with the scan timer stopped; the timer runs again after it only if it ran

@@ -74,7 +74,7 @@ const std::vector<TableDef>& Tables() {
          "site",
          {{"CODE", ColKind::Varchar, 12, false},
           {"sitename", ColKind::Varchar, 20, true},
-          {"IPaddr", ColKind::Varchar, 16, false},
+          {"IPaddr", ColKind::Varchar, AddressColumnWidth, false}, // an IPv6 literal or a long host name
           {"Contact", ColKind::Varchar, 30, true},
           {"Downtime", ColKind::Integer, 0, false},
           {"LastRTT", ColKind::Integer, 0, true},

@@ -32,5 +32,10 @@ int ColumnWidth(const std::string& table, const std::string& column);
 /// Creates the tables (with their indexes) that the database does not have yet.
 void CreateMissingTables(TDbSession& session, TDbDialect dialect);
 
+/// The characters the address column (site.IPaddr) of a table made now holds.
+constexpr int AddressColumnWidth = 255;
+/// The size of the address column in tables made before it was widened.
+constexpr int NarrowAddressColumnWidth = 16;
+
 /// The name of the collation that makes PostgreSQL text columns match without regard to case.
 extern const char* const kPostgresNoCase;

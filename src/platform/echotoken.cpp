@@ -109,3 +109,14 @@ void StampEchoToken(std::span<std::uint8_t> data, std::uint64_t token) {
     const std::size_t n = std::min(data.size(), EchoTokenChars);
     std::copy_n(chars.begin(), n, data.end() - static_cast<std::ptrdiff_t>(n));
 }
+
+std::uint64_t EchoToken6(const std::array<std::uint8_t, 16>& destination, std::uint16_t identifier,
+                         std::uint16_t sequence) {
+    std::array<std::uint8_t, 20> message{}; // 20 bytes: never the same message as an IPv4 token's 8
+    std::copy(destination.begin(), destination.end(), message.begin());
+    message[16] = static_cast<std::uint8_t>(identifier >> 8);
+    message[17] = static_cast<std::uint8_t>(identifier);
+    message[18] = static_cast<std::uint8_t>(sequence >> 8);
+    message[19] = static_cast<std::uint8_t>(sequence);
+    return SipHash24(RunSecret(), message);
+}

@@ -25,6 +25,9 @@ std::uint64_t SipHash24(const std::array<std::uint8_t, 16>& key, std::span<const
 /// The token of the request to `destination` (IPv4, network order) with `identifier` and `sequence`,
 /// under this run's secret.
 std::uint64_t EchoToken(std::uint32_t destination, std::uint16_t identifier, std::uint16_t sequence);
+/// The same for a request to the IPv6 address `destination`.
+std::uint64_t EchoToken6(const std::array<std::uint8_t, 16>& destination, std::uint16_t identifier,
+                         std::uint16_t sequence);
 
 /// Writes the token over the last EchoTokenChars bytes of `data` (over all of it when shorter: a short
 /// request carries as many of the token's characters as fit).

@@ -44,6 +44,12 @@ std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) {
 
 } // namespace
 
+unsigned IcmpEchoHandle::SendEcho6(const std::array<std::uint8_t, 16>&, std::span<const std::uint8_t>,
+                                   const IpOptionInformation&, std::chrono::milliseconds, IcmpEchoReply&,
+                                   std::uint32_t&) {
+    throw EIcmpEchoError("this echo handle sends IPv4 echoes only");
+}
+
 std::uint32_t IcmpErrorStatus(std::uint8_t type, std::uint8_t code) {
     switch (type) {
     case IcmpDestUnreachType:

@@ -4,6 +4,7 @@
 
 #include "platform/errors.h"
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +46,8 @@ constexpr std::uint8_t IpFlagDontFragment = 0x02;
 struct IcmpEchoReply {
     /// The answering host (the target, or the router that reported an error), network order.
     std::uint32_t Address = 0;
+    /// The answering host of an IPv6 echo (SendEcho6).
+    std::array<std::uint8_t, 16> Address6{};
     /// IpStatus::Success for an echo reply, the matching error status for an ICMP error answer.
     std::uint32_t Status = 0;
     std::uint32_t RoundTripTime = 0;   ///< milliseconds
@@ -72,6 +75,11 @@ public:
     virtual unsigned SendEcho(std::uint32_t address, std::span<const std::uint8_t> data,
                               const IpOptionInformation& options, std::chrono::milliseconds timeout,
                               IcmpEchoReply& reply, std::uint32_t& lastError) = 0;
+    /// The same for the IPv6 address `address`, on a handle from IcmpCreateFile6 (any other raises
+    /// EIcmpEchoError). The answer's address is in reply.Address6.
+    virtual unsigned SendEcho6(const std::array<std::uint8_t, 16>& address, std::span<const std::uint8_t> data,
+                               const IpOptionInformation& options, std::chrono::milliseconds timeout,
+                               IcmpEchoReply& reply, std::uint32_t& lastError);
 };
 
 /// Opens an echo handle through the installed opener (the socket one by default).

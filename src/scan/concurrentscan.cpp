@@ -15,15 +15,17 @@ namespace {
 class EngineThread {
 public:
     EngineThread(const TScanSettings& settings, const std::vector<ScanRow>& rows, ScanSequencer& results) {
-        for (const ScanRow& r : rows)
+        for (const ScanRow& r : rows) {
             m_addresses.push_back(r.Address);
+            m_families.push_back(r.Family);
+        }
         m_thread = std::thread([this, settings, &results] {
             ProbeEngine(settings).Run(
                 m_addresses,
                 [&](std::size_t i, SiteResult r) {
                     if (results.Put(i, std::move(r))) MainLoop().Wake();
                 },
-                &m_stop);
+                &m_stop, m_families);
         });
     }
     ~EngineThread() {
@@ -35,6 +37,7 @@ public:
 
 private:
     std::vector<std::string> m_addresses;
+    std::vector<AddressFamily> m_families;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

@@ -27,7 +27,7 @@ void InitLibrary() {
     std::call_once(once, [] { ares_library_init(ARES_LIB_INIT_ALL); });
 }
 
-/// A name that does not exist (or has no IPv4 address) against a lookup that may work later.
+/// A name that does not exist (or has no address of the family asked for) against a lookup that may work later.
 ProbeCause CauseOf(int status) {
     switch (status) {
     case ARES_ENOTFOUND:
@@ -60,21 +60,21 @@ NameResolver::~NameResolver() {
     ares_destroy(m_channel->handle);
 }
 
-void NameResolver::Resolve(std::size_t tag, const std::string& name) {
-    m_waiting.emplace_back(tag, name);
+void NameResolver::Resolve(std::size_t tag, const std::string& name, int family) {
+    m_waiting.push_back(Waiting{tag, name, family});
     StartWaiting();
 }
 
 void NameResolver::StartWaiting() {
     while (m_inFlight < m_concurrent && !m_waiting.empty()) {
-        auto [tag, name] = std::move(m_waiting.front());
+        const Waiting w = std::move(m_waiting.front());
         m_waiting.pop_front();
         ++m_inFlight;
         ares_addrinfo_hints hints{};
-        hints.ai_family = AF_INET;
+        hints.ai_family = w.Family;
         // The answer may come at once (a hosts-file entry, a malformed name), inside this call.
-        ares_getaddrinfo(m_channel->handle, name.c_str(), nullptr, &hints, &NameResolver::OnAnswer,
-                         new Lookup{this, tag});
+        ares_getaddrinfo(m_channel->handle, w.Name.c_str(), nullptr, &hints, &NameResolver::OnAnswer,
+                         new Lookup{this, w.Tag});
     }
 }
 
@@ -86,13 +86,14 @@ void NameResolver::OnAnswer(void* arg, int status, int, ares_addrinfo* result) {
     }
     NameResolver& self = *lookup->owner;
     --self.m_inFlight;
-    Answer answer{lookup->tag, 0, ProbeCause::None};
-    const ares_addrinfo_node* node = result ? result->nodes : nullptr;
-    while (node && node->ai_family != AF_INET)
-        node = node->ai_next;
-    if (status == ARES_SUCCESS && node)
-        answer.Address = reinterpret_cast<const sockaddr_in*>(node->ai_addr)->sin_addr.s_addr;
-    else
+    Answer answer{lookup->tag, {}, {}, ProbeCause::None};
+    for (const ares_addrinfo_node* node = result ? result->nodes : nullptr; node; node = node->ai_next) {
+        if (node->ai_family == AF_INET && answer.V4.Empty())
+            answer.V4 = IpAddress::V4(reinterpret_cast<const sockaddr_in*>(node->ai_addr)->sin_addr.s_addr);
+        if (node->ai_family == AF_INET6 && answer.V6.Empty())
+            answer.V6 = IpAddress::V6(reinterpret_cast<const sockaddr_in6*>(node->ai_addr)->sin6_addr.s6_addr);
+    }
+    if (status != ARES_SUCCESS || (answer.V4.Empty() && answer.V6.Empty()))
         answer.Cause = status == ARES_SUCCESS ? ProbeCause::NameNotFound : CauseOf(status);
     if (result) ares_freeaddrinfo(result);
     self.m_answers.push_back(answer);

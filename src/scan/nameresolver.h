@@ -1,7 +1,8 @@
-// Host names resolved to IPv4 addresses concurrently, without a thread: c-ares queries driven by the
+// Host names resolved to IPv4 and IPv6 addresses concurrently, without a thread: c-ares queries driven by the
 // caller's poll(2) loop, at most a bounded number at once.
 #pragma once
 
+#include "platform/ipaddress.h"
 #include "scan/siteresult.h"
 
 #include <chrono>
@@ -16,10 +17,11 @@ struct pollfd;
 
 class NameResolver {
 public:
-    /// One finished lookup: the caller's tag, and the address (network order) or why there is none.
+    /// One finished lookup: the caller's tag, and the first address of each family asked for that the
+    /// name has, or why there is none.
     struct Answer {
         std::size_t Tag = 0;
-        std::uint32_t Address = 0;
+        IpAddress V4, V6;
         ProbeCause Cause = ProbeCause::None;
     };
 
@@ -29,8 +31,9 @@ public:
     NameResolver(const NameResolver&) = delete;
     NameResolver& operator=(const NameResolver&) = delete;
 
-    /// Queues a lookup of `name`; its answer carries `tag`.
-    void Resolve(std::size_t tag, const std::string& name);
+    /// Queues a lookup of `name` for `family` (AF_INET, AF_INET6 or AF_UNSPEC for both); its answer
+    /// carries `tag`.
+    void Resolve(std::size_t tag, const std::string& name, int family);
     /// Appends the descriptors the resolver waits on (after `fds.size()` on entry).
     void AddPollFds(std::vector<pollfd>& fds) const;
     /// Serves the descriptors AddPollFds added from `first` on, after poll(2), and lookups whose
@@ -52,6 +55,11 @@ private:
     std::unique_ptr<Channel> m_channel;
     std::size_t m_concurrent;
     std::size_t m_inFlight = 0;
-    std::deque<std::pair<std::size_t, std::string>> m_waiting;
+    struct Waiting {
+        std::size_t Tag;
+        std::string Name;
+        int Family;
+    };
+    std::deque<Waiting> m_waiting;
     std::vector<Answer> m_answers;
 };

@@ -1,5 +1,7 @@
-// The engine's run: a poll(2) loop over the ICMP socket and the resolver's sockets. Requests wait in
-// a queue ordered by the time they may go; answers and time-outs settle them by sequence number.
+// The engine's run: a poll(2) loop over the ICMP and ICMPv6 sockets, the TCP connects and the resolver's
+// sockets. Requests wait in a queue ordered by the time they may go; answers and time-outs settle echo
+// requests by sequence number, connects by their socket. A site probed on both families is two targets
+// whose results are combined.
 #include "scan/probeengine.h"
 
 #include "scan/echosocket.h"
@@ -8,7 +10,10 @@
 #include "platform/echotoken.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +22,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <queue>
 
 namespace {
@@ -46,16 +52,55 @@ ProbeCause CauseOfSendError(int err) {
     return err == EPERM || err == EACCES ? ProbeCause::NoPermission : ProbeCause::SendError;
 }
 
-/// One site of the run.
+/// Why a TCP connect failed, from the socket's error.
+ProbeCause CauseOfConnectError(int err) {
+    switch (err) {
+    case ECONNREFUSED:
+        return ProbeCause::Refused;
+    case ETIMEDOUT:
+        return ProbeCause::ConnectTimedOut;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return ProbeCause::Unreachable;
+    default:
+        return CauseOfSendError(err);
+    }
+}
+
+/// Destinations never probed: IPv6 unspecified and multicast, and those IsRefusedEchoDestination names.
+bool IsRefused(const IpAddress& a) {
+    if (a.IsV4()) return IsRefusedEchoDestination(a.V4Value());
+    return a.Bytes[0] == 0xff || a.Bytes == std::array<std::uint8_t, 16>{};
+}
+
+/// One probe target of the run: a site, or one family of a site probed on both.
 struct Target {
-    std::uint32_t Destination = 0;
+    std::size_t Site = 0; ///< index of the site's address
+    ProbeAddress Where;
+    AddressFamily Family = AddressFamily::Auto;
+    IpAddress Destination;
     int Sent = 0, Settled = 0, Received = 0;
     long long RttSumUs = 0;
     int RttMin = 0, RttMax = 0;
     ProbeCause LastCause = ProbeCause::None;
-    std::uint32_t Reporter = 0;
-    bool Resolving = false, Reported = false;
+    IpAddress Reporter;
+    std::string Error; ///< why the target could not be probed at all (no ICMPv6 socket)
+    bool Resolving = false, Reported = false, TriedV6 = false;
+    bool V6Leg = false; ///< the IPv6 target of a site probed on both families
     Time LookupStarted;
+};
+
+/// A site's results so far: a site probed on both families waits for the second.
+struct SiteLegs {
+    int Left = 1;
+    std::optional<SiteResult> V4, V6;
+};
+
+/// A TCP connect in progress.
+struct Connect {
+    int Fd = -1;
+    std::size_t Target = 0;
+    Time Sent;
 };
 
 /// An echo request on the wire, found again by its sequence number.
@@ -76,17 +121,30 @@ struct Due {
 class EngineRun {
 public:
     EngineRun(const TScanSettings& s, const Clock& clock, const std::vector<std::string>& addresses,
-              const ProbeEngine::Finished& finished)
+              const std::vector<AddressFamily>& families, const ProbeEngine::Finished& finished)
         : m_settings(s), m_clock(clock), m_addresses(addresses), m_finished(finished), m_targets(addresses.size()),
-          m_inFlight(65536), m_debug(std::getenv("VKT_DEBUG") != nullptr) {}
+          m_legs(addresses.size()), m_inFlight(65536), m_debug(std::getenv("VKT_DEBUG") != nullptr) {
+        m_targets.reserve(2 * addresses.size()); // a second family's target never moves the others
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+            m_targets[i].Site = i;
+            m_targets[i].Where = ProbeAddress::Parse(addresses[i]);
+            m_targets[i].Family = i < families.size() ? families[i] : s.Family;
+        }
+    }
+    ~EngineRun() {
+        for (const Connect& c : m_connects)
+            close(c.Fd);
+    }
+    EngineRun(const EngineRun&) = delete;
+    EngineRun& operator=(const EngineRun&) = delete;
 
     void Run(const std::atomic<bool>* stop) {
         m_socket = std::make_unique<EchoSocket>(EchoData());
         m_resolver = std::make_unique<NameResolver>(ProbeEngine::ConcurrentLookups);
         m_nextSend = m_clock.Monotonic();
-        for (std::size_t i = 0; i < m_targets.size(); ++i)
+        for (std::size_t i = 0; i < m_addresses.size(); ++i)
             Start(i);
-        while (m_reported < m_targets.size() && !(stop && stop->load())) {
+        while (m_reported < m_addresses.size() && !(stop && stop->load())) {
             Expire();
             SendDue();
             Wait();
@@ -94,9 +152,9 @@ public:
     }
 
     void FailAll(const std::string& why) {
-        for (std::size_t i = 0; i < m_targets.size(); ++i) {
-            if (m_targets[i].Reported) continue;
-            m_targets[i].Reported = true;
+        for (std::size_t i = 0; i < m_addresses.size(); ++i) {
+            if (m_legs[i].Left == 0) continue;
+            m_legs[i].Left = 0;
             SiteResult r;
             r.Address = m_addresses[i];
             r.Sent = m_settings.Echoes;
@@ -108,24 +166,45 @@ public:
 
 private:
     void Start(std::size_t i) {
-        const std::uint32_t numeric = inet_addr(m_addresses[i].c_str());
-        if (numeric != INADDR_NONE) return Resolved(i, numeric);
-        m_targets[i].Resolving = true;
-        m_targets[i].LookupStarted = m_clock.Monotonic();
+        Target& t = m_targets[i];
+        if (!t.Where.Literal.Empty()) return Resolved(i, t.Where.Literal); // no lookup: probed at once
+        t.Resolving = true;
+        t.LookupStarted = m_clock.Monotonic();
         m_lookups.push_back(i);
-        m_resolver->Resolve(i, m_addresses[i]);
+        // Auto asks for IPv4 first, as the probe always did, and for IPv6 only when there is none.
+        const int family = t.Family == AddressFamily::V6     ? AF_INET6
+                           : t.Family == AddressFamily::Both ? AF_UNSPEC
+                                                             : AF_INET;
+        t.TriedV6 = family == AF_INET6;
+        m_resolver->Resolve(i, t.Where.Host, family);
         TakeAnswers();
     }
 
-    void Resolved(std::size_t i, std::uint32_t address) {
+    void Resolved(std::size_t i, const IpAddress& address) {
         Target& t = m_targets[i];
         t.Resolving = false;
         t.Destination = address;
-        if (IsRefusedEchoDestination(address)) return FailUnsent(i, ProbeCause::SendError);
+        if (IsRefused(address)) return FailUnsent(i, ProbeCause::SendError);
         m_due.push(Due{m_clock.Monotonic(), m_order++, i});
     }
 
-    /// Every echo of the site counts as sent and failed, for `cause`.
+    /// A name asked for on both families: its IPv6 address becomes a target of its own, and a family the
+    /// name lacks fails as a name not found.
+    void ResolvedBoth(std::size_t i, const NameResolver::Answer& a) {
+        m_legs[m_targets[i].Site].Left = 2;
+        const std::size_t six = m_targets.size();
+        m_targets.push_back(m_targets[i]);
+        m_targets[i].Resolving = m_targets[six].Resolving = false;
+        m_targets[six].V6Leg = true;
+        for (const auto& [target, address] : {std::pair{i, a.V4}, std::pair{six, a.V6}}) {
+            if (address.Empty())
+                FailUnsent(target, ProbeCause::NameNotFound);
+            else
+                Resolved(target, address);
+        }
+    }
+
+    /// Every echo of the target counts as sent and failed, for `cause`.
     void FailUnsent(std::size_t i, ProbeCause cause) {
         Target& t = m_targets[i];
         t.Sent = t.Settled = m_settings.Echoes;
@@ -134,12 +213,24 @@ private:
     }
 
     void TakeAnswers() {
-        for (const NameResolver::Answer& a : m_resolver->TakeAnswers()) {
-            if (!m_targets[a.Tag].Resolving) continue; // given up on at the guard
-            if (a.Cause == ProbeCause::None)
-                Resolved(a.Tag, a.Address);
-            else
-                FailUnsent(a.Tag, a.Cause);
+        // A lookup started here (a name's IPv6 address after its IPv4 one) may answer at once.
+        for (std::vector<NameResolver::Answer> answers; !(answers = m_resolver->TakeAnswers()).empty();)
+            for (const NameResolver::Answer& a : answers)
+                TakeAnswer(a);
+    }
+
+    void TakeAnswer(const NameResolver::Answer& a) {
+        Target& t = m_targets[a.Tag];
+        if (!t.Resolving) return; // given up on at the guard
+        if (t.Family == AddressFamily::Both && a.Cause == ProbeCause::None) {
+            ResolvedBoth(a.Tag, a);
+        } else if (a.Cause == ProbeCause::None) {
+            Resolved(a.Tag, a.V4.Empty() ? a.V6 : a.V4);
+        } else if (a.Cause == ProbeCause::NameNotFound && t.Family == AddressFamily::Auto && !t.TriedV6) {
+            t.TriedV6 = true; // no IPv4 address: the name's IPv6 one, if it has one
+            m_resolver->Resolve(a.Tag, t.Where.Host, AF_INET6);
+        } else {
+            FailUnsent(a.Tag, a.Cause);
         }
     }
 
@@ -166,16 +257,38 @@ private:
         if (m_nextSend < now - std::chrono::milliseconds(1)) m_nextSend = now;
     }
 
+    /// The ICMPv6 socket, opened when the first IPv6 target is due; null, with the reason in the
+    /// target, when it cannot be had.
+    EchoSocket* SocketFor(Target& t) {
+        if (!t.Destination.IsV6()) return m_socket.get();
+        if (!m_socket6 && m_socket6Error.empty()) {
+            try {
+                m_socket6 = std::make_unique<EchoSocket>(EchoData(), AF_INET6);
+            } catch (const std::exception& e) {
+                m_socket6Error = e.what();
+            }
+        }
+        if (!m_socket6) t.Error = m_socket6Error;
+        return m_socket6.get();
+    }
+
     int SendEcho(std::size_t i, Time now) {
+        Target& t = m_targets[i];
+        if (t.Where.Tcp()) return SendConnect(i, now);
+        EchoSocket* socket = SocketFor(t);
+        if (!socket) {
+            ++t.Sent;
+            Settle(i, ProbeCause::NoPermission, {});
+            return EPERM;
+        }
         while (m_inFlight[m_sequence].Active)
             ++m_sequence;
         const std::uint16_t sequence = m_sequence++;
-        Target& t = m_targets[i];
-        const int err = m_socket->Send(t.Destination, sequence);
+        const int err = socket->Send(t.Destination, sequence);
         if (err == EAGAIN || err == ENOBUFS) return err;
         ++t.Sent;
         if (err != 0) {
-            Settle(i, CauseOfSendError(err), 0);
+            Settle(i, CauseOfSendError(err), {});
             return err;
         }
         m_inFlight[sequence] = InFlight{i, now, true};
@@ -184,22 +297,87 @@ private:
         return 0;
     }
 
+    /// Starts a TCP connect to the target; it answers when the connection is accepted.
+    int SendConnect(std::size_t i, Time now) {
+        Target& t = m_targets[i];
+        sockaddr_storage to{};
+        socklen_t toLen = 0;
+        if (t.Destination.IsV6()) {
+            auto& six = reinterpret_cast<sockaddr_in6&>(to);
+            six.sin6_family = AF_INET6;
+            six.sin6_port = htons(static_cast<std::uint16_t>(t.Where.Port));
+            std::memcpy(six.sin6_addr.s6_addr, t.Destination.Bytes.data(), 16);
+            toLen = sizeof six;
+        } else {
+            auto& four = reinterpret_cast<sockaddr_in&>(to);
+            four.sin_family = AF_INET;
+            four.sin_port = htons(static_cast<std::uint16_t>(t.Where.Port));
+            four.sin_addr.s_addr = t.Destination.V4Value();
+            toLen = sizeof four;
+        }
+        ++t.Sent;
+        const int fd = socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            Settle(i, CauseOfSendError(errno), {});
+            return 0;
+        }
+        if (connect(fd, reinterpret_cast<sockaddr*>(&to), toLen) != 0 && errno != EINPROGRESS) {
+            const int err = errno;
+            close(fd);
+            Settle(i, CauseOfConnectError(err), {});
+            return 0;
+        }
+        m_connects.push_back(Connect{fd, i, now});
+        ++m_active;
+        return 0;
+    }
+
+    /// Settles the connects whose sockets poll(2) reported on (`fds` from `first` on, in m_connects
+    /// order) and those past the time-out.
+    void ServeConnects(const std::vector<pollfd>& fds, std::size_t first) {
+        const Time now = m_clock.Monotonic();
+        std::vector<Connect> open;
+        for (std::size_t k = 0; k < m_connects.size(); ++k) {
+            const Connect& c = m_connects[k];
+            const bool ready = first + k < fds.size() && fds[first + k].revents != 0;
+            const bool late = c.Sent + ProbeEngine::EchoTimeout <= now;
+            if (!ready && !late) {
+                open.push_back(c);
+                continue;
+            }
+            int err = ETIMEDOUT;
+            socklen_t len = sizeof err;
+            if (ready && getsockopt(c.Fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+            close(c.Fd);
+            --m_active;
+            if (err == 0)
+                Answered(c.Target, c.Sent);
+            else
+                Settle(c.Target, CauseOfConnectError(err), {});
+        }
+        m_connects.swap(open);
+    }
+
     void Answer(const EchoSocket::Answer& a) {
         InFlight& f = m_inFlight[a.Sequence];
         f.Active = false;
         --m_active;
-        Target& t = m_targets[f.Target];
         if (a.Status != IpStatus::Success) return Settle(f.Target, CauseOfStatus(a.Status), a.Responder);
-        const auto us = std::chrono::duration_cast<Micros>(m_clock.Monotonic() - f.Sent).count();
+        Answered(f.Target, f.Sent);
+    }
+
+    void Answered(std::size_t i, Time sent) {
+        Target& t = m_targets[i];
+        const auto us = std::chrono::duration_cast<Micros>(m_clock.Monotonic() - sent).count();
         const int ms = static_cast<int>(us / 1000);
         t.RttMin = t.Received == 0 ? ms : std::min(t.RttMin, ms);
         t.RttMax = std::max(t.RttMax, ms);
         t.RttSumUs += us;
         ++t.Received;
-        Settle(f.Target, ProbeCause::None, 0);
+        Settle(i, ProbeCause::None, {});
     }
 
-    void Settle(std::size_t i, ProbeCause cause, std::uint32_t reporter) {
+    void Settle(std::size_t i, ProbeCause cause, const IpAddress& reporter) {
         Target& t = m_targets[i];
         ++t.Settled;
         if (cause != ProbeCause::None) {
@@ -213,9 +391,10 @@ private:
         Target& t = m_targets[i];
         if (t.Reported) return;
         t.Reported = true;
-        ++m_reported;
         SiteResult r;
-        r.Address = m_addresses[i];
+        r.Address = m_addresses[t.Site];
+        r.Probed = t.Destination.Text();
+        r.ErrorText = t.Error;
         r.Answered = t.Received > 0;
         r.Sent = t.Sent;
         r.Received = t.Received;
@@ -226,10 +405,24 @@ private:
             r.RttAvg = static_cast<int>(r.RttAvgUs / 1000);
         }
         r.LastCause = t.LastCause;
-        r.Reporter = t.Reporter;
+        r.Reporter = t.Reporter.V4Value();
+        if (t.Reporter.IsV6()) r.Reporter6 = t.Reporter.Text();
         if (m_debug && t.LastCause != ProbeCause::None)
             std::fprintf(stderr, "Probe %s: %s\n", r.Address.c_str(), DescribeFailure(r).c_str());
-        m_finished(i, std::move(r));
+        Deliver(t.Site, t.V6Leg || t.Destination.IsV6(), std::move(r));
+    }
+
+    /// Hands a site's result on; a site probed on both families once both are in.
+    void Deliver(std::size_t site, bool v6, SiteResult r) {
+        SiteLegs& legs = m_legs[site];
+        if (legs.Left == 0) return;
+        (v6 ? legs.V6 : legs.V4) = std::move(r);
+        if (--legs.Left > 0) return;
+        ++m_reported;
+        if (legs.V4 && legs.V6)
+            m_finished(site, CombineFamilies(*legs.V4, *legs.V6));
+        else
+            m_finished(site, std::move(legs.V4 ? *legs.V4 : *legs.V6));
     }
 
     void Expire() {
@@ -242,7 +435,7 @@ private:
             if (!f.Active || f.Sent + ProbeEngine::EchoTimeout != deadline) continue; // answered already
             f.Active = false;
             --m_active;
-            Settle(f.Target, ProbeCause::TimedOut, 0);
+            Settle(f.Target, ProbeCause::TimedOut, {});
         }
         while (!m_lookups.empty() && !m_targets[m_lookups.front()].Resolving)
             m_lookups.pop_front();
@@ -261,6 +454,8 @@ private:
         const Time now = m_clock.Monotonic();
         Time until = now + std::chrono::seconds(1);
         if (!m_deadlines.empty()) until = std::min(until, m_deadlines.front().second);
+        for (const Connect& c : m_connects)
+            until = std::min(until, c.Sent + ProbeEngine::EchoTimeout);
         if (!m_lookups.empty())
             until = std::min(until, m_targets[m_lookups.front()].LookupStarted + ProbeEngine::LookupGuard);
         if (!m_due.empty() && m_active < static_cast<std::size_t>(m_settings.Parallel))
@@ -272,20 +467,25 @@ private:
 
     void Wait() {
         std::vector<pollfd> fds{pollfd{m_socket->Fd(), POLLIN, 0}};
+        if (m_socket6) fds.push_back(pollfd{m_socket6->Fd(), POLLIN, 0});
+        const std::size_t connects = fds.size();
+        for (const Connect& c : m_connects)
+            fds.push_back(pollfd{c.Fd, POLLOUT, 0});
+        const std::size_t resolver = fds.size();
         m_resolver->AddPollFds(fds);
         const int n = poll(fds.data(), fds.size(), WaitMs());
         if (n < 0 && errno != EINTR) throw EIcmpEchoError(std::string("poll failed: ") + std::strerror(errno));
-        if (fds[0].revents) {
-            m_socket->Receive(
-                [&](std::uint16_t sequence, std::uint32_t& destination) {
-                    const InFlight& f = m_inFlight[sequence];
-                    destination = m_targets[f.Target].Destination;
-                    return f.Active;
-                },
-                [&](const EchoSocket::Answer& a) { Answer(a); });
-        }
+        const EchoSocket::WaitingFor waiting = [&](std::uint16_t sequence, IpAddress& destination) {
+            const InFlight& f = m_inFlight[sequence];
+            destination = m_targets[f.Target].Destination;
+            return f.Active;
+        };
+        const auto answer = [&](const EchoSocket::Answer& a) { Answer(a); };
+        if (fds[0].revents) m_socket->Receive(waiting, answer);
+        if (m_socket6 && fds[1].revents) m_socket6->Receive(waiting, answer);
+        ServeConnects(fds, connects);
         if (m_resolver->Pending() > 0) {
-            m_resolver->Process(fds, 1);
+            m_resolver->Process(fds, resolver);
             TakeAnswers();
         }
     }
@@ -295,7 +495,9 @@ private:
     const std::vector<std::string>& m_addresses;
     const ProbeEngine::Finished& m_finished;
     std::vector<Target> m_targets;
+    std::vector<SiteLegs> m_legs;
     std::vector<InFlight> m_inFlight;
+    std::vector<Connect> m_connects;
     std::deque<std::pair<std::uint16_t, Time>> m_deadlines;
     std::deque<std::size_t> m_lookups; // in the order their lookups started
     std::priority_queue<Due, std::vector<Due>, std::greater<Due>> m_due;
@@ -303,6 +505,8 @@ private:
     std::uint16_t m_sequence = SystemRandom16(); // a blind forger must not know where the run starts
     Time m_nextSend;
     std::unique_ptr<EchoSocket> m_socket;
+    std::unique_ptr<EchoSocket> m_socket6;
+    std::string m_socket6Error;
     std::unique_ptr<NameResolver> m_resolver; // after the socket: a site may fail as soon as it starts
     bool m_debug;
 };
@@ -316,11 +520,11 @@ const Clock& ProbeEngine::OwnClock() {
 }
 
 void ProbeEngine::Run(const std::vector<std::string>& addresses, const Finished& finished,
-                      const std::atomic<bool>* stop) {
+                      const std::atomic<bool>* stop, const std::vector<AddressFamily>& families) {
     TScanSettings s = m_settings;
     s.Parallel = std::clamp(s.Parallel, 1, MaxParallel);
     s.Echoes = std::max(1, s.Echoes);
-    EngineRun run(s, m_clock, addresses, finished);
+    EngineRun run(s, m_clock, addresses, families, finished);
     try {
         run.Run(stop);
     } catch (const std::exception& e) {

@@ -1,5 +1,6 @@
-// The scan's probes, all at once: one ICMP socket, up to Parallel echo requests in flight paced by
-// SendInterval, names resolved concurrently, each site's result reported as soon as it is known.
+// The scan's probes, all at once: one ICMP socket (and one ICMPv6 socket once an IPv6 site is due), up to
+// Parallel echo requests or TCP connects in flight paced by SendInterval, names resolved concurrently,
+// each site's result reported as soon as it is known.
 #pragma once
 
 #include "platform/clock.h"
@@ -34,9 +35,10 @@ public:
 
     /// Probes every address and returns once each one's result has been reported through `finished`.
     /// When no ICMP socket can be had every site fails at once with the reason in ErrorText. Setting
-    /// `stop` ends the run early (results not yet reported are dropped).
+    /// `stop` ends the run early (results not yet reported are dropped). `families` chooses the address
+    /// family of each site by index (the settings' Family for the sites beyond it).
     void Run(const std::vector<std::string>& addresses, const Finished& finished,
-             const std::atomic<bool>* stop = nullptr);
+             const std::atomic<bool>* stop = nullptr, const std::vector<AddressFamily>& families = {});
 
 private:
     static const Clock& OwnClock();

@@ -20,5 +20,8 @@ TScanSettings ReadScanSettings(const std::string& iniFile) {
     s.SendInterval = ReadAtLeast(iniFile, "SendInterval", s.SendInterval, 0);
     s.Echoes = ReadAtLeast(iniFile, "Echoes", s.Echoes, 1);
     s.EchoInterval = ReadAtLeast(iniFile, "EchoInterval", s.EchoInterval, 0);
+    const std::string family = GetPrivateProfileString("Scan", "Family", "", iniFile);
+    s.FamilyGiven = !family.empty();
+    if (!ParseAddressFamily(family, s.Family)) s.Family = AddressFamily::Auto;
     return s;
 }

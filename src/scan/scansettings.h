@@ -2,6 +2,8 @@
 // requests in flight, and how it paces them.
 #pragma once
 
+#include "scan/probeaddress.h"
+
 #include <string>
 
 struct TScanSettings {
@@ -13,6 +15,11 @@ struct TScanSettings {
     int Echoes = 1;
     /// Milliseconds between the echo requests of one site.
     int EchoInterval = 1000;
+    /// Which addresses of a name are probed (Family=auto|v4|v6|both); a site's row in table sitefamily
+    /// chooses for that site. An IPv6 or IPv4 literal is probed as it is.
+    AddressFamily Family = AddressFamily::Auto;
+    /// Whether the Family key is given: only then is table sitefamily made and read.
+    bool FamilyGiven = false;
 
     bool Concurrent() const { return Parallel > 0; }
 };
@@ -21,5 +28,6 @@ struct TScanSettings {
 constexpr int MaxParallel = 65535;
 
 /// Reads [Scan] of `iniFile`. A missing key, or a value that is not a number or is out of range, reads
-/// as the default; Parallel above MaxParallel reads as MaxParallel.
+/// as the default (Family: a value other than auto, v4, v6, both reads as auto); Parallel above MaxParallel reads as
+/// MaxParallel.
 TScanSettings ReadScanSettings(const std::string& iniFile);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "db/dbaccess.h"
+#include "scan/probeaddress.h"
 #include "scan/siteresult.h"
 
 #include <exception>
@@ -16,6 +17,8 @@ struct ScanRow {
     std::string Code;
     std::string Address;
     std::string Name;
+    /// Which addresses of the row's name are probed (the scan sets it from table sitefamily or [Scan]).
+    AddressFamily Family = AddressFamily::Auto;
 
     /// `result` (a probe of this row's address) with the row's code, address and name attached.
     SiteResult Attach(SiteResult result) const;

@@ -77,6 +77,8 @@ void TStatusBoard::SiteProbed(const TSiteResult& result) {
     site.Scan = m_scan;
     site.GroupDown = result.GroupDown;
     site.GroupFailed = result.GroupFailed;
+    site.Probed = result.Probed;
+    site.FailedFamily = result.FailedFamily;
     ++m_probes;
     if (result.Answered) {
         site.LastRttMs = result.RttMs;

@@ -29,6 +29,8 @@ struct TSiteResult {
     int GroupFailed = 0;
     /// The round-trip time in microseconds when the probe measured it that finely; 0: RttMs alone.
     long long RttUs = 0;
+    /// The address probed (two for a site probed on both families), and the family that failed.
+    std::string Probed{}, FailedFamily{};
 };
 
 /// Where a scan reports its results. The scan calls these on its own thread, in order.

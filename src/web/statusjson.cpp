@@ -53,6 +53,8 @@ void JsonSite(std::string& out, const TSiteEntry& entry, const TStatusView& view
            "\",\"since\":" + JsonTime(site.Since) + ",\"last_probe\":" + JsonTime(site.LastProbe) +
            ",\"rtt_ms\":" + JsonRtt(site.LastRttUs) + Format(",\"loss\":%.4f", view.Loss(entry)) +
            ",\"cause\":" + JsonString(site.Cause) + ",\"notified\":" + (site.Notified ? "true" : "false");
+    if (site.ShowsProbed())
+        out += ",\"probed\":" + JsonString(site.Probed) + ",\"family\":" + JsonString(site.FailedFamily);
     if (site.GroupDown >= 0)
         out += Format(",\"group\":{\"state\":\"%s\",\"failed\":%d}", site.GroupDown ? "down" : "up", site.GroupFailed);
     if (history) out += JsonHistory(entry.History, view.Summary.Bucket);

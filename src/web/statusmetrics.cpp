@@ -46,6 +46,12 @@ template <class ValueOf> void SiteSamples(TBodyOut& body, const TStatusView& vie
         out += Label(s.Code);
         out += "\",address=\"";
         out += Label(s.Address);
+        if (s.ShowsProbed()) {
+            out += "\",probed=\"";
+            out += Label(s.Probed);
+            out += "\",family=\"";
+            out += Label(s.FailedFamily);
+        }
         out += "\"} ";
         out += sample;
         out += '\n';

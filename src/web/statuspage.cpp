@@ -100,12 +100,14 @@ void AddRow(std::string& page, const TSiteEntry& entry, const TStatusView& view)
     const TSiteStatus& site = entry.Status;
     page += Format("<tr class=%s><td>", RowClass(site.State));
     page += HtmlEscape(site.Code) + "<td>" + HtmlEscape(site.Name) + "<td>" + HtmlEscape(site.Address);
+    if (site.ShowsProbed()) page += " (" + HtmlEscape(site.Probed) + ")";
     page += std::string("<td class=st>") + StateText(site.State);
     if (site.GroupDown >= 0)
         page += Format(" (group: %s, %d failed)", site.GroupDown ? "down" : "up", site.GroupFailed);
     page += "<td>" + TimeText(site.Since);
     page += "<td class=n>" + (site.LastRttUs < 0 ? std::string("&ndash;") : RttText(site.LastRttUs));
     page += Format("<td class=n>%.1f %%<td>", view.Loss(entry) * 100.0) + HtmlEscape(site.Cause);
+    if (!site.FailedFamily.empty()) page += " (" + HtmlEscape(site.FailedFamily) + " failed)";
     page += std::string("<td>") + (site.Notified ? "yes" : "no") + "<td>" +
             Sparkline(entry.History, view.Summary.Bucket) + "</tr>\n";
 }

@@ -1,6 +1,9 @@
 // The data utilities on both backends: backup files, restore with its refusals and counts,
 // re-creation, the information grid and the controls' states.
 #include "daemon/tfrmdatutil.h"
+#include "db/addresscolumn.h"
+#include "db/dbsession.h"
+#include "db/tablescripts.h"
 #include "dbfixture.h"
 #include "platform/datetime.h"
 #include "platform/msgloop.h"
@@ -219,6 +222,34 @@ TEST_P(DatUtil, RestoreReadsWindowsTextAndNamesWhyTheDatabaseRefusedARecord) {
         }
         EXPECT_EQ(Dump("codes", "code"), c.Rows);
     }
+}
+
+TEST_P(DatUtil, AnAddressTooLongForAnOldTableIsRefusedUntilWidenAddressWidensIt) {
+    // The site table as a database made before the column was widened has it.
+    if (dm.Dialect() == TDbDialect::PostgreSQL) {
+        Exec({"ALTER TABLE site ALTER COLUMN IPaddr TYPE CHAR(16)"});
+    } else {
+        TTableScript site;
+        TableScript(TDbDialect::SQLite, "site", site);
+        for (std::string& line : site.Create)
+            for (const std::string wide : {"VARCHAR(255)", "<= 255"})
+                if (const std::size_t at = line.find(wide); at != std::string::npos)
+                    line.replace(at + wide.find("255"), 3, "16");
+        Exec({"DROP TABLE Site"});
+        Exec(site.Create);
+        Exec(site.Index);
+    }
+    const std::string v6 = "2001:db8:ffff:ffff:ffff:ffff:ffff:1";
+    WriteFileText(backupDir + "/site.svb", "Table=site\tRecords=1\r\nCODE\tIPaddr\tDowntime\r\nA1\t" + v6 + "\t5\r\n");
+    EXPECT_FALSE(form->RestoreTable("site"));
+    ASSERT_FALSE(Messages().empty());
+    EXPECT_EQ(Messages().front(), "site, Record #1: address \"" + v6 +
+                                      "\" is longer than the 16 characters column site.IPaddr holds; widen it with "
+                                      "\"vkt-datutil widen-address\"");
+    EXPECT_EQ(WidenAddressColumn(dm.conMain.Session(), dm.Dialect()).front(), "site.IPaddr: 16 -> 255 characters");
+    form->memLog.Clear();
+    EXPECT_TRUE(form->RestoreTable("site")) << form->memLog.Text();
+    EXPECT_EQ(Dump("site", "CODE").substr(0, 3 + v6.size() + 1), "A1||" + v6);
 }
 
 TEST_P(DatUtil, ClearLeavesEmptyTablesWithTheirUniqueIndex) {

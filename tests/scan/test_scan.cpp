@@ -1,4 +1,6 @@
-// The [Scan] keys as read from vkt.ini, and the hand-over of results in site-list order.
+// The [Scan] keys as read from vkt.ini, site addresses as the probes read them, and the hand-over of
+// results in site-list order.
+#include "scan/probeaddress.h"
 #include "scan/scansequencer.h"
 #include "scan/scansettings.h"
 #include "testutil.h"
@@ -37,6 +39,67 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"OutOfRange", "[Scan]\r\nParallel=70000\r\nSendInterval=-5\r\nEchoes=0\r\n", 65535, 100, 1, 1000},
         SettingsCase{"Negative", "[Scan]\r\nParallel=-1\r\nEchoInterval=-1\r\n", 0, 100, 1, 1000}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(ScanSettingsRead, FamilyKeyAndItsPresence) {
+    const std::pair<const char*, AddressFamily> cases[] = {{"", AddressFamily::Auto},
+                                                           {"Family=auto\r\n", AddressFamily::Auto},
+                                                           {"Family= V6 \r\n", AddressFamily::V6},
+                                                           {"family=both\r\n", AddressFamily::Both},
+                                                           {"Family=ipv7\r\n", AddressFamily::Auto}};
+    for (const auto& [line, family] : cases) {
+        TempDir dir;
+        WriteFileText(dir.File("vkt.ini"), std::string("[Scan]\r\n") + line);
+        const TScanSettings s = ReadScanSettings(dir.File("vkt.ini"));
+        EXPECT_EQ(s.Family, family) << line;
+        EXPECT_EQ(s.FamilyGiven, *line != '\0') << line;
+    }
+}
+
+TEST(ProbeAddressParse, LiteralsNamesAndTcpSites) {
+    struct Case {
+        const char* Address;
+        std::string Host;
+        int Port;
+        const char* Literal; // the literal's text; empty for a name
+    };
+    for (const Case& c :
+         {Case{"10.0.0.1", "10.0.0.1", 0, "10.0.0.1"}, Case{"2001:db8::1", "2001:db8::1", 0, "2001:db8::1"},
+          Case{"[2001:db8::1]", "2001:db8::1", 0, "2001:db8::1"}, Case{"255.255.255.255", "255.255.255.255", 0, ""},
+          Case{"host.example", "host.example", 0, ""}, Case{"tcp://10.0.0.1:443", "10.0.0.1", 443, "10.0.0.1"},
+          Case{"TCP://[::1]:22", "::1", 22, "::1"}, Case{"tcp://db.example:5432", "db.example", 5432, ""},
+          Case{"tcp://::1:22", "tcp://::1:22", 0, ""}, Case{"tcp://host:0", "tcp://host:0", 0, ""},
+          Case{"tcp://host:65536", "tcp://host:65536", 0, ""}, Case{"tcp://host", "tcp://host", 0, ""}}) {
+        const ProbeAddress p = ProbeAddress::Parse(c.Address);
+        EXPECT_EQ(p.Host, c.Host) << c.Address;
+        EXPECT_EQ(p.Port, c.Port) << c.Address;
+        EXPECT_EQ(p.Literal.Text(), c.Literal) << c.Address;
+    }
+}
+
+TEST(CombineFamilies, AnswersOnlyWhenBothDidAndNamesTheFailedOne) {
+    SiteResult up, down;
+    up.Answered = true;
+    up.Sent = up.Received = 1;
+    up.RttMin = up.RttAvg = up.RttMax = 2;
+    up.RttAvgUs = 2000;
+    up.Probed = "10.0.0.1";
+    down.Sent = 1;
+    down.LastCause = ProbeCause::TimedOut;
+    down.Probed = "2001:db8::1";
+    const SiteResult half = CombineFamilies(up, down), both = CombineFamilies(up, up),
+                     none = CombineFamilies(down, down);
+    EXPECT_FALSE(half.Answered);
+    EXPECT_EQ(half.FailedFamily, "v6");
+    EXPECT_EQ(half.LastCause, ProbeCause::TimedOut);
+    EXPECT_EQ(half.Probed, "10.0.0.1 2001:db8::1");
+    EXPECT_EQ(half.Sent, 2);
+    EXPECT_EQ(half.Received, 1);
+    EXPECT_TRUE(both.Answered);
+    EXPECT_EQ(both.RttAvg, 2);
+    EXPECT_EQ(both.FailedFamily, "");
+    EXPECT_EQ(none.FailedFamily, "v4 v6");
+    EXPECT_EQ(CombineFamilies(down, up).FailedFamily, "v4");
+}
 
 SiteResult Result(const std::string& address) {
     SiteResult r;

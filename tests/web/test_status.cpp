@@ -98,6 +98,32 @@ TEST(Board, ShowsTheGroupsVerdictOnlyForMembersOfAGroup) {
     }
 }
 
+TEST(Board, NamesTheProbedAddressAndFailedFamilyOnlyBeyondIPv4) {
+    struct Case {
+        std::string Probed, FailedFamily, Json, Metric; // empty Json: the fields stay away
+    };
+    for (const Case& c : {Case{"10.0.0.1", "", "", ""},
+                          Case{"2001:db8::1", "", R"(,"probed":"2001:db8::1","family":"")",
+                               R"(address="dual",probed="2001:db8::1",family=""})"},
+                          Case{"10.0.0.1 2001:db8::1", "v6", R"(,"probed":"10.0.0.1 2001:db8::1","family":"v6")",
+                               R"(address="dual",probed="10.0.0.1 2001:db8::1",family="v6"})"}}) {
+        TStatusBoard board;
+        board.ScanBegun();
+        TSiteResult r{"A", "Depot", "dual", c.FailedFamily.empty(), 4, c.FailedFamily.empty() ? "" : "timed out"};
+        r.Probed = c.Probed;
+        r.FailedFamily = c.FailedFamily;
+        board.SiteProbed(r);
+        board.ScanEnded();
+        TStatusView view;
+        view.Load(board);
+        const std::string json = TStatusJson(view, "", false).Whole(), metrics = TStatusMetrics(view).Whole();
+        EXPECT_EQ(json.find(c.Json.empty() ? "\"probed\"" : c.Json) != std::string::npos, !c.Json.empty()) << json;
+        EXPECT_EQ(metrics.find(c.Metric.empty() ? "probed=" : c.Metric) != std::string::npos, !c.Metric.empty())
+            << metrics;
+        EXPECT_EQ(TStatusPage(view, "").Whole().find("(v6 failed)") != std::string::npos, c.FailedFamily == "v6");
+    }
+}
+
 struct GuardCase {
     const char* name;
     const char* allow;
