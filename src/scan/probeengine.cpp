@@ -1,4 +1,4 @@
-// The engine's run: a poll(2) loop over the ICMP socket and the resolver's sockets. Requests wait in
+// The engine's run: a poll(2) loop over the ICMP sockets and the resolver's sockets. Requests wait in
 // a queue ordered by the time they may go; answers and time-outs settle them by sequence number.
 #include "scan/probeengine.h"
 
@@ -58,7 +58,11 @@ struct Target {
     Time LookupStarted;
 };
 
-/// An echo request on the wire, found again by its sequence number.
+/// Sequence numbers of one socket: one identifier's 16-bit space.
+constexpr std::size_t SequencesPerSocket = 65536;
+
+/// An echo request on the wire, found again by its socket and sequence number (the key: socket
+/// times SequencesPerSocket plus sequence).
 struct InFlight {
     std::size_t Target = 0;
     Time Sent;
@@ -78,10 +82,10 @@ public:
     EngineRun(const TScanSettings& s, const Clock& clock, const std::vector<std::string>& addresses,
               const ProbeEngine::Finished& finished)
         : m_settings(s), m_clock(clock), m_addresses(addresses), m_finished(finished), m_targets(addresses.size()),
-          m_inFlight(65536), m_debug(std::getenv("VKT_DEBUG") != nullptr) {}
+          m_debug(std::getenv("VKT_DEBUG") != nullptr) {}
 
     void Run(const std::atomic<bool>* stop) {
-        m_socket = std::make_unique<EchoSocket>(EchoData());
+        AddSocket();
         m_resolver = std::make_unique<NameResolver>(ProbeEngine::ConcurrentLookups);
         m_nextSend = m_clock.Monotonic();
         for (std::size_t i = 0; i < m_targets.size(); ++i)
@@ -100,7 +104,7 @@ public:
             SiteResult r;
             r.Address = m_addresses[i];
             r.Sent = m_settings.Echoes;
-            r.LastCause = m_socket ? ProbeCause::SendError : ProbeCause::NoPermission;
+            r.LastCause = m_sockets.empty() ? ProbeCause::NoPermission : ProbeCause::SendError;
             r.ErrorText = why;
             m_finished(i, std::move(r));
         }
@@ -166,26 +170,39 @@ private:
         if (m_nextSend < now - std::chrono::milliseconds(1)) m_nextSend = now;
     }
 
+    /// One socket more once every sequence number of the open ones is in flight: thousands of sites
+    /// beyond 65,536 keep their requests in flight together.
+    void AddSocket() {
+        m_sockets.push_back(std::make_unique<EchoSocket>(EchoData()));
+        m_inFlight.resize(m_sockets.size() * SequencesPerSocket);
+    }
+
+    std::size_t FreeKey() {
+        if (m_active >= m_inFlight.size()) AddSocket();
+        while (m_inFlight[m_key % m_inFlight.size()].Active)
+            ++m_key;
+        return m_key++ % m_inFlight.size();
+    }
+
     int SendEcho(std::size_t i, Time now) {
-        while (m_inFlight[m_sequence].Active)
-            ++m_sequence;
-        const std::uint16_t sequence = m_sequence++;
+        const std::size_t key = FreeKey();
+        const auto sequence = static_cast<std::uint16_t>(key % SequencesPerSocket);
         Target& t = m_targets[i];
-        const int err = m_socket->Send(t.Destination, sequence);
+        const int err = m_sockets[key / SequencesPerSocket]->Send(t.Destination, sequence);
         if (err == EAGAIN || err == ENOBUFS) return err;
         ++t.Sent;
         if (err != 0) {
             Settle(i, CauseOfSendError(err), 0);
             return err;
         }
-        m_inFlight[sequence] = InFlight{i, now, true};
-        m_deadlines.emplace_back(sequence, now + ProbeEngine::EchoTimeout);
+        m_inFlight[key] = InFlight{i, now, true};
+        m_deadlines.emplace_back(key, now + ProbeEngine::EchoTimeout);
         ++m_active;
         return 0;
     }
 
-    void Answer(const EchoSocket::Answer& a) {
-        InFlight& f = m_inFlight[a.Sequence];
+    void Answer(std::size_t key, const EchoSocket::Answer& a) {
+        InFlight& f = m_inFlight[key];
         f.Active = false;
         --m_active;
         Target& t = m_targets[f.Target];
@@ -236,9 +253,9 @@ private:
         const Time now = m_clock.Monotonic();
         // Every echo has the same time-out, so deadlines come in the order the requests went out.
         while (!m_deadlines.empty() && m_deadlines.front().second <= now) {
-            const auto [sequence, deadline] = m_deadlines.front();
+            const auto [key, deadline] = m_deadlines.front();
             m_deadlines.pop_front();
-            InFlight& f = m_inFlight[sequence];
+            InFlight& f = m_inFlight[key];
             if (!f.Active || f.Sent + ProbeEngine::EchoTimeout != deadline) continue; // answered already
             f.Active = false;
             --m_active;
@@ -271,23 +288,29 @@ private:
     }
 
     void Wait() {
-        std::vector<pollfd> fds{pollfd{m_socket->Fd(), POLLIN, 0}};
+        std::vector<pollfd> fds;
+        for (const auto& socket : m_sockets)
+            fds.push_back(pollfd{socket->Fd(), POLLIN, 0});
         m_resolver->AddPollFds(fds);
         const int n = poll(fds.data(), fds.size(), WaitMs());
         if (n < 0 && errno != EINTR) throw EIcmpEchoError(std::string("poll failed: ") + std::strerror(errno));
-        if (fds[0].revents) {
-            m_socket->Receive(
-                [&](std::uint16_t sequence, std::uint32_t& destination) {
-                    const InFlight& f = m_inFlight[sequence];
-                    destination = m_targets[f.Target].Destination;
-                    return f.Active;
-                },
-                [&](const EchoSocket::Answer& a) { Answer(a); });
-        }
+        for (std::size_t s = 0; s < m_sockets.size(); ++s)
+            if (fds[s].revents) Receive(s);
         if (m_resolver->Pending() > 0) {
-            m_resolver->Process(fds, 1);
+            m_resolver->Process(fds, m_sockets.size());
             TakeAnswers();
         }
+    }
+
+    void Receive(std::size_t socket) {
+        const std::size_t base = socket * SequencesPerSocket;
+        m_sockets[socket]->Receive(
+            [&](std::uint16_t sequence, std::uint32_t& destination) {
+                const InFlight& f = m_inFlight[base + sequence];
+                destination = m_targets[f.Target].Destination;
+                return f.Active;
+            },
+            [&](const EchoSocket::Answer& a) { Answer(base + a.Sequence, a); });
     }
 
     const TScanSettings& m_settings;
@@ -296,14 +319,14 @@ private:
     const ProbeEngine::Finished& m_finished;
     std::vector<Target> m_targets;
     std::vector<InFlight> m_inFlight;
-    std::deque<std::pair<std::uint16_t, Time>> m_deadlines;
+    std::deque<std::pair<std::size_t, Time>> m_deadlines;
     std::deque<std::size_t> m_lookups; // in the order their lookups started
     std::priority_queue<Due, std::vector<Due>, std::greater<Due>> m_due;
     std::size_t m_order = 0, m_active = 0, m_reported = 0;
-    std::uint16_t m_sequence = SystemRandom16(); // a blind forger must not know where the run starts
+    std::size_t m_key = SystemRandom16(); // a blind forger must not know where the run starts
     Time m_nextSend;
-    std::unique_ptr<EchoSocket> m_socket;
-    std::unique_ptr<NameResolver> m_resolver; // after the socket: a site may fail as soon as it starts
+    std::vector<std::unique_ptr<EchoSocket>> m_sockets;
+    std::unique_ptr<NameResolver> m_resolver; // after the sockets: a site may fail as soon as it starts
     bool m_debug;
 };
 

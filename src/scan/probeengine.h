@@ -1,5 +1,5 @@
-// The scan's probes, all at once: one ICMP socket, up to Parallel echo requests in flight paced by
-// SendInterval, names resolved concurrently, each site's result reported as soon as it is known.
+// The scan's probes, all at once: ICMP sockets (one per 65,536 requests in flight), up to Parallel echo requests in
+// flight paced by SendInterval, names resolved concurrently, each site's result reported as soon as it is known.
 #pragma once
 
 #include "platform/clock.h"
