@@ -78,6 +78,8 @@ public:
         DoIn(b, "ip addr add " + inB + bits + " dev " + endB + " && ip link set " + endB + " up");
         m_probes.push_back({a, inB});
     }
+    /// Makes `ns` a router: it passes on what is not for itself.
+    bool Forward(const std::string& ns) { return DoIn(ns, "echo 1 > /proc/sys/net/ipv4/ip_forward"); }
     /// A bridge on this machine holding `addresses` (each "a.b.c.d/n"); its name, for Join.
     std::string AddBridge(const std::vector<std::string>& addresses) {
         const std::string bridge = NextLink("b");

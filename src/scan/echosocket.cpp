@@ -2,6 +2,7 @@
 #include "scan/echosocket.h"
 
 #include <cerrno>
+#include <utility>
 #include <cstring>
 #include <linux/errqueue.h>
 #include <netinet/in.h>
@@ -34,14 +35,20 @@ EchoSocket::~EchoSocket() {
     if (m_fd >= 0) close(m_fd);
 }
 
-int EchoSocket::Send(std::uint32_t destination, std::uint16_t sequence) {
+int EchoSocket::Send(std::uint32_t destination, std::uint16_t sequence, int ttl) {
+    if (ttl > 0 && setsockopt(m_fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) return errno;
     const std::vector<std::uint8_t> packet = BuildEchoRequest(EchoProbe{destination, m_identifier, sequence}, m_data);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
+    bool again = m_kind == IcmpSocketKind::Datagram;
     for (;;) {
         if (sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0) return 0;
-        if (errno != EINTR) return errno == EWOULDBLOCK ? EAGAIN : errno;
+        if (errno == EINTR) continue;
+        if (errno == EWOULDBLOCK || errno == EAGAIN) return EAGAIN;
+        // A datagram socket hands the ICMP error of an earlier request (a router's "unreachable", a hop of
+        // a path trace) to the next send, which then did not go out: this request is not at fault.
+        if (!std::exchange(again, false) || errno == ENOBUFS) return errno;
     }
 }
 

@@ -31,6 +31,8 @@ struct TSiteStatus {
     int GroupFailed = 0;   ///< members that failed it in their latest scan
 
     long long LastRttUs = -1; ///< the last answer's round-trip time in microseconds
+    /// The path trace of the current outage ([Alert] Trace): "192.0.2.7 (hop 2)" and its JSON.
+    std::string PathEnd, TraceJson;
 };
 
 struct TScanSummary {
