@@ -84,6 +84,8 @@ public:
         DoIn(b, "ip -6 addr add " + inB6 + "/64 dev " + endB + " nodad");
         m_probes.push_back({a, inB6});
     }
+    /// Makes `ns` a router: it passes on what is not for itself.
+    bool Forward(const std::string& ns) { return DoIn(ns, "echo 1 > /proc/sys/net/ipv4/ip_forward"); }
     /// A bridge on this machine holding `addresses` (each "a.b.c.d/n"); its name, for Join.
     std::string AddBridge(const std::vector<std::string>& addresses) {
         const std::string bridge = NextLink("b");

@@ -28,6 +28,7 @@ AlertSettings AlertSettings::Read(const std::string& iniFile) {
     for (const std::string& host : SplitString(ini.ReadString("Alert", "Uplink", ""), ','))
         if (!Trim(host).empty()) s.Uplink.push_back(Trim(host));
     s.Dependencies = ini.ReadInteger("Alert", "Dependencies", 0) == 1;
+    s.Trace = ini.ReadInteger("Alert", "Trace", 0) == 1;
     s.Admin = Trim(ini.ReadString("Mail", "Admin", ""));
     s.Webhook = Trim(ini.ReadString("Notify", "Webhook", ""));
     s.MailServer = ini.ReadString("Mail", "Server", "");

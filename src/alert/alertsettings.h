@@ -13,6 +13,8 @@ struct AlertSettings {
     int IsolationPercent = 0;
     std::vector<std::string> Uplink;
     bool Dependencies = false;
+    /// A site that fails after answering gets a path trace (once per outage); it switches no rule on.
+    bool Trace = false;
     std::string Admin;
     std::string Webhook;
     /// [Mail] Server and Sender, for the administrator's mail.

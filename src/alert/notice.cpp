@@ -105,6 +105,7 @@ std::vector<std::string> NoticeMailBody(const Notice& n) {
         body.push_back("  Code       : " + n.Code + " ");
         body.push_back("  SiteName   : " + n.SiteName + " ");
         body.push_back("  IP address : " + n.Address + " ");
+        if (!n.PathEnd.empty()) body.push_back("  Path ends  : " + n.PathEnd + " ");
     } else {
         body.push_back("  Daemon ID  : " + n.Daemon + " ");
     }
@@ -136,5 +137,6 @@ std::string NoticeJson(const Notice& n) {
     return "{\"kind\": " + JsonString(NoticeKindName(n.Kind)) + ", \"code\": " + JsonString(n.Code) +
            ", \"sitename\": " + JsonString(n.SiteName) + ", \"address\": " + JsonString(n.Address) +
            ", \"since\": " + JsonString(NoticeTimeText(n.Since)) + ", \"time\": " + JsonString(NoticeTimeText(n.Time)) +
-           ", \"daemon\": " + JsonString(n.Daemon) + ", \"text\": " + JsonString(NoticeSummary(n)) + "}";
+           ", \"daemon\": " + JsonString(n.Daemon) + ", \"text\": " + JsonString(NoticeSummary(n)) +
+           (n.TraceJson.empty() ? "" : ", \"trace\": " + n.TraceJson) + "}";
 }

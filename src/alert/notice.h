@@ -21,6 +21,9 @@ struct Notice {
     std::string Daemon;
     /// The daemon's own message of an isolation notice (the log line's text).
     std::string Text;
+    /// With [Alert] Trace: where the path to the site ends ("192.0.2.7 (hop 2)") and the whole trace
+    /// as a JSON object; empty without a finished trace.
+    std::string PathEnd, TraceJson;
 };
 
 /// "problem", "recovery", "flapping", "isolated", "reconnected": the JSON `kind`.
@@ -35,7 +38,8 @@ std::vector<std::string> NoticeMailBody(const Notice& notice);
 std::string NoticePopupLine(const Notice& notice);
 /// One line that says it all, for chat rooms that show a webhook's `text` as it is.
 std::string NoticeSummary(const Notice& notice);
-/// {"kind", "code", "sitename", "address", "since", "time", "daemon", "text"} as one JSON object.
+/// {"kind", "code", "sitename", "address", "since", "time", "daemon", "text"} as one JSON object, and
+/// "trace" when the notice has one.
 std::string NoticeJson(const Notice& notice);
 /// "yyyy-mm-dd hh:nn:ss", or empty for 0.
 std::string NoticeTimeText(TDateTime when);

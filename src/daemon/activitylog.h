@@ -34,6 +34,17 @@ std::string LogFileName(TDateTime when);
 /// false when it cannot be read.
 bool ReadLogFileSnapshot(const std::string& fileName, std::string& content);
 
+/// While one lives (a scan), the day's file stays open and lines reach it, and stdout, in blocks of
+/// whole lines: written once 100 ms have passed since the oldest line waiting, when many wait, before
+/// a snapshot is read and when the last one goes. The bytes of the file are the same as line by line.
+class ScopedLogBlocks {
+public:
+    ScopedLogBlocks();
+    ~ScopedLogBlocks();
+    ScopedLogBlocks(const ScopedLogBlocks&) = delete;
+    ScopedLogBlocks& operator=(const ScopedLogBlocks&) = delete;
+};
+
 /// Where WriteLog sends its lines: the console pane (may be null) and whether to echo to stdout.
 /// Installs the pane and returns the one it replaced. Prefer ScopedLogPane.
 TMemo* SetLogPane(TMemo* pane);

@@ -9,6 +9,7 @@
 #include "db/data.h"
 #include "platform/msgloop.h"
 #include "platform/strutil.h"
+#include "scan/pathtracer.h"
 #include "web/statusboard.h"
 
 #include <atomic>
@@ -57,9 +58,31 @@ bool NoticeRunner::ProblemDue(const std::string& code, TDateTime& since) {
     return due.Due;
 }
 
+void NoticeRunner::UseTrace(bool on) {
+    if (on && !m_tracer) m_tracer = std::make_unique<PathTracer>();
+    if (!on) m_tracer.reset();
+}
+
+void NoticeRunner::SiteProbed(const std::string& code, const std::string& address, bool answered) {
+    if (!m_tracer) return;
+    m_tracer->Record(code, address, answered);
+    ShowTraces();
+}
+
+void NoticeRunner::ShowTraces() {
+    if (!m_tracer) return;
+    for (const PathTracer::Finished& f : m_tracer->TakeFinished())
+        if (m_board) m_board->SiteTraced(f.Code, f.Address, f.Result->PathEnd(), f.Result->Json());
+}
+
 void NoticeRunner::NotifyProblem(const std::string& code) {
     Notice notice;
     if (!ProblemDue(code, notice.Since)) return;
+    // A trace still running is not waited for: the notice goes without it.
+    if (const auto trace = m_tracer ? m_tracer->Find(code) : nullptr) {
+        notice.PathEnd = trace->PathEnd();
+        notice.TraceJson = trace->Json();
+    }
     WriteLog("MAIL", "Notifying ...");
     m_showStatus("Notifying..");
     Run(code, notice);
@@ -163,6 +186,7 @@ bool NoticeRunner::TakeWebhookDelivery(const std::string& code, NoticeKind kind,
 }
 
 void NoticeRunner::TakeWebhookOutcomes() {
+    ShowTraces(); // traces that ended between scans reach the board within a tick
     if (!m_webhooks) return;
     for (const WebhookQueue::Outcome& o : m_webhooks->TakeOutcomes()) {
         if (m_board) m_board->NoticeSent(o.Told.Code, "webhook", o.Delivered);

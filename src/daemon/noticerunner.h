@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+class PathTracer;
 class TNotifyThread;
 class TSiteResultSink;
 
@@ -42,6 +43,13 @@ public:
     /// A notice of the daemon's own to the administrator ([Mail] Admin) and the webhook.
     void NotifyAdmin(const AlertSettings& settings, NoticeKind kind, const std::string& text);
 
+    /// With `on`, sites that fail after answering get path traces ([Alert] Trace); off drops them.
+    void UseTrace(bool on);
+    /// A site address's result, for the traces; finished traces go to the board.
+    void SiteProbed(const std::string& code, const std::string& address, bool answered);
+    /// Puts the traces finished since the last call on the board.
+    void ShowTraces();
+
     /// Stores the site's marker row without telling anyone; the notice counts as standing.
     void StoreMarker(const std::string& code);
     /// Logs and counts what the webhook did since the last call; a problem notice that it alone
@@ -59,6 +67,7 @@ private:
     std::function<void(const std::string&)> m_showStatus;
     TSiteResultSink* const& m_board;
     std::unique_ptr<WebhookQueue> m_webhooks;
+    std::unique_ptr<PathTracer> m_tracer;
     std::string m_webhookUrl;
     long long m_adminNotices = 0;
 };

@@ -76,6 +76,7 @@ void SiteOutcome::ResultLine(const SiteResult& result) {
 }
 
 void SiteOutcome::Report(const SiteResult& result, int groupDown, int groupFailed) {
+    m_alert.SiteProbed(result.Code, result.Address, result.Answered);
     if (!m_form.SiteResults) return;
     const std::string cause = result.Answered ? std::string() : DescribeFailure(result);
     m_form.SiteResults->SiteProbed({result.Code, result.Name, result.Address, result.Answered, result.RttAvg, cause,

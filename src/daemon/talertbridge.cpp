@@ -16,8 +16,13 @@ TAlertBridge::TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAla
 void TAlertBridge::ScanStarted() {
     AlertSettings settings = AlertSettings::Read(ConfigFileName());
     m_notices.UseWebhook(settings.Webhook);
+    m_notices.UseTrace(settings.Trace);
     Policy.Configure(settings);
     Policy.ScanStarted();
+}
+
+void TAlertBridge::SiteProbed(const std::string& code, const std::string& address, bool answered) {
+    m_notices.SiteProbed(code, address, answered);
 }
 
 void TAlertBridge::TakeWebhookOutcomes() {

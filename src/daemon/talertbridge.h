@@ -25,6 +25,8 @@ public:
     void ScanEnded() { Policy.ScanEnded(); }
     /// Logs and counts what the webhook did since the last call. On the user-interface thread.
     void TakeWebhookOutcomes();
+    /// A site address's result, for the path traces of [Alert] Trace.
+    void SiteProbed(const std::string& code, const std::string& address, bool answered);
     /// Probes an address, again up to [Alert] Retries times while it stays silent.
     bool Probe(const std::string& address, int& rtt);
 

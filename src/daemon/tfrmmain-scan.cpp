@@ -94,6 +94,7 @@ void TfrmMain::RunDailyPurge() {
 }
 
 void TfrmMain::ScanSites() {
+    const ScopedLogBlocks blocks; // thousands of lines: the day's file stays open while the scan runs
     ShowStatus("Beginning scan..");
     if (SiteResults) SiteResults->ScanBegun();
     TVKTDataModule& dm = *DataModule();

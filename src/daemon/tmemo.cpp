@@ -8,6 +8,7 @@ void TMemo::AddLine(const std::string& line) {
         std::lock_guard<std::mutex> hold(m_lock);
         m_text += line;
         m_text += "\r\n";
+        m_newlines += 1 + static_cast<std::size_t>(std::count(line.begin(), line.end(), '\n'));
     }
     Changed();
 }
@@ -15,7 +16,9 @@ void TMemo::AddLine(const std::string& line) {
 void TMemo::DeleteFirstChars(std::size_t count) {
     {
         std::lock_guard<std::mutex> hold(m_lock);
-        m_text.erase(0, std::min(count, m_text.size()));
+        const auto cut = static_cast<std::ptrdiff_t>(std::min(count, m_text.size()));
+        m_newlines -= static_cast<std::size_t>(std::count(m_text.begin(), m_text.begin() + cut, '\n'));
+        m_text.erase(0, static_cast<std::size_t>(cut));
     }
     Changed();
 }
@@ -27,9 +30,7 @@ std::string TMemo::Text() const {
 
 std::size_t TMemo::LineCount() const {
     std::lock_guard<std::mutex> hold(m_lock);
-    std::size_t n = static_cast<std::size_t>(std::count(m_text.begin(), m_text.end(), '\n'));
-    if (!m_text.empty() && m_text.back() != '\n') ++n;
-    return n;
+    return m_newlines + (!m_text.empty() && m_text.back() != '\n' ? 1 : 0);
 }
 
 std::vector<std::string> TMemo::Lines() const {
@@ -52,6 +53,7 @@ void TMemo::Clear() {
     {
         std::lock_guard<std::mutex> hold(m_lock);
         m_text.clear();
+        m_newlines = 0;
     }
     Changed();
 }

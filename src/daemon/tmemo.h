@@ -26,4 +26,5 @@ private:
     void Changed();
     mutable std::mutex m_lock;
     std::string m_text;
+    std::size_t m_newlines = 0; ///< LF characters in m_text: the log asks the line count at every line
 };

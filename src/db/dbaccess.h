@@ -7,6 +7,7 @@
 #include "platform/variant.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -78,9 +79,13 @@ public:
 
     /// The open session; EDatabaseError "Connection is closed." when there is none.
     TDbSession& Session();
+    /// How often Session was asked for: a caller that sees it unchanged knows no statement ran (and
+    /// need not ask Connected again).
+    std::uint64_t Uses() const { return m_uses; }
 
 private:
     std::unique_ptr<TDbSession> m_session;
+    std::uint64_t m_uses = 0;
 };
 
 /// The text of a statement, kept as lines; they are sent joined by line breaks.

@@ -35,6 +35,7 @@ bool TDbConnection::Connected() const {
 }
 
 TDbSession& TDbConnection::Session() {
+    ++m_uses;
     if (!m_session) throw EDatabaseError("Connection is closed.");
     return *m_session;
 }

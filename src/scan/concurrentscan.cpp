@@ -82,9 +82,12 @@ bool ConcurrentScan::HandOnRun(std::vector<SiteResult>& run, const TCodeAddresse
     if (!connection.Connected()) return false;
     TSiteBatch batch;
     if (gather) batch.Run(m_query, run, addresses);
+    // Asking whether an embedded file is still there costs a stat(2): asked again only after a site
+    // whose handling ran statements.
     for (const SiteResult& r : run) {
-        if (!connection.Connected()) break;
+        const std::uint64_t uses = connection.Uses();
         done(r, batch);
+        if (connection.Uses() != uses && !connection.Connected()) return false;
     }
-    return connection.Connected();
+    return true;
 }

@@ -4,6 +4,7 @@
 #include "platform/icmp6echo.h"
 
 #include <cerrno>
+#include <utility>
 #include <cstring>
 #include <linux/errqueue.h>
 #include <netinet/in.h>
@@ -49,7 +50,12 @@ EchoSocket::~EchoSocket() {
     if (m_fd >= 0) close(m_fd);
 }
 
-int EchoSocket::Send(const IpAddress& destination, std::uint16_t sequence) {
+int EchoSocket::Send(const IpAddress& destination, std::uint16_t sequence, int ttl) {
+    if (ttl > 0) {
+        const int level = V6() ? IPPROTO_IPV6 : IPPROTO_IP;
+        const int option = V6() ? IPV6_UNICAST_HOPS : IP_TTL;
+        if (setsockopt(m_fd, level, option, &ttl, sizeof ttl) != 0) return errno;
+    }
     std::vector<std::uint8_t> packet;
     sockaddr_storage to{};
     socklen_t toLen = 0;
@@ -66,15 +72,14 @@ int EchoSocket::Send(const IpAddress& destination, std::uint16_t sequence) {
         four.sin_addr.s_addr = destination.V4Value();
         toLen = sizeof four;
     }
-    // A datagram socket keeps the error of an ICMP error answer (to another request) pending, and the next
-    // send reports it instead of sending, clearing it: that send is tried once more.
-    bool retried = m_kind == IcmpSocketKind::Raw;
+    bool again = m_kind == IcmpSocketKind::Datagram;
     for (;;) {
         if (sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), toLen) >= 0) return 0;
         if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return EAGAIN;
-        if (retried) return errno;
-        retried = true;
+        if (errno == EWOULDBLOCK || errno == EAGAIN) return EAGAIN;
+        // A datagram socket hands the ICMP error of an earlier request (a router's "unreachable", a hop of
+        // a path trace) to the next send, which then did not go out: this request is not at fault.
+        if (!std::exchange(again, false) || errno == ENOBUFS) return errno;
     }
 }
 

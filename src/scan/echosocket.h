@@ -31,7 +31,8 @@ public:
 
     int Fd() const { return m_fd; }
     /// Sends one request; 0 when sent, otherwise the errno of the send (EAGAIN: try again later).
-    int Send(const IpAddress& destination, std::uint16_t sequence);
+    /// `ttl` > 0 gives it that time-to-live (hop limit on IPv6: a path trace), else the system's default.
+    int Send(const IpAddress& destination, std::uint16_t sequence, int ttl = 0);
     /// Reads what is queued (answers and, on the datagram socket, its error queue) and calls `answer` for
     /// each packet that answers a waiting request. Foreign, malformed and unmatched packets are dropped.
     void Receive(const WaitingFor& waiting, const std::function<void(const Answer&)>& answer);

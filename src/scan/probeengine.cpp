@@ -1,7 +1,7 @@
-// The engine's run: a poll(2) loop over the ICMP and ICMPv6 sockets, the TCP connects and the resolver's
-// sockets. Requests wait in a queue ordered by the time they may go; answers and time-outs settle echo
-// requests by sequence number, connects by their socket. A site probed on both families is two targets
-// whose results are combined.
+// The engine's run: a poll(2) loop over the ICMP sockets (one per 65,536 IPv4 requests in flight), the
+// ICMPv6 socket, the TCP connects and the resolver's sockets. Requests wait in a queue ordered by the time
+// they may go; answers and time-outs settle echo requests by socket and sequence number, connects by their
+// socket. A site probed on both families is two targets whose results are combined.
 #include "scan/probeengine.h"
 
 #include "scan/echosocket.h"
@@ -103,7 +103,12 @@ struct Connect {
     Time Sent;
 };
 
-/// An echo request on the wire, found again by its sequence number.
+/// Sequence numbers of one socket: one identifier's 16-bit space.
+constexpr std::size_t SequencesPerSocket = 65536;
+
+/// An echo request on the wire, found again by its socket and sequence number (the key: socket
+/// times SequencesPerSocket plus sequence; IPv6 requests take keys of the first block only, their
+/// socket's one sequence space).
 struct InFlight {
     std::size_t Target = 0;
     Time Sent;
@@ -123,7 +128,7 @@ public:
     EngineRun(const TScanSettings& s, const Clock& clock, const std::vector<std::string>& addresses,
               const std::vector<AddressFamily>& families, const ProbeEngine::Finished& finished)
         : m_settings(s), m_clock(clock), m_addresses(addresses), m_finished(finished), m_targets(addresses.size()),
-          m_legs(addresses.size()), m_inFlight(65536), m_debug(std::getenv("VKT_DEBUG") != nullptr) {
+          m_legs(addresses.size()), m_debug(std::getenv("VKT_DEBUG") != nullptr) {
         m_targets.reserve(2 * addresses.size()); // a second family's target never moves the others
         for (std::size_t i = 0; i < addresses.size(); ++i) {
             m_targets[i].Site = i;
@@ -139,7 +144,7 @@ public:
     EngineRun& operator=(const EngineRun&) = delete;
 
     void Run(const std::atomic<bool>* stop) {
-        m_socket = std::make_unique<EchoSocket>(EchoData());
+        AddSocket();
         m_resolver = std::make_unique<NameResolver>(ProbeEngine::ConcurrentLookups);
         m_nextSend = m_clock.Monotonic();
         for (std::size_t i = 0; i < m_addresses.size(); ++i)
@@ -158,7 +163,7 @@ public:
             SiteResult r;
             r.Address = m_addresses[i];
             r.Sent = m_settings.Echoes;
-            r.LastCause = m_socket ? ProbeCause::SendError : ProbeCause::NoPermission;
+            r.LastCause = m_sockets.empty() ? ProbeCause::NoPermission : ProbeCause::SendError;
             r.ErrorText = why;
             m_finished(i, std::move(r));
         }
@@ -259,8 +264,7 @@ private:
 
     /// The ICMPv6 socket, opened when the first IPv6 target is due; null, with the reason in the
     /// target, when it cannot be had.
-    EchoSocket* SocketFor(Target& t) {
-        if (!t.Destination.IsV6()) return m_socket.get();
+    EchoSocket* Socket6For(Target& t) {
         if (!m_socket6 && m_socket6Error.empty()) {
             try {
                 m_socket6 = std::make_unique<EchoSocket>(EchoData(), AF_INET6);
@@ -272,18 +276,47 @@ private:
         return m_socket6.get();
     }
 
+    /// One socket more once every sequence number of the open ones is in flight: thousands of sites
+    /// beyond 65,536 keep their requests in flight together.
+    void AddSocket() {
+        m_sockets.push_back(std::make_unique<EchoSocket>(EchoData()));
+        m_inFlight.resize(m_sockets.size() * SequencesPerSocket);
+    }
+
+    std::size_t FreeKey() {
+        if (m_active >= m_inFlight.size()) AddSocket();
+        while (m_inFlight[m_key % m_inFlight.size()].Active)
+            ++m_key;
+        return m_key++ % m_inFlight.size();
+    }
+
+    /// A free key of the first block for the ICMPv6 socket; none while all its sequences are in flight.
+    std::optional<std::size_t> FreeKey6() {
+        for (std::size_t n = 0; n < SequencesPerSocket; ++n, ++m_key6)
+            if (!m_inFlight[m_key6 % SequencesPerSocket].Active) return m_key6++ % SequencesPerSocket;
+        return std::nullopt;
+    }
+
     int SendEcho(std::size_t i, Time now) {
         Target& t = m_targets[i];
         if (t.Where.Tcp()) return SendConnect(i, now);
-        EchoSocket* socket = SocketFor(t);
-        if (!socket) {
+        const bool v6 = t.Destination.IsV6();
+        EchoSocket* socket = v6 ? Socket6For(t) : nullptr;
+        if (v6 && !socket) {
             ++t.Sent;
             Settle(i, ProbeCause::NoPermission, {});
             return EPERM;
         }
-        while (m_inFlight[m_sequence].Active)
-            ++m_sequence;
-        const std::uint16_t sequence = m_sequence++;
+        std::size_t key = 0;
+        if (v6) {
+            const std::optional<std::size_t> free = FreeKey6();
+            if (!free) return EAGAIN;
+            key = *free;
+        } else {
+            key = FreeKey();
+            socket = m_sockets[key / SequencesPerSocket].get();
+        }
+        const auto sequence = static_cast<std::uint16_t>(key % SequencesPerSocket);
         const int err = socket->Send(t.Destination, sequence);
         if (err == EAGAIN || err == ENOBUFS) return err;
         ++t.Sent;
@@ -291,8 +324,8 @@ private:
             Settle(i, CauseOfSendError(err), {});
             return err;
         }
-        m_inFlight[sequence] = InFlight{i, now, true};
-        m_deadlines.emplace_back(sequence, now + ProbeEngine::EchoTimeout);
+        m_inFlight[key] = InFlight{i, now, true};
+        m_deadlines.emplace_back(key, now + ProbeEngine::EchoTimeout);
         ++m_active;
         return 0;
     }
@@ -358,8 +391,8 @@ private:
         m_connects.swap(open);
     }
 
-    void Answer(const EchoSocket::Answer& a) {
-        InFlight& f = m_inFlight[a.Sequence];
+    void Answer(std::size_t key, const EchoSocket::Answer& a) {
+        InFlight& f = m_inFlight[key];
         f.Active = false;
         --m_active;
         if (a.Status != IpStatus::Success) return Settle(f.Target, CauseOfStatus(a.Status), a.Responder);
@@ -429,9 +462,9 @@ private:
         const Time now = m_clock.Monotonic();
         // Every echo has the same time-out, so deadlines come in the order the requests went out.
         while (!m_deadlines.empty() && m_deadlines.front().second <= now) {
-            const auto [sequence, deadline] = m_deadlines.front();
+            const auto [key, deadline] = m_deadlines.front();
             m_deadlines.pop_front();
-            InFlight& f = m_inFlight[sequence];
+            InFlight& f = m_inFlight[key];
             if (!f.Active || f.Sent + ProbeEngine::EchoTimeout != deadline) continue; // answered already
             f.Active = false;
             --m_active;
@@ -466,7 +499,10 @@ private:
     }
 
     void Wait() {
-        std::vector<pollfd> fds{pollfd{m_socket->Fd(), POLLIN, 0}};
+        std::vector<pollfd> fds;
+        for (const auto& socket : m_sockets)
+            fds.push_back(pollfd{socket->Fd(), POLLIN, 0});
+        const std::size_t six = fds.size();
         if (m_socket6) fds.push_back(pollfd{m_socket6->Fd(), POLLIN, 0});
         const std::size_t connects = fds.size();
         for (const Connect& c : m_connects)
@@ -475,19 +511,24 @@ private:
         m_resolver->AddPollFds(fds);
         const int n = poll(fds.data(), fds.size(), WaitMs());
         if (n < 0 && errno != EINTR) throw EIcmpEchoError(std::string("poll failed: ") + std::strerror(errno));
-        const EchoSocket::WaitingFor waiting = [&](std::uint16_t sequence, IpAddress& destination) {
-            const InFlight& f = m_inFlight[sequence];
-            destination = m_targets[f.Target].Destination;
-            return f.Active;
-        };
-        const auto answer = [&](const EchoSocket::Answer& a) { Answer(a); };
-        if (fds[0].revents) m_socket->Receive(waiting, answer);
-        if (m_socket6 && fds[1].revents) m_socket6->Receive(waiting, answer);
+        for (std::size_t s = 0; s < m_sockets.size(); ++s)
+            if (fds[s].revents) Receive(*m_sockets[s], s * SequencesPerSocket);
+        if (m_socket6 && fds[six].revents) Receive(*m_socket6, 0);
         ServeConnects(fds, connects);
         if (m_resolver->Pending() > 0) {
             m_resolver->Process(fds, resolver);
             TakeAnswers();
         }
+    }
+
+    void Receive(EchoSocket& socket, std::size_t base) {
+        socket.Receive(
+            [&](std::uint16_t sequence, IpAddress& destination) {
+                const InFlight& f = m_inFlight[base + sequence];
+                destination = m_targets[f.Target].Destination;
+                return f.Active;
+            },
+            [&](const EchoSocket::Answer& a) { Answer(base + a.Sequence, a); });
     }
 
     const TScanSettings& m_settings;
@@ -498,16 +539,17 @@ private:
     std::vector<SiteLegs> m_legs;
     std::vector<InFlight> m_inFlight;
     std::vector<Connect> m_connects;
-    std::deque<std::pair<std::uint16_t, Time>> m_deadlines;
+    std::deque<std::pair<std::size_t, Time>> m_deadlines;
     std::deque<std::size_t> m_lookups; // in the order their lookups started
     std::priority_queue<Due, std::vector<Due>, std::greater<Due>> m_due;
     std::size_t m_order = 0, m_active = 0, m_reported = 0;
-    std::uint16_t m_sequence = SystemRandom16(); // a blind forger must not know where the run starts
+    std::size_t m_key = SystemRandom16(); // a blind forger must not know where the run starts
     Time m_nextSend;
-    std::unique_ptr<EchoSocket> m_socket;
+    std::vector<std::unique_ptr<EchoSocket>> m_sockets;
     std::unique_ptr<EchoSocket> m_socket6;
     std::string m_socket6Error;
-    std::unique_ptr<NameResolver> m_resolver; // after the socket: a site may fail as soon as it starts
+    std::size_t m_key6 = SystemRandom16();
+    std::unique_ptr<NameResolver> m_resolver; // after the sockets: a site may fail as soon as it starts
     bool m_debug;
 };
 

@@ -1,6 +1,6 @@
-// The scan's probes, all at once: one ICMP socket (and one ICMPv6 socket once an IPv6 site is due), up to
-// Parallel echo requests or TCP connects in flight paced by SendInterval, names resolved concurrently,
-// each site's result reported as soon as it is known.
+// The scan's probes, all at once: ICMP sockets (one per 65,536 requests in flight, and one ICMPv6 socket
+// once an IPv6 site is due), up to Parallel echo requests or TCP connects in flight paced by SendInterval,
+// names resolved concurrently, each site's result reported as soon as it is known.
 #pragma once
 
 #include "platform/clock.h"

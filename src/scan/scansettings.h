@@ -24,8 +24,9 @@ struct TScanSettings {
     bool Concurrent() const { return Parallel > 0; }
 };
 
-/// The most echo requests one scan keeps in flight: each carries its own 16-bit sequence number.
-constexpr int MaxParallel = 65535;
+/// The most echo requests one scan keeps in flight: each socket's identifier has 65,536 sequence
+/// numbers, and the engine opens one socket more whenever the ones it has are all in flight.
+constexpr int MaxParallel = 1000000;
 
 /// Reads [Scan] of `iniFile`. A missing key, or a value that is not a number or is out of range, reads
 /// as the default (Family: a value other than auto, v4, v6, both reads as auto); Parallel above MaxParallel reads as

@@ -36,6 +36,8 @@ struct TSiteStatus {
     /// Whether the probed address is worth showing beside the site's own: an IPv6 one, or one per
     /// family. The board of IPv4 sites reads as it always did.
     bool ShowsProbed() const { return !FailedFamily.empty() || Probed.find_first_of(": ") != std::string::npos; }
+    /// The path trace of the current outage ([Alert] Trace): "192.0.2.7 (hop 2)" and its JSON.
+    std::string PathEnd, TraceJson;
 };
 
 struct TScanSummary {

@@ -84,6 +84,8 @@ void TStatusBoard::SiteProbed(const TSiteResult& result) {
         site.LastRttMs = result.RttMs;
         site.LastRttUs = result.RttUs > 0 ? result.RttUs : result.RttMs * 1000LL;
         site.Notified = false; // the outage is over; a new one is told anew
+        site.PathEnd.clear();
+        site.TraceJson.clear();
     } else {
         site.Cause = AsUtf8(result.Cause);
     }
@@ -97,6 +99,17 @@ void TStatusBoard::NoticeStanding(const std::string& code) {
     if (at == m_byCode.end()) return;
     for (std::size_t i : at->second)
         Edit(i).Status.Notified = true;
+}
+
+void TStatusBoard::SiteTraced(const std::string& code, const std::string& address, const std::string& pathEnd,
+                              const std::string& json) {
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
+    const auto at = m_index.find({code, address});
+    if (at == m_index.end()) return;
+    TSiteStatus& site = Edit(at->second).Status;
+    site.PathEnd = pathEnd;
+    site.TraceJson = json;
 }
 
 void TStatusBoard::NoticeSent(const std::string&, const std::string& kind, bool delivered) {

@@ -46,6 +46,9 @@ public:
     /// NoticeStanding.
     virtual void NoticeSent(const std::string& code, const std::string& kind, bool delivered) = 0;
     virtual void ScanEnded() = 0;
+    /// A path trace of the site address's outage ended: where the path ends and the trace as JSON.
+    virtual void SiteTraced(const std::string& /*code*/, const std::string& /*address*/, const std::string& /*pathEnd*/,
+                            const std::string& /*json*/) {}
 };
 
 /// The in-memory board: written by the scan, read by any number of web threads at once. Readers
@@ -61,6 +64,8 @@ public:
     void NoticeStanding(const std::string& code) override;
     void NoticeSent(const std::string& code, const std::string& kind, bool delivered) override;
     void ScanEnded() override;
+    void SiteTraced(const std::string& code, const std::string& address, const std::string& pathEnd,
+                    const std::string& json) override;
 
     /// The latest snapshot; never empty.
     std::shared_ptr<const TBoardSnapshot> Current() const;

@@ -57,6 +57,7 @@ void JsonSite(std::string& out, const TSiteEntry& entry, const TStatusView& view
         out += ",\"probed\":" + JsonString(site.Probed) + ",\"family\":" + JsonString(site.FailedFamily);
     if (site.GroupDown >= 0)
         out += Format(",\"group\":{\"state\":\"%s\",\"failed\":%d}", site.GroupDown ? "down" : "up", site.GroupFailed);
+    if (!site.TraceJson.empty()) out += ",\"trace\":" + site.TraceJson;
     if (history) out += JsonHistory(entry.History, view.Summary.Bucket);
     out += "}";
 }

@@ -108,6 +108,7 @@ void AddRow(std::string& page, const TSiteEntry& entry, const TStatusView& view)
     page += "<td class=n>" + (site.LastRttUs < 0 ? std::string("&ndash;") : RttText(site.LastRttUs));
     page += Format("<td class=n>%.1f %%<td>", view.Loss(entry) * 100.0) + HtmlEscape(site.Cause);
     if (!site.FailedFamily.empty()) page += " (" + HtmlEscape(site.FailedFamily) + " failed)";
+    if (!site.PathEnd.empty()) page += "<br>path ends at " + HtmlEscape(site.PathEnd);
     page += std::string("<td>") + (site.Notified ? "yes" : "no") + "<td>" +
             Sparkline(entry.History, view.Summary.Bucket) + "</tr>\n";
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 struct NoticeTextCase {
     const char* name;
     NoticeKind kind;
@@ -48,3 +50,23 @@ INSTANTIATE_TEST_SUITE_P(
         NoticeTextCase{"Windows1252", NoticeKind::Recovery, "\x80 \x93x\x94",
                        "\"sitename\": \"\\u20ac \\u201cx\\u201d\"", " Regained contact with B2 - \x80 \x93x\x94"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A traced outage adds one line to the mail and a "trace" member to the JSON; without one, both stay
+// as they were.
+TEST(NoticeText, CarriesThePathEndOnlyWhenTraced) {
+    Notice n;
+    n.Code = "B2";
+    n.Address = "10.9.9.9";
+    const std::vector<std::string> plain = NoticeMailBody(n);
+    const std::string plainJson = NoticeJson(n);
+    EXPECT_EQ(plainJson.find("trace"), std::string::npos);
+    n.PathEnd = "192.0.2.7 (hop 2)";
+    n.TraceJson = "{\"last_hop\":2}";
+    std::vector<std::string> traced = NoticeMailBody(n);
+    const auto line = std::find(traced.begin(), traced.end(), "  Path ends  : 192.0.2.7 (hop 2) ");
+    ASSERT_NE(line, traced.end());
+    EXPECT_EQ(*(line - 1), "  IP address : 10.9.9.9 ");
+    traced.erase(line);
+    EXPECT_EQ(traced, plain);
+    EXPECT_EQ(NoticeJson(n), plainJson.substr(0, plainJson.size() - 1) + ", \"trace\": {\"last_hop\":2}}");
+}

@@ -36,7 +36,8 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"Set", "[scan]\r\nparallel=500\r\nSendInterval=0\r\nEchoes=3\r\nEchoInterval=250\r\n", 500, 0, 3,
                      250},
         SettingsCase{"NotNumbers", "[Scan]\r\nParallel=many\r\nSendInterval=fast\r\nEchoes=\r\n", 0, 100, 1, 1000},
-        SettingsCase{"OutOfRange", "[Scan]\r\nParallel=70000\r\nSendInterval=-5\r\nEchoes=0\r\n", 65535, 100, 1, 1000},
+        SettingsCase{"OutOfRange", "[Scan]\r\nParallel=2000000\r\nSendInterval=-5\r\nEchoes=0\r\n", 1000000, 100, 1,
+                     1000},
         SettingsCase{"Negative", "[Scan]\r\nParallel=-1\r\nEchoInterval=-1\r\n", 0, 100, 1, 1000}),
     [](const auto& info) { return std::string(info.param.Name); });
 

@@ -45,7 +45,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // 288 buckets later the first probe has fallen out; a day later all have.
                       HistoryCase{"day_old_loss_falls_out", {{0, -1}, {1, 20}}, 288, 0, 0},
                       HistoryCase{"silent_day", {{0, -1}, {1, 20}}, 289, 0, 0},
-                      HistoryCase{"slot_reused_after_a_day", {{5, -1}, {293, 80}}, 293, 0, 80}),
+                      HistoryCase{"slot_reused_after_a_day", {{5, -1}, {293, 80}}, 293, 0, 80},
+                      // The slots of a site's first day become a ring once a day has passed.
+                      HistoryCase{"grows_into_a_day", {{100, -1}, {300, 10}, {387, 20}}, 387, 1.0 / 3, 20},
+                      HistoryCase{"grown_day_drops_its_first", {{100, -1}, {300, 10}, {388, 20}}, 388, 0, 20}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What a site shows follows its scans: state changes, a notice until the site answers again, and
