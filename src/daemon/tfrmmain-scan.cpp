@@ -92,6 +92,11 @@ void TfrmMain::RunDailyPurge() {
     }
 }
 
+void TfrmMain::TakeAcknowledgements() {
+    if (m_scanning || !DataModule() || !DataModule()->conMain.Connected()) return; // the next scan takes them
+    m_alert->Followups.TakeInbox();
+}
+
 void TfrmMain::ScanSites() {
     ShowStatus("Beginning scan..");
     if (SiteResults) SiteResults->ScanBegun();

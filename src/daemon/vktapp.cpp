@@ -8,6 +8,7 @@
 #include "daemon/tfrminstall.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
+#include "platform/datetime.h"
 #include "platform/msgloop.h"
 #include "platform/profile.h"
 #include "web/statusboard.h"
@@ -164,6 +165,12 @@ int RunDaemon(TDaemonFace& face) {
     web.Board = &board;
     web.DatabaseUp = [] { return DataModule() != nullptr && DataModule()->conMain.Connected(); };
     web.Log = [](const std::string& category, const std::string& message) { WriteLog(category, message); };
+    web.Acknowledge = [&board, form = form.get(), loop = loop.get()](const std::string& code, const std::string& by,
+                                                                     const std::string& comment) {
+        form->Acknowledgements.Add({code, by, comment});
+        board.Acknowledged(code, by, comment, Now()); // shown at once; stored by the loop thread
+        loop->Post([form] { form->TakeAcknowledgements(); });
+    };
     form->OnStartListener = [&web](int port) { web.Start(port); };
 
     form->OnTerminate = [&loop] { loop->Quit(); };

@@ -29,6 +29,8 @@ struct TSiteResult {
     int GroupFailed = 0;
     /// The round-trip time in microseconds when the probe measured it that finely; 0: RttMs alone.
     long long RttUs = 0;
+    /// -1 the degraded rule is off, 0 the site answers normally, 1 it is degraded.
+    int Degraded = -1;
 };
 
 /// Where a scan reports its results. The scan calls these on its own thread, in order.
@@ -44,6 +46,11 @@ public:
     /// NoticeStanding.
     virtual void NoticeSent(const std::string& code, const std::string& kind, bool delivered) = 0;
     virtual void ScanEnded() = 0;
+    /// The site's current outage was acknowledged (`at` 0: the acknowledgement is gone).
+    virtual void Acknowledged(const std::string& /*code*/, const std::string& /*by*/, const std::string& /*comment*/,
+                              TDateTime /*at*/) {}
+    /// Whether outages can be acknowledged now.
+    virtual void AcceptsAcknowledgements(bool /*on*/) {}
 };
 
 /// The in-memory board: written by the scan, read by any number of web threads at once. Readers
@@ -59,6 +66,9 @@ public:
     void NoticeStanding(const std::string& code) override;
     void NoticeSent(const std::string& code, const std::string& kind, bool delivered) override;
     void ScanEnded() override;
+    void Acknowledged(const std::string& code, const std::string& by, const std::string& comment,
+                      TDateTime at) override;
+    void AcceptsAcknowledgements(bool on) override;
 
     /// The latest snapshot; never empty.
     std::shared_ptr<const TBoardSnapshot> Current() const;
