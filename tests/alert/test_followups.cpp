@@ -40,28 +40,42 @@ TEST_P(DegradedRule, ChangesOnlyAfterItsScansInARow) {
             continue;
         }
         const DegradedPolicy::Change change = rule.Answered("A|10.0.0.1", r.sent, r.received, r.rtt);
-        changes += change == DegradedPolicy::Change::Degraded ? 'D' : change == DegradedPolicy::Change::Normal ? 'N' : '.';
+        changes += change == DegradedPolicy::Change::Degraded ? 'D'
+                   : change == DegradedPolicy::Change::Normal ? 'N'
+                                                              : '.';
     }
     EXPECT_EQ(changes, c.changes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, DegradedRule,
-    ::testing::Values(
-        // 2 of 4 echoes lost is 50 %: at the threshold counts as over it.
-        DegradedCase{"LossAtThreshold", 50, 0, 1, {{4, 2, 5}, {4, 4, 5}, {4, 3, 5}}, "DN."},
-        // One echo per scan says nothing about loss, only about delay.
-        DegradedCase{"SingleEchoLossIgnored", 50, 100, 1, {{1, 0, 0}, {1, 1, 150}, {1, 1, 99}}, ".DN"},
-        // Three scans in a row each way; a scan the other way or a silent scan breaks the run.
-        DegradedCase{"Hysteresis",
-                     0,
-                     100,
-                     3,
-                     {{2, 2, 200}, {2, 2, 200}, {2, 2, 5}, {2, 2, 200}, {0, 0, 0}, {2, 2, 200}, {2, 2, 200}, {2, 2, 200},
-                      {2, 2, 5}, {2, 2, 5}, {2, 2, 200}, {2, 2, 5}, {2, 2, 5}, {2, 2, 5}},
-                     ".......D.....N"},
-        DegradedCase{"Off", 0, 0, 1, {{4, 0, 900}}, "."}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, DegradedRule,
+                         ::testing::Values(
+                             // 2 of 4 echoes lost is 50 %: at the threshold counts as over it.
+                             DegradedCase{"LossAtThreshold", 50, 0, 1, {{4, 2, 5}, {4, 4, 5}, {4, 3, 5}}, "DN."},
+                             // One echo per scan says nothing about loss, only about delay.
+                             DegradedCase{
+                                 "SingleEchoLossIgnored", 50, 100, 1, {{1, 0, 0}, {1, 1, 150}, {1, 1, 99}}, ".DN"},
+                             // Three scans in a row each way; a scan the other way or a silent scan breaks the run.
+                             DegradedCase{"Hysteresis",
+                                          0,
+                                          100,
+                                          3,
+                                          {{2, 2, 200},
+                                           {2, 2, 200},
+                                           {2, 2, 5},
+                                           {2, 2, 200},
+                                           {0, 0, 0},
+                                           {2, 2, 200},
+                                           {2, 2, 200},
+                                           {2, 2, 200},
+                                           {2, 2, 5},
+                                           {2, 2, 5},
+                                           {2, 2, 200},
+                                           {2, 2, 5},
+                                           {2, 2, 5},
+                                           {2, 2, 5}},
+                                          ".......D.....N"},
+                             DegradedCase{"Off", 0, 0, 1, {{4, 0, 900}}, "."}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct FollowupStep {
     int minutesAfterNotice;
@@ -103,14 +117,23 @@ TEST_P(FollowupTimes, FollowTheNoticeUntilAcknowledged) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, FollowupTimes,
     ::testing::Values(
-        FollowupCase{"RemindEvery30", 30, "", {{0, false, 0, {}}, {29, false, 0, {}}, {30, false, 1, {}},
-                                               {45, false, 0, {}}, {61, false, 2, {}}, {61, false, 0, {}}}},
+        FollowupCase{"RemindEvery30",
+                     30,
+                     "",
+                     {{0, false, 0, {}},
+                      {29, false, 0, {}},
+                      {30, false, 1, {}},
+                      {45, false, 0, {}},
+                      {61, false, 2, {}},
+                      {61, false, 0, {}}}},
         // A late scan does not make up the reminders missed: only the latest is due.
         FollowupCase{"LateScan", 10, "", {{5, false, 0, {}}, {47, false, 4, {}}, {50, false, 5, {}}}},
         // Fractions of a minute: 0.5 is every 30 seconds.
         FollowupCase{"HalfMinute", 0.5, "", {{1, false, 2, {}}, {2, false, 4, {}}}},
         // Each step once; two steps that fall due in the same scan both go; garbage entries left out.
-        FollowupCase{"Escalation", 0, "30:lead@example.org, x:bad, 60 , 60:head@example.org",
+        FollowupCase{"Escalation",
+                     0,
+                     "30:lead@example.org, x:bad, 60 , 60:head@example.org",
                      {{29, false, 0, {}}, {30, false, 0, {1}}, {59, false, 0, {}}, {90, false, 0, {2}}}},
         FollowupCase{"SameScan", 0, "30:a@example.org,60:b@example.org", {{75, false, 0, {1, 2}}, {80, false, 0, {}}}},
         // An acknowledgement stops both.
