@@ -33,16 +33,15 @@ std::string OutageCode(const TBoardSnapshot& board, const std::string& code) {
 
 } // namespace
 
+// Outages are acknowledged only while the daemon follows them up; otherwise the path stays silent.
 bool THTTPThread::WantsAckBody(const THTTPRequest& request) const {
-    return Acknowledge && request.PlainPost && request.TargetPath == "/status/ack" && request.ContentLength >= 0 &&
-           request.ContentLength <= MaxAckBody;
+    return Acknowledge && Board != nullptr && request.PlainPost && request.TargetPath == "/status/ack" &&
+           request.ContentLength >= 0 && request.ContentLength <= MaxAckBody && Board->Current()->Summary.Acknowledging;
 }
 
 void THTTPThread::RespondToAck(const THTTPRequest& request) {
-    if (!WantsAckBody(request) || Board == nullptr) return;
+    if (!WantsAckBody(request)) return;
     const std::shared_ptr<const TBoardSnapshot> board = Board->Current();
-    // Outages are acknowledged only while the daemon follows them up; otherwise the path stays silent.
-    if (!board->Summary.Acknowledging) return;
     if (!m_sameSite) return; // a form on another site's page: nothing is stored and nothing sent
     const std::string code = Trim(request.BodyField("code"));
     const std::string comment = Trim(request.BodyField("comment"));
