@@ -5,6 +5,7 @@
 #include "platform/strutil.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -15,7 +16,26 @@ int InRange(int value, int low, int high) {
     return value < low || value > high ? 0 : value;
 }
 
+/// A positive number of minutes ("30", "0.5"); 0 for anything else.
+double Minutes(const std::string& text) {
+    const std::string t = Trim(text);
+    char* end = nullptr;
+    const double value = t.empty() ? 0 : std::strtod(t.c_str(), &end);
+    return end != nullptr && *end == '\0' && value > 0 && value < 1e7 ? value : 0;
+}
+
 } // namespace
+
+std::vector<EscalationStep> AlertSettings::ParseEscalation(const std::string& text) {
+    std::vector<EscalationStep> steps;
+    for (const std::string& entry : SplitString(text, ',')) {
+        const std::size_t colon = entry.find(':');
+        if (colon == std::string::npos) continue;
+        EscalationStep step{Minutes(entry.substr(0, colon)), Trim(entry.substr(colon + 1))};
+        if (step.Minutes > 0 && !step.Address.empty()) steps.push_back(step);
+    }
+    return steps;
+}
 
 AlertSettings AlertSettings::Read(const std::string& iniFile) {
     TIniFile ini(iniFile);
@@ -29,6 +49,11 @@ AlertSettings AlertSettings::Read(const std::string& iniFile) {
         if (!Trim(host).empty()) s.Uplink.push_back(Trim(host));
     s.Dependencies = ini.ReadInteger("Alert", "Dependencies", 0) == 1;
     s.Trace = ini.ReadInteger("Alert", "Trace", 0) == 1;
+    s.DegradedLoss = InRange(ini.ReadInteger("Alert", "DegradedLoss", 0), 1, 100);
+    s.DegradedRtt = std::max(ini.ReadInteger("Alert", "DegradedRtt", 0), 0);
+    s.DegradedScans = std::max(ini.ReadInteger("Alert", "DegradedScans", 1), 1);
+    s.RemindMinutes = Minutes(ini.ReadString("Alert", "Remind", ""));
+    s.Escalate = ParseEscalation(ini.ReadString("Alert", "Escalate", ""));
     s.Admin = Trim(ini.ReadString("Mail", "Admin", ""));
     s.Webhook = Trim(ini.ReadString("Notify", "Webhook", ""));
     s.MailServer = ini.ReadString("Mail", "Server", "");
@@ -38,5 +63,5 @@ AlertSettings AlertSettings::Read(const std::string& iniFile) {
 
 bool AlertSettings::Active() const {
     return Retries > 0 || Recovery || Flapping() || IsolationPercent > 0 || Dependencies || !Admin.empty() ||
-           !Webhook.empty();
+           !Webhook.empty() || Degrading() || FollowsUp();
 }

@@ -26,12 +26,41 @@ const KindTexts& TextsOf(NoticeKind kind) {
          "Notifying flapping ..."},
         {"isolated", "Sentrova - Probe isolated notification", "", ""},
         {"reconnected", "Sentrova - Probe reconnected notification", "", ""},
+        {"reminder", "Sentrova - Lost contact reminder",
+         "Sentrova reports the following IP address is currently unreachable.", "Notifying reminder ..."},
+        {"escalation", "Sentrova - Lost contact escalation",
+         "Sentrova reports the following IP address is still unreachable and nobody has acknowledged it.",
+         "Notifying escalation ..."},
+        {"degraded", "Sentrova - Degraded contact notification",
+         "Sentrova reports the following IP address answers, but with loss or delay over its thresholds.",
+         "Notifying degraded ..."},
+        {"normal", "Sentrova - Normal contact notification",
+         "Sentrova reports the following IP address answers normally again.", "Notifying normal ..."},
     };
     return texts[static_cast<int>(kind)];
 }
 
 bool IsSiteNotice(NoticeKind kind) {
-    return kind == NoticeKind::Problem || kind == NoticeKind::Recovery || kind == NoticeKind::Flapping;
+    return kind != NoticeKind::Isolated && kind != NoticeKind::Reconnected;
+}
+
+bool HasSince(NoticeKind kind) {
+    return kind == NoticeKind::Recovery || kind == NoticeKind::Reminder || kind == NoticeKind::Escalation;
+}
+
+bool HasQuality(NoticeKind kind) {
+    return kind == NoticeKind::Degraded || kind == NoticeKind::Normal;
+}
+
+/// "50 % (threshold 20 %)", "(threshold off)" when the rule is off.
+std::string Measure(int value, int limit, const char* unit) {
+    const std::string u = std::string(" ") + unit;
+    return std::to_string(value) + u +
+           (limit > 0 ? " (threshold " + std::to_string(limit) + u + ")" : " (threshold off)");
+}
+
+std::string QualityText(const LinkQuality& q) {
+    return "loss " + Measure(q.LossPercent, q.LossLimit, "%") + ", RTT " + Measure(q.RttMs, q.RttLimit, "ms");
 }
 
 void AppendUnicodeEscape(std::string& out, unsigned code) {
@@ -99,13 +128,17 @@ std::vector<std::string> NoticeMailBody(const Notice& n) {
     const bool site = IsSiteNotice(n.Kind);
     std::vector<std::string> body{site ? TextsOf(n.Kind).Lead : n.Text, "", stars,
                                   "  Report Time : " + NoticeTimeText(n.Time) + " "};
-    if (n.Kind == NoticeKind::Recovery) body.push_back("  Down since : " + NoticeTimeText(n.Since) + " ");
+    if (HasSince(n.Kind)) body.push_back("  Down since : " + NoticeTimeText(n.Since) + " ");
     body.insert(body.end(), {stars, ""});
     if (site) {
         body.push_back("  Code       : " + n.Code + " ");
         body.push_back("  SiteName   : " + n.SiteName + " ");
         body.push_back("  IP address : " + n.Address + " ");
         if (!n.PathEnd.empty()) body.push_back("  Path ends  : " + n.PathEnd + " ");
+        if (HasQuality(n.Kind)) {
+            body.push_back("  Loss       : " + Measure(n.Quality.LossPercent, n.Quality.LossLimit, "%") + " ");
+            body.push_back("  RTT        : " + Measure(n.Quality.RttMs, n.Quality.RttLimit, "ms") + " ");
+        }
     } else {
         body.push_back("  Daemon ID  : " + n.Daemon + " ");
     }
@@ -114,8 +147,11 @@ std::vector<std::string> NoticeMailBody(const Notice& n) {
 }
 
 std::string NoticePopupLine(const Notice& n) {
-    return (n.Kind == NoticeKind::Recovery ? " Regained contact with " : " Lost contact with ") + n.Code + " - " +
-           n.SiteName;
+    const char* lead = n.Kind == NoticeKind::Recovery   ? " Regained contact with "
+                       : n.Kind == NoticeKind::Degraded ? " Degraded contact with "
+                       : n.Kind == NoticeKind::Normal   ? " Normal contact with "
+                                                        : " Lost contact with ";
+    return lead + n.Code + " - " + n.SiteName;
 }
 
 std::string NoticeSummary(const Notice& n) {
@@ -126,6 +162,14 @@ std::string NoticeSummary(const Notice& n) {
         return "Sentrova: regained contact with " + SiteText(n) + ", down since " + NoticeTimeText(n.Since);
     case NoticeKind::Flapping:
         return "Sentrova: " + SiteText(n) + " keeps changing between reachable and unreachable";
+    case NoticeKind::Reminder:
+        return "Sentrova: still no contact with " + SiteText(n) + " since " + NoticeTimeText(n.Since);
+    case NoticeKind::Escalation:
+        return "Sentrova: no contact with " + SiteText(n) + " since " + NoticeTimeText(n.Since) + ", not acknowledged";
+    case NoticeKind::Degraded:
+        return "Sentrova: degraded contact with " + SiteText(n) + ": " + QualityText(n.Quality);
+    case NoticeKind::Normal:
+        return "Sentrova: normal contact with " + SiteText(n) + " again: " + QualityText(n.Quality);
     case NoticeKind::Isolated:
     case NoticeKind::Reconnected:
         break;
@@ -138,5 +182,9 @@ std::string NoticeJson(const Notice& n) {
            ", \"sitename\": " + JsonString(n.SiteName) + ", \"address\": " + JsonString(n.Address) +
            ", \"since\": " + JsonString(NoticeTimeText(n.Since)) + ", \"time\": " + JsonString(NoticeTimeText(n.Time)) +
            ", \"daemon\": " + JsonString(n.Daemon) + ", \"text\": " + JsonString(NoticeSummary(n)) +
-           (n.TraceJson.empty() ? "" : ", \"trace\": " + n.TraceJson) + "}";
+           (n.TraceJson.empty() ? "" : ", \"trace\": " + n.TraceJson) +
+           (n.Ack.At == 0 ? std::string()
+                          : ", \"acknowledged\": {\"by\": " + JsonString(n.Ack.By) + ", \"comment\": " +
+                                JsonString(n.Ack.Comment) + ", \"at\": " + JsonString(NoticeTimeText(n.Ack.At)) + "}") +
+           "}";
 }

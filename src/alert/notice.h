@@ -7,7 +7,22 @@
 #include <string>
 #include <vector>
 
-enum class NoticeKind { Problem, Recovery, Flapping, Isolated, Reconnected };
+enum class NoticeKind { Problem, Recovery, Flapping, Isolated, Reconnected, Reminder, Escalation, Degraded, Normal };
+
+/// What a degraded (or normal again) site's scan measured, against the thresholds (0: off).
+struct LinkQuality {
+    int LossPercent = 0;
+    int LossLimit = 0;
+    int RttMs = 0;
+    int RttLimit = 0;
+};
+
+/// Who took an outage in hand; At 0: nobody.
+struct Acknowledgement {
+    std::string By;
+    std::string Comment;
+    TDateTime At = 0;
+};
 
 struct Notice {
     NoticeKind Kind = NoticeKind::Problem;
@@ -24,9 +39,16 @@ struct Notice {
     /// With [Alert] Trace: where the path to the site ends ("192.0.2.7 (hop 2)") and the whole trace
     /// as a JSON object; empty without a finished trace.
     std::string PathEnd, TraceJson;
+    /// The reminder's number or the escalation's step (from 1): each is a notice of its own.
+    int Round = 0;
+    /// A degraded or normal notice's measures.
+    LinkQuality Quality;
+    /// The outage's acknowledgement, when it has one.
+    Acknowledgement Ack;
 };
 
-/// "problem", "recovery", "flapping", "isolated", "reconnected": the JSON `kind`.
+/// "problem", "recovery", "flapping", "isolated", "reconnected", "reminder", "escalation", "degraded",
+/// "normal": the JSON `kind`.
 const char* NoticeKindName(NoticeKind kind);
 /// The mail subject of a kind.
 const char* NoticeSubject(NoticeKind kind);
@@ -38,8 +60,9 @@ std::vector<std::string> NoticeMailBody(const Notice& notice);
 std::string NoticePopupLine(const Notice& notice);
 /// One line that says it all, for chat rooms that show a webhook's `text` as it is.
 std::string NoticeSummary(const Notice& notice);
-/// {"kind", "code", "sitename", "address", "since", "time", "daemon", "text"} as one JSON object, and
-/// "trace" when the notice has one.
+/// {"kind", "code", "sitename", "address", "since", "time", "daemon", "text"} as one JSON object, with
+/// "trace" when the notice has one and "acknowledged" {"by", "comment", "at"} when the outage has been
+/// acknowledged.
 std::string NoticeJson(const Notice& notice);
 /// "yyyy-mm-dd hh:nn:ss", or empty for 0.
 std::string NoticeTimeText(TDateTime when);

@@ -39,8 +39,19 @@ const TableDdl kTables[] = {
      "CREATE UNIQUE INDEX ixvktclaim ON vktclaim (code, kind, since)"},
 };
 
-const char* KindName(ClaimKind kind) {
-    return kind == ClaimKind::Problem ? "problem" : "recovery";
+/// The claim's kind as stored: "problem", "recovery", "rem<n>", "esc<n>" (at most 10 characters).
+std::string KindName(ClaimKind kind, int round = 0) {
+    switch (kind) {
+    case ClaimKind::Problem:
+        return "problem";
+    case ClaimKind::Recovery:
+        return "recovery";
+    case ClaimKind::Reminder:
+        return "rem" + std::to_string(round);
+    case ClaimKind::Escalation:
+        return "esc" + std::to_string(round);
+    }
+    return {};
 }
 
 /// A claim's outage start as whole seconds, the same on every member that read the same alarm row.
@@ -133,7 +144,10 @@ void ClusterMember::Heartbeat() {
 
 void ClusterMember::ReadUnsentClaims() {
     m_unsent.clear();
-    OpenStatement(m_q, {"SELECT code, kind, since FROM vktclaim WHERE sent = 0 AND lease < " + NowExpr()});
+    // Only problem and recovery claims are owed across members; a reminder whose sender died is simply
+    // taken by whoever finds it due next.
+    OpenStatement(m_q, {"SELECT code, kind, since FROM vktclaim WHERE sent = 0 AND lease < " + NowExpr() +
+                        " AND kind IN ('problem', 'recovery')"});
     for (; !m_q.Eof(); m_q.Next()) {
         const bool problem = VarToStrTrim(m_q.FieldByName("kind")) == KindName(ClaimKind::Problem);
         m_unsent.push_back({VarToStrTrim(m_q.FieldByName("code")), problem ? ClaimKind::Problem : ClaimKind::Recovery,
@@ -200,8 +214,26 @@ void ClusterMember::StoreMarker(const std::string& code, TDateTime now) {
     }
 }
 
-std::string ClusterMember::ClaimKey(const std::string& code, ClaimKind kind, TDateTime since) const {
-    return "code = " + SQLLiteral(code) + " AND kind = '" + KindName(kind) + "' AND since = " + Num(SinceKey(since));
+std::string ClusterMember::ClaimKey(const std::string& code, ClaimKind kind, TDateTime since, int round) const {
+    return "code = " + SQLLiteral(code) + " AND kind = '" + KindName(kind, round) +
+           "' AND since = " + Num(SinceKey(since));
+}
+
+NoticeClaim ClusterMember::ClaimRound(const std::string& code, ClaimKind kind, TDateTime since, int round) {
+    static std::mt19937 random{std::random_device{}()};
+    NoticeClaim claim{code, kind, since, {}, round};
+    const std::string token =
+        m_settings.Node + "#" + Format("%08x", static_cast<unsigned>(random())) + "." + Num(++m_claims);
+    try {
+        ExecStatement(m_q, {"INSERT INTO vktclaim (code, kind, since, holder, lease, sent, made) VALUES (" +
+                            SQLLiteral(code) + ", '" + KindName(kind, round) + "', " + Num(SinceKey(since)) + ", " +
+                            SQLLiteral(token) + ", " + NowExpr() + " + " + Num(m_settings.LeaseSeconds) + ", 0, " +
+                            NowExpr() + ")"});
+        claim.Token = token;
+    } catch (const EDatabaseError&) {
+        // Another member holds it or sent it.
+    }
+    return claim;
 }
 
 NoticeClaim ClusterMember::Claim(const std::string& code, ClaimKind kind, TDateTime since, bool replaceSent) {
@@ -224,8 +256,7 @@ NoticeClaim ClusterMember::Claim(const std::string& code, ClaimKind kind, TDateT
                              ", sent = 0 WHERE " + key + " AND ";
     ExecStatement(m_q, {take + "sent = 0 AND lease < " + NowExpr()});
     OpenStatement(m_q, {"SELECT holder, sent FROM vktclaim WHERE " + key});
-    if (m_q.Eof())
-        throw EDatabaseError("Claiming the " + std::string(KindName(kind)) + " notice of " + code + " failed");
+    if (m_q.Eof()) throw EDatabaseError("Claiming the " + KindName(kind) + " notice of " + code + " failed");
     if (VarToStrTrim(m_q.FieldByName("holder")) == token) {
         claim.Token = token;
         return claim;
@@ -247,14 +278,15 @@ bool ClusterMember::MarkerExists(const std::string& code) {
 }
 
 void ClusterMember::MarkSent(const NoticeClaim& claim) {
-    ExecStatement(m_q, {"UPDATE vktclaim SET sent = 1 WHERE " + ClaimKey(claim.Code, claim.Kind, claim.Since) +
-                        " AND holder = " + SQLLiteral(claim.Token)});
+    ExecStatement(m_q,
+                  {"UPDATE vktclaim SET sent = 1 WHERE " + ClaimKey(claim.Code, claim.Kind, claim.Since, claim.Round) +
+                   " AND holder = " + SQLLiteral(claim.Token)});
 }
 
 void ClusterMember::Release(const NoticeClaim& claim) {
     const std::string where =
-        ClaimKey(claim.Code, claim.Kind, claim.Since) + " AND holder = " + SQLLiteral(claim.Token);
-    if (claim.Kind == ClaimKind::Problem)
+        ClaimKey(claim.Code, claim.Kind, claim.Since, claim.Round) + " AND holder = " + SQLLiteral(claim.Token);
+    if (claim.Kind != ClaimKind::Recovery)
         ExecStatement(m_q, {"DELETE FROM vktclaim WHERE " + where});
     else
         ExecStatement(m_q, {"UPDATE vktclaim SET lease = 0 WHERE " + where});

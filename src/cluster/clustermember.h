@@ -16,8 +16,9 @@
 #include <utility>
 #include <vector>
 
-/// The notices a member claims: the problem notice of an outage and its recovery notice.
-enum class ClaimKind { Problem, Recovery };
+/// The notices a member claims: the problem notice of an outage, its recovery notice, and each of its
+/// reminders and escalation steps.
+enum class ClaimKind { Problem, Recovery, Reminder, Escalation };
 
 /// A claim this member holds; empty Token: not held.
 struct NoticeClaim {
@@ -25,6 +26,8 @@ struct NoticeClaim {
     ClaimKind Kind = ClaimKind::Problem;
     TDateTime Since = 0;
     std::string Token;
+    /// The reminder's number or the escalation's step; 0 for the others.
+    int Round = 0;
     bool Held() const { return !Token.empty(); }
 };
 
@@ -63,6 +66,8 @@ public:
     /// has no marker row: that claim was of an earlier outage that began in the same second.
     /// Statement errors other than the claim being taken are raised.
     NoticeClaim Claim(const std::string& code, ClaimKind kind, TDateTime since, bool replaceSent = false);
+    /// Claims a reminder or an escalation step of an outage: held by one member of the group only.
+    NoticeClaim ClaimRound(const std::string& code, ClaimKind kind, TDateTime since, int round);
     /// The notice was delivered: nobody sends it again.
     void MarkSent(const NoticeClaim& claim);
     /// The notice was not delivered: a problem notice is given up (tried again at a later scan, by any
@@ -96,7 +101,7 @@ private:
     TDateTime Unsent(const std::string& code, ClaimKind kind) const;
     bool MarkerExists(const std::string& code);
     /// The key of a claim's row in WHERE form.
-    std::string ClaimKey(const std::string& code, ClaimKind kind, TDateTime since) const;
+    std::string ClaimKey(const std::string& code, ClaimKind kind, TDateTime since, int round = 0) const;
 
     TDbConnection& m_connection;
     TDbDialect m_dialect;

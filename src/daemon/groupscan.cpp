@@ -47,6 +47,10 @@ bool GroupScan::Start() {
     m_cluster->Configure(settings, dm.VKTID, dm.PollDelay);
     if (!settings.Active()) return true;
     const AlertSettings& rules = m_alert.Policy.Settings();
+    if (!m_degradedWarned && rules.Degrading()) {
+        m_degradedWarned = true;
+        WriteLog("WARNING", "[Alert] degraded links are not applied while [Cluster] Quorum is set.");
+    }
     if (!m_rulesWarned && (rules.Flapping() || rules.IsolationPercent > 0 || rules.Dependencies)) {
         m_rulesWarned = true;
         WriteLog("WARNING",
@@ -102,11 +106,13 @@ void GroupScan::SiteAnswers(const SiteResult& result) {
         m_form.ClearAlarms(code, result.RttAvg);
     else
         m_form.DeleteOutageRows(code); // the group says it answers; this member's own path to it is down
-    if (!recovery.Held()) return;
-    if (m_alert.NotifySite(code, NoticeKind::Recovery, recovery.Since))
-        m_cluster->MarkSent(recovery);
-    else
-        m_cluster->Release(recovery); // owed still: any member tries again at its next scan
+    if (recovery.Held()) {
+        if (m_alert.NotifySite(code, NoticeKind::Recovery, recovery.Since))
+            m_cluster->MarkSent(recovery);
+        else
+            m_cluster->Release(recovery); // owed still: any member tries again at its next scan
+    }
+    m_alert.Followups.SiteAnswers(code); // its acknowledgement, which the recovery carried, ends
 }
 
 void GroupScan::SiteDown(const SiteResult& result) {
@@ -115,6 +121,7 @@ void GroupScan::SiteDown(const SiteResult& result) {
     if (!m_cluster->PostAlarm(code, Now(), error)) WriteLog("[FAILURE]", "Posting alarm: " + error);
     // Down again before its recovery was told: for its contacts the outage goes on.
     if (m_cluster->OwedRecovery(code) != 0 && m_cluster->DropOwedRecovery(code)) m_cluster->StoreMarker(code, Now());
+    m_alert.Followups.SiteDown(code, m_cluster.get()); // once per reminder and step group-wide: claimed
     Notice notice;
     if (!m_notices.ProblemDue(code, notice.Since)) return;
     // No marker: a claim of this outage marked sent was of an earlier outage begun in the same second.

@@ -52,4 +52,5 @@ private:
     NoticeRunner& m_notices;
     std::unique_ptr<ClusterMember> m_cluster; ///< made at the first scan with [Cluster] Quorum set
     bool m_rulesWarned = false;
+    bool m_degradedWarned = false;
 };

@@ -6,6 +6,7 @@
 #include "daemon/activitylog.h"
 #include "daemon/tnotifythread.h"
 #include "db/alarmrows.h"
+#include "db/common.h"
 #include "db/data.h"
 #include "platform/msgloop.h"
 #include "platform/strutil.h"
@@ -31,10 +32,22 @@ void WaitForWorkerEnd(const TNotifyThread& worker) {
     }
 }
 
-/// The key under which the webhook queue knows a site's notice: one per kind and outage.
-std::string WebhookKey(const std::string& code, NoticeKind kind, TDateTime since) {
+/// The key under which the webhook queue knows a site's notice: one per kind and outage (and per
+/// reminder or escalation step).
+std::string WebhookKey(const std::string& code, NoticeKind kind, TDateTime since, int round = 0) {
     return std::string(NoticeKindName(kind)) + "|" + UpperCase(Trim(code)) + "|" +
-           std::to_string(std::llround(since * 86400.0));
+           std::to_string(std::llround(since * 86400.0)) + (round != 0 ? "|" + std::to_string(round) : "");
+}
+
+/// The site's name and address from its row, for a notice that no worker composes.
+void FillSiteTexts(const std::string& code, Notice& notice) {
+    TDbQuery& q = DataModule()->adoAlarms;
+    OpenStatement(q, {"SELECT * FROM site WHERE code = " + SQLLiteral(code) + " "});
+    notice.Code = code;
+    if (q.Eof()) return;
+    notice.Code = VarToStrTrim(q.FieldByName("code"));
+    notice.SiteName = VarToStrTrim(q.FieldByName("sitename"));
+    notice.Address = VarToStrTrim(q.FieldByName("IPaddr"));
 }
 
 } // namespace
@@ -101,9 +114,48 @@ bool NoticeRunner::NotifySite(const std::string& code, NoticeKind kind, TDateTim
     return delivered;
 }
 
+bool NoticeRunner::NotifyWith(const std::string& code, const Notice& notice) {
+    if (TakeWebhookDelivery(code, notice.Kind, notice.Since, notice.Round)) return true;
+    WriteLog("MAIL", NoticeLogLine(notice.Kind));
+    m_showStatus("Notifying..");
+    const bool delivered = Run(code, notice);
+    m_showStatus("");
+    return delivered;
+}
+
+bool NoticeRunner::Escalate(const std::string& code, const Notice& notice, const std::string& address) {
+    Notice told = notice;
+    FillSiteTexts(code, told);
+    told.Time = Now();
+    told.Daemon = DataModule()->VKTID;
+    const AlertSettings settings = AlertSettings::Read(ConfigFileName());
+    WriteLog("MAIL", NoticeLogLine(told.Kind));
+    AdminMailChannel mail(settings.MailServer, settings.MailSender, address);
+    const std::string error = MailAway(mail, told);
+    if (m_board && !settings.MailServer.empty()) m_board->NoticeSent(code, "mail", error.empty());
+    WriteLog(error.empty() ? "MAIL" : "ERROR", error.empty() ? "Complete." : "Mail fail. " + error);
+    return error.empty();
+}
+
+std::string NoticeRunner::MailAway(NoticeChannel& channel, const Notice& notice) {
+    std::string error;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        if (!channel.Deliver(notice, error) && error.empty()) error = "not delivered";
+        done.store(true);
+        MainLoop().Wake();
+    });
+    // The channel is bounded by its own time-outs; the loop keeps serving meanwhile.
+    while (!MainLoop().WaitUntil([&] { return done.load(); }, AdminNoticeGuard)) {
+    }
+    worker.join();
+    return error;
+}
+
 bool NoticeRunner::Run(const std::string& code, const Notice& notice) {
     Notice told = notice;
     told.Daemon = DataModule()->VKTID;
+    if (m_ackOf && told.Since != 0) told.Ack = m_ackOf(code, told.Since);
     TNotifyThread worker(
         DataModule()->conMain, code, [] { MainLoop().Wake(); }, told);
     const bool settled = MainLoop().WaitUntil([&] { return worker.Error() || worker.Done(); }, NotifyGuard);
@@ -173,13 +225,15 @@ void NoticeRunner::StoreMarker(const std::string& code) {
 
 void NoticeRunner::QueueWebhook(const std::string& code, const Notice& told, bool toldElsewhere) {
     if (!m_webhooks) return;
-    const std::string key = WebhookKey(code, told.Kind, told.Since);
+    const std::string key = WebhookKey(code, told.Kind, told.Since, told.Round);
     m_webhooks->Post(told, key); // not again while it is queued, delivered or possibly held by the receiver
-    if (toldElsewhere) m_webhooks->Settle(key);
+    // A degraded or normal notice is told once, whichever channel takes it: nobody asks for it again.
+    const bool once = told.Kind == NoticeKind::Degraded || told.Kind == NoticeKind::Normal;
+    if (toldElsewhere || once) m_webhooks->Settle(key);
 }
 
-bool NoticeRunner::TakeWebhookDelivery(const std::string& code, NoticeKind kind, TDateTime since) {
-    const std::string key = WebhookKey(code, kind, since);
+bool NoticeRunner::TakeWebhookDelivery(const std::string& code, NoticeKind kind, TDateTime since, int round) {
+    const std::string key = WebhookKey(code, kind, since, round);
     if (!m_webhooks || m_webhooks->Of(key) != WebhookQueue::Standing::Delivered) return false;
     m_webhooks->Settle(key);
     return true;

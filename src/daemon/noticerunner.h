@@ -5,6 +5,7 @@
 
 #include "alert/alertsettings.h"
 #include "alert/notice.h"
+#include "alert/noticechannel.h"
 #include "alert/webhookqueue.h"
 #include "platform/datetime.h"
 
@@ -40,6 +41,16 @@ public:
     bool NotifySite(const std::string& code, NoticeKind kind, TDateTime since);
     /// Runs a notification worker for the site and logs its outcome; true when it was delivered.
     bool Run(const std::string& code, const Notice& notice);
+    /// A notice built by the caller (a reminder, a degraded or normal notice) to the site's contacts:
+    /// its "[MAIL]" line, the worker, its outcome; true when it was delivered.
+    bool NotifyWith(const std::string& code, const Notice& notice);
+    /// An escalation: the notice with the site's texts mailed to `address` alone; true when delivered.
+    /// Statement errors are raised.
+    bool Escalate(const std::string& code, const Notice& notice, const std::string& address);
+    /// How a site notice learns its outage's acknowledgement (none: notices carry none).
+    void UseAcknowledgements(std::function<Acknowledgement(const std::string& code, TDateTime since)> ackOf) {
+        m_ackOf = std::move(ackOf);
+    }
     /// A notice of the daemon's own to the administrator ([Mail] Admin) and the webhook.
     void NotifyAdmin(const AlertSettings& settings, NoticeKind kind, const std::string& text);
 
@@ -59,7 +70,9 @@ public:
 private:
     void CountNotice(const std::string& code, const TNotifyThread& worker);
     /// Whether the webhook delivered this notice, which no other way did: then it has been told.
-    bool TakeWebhookDelivery(const std::string& code, NoticeKind kind, TDateTime since);
+    bool TakeWebhookDelivery(const std::string& code, NoticeKind kind, TDateTime since, int round = 0);
+    /// Sends a mail on a thread of its own while the loop keeps serving; the error text, or empty.
+    static std::string MailAway(NoticeChannel& channel, const Notice& notice);
     /// Queues a site's notice for the webhook; `toldElsewhere`: the mail or a pop-up delivered it.
     void QueueWebhook(const std::string& code, const Notice& told, bool toldElsewhere);
     void StoreMarkerWhileDown(const std::string& code);
@@ -70,4 +83,5 @@ private:
     std::unique_ptr<PathTracer> m_tracer;
     std::string m_webhookUrl;
     long long m_adminNotices = 0;
+    std::function<Acknowledgement(const std::string& code, TDateTime since)> m_ackOf;
 };

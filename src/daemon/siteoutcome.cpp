@@ -27,7 +27,39 @@ void SiteOutcome::Handle(const SiteResult& result, const TSiteBatch* batch) {
         Alone(result, batch);
 }
 
+namespace {
+
+std::string QualityKey(const SiteResult& result) {
+    return result.Code + "|" + result.Address;
+}
+
+} // namespace
+
+DegradedPolicy::Change SiteOutcome::Quality(const SiteResult& result) {
+    DegradedPolicy& rule = m_alert.Degraded;
+    if (!rule.Active()) return DegradedPolicy::Change::None;
+    if (!result.Answered) {
+        rule.Silent(QualityKey(result));
+        return DegradedPolicy::Change::None;
+    }
+    return rule.Answered(QualityKey(result), result.Sent, result.Received, result.RttAvg);
+}
+
+void SiteOutcome::Followups(const SiteResult& result, DegradedPolicy::Change change) {
+    if (change != DegradedPolicy::Change::None) {
+        const DegradedPolicy& rule = m_alert.Degraded;
+        m_alert.NotifyQuality(
+            result.Code, change == DegradedPolicy::Change::Degraded ? NoticeKind::Degraded : NoticeKind::Normal,
+            rule.Quality(result.Sent, result.Received, result.RttAvg), rule.Since(QualityKey(result)));
+    }
+    if (result.Answered)
+        m_alert.Followups.SiteAnswers(result.Code);
+    else
+        m_alert.Followups.SiteDown(result.Code, nullptr);
+}
+
 void SiteOutcome::Alone(const SiteResult& result, const TSiteBatch* batch) {
+    const DegradedPolicy::Change change = Quality(result);
     Report(result, -1, 0);
     const std::string& code = result.Code;
     AlertPolicy& alert = m_alert.Policy;
@@ -49,6 +81,7 @@ void SiteOutcome::Alone(const SiteResult& result, const TSiteBatch* batch) {
             alert.SiteDone(code, result.Answered);
         else if (!cleared)
             m_form.Notify(code);
+        Followups(result, change);
     } catch (const std::exception& e) {
         LogStepError("Notifying " + code, e);
         m_form.ShowStatus("");
@@ -79,6 +112,8 @@ void SiteOutcome::Report(const SiteResult& result, int groupDown, int groupFaile
     m_alert.SiteProbed(result.Code, result.Address, result.Answered);
     if (!m_form.SiteResults) return;
     const std::string cause = result.Answered ? std::string() : DescribeFailure(result);
+    const DegradedPolicy& rule = m_alert.Degraded;
+    const int degraded = rule.Active() && groupDown < 0 ? rule.Degraded(QualityKey(result)) : -1;
     m_form.SiteResults->SiteProbed({result.Code, result.Name, result.Address, result.Answered, result.RttAvg, cause,
-                                    groupDown, groupFailed, result.RttAvgUs, result.Probed, result.FailedFamily});
+                                    groupDown, groupFailed, result.RttAvgUs, result.Probed, result.FailedFamily, degraded});
 }

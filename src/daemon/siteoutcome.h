@@ -3,6 +3,7 @@
 // notification decision, and the site's line on the status board.
 #pragma once
 
+#include "alert/degradedpolicy.h"
 #include "scan/siterowreader.h"
 #include "scan/tcodeaddresses.h"
 #include "scan/tsitebatch.h"
@@ -34,6 +35,10 @@ public:
 
 private:
     void Alone(const SiteResult& result, const TSiteBatch* batch);
+    /// The degraded rule's verdict on the scan of one site address (alone only).
+    DegradedPolicy::Change Quality(const SiteResult& result);
+    /// The notice of a change of the degraded rule's verdict; reminders and escalation of an outage.
+    void Followups(const SiteResult& result, DegradedPolicy::Change change);
     void InGroup(const SiteResult& result);
     /// The "Responding" or "Unable to contact" line.
     static void ResultLine(const SiteResult& result);

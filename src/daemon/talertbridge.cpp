@@ -10,19 +10,32 @@
 #include "db/data.h"
 #include "platform/datetime.h"
 
-TAlertBridge::TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAlarm)
-    : Policy(*this), m_notices(notices), m_ping(std::move(ping)), m_postAlarm(std::move(postAlarm)) {}
+TAlertBridge::TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAlarm, AckInbox& acks,
+                           TSiteResultSink* const& board)
+    : Policy(*this), Followups(notices, acks, board), m_notices(notices), m_ping(std::move(ping)),
+      m_postAlarm(std::move(postAlarm)) {}
 
 void TAlertBridge::ScanStarted() {
     AlertSettings settings = AlertSettings::Read(ConfigFileName());
     m_notices.UseWebhook(settings.Webhook);
     m_notices.UseTrace(settings.Trace);
     Policy.Configure(settings);
+    Degraded.Configure(settings);
+    Followups.ScanStarted(settings);
     Policy.ScanStarted();
 }
 
 void TAlertBridge::SiteProbed(const std::string& code, const std::string& address, bool answered) {
     m_notices.SiteProbed(code, address, answered);
+}
+
+void TAlertBridge::NotifyQuality(const std::string& code, NoticeKind kind, const LinkQuality& quality,
+                                 TDateTime since) {
+    Notice notice;
+    notice.Kind = kind;
+    notice.Since = since;
+    notice.Quality = quality;
+    m_notices.NotifyWith(code, notice);
 }
 
 void TAlertBridge::TakeWebhookOutcomes() {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "alert/alertpolicy.h"
+#include "alert/degradedpolicy.h"
+#include "daemon/outagefollowups.h"
 
 #include <functional>
 #include <string>
@@ -16,9 +18,12 @@ public:
     /// Records one failed probe of a site, logging a failure.
     using PostAlarmFn = std::function<void(const std::string& code)>;
 
-    TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAlarm);
+    TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAlarm, AckInbox& acks,
+                 TSiteResultSink* const& board);
 
     AlertPolicy Policy;
+    DegradedPolicy Degraded;
+    OutageFollowups Followups;
 
     /// Reads the alert keys again and starts the policy's scan.
     void ScanStarted();
@@ -27,6 +32,9 @@ public:
     void TakeWebhookOutcomes();
     /// A site address's result, for the path traces of [Alert] Trace.
     void SiteProbed(const std::string& code, const std::string& address, bool answered);
+    /// A degraded or normal notice to the site's contacts, with the scan's measures; `since`: when the
+    /// site became degraded.
+    void NotifyQuality(const std::string& code, NoticeKind kind, const LinkQuality& quality, TDateTime since);
     /// Probes an address, again up to [Alert] Retries times while it stays silent.
     bool Probe(const std::string& address, int& rtt);
 

@@ -93,6 +93,11 @@ void TfrmMain::RunDailyPurge() {
     }
 }
 
+void TfrmMain::TakeAcknowledgements() {
+    if (m_scanning || !DataModule() || !DataModule()->conMain.Connected()) return; // the next scan takes them
+    m_alert->Followups.TakeInbox();
+}
+
 void TfrmMain::ScanSites() {
     const ScopedLogBlocks blocks; // thousands of lines: the day's file stays open while the scan runs
     ShowStatus("Beginning scan..");

@@ -33,7 +33,7 @@ TfrmMain::TfrmMain()
     : m_notices(std::make_unique<NoticeRunner>([this](const std::string& text) { ShowStatus(text); }, SiteResults)),
       m_alert(std::make_unique<TAlertBridge>(
           *m_notices, [this](const std::string& address, int& rtt) { return PingSite(address, rtt); },
-          [this](const std::string& code) { PostAlarm(code); })),
+          [this](const std::string& code) { PostAlarm(code); }, Acknowledgements, SiteResults)),
       m_purge(std::make_unique<::DailyPurge>()), m_group(std::make_unique<GroupScan>(*this, *m_alert, *m_notices)),
       m_outcome(std::make_unique<SiteOutcome>(*this, *m_alert, *m_group)) {
     timMain.OnTimer = [this] { timMainTimer(); };

@@ -3,6 +3,7 @@
 // headless it runs on its own.
 #pragma once
 
+#include "alert/ackinbox.h"
 #include "daemon/tmemo.h"
 #include "daemon/ttimer.h"
 #include "daemon/ttrayicon.h"
@@ -138,6 +139,10 @@ public:
     bool PopupIsContextMenu = false;
     /// Where each scan reports its per-site results (the status board); none: not reported.
     TSiteResultSink* SiteResults = nullptr;
+    /// Acknowledgements from the web port, stored by the next scan or, between scans, at once.
+    AckInbox Acknowledgements;
+    /// Stores the acknowledgements waiting, unless a scan runs (it takes them itself). On the loop thread.
+    void TakeAcknowledgements();
 
 private:
     /// The per-site family choice, read at the start of each scan.

@@ -9,6 +9,7 @@
 #include "daemon/tfrminstall.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
+#include "platform/datetime.h"
 #include "platform/msgloop.h"
 #include "platform/profile.h"
 #include "web/statusboard.h"
@@ -165,6 +166,12 @@ int RunDaemon(TDaemonFace& face) {
     web.Board = &board;
     web.DatabaseUp = [] { return DataModule() != nullptr && DataModule()->conMain.Connected(); };
     web.Log = [](const std::string& category, const std::string& message) { WriteLog(category, message); };
+    web.Acknowledge = [&board, form = form.get(), loop = loop.get()](const std::string& code, const std::string& by,
+                                                                     const std::string& comment) {
+        form->Acknowledgements.Add({code, by, comment});
+        board.Acknowledged(code, by, comment, Now()); // shown at once; stored by the loop thread
+        loop->Post([form] { form->TakeAcknowledgements(); });
+    };
     // The API ([Api], off by default) starts with it, on a connection of its own, whatever the
     // admin port's fate.
     TApiServer api;

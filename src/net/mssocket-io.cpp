@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -49,6 +50,31 @@ std::string TmsSocket::ReadLine() {
     auto cr = line.find('\r');
     if (cr != std::string::npos) line.erase(cr, 1);
     return line;
+}
+
+std::string TmsSocket::ReadBytes(std::size_t count) {
+    Operation op(*this);
+    std::string bytes;
+    char buffer[LineBufferSize];
+    StartCounter();
+    while (bytes.size() < count) {
+        long n = ::recv(op.Handle(), buffer, std::min(sizeof buffer, count - bytes.size()), Flags);
+        LastResult = n;
+        CheckInterrupted();
+        if (n < 0) {
+            AfterFailure(op.Handle(), POLLIN);
+            continue;
+        }
+        ProgressMade();
+        if (n == 0) {
+            m_disconnected = true;
+            break;
+        }
+        bytes.append(buffer, std::size_t(n));
+        Idle();
+    }
+    StopCounter();
+    return bytes;
 }
 
 // Peeks at what has arrived and takes from the socket only the bytes up to and including the

@@ -38,15 +38,20 @@ struct TSiteStatus {
     bool ShowsProbed() const { return !FailedFamily.empty() || Probed.find_first_of(": ") != std::string::npos; }
     /// The path trace of the current outage ([Alert] Trace): "192.0.2.7 (hop 2)" and its JSON.
     std::string PathEnd, TraceJson;
+    int Degraded = -1;        ///< -1 the degraded rule is off, 0 normal, 1 degraded
+    /// Who acknowledged the current outage, with the comment; AckAt 0: nobody.
+    std::string AckBy, AckComment;
+    TDateTime AckAt = 0;
 };
 
 struct TScanSummary {
     TDateTime LastScanEnd = 0; ///< 0 before the first scan has ended
     double LastScanSeconds = 0;
     bool Scanning = false;
-    long long Scans = 0;     ///< scans completed
-    int LastScanSites = 0;   ///< site addresses the last completed scan probed
-    std::int64_t Bucket = 0; ///< the running bucket number of the snapshot's moment
+    long long Scans = 0;        ///< scans completed
+    int LastScanSites = 0;      ///< site addresses the last completed scan probed
+    std::int64_t Bucket = 0;    ///< the running bucket number of the snapshot's moment
+    bool Acknowledging = false; ///< outages can be acknowledged (reminders or escalation are on)
     /// Notices by (kind, result), result "sent" or "failed".
     std::map<std::pair<std::string, std::string>, long long> Notices;
 };

@@ -32,6 +32,25 @@ void CollectHeaders(const std::string& line, THTTPRequest& request) {
         request.Claims.push_back(value);
     else if (HeaderValue(line, "Sec-Fetch-Site", value))
         request.FetchSites.push_back(value);
+    else if (HeaderValue(line, "Content-Length", value))
+        request.ContentLength =
+            !value.empty() && value.size() < 10 && value.find_first_not_of("0123456789") == std::string::npos
+                ? std::stoll(value)
+                : -1;
+}
+
+/// The value of the first field named `name` in an urlencoded text, decoded; empty when none.
+std::string FieldOf(const std::string& fields, const std::string& name) {
+    std::size_t start = 0;
+    while (start <= fields.size()) {
+        std::size_t end = fields.find('&', start);
+        if (end == std::string::npos) end = fields.size();
+        const std::string pair = fields.substr(start, end - start);
+        const std::size_t eq = pair.find('=');
+        if (pair.substr(0, eq) == name) return eq == std::string::npos ? std::string() : UrlDecode(pair.substr(eq + 1));
+        start = end + 1;
+    }
+    return {};
 }
 
 // Any line after the request line may carry the login, whatever else it holds.
@@ -92,27 +111,24 @@ void THTTPRequest::Classify(const std::string& line) {
 
 // Stricter than the recognition rules: the request line alone, the method first, one target.
 void THTTPRequest::SplitRequestLine(const std::string& line) {
-    if (line.rfind("GET /", 0) != 0) return;
-    const std::size_t end = line.find(' ', 4);
+    const bool post = line.rfind("POST /", 0) == 0;
+    if (line.rfind("GET /", 0) != 0 && !post) return;
+    const std::size_t from = post ? 5 : 4;
+    const std::size_t end = line.find(' ', from);
     if (end == std::string::npos || line.compare(end + 1, 7, "HTTP/1.") != 0) return;
-    const std::string target = line.substr(4, end - 4);
+    const std::string target = line.substr(from, end - from);
     const std::size_t mark = target.find('?');
-    PlainGet = true;
+    (post ? PlainPost : PlainGet) = true;
     TargetPath = target.substr(0, mark);
     TargetQuery = mark == std::string::npos ? std::string() : target.substr(mark + 1);
 }
 
 std::string THTTPRequest::QueryField(const std::string& name) const {
-    std::size_t start = 0;
-    while (start <= TargetQuery.size()) {
-        std::size_t end = TargetQuery.find('&', start);
-        if (end == std::string::npos) end = TargetQuery.size();
-        const std::string pair = TargetQuery.substr(start, end - start);
-        const std::size_t eq = pair.find('=');
-        if (pair.substr(0, eq) == name) return eq == std::string::npos ? std::string() : UrlDecode(pair.substr(eq + 1));
-        start = end + 1;
-    }
-    return {};
+    return FieldOf(TargetQuery, name);
+}
+
+std::string THTTPRequest::BodyField(const std::string& name) const {
+    return FieldOf(Body, name);
 }
 
 std::string UrlAuthority(const std::string& url) {

@@ -35,6 +35,11 @@ struct THTTPRequest {
     bool PlainGet = false;
     std::string TargetPath;
     std::string TargetQuery;
+    /// The same for "POST /<target> HTTP/1.x": its path in TargetPath, its Content-Length (-1 none)
+    /// and, once read, its body.
+    bool PlainPost = false;
+    long long ContentLength = -1;
+    std::string Body;
 
     /// Applies the recognition rules to one line (without its line end); the flags add up.
     void Classify(const std::string& line);
@@ -46,6 +51,8 @@ struct THTTPRequest {
     /// The value of the first field named `name` (exactly) in TargetQuery, decoded as UrlDecode
     /// does; empty when there is none or it has no "=".
     std::string QueryField(const std::string& name) const;
+    /// The same for a form field of the body (application/x-www-form-urlencoded).
+    std::string BodyField(const std::string& name) const;
 
 private:
     void SplitRequestLine(const std::string& line);

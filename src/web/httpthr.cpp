@@ -60,6 +60,10 @@ bool THTTPThread::ReadRequest(THTTPRequest& request) {
         if (!line.empty() && ++count > MaxRequestLines) return false;
         request.Classify(line);
     }
+    if (WantsAckBody(request)) {
+        request.Body = Socket->ReadBytes(std::size_t(request.ContentLength));
+        if (request.Body.size() != std::size_t(request.ContentLength)) return false;
+    }
     Params = request.Params;
     m_sameSite = request.SameSite();
     return true;
@@ -78,6 +82,7 @@ void THTTPThread::Answer(const THTTPRequest& request) {
     }
     Respond(request);
     if (!m_answered) RespondWithStatus(request); // only where none of the four pages answers
+    if (!m_answered) RespondToAck(request);
 }
 
 void THTTPThread::SendUnauthorized() {

@@ -54,6 +54,10 @@ public:
     const TStatusBoard* Board = nullptr;
     /// Whether the database was connected when the connection arrived.
     bool DatabaseUp = false;
+    /// Hands an acknowledgement (code, by, comment) to the daemon; none: POST /status/ack stays silent.
+    std::function<void(const std::string& code, const std::string& by, const std::string& comment)> Acknowledge;
+    /// The longest form body an acknowledgement may have.
+    static constexpr long long MaxAckBody = 4096;
 
     /// The query fields of the request, in the order received.
     TQueryParams Params;
@@ -95,6 +99,11 @@ private:
     void SendStatusBody(const TStatusBody& body, const TStatusView& view);
     void SendGenerated(const char* contentType, const std::string& body);
     void SendHead(const char* contentType, std::size_t length);
+    // POST /status/ack (httpthr-ack.cpp).
+    bool WantsAckBody(const THTTPRequest& request) const;
+    void RespondToAck(const THTTPRequest& request);
+    void SendAckAnswer(const char* status, const std::string& text, bool toBoard);
+    std::string PeerAddress() const;
 
     std::atomic<bool> m_reading{true};
     std::atomic<bool> m_shed{false};

@@ -79,13 +79,15 @@ void TStatusBoard::SiteProbed(const TSiteResult& result) {
     site.GroupFailed = result.GroupFailed;
     site.Probed = result.Probed;
     site.FailedFamily = result.FailedFamily;
+    site.Degraded = result.Degraded;
     ++m_probes;
     if (result.Answered) {
         site.LastRttMs = result.RttMs;
         site.LastRttUs = result.RttUs > 0 ? result.RttUs : result.RttMs * 1000LL;
-        site.Notified = false; // the outage is over; a new one is told anew
+        site.Notified = false;                     // the outage is over; a new one is told anew
         site.PathEnd.clear();
         site.TraceJson.clear();
+        if (result.GroupDown != 1) site.AckAt = 0; // and its acknowledgement ends with it
     } else {
         site.Cause = AsUtf8(result.Cause);
     }
@@ -110,6 +112,27 @@ void TStatusBoard::SiteTraced(const std::string& code, const std::string& addres
     TSiteStatus& site = Edit(at->second).Status;
     site.PathEnd = pathEnd;
     site.TraceJson = json;
+}
+
+void TStatusBoard::Acknowledged(const std::string& code, const std::string& by, const std::string& comment,
+                                TDateTime at) {
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
+    auto found = m_byCode.find(code);
+    if (found == m_byCode.end()) return;
+    for (std::size_t i : found->second) {
+        TSiteStatus& site = Edit(i).Status;
+        site.AckBy = AsUtf8(by);
+        site.AckComment = AsUtf8(comment);
+        site.AckAt = at;
+    }
+}
+
+void TStatusBoard::AcceptsAcknowledgements(bool on) {
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    if (m_summary.Acknowledging == on) return;
+    const TChange change(*this);
+    m_summary.Acknowledging = on;
 }
 
 void TStatusBoard::NoticeSent(const std::string&, const std::string& kind, bool delivered) {

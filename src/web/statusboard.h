@@ -31,6 +31,8 @@ struct TSiteResult {
     long long RttUs = 0;
     /// The address probed (two for a site probed on both families), and the family that failed.
     std::string Probed{}, FailedFamily{};
+    /// -1 the degraded rule is off, 0 the site answers normally, 1 it is degraded.
+    int Degraded = -1;
 };
 
 /// Where a scan reports its results. The scan calls these on its own thread, in order.
@@ -49,6 +51,11 @@ public:
     /// A path trace of the site address's outage ended: where the path ends and the trace as JSON.
     virtual void SiteTraced(const std::string& /*code*/, const std::string& /*address*/, const std::string& /*pathEnd*/,
                             const std::string& /*json*/) {}
+    /// The site's current outage was acknowledged (`at` 0: the acknowledgement is gone).
+    virtual void Acknowledged(const std::string& /*code*/, const std::string& /*by*/, const std::string& /*comment*/,
+                              TDateTime /*at*/) {}
+    /// Whether outages can be acknowledged now.
+    virtual void AcceptsAcknowledgements(bool /*on*/) {}
 };
 
 /// The in-memory board: written by the scan, read by any number of web threads at once. Readers
@@ -66,6 +73,9 @@ public:
     void ScanEnded() override;
     void SiteTraced(const std::string& code, const std::string& address, const std::string& pathEnd,
                     const std::string& json) override;
+    void Acknowledged(const std::string& code, const std::string& by, const std::string& comment,
+                      TDateTime at) override;
+    void AcceptsAcknowledgements(bool on) override;
 
     /// The latest snapshot; never empty.
     std::shared_ptr<const TBoardSnapshot> Current() const;

@@ -23,8 +23,9 @@ std::string JsonTime(TDateTime value) {
     return value == 0 ? "null" : JsonString(FormatDateTime("yyyy-mm-dd hh:nn:ss", value));
 }
 
-const char* StateName(TSiteStatus::TState state) {
-    return state == TSiteStatus::Down ? "down" : state == TSiteStatus::Up ? "up" : "unknown";
+const char* StateName(const TSiteStatus& site) {
+    if (site.State == TSiteStatus::Up && site.Degraded == 1) return "degraded";
+    return site.State == TSiteStatus::Down ? "down" : site.State == TSiteStatus::Up ? "up" : "unknown";
 }
 
 std::string JsonHistory(const TRttHistory& history, std::int64_t now) {
@@ -49,12 +50,15 @@ std::string JsonRtt(long long microseconds) {
 void JsonSite(std::string& out, const TSiteEntry& entry, const TStatusView& view, bool history) {
     const TSiteStatus& site = entry.Status;
     out += "{\"code\":" + JsonString(site.Code) + ",\"name\":" + JsonString(site.Name) +
-           ",\"address\":" + JsonString(site.Address) + ",\"state\":\"" + StateName(site.State) +
+           ",\"address\":" + JsonString(site.Address) + ",\"state\":\"" + StateName(site) +
            "\",\"since\":" + JsonTime(site.Since) + ",\"last_probe\":" + JsonTime(site.LastProbe) +
            ",\"rtt_ms\":" + JsonRtt(site.LastRttUs) + Format(",\"loss\":%.4f", view.Loss(entry)) +
            ",\"cause\":" + JsonString(site.Cause) + ",\"notified\":" + (site.Notified ? "true" : "false");
     if (site.ShowsProbed())
         out += ",\"probed\":" + JsonString(site.Probed) + ",\"family\":" + JsonString(site.FailedFamily);
+    if (site.AckAt != 0)
+        out += ",\"acknowledged\":{\"by\":" + JsonString(site.AckBy) + ",\"comment\":" + JsonString(site.AckComment) +
+               ",\"at\":" + JsonTime(site.AckAt) + "}";
     if (site.GroupDown >= 0)
         out += Format(",\"group\":{\"state\":\"%s\",\"failed\":%d}", site.GroupDown ? "down" : "up", site.GroupFailed);
     if (!site.TraceJson.empty()) out += ",\"trace\":" + site.TraceJson;

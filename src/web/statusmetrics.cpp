@@ -73,6 +73,14 @@ void SiteFamilies(TBodyOut& body, const TStatusView& view) {
     SiteSamples(body, view, "vkt_site_loss_ratio", [&view](const TSiteEntry& e, std::string& v) {
         if (e.Status.State != TSiteStatus::Unknown) v = Number(view.Loss(e));
     });
+    if (std::any_of(view.Sites.begin(), view.Sites.end(),
+                    [](const TSiteEntry* s) { return s->Status.Degraded >= 0; })) {
+        Family(out, "vkt_site_degraded", "gauge",
+               "Whether the site answers with loss or delay over its thresholds (1).");
+        SiteSamples(body, view, "vkt_site_degraded", [](const TSiteEntry& e, std::string& v) {
+            if (e.Status.Degraded >= 0) v = e.Status.Degraded == 1 && e.Status.State == TSiteStatus::Up ? "1" : "0";
+        });
+    }
     if (std::none_of(view.Sites.begin(), view.Sites.end(),
                      [](const TSiteEntry* s) { return s->Status.GroupDown >= 0; }))
         return; // a probe that works alone has no group verdict

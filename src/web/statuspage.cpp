@@ -39,8 +39,20 @@ std::string TimeText(TDateTime value) {
     return value == 0 ? std::string("&ndash;") : FormatDateTime("yyyy-mm-dd hh:nn:ss", value);
 }
 
-const char* StateText(TSiteStatus::TState state) {
-    return state == TSiteStatus::Down ? "silent" : state == TSiteStatus::Up ? "answering" : "not probed yet";
+const char* StateText(const TSiteStatus& site) {
+    if (site.State == TSiteStatus::Up && site.Degraded == 1) return "degraded";
+    return site.State == TSiteStatus::Down ? "silent" : site.State == TSiteStatus::Up ? "answering" : "not probed yet";
+}
+
+// Who took the outage in hand, or the form that does it (when outages can be acknowledged).
+std::string AckCell(const TSiteStatus& site, bool acknowledging) {
+    if (site.AckAt != 0)
+        return "<br>acknowledged by " + HtmlEscape(site.AckBy) + " at " + TimeText(site.AckAt) +
+               (site.AckComment.empty() ? std::string() : ": " + HtmlEscape(site.AckComment));
+    const bool down = site.GroupDown >= 0 ? site.GroupDown == 1 : site.State == TSiteStatus::Down;
+    if (!acknowledging || !down) return {};
+    return "<form class=ack method=post action=\"/status/ack\"><input type=hidden name=code value=\"" +
+           HtmlEscape(site.Code) + "\"><input name=comment placeholder=comment> <button>Acknowledge</button></form>";
 }
 
 const char* RowClass(TSiteStatus::TState state) {
@@ -101,7 +113,7 @@ void AddRow(std::string& page, const TSiteEntry& entry, const TStatusView& view)
     page += Format("<tr class=%s><td>", RowClass(site.State));
     page += HtmlEscape(site.Code) + "<td>" + HtmlEscape(site.Name) + "<td>" + HtmlEscape(site.Address);
     if (site.ShowsProbed()) page += " (" + HtmlEscape(site.Probed) + ")";
-    page += std::string("<td class=st>") + StateText(site.State);
+    page += std::string("<td class=st>") + StateText(site);
     if (site.GroupDown >= 0)
         page += Format(" (group: %s, %d failed)", site.GroupDown ? "down" : "up", site.GroupFailed);
     page += "<td>" + TimeText(site.Since);
@@ -109,7 +121,7 @@ void AddRow(std::string& page, const TSiteEntry& entry, const TStatusView& view)
     page += Format("<td class=n>%.1f %%<td>", view.Loss(entry) * 100.0) + HtmlEscape(site.Cause);
     if (!site.FailedFamily.empty()) page += " (" + HtmlEscape(site.FailedFamily) + " failed)";
     if (!site.PathEnd.empty()) page += "<br>path ends at " + HtmlEscape(site.PathEnd);
-    page += std::string("<td>") + (site.Notified ? "yes" : "no") + "<td>" +
+    page += std::string("<td>") + (site.Notified ? "yes" : "no") + AckCell(site, view.Summary.Acknowledging) + "<td>" +
             Sparkline(entry.History, view.Summary.Bucket) + "</tr>\n";
 }
 

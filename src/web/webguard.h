@@ -27,6 +27,8 @@ public:
     bool AllowsPeer(const std::string& dotted) const { return m_allow.Allows(dotted); }
     /// The Host rule first, then the login.
     TVerdict Screen(const THTTPRequest& request) const;
+    /// The user name a request the login let through logged in with; empty when no login is set.
+    std::string LoggedInUser() const;
 
 private:
     bool HostAllowed(const THTTPRequest& request) const;

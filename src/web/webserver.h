@@ -29,6 +29,9 @@ public:
     const TStatusBoard* Board = nullptr;
     /// Whether the database is connected (asked on the loop thread at every connection).
     std::function<bool()> DatabaseUp;
+    /// Takes an outage's acknowledgement from POST /status/ack (code, by, comment), on the connection's
+    /// thread; none keeps that path silent.
+    std::function<void(const std::string& code, const std::string& by, const std::string& comment)> Acknowledge;
     /// Writes one line of the activity log (category, message); none drops the lines.
     std::function<void(const std::string& category, const std::string& message)> Log;
 

@@ -32,9 +32,10 @@ public:
         const std::string t = " ip " + m_table + " ";
         const std::string drop = " icmp type echo-request drop; ";
         m_lab.Do("nft 'add table" + t + "; add set" + t + "cut { type ipv4_addr; }; add set" + t +
-                     "lossy { type ipv4_addr; }; add chain" + t + "out { type filter hook output priority 0; }; " +
-                     "add rule" + t + "out ip daddr @cut" + drop + "add rule" + t +
-                     "out ip daddr @lossy numgen random mod 100 < 50" + drop + "'",
+                     "lossy { type ipv4_addr; }; add set" + t + "halved { type ipv4_addr; }; add chain" + t +
+                     "out { type filter hook output priority 0; }; " + "add rule" + t + "out ip daddr @cut" + drop +
+                     "add rule" + t + "out ip daddr @lossy numgen random mod 100 < 50" + drop + "add rule" + t +
+                     "out ip daddr @halved numgen inc mod 2 == 0" + drop + "'",
                  "nft delete table ip " + m_table);
         return m_lab.Ready(why);
     }
@@ -44,6 +45,8 @@ public:
     void Cut(const std::vector<int>& hosts, bool cut = true) { Set("cut", hosts, cut); }
     /// Half of the echo requests to these hosts get no answer.
     void MakeLossy(const std::vector<int>& hosts) { Set("lossy", hosts, true); }
+    /// Every other echo request to these hosts gets no answer (false: all are answered again).
+    void Halve(const std::vector<int>& hosts, bool halve = true) { Set("halved", hosts, halve); }
     std::vector<int> All() const {
         std::vector<int> all;
         for (int i = 0; i < m_hosts; ++i)

@@ -75,13 +75,19 @@ protected:
     }
     /// Starts every member with `[Cluster] Quorum=quorum`, recovery notices on and a 5-s claim lease,
     /// and waits until each has scanned.
-    void StartAll(int quorum) {
+    /// `alert`: more [Alert] lines; `netPort`: each member's web port in its own namespace (0: none).
+    void StartAll(int quorum, const std::string& alert = "", int netPort = 0) {
         for (int m = 0; m < Members; ++m) {
-            homes[m] = std::make_unique<DaemonHome>(
-                *db, "C1",
-                "Server=" + lab.Host() + ":" + std::to_string(mail->port) +
-                    "\r\nSender=vkt@example.org\r\n[Alert]\r\nRecovery=1\r\n[Cluster]\r\nQuorum=" +
-                    std::to_string(quorum) + "\r\nNode=m" + std::to_string(m) + "\r\nLease=5\r\n");
+            homes[m] = std::make_unique<DaemonHome>(*db, "C1",
+                                                    "Server=" + lab.Host() + ":" + std::to_string(mail->port) +
+                                                        "\r\nSender=vkt@example.org\r\n[Alert]\r\nRecovery=1\r\n" +
+                                                        alert + "[Cluster]\r\nQuorum=" + std::to_string(quorum) +
+                                                        "\r\nNode=m" + std::to_string(m) + "\r\nLease=5\r\n");
+            if (netPort != 0) {
+                const std::string ini = homes[m]->home.File("vkt.ini");
+                WriteFileText(ini, std::regex_replace(ReadFileText(ini), std::regex("NetPort=0"),
+                                                      "NetPort=" + std::to_string(netPort)));
+            }
             Launch(m);
         }
         for (int m = 0; m < Members; ++m)
@@ -290,4 +296,33 @@ TEST_F(Cluster, MemberStoppedForGoodLowersTheQuorumAndTheOthersStillAgree) {
     EXPECT_EQ(Subjects(), std::vector<std::string>{Problem});
     EXPECT_EQ(Lines(0, lowered), before[0] + 1);
     EXPECT_EQ(Lines(1, lowered), before[1] + 1);
+}
+
+// Reminders every 3 s: each goes out from one member only; an acknowledgement posted to one member's
+// web port stops them on every member.
+TEST_F(Cluster, RemindersGoOutOncePerRoundAndAnAcknowledgementOnOneMemberHoldsForAll) {
+    constexpr int WebPort = 8000; // in each member's own namespace
+    StartAll(2, "Remind=0.05\r\n", WebPort);
+    const std::string Reminder = "Sentrova - Lost contact reminder";
+    CutAll();
+    for (auto end = std::chrono::steady_clock::now() + 90s;
+         Mails(Reminder) < 3 && std::chrono::steady_clock::now() < end;)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_GE(Mails(Reminder), 3) << Output(0) << Output(1) << Output(2) << Rows();
+    NetLab::In(lab.Namespace(1), "ip link set lo up");
+    std::string answer;
+    NetLab::Run(NetLab::InNamespace(lab.Namespace(1), "curl -s -i --max-time 20 --data code=S1 --data comment=mine "
+                                                      "http://127.0.0.1:" +
+                                                          std::to_string(WebPort) + "/status/ack"),
+                &answer);
+    EXPECT_NE(answer.find("303 See Other"), std::string::npos) << answer;
+    ASSERT_TRUE(WaitForCount(*vkt[1], "Outage of S1 acknowledged by 127.0.0.1: mine", 1, 60s)) << Output(1);
+    WaitAllScan(2); // every member has read the acknowledgement
+    const int reminded = AllLines("[MAIL]     Notifying reminder ...");
+    const auto quiet = std::chrono::steady_clock::now() + 8s;
+    while (std::chrono::steady_clock::now() < quiet)
+        WaitAllScan(1);
+    EXPECT_EQ(AllLines("[MAIL]     Notifying reminder ..."), reminded);
+    EXPECT_EQ(Mails(Reminder), reminded) << "one member sends each reminder";
+    EXPECT_EQ(db->Count("SELECT COUNT(*) AS n FROM vktclaim WHERE kind LIKE 'rem%'"), reminded) << Rows();
 }

@@ -1,0 +1,37 @@
+// Acknowledgements by site, each valid for the outage it names.
+#include "alert/acknowledgements.h"
+
+#include "platform/strutil.h"
+
+#include <cmath>
+
+AckRecord Acknowledgements::Make(const std::string& code, TDateTime since, const std::string& by,
+                                 const std::string& comment) const {
+    return {code, since, {by, comment, (m_clock ? *m_clock : GetClock()).Now()}};
+}
+
+void Acknowledgements::Replace(const std::vector<AckRecord>& all) {
+    m_acks.clear();
+    for (const AckRecord& record : all)
+        Add(record);
+}
+
+void Acknowledgements::Add(const AckRecord& record) {
+    m_acks[UpperCase(Trim(record.Code))] = record;
+}
+
+// Outage starts are compared in whole seconds, as the rows store them. The daily purge moves a long
+// outage's start (its earliest alarm row) forward; an acknowledgement made before that still holds.
+Acknowledgement Acknowledgements::Of(const std::string& code, TDateTime since) const {
+    auto at = m_acks.find(UpperCase(Trim(code)));
+    if (at == m_acks.end() || std::llround(at->second.Since * 86400.0) > std::llround(since * 86400.0)) return {};
+    return at->second.Ack;
+}
+
+bool Acknowledgements::Knows(const std::string& code) const {
+    return m_acks.count(UpperCase(Trim(code))) != 0;
+}
+
+void Acknowledgements::Ended(const std::string& code) {
+    m_acks.erase(UpperCase(Trim(code)));
+}

@@ -1,0 +1,49 @@
+// Reminder and escalation times, counted in whole seconds from the outage's notice.
+#include "alert/reminderpolicy.h"
+
+#include "platform/strutil.h"
+
+#include <cmath>
+
+namespace {
+
+long long Seconds(TDateTime days) {
+    return std::llround(days * 86400.0);
+}
+
+} // namespace
+
+ReminderPolicy::Outage& ReminderPolicy::Of(const std::string& code, TDateTime since) {
+    Outage& o = m_outages[UpperCase(code)];
+    if (Seconds(o.since) != Seconds(since)) o = Outage{since, 0, {}}; // another outage
+    return o;
+}
+
+FollowupDue ReminderPolicy::Due(const std::string& code, TDateTime since, TDateTime told, bool acknowledged) {
+    FollowupDue due;
+    if (acknowledged || told == 0) return due;
+    Outage& o = Of(code, since);
+    const long long elapsed = Seconds((m_clock ? *m_clock : GetClock()).Now() - told);
+    const long long every = std::llround(m_settings.RemindMinutes * 60);
+    if (every > 0 && elapsed / every > o.reminded) due.Reminder = static_cast<int>(elapsed / every);
+    for (std::size_t i = 0; i < m_settings.Escalate.size(); ++i) {
+        const int step = static_cast<int>(i) + 1;
+        if (elapsed >= std::llround(m_settings.Escalate[i].Minutes * 60) && !o.escalated.count(step))
+            due.Steps.push_back(step);
+    }
+    return due;
+}
+
+void ReminderPolicy::Reminded(const std::string& code, int round) {
+    auto at = m_outages.find(UpperCase(code));
+    if (at != m_outages.end() && round > at->second.reminded) at->second.reminded = round;
+}
+
+void ReminderPolicy::Escalated(const std::string& code, int step) {
+    auto at = m_outages.find(UpperCase(code));
+    if (at != m_outages.end()) at->second.escalated.insert(step);
+}
+
+void ReminderPolicy::Ended(const std::string& code) {
+    m_outages.erase(UpperCase(code));
+}

@@ -1,0 +1,106 @@
+// Reminders, escalation and acknowledgements of notified outages.
+#include "daemon/outagefollowups.h"
+
+#include "alert/ackinbox.h"
+#include "cluster/clustermember.h"
+#include "daemon/activitylog.h"
+#include "daemon/noticerunner.h"
+#include "db/ackrows.h"
+#include "db/alarmrows.h"
+#include "db/data.h"
+#include "web/statusboard.h"
+
+OutageFollowups::OutageFollowups(NoticeRunner& notices, AckInbox& inbox, TSiteResultSink* const& board)
+    : m_notices(notices), m_inbox(inbox), m_board(board) {
+    m_notices.UseAcknowledgements([this](const std::string& code, TDateTime since) { return AckOf(code, since); });
+}
+
+void OutageFollowups::ScanStarted(const AlertSettings& settings) {
+    m_settings = settings;
+    m_reminders.Configure(settings);
+    if (m_board) m_board->AcceptsAcknowledgements(settings.FollowsUp());
+    if (!settings.FollowsUp()) return;
+    try {
+        AckRows rows(DataModule()->adoQ2);
+        if (!m_tableMade) rows.EnsureTable();
+        m_tableMade = true;
+        std::vector<AckRecord> all;
+        for (const AckRow& row : rows.ReadAll())
+            all.push_back({row.Code, row.Since, {row.By, row.Comment, row.At}});
+        m_acks.Replace(all);
+        for (const AckRecord& record : all)
+            Show(record.Code, record.Ack); // those of the group's other members too
+    } catch (const std::exception& e) {
+        LogStepError("Reading the acknowledgements", e); // those of the last scan stay
+    }
+    TakeInbox();
+}
+
+void OutageFollowups::TakeInbox() {
+    for (const AckRequest& request : m_inbox.Take()) {
+        try {
+            const std::optional<TDateTime> since = AlarmRows(*DataModule()).OutageStart(request.Code);
+            if (!since) {
+                WriteLog("WARNING", "Acknowledgement of " + request.Code + " dropped: it has no open outage.");
+                continue;
+            }
+            const AckRecord record = m_acks.Make(request.Code, *since, request.By, request.Comment);
+            AckRows rows(DataModule()->adoQ2);
+            if (!m_tableMade) rows.EnsureTable();
+            m_tableMade = true;
+            rows.Store({record.Code, record.Since, record.Ack.By, record.Ack.Comment, record.Ack.At});
+            m_acks.Add(record);
+            Show(record.Code, record.Ack);
+            WriteLog("MAIL", "Outage of " + request.Code + " acknowledged by " + request.By + ": " + request.Comment);
+        } catch (const std::exception& e) {
+            LogStepError("Storing the acknowledgement of " + request.Code, e);
+        }
+    }
+}
+
+void OutageFollowups::SiteDown(const std::string& code, ClusterMember* group) {
+    if (!m_settings.FollowsUp()) return;
+    AlarmRows rows(*DataModule());
+    const std::optional<TDateTime> told = rows.Marker(code);
+    if (!told) return; // not notified (yet): nothing to remind of
+    const TDateTime since = rows.OutageStart(code).value_or(*told);
+    const FollowupDue due = m_reminders.Due(code, since, *told, m_acks.Of(code, since).At != 0);
+    if (due.Reminder != 0 && Send(code, NoticeKind::Reminder, since, due.Reminder, group))
+        m_reminders.Reminded(code, due.Reminder);
+    for (int step : due.Steps)
+        if (Send(code, NoticeKind::Escalation, since, step, group)) m_reminders.Escalated(code, step);
+}
+
+bool OutageFollowups::Send(const std::string& code, NoticeKind kind, TDateTime since, int round, ClusterMember* group) {
+    NoticeClaim claim;
+    if (group) {
+        claim = group->ClaimRound(code, kind == NoticeKind::Reminder ? ClaimKind::Reminder : ClaimKind::Escalation,
+                                  since, round);
+        if (!claim.Held()) return true; // another member sends it, or has
+    }
+    Notice notice;
+    notice.Kind = kind;
+    notice.Since = since;
+    notice.Round = round;
+    const bool delivered = kind == NoticeKind::Reminder
+                               ? m_notices.NotifyWith(code, notice)
+                               : m_notices.Escalate(code, notice, m_settings.Escalate[std::size_t(round - 1)].Address);
+    if (group) {
+        if (delivered)
+            group->MarkSent(claim);
+        else
+            group->Release(claim); // tried again at a later scan, by any member
+    }
+    return delivered;
+}
+
+void OutageFollowups::SiteAnswers(const std::string& code) {
+    m_reminders.Ended(code);
+    if (!m_acks.Knows(code)) return;
+    m_acks.Ended(code);
+    AckRows(DataModule()->adoQ2).Clear(code);
+}
+
+void OutageFollowups::Show(const std::string& code, const Acknowledgement& ack) {
+    if (m_board) m_board->Acknowledged(code, ack.By, ack.Comment, ack.At);
+}

@@ -1,0 +1,47 @@
+// What follows a notified outage until someone takes it in hand: reminders to its contacts, escalation
+// mails, and the acknowledgements that stop both. Acknowledgements arrive from the web port through
+// the inbox and are stored in table vktack, so a group's members share them; in a group each reminder
+// and step is claimed, so exactly one member sends it. On the user-interface thread.
+#pragma once
+
+#include "alert/acknowledgements.h"
+#include "alert/alertsettings.h"
+#include "alert/reminderpolicy.h"
+
+#include <string>
+
+class AckInbox;
+class ClusterMember;
+class NoticeRunner;
+class TSiteResultSink;
+
+class OutageFollowups {
+public:
+    OutageFollowups(NoticeRunner& notices, AckInbox& inbox, TSiteResultSink* const& board);
+
+    /// Takes the settings; with reminders or escalation on, reads the acknowledgements every daemon
+    /// stored and stores those waiting in the inbox. Errors are logged.
+    void ScanStarted(const AlertSettings& settings);
+    /// Stores the acknowledgements waiting in the inbox; errors are logged and the requests dropped.
+    void TakeInbox();
+    /// A site the scan (or the group) counts down: its reminder and escalation steps when due.
+    /// `group`: claims them first (null: this daemon works alone). Statement errors are raised.
+    void SiteDown(const std::string& code, ClusterMember* group);
+    /// A site that answers: its outage's acknowledgement ends. Statement errors are raised.
+    void SiteAnswers(const std::string& code);
+    /// The acknowledgement of the site's outage begun at `since`; none (At 0) when it has none.
+    Acknowledgement AckOf(const std::string& code, TDateTime since) const { return m_acks.Of(code, since); }
+
+private:
+    /// Sends one reminder or escalation step (claimed first in a group); true when it is done with.
+    bool Send(const std::string& code, NoticeKind kind, TDateTime since, int round, ClusterMember* group);
+    void Show(const std::string& code, const Acknowledgement& ack);
+
+    NoticeRunner& m_notices;
+    AckInbox& m_inbox;
+    TSiteResultSink* const& m_board;
+    AlertSettings m_settings;
+    ReminderPolicy m_reminders;
+    Acknowledgements m_acks;
+    bool m_tableMade = false;
+};

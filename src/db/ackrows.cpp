@@ -1,0 +1,42 @@
+// The statements on table vktack.
+#include "db/ackrows.h"
+
+#include "db/common.h"
+#include "db/data.h"
+
+#include <cmath>
+
+namespace {
+
+std::string SinceKey(TDateTime since) {
+    return std::to_string(std::llround(since * 86400.0));
+}
+
+} // namespace
+
+void AckRows::EnsureTable() {
+    CreateTableIfMissing(m_q, "vktack", {Create, Index});
+}
+
+void AckRows::Store(const AckRow& row) {
+    const std::string code = SQLLiteral(row.Code);
+    ExecStatement(m_q, {"DELETE FROM vktack WHERE code = " + code + " AND since = " + SinceKey(row.Since)});
+    ExecStatement(m_q, {"INSERT INTO vktack (code, since, who, note, made) VALUES (" + code + ", " +
+                        SinceKey(row.Since) + ", " + SQLLiteral(row.By) + ", " + SQLLiteral(row.Comment) + ", " +
+                        std::to_string(DateTimeToTimeT(row.At)) + ")"});
+}
+
+std::vector<AckRow> AckRows::ReadAll() {
+    OpenStatement(m_q, {"SELECT code, since, who, note, made FROM vktack"});
+    std::vector<AckRow> rows;
+    for (; !m_q.Eof(); m_q.Next())
+        rows.push_back({VarToStrTrim(m_q.FieldByName("code")),
+                        static_cast<double>(m_q.FieldByName("since").AsInteger()) / 86400.0,
+                        VarToStrTrim(m_q.FieldByName("who")), VarToStrTrim(m_q.FieldByName("note")),
+                        DateTimeFromTimeT(m_q.FieldByName("made").AsInteger())});
+    return rows;
+}
+
+void AckRows::Clear(const std::string& code) {
+    ExecStatement(m_q, {"DELETE FROM vktack WHERE code = " + SQLLiteral(code)});
+}
