@@ -22,6 +22,8 @@ class TfrmAbout;
 class TAlertBridge;
 class DailyPurge;
 class GroupScan;
+class MaintenanceBook;
+class MaintenanceKeeper;
 class NoticeRunner;
 class SiteOutcome;
 struct ScanRow;
@@ -134,6 +136,8 @@ public:
     bool PopupIsContextMenu = false;
     /// Where each scan reports its per-site results (the status board); none: not reported.
     TSiteResultSink* SiteResults = nullptr;
+    /// The maintenance windows that hold notices, shared with the status page; none by default.
+    void UseMaintenance(MaintenanceBook* book);
 
 private:
     void Terminate();
@@ -174,6 +178,8 @@ private:
     std::unique_ptr<GroupScan> m_group;
     /// What each probed site comes to.
     std::unique_ptr<SiteOutcome> m_outcome;
+    /// The maintenance windows' table and the notices they held.
+    std::unique_ptr<MaintenanceKeeper> m_maintenance;
 };
 
 /// The application's console (created by the entry sequence).

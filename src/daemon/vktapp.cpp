@@ -8,6 +8,7 @@
 #include "daemon/tfrminstall.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
+#include "history/maintenancebook.h"
 #include "platform/msgloop.h"
 #include "platform/profile.h"
 #include "web/statusboard.h"
@@ -159,9 +160,12 @@ int RunDaemon(TDaemonFace& face) {
     // The status board outlives the listener whose threads read it.
     TStatusBoard board;
     form->SiteResults = &board;
+    MaintenanceBook maintenance;
+    form->UseMaintenance(&maintenance);
     TWebServer web;
     web.ReadLogFile = ReadLogFileSnapshot;
     web.Board = &board;
+    web.Maintenance = &maintenance;
     web.DatabaseUp = [] { return DataModule() != nullptr && DataModule()->conMain.Connected(); };
     web.Log = [](const std::string& category, const std::string& message) { WriteLog(category, message); };
     form->OnStartListener = [&web](int port) { web.Start(port); };

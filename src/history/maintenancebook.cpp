@@ -14,7 +14,7 @@ namespace {
 long long DrawId() {
     std::random_device source;
     const unsigned long long high = source(), low = source();
-    return static_cast<long long>(((high << 32) | low) & 0x3FFFFFFFFFFFFFFFULL) + 1;
+    return static_cast<long long>(((high << 32) | low) & 0x07FFFFFFFFFFFFFFULL) + 1; // at most 18 digits
 }
 
 void Apply(std::vector<MaintenanceWindow>& windows, const MaintenanceBook::Change& change) {
@@ -98,9 +98,9 @@ bool MaintenanceBook::Holds(const std::string& code) const {
                        [&](const MaintenanceWindow& w) { return w.Covers(code) && HoldsAt(w, now, m_zone); });
 }
 
-void MaintenanceBook::NoteHeld(const std::string& code) {
+bool MaintenanceBook::NoteHeld(const std::string& code) {
     std::lock_guard<std::mutex> lock(m_lock);
-    m_held.insert(UpperCase(Trim(code)));
+    return m_held.insert(UpperCase(Trim(code))).second;
 }
 
 bool MaintenanceBook::TakeFreedHolds() {

@@ -44,8 +44,8 @@ public:
 
     /// Whether a window holds the site's notices now.
     bool Holds(const std::string& code) const;
-    /// A notice of the site fell due while a window held it.
-    void NoteHeld(const std::string& code);
+    /// A notice of the site fell due while a window held it; true the first time until it is freed.
+    bool NoteHeld(const std::string& code);
     /// Whether a window that held a notice has ended since; each such site is forgotten here.
     bool TakeFreedHolds();
 

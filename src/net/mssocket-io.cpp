@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -83,6 +84,31 @@ std::string TmsSocket::ReadLineBytes(int fd) {
         if (line.size() >= LineBufferSize) throw EmsLineTooLongError();
         Idle();
     }
+}
+
+std::string TmsSocket::ReadBytes(std::size_t count) {
+    Operation op(*this);
+    std::string bytes;
+    StartCounter();
+    while (bytes.size() < count) {
+        char buffer[LineBufferSize];
+        long n = ::recv(op.Handle(), buffer, std::min(sizeof buffer, count - bytes.size()), Flags);
+        LastResult = n;
+        CheckInterrupted();
+        if (n < 0) {
+            AfterFailure(op.Handle(), POLLIN);
+            continue;
+        }
+        if (n == 0) {
+            m_disconnected = true;
+            break;
+        }
+        ProgressMade();
+        bytes.append(buffer, std::size_t(n));
+        Idle();
+    }
+    StopCounter();
+    return bytes;
 }
 
 void TmsSocket::SendStream(std::istream& stream, std::int64_t start) {

@@ -126,6 +126,8 @@ public:
     /// A peer that closes ends the line with what it sent (empty when nothing) and sets Disconnected.
     /// A line that does not fit LineBufferSize bytes raises EmsLineTooLongError.
     std::string ReadLine();
+    /// Reads exactly `count` bytes (a request's body); fewer when the peer closes first.
+    std::string ReadBytes(std::size_t count);
     /// Sends the stream from `start` to its end in StreamBlockSize passes, reporting each pass.
     void SendStream(std::istream& stream, std::int64_t start);
     /// Closes the socket when it is open and fires OnDisconnected.

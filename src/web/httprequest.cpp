@@ -32,6 +32,13 @@ void CollectHeaders(const std::string& line, THTTPRequest& request) {
         request.Claims.push_back(value);
     else if (HeaderValue(line, "Sec-Fetch-Site", value))
         request.FetchSites.push_back(value);
+    else if (HeaderValue(line, "Content-Type", value))
+        request.ContentType = value;
+    else if (HeaderValue(line, "Content-Length", value))
+        request.ContentLength = !value.empty() && value.size() < 10 &&
+                                        value.find_first_not_of("0123456789") == std::string::npos
+                                    ? std::stoll(value)
+                                    : -1;
 }
 
 // Any line after the request line may carry the login, whatever else it holds.
@@ -92,12 +99,14 @@ void THTTPRequest::Classify(const std::string& line) {
 
 // Stricter than the recognition rules: the request line alone, the method first, one target.
 void THTTPRequest::SplitRequestLine(const std::string& line) {
-    if (line.rfind("GET /", 0) != 0) return;
-    const std::size_t end = line.find(' ', 4);
+    const bool post = line.rfind("POST /", 0) == 0;
+    if (!post && line.rfind("GET /", 0) != 0) return;
+    const std::size_t begin = post ? 5 : 4;
+    const std::size_t end = line.find(' ', begin);
     if (end == std::string::npos || line.compare(end + 1, 7, "HTTP/1.") != 0) return;
-    const std::string target = line.substr(4, end - 4);
+    const std::string target = line.substr(begin, end - begin);
     const std::size_t mark = target.find('?');
-    PlainGet = true;
+    (post ? PlainPost : PlainGet) = true;
     TargetPath = target.substr(0, mark);
     TargetQuery = mark == std::string::npos ? std::string() : target.substr(mark + 1);
 }

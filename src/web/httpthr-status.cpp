@@ -26,11 +26,13 @@ std::unique_ptr<TStatusBody> StatusBodyFor(const THTTPRequest& request, const TS
 } // namespace
 
 void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
+    if (request.PlainPost) RespondToMaintenance(request);
     if (Board == nullptr || !request.PlainGet) return;
     TStatusView view;
     const std::unique_ptr<TStatusBody> body = StatusBodyFor(request, view);
     if (!body) return;
     view.Load(*Board);
+    if (Maintenance) view.LoadMaintenance(*Maintenance);
     view.DaemonId = AsUtf8(DaemonId);
     view.DatabaseUp = DatabaseUp;
     view.PollDelay = Settings.PollDelay;
@@ -43,8 +45,10 @@ void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
 void THTTPThread::SendStatusBody(const TStatusBody& body, const TStatusView& view) {
     const char* contentType = body.ContentType();
     if (body.SameForEveryone()) {
-        const std::string key = Format("%s\n%s\n%d\n%d\n%lld", contentType, view.DaemonId.c_str(), int(view.DatabaseUp),
-                                       view.PollDelay, (long long)view.Summary.Bucket);
+        const std::string key =
+            Format("%s\n%s\n%d\n%d\n%lld\n", contentType, view.DaemonId.c_str(), int(view.DatabaseUp), view.PollDelay,
+                   (long long)view.Summary.Bucket) +
+            view.MaintenanceKey();
         SendGenerated(contentType, *view.Snapshot->Rendered(key, [&body] { return body.Whole(); }));
         return;
     }

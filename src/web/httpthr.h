@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+class MaintenanceBook;
 class TStatusBoard;
 class TStatusBody;
 class TStatusView;
@@ -52,6 +53,9 @@ public:
     std::shared_ptr<const TWebGuard> Guard;
     /// The status board behind /status, /status.json and /metrics; none: those paths stay silent.
     const TStatusBoard* Board = nullptr;
+    /// The maintenance windows the status paths show and POST /status/maintenance changes; none:
+    /// neither does.
+    MaintenanceBook* Maintenance = nullptr;
     /// Whether the database was connected when the connection arrived.
     bool DatabaseUp = false;
 
@@ -95,6 +99,10 @@ private:
     void SendStatusBody(const TStatusBody& body, const TStatusView& view);
     void SendGenerated(const char* contentType, const std::string& body);
     void SendHead(const char* contentType, std::size_t length);
+    // POST /status/maintenance (httpthr-maintenance.cpp).
+    void RespondToMaintenance(const THTTPRequest& request);
+    std::string MadeBy() const;
+    void SendShort(const char* status, const std::string& extraHead, const std::string& text);
 
     std::atomic<bool> m_reading{true};
     std::atomic<bool> m_shed{false};

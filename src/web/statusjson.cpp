@@ -53,6 +53,7 @@ void JsonSite(std::string& out, const TSiteEntry& entry, const TStatusView& view
            "\",\"since\":" + JsonTime(site.Since) + ",\"last_probe\":" + JsonTime(site.LastProbe) +
            ",\"rtt_ms\":" + JsonRtt(site.LastRttUs) + Format(",\"loss\":%.4f", view.Loss(entry)) +
            ",\"cause\":" + JsonString(site.Cause) + ",\"notified\":" + (site.Notified ? "true" : "false");
+    if (view.InMaintenance(site.Code)) out += ",\"maintenance\":true";
     if (site.GroupDown >= 0)
         out += Format(",\"group\":{\"state\":\"%s\",\"failed\":%d}", site.GroupDown ? "down" : "up", site.GroupFailed);
     if (history) out += JsonHistory(entry.History, view.Summary.Bucket);

@@ -77,6 +77,7 @@ void TWebServer::webSockServerThreadStart(TmsListenerSocket*, TmsServerThread* S
     thread->ReadLogFile = ReadLogFile;
     thread->Guard = m_guard;
     thread->Board = Board;
+    thread->Maintenance = Maintenance;
     thread->DatabaseUp = DatabaseUp && DatabaseUp();
     MakeRoomForNewConnection();
 }
