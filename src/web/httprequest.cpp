@@ -35,10 +35,10 @@ void CollectHeaders(const std::string& line, THTTPRequest& request) {
     else if (HeaderValue(line, "Content-Type", value))
         request.ContentType = value;
     else if (HeaderValue(line, "Content-Length", value))
-        request.ContentLength = !value.empty() && value.size() < 10 &&
-                                        value.find_first_not_of("0123456789") == std::string::npos
-                                    ? std::stoll(value)
-                                    : -1;
+        request.ContentLength =
+            !value.empty() && value.size() < 10 && value.find_first_not_of("0123456789") == std::string::npos
+                ? std::stoll(value)
+                : -1;
 }
 
 // Any line after the request line may carry the login, whatever else it holds.

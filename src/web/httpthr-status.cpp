@@ -45,10 +45,9 @@ void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
 void THTTPThread::SendStatusBody(const TStatusBody& body, const TStatusView& view) {
     const char* contentType = body.ContentType();
     if (body.SameForEveryone()) {
-        const std::string key =
-            Format("%s\n%s\n%d\n%d\n%lld\n", contentType, view.DaemonId.c_str(), int(view.DatabaseUp), view.PollDelay,
-                   (long long)view.Summary.Bucket) +
-            view.MaintenanceKey();
+        const std::string key = Format("%s\n%s\n%d\n%d\n%lld\n", contentType, view.DaemonId.c_str(),
+                                       int(view.DatabaseUp), view.PollDelay, (long long)view.Summary.Bucket) +
+                                view.MaintenanceKey();
         SendGenerated(contentType, *view.Snapshot->Rendered(key, [&body] { return body.Whole(); }));
         return;
     }

@@ -21,8 +21,8 @@ std::string When(const TStatusView::TListedWindow& listed, const TimeZone& zone)
         std::string days;
         for (int i = 0; i < 7; ++i)
             if (w.Weekdays & (1 << i)) days += std::string(days.empty() ? "" : ", ") + DayNames[i];
-        text = "every " + days + Format(" at %02d:%02d for %d min; ", w.DayTime / 3600, w.DayTime / 60 % 60,
-                                        w.Seconds / 60);
+        text = "every " + days +
+               Format(" at %02d:%02d for %d min; ", w.DayTime / 3600, w.DayTime / 60 % 60, w.Seconds / 60);
         text += listed.Holding ? "this one " : "next ";
     }
     text += Span(listed.Next, zone);
