@@ -8,6 +8,7 @@
 #include "db/alarmrows.h"
 #include "db/common.h"
 #include "db/data.h"
+#include "history/maintenancebook.h"
 #include "platform/msgloop.h"
 #include "platform/strutil.h"
 #include "scan/pathtracer.h"
@@ -68,7 +69,7 @@ bool NoticeRunner::ProblemDue(const std::string& code, TDateTime& since) {
     const NoticeDue due = AlarmRows(*DataModule()).ProblemDue(code, Now());
     if (due.Notified && m_board) m_board->NoticeStanding(code);
     if (due.Since != 0) since = due.Since;
-    return due.Due;
+    return due.Due && !HeldByMaintenance(code);
 }
 
 void NoticeRunner::UseTrace(bool on) {
@@ -104,6 +105,7 @@ void NoticeRunner::NotifyProblem(const std::string& code) {
 
 bool NoticeRunner::NotifySite(const std::string& code, NoticeKind kind, TDateTime since) {
     if (TakeWebhookDelivery(code, kind, since)) return true; // the webhook told it after the last try
+    if (HeldByMaintenance(code)) return false;               // owed still: told once the window is over
     WriteLog("MAIL", NoticeLogLine(kind));
     m_showStatus("Notifying..");
     Notice notice;
@@ -261,4 +263,11 @@ void NoticeRunner::StoreMarkerWhileDown(const std::string& code) {
     if (rows.Marker(code)) return;       // told another way meanwhile
     if (!rows.OutageStart(code)) return; // the site answered meanwhile: its outage is over
     StoreMarker(code);
+}
+
+// The window ends by itself; the daemon then looks at the held sites again at once (MaintenanceKeeper).
+bool NoticeRunner::HeldByMaintenance(const std::string& code) {
+    if (m_maintenance == nullptr || !m_maintenance->Holds(code)) return false;
+    if (m_maintenance->NoteHeld(code)) WriteLog("MAIL", "Notice for " + code + " held: maintenance");
+    return true;
 }

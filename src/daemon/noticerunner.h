@@ -14,6 +14,7 @@
 #include <string>
 
 class PathTracer;
+class MaintenanceBook;
 class TNotifyThread;
 class TSiteResultSink;
 
@@ -25,6 +26,9 @@ public:
     ~NoticeRunner();
     NoticeRunner(const NoticeRunner&) = delete;
     NoticeRunner& operator=(const NoticeRunner&) = delete;
+
+    /// The maintenance windows that hold the sites' notices (none: nothing is held).
+    void HoldDuringMaintenance(MaintenanceBook* book) { m_maintenance = book; }
 
     /// Sends notices to the webhook at `url` as well (empty: none); a changed address drops what the
     /// old queue still held.
@@ -76,6 +80,8 @@ private:
     /// Queues a site's notice for the webhook; `toldElsewhere`: the mail or a pop-up delivered it.
     void QueueWebhook(const std::string& code, const Notice& told, bool toldElsewhere);
     void StoreMarkerWhileDown(const std::string& code);
+    /// Whether a maintenance window holds the site's notices now; says so once per hold.
+    bool HeldByMaintenance(const std::string& code);
 
     std::function<void(const std::string&)> m_showStatus;
     TSiteResultSink* const& m_board;
@@ -84,4 +90,5 @@ private:
     std::string m_webhookUrl;
     long long m_adminNotices = 0;
     std::function<Acknowledgement(const std::string& code, TDateTime since)> m_ackOf;
+    MaintenanceBook* m_maintenance = nullptr;
 };

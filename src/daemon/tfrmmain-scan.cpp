@@ -4,6 +4,7 @@
 #include "alert/probewithretries.h"
 #include "daemon/activitylog.h"
 #include "daemon/groupscan.h"
+#include "daemon/maintenancekeeper.h"
 #include "daemon/siteoutcome.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
@@ -57,6 +58,8 @@ void TfrmMain::timMainTimer() {
 void TfrmMain::RunTick() {
     if (!CheckConnection()) return;
     m_alert->TakeWebhookOutcomes();
+    m_maintenance->StoreChanges(*DataModule());
+    if (m_maintenance->HeldNoticesFreed()) LastScan = 0; // a held notice goes out now if its site is still down
     ToggleIcon();
     if (!ScanDue()) return;
     if (PurgeDue()) RunDailyPurge();
@@ -104,6 +107,7 @@ void TfrmMain::ScanSites() {
     if (SiteResults) SiteResults->ScanBegun();
     TVKTDataModule& dm = *DataModule();
     dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
+    m_maintenance->Reload(dm);
     TStringList codes;
     m_outcome->ScanBegun();
     LoadSiteFamilies();

@@ -4,6 +4,7 @@
 #include "daemon/activitylog.h"
 #include "daemon/dailypurge.h"
 #include "daemon/groupscan.h"
+#include "daemon/maintenancekeeper.h"
 #include "daemon/noticerunner.h"
 #include "daemon/siteoutcome.h"
 #include "daemon/talertbridge.h"
@@ -35,9 +36,15 @@ TfrmMain::TfrmMain()
           *m_notices, [this](const std::string& address, int& rtt) { return PingSite(address, rtt); },
           [this](const std::string& code) { PostAlarm(code); }, Acknowledgements, SiteResults)),
       m_purge(std::make_unique<::DailyPurge>()), m_group(std::make_unique<GroupScan>(*this, *m_alert, *m_notices)),
-      m_outcome(std::make_unique<SiteOutcome>(*this, *m_alert, *m_group)) {
+      m_outcome(std::make_unique<SiteOutcome>(*this, *m_alert, *m_group)),
+      m_maintenance(std::make_unique<MaintenanceKeeper>()) {
     timMain.OnTimer = [this] { timMainTimer(); };
     trayIcon.OnDblClick = [this] { trayIconDblClick(); };
+}
+
+void TfrmMain::UseMaintenance(MaintenanceBook* book) {
+    m_maintenance->Use(book);
+    m_notices->HoldDuringMaintenance(book);
 }
 
 TfrmMain::~TfrmMain() {

@@ -24,6 +24,8 @@ class TfrmAbout;
 class TAlertBridge;
 class DailyPurge;
 class GroupScan;
+class MaintenanceBook;
+class MaintenanceKeeper;
 class NoticeRunner;
 class SiteOutcome;
 struct ScanRow;
@@ -143,6 +145,8 @@ public:
     AckInbox Acknowledgements;
     /// Stores the acknowledgements waiting, unless a scan runs (it takes them itself). On the loop thread.
     void TakeAcknowledgements();
+    /// The maintenance windows that hold notices, shared with the status page; none by default.
+    void UseMaintenance(MaintenanceBook* book);
 
 private:
     /// The per-site family choice, read at the start of each scan.
@@ -188,6 +192,8 @@ private:
     std::unique_ptr<GroupScan> m_group;
     /// What each probed site comes to.
     std::unique_ptr<SiteOutcome> m_outcome;
+    /// The maintenance windows' table and the notices they held.
+    std::unique_ptr<MaintenanceKeeper> m_maintenance;
 };
 
 /// The application's console (created by the entry sequence).

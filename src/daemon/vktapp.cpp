@@ -10,6 +10,7 @@
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
 #include "platform/datetime.h"
+#include "history/maintenancebook.h"
 #include "platform/msgloop.h"
 #include "platform/profile.h"
 #include "web/statusboard.h"
@@ -161,9 +162,12 @@ int RunDaemon(TDaemonFace& face) {
     // The status board outlives the listener whose threads read it.
     TStatusBoard board;
     form->SiteResults = &board;
+    MaintenanceBook maintenance;
+    form->UseMaintenance(&maintenance);
     TWebServer web;
     web.ReadLogFile = ReadLogFileSnapshot;
     web.Board = &board;
+    web.Maintenance = &maintenance;
     web.DatabaseUp = [] { return DataModule() != nullptr && DataModule()->conMain.Connected(); };
     web.Log = [](const std::string& category, const std::string& message) { WriteLog(category, message); };
     web.Acknowledge = [&board, form = form.get(), loop = loop.get()](const std::string& code, const std::string& by,

@@ -32,6 +32,8 @@ void CollectHeaders(const std::string& line, THTTPRequest& request) {
         request.Claims.push_back(value);
     else if (HeaderValue(line, "Sec-Fetch-Site", value))
         request.FetchSites.push_back(value);
+    else if (HeaderValue(line, "Content-Type", value))
+        request.ContentType = value;
     else if (HeaderValue(line, "Content-Length", value))
         request.ContentLength =
             !value.empty() && value.size() < 10 && value.find_first_not_of("0123456789") == std::string::npos
@@ -112,11 +114,11 @@ void THTTPRequest::Classify(const std::string& line) {
 // Stricter than the recognition rules: the request line alone, the method first, one target.
 void THTTPRequest::SplitRequestLine(const std::string& line) {
     const bool post = line.rfind("POST /", 0) == 0;
-    if (line.rfind("GET /", 0) != 0 && !post) return;
-    const std::size_t from = post ? 5 : 4;
-    const std::size_t end = line.find(' ', from);
+    if (!post && line.rfind("GET /", 0) != 0) return;
+    const std::size_t begin = post ? 5 : 4;
+    const std::size_t end = line.find(' ', begin);
     if (end == std::string::npos || line.compare(end + 1, 7, "HTTP/1.") != 0) return;
-    const std::string target = line.substr(from, end - from);
+    const std::string target = line.substr(begin, end - begin);
     const std::size_t mark = target.find('?');
     (post ? PlainPost : PlainGet) = true;
     TargetPath = target.substr(0, mark);

@@ -35,10 +35,13 @@ struct THTTPRequest {
     bool PlainGet = false;
     std::string TargetPath;
     std::string TargetQuery;
-    /// The same for "POST /<target> HTTP/1.x": its path in TargetPath, its Content-Length (-1 none)
-    /// and, once read, its body.
+    /// Whether the request line is "POST /<target> HTTP/1.x" instead (TargetPath and TargetQuery
+    /// alike); such a request is answered on the status paths only.
     bool PlainPost = false;
+    /// The Content-Length a request gave; -1 without one (or with one that is no number).
     long long ContentLength = -1;
+    std::string ContentType;
+    /// The body, once read.
     std::string Body;
 
     /// Applies the recognition rules to one line (without its line end); the flags add up.

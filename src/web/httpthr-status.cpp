@@ -10,12 +10,14 @@
 #include <memory>
 
 void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
+    if (request.PlainPost) RespondToMaintenance(request);
     if (Board == nullptr || !request.PlainGet) return;
     TStatusView view;
     const std::unique_ptr<TStatusBody> body =
         StatusBodyFor(request.TargetPath, request.QueryField("q"), request.QueryField("history"), view);
     if (!body) return;
     view.Load(*Board);
+    if (Maintenance) view.LoadMaintenance(*Maintenance);
     view.DaemonId = AsUtf8(DaemonId);
     view.DatabaseUp = DatabaseUp;
     view.PollDelay = Settings.PollDelay;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+class MaintenanceBook;
 class TStatusBoard;
 class TStatusBody;
 class TStatusView;
@@ -52,6 +53,9 @@ public:
     std::shared_ptr<const TWebGuard> Guard;
     /// The status board behind /status, /status.json and /metrics; none: those paths stay silent.
     const TStatusBoard* Board = nullptr;
+    /// The maintenance windows the status paths show and POST /status/maintenance changes; none:
+    /// neither does.
+    MaintenanceBook* Maintenance = nullptr;
     /// Whether the database was connected when the connection arrived.
     bool DatabaseUp = false;
     /// Hands an acknowledgement (code, by, comment) to the daemon; none: POST /status/ack stays silent.
@@ -104,6 +108,10 @@ private:
     void RespondToAck(const THTTPRequest& request);
     void SendAckAnswer(const char* status, const std::string& text, bool toBoard);
     std::string PeerAddress() const;
+    // POST /status/maintenance (httpthr-maintenance.cpp).
+    void RespondToMaintenance(const THTTPRequest& request);
+    std::string MadeBy() const;
+    void SendShort(const char* status, const std::string& extraHead, const std::string& text);
 
     std::atomic<bool> m_reading{true};
     std::atomic<bool> m_shed{false};

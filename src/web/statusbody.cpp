@@ -20,6 +20,7 @@ std::unique_ptr<TStatusBody> StatusBodyFor(const std::string& path, const std::s
 
 std::shared_ptr<const std::string> SharedStatusBody(const TStatusBody& body, const TStatusView& view) {
     const std::string key = Format("%s\n%s\n%d\n%d\n%lld", body.ContentType(), view.DaemonId.c_str(),
-                                   int(view.DatabaseUp), view.PollDelay, (long long)view.Summary.Bucket);
+                                   int(view.DatabaseUp), view.PollDelay, (long long)view.Summary.Bucket) +
+                            view.MaintenanceKey();
     return view.Snapshot->Rendered(key, [&body] { return body.Whole(); });
 }

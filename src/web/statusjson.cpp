@@ -59,6 +59,7 @@ void JsonSite(std::string& out, const TSiteEntry& entry, const TStatusView& view
     if (site.AckAt != 0)
         out += ",\"acknowledged\":{\"by\":" + JsonString(site.AckBy) + ",\"comment\":" + JsonString(site.AckComment) +
                ",\"at\":" + JsonTime(site.AckAt) + "}";
+    if (view.InMaintenance(site.Code)) out += ",\"maintenance\":true";
     if (site.GroupDown >= 0)
         out += Format(",\"group\":{\"state\":\"%s\",\"failed\":%d}", site.GroupDown ? "down" : "up", site.GroupFailed);
     if (!site.TraceJson.empty()) out += ",\"trace\":" + site.TraceJson;

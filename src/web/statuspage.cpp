@@ -2,6 +2,7 @@
 #include "web/statuspage.h"
 
 #include "web/httprequest.h"
+#include "web/statusmaintenance.h"
 
 #include "platform/datetime.h"
 #include "platform/strutil.h"
@@ -27,7 +28,9 @@ const char* const PageStyle =
     "border-radius:2px}"
     ".r{fill:none;stroke:#185;stroke-width:1.4;stroke-linecap:round;stroke-linejoin:round}.l{stroke:#c22;stroke-width:"
     "1.5}"
-    "form input{padding:3px 6px;width:18em}.note{color:#666}.nav{margin:0 0 .3em}";
+    "form input{padding:3px 6px;width:18em}.note{color:#666}.nav{margin:0 0 .3em}"
+    "h2{font-size:1.15em;margin:1.2em 0 .2em}.mk input{width:auto}.mk p{margin:.3em 0}td form{margin:0}"
+    "td.st i{color:#a60;font-style:normal}";
 
 // A round-trip time for people: "0.084 ms" below 10 ms, whole milliseconds above.
 std::string RttText(long long microseconds) {
@@ -116,6 +119,7 @@ void AddRow(std::string& page, const TSiteEntry& entry, const TStatusView& view)
     page += std::string("<td class=st>") + StateText(site);
     if (site.GroupDown >= 0)
         page += Format(" (group: %s, %d failed)", site.GroupDown ? "down" : "up", site.GroupFailed);
+    if (view.InMaintenance(site.Code)) page += " <i>(maintenance)</i>";
     page += "<td>" + TimeText(site.Since);
     page += "<td class=n>" + (site.LastRttUs < 0 ? std::string("&ndash;") : RttText(site.LastRttUs));
     page += Format("<td class=n>%.1f %%<td>", view.Loss(entry) * 100.0) + HtmlEscape(site.Cause);
@@ -169,5 +173,6 @@ void TStatusPage::Write(TBodyOut& out) const {
                        matching);
     else if (matching == 0)
         page += "<p class=note>No site to show.</p>\n";
+    AddMaintenanceSection(page, view);
     page += "</body></html>\n";
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #define VKT_STR2(x) #x
 #define VKT_STR(x) VKT_STR2(x)
@@ -36,6 +37,28 @@ int TStatusView::Count(TSiteStatus::TState state) const {
 
 int TStatusView::NotifiedCount() const {
     return int(std::count_if(Sites.begin(), Sites.end(), [](const TSiteEntry* s) { return s->Status.Notified; }));
+}
+
+void TStatusView::LoadMaintenance(const MaintenanceBook& book) {
+    Maintenance = book.Current();
+    MaintenanceMoment = book.Now();
+    Zone = &book.Zone();
+    MaintenanceListed.clear();
+    for (const MaintenanceWindow& w : *Maintenance)
+        if (const std::optional<TimeSpan> next = NextOccurrence(w, MaintenanceMoment, *Zone))
+            MaintenanceListed.push_back({&w, *next, next->Start <= MaintenanceMoment});
+}
+
+bool TStatusView::InMaintenance(const std::string& code) const {
+    return std::any_of(MaintenanceListed.begin(), MaintenanceListed.end(),
+                       [&code](const TListedWindow& l) { return l.Holding && l.Window->Covers(code); });
+}
+
+std::string TStatusView::MaintenanceKey() const {
+    std::string key;
+    for (const TListedWindow& l : MaintenanceListed)
+        key += Format("%lld:%lld:%d,", l.Window->Id, l.Next.Start, int(l.Holding));
+    return key;
 }
 
 std::string StatusVersion() {

@@ -2,6 +2,7 @@
 // keeps.
 #pragma once
 
+#include "history/maintenancebook.h"
 #include "web/statusboard.h"
 
 #include <memory>
@@ -24,6 +25,24 @@ public:
     void Load(const TStatusBoard& board);
     int Count(TSiteStatus::TState state) const;
     int NotifiedCount() const;
+    /// A maintenance window that is running or still to come at the view's moment.
+    struct TListedWindow {
+        const MaintenanceWindow* Window = nullptr;
+        /// Its occurrence that holds the moment, else its next one.
+        TimeSpan Next;
+        bool Holding = false;
+    };
+    /// The book's windows (holding those listed) and the view's moment; empty without a book.
+    MaintenanceBook::Windows Maintenance;
+    std::vector<TListedWindow> MaintenanceListed;
+    long long MaintenanceMoment = 0;
+    const TimeZone* Zone = &LocalTimeZone();
+    /// Takes the book's windows at its present moment.
+    void LoadMaintenance(const MaintenanceBook& book);
+    /// Whether a window holds the site's notices at the view's moment.
+    bool InMaintenance(const std::string& code) const;
+    /// Tells apart what the windows make a body show: each listed window's id and next occurrence.
+    std::string MaintenanceKey() const;
     /// The lost share of the site's probes of the 24 hours before the view's moment.
     double Loss(const TSiteEntry& site) const { return site.History.LossRatio(Summary.Bucket); }
 };

@@ -41,8 +41,3 @@ bool TWebGuard::LoginAccepted(const THTTPRequest& request) const {
     const std::string given = request.Authorizations.empty() ? std::string() : request.Authorizations[0];
     return BasicLoginMatches(given, m_user, m_passwordHash);
 }
-
-// Only a request with the one configured login gets this far.
-std::string TWebGuard::LoggedInUser() const {
-    return m_user;
-}

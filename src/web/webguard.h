@@ -27,8 +27,11 @@ public:
     bool AllowsPeer(const std::string& dotted) const { return m_allow.Allows(dotted); }
     /// The Host rule first, then the login.
     TVerdict Screen(const THTTPRequest& request) const;
-    /// The user name a request the login let through logged in with; empty when no login is set.
-    std::string LoggedInUser() const;
+    /// Whether a request that Screen answers may change something (a save, a maintenance window):
+    /// no Origin, Referer or Sec-Fetch-Site says it comes from another site.
+    bool AllowsChange(const THTTPRequest& request) const { return request.SameSite(); }
+    /// Who a request that Screen answers is logged in as; empty without a login.
+    const std::string& LoggedInUser() const { return m_user; }
 
 private:
     bool HostAllowed(const THTTPRequest& request) const;

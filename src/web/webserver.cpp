@@ -78,6 +78,7 @@ void TWebServer::webSockServerThreadStart(TmsListenerSocket*, TmsServerThread* S
     thread->Guard = m_guard;
     thread->Board = Board;
     thread->Acknowledge = Acknowledge;
+    thread->Maintenance = Maintenance;
     thread->DatabaseUp = DatabaseUp && DatabaseUp();
     MakeRoomForNewConnection();
 }

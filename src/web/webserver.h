@@ -27,6 +27,8 @@ public:
     std::string ConfigFile;
     /// The status board behind /status, /status.json and /metrics; none keeps them silent.
     const TStatusBoard* Board = nullptr;
+    /// The maintenance windows the status paths show and change; none keeps them out.
+    MaintenanceBook* Maintenance = nullptr;
     /// Whether the database is connected (asked on the loop thread at every connection).
     std::function<bool()> DatabaseUp;
     /// Takes an outage's acknowledgement from POST /status/ack (code, by, comment), on the connection's

@@ -1,0 +1,29 @@
+// The form of POST /status/maintenance, as a browser sends it (application/x-www-form-urlencoded):
+// a window to make, or one to end early.
+//   code      a site code, or "*" for every site of the Daemon ID (required to make one)
+//   minutes   one-off: from now for this many minutes; weekly: how long each occurrence lasts
+//   start, end  one-off instead of minutes: "yyyy-mm-dd hh:nn[:ss]" (or with "T"), daemon's local time
+//   weekdays  weekly: mon tue wed thu fri sat sun, comma-separated or the field repeated
+//   time      weekly: "hh:nn[:ss]", local time of day each occurrence begins
+//   reason    free text
+//   end_early the id of a window to end now (the other fields are then ignored)
+#pragma once
+
+#include "history/maintenance.h"
+
+#include <string>
+
+struct MaintenanceRequest {
+    /// Ends the window `EndId` early; otherwise makes `Window` (its Id is drawn when it is made).
+    bool EndEarly = false;
+    long long EndId = 0;
+    MaintenanceWindow Window;
+    /// Why the form cannot be used; empty when it can.
+    std::string Error;
+};
+
+/// Reads the form's body at the moment `now` in the daemon's time zone.
+MaintenanceRequest ParseMaintenanceForm(const std::string& body, long long now, const TimeZone& zone);
+
+/// "yyyy-mm-dd hh:nn:ss" of the moment on the zone's wall clock.
+std::string LocalTimeText(long long utc, const TimeZone& zone);
