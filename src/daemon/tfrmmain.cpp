@@ -5,6 +5,7 @@
 #include "daemon/dailypurge.h"
 #include "daemon/groupscan.h"
 #include "daemon/noticerunner.h"
+#include "daemon/sitehistory.h"
 #include "daemon/siteoutcome.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmabout.h"
@@ -35,7 +36,9 @@ TfrmMain::TfrmMain()
           *m_notices, [this](const std::string& address, int& rtt) { return PingSite(address, rtt); },
           [this](const std::string& code) { PostAlarm(code); })),
       m_purge(std::make_unique<::DailyPurge>()), m_group(std::make_unique<GroupScan>(*this, *m_alert, *m_notices)),
-      m_outcome(std::make_unique<SiteOutcome>(*this, *m_alert, *m_group)) {
+      m_history(std::make_unique<SiteHistory>(SiteResults)),
+      m_outcome(std::make_unique<SiteOutcome>(*this, *m_alert, *m_group, *m_history)) {
+    m_notices->OnNoticeStanding = [this](const std::string& code) { m_history->Noticed(code); };
     timMain.OnTimer = [this] { timMainTimer(); };
     trayIcon.OnDblClick = [this] { trayIconDblClick(); };
 }
@@ -94,6 +97,7 @@ void TfrmMain::FormClose() {
 
 void TfrmMain::Terminate() {
     timMain.SetEnabled(false);
+    m_history->Stop();
     m_group->Leave();
     if (OnTerminate) OnTerminate();
 }

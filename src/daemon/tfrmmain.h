@@ -23,6 +23,7 @@ class TAlertBridge;
 class DailyPurge;
 class GroupScan;
 class NoticeRunner;
+class SiteHistory;
 class SiteOutcome;
 struct ScanRow;
 struct Notice;
@@ -172,6 +173,8 @@ private:
     std::unique_ptr<::DailyPurge> m_purge;
     /// This daemon as a member of the probes' group ([Cluster]).
     std::unique_ptr<GroupScan> m_group;
+    /// What the probes leave behind ([History]): rollups, outages, uptime.
+    std::unique_ptr<SiteHistory> m_history;
     /// What each probed site comes to.
     std::unique_ptr<SiteOutcome> m_outcome;
 };

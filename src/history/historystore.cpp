@@ -99,35 +99,23 @@ void HistoryStore::EnsureTables() {
                           "CREATE UNIQUE INDEX ixvktoutage ON vktoutage (code, started)"});
 }
 
-std::pair<std::vector<HistoryStore::Row>, std::vector<HistoryStore::Row>>
-HistoryStore::Write(const std::unordered_map<std::string, Rollup::Pending>& figures) {
-    std::unordered_map<long long, std::vector<std::pair<std::string, Tally>>> hours, days;
-    for (const auto& [code, pending] : figures) {
-        for (const auto& [hour, tally] : pending.Hours)
-            hours[hour].emplace_back(code, tally);
-        for (const auto& [day, tally] : pending.Days)
-            days[day].emplace_back(code, tally);
-    }
-    return {Merge(Step::Hour, hours), Merge(Step::Day, days)};
-}
-
-// The rows of the keys at hand are read and written again whole: one select, one delete and a few
-// inserts, however many sites.
-std::vector<HistoryStore::Row>
-HistoryStore::Merge(Step step, const std::unordered_map<long long, std::vector<std::pair<std::string, Tally>>>& add) {
-    if (add.empty()) return {};
-    const std::string table = TableOf(step), key = KeyOf(step), node = SQLLiteral(m_node);
-    std::set<long long> keys;
-    for (const auto& entry : add)
-        keys.insert(entry.first);
-    const std::string where = " WHERE node = " + node + " AND " + key + " IN (" + KeyList(keys) + ")";
+// The rows of the hours or days at hand are read and written again whole: one select, one delete and a
+// few inserts, however many sites.
+std::vector<HistoryStore::Row> HistoryStore::Write(Step step,
+                                                   const std::unordered_map<std::string, Rollup::Pending>& figures) {
     std::map<std::pair<long long, std::string>, Tally> rows;
+    std::set<long long> keys;
+    for (const auto& [code, pending] : figures)
+        for (const auto& [at, tally] : step == Step::Hour ? pending.Hours : pending.Days) {
+            rows[{at, code}].Add(tally);
+            keys.insert(at);
+        }
+    if (keys.empty()) return {};
+    const std::string table = TableOf(step), key = KeyOf(step), node = SQLLiteral(m_node);
+    const std::string where = " WHERE node = " + node + " AND " + key + " IN (" + KeyList(keys) + ")";
     OpenStatement(m_q, {"SELECT code, " + key + ", " + FigureColumns + " FROM " + table + where});
     for (; !m_q.Eof(); m_q.Next())
-        rows[{m_q.FieldByName(key).AsInteger(), VarToStrTrim(m_q.FieldByName("code"))}] = TallyOf(m_q);
-    for (const auto& [at, sites] : add)
-        for (const auto& [code, tally] : sites)
-            rows[{at, code}].Add(tally);
+        rows[{m_q.FieldByName(key).AsInteger(), VarToStrTrim(m_q.FieldByName("code"))}].Add(TallyOf(m_q));
     ExecStatement(m_q, {"DELETE FROM " + table + where});
     std::vector<Row> written;
     std::string values;

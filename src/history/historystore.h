@@ -22,11 +22,11 @@ public:
     /// Makes the tables that are missing.
     void EnsureTables();
 
+    enum class Step { Hour, Day };
     /// A row as written: site, hour or day start, and its figures in whole.
     using Row = std::tuple<std::string, long long, Tally>;
-    /// Adds the figures to the rows; the rows written, hourly and daily.
-    std::pair<std::vector<Row>, std::vector<Row>>
-    Write(const std::unordered_map<std::string, Rollup::Pending>& figures);
+    /// Adds the hourly or the daily figures to their rows; the rows as written.
+    std::vector<Row> Write(Step step, const std::unordered_map<std::string, Rollup::Pending>& figures);
     /// Inserts new outages and writes the end and the notice of known ones (an end already written stays:
     /// in a group the first member to see it writes it).
     void WriteOutages(const std::vector<OutageBook::Change>& changes);
@@ -42,7 +42,6 @@ public:
     /// Deletes hourly rows begun before `hourCutoff`, and daily rows and ended outages before `dayCutoff`.
     void Purge(long long hourCutoff, long long dayCutoff);
 
-    enum class Step { Hour, Day };
     /// This node's rows of `code` from `from` to before `to`, oldest first.
     std::vector<std::pair<long long, Tally>> Rows(Step step, const std::string& code, long long from, long long to);
     /// The outages that overlap [from, to), of one code or (empty) all, oldest first.
@@ -51,8 +50,6 @@ public:
     std::unordered_map<std::string, std::string> SiteNames();
 
 private:
-    std::vector<Row> Merge(Step step,
-                           const std::unordered_map<long long, std::vector<std::pair<std::string, Tally>>>& add);
     void InsertOutage(const OutageRecord& record);
     void UpdateOutage(const OutageRecord& record);
 

@@ -50,6 +50,7 @@ public:
     Rollup(const MaintenanceSpans& maintenance, long long maxHoldSeconds)
         : m_maintenance(&maintenance), m_maxHold(maxHoldSeconds) {}
     void UseMaintenance(const MaintenanceSpans& maintenance) { m_maintenance = &maintenance; }
+    void SetMaxHold(long long seconds) { m_maxHold = seconds; }
 
     /// Counts a probe of `code` at `when` and lets `state` hold from then on.
     void Probed(const std::string& code, long long when, const ProbeCounts& probe, SiteState state);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 #define VKT_STR2(x) #x
 #define VKT_STR(x) VKT_STR2(x)
@@ -36,6 +37,26 @@ int TStatusView::Count(TSiteStatus::TState state) const {
 
 int TStatusView::NotifiedCount() const {
     return int(std::count_if(Sites.begin(), Sites.end(), [](const TSiteEntry* s) { return s->Status.Notified; }));
+}
+
+const SiteUptime* TStatusView::Uptime(const TSiteStatus& site) const {
+    const UptimeView* history = History();
+    return history ? history->Find(site.Code) : nullptr;
+}
+
+std::string UptimeText(double percent) {
+    return Format("%.2f", std::floor(percent * 100.0 + 1e-9) / 100.0);
+}
+
+std::string QueryValue(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')
+            out += char(c);
+        else
+            out += Format("%%%02X", c);
+    }
+    return out;
 }
 
 std::string StatusVersion() {
