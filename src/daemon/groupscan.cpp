@@ -39,6 +39,10 @@ bool GroupScan::Active() const {
     return m_cluster && m_cluster->Active();
 }
 
+std::string GroupScan::Node() const {
+    return Active() ? m_cluster->Settings().Node : std::string();
+}
+
 bool GroupScan::Start() {
     TVKTDataModule& dm = *DataModule();
     const ClusterSettings settings = ClusterSettings::Read(ConfigFileName(), ComputerName());

@@ -30,6 +30,8 @@ public:
 
     /// Whether this daemon scans as a member of a group ([Cluster] Quorum set at the last Start).
     bool Active() const;
+    /// This member's name in the group; empty while it works alone.
+    std::string Node() const;
     /// Reads [Cluster] and joins the group's scan; false when the group's rows cannot be used, and
     /// this member waits for the database rather than double the group's notices alone.
     bool Start();

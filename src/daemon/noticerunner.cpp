@@ -67,7 +67,7 @@ void NoticeRunner::UseWebhook(const std::string& url) {
 
 bool NoticeRunner::ProblemDue(const std::string& code, TDateTime& since) {
     const NoticeDue due = AlarmRows(*DataModule()).ProblemDue(code, Now());
-    if (due.Notified && m_board) m_board->NoticeStanding(code);
+    if (due.Notified) Standing(code);
     if (due.Since != 0) since = due.Since;
     return due.Due && !HeldByMaintenance(code);
 }
@@ -185,11 +185,11 @@ bool NoticeRunner::Run(const std::string& code, const Notice& notice) {
 // Each channel counts what it did: a mail a server took or refused, pop-ups sent or not; a notice
 // without contacts, or a mail that counts as done because no server is set, counts nothing.
 void NoticeRunner::CountNotice(const std::string& code, const TNotifyThread& worker) {
+    if (worker.MarkerStored()) Standing(code);
     if (!m_board) return;
     using Channel = TNotifyThread::Channel;
     if (worker.Mail() != Channel::Untried) m_board->NoticeSent(code, "mail", worker.Mail() == Channel::Sent);
     if (worker.Popups() != Channel::Untried) m_board->NoticeSent(code, "popup", worker.Popups() == Channel::Sent);
-    if (worker.MarkerStored()) m_board->NoticeStanding(code);
 }
 
 void NoticeRunner::NotifyAdmin(const AlertSettings& settings, NoticeKind kind, const std::string& text) {
@@ -222,7 +222,12 @@ void NoticeRunner::NotifyAdmin(const AlertSettings& settings, NoticeKind kind, c
 
 void NoticeRunner::StoreMarker(const std::string& code) {
     AlarmRows(*DataModule()).StoreMarker(code, Now());
+    Standing(code);
+}
+
+void NoticeRunner::Standing(const std::string& code) {
     if (m_board) m_board->NoticeStanding(code);
+    if (OnNoticeStanding) OnNoticeStanding(code);
 }
 
 void NoticeRunner::QueueWebhook(const std::string& code, const Notice& told, bool toldElsewhere) {

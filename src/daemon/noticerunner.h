@@ -71,7 +71,11 @@ public:
     /// delivered gets its marker row while the outage lasts.
     void TakeWebhookOutcomes();
 
+    /// Told whenever a site's notice is found or stored as standing (the site's history notes it).
+    std::function<void(const std::string& code)> OnNoticeStanding;
+
 private:
+    void Standing(const std::string& code);
     void CountNotice(const std::string& code, const TNotifyThread& worker);
     /// Whether the webhook delivered this notice, which no other way did: then it has been told.
     bool TakeWebhookDelivery(const std::string& code, NoticeKind kind, TDateTime since, int round = 0);

@@ -3,6 +3,7 @@
 
 #include "daemon/activitylog.h"
 #include "daemon/groupscan.h"
+#include "daemon/sitehistory.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "platform/strutil.h"
@@ -67,6 +68,7 @@ void SiteOutcome::Alone(const SiteResult& result, const TSiteBatch* batch) {
     const bool cleared = batch && batch->Cleared(code);
     // A code with several addresses answers once all of them did; one silent address keeps its outage.
     const bool codeAnswered = m_addresses.Record(code, result.Answered) == TCodeAddresses::Verdict::Answered;
+    m_history.Probed(result, StateOf(!result.Answered, codeAnswered));
     if (result.Answered && codeAnswered) {
         alert.Answering(code);
         if (!cleared) m_form.ClearAlarms(code, result.RttAvg);
@@ -98,7 +100,15 @@ void SiteOutcome::InGroup(const SiteResult& result) {
     } catch (const std::exception& e) {
         LogStepError("Notifying " + result.Code, e);
     }
+    // Read after the settling, which posts the group's first alarm row of a new outage.
+    const bool codeAnswered = m_addresses.Record(result.Code, !verdict.Down) == TCodeAddresses::Verdict::Answered;
+    m_history.ProbedInGroup(result, StateOf(verdict.Down, codeAnswered));
     m_form.ShowStatus("");
+}
+
+SiteState SiteOutcome::StateOf(bool down, bool codeAnswered) {
+    if (down) return SiteState::Down;
+    return codeAnswered ? SiteState::Up : SiteState::Unchanged;
 }
 
 void SiteOutcome::ResultLine(const SiteResult& result) {

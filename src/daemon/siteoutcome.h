@@ -1,9 +1,10 @@
 // What one probed site comes to, whichever engine probed it: the result line, the alarm rows or the
 // round-trip time through the console's handlers, the alert rules or the group's verdict, the
-// notification decision, and the site's line on the status board.
+// notification decision, the site's history and its line on the status board.
 #pragma once
 
 #include "alert/degradedpolicy.h"
+#include "history/rollup.h"
 #include "scan/siterowreader.h"
 #include "scan/tcodeaddresses.h"
 #include "scan/tsitebatch.h"
@@ -11,12 +12,14 @@
 #include <vector>
 
 class GroupScan;
+class SiteHistory;
 class TAlertBridge;
 class TfrmMain;
 
 class SiteOutcome {
 public:
-    SiteOutcome(TfrmMain& form, TAlertBridge& alert, GroupScan& group) : m_form(form), m_alert(alert), m_group(group) {}
+    SiteOutcome(TfrmMain& form, TAlertBridge& alert, GroupScan& group, SiteHistory& history)
+        : m_form(form), m_alert(alert), m_group(group), m_history(history) {}
 
     /// A new scan: no rows expected yet.
     void ScanBegun() { m_addresses.Clear(); }
@@ -40,6 +43,8 @@ private:
     /// The notice of a change of the degraded rule's verdict; reminders and escalation of an outage.
     void Followups(const SiteResult& result, DegradedPolicy::Change change);
     void InGroup(const SiteResult& result);
+    /// What an address's result says of its code: down, up once every address answered, else unchanged.
+    static SiteState StateOf(bool down, bool codeAnswered);
     /// The "Responding" or "Unable to contact" line.
     static void ResultLine(const SiteResult& result);
     /// The site's line on the status board; `groupDown` is the group's verdict (-1: alone).
@@ -48,6 +53,7 @@ private:
     TfrmMain& m_form;
     TAlertBridge& m_alert;
     GroupScan& m_group;
+    SiteHistory& m_history;
     /// The rows of each code in the running scan.
     TCodeAddresses m_addresses;
 };

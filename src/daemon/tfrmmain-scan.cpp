@@ -5,6 +5,7 @@
 #include "daemon/activitylog.h"
 #include "daemon/groupscan.h"
 #include "daemon/maintenancekeeper.h"
+#include "daemon/sitehistory.h"
 #include "daemon/siteoutcome.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"
@@ -29,6 +30,11 @@ constexpr long long PurgeIntervalMs = 24LL * 60 * 60 * 1000;
 /// Sites handed on by the concurrent scan between two rounds of pending messages: the console stays
 /// responsive without a poll(2) per site.
 constexpr std::size_t MessagesEvery = 32;
+
+/// The name of this daemon's history rows: its Daemon ID, and in a group its member name as well.
+std::string HistoryNode(const std::string& daemonId, const std::string& member) {
+    return member.empty() ? daemonId : daemonId + "/" + member;
+}
 
 } // namespace
 
@@ -114,6 +120,7 @@ void TfrmMain::ScanSites() {
     if (SiteRowReader(dm.adoQ1, LogStepError).ReadList(dm.VKTID, codes)) {
         m_alert->ScanStarted();
         if (m_group->Start()) {
+            m_history->ScanBegun(HistoryNode(dm.VKTID, m_group->Node()), dm.PollDelay);
             ShowStatus("Checking sites..");
             if (ScanSettings.Concurrent())
                 ScanTogether(codes);
@@ -124,6 +131,7 @@ void TfrmMain::ScanSites() {
     }
     LastScan = Now();
     m_lastScanMono = GetClock().Monotonic();
+    m_history->ScanEnded();
     if (SiteResults) SiteResults->ScanEnded();
     ShowStatus("");
 }

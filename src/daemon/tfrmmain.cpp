@@ -6,6 +6,7 @@
 #include "daemon/groupscan.h"
 #include "daemon/maintenancekeeper.h"
 #include "daemon/noticerunner.h"
+#include "daemon/sitehistory.h"
 #include "daemon/siteoutcome.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmabout.h"
@@ -36,8 +37,10 @@ TfrmMain::TfrmMain()
           *m_notices, [this](const std::string& address, int& rtt) { return PingSite(address, rtt); },
           [this](const std::string& code) { PostAlarm(code); }, Acknowledgements, SiteResults)),
       m_purge(std::make_unique<::DailyPurge>()), m_group(std::make_unique<GroupScan>(*this, *m_alert, *m_notices)),
-      m_outcome(std::make_unique<SiteOutcome>(*this, *m_alert, *m_group)),
+      m_history(std::make_unique<SiteHistory>(SiteResults)),
+      m_outcome(std::make_unique<SiteOutcome>(*this, *m_alert, *m_group, *m_history)),
       m_maintenance(std::make_unique<MaintenanceKeeper>()) {
+    m_notices->OnNoticeStanding = [this](const std::string& code) { m_history->Noticed(code); };
     timMain.OnTimer = [this] { timMainTimer(); };
     trayIcon.OnDblClick = [this] { trayIconDblClick(); };
 }
@@ -101,6 +104,7 @@ void TfrmMain::FormClose() {
 
 void TfrmMain::Terminate() {
     timMain.SetEnabled(false);
+    m_history->Stop();
     m_group->Leave();
     if (OnTerminate) OnTerminate();
 }

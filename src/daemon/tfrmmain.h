@@ -27,6 +27,7 @@ class GroupScan;
 class MaintenanceBook;
 class MaintenanceKeeper;
 class NoticeRunner;
+class SiteHistory;
 class SiteOutcome;
 struct ScanRow;
 struct Notice;
@@ -190,6 +191,8 @@ private:
     std::unique_ptr<::DailyPurge> m_purge;
     /// This daemon as a member of the probes' group ([Cluster]).
     std::unique_ptr<GroupScan> m_group;
+    /// What the probes leave behind ([History]): rollups, outages, uptime.
+    std::unique_ptr<SiteHistory> m_history;
     /// What each probed site comes to.
     std::unique_ptr<SiteOutcome> m_outcome;
     /// The maintenance windows' table and the notices they held.

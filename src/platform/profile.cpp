@@ -235,6 +235,11 @@ bool ProfileKeyExists(const std::string& section, const std::string& key, const 
     return LookUp(section, key, fileName, value);
 }
 
+bool ProfileSectionExists(const std::string& section, const std::string& fileName) {
+    std::vector<Line> lines;
+    return !section.empty() && ReadLines(fileName, lines) && FindSection(lines, section) >= 0;
+}
+
 void WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
                                const std::string& fileName) {
     CheckName("section", section);

@@ -12,6 +12,8 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 int GetPrivateProfileInt(const std::string& section, const std::string& key, int def, const std::string& fileName);
 /// Whether the key is present in the section (even with an empty value).
 bool ProfileKeyExists(const std::string& section, const std::string& key, const std::string& fileName);
+/// Whether the section is present (even without keys): an opt-in section switches on by its header alone.
+bool ProfileSectionExists(const std::string& section, const std::string& fileName);
 /// Writes a value, creating the file, the section or the key as needed.
 /// Throws EArgumentError for a section or key name that would corrupt the file and
 /// EInOutError "Unable to write to <path>" when the file cannot be replaced.

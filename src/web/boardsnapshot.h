@@ -2,6 +2,7 @@
 // losses, the last scan and the notification counts; shared by the responses that show it.
 #pragma once
 
+#include "history/uptime.h"
 #include "platform/clock.h"
 #include "scan/rtthistory.h"
 
@@ -69,6 +70,8 @@ struct TBoardSnapshot {
     /// The sites the last completed scan probed (or the running one has), silent first, then those
     /// not probed yet, then the answering ones; each group in the order first probed.
     std::vector<std::shared_ptr<const TSiteEntry>> Sites;
+    /// The sites' history ([History]); none while it is off.
+    std::shared_ptr<const UptimeView> History;
 
     /// A body made from this snapshot under `key`, made by `make` for the first request that asks;
     /// the ones after it share it. A few keys are kept.

@@ -1,27 +1,69 @@
-// THTTPThread beyond the four pages: the status paths /status, /status.json and /metrics, answered
-// only where none of the four pages answers.
+// THTTPThread beyond the four pages: the status paths /status, /status.json and /metrics, and with
+// [History] the site page and the two CSVs, answered only where none of the four pages answers.
+#include "web/historycsv.h"
+#include "web/historyreport.h"
 #include "web/httpthr.h"
+#include "web/outagescsv.h"
 #include "web/responsehead.h"
 #include "web/statusbody.h"
+#include "web/sitepage.h"
 
 #include "platform/codepage.h"
+#include "platform/datetime.h"
 #include "platform/strutil.h"
 
 #include <memory>
+
+namespace {
+
+bool IsHistoryPath(const std::string& path) {
+    return path == "/status/site" || path == "/status/outages.csv" || path == "/status/history.csv";
+}
+
+TSiteRecord SiteRecord(THistoryReport& report, const std::string& code, long long now) {
+    TSiteRecord record;
+    record.Code = code;
+    record.Now = now;
+    const long long hour = HourStart(now), today = LocalDayStart(now);
+    record.Hours = report.Rows(HistoryStore::Step::Hour, code, hour - (30 * 24 - 1) * 3600LL, hour + 3600);
+    record.Days = report.Rows(HistoryStore::Step::Day, code, DaysBefore(today, 364), NextLocalDay(today));
+    record.Outages = report.Outages(DaysBefore(today, 365), now + 1, code);
+    return record;
+}
+
+// The history paths read the tables over a connection of their own, made for the request.
+std::unique_ptr<TStatusBody> HistoryBodyFor(const THTTPRequest& request, const TStatusView& view) {
+    if (!view.History()) return nullptr;
+    const std::string& path = request.TargetPath;
+    const std::string code = request.QueryField("code");
+    const long long now = DateTimeToTimeT(GetClock().Now());
+    THistoryReport report(*view.History());
+    if (path == "/status/site")
+        return code.empty() ? nullptr : std::make_unique<TSitePage>(view, SiteRecord(report, code, now));
+    const auto [from, to] = ReportSpan(request.QueryField("from"), request.QueryField("to"), now);
+    if (path == "/status/outages.csv")
+        return std::make_unique<TOutagesCsv>(view, report.Outages(from, to, code), report.SiteNames(), now);
+    const auto step = request.QueryField("step") == "day" ? HistoryStore::Step::Day : HistoryStore::Step::Hour;
+    return std::make_unique<THistoryCsv>(
+        view, code, code.empty() ? decltype(report.Rows(step, code, from, to)){} : report.Rows(step, code, from, to));
+}
+
+} // namespace
 
 void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
     if (request.PlainPost) RespondToMaintenance(request);
     if (Board == nullptr || !request.PlainGet) return;
     TStatusView view;
-    const std::unique_ptr<TStatusBody> body =
+    std::unique_ptr<TStatusBody> body =
         StatusBodyFor(request.TargetPath, request.QueryField("q"), request.QueryField("history"), view);
-    if (!body) return;
+    if (!body && !IsHistoryPath(request.TargetPath)) return;
     view.Load(*Board);
     if (Maintenance) view.LoadMaintenance(*Maintenance);
     view.DaemonId = AsUtf8(DaemonId);
     view.DatabaseUp = DatabaseUp;
     view.PollDelay = Settings.PollDelay;
-    SendStatusBody(*body, view);
+    if (!body) body = HistoryBodyFor(request, view);
+    if (body) SendStatusBody(*body, view);
 }
 
 // Every client of the whole board asks for the same bytes: they are made once per snapshot and

@@ -135,6 +135,12 @@ void TStatusBoard::AcceptsAcknowledgements(bool on) {
     m_summary.Acknowledging = on;
 }
 
+void TStatusBoard::HistoryPublished(std::shared_ptr<const UptimeView> history) {
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
+    m_history = std::move(history);
+}
+
 void TStatusBoard::NoticeSent(const std::string&, const std::string& kind, bool delivered) {
     std::unique_lock<std::shared_mutex> hold(m_lock);
     const TChange change(*this);
@@ -153,6 +159,7 @@ void TStatusBoard::Publish() {
     auto next = std::make_shared<TBoardSnapshot>();
     next->Summary = m_summary;
     next->Summary.Bucket = CurrentBucket();
+    next->History = m_history;
     next->Sites.reserve(m_sites.size());
     for (TSiteStatus::TState state : {TSiteStatus::Down, TSiteStatus::Unknown, TSiteStatus::Up})
         for (const std::shared_ptr<TSiteEntry>& entry : m_sites)

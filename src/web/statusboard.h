@@ -2,6 +2,7 @@
 // probed site, kept in memory only and published as snapshots.
 #pragma once
 
+#include "history/uptime.h"
 #include "platform/clock.h"
 #include "web/boardsnapshot.h"
 
@@ -56,6 +57,8 @@ public:
                               TDateTime /*at*/) {}
     /// Whether outages can be acknowledged now.
     virtual void AcceptsAcknowledgements(bool /*on*/) {}
+    /// The sites' history at this moment ([History]); published with the next snapshot.
+    virtual void HistoryPublished(std::shared_ptr<const UptimeView> history) { (void)history; }
 };
 
 /// The in-memory board: written by the scan, read by any number of web threads at once. Readers
@@ -76,6 +79,7 @@ public:
     void Acknowledged(const std::string& code, const std::string& by, const std::string& comment,
                       TDateTime at) override;
     void AcceptsAcknowledgements(bool on) override;
+    void HistoryPublished(std::shared_ptr<const UptimeView> history) override;
 
     /// The latest snapshot; never empty.
     std::shared_ptr<const TBoardSnapshot> Current() const;
@@ -110,6 +114,7 @@ private:
     std::map<std::pair<std::string, std::string>, std::size_t> m_index; ///< (code, address) -> site
     std::map<std::string, std::vector<std::size_t>> m_byCode;
     TScanSummary m_summary;
+    std::shared_ptr<const UptimeView> m_history;
     Clock::MonoTime m_scanStart{};
     Clock::MonoTime m_published{};
     bool m_publishNow = true;

@@ -4,6 +4,8 @@
 #include "platform/datetime.h"
 #include "platform/strutil.h"
 
+#include <cmath>
+
 namespace {
 
 std::string JsonString(const std::string& text) {
@@ -47,6 +49,16 @@ std::string JsonRtt(long long microseconds) {
     return microseconds < 0 ? std::string("null") : Format("%.3f", double(microseconds) / 1000.0);
 }
 
+void JsonUptime(std::string& out, const SiteUptime& uptime) {
+    out += ",\"uptime\":{";
+    for (int w = 0; w < UptimeWindows; ++w) {
+        const double percent = uptime.Percent[w];
+        out += Format("%s\"%s\":", w ? "," : "", UptimeWindowNames[w]);
+        out += std::isnan(percent) ? std::string("null") : UptimeText(percent);
+    }
+    out += "}";
+}
+
 void JsonSite(std::string& out, const TSiteEntry& entry, const TStatusView& view, bool history) {
     const TSiteStatus& site = entry.Status;
     out += "{\"code\":" + JsonString(site.Code) + ",\"name\":" + JsonString(site.Name) +
@@ -63,6 +75,7 @@ void JsonSite(std::string& out, const TSiteEntry& entry, const TStatusView& view
     if (site.GroupDown >= 0)
         out += Format(",\"group\":{\"state\":\"%s\",\"failed\":%d}", site.GroupDown ? "down" : "up", site.GroupFailed);
     if (!site.TraceJson.empty()) out += ",\"trace\":" + site.TraceJson;
+    if (const SiteUptime* uptime = view.Uptime(site)) JsonUptime(out, *uptime);
     if (history) out += JsonHistory(entry.History, view.Summary.Bucket);
     out += "}";
 }

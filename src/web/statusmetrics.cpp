@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace {
 
@@ -90,6 +91,23 @@ void SiteFamilies(TBodyOut& body, const TStatusView& view) {
     });
 }
 
+// One sample per site code and window that has covered time; several addresses of a code share it.
+void AvailabilityFamily(TBodyOut& body, const TStatusView& view) {
+    if (!view.History()) return;
+    Family(body.Text, "vkt_site_availability_ratio", "gauge",
+           "Share of the window's covered time in which the site answered, maintenance left out.");
+    std::set<std::string> done;
+    for (const TSiteEntry* site : view.Sites) {
+        const SiteUptime* uptime = view.Uptime(site->Status);
+        if (!uptime || !done.insert(site->Status.Code).second) continue;
+        for (int w = 0; w < UptimeWindows; ++w)
+            if (!std::isnan(uptime->Percent[w]))
+                body.Text += "vkt_site_availability_ratio{code=\"" + Label(site->Status.Code) + "\",window=\"" +
+                             UptimeWindowNames[w] + "\"} " + Number(uptime->Percent[w] / 100.0) + "\n";
+        body.Spill();
+    }
+}
+
 void NoticeFamily(std::string& out, const TScanSummary& summary) {
     Family(out, "vkt_notifications_total", "counter", "Notices sent or failed since the start, by kind and result.");
     std::map<std::pair<std::string, std::string>, long long> notices = summary.Notices;
@@ -106,6 +124,7 @@ void TStatusMetrics::Write(TBodyOut& body) const {
     const TStatusView& view = m_view;
     const TScanSummary& s = view.Summary;
     SiteFamilies(body, view);
+    AvailabilityFamily(body, view);
     std::string& out = body.Text;
     Family(out, "vkt_scan_duration_seconds", "gauge", "Duration of the last completed scan.");
     out += "vkt_scan_duration_seconds " + Number(s.LastScanSeconds) + "\n";

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 namespace {
 
@@ -31,6 +32,9 @@ const char* const PageStyle =
     "form input{padding:3px 6px;width:18em}.note{color:#666}.nav{margin:0 0 .3em}"
     "h2{font-size:1.15em;margin:1.2em 0 .2em}.mk input{width:auto}.mk p{margin:.3em 0}td form{margin:0}"
     "td.st i{color:#a60;font-style:normal}";
+
+// Added to the style with [History]: the uptime bar.
+const char* const HistoryStyle = "svg.ub{width:180px;height:12px;display:block}";
 
 // A round-trip time for people: "0.084 ms" below 10 ms, whole milliseconds above.
 std::string RttText(long long microseconds) {
@@ -111,10 +115,45 @@ std::string Sparkline(const TRttHistory& history, std::int64_t now) {
                   SparkPoints * SparkStep, SparkHeight, line.c_str(), losses.c_str());
 }
 
+// A day's colour on the uptime bar; grey where nothing was covered.
+const char* BarColour(std::uint8_t cell) {
+    if (cell == 0) return "#dde";
+    const double percent = BarCellPercent(cell);
+    return percent >= 99.9 ? "#2a4" : percent >= 99 ? "#9c3" : percent >= 95 ? "#fb3" : "#d33";
+}
+
+// The days of the bar, oldest first; neighbouring days of one colour are drawn as one rectangle.
+std::string UptimeBar(const SiteUptime& uptime) {
+    std::string bar = Format("<svg class=ub viewBox=\"0 0 %d 10\">", BarDays * 2);
+    for (int first = 0, next; first < BarDays; first = next) {
+        const char* colour = BarColour(uptime.Bar[first]);
+        for (next = first + 1; next < BarDays && BarColour(uptime.Bar[next]) == colour;)
+            ++next;
+        bar += Format("<rect x=%d width=%d height=10 fill=\"%s\"/>", first * 2, (next - first) * 2, colour);
+    }
+    return bar + "</svg>";
+}
+
+// The uptime cells of a row: the 30 days' figure and the 90 days' bar.
+void AddUptime(std::string& page, const TSiteStatus& site, const TStatusView& view) {
+    const SiteUptime* uptime = view.Uptime(site);
+    if (!uptime) {
+        page += "<td class=n>&ndash;<td>";
+        return;
+    }
+    const double month = uptime->Percent[2];
+    page += "<td class=n>" + (std::isnan(month) ? std::string("&ndash;") : UptimeText(month) + " %") + "<td>" +
+            UptimeBar(*uptime);
+}
+
 void AddRow(std::string& page, const TSiteEntry& entry, const TStatusView& view) {
     const TSiteStatus& site = entry.Status;
     page += Format("<tr class=%s><td>", RowClass(site.State));
-    page += HtmlEscape(site.Code) + "<td>" + HtmlEscape(site.Name) + "<td>" + HtmlEscape(site.Address);
+    if (view.History())
+        page += "<a href=\"/status/site?code=" + QueryValue(site.Code) + "\">" + HtmlEscape(site.Code) + "</a>";
+    else
+        page += HtmlEscape(site.Code);
+    page += "<td>" + HtmlEscape(site.Name) + "<td>" + HtmlEscape(site.Address);
     if (site.ShowsProbed()) page += " (" + HtmlEscape(site.Probed) + ")";
     page += std::string("<td class=st>") + StateText(site);
     if (site.GroupDown >= 0)
@@ -126,7 +165,9 @@ void AddRow(std::string& page, const TSiteEntry& entry, const TStatusView& view)
     if (!site.FailedFamily.empty()) page += " (" + HtmlEscape(site.FailedFamily) + " failed)";
     if (!site.PathEnd.empty()) page += "<br>path ends at " + HtmlEscape(site.PathEnd);
     page += std::string("<td>") + (site.Notified ? "yes" : "no") + AckCell(site, view.Summary.Acknowledging) + "<td>" +
-            Sparkline(entry.History, view.Summary.Bucket) + "</tr>\n";
+            Sparkline(entry.History, view.Summary.Bucket);
+    if (view.History()) AddUptime(page, site, view);
+    page += "</tr>\n";
 }
 
 void AddSummary(std::string& page, const TStatusView& view) {
@@ -152,14 +193,17 @@ void TStatusPage::Write(TBodyOut& out) const {
     page += "<!DOCTYPE html>\n<html lang=en><head><meta charset=utf-8>";
     page += Format("<meta http-equiv=refresh content=%d>", std::max(view.PollDelay, 0) * 60 + 10);
     page += "<meta name=viewport content=\"width=device-width,initial-scale=1\">";
-    page += "<title>Status " + HtmlEscape(view.DaemonId) + "</title><style>" + PageStyle + "</style></head><body>\n";
+    page += "<title>Status " + HtmlEscape(view.DaemonId) + "</title><style>" + PageStyle +
+            (view.History() ? HistoryStyle : "") + "</style></head><body>\n";
     page += "<h1>Status <span>" + HtmlEscape(view.DaemonId) + "</span></h1>\n";
     page += "<p class=nav><a href=\"/\">Administration</a></p>\n";
     AddSummary(page, view);
     page += "<form method=get action=status><input name=q value=\"" + HtmlEscape(filter) +
             "\" placeholder=\"code, name or address\"> <button>Filter</button></form>\n";
     page += "<table><thead><tr><th>Code<th>Site<th>Address<th>State<th>Since<th>Last RTT<th>Loss 24 h<th>Cause"
-            "<th>Notified<th>RTT, last 24 h</tr></thead><tbody>\n";
+            "<th>Notified<th>RTT, last 24 h";
+    if (view.History()) page += "<th>Uptime 30 d<th>Last 90 days";
+    page += "</tr></thead><tbody>\n";
     int matching = 0;
     for (const TSiteEntry* site : view.Sites)
         if (SiteMatches(site->Status, filter) && ++matching <= MaxRows) {

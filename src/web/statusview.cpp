@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <optional>
+#include <cmath>
 
 #define VKT_STR2(x) #x
 #define VKT_STR(x) VKT_STR2(x)
@@ -59,6 +60,26 @@ std::string TStatusView::MaintenanceKey() const {
     for (const TListedWindow& l : MaintenanceListed)
         key += Format("%lld:%lld:%d,", l.Window->Id, l.Next.Start, int(l.Holding));
     return key;
+}
+
+const SiteUptime* TStatusView::Uptime(const TSiteStatus& site) const {
+    const UptimeView* history = History();
+    return history ? history->Find(site.Code) : nullptr;
+}
+
+std::string UptimeText(double percent) {
+    return Format("%.2f", std::floor(percent * 100.0 + 1e-9) / 100.0);
+}
+
+std::string QueryValue(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')
+            out += char(c);
+        else
+            out += Format("%%%02X", c);
+    }
+    return out;
 }
 
 std::string StatusVersion() {

@@ -45,7 +45,16 @@ public:
     std::string MaintenanceKey() const;
     /// The lost share of the site's probes of the 24 hours before the view's moment.
     double Loss(const TSiteEntry& site) const { return site.History.LossRatio(Summary.Bucket); }
+    /// The sites' history ([History]); none while it is off.
+    const UptimeView* History() const { return Snapshot ? Snapshot->History.get() : nullptr; }
+    /// The uptime of the site's code; none without history or figures.
+    const SiteUptime* Uptime(const TSiteStatus& site) const;
 };
+
+/// An uptime in per cent as shown, cut (never rounded up) to two decimals: "99.95", "100.00".
+std::string UptimeText(double percent);
+/// A code as a query value: every byte but letters, digits and "-._~" as %XX.
+std::string QueryValue(const std::string& text);
 
 /// The program's version as the metrics and the JSON name it ("1.1.2.17").
 std::string StatusVersion();

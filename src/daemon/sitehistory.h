@@ -1,0 +1,70 @@
+// What each site's probes leave behind when [History] is on: the hourly and daily rollups, the
+// outages and the uptime the status pages show. Kept in memory and written in a few gathered
+// statements once an hour and at shutdown; what the tables hold is read once at the first scan, so
+// uptime and outages go on across a restart.
+#pragma once
+
+#include "history/historysettings.h"
+#include "history/outagebook.h"
+#include "history/rollup.h"
+#include "history/uptime.h"
+#include "scan/siteresult.h"
+
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+
+class HistoryStore;
+class TSiteResultSink;
+
+class SiteHistory {
+public:
+    /// `board`: the console's status board pointer, read at every use (null: nothing is shown).
+    explicit SiteHistory(TSiteResultSink* const& board);
+    ~SiteHistory();
+    SiteHistory(const SiteHistory&) = delete;
+    SiteHistory& operator=(const SiteHistory&) = delete;
+
+    /// The maintenance windows whose seconds the uptime leaves out (none by default); it outlives this.
+    void UseMaintenance(const MaintenanceSpans& maintenance);
+    bool Active() const { return m_settings.Enabled; }
+
+    /// A scan begins. The first reads [History] and what the tables hold; `node` names this daemon's
+    /// rows (its Daemon ID, with its member name in a group). A failing statement is logged and the
+    /// start tried again at the next scan.
+    void ScanBegun(const std::string& node, int pollDelayMinutes);
+    /// One probed site address; `state` is what it says of its code from now on.
+    void Probed(const SiteResult& result, SiteState state);
+    /// The same in a group: the outage begins at the group's first alarm row, read once it is posted.
+    void ProbedInGroup(const SiteResult& result, SiteState state);
+    /// A notice of the site's outage stands.
+    void Noticed(const std::string& code);
+    /// A scan ended: the figures are written once an hour has begun since the last write, and the
+    /// status pages get the sites' uptime.
+    void ScanEnded();
+    /// Shutdown: what the results covered up to now is written.
+    void Stop();
+
+private:
+    bool Start(const std::string& node);
+    void Write(long long now);
+    void Apply(const std::vector<std::tuple<std::string, long long, Tally>>& hours,
+               const std::vector<std::tuple<std::string, long long, Tally>>& days);
+    void NewDay(HistoryStore& store, long long now);
+    void Publish(long long now);
+
+    TSiteResultSink* const& m_board;
+    HistorySettings m_settings;
+    NoMaintenance m_noMaintenance;
+    Rollup m_rollup;
+    OutageBook m_outages;
+    std::unordered_map<std::string, UptimeBase> m_bases;
+    std::string m_node;
+    bool m_read = false;         ///< the tables' base has been read
+    bool m_settingsRead = false; ///< [History] has been read
+    long long m_writtenHour = 0; ///< the hour of the last write (or of the start)
+    long long m_baseDay = 0;     ///< the day the day windows were read for
+    /// Codes whose notice stood before their outage was opened (a group member settles before it counts).
+    std::set<std::string> m_noticedEarly;
+};

@@ -1,0 +1,75 @@
+// THistoryReport: the tables' rows with the unwritten figures added.
+#include "web/historyreport.h"
+
+#include "platform/datetime.h"
+
+#include <algorithm>
+#include <map>
+
+THistoryReport::THistoryReport(const UptimeView& history)
+    : m_history(history), m_query(m_connection), m_store(m_query, history.Node) {
+    m_connection.ConnectionString = history.Database;
+    m_connection.Open();
+}
+
+THistoryReport::~THistoryReport() = default;
+
+std::vector<std::pair<long long, Tally>> THistoryReport::Rows(HistoryStore::Step step, const std::string& code,
+                                                              long long from, long long to) {
+    std::map<long long, Tally> rows;
+    for (const auto& [at, tally] : m_store.Rows(step, code, from, to))
+        rows[at] = tally;
+    const auto unwritten = m_history.Unwritten.find(code);
+    if (unwritten != m_history.Unwritten.end())
+        for (const auto& [at, tally] :
+             step == HistoryStore::Step::Hour ? unwritten->second.Hours : unwritten->second.Days)
+            if (at >= from && at < to) rows[at].Add(tally);
+    return {rows.begin(), rows.end()};
+}
+
+std::vector<OutageRecord> THistoryReport::Outages(long long from, long long to, const std::string& code) {
+    std::map<std::pair<long long, std::string>, OutageRecord> outages;
+    for (const OutageRecord& r : m_store.Outages(from, to, code))
+        outages[{r.Start, r.Code}] = r;
+    // What the daemon holds is newer than the table: it replaces the row.
+    for (const OutageRecord& r : m_history.UnwrittenOutages)
+        if ((code.empty() || r.Code == code) && r.Start < to && (r.Open() || r.End >= from))
+            outages[{r.Start, r.Code}] = r;
+    std::vector<OutageRecord> list;
+    for (auto& entry : outages)
+        list.push_back(std::move(entry.second));
+    return list;
+}
+
+namespace {
+
+bool ReadDay(const std::string& text, long long& day) {
+    if (text.size() != 10) return false;
+    try {
+        day = DateTimeToTimeT(StrToDateTime(text));
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+} // namespace
+
+std::pair<long long, long long> ReportSpan(const std::string& from, const std::string& to, long long now) {
+    long long last = 0, first = 0;
+    if (!ReadDay(to, last)) last = LocalDayStart(now);
+    if (!ReadDay(from, first)) first = DaysBefore(last, 30);
+    return {first, NextLocalDay(std::max(first, last))};
+}
+
+std::string ReportTime(long long seconds) {
+    return FormatDateTime("yyyy-mm-dd hh:nn:ss", DateTimeFromTimeT(seconds));
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
