@@ -125,5 +125,6 @@ void SiteOutcome::Report(const SiteResult& result, int groupDown, int groupFaile
     const DegradedPolicy& rule = m_alert.Degraded;
     const int degraded = rule.Active() && groupDown < 0 ? rule.Degraded(QualityKey(result)) : -1;
     m_form.SiteResults->SiteProbed({result.Code, result.Name, result.Address, result.Answered, result.RttAvg, cause,
-                                    groupDown, groupFailed, result.RttAvgUs, result.Probed, result.FailedFamily, degraded});
+                                    groupDown, groupFailed, result.RttAvgUs, result.Probed, result.FailedFamily,
+                                    degraded});
 }

@@ -10,6 +10,7 @@
 #include "daemon/siteoutcome.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmabout.h"
+#include "history/maintenancebook.h"
 #include "db/common.h"
 #include "db/data.h"
 #include "platform/datetime.h"
@@ -48,6 +49,9 @@ TfrmMain::TfrmMain()
 void TfrmMain::UseMaintenance(MaintenanceBook* book) {
     m_maintenance->Use(book);
     m_notices->HoldDuringMaintenance(book);
+    if (book == nullptr) return;
+    m_maintenanceSpans = std::make_unique<MaintenanceBookSpans>(*book);
+    m_history->UseMaintenance(*m_maintenanceSpans);
 }
 
 TfrmMain::~TfrmMain() {

@@ -26,6 +26,7 @@ class DailyPurge;
 class GroupScan;
 class MaintenanceBook;
 class MaintenanceKeeper;
+class MaintenanceSpans;
 class NoticeRunner;
 class SiteHistory;
 class SiteOutcome;
@@ -192,6 +193,7 @@ private:
     /// This daemon as a member of the probes' group ([Cluster]).
     std::unique_ptr<GroupScan> m_group;
     /// What the probes leave behind ([History]): rollups, outages, uptime.
+    std::unique_ptr<MaintenanceSpans> m_maintenanceSpans; // what the history leaves out; outlives it
     std::unique_ptr<SiteHistory> m_history;
     /// What each probed site comes to.
     std::unique_ptr<SiteOutcome> m_outcome;

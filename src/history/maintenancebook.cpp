@@ -118,3 +118,9 @@ bool MaintenanceBook::TakeFreedHolds() {
         }
     return freed;
 }
+
+long long MaintenanceBookSpans::SecondsIn(const std::string& code, long long from, long long to) const {
+    const MaintenanceBook::Windows windows = m_book.Current();
+    if (!windows || windows->empty()) return 0; // the common case stays cheap: no window at all
+    return MaintenanceSeconds(*windows, code, from, to, m_book.Zone());
+}

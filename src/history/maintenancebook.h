@@ -4,6 +4,7 @@
 #pragma once
 
 #include "history/maintenance.h"
+#include "history/uptimemaintenance.h"
 
 #include <cstdint>
 #include <functional>
@@ -59,4 +60,14 @@ private:
     std::vector<Change> m_changes;
     std::set<std::string> m_held;
     std::uint64_t m_version = 0;
+};
+
+/// The book's windows as the seconds the uptime leaves out.
+class MaintenanceBookSpans : public MaintenanceSpans {
+public:
+    explicit MaintenanceBookSpans(const MaintenanceBook& book) : m_book(book) {}
+    long long SecondsIn(const std::string& code, long long from, long long to) const override;
+
+private:
+    const MaintenanceBook& m_book;
 };

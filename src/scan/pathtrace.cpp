@@ -1,6 +1,4 @@
-// The path trace over one ICMP socket of its own. The hops are kept as address text, so that an
-// ICMPv6 socket slots in beside the IPv4 one: only the socket and the address lookup depend on the
-// family.
+// The path trace over one ICMP or ICMPv6 socket of its own, by the family of the address traced.
 #include "scan/pathtrace.h"
 
 #include "scan/echosocket.h"
@@ -19,26 +17,23 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-std::string AddressText(std::uint32_t address) {
-    char text[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
-/// The IPv4 address of `address` (network order); false when it has none.
-bool Lookup(const std::string& address, std::uint32_t& out) {
-    in_addr numeric{};
-    if (inet_pton(AF_INET, address.c_str(), &numeric) == 1) {
-        out = numeric.s_addr;
+/// The address a trace goes to: a literal as it is, a name's IPv4 address, else its IPv6 one; false when
+/// it has none.
+bool Lookup(const std::string& address, IpAddress& out) {
+    if (ParseIpLiteral(address, out)) return true;
+    for (const int family : {AF_INET, AF_INET6}) {
+        addrinfo hints{};
+        hints.ai_family = family;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(address.c_str(), nullptr, &hints, &found) != 0 || !found) continue;
+        if (family == AF_INET)
+            out = IpAddress::V4(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+        else
+            out = IpAddress::V6(reinterpret_cast<const sockaddr_in6*>(found->ai_addr)->sin6_addr.s6_addr);
+        freeaddrinfo(found);
         return true;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(address.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
-    out = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(found);
-    return true;
+    return false;
 }
 
 /// What came back for each time-to-live of one trace.
@@ -56,7 +51,7 @@ public:
     void Sent(int ttl, Steady::time_point at) { Hop(ttl).Sent = at; }
     bool Waiting(int ttl) const { return !Hop(ttl).Answered; }
 
-    void Answered(int ttl, std::uint32_t responder, bool final) {
+    void Answered(int ttl, const IpAddress& responder, bool final) {
         Entry& hop = Hop(ttl);
         hop.Answered = true;
         hop.Responder = responder;
@@ -74,7 +69,7 @@ public:
         return true;
     }
 
-    void Fill(PathTraceResult& result, std::uint32_t target) const {
+    void Fill(PathTraceResult& result, const IpAddress& target) const {
         int last = 0, end = static_cast<int>(m_hops.size());
         for (int ttl = 1; ttl <= end; ++ttl) {
             const Entry& hop = Hop(ttl);
@@ -88,8 +83,7 @@ public:
         const int shown = std::min(end, last + 1); // the hop after the last answer shows where silence begins
         for (int ttl = 1; ttl <= shown; ++ttl) {
             const Entry& hop = Hop(ttl);
-            result.Hops.push_back(hop.Answered ? PathHop{ttl, AddressText(hop.Responder), hop.RttMs}
-                                               : PathHop{ttl, {}, -1});
+            result.Hops.push_back(hop.Answered ? PathHop{ttl, hop.Responder.Text(), hop.RttMs} : PathHop{ttl, {}, -1});
         }
     }
 
@@ -97,7 +91,7 @@ private:
     struct Entry {
         Steady::time_point Sent;
         bool Answered = false, Final = false;
-        std::uint32_t Responder = 0;
+        IpAddress Responder;
         int RttMs = -1;
     };
     Entry& Hop(int ttl) { return m_hops[static_cast<std::size_t>(ttl - 1)]; }
@@ -107,7 +101,7 @@ private:
     std::uint16_t m_first;
 };
 
-void Trace(EchoSocket& socket, std::uint32_t target, HopBook& book, int maxHops, std::chrono::milliseconds timeout) {
+void Trace(EchoSocket& socket, const IpAddress& target, HopBook& book, int maxHops, std::chrono::milliseconds timeout) {
     for (int ttl = 1; ttl <= maxHops; ++ttl) {
         book.Sent(ttl, Steady::now());
         socket.Send(target, book.Sequence(ttl), ttl); // one that cannot go simply stays unanswered
@@ -119,7 +113,7 @@ void Trace(EchoSocket& socket, std::uint32_t target, HopBook& book, int maxHops,
         pollfd fd{socket.Fd(), POLLIN, 0};
         if (poll(&fd, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
         socket.Receive(
-            [&](std::uint16_t sequence, std::uint32_t& destination) {
+            [&](std::uint16_t sequence, IpAddress& destination) {
                 destination = target;
                 const int ttl = book.TtlOf(sequence);
                 return ttl > 0 && book.Waiting(ttl);
@@ -127,7 +121,7 @@ void Trace(EchoSocket& socket, std::uint32_t target, HopBook& book, int maxHops,
             [&](const EchoSocket::Answer& a) {
                 const bool passedOn =
                     a.Status == IpStatus::TtlExpiredTransit || a.Status == IpStatus::TtlExpiredReassem;
-                book.Answered(book.TtlOf(a.Sequence), a.Responder ? a.Responder : target, !passedOn);
+                book.Answered(book.TtlOf(a.Sequence), a.Responder.Empty() ? target : a.Responder, !passedOn);
             });
     }
 }
@@ -166,15 +160,15 @@ std::string PathTraceResult::Json() const {
 PathTraceResult PathTrace::Run(const std::string& address, int maxHops, std::chrono::milliseconds timeout) {
     PathTraceResult result;
     result.Target = address;
-    std::uint32_t target = 0;
+    IpAddress target;
     if (!Lookup(address, target)) {
-        result.ErrorText = "no IPv4 address";
+        result.ErrorText = "no address";
         return result;
     }
     maxHops = std::clamp(maxHops, 1, MaxHops);
     try {
         static const std::vector<std::uint8_t> Data(32, ' ');
-        EchoSocket socket(Data);
+        EchoSocket socket(Data, target.Family);
         HopBook book(maxHops, SystemRandom16());
         Trace(socket, target, book, maxHops, timeout);
         book.Fill(result, target);

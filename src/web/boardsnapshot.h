@@ -39,7 +39,7 @@ struct TSiteStatus {
     bool ShowsProbed() const { return !FailedFamily.empty() || Probed.find_first_of(": ") != std::string::npos; }
     /// The path trace of the current outage ([Alert] Trace): "192.0.2.7 (hop 2)" and its JSON.
     std::string PathEnd, TraceJson;
-    int Degraded = -1;        ///< -1 the degraded rule is off, 0 normal, 1 degraded
+    int Degraded = -1; ///< -1 the degraded rule is off, 0 normal, 1 degraded
     /// Who acknowledged the current outage, with the comment; AckAt 0: nobody.
     std::string AckBy, AckComment;
     TDateTime AckAt = 0;

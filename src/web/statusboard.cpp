@@ -84,7 +84,7 @@ void TStatusBoard::SiteProbed(const TSiteResult& result) {
     if (result.Answered) {
         site.LastRttMs = result.RttMs;
         site.LastRttUs = result.RttUs > 0 ? result.RttUs : result.RttMs * 1000LL;
-        site.Notified = false;                     // the outage is over; a new one is told anew
+        site.Notified = false; // the outage is over; a new one is told anew
         site.PathEnd.clear();
         site.TraceJson.clear();
         if (result.GroupDown != 1) site.AckAt = 0; // and its acknowledgement ends with it
