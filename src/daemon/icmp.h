@@ -6,7 +6,7 @@
 #include "platform/errors.h"
 #include "platform/icmpecho.h"
 #include "platform/ipaddress.h"
-#include "scan/probeaddress.h"
+#include "platform/probeaddress.h"
 #include "scan/siteresult.h"
 
 #include <atomic>

@@ -1,6 +1,8 @@
 // Site and VKT rows: checks against the columns, and the statements of a change in one transaction.
 #include "db/sitestore.h"
 
+#include "platform/probeaddress.h"
+
 #include "db/common.h"
 #include "db/data.h"
 #include "db/tablescripts.h"
@@ -61,6 +63,15 @@ bool IsHostName(const std::string& address) {
     }
     const std::string& last = labels.back();
     return !std::all_of(last.begin(), last.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+/// What the scan can probe: a dotted IPv4 address, an IPv6 literal or a host name, each also as
+/// "tcp://host:port".
+bool IsProbeAddress(const std::string& address) {
+    const ProbeAddress probe = ProbeAddress::Parse(address);
+    if (probe.Tcp() || address.find("://") == std::string::npos)
+        return !probe.Literal.Empty() || IsDottedQuad(probe.Host) || IsHostName(probe.Host);
+    return false;
 }
 
 bool IsMailAddress(const std::string& email) {
@@ -173,8 +184,8 @@ std::vector<FieldError> SiteStore::Validate(const SiteFields& site) {
     CheckText(errors, "name", site.Name, DeclaredWidth("site", "sitename"), false);
     const std::size_t before = errors.size();
     CheckText(errors, "address", site.Address, AddressWidth(), true);
-    if (errors.size() == before && !IsDottedQuad(site.Address) && !IsHostName(site.Address))
-        errors.push_back({"address", "is neither a dotted IPv4 address nor a host name"});
+    if (errors.size() == before && !IsProbeAddress(site.Address))
+        errors.push_back({"address", "is not an IPv4 or IPv6 address, a host name or tcp://host:port"});
     long long value = 0;
     if (site.Downtime.empty())
         errors.push_back({"downtime", "is required"});

@@ -2,7 +2,7 @@
 // requests in flight, and how it paces them.
 #pragma once
 
-#include "scan/probeaddress.h"
+#include "platform/probeaddress.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "db/dbaccess.h"
-#include "scan/probeaddress.h"
+#include "platform/probeaddress.h"
 #include "scan/siteresult.h"
 
 #include <exception>

@@ -23,11 +23,16 @@ TEST_P(SiteStoreOn, RefusesWhatTheColumnsCannotTake) {
         {[](SiteFields& s) { s.Code = "a 1 "; }, {"code", "has leading or trailing blanks"}},
         {[](SiteFields& s) { s.Name = "tab\there"; }, {"name", "contains a control character"}},
         {[](SiteFields& s) { s.Name = std::string(21, 'n'); }, {"name", "is longer than 20 characters"}},
-        {[](SiteFields& s) { s.Address = "host.example.organisation"; }, {"address", "is longer than 16 characters"}},
+        {[](SiteFields& s) { s.Address = std::string(250, 'h') + ".example"; },
+         {"address", "is longer than 255 characters"}},
+        {[](SiteFields& s) { s.Address = "tcp://probe.example:0"; },
+         {"address", "is not an IPv4 or IPv6 address, a host name or tcp://host:port"}},
+        {[](SiteFields& s) { s.Address = "udp://probe.example:53"; },
+         {"address", "is not an IPv4 or IPv6 address, a host name or tcp://host:port"}},
         {[](SiteFields& s) { s.Address = "10.0.0.256"; },
-         {"address", "is neither a dotted IPv4 address nor a host name"}},
+         {"address", "is not an IPv4 or IPv6 address, a host name or tcp://host:port"}},
         {[](SiteFields& s) { s.Address = "bad_host"; },
-         {"address", "is neither a dotted IPv4 address nor a host name"}},
+         {"address", "is not an IPv4 or IPv6 address, a host name or tcp://host:port"}},
         {[](SiteFields& s) { s.Downtime = "5m"; }, {"downtime", "is not a whole number of minutes"}},
         {[](SiteFields& s) { s.Downtime = "99999999999"; }, {"downtime", "is not a whole number of minutes"}},
         {[](SiteFields& s) { s.Downtime = "-1"; }, {"downtime", "is negative"}},
@@ -41,6 +46,12 @@ TEST_P(SiteStoreOn, RefusesWhatTheColumnsCannotTake) {
         SiteFields site = alpha;
         c.Change(site);
         EXPECT_EQ(store.Validate(site), std::vector<FieldError>{c.Error}) << c.Error.Message;
+    }
+    for (const char* address :
+         {"2001:db8::7", "[2001:db8::7]", "tcp://10.0.0.1:22", "tcp://[2001:db8::7]:443", "tcp://probe.example:8080"}) {
+        SiteFields site = alpha;
+        site.Address = address;
+        EXPECT_EQ(store.Validate(site), std::vector<FieldError>{}) << address;
     }
     SiteFields bad = alpha;
     bad.Downtime = "x";

@@ -1,6 +1,6 @@
 // The [Scan] keys as read from vkt.ini, site addresses as the probes read them, and the hand-over of
 // results in site-list order.
-#include "scan/probeaddress.h"
+#include "platform/probeaddress.h"
 #include "scan/scansequencer.h"
 #include "scan/scansettings.h"
 #include "testutil.h"

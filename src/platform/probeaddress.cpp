@@ -1,5 +1,5 @@
 // Site addresses and address family choices.
-#include "scan/probeaddress.h"
+#include "platform/probeaddress.h"
 
 #include "platform/strutil.h"
 
