@@ -9,11 +9,13 @@
 #include "platform/profile.h"
 #include "platform/strutil.h"
 #include "web/statusbody.h"
+#include "web/statusview.h"
 #include "web/webguard.h"
 
 namespace {
 
 const std::string SitesPath = "/api/v1/sites";
+const std::string MaintenancePath = "/api/v1/maintenance";
 
 /// The token of "Bearer <token>" (the scheme in any case); empty for anything else.
 std::string BearerToken(const std::string& authorization) {
@@ -34,11 +36,31 @@ TApiResponse NotAllowed(const char* allow) {
 } // namespace
 
 TApiRouter::TApiRouter(TApiDatabase& database, const TStatusBoard* board, std::shared_ptr<const TWebGuard> guard)
-    : m_database(database), m_board(board), m_guard(std::move(guard)), m_sites(database, board) {
+    : m_database(database), m_board(board), m_guard(std::move(guard)), m_sites(database) {
     m_sites.DaemonId = [this] { return DaemonId(); };
     m_sites.Log = [this](const std::string& message) {
         if (Log) Log("API", message);
     };
+    m_sites.LoadView = [this](TStatusView& view) { return LoadView(view); };
+    m_sites.Acknowledge = [this](const std::string& code, const std::string& by, const std::string& comment) {
+        if (Acknowledge) Acknowledge(code, by, comment);
+    };
+}
+
+void TApiRouter::UseMaintenance(MaintenanceBook* book) {
+    m_book = book;
+    m_maintenance.Book = book;
+}
+
+// The one view the status paths and the sites' state are made from.
+bool TApiRouter::LoadView(TStatusView& view) const {
+    if (m_board == nullptr) return false;
+    view.Load(*m_board);
+    if (m_book != nullptr) view.LoadMaintenance(*m_book);
+    view.DaemonId = AsUtf8(DaemonId());
+    view.DatabaseUp = DatabaseUp;
+    view.PollDelay = PollDelay;
+    return true;
 }
 
 std::string TApiRouter::DaemonId() const {
@@ -86,10 +108,7 @@ TApiResponse TApiRouter::Status(const TApiRequest& request) {
     TStatusView view;
     const std::unique_ptr<TStatusBody> body =
         StatusBodyFor(request.Path, request.QueryField("q"), request.QueryField("history"), view);
-    view.Load(*m_board);
-    view.DaemonId = AsUtf8(DaemonId());
-    view.DatabaseUp = DatabaseUp;
-    view.PollDelay = PollDelay;
+    LoadView(view);
     TApiResponse response;
     response.ContentType = body->ContentType();
     response.Body = body->SameForEveryone() ? *SharedStatusBody(*body, view) : body->Whole();
@@ -120,18 +139,46 @@ TApiResponse TApiRouter::Resource(const TApiRequest& request) {
 }
 
 TApiResponse TApiRouter::Route(const TApiRequest& request, const std::string& token) {
-    const std::string& method = request.Method;
     if (request.Path == SitesPath || request.Path == SitesPath + "/") {
-        if (Reads(method)) return m_sites.List(request);
-        if (method == "POST") return m_sites.Create(request, token);
+        if (Reads(request.Method)) return m_sites.List(request);
+        if (request.Method == "POST") return m_sites.Create(request, token);
         return NotAllowed("GET, POST");
     }
-    if (!request.Path.starts_with(SitesPath + "/")) return ApiError(404, "no such resource");
-    const std::string code = request.Path.substr(SitesPath.size() + 1);
+    if (request.Path.starts_with(SitesPath + "/")) return RouteSite(request, token);
+    if (request.Path == MaintenancePath || request.Path.starts_with(MaintenancePath + "/"))
+        return RouteMaintenance(request, token);
+    return ApiError(404, "no such resource");
+}
+
+// /sites/{code} and /sites/{code}/ack.
+TApiResponse TApiRouter::RouteSite(const TApiRequest& request, const std::string& token) {
+    const std::string& method = request.Method;
+    std::string code = request.Path.substr(SitesPath.size() + 1);
+    if (code.ends_with("/ack")) {
+        code.resize(code.size() - 4);
+        if (code.empty() || code.find('/') != std::string::npos) return ApiError(404, "no such resource");
+        if (method != "POST") return NotAllowed("POST");
+        return m_sites.AckOutage(code, request, token);
+    }
     if (code.find('/') != std::string::npos) return ApiError(404, "no such resource");
     if (Reads(method)) return m_sites.Get(code);
     if (method == "PUT") return m_sites.Change(code, request, false, token);
     if (method == "PATCH") return m_sites.Change(code, request, true, token);
     if (method == "DELETE") return m_sites.Remove(code, token);
     return NotAllowed("GET, PUT, PATCH, DELETE");
+}
+
+// /maintenance and /maintenance/{id}.
+TApiResponse TApiRouter::RouteMaintenance(const TApiRequest& request, const std::string& token) {
+    const std::string& method = request.Method;
+    const std::string id = request.Path.size() > MaintenancePath.size() + 1
+                               ? request.Path.substr(MaintenancePath.size() + 1)
+                               : std::string();
+    if (id.empty()) {
+        if (Reads(method)) return m_maintenance.List();
+        if (method == "POST") return m_maintenance.Make(request, token);
+        return NotAllowed("GET, POST");
+    }
+    if (method == "DELETE") return m_maintenance.End(id);
+    return NotAllowed("DELETE");
 }

@@ -5,6 +5,7 @@
 #include "api/apidatabase.h"
 #include "api/apirequest.h"
 #include "api/attemptlimiter.h"
+#include "api/maintenanceresource.h"
 #include "api/sitesresource.h"
 
 #include <atomic>
@@ -12,7 +13,9 @@
 #include <memory>
 #include <string>
 
+class MaintenanceBook;
 class TStatusBoard;
+class TStatusView;
 class TWebGuard;
 
 class TApiRouter {
@@ -29,6 +32,12 @@ public:
     std::atomic<bool> DatabaseUp{false};
     /// Writes one line of the activity log (category, message).
     std::function<void(const std::string& category, const std::string& message)> Log;
+    /// Hands an outage's acknowledgement (code, by, comment) to the daemon; none: outages are not
+    /// acknowledged here.
+    std::function<void(const std::string& code, const std::string& by, const std::string& comment)> Acknowledge;
+
+    /// The maintenance windows the status paths show and /api/v1/maintenance lists and changes.
+    void UseMaintenance(MaintenanceBook* book);
 
     TApiResponse Handle(const TApiRequest& request);
 
@@ -37,11 +46,16 @@ private:
     TApiResponse Status(const TApiRequest& request);
     TApiResponse Resource(const TApiRequest& request);
     TApiResponse Route(const TApiRequest& request, const std::string& token);
+    TApiResponse RouteSite(const TApiRequest& request, const std::string& token);
+    TApiResponse RouteMaintenance(const TApiRequest& request, const std::string& token);
     std::string DaemonId() const;
+    bool LoadView(TStatusView& view) const;
 
     TApiDatabase& m_database;
     const TStatusBoard* m_board;
     std::shared_ptr<const TWebGuard> m_guard;
     TAttemptLimiter m_limiter;
+    MaintenanceBook* m_book = nullptr;
     TSitesResource m_sites;
+    TMaintenanceResource m_maintenance;
 };

@@ -222,6 +222,8 @@ bool TApiServer::Launch(const std::string& connectionString, TDbDialect dialect,
     m_router->PollDelay = pollDelay;
     m_router->DatabaseUp = DatabaseUp && DatabaseUp();
     m_router->Log = Log;
+    m_router->Acknowledge = Acknowledge;
+    m_router->UseMaintenance(Maintenance);
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_AUTO;
     if (address->sa_family == AF_INET6) flags |= MHD_USE_IPv6;
     if (m_settings.Tls()) flags |= MHD_USE_TLS;

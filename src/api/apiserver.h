@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+class MaintenanceBook;
 class TStatusBoard;
 class TWebGuard;
 class TApiDatabase;
@@ -30,6 +31,11 @@ public:
     std::string ConfigFile;
     /// The board behind the status paths; none keeps them silent.
     const TStatusBoard* Board = nullptr;
+    /// The maintenance windows shown and changed through the API; none: /api/v1/maintenance is not found.
+    MaintenanceBook* Maintenance = nullptr;
+    /// Hands an outage's acknowledgement (code, by, comment) to the daemon; none: outages are not
+    /// acknowledged through the API.
+    std::function<void(const std::string& code, const std::string& by, const std::string& comment)> Acknowledge;
     /// Whether the daemon's connection is up; asked on the loop thread once a second.
     std::function<bool()> DatabaseUp;
     /// Writes one line of the activity log (category, message); none drops the lines.

@@ -1,4 +1,5 @@
-// The OpenAPI description, kept beside the routes it describes (apirouter.cpp, sitesresource.cpp).
+// The OpenAPI description, kept beside the routes it describes (apirouter.cpp, sitesresource.cpp,
+// maintenanceresource.cpp).
 #include "api/openapi.h"
 
 #include "web/statusview.h"
@@ -11,7 +12,7 @@ const char* const Description = R"json({
   "openapi": "3.0.3",
   "info": {
     "title": "vkt API",
-    "description": "The monitored sites of a vkt daemon, and its status board. Resources under /api/v1 need a bearer token made with `vkt-datutil token add NAME [--write]`: a read token may GET, a write token may do everything. An address that keeps presenting bad tokens must wait (429).",
+    "description": "The monitored sites of a vkt daemon, their maintenance windows and the acknowledgement of their outages, and its status board. Resources under /api/v1 need a bearer token made with `vkt-datutil token add NAME [--write]`: a read token may GET, a write token may do everything. An address that keeps presenting bad tokens must wait (429).",
     "version": "VERSION"
   },
   "security": [{"bearer": []}],
@@ -100,6 +101,65 @@ const char* const Description = R"json({
         }
       }
     },
+    "/api/v1/sites/{code}/ack": {
+      "parameters": [{"name": "code", "in": "path", "required": true, "schema": {"type": "string", "maxLength": 12}}],
+      "post": {
+        "summary": "Acknowledges the site's open outage as the token; its reminders and escalation stop",
+        "description": "Taken only while [Alert] Remind or Escalate is set. The daemon stores it and logs `Outage of CODE acknowledged by TOKEN: COMMENT`.",
+        "operationId": "acknowledgeOutage",
+        "requestBody": {"required": false, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/AckInput"}}}},
+        "responses": {
+          "200": {"description": "Acknowledged; the site as the board now shows it", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Site"}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "404": {"$ref": "#/components/responses/NotFound"},
+          "409": {"description": "The site has no open outage, or outages are not acknowledged ([Alert] Remind and Escalate unset)", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "413": {"$ref": "#/components/responses/TooLarge"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      }
+    },
+    "/api/v1/maintenance": {
+      "get": {
+        "summary": "The maintenance windows running and to come",
+        "operationId": "listMaintenance",
+        "responses": {
+          "200": {"description": "The windows", "content": {"application/json": {"schema": {"type": "object", "required": ["windows"], "properties": {"windows": {"type": "array", "items": {"$ref": "#/components/schemas/Maintenance"}}}}}}},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
+      },
+      "post": {
+        "summary": "Makes a maintenance window, in force at once, under the rules of the status page's form",
+        "description": "A one-off window from now for `minutes`, or from `start` to `end`; a weekly one with `weekdays`, `time` and `minutes`. Made by the token; the scan stores it and logs `Maintenance window for CODE made by TOKEN: ...`.",
+        "operationId": "makeMaintenance",
+        "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/MaintenanceInput"}}}},
+        "responses": {
+          "201": {"description": "Made", "headers": {"Location": {"description": "The window's path", "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Maintenance"}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "413": {"$ref": "#/components/responses/TooLarge"},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
+      }
+    },
+    "/api/v1/maintenance/{id}": {
+      "parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "string", "pattern": "^[0-9]{1,18}$"}}],
+      "delete": {
+        "summary": "Ends the window now; a weekly one for good",
+        "operationId": "endMaintenance",
+        "responses": {
+          "204": {"description": "Ended"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "404": {"description": "No window of this id is running or to come", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
+      }
+    },
     "/api/v1/openapi.json": {
       "get": {
         "summary": "This description",
@@ -159,7 +219,7 @@ const char* const Description = R"json({
       },
       "Site": {
         "type": "object",
-        "required": ["code", "name", "address", "downtime", "email", "contactflag", "daemon", "state", "cause", "rtt_ms", "notified"],
+        "required": ["code", "name", "address", "downtime", "email", "contactflag", "daemon", "state", "cause", "rtt_ms", "notified", "maintenance"],
         "properties": {
           "code": {"type": "string"},
           "name": {"type": "string"},
@@ -168,10 +228,50 @@ const char* const Description = R"json({
           "email": {"type": "string"},
           "contactflag": {"type": "integer", "nullable": true},
           "daemon": {"type": "string", "description": "The first Daemon ID that probes it"},
-          "state": {"type": "string", "enum": ["up", "down", "unknown"], "description": "What this daemon's last scan saw; unknown before it probed the site"},
+          "state": {"type": "string", "enum": ["up", "degraded", "down", "unknown"], "description": "What this daemon's last scan saw, as /status.json has it; unknown before it probed the site"},
           "cause": {"type": "string", "nullable": true, "description": "Why the last failed probe failed"},
           "rtt_ms": {"type": "number", "nullable": true, "description": "The last answer's round-trip time in milliseconds"},
-          "notified": {"type": "boolean", "description": "A notice of the current outage went out"}
+          "notified": {"type": "boolean", "description": "A notice of the current outage went out"},
+          "maintenance": {"type": "boolean", "description": "A maintenance window holds the site's notices now"},
+          "acknowledged": {"type": "object", "required": ["by", "comment", "at"], "description": "Who acknowledged the current outage; absent while nobody did", "properties": {"by": {"type": "string"}, "comment": {"type": "string"}, "at": {"type": "string", "description": "yyyy-mm-dd hh:nn:ss, the daemon's local time"}}},
+          "uptime": {"type": "object", "description": "Per cent of each window's covered time the site answered, maintenance left out; only with [History]. Null: no figures yet", "properties": {"24h": {"$ref": "#/components/schemas/Percent"}, "7d": {"$ref": "#/components/schemas/Percent"}, "30d": {"$ref": "#/components/schemas/Percent"}, "90d": {"$ref": "#/components/schemas/Percent"}, "365d": {"$ref": "#/components/schemas/Percent"}}}
+        }
+      },
+      "Percent": {"type": "number", "nullable": true, "minimum": 0, "maximum": 100},
+      "AckInput": {
+        "type": "object",
+        "additionalProperties": false,
+        "properties": {"comment": {"type": "string", "maxLength": 255, "description": "Free text without control characters"}}
+      },
+      "MaintenanceInput": {
+        "type": "object",
+        "additionalProperties": false,
+        "required": ["code"],
+        "properties": {
+          "code": {"type": "string", "maxLength": 12, "description": "A site code, or * for every site of this Daemon ID"},
+          "minutes": {"oneOf": [{"type": "integer", "minimum": 1}, {"type": "string"}], "description": "One-off: from now for this many minutes (at most a year); weekly: how long each occurrence lasts (at most a week)"},
+          "start": {"type": "string", "description": "One-off instead of minutes: yyyy-mm-dd hh:mm[:ss], the daemon's local time"},
+          "end": {"type": "string", "description": "With start: yyyy-mm-dd hh:mm[:ss]"},
+          "weekdays": {"oneOf": [{"type": "array", "items": {"type": "string", "enum": ["mon", "tue", "wed", "thu", "fri", "sat", "sun"]}}, {"type": "string"}], "description": "Makes it weekly: a list, or the names comma-separated"},
+          "time": {"type": "string", "description": "Weekly: hh:mm[:ss], the daemon's local time of day each occurrence begins"},
+          "reason": {"type": "string", "maxLength": 200}
+        }
+      },
+      "Maintenance": {
+        "type": "object",
+        "required": ["id", "code", "reason", "made_by", "weekly", "weekdays", "time", "minutes", "start", "end", "running"],
+        "properties": {
+          "id": {"type": "string", "description": "Digits; text, as it may exceed what a double holds exactly"},
+          "code": {"type": "string"},
+          "reason": {"type": "string"},
+          "made_by": {"type": "string", "description": "The token, the [Web] user, or the address of a request without a login"},
+          "weekly": {"type": "boolean"},
+          "weekdays": {"type": "array", "items": {"type": "string"}},
+          "time": {"type": "string", "nullable": true, "description": "Weekly: hh:mm each occurrence begins"},
+          "minutes": {"type": "integer", "description": "The length of the occurrence shown"},
+          "start": {"type": "string", "description": "The running occurrence's start, else the next one's: yyyy-mm-dd hh:nn:ss, the daemon's local time"},
+          "end": {"type": "string"},
+          "running": {"type": "boolean", "description": "The window holds notices now"}
         }
       },
       "Error": {
@@ -179,7 +279,7 @@ const char* const Description = R"json({
         "required": ["error"],
         "properties": {
           "error": {"type": "string"},
-          "field": {"type": "string", "description": "The field at fault", "enum": ["code", "name", "address", "downtime", "email", "contactflag", "daemon"]}
+          "field": {"type": "string", "description": "The field at fault (of a site, a maintenance window or an acknowledgement)"}
         }
       }
     },

@@ -3,8 +3,11 @@
 
 #include "api/sitebody.h"
 
-#include "db/sitestore.h"
-#include "web/statusboard.h"
+#include "platform/codepage.h"
+#include "platform/strutil.h"
+#include "web/ackrules.h"
+#include "web/statusjson.h"
+#include "web/statusview.h"
 
 #include <nlohmann/json.hpp>
 
@@ -14,26 +17,38 @@ using nlohmann::json;
 
 namespace {
 
-/// The board's entries by code; of a code with several addresses, the one at the site's address.
+/// The board's entries by code, in a view with the maintenance windows; of a code with several
+/// addresses, the one at the site's address.
 class TBoardIndex {
 public:
-    explicit TBoardIndex(const TStatusBoard* board) {
-        if (board == nullptr) return;
-        m_snapshot = board->Current();
-        for (const auto& entry : m_snapshot->Sites)
-            m_byCode.emplace(entry->Status.Code, &entry->Status);
+    explicit TBoardIndex(const std::function<bool(TStatusView&)>& load) {
+        m_loaded = load && load(m_view);
+        for (const TSiteEntry* entry : m_view.Sites)
+            m_byCode.emplace(entry->Status.Code, entry);
     }
-    const TSiteStatus* Find(const SiteFields& site) const {
+    const TSiteEntry* Find(const SiteFields& site) const {
         const auto [first, last] = m_byCode.equal_range(site.Code);
         for (auto it = first; it != last; ++it)
-            if (it->second->Address == site.Address) return it->second;
+            if (it->second->Status.Address == site.Address) return it->second;
         return first == last ? nullptr : first->second;
     }
+    bool Loaded() const { return m_loaded; }
+    const TStatusView& View() const { return m_view; }
 
 private:
-    std::shared_ptr<const TBoardSnapshot> m_snapshot;
-    std::multimap<std::string, const TSiteStatus*> m_byCode;
+    TStatusView m_view;
+    bool m_loaded = false;
+    std::multimap<std::string, const TSiteEntry*> m_byCode;
 };
+
+/// What /status.json shows of the site: its state (with "degraded"), acknowledgement and uptime.
+void AddShownStatus(json& out, const TSiteEntry& entry, const TStatusView& view) {
+    const json shown = json::parse(AsUtf8(StatusSiteJson(entry, view)), nullptr, false);
+    if (!shown.is_object()) return;
+    out["state"] = shown["state"];
+    for (const char* key : {"acknowledged", "uptime"})
+        if (shown.contains(key)) out[key] = shown[key];
+}
 
 json SiteJson(const SiteFields& site, const TBoardIndex& board) {
     json out = {{"code", site.Code},       {"name", site.Name},
@@ -41,18 +56,17 @@ json SiteJson(const SiteFields& site, const TBoardIndex& board) {
                 {"email", site.Email},     {"contactflag", nullptr},
                 {"daemon", site.Daemon},   {"state", "unknown"},
                 {"cause", nullptr},        {"rtt_ms", nullptr},
-                {"notified", false}};
+                {"notified", false},       {"maintenance", board.View().InMaintenance(site.Code)}};
     if (!site.ContactFlag.empty()) out["contactflag"] = std::stoll(site.ContactFlag);
-    if (const TSiteStatus* status = board.Find(site)) {
-        out["state"] = status->State == TSiteStatus::Up     ? "up"
-                       : status->State == TSiteStatus::Down ? "down"
-                                                            : "unknown";
-        if (!status->Cause.empty()) out["cause"] = status->Cause;
-        if (status->LastRttUs >= 0)
-            out["rtt_ms"] = double(status->LastRttUs) / 1000.0;
-        else if (status->LastRttMs >= 0)
-            out["rtt_ms"] = status->LastRttMs;
-        out["notified"] = status->Notified;
+    if (const TSiteEntry* entry = board.Find(site)) {
+        const TSiteStatus& status = entry->Status;
+        if (!status.Cause.empty()) out["cause"] = status.Cause;
+        if (status.LastRttUs >= 0)
+            out["rtt_ms"] = double(status.LastRttUs) / 1000.0;
+        else if (status.LastRttMs >= 0)
+            out["rtt_ms"] = status.LastRttMs;
+        out["notified"] = status.Notified;
+        AddShownStatus(out, *entry, board.View());
     }
     return out;
 }
@@ -68,7 +82,7 @@ TApiResponse TSitesResource::List(const TApiRequest& request) {
     const std::string daemon = request.QueryField("daemon");
     const std::vector<SiteFields> sites =
         m_database.With([&](TDbQuery& q) { return SiteStore(q, m_database.Dialect()).List(daemon); });
-    const TBoardIndex board(m_board);
+    const TBoardIndex board(LoadView);
     json list = json::array();
     for (const SiteFields& site : sites)
         list.push_back(SiteJson(site, board));
@@ -79,7 +93,11 @@ TApiResponse TSitesResource::Get(const std::string& code) {
     const std::optional<SiteFields> site =
         m_database.With([&](TDbQuery& q) { return SiteStore(q, m_database.Dialect()).Find(code); });
     if (!site) return ApiError(404, "no site has the code " + code);
-    return JsonAnswer(200, SiteJson(*site, TBoardIndex(m_board)));
+    return Answer(200, *site);
+}
+
+TApiResponse TSitesResource::Answer(int status, const SiteFields& site) const {
+    return JsonAnswer(status, SiteJson(site, TBoardIndex(LoadView)));
 }
 
 TApiResponse TSitesResource::Create(const TApiRequest& request, const std::string& token) {
@@ -95,7 +113,7 @@ TApiResponse TSitesResource::Create(const TApiRequest& request, const std::strin
         return ApiError(409, "a site has the code " + site.Code + " already", "code");
     }
     if (Log) Log("Site " + site.Code + " created by token " + token + ".");
-    TApiResponse response = JsonAnswer(201, SiteJson(site, TBoardIndex(m_board)));
+    TApiResponse response = Answer(201, site);
     response.Headers.emplace_back("Location", "/api/v1/sites/" + site.Code);
     return response;
 }
@@ -116,7 +134,7 @@ TApiResponse TSitesResource::Change(const std::string& code, const TApiRequest& 
             if (site.Code != code) return ApiError(400, "code cannot be changed; delete and create the site", "code");
             store.Update(site);
             if (Log) Log("Site " + code + " changed by token " + token + ".");
-            return JsonAnswer(200, SiteJson(site, TBoardIndex(m_board)));
+            return Answer(200, site);
         });
     } catch (const ESiteInvalid& e) {
         return Invalid(e);
@@ -136,4 +154,27 @@ TApiResponse TSitesResource::Remove(const std::string& code, const std::string& 
     response.Status = 204;
     response.ContentType.clear();
     return response;
+}
+
+// As the status page's form: only while the daemon follows outages up, and only an open outage.
+TApiResponse TSitesResource::AckOutage(const std::string& code, const TApiRequest& request, const std::string& token) {
+    const json body = json::parse(request.Body.empty() ? "{}" : request.Body, nullptr, false);
+    if (body.is_discarded() || !body.is_object()) return ApiError(400, "the body is not a JSON object");
+    for (const auto& [name, value] : body.items())
+        if (name != "comment") return ApiError(400, name + " is not a field of an acknowledgement", name);
+    const json comment = body.value("comment", json(""));
+    if (!comment.is_string()) return ApiError(400, "comment is not text", "comment");
+    const std::optional<SiteFields> site =
+        m_database.With([&](TDbQuery& q) { return SiteStore(q, m_database.Dialect()).Find(code); });
+    if (!site) return ApiError(404, "no site has the code " + code);
+    const std::string text = Trim(comment.get<std::string>());
+    if (!AckTextUsable(site->Code, text))
+        return ApiError(400, "comment takes at most 255 bytes and no control characters", "comment");
+    const TBoardIndex board(LoadView);
+    if (!Acknowledge || !board.Loaded() || !board.View().Summary.Acknowledging)
+        return ApiError(409, "outages are acknowledged only while [Alert] Remind or Escalate is set");
+    const std::string known = OpenOutageCode(*board.View().Snapshot, site->Code);
+    if (known.empty()) return ApiError(409, "no open outage of " + site->Code + " to acknowledge");
+    Acknowledge(known, token, text);
+    return Answer(200, *site);
 }

@@ -4,15 +4,22 @@
 
 #include "api/apidatabase.h"
 #include "api/apirequest.h"
+#include "db/sitestore.h"
 
 #include <functional>
 #include <string>
 
-class TStatusBoard;
+class TStatusView;
 
 class TSitesResource {
 public:
-    TSitesResource(TApiDatabase& database, const TStatusBoard* board) : m_database(database), m_board(board) {}
+    explicit TSitesResource(TApiDatabase& database) : m_database(database) {}
+
+    /// Fills a view of the board and the maintenance windows; false when there is no board.
+    std::function<bool(TStatusView& view)> LoadView;
+    /// Hands an outage's acknowledgement (code as the board has it, by, comment) to the daemon; none
+    /// when acknowledgements are not taken.
+    std::function<void(const std::string& code, const std::string& by, const std::string& comment)> Acknowledge;
 
     /// This daemon's ID: the daemon a new site is given when the request names none.
     std::function<std::string()> DaemonId;
@@ -29,8 +36,11 @@ public:
     TApiResponse Change(const std::string& code, const TApiRequest& request, bool merge, const std::string& token);
     /// DELETE /sites/{code}: the site and its VKT rows.
     TApiResponse Remove(const std::string& code, const std::string& token);
+    /// POST /sites/{code}/ack: acknowledges the site's open outage as the token named `token`.
+    TApiResponse AckOutage(const std::string& code, const TApiRequest& request, const std::string& token);
 
 private:
+    TApiResponse Answer(int status, const SiteFields& site) const;
+
     TApiDatabase& m_database;
-    const TStatusBoard* m_board;
 };

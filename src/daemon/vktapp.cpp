@@ -182,6 +182,8 @@ int RunDaemon(TDaemonFace& face) {
     api.Board = &board;
     api.DatabaseUp = web.DatabaseUp;
     api.Log = web.Log;
+    api.Maintenance = &maintenance;
+    api.Acknowledge = web.Acknowledge;
     form->OnStartListener = [&web, &api, &dataModule](int port) {
         api.Start(dataModule->ConnectionString(), dataModule->Dialect(), dataModule->PollDelay);
         web.Start(port);

@@ -1,6 +1,7 @@
 // THTTPThread's POST /status/ack: an outage acknowledged from the status page. Guarded like a settings
 // save (the login, the Host rule, and no request from another site's page); the acknowledgement is
 // handed to the daemon, which stores it, and the browser is sent back to the board.
+#include "web/ackrules.h"
 #include "web/httpthr.h"
 #include "web/responsehead.h"
 #include "web/statusboard.h"
@@ -9,29 +10,6 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
-
-namespace {
-
-constexpr std::size_t MaxCodeLength = 30;
-constexpr std::size_t MaxCommentLength = 255;
-
-bool Printable(const std::string& text) {
-    for (unsigned char c : text)
-        if (c < 32 || c == 127) return false;
-    return true;
-}
-
-/// The board's code of a site whose outage may be acknowledged: silent, or down by the group's verdict.
-std::string OutageCode(const TBoardSnapshot& board, const std::string& code) {
-    for (const auto& entry : board.Sites) {
-        const TSiteStatus& site = entry->Status;
-        const bool down = site.GroupDown >= 0 ? site.GroupDown == 1 : site.State == TSiteStatus::Down;
-        if (down && SameText(site.Code, code)) return site.Code;
-    }
-    return {};
-}
-
-} // namespace
 
 // Outages are acknowledged only while the daemon follows them up; otherwise the path stays silent.
 bool THTTPThread::WantsAckBody(const THTTPRequest& request) const {
@@ -45,12 +23,11 @@ void THTTPThread::RespondToAck(const THTTPRequest& request) {
     if (!m_sameSite) return; // a form on another site's page: nothing is stored and nothing sent
     const std::string code = Trim(request.BodyField("code"));
     const std::string comment = Trim(request.BodyField("comment"));
-    if (code.empty() || code.size() > MaxCodeLength || comment.size() > MaxCommentLength || !Printable(code) ||
-        !Printable(comment)) {
+    if (!AckTextUsable(code, comment)) {
         SendAckAnswer("400 Bad Request", "The code or the comment cannot be used.\n", false);
         return;
     }
-    const std::string known = OutageCode(*board, code);
+    const std::string known = OpenOutageCode(*board, code);
     if (known.empty()) {
         SendAckAnswer("409 Conflict", "No open outage of " + code + " to acknowledge.\n", false);
         return;

@@ -7,7 +7,6 @@
 #include "web/httprequest.h"
 
 #include <cmath>
-#include <map>
 #include <vector>
 
 namespace {
@@ -18,7 +17,7 @@ constexpr std::size_t MaxCode = 12;
 /// TDateTime of 1970-01-01.
 constexpr double UnixEpochDays = 25569.0;
 
-using Fields = std::multimap<std::string, std::string>;
+using Fields = MaintenanceFields;
 
 Fields ReadFields(const std::string& body) {
     Fields fields;
@@ -124,8 +123,11 @@ std::string ReadOneOff(const Fields& fields, MaintenanceWindow& w, long long now
 } // namespace
 
 MaintenanceRequest ParseMaintenanceForm(const std::string& body, long long now, const TimeZone& zone) {
+    return ParseMaintenanceFields(ReadFields(body), now, zone);
+}
+
+MaintenanceRequest ParseMaintenanceFields(const MaintenanceFields& fields, long long now, const TimeZone& zone) {
     MaintenanceRequest request;
-    const Fields fields = ReadFields(body);
     for (const auto& [name, value] : fields)
         if (name != "reason" && HasControl(value)) {
             request.Error = name + ": holds a control character";

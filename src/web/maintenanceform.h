@@ -11,6 +11,7 @@
 
 #include "history/maintenance.h"
 
+#include <map>
 #include <string>
 
 struct MaintenanceRequest {
@@ -22,8 +23,13 @@ struct MaintenanceRequest {
     std::string Error;
 };
 
+/// The fields by name, decoded; a name may come more than once ("weekdays").
+using MaintenanceFields = std::multimap<std::string, std::string>;
+
 /// Reads the form's body at the moment `now` in the daemon's time zone.
 MaintenanceRequest ParseMaintenanceForm(const std::string& body, long long now, const TimeZone& zone);
+/// The same rules over fields that came some other way than a form (the API's JSON).
+MaintenanceRequest ParseMaintenanceFields(const MaintenanceFields& fields, long long now, const TimeZone& zone);
 
 /// "yyyy-mm-dd hh:nn:ss" of the moment on the zone's wall clock.
 std::string LocalTimeText(long long utc, const TimeZone& zone);

@@ -82,6 +82,12 @@ void JsonSite(std::string& out, const TSiteEntry& entry, const TStatusView& view
 
 } // namespace
 
+std::string StatusSiteJson(const TSiteEntry& entry, const TStatusView& view) {
+    std::string out;
+    JsonSite(out, entry, view, false);
+    return out;
+}
+
 void TStatusJson::Write(TBodyOut& body) const {
     const TStatusView& view = m_view;
     const TScanSummary& s = view.Summary;

@@ -19,3 +19,7 @@ private:
     std::string m_filter;
     bool m_history;
 };
+
+/// One site's object as /status.json shows it (without its buckets), for the API to take its state,
+/// uptime, maintenance and acknowledgement from.
+std::string StatusSiteJson(const TSiteEntry& entry, const TStatusView& view);

@@ -1,7 +1,8 @@
 // The real daemon's API over HTTPS with a throw-away certificate, tokens made by vkt-datutil and
 // curl as the client: a site made, changed and deleted through it is probed, re-probed and dropped by
-// the next scans; every error answer.
+// the next scans; every error answer; maintenance windows and acknowledgements as the page makes them.
 #include "../integration/scan_daemon.h"
+#include "../silenthost.h"
 #include "../web/shellcommand.h"
 #include "api/apitokens.h"
 
@@ -27,13 +28,16 @@ protected:
         if (!CanProbe(why)) GTEST_SKIP() << why;
         ASSERT_TRUE(db.Connect()) << db.dm.LastConnectionError();
         db.AddSite("D1", "KEEP", "127.0.0.3");
+        Seed();
+        if (IsSkipped()) return;
         ASSERT_EQ(RunCommand("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "
                              "/CN=localhost -addext subjectAltName=IP:127.0.0.1 -days 1 -keyout " +
                              daemon.home.File("key.pem") + " -out " + daemon.home.File("cert.pem") + " 2>/dev/null"),
                   "");
         WriteFileText(daemon.home.File("vkt.ini"),
-                      ReadFileText(daemon.home.File("vkt.ini")) + "[Api]\r\nListen=127.0.0.1:0\r\nCertificate=" +
-                          daemon.home.File("cert.pem") + "\r\nKey=" + daemon.home.File("key.pem") + "\r\n");
+                      ReadFileText(daemon.home.File("vkt.ini")) +
+                          "[Api]\r\nListen=127.0.0.1:0\r\nCertificate=" + daemon.home.File("cert.pem") +
+                          "\r\nKey=" + daemon.home.File("key.pem") + "\r\n" + Sections());
         writer = Datutil("token add writer --write");
         reader = Datutil("token add reader");
         vkt = std::make_unique<VktProcess>(daemon.home.Path(), daemon.work.Path());
@@ -60,6 +64,10 @@ protected:
         reply.Body = ReadFileText(daemon.work.File("answer"));
         return reply;
     }
+
+    /// More sites, and more sections of vkt.ini, for a fixture that needs them.
+    virtual void Seed() {}
+    virtual std::string Sections() const { return ""; }
 
     int Polls(const std::string& what) const { return Occurrences(vkt->Output(), "Polling " + what); }
 
@@ -155,4 +163,94 @@ TEST_F(ApiOverHttps, EveryErrorHasItsStatusAndNamesTheFieldAtFault) {
     EXPECT_EQ(Datutil("token revoke reader 2>&1").substr(15), "Token reader revoked.");
     EXPECT_EQ(Call("GET", "/api/v1/sites", r).Status, 401);
     EXPECT_EQ(LogEvents(vkt->Output(), {"API"}).back(), "[API] Site DUP created by token writer.");
+}
+
+namespace {
+
+/// With reminders (so outages are acknowledged), history (so uptime is shown) and a site that never answers.
+class ApiWithFollowups : public ApiOverHttps {
+protected:
+    void Seed() override {
+        std::string why;
+        if (!silent.Create(why)) GTEST_SKIP() << why;
+        db.AddSite("D1", "SILENT", silent.Inside());
+    }
+    std::string Sections() const override { return "[Alert]\r\nRemind=60\r\n[History]\r\n"; }
+
+    SilentHostNamespace silent{"apiack", "100.64.29"};
+};
+
+} // namespace
+
+TEST_F(ApiWithFollowups, WindowsAndAcknowledgementsFollowThePageRulesAndShowOnTheSites) {
+    const std::string w = "Bearer " + writer, r = "Bearer " + reader;
+    ASSERT_TRUE(vkt->WaitForOutput("Unable to contact SILENT", 60s)) << vkt->Output();
+    struct Case {
+        std::string Method, Path, Authorization, Body;
+        int Status;
+        std::string Field;
+    };
+    const std::string m = "/api/v1/maintenance";
+    const std::vector<Case> cases = {
+        {"POST", m, r, R"({"code":"KEEP","minutes":30})", 403, ""},
+        {"POST", m, w, R"({"code":"KEEP","minutes":0})", 400, "minutes"},
+        {"POST", m, w, R"({"code":"KEEP","minutes":1.5})", 400, "minutes"},
+        {"POST", m, w, R"({"minutes":30})", 400, "code"},
+        {"POST", m, w, R"({"code":"KEEP","weekdays":["mon","xyz"],"time":"03:00","minutes":60})", 400, "weekdays"},
+        {"POST", m, w, R"({"code":"KEEP","start":"2020-01-01 00:00","end":"2020-01-01 01:00"})", 400, "end"},
+        {"POST", m, w, R"({"code":"KEEP","minutes":30,"end_early":"1"})", 400, "end_early"},
+        {"POST", m, w, R"({"code":"KEEP","minutes":30,"reason":"router"})", 201, ""},
+        {"POST", m, w, R"({"code":"*","weekdays":["sun"],"time":"03:00","minutes":60})", 201, ""},
+        {"PUT", m, w, "{}", 405, ""},
+        {"DELETE", m + "/123", w, "", 404, ""},
+        {"DELETE", m + "/x", w, "", 404, ""},
+        {"POST", "/api/v1/sites/NOPE/ack", w, "{}", 404, ""},
+        {"POST", "/api/v1/sites/KEEP/ack", w, R"({"comment":"up"})", 409, ""},
+        {"POST", "/api/v1/sites/SILENT/ack", w, R"({"comment":5})", 400, "comment"},
+        {"POST", "/api/v1/sites/SILENT/ack", w, R"({"colour":"red"})", 400, "colour"},
+        {"POST", "/api/v1/sites/SILENT/ack", r, R"({"comment":"on it"})", 403, ""},
+        {"GET", "/api/v1/sites/SILENT/ack", r, "", 405, ""},
+        {"POST", "/api/v1/sites/silent/ack", w, R"({"comment":"on it"})", 200, ""},
+    };
+    for (const Case& c : cases) {
+        const Reply reply = Call(c.Method, c.Path, c.Authorization, c.Body);
+        const std::string label = c.Method + " " + c.Path + " " + c.Body;
+        EXPECT_EQ(reply.Status, c.Status) << label << "\n" << reply.Body;
+        if (c.Status < 400) continue;
+        const json body = json::parse(reply.Body, nullptr, false);
+        ASSERT_TRUE(body.is_object() && body["error"].is_string()) << label << "\n" << reply.Body;
+        EXPECT_EQ(body.value("field", ""), c.Field) << label << "\n" << reply.Body;
+    }
+
+    const json windows = json::parse(Call("GET", m, r).Body)["windows"];
+    ASSERT_EQ(windows.size(), 2u) << windows;
+    EXPECT_EQ(windows[0]["made_by"], "writer");
+    EXPECT_EQ(windows[0]["running"], true);
+    EXPECT_EQ(windows[0]["minutes"], 30);
+    EXPECT_EQ(windows[1]["weekdays"], json::array({"sun"}));
+    EXPECT_EQ(windows[1]["time"], "03:00");
+    EXPECT_EQ(json::parse(Call("GET", "/api/v1/sites/KEEP", r).Body)["maintenance"], true);
+    const std::string ended = m + "/" + windows[0]["id"].get<std::string>();
+    EXPECT_EQ(Call("DELETE", ended, w).Status, 204);
+    EXPECT_EQ(Call("DELETE", ended, w).Status, 404) << "ended already";
+    EXPECT_EQ(json::parse(Call("GET", "/api/v1/sites/KEEP", r).Body)["maintenance"], false);
+
+    const json silentSite = json::parse(Call("GET", "/api/v1/sites/SILENT", r).Body);
+    EXPECT_EQ(silentSite["state"], "down");
+    EXPECT_EQ(silentSite["acknowledged"]["by"], "writer") << silentSite;
+    EXPECT_EQ(silentSite["acknowledged"]["comment"], "on it");
+    ASSERT_TRUE(vkt->WaitForOutput("Outage of SILENT acknowledged by writer: on it", 60s)) << vkt->Output();
+    ASSERT_TRUE(vkt->WaitForOutput("Maintenance window for KEEP made by writer: from ", 60s)) << vkt->Output();
+    ASSERT_TRUE(vkt->WaitForOutput("Maintenance window for KEEP ended early.", 60s)) << vkt->Output();
+
+    // The uptime is the one /status.json shows, once the history has figures for the site.
+    json keep;
+    for (int i = 0; i < 300 && !keep.contains("uptime"); ++i, std::this_thread::sleep_for(100ms))
+        keep = json::parse(Call("GET", "/api/v1/sites/KEEP", r).Body);
+    ASSERT_TRUE(keep.contains("uptime")) << keep;
+    const json board = json::parse(Call("GET", "/status.json", "").Body);
+    for (const json& shown : board["sites"])
+        if (shown["code"] == "KEEP") {
+            EXPECT_EQ(shown["uptime"], keep["uptime"]);
+        }
 }

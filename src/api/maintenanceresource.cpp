@@ -1,0 +1,117 @@
+// TMaintenanceResource: a JSON body becomes the form's fields, so the page's parser judges both.
+#include "api/maintenanceresource.h"
+
+#include "api/sitebody.h"
+#include "history/maintenancebook.h"
+#include "platform/strutil.h"
+#include "web/maintenanceform.h"
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <set>
+
+using nlohmann::json;
+
+namespace {
+
+const std::set<std::string> Fields = {"code", "minutes", "start", "end", "weekdays", "time", "reason"};
+const char* const DayNames[] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun"};
+
+TApiResponse NoBook() {
+    return ApiError(404, "this daemon keeps no maintenance windows");
+}
+
+/// The window with its occurrence that holds `now`, else its next one (the start and end the list shows).
+json WindowJson(const MaintenanceWindow& w, const TimeSpan& next, long long now, const TimeZone& zone) {
+    json days = json::array();
+    for (int i = 0; i < 7; ++i)
+        if (w.Weekdays & (1 << i)) days.push_back(DayNames[i]);
+    json out = {{"id", std::to_string(w.Id)},
+                {"code", w.Code},
+                {"reason", w.Reason},
+                {"made_by", w.MadeBy},
+                {"weekly", w.Weekly()},
+                {"weekdays", days},
+                {"time", nullptr},
+                {"minutes", (next.End - next.Start) / 60},
+                {"start", LocalTimeText(next.Start, zone)},
+                {"end", LocalTimeText(next.End, zone)},
+                {"running", next.Start <= now}};
+    if (w.Weekly()) out["time"] = Format("%02d:%02d", w.DayTime / 3600, w.DayTime / 60 % 60);
+    return out;
+}
+
+/// The body's fields as the form would carry them: text as it is, whole numbers as digits, a list of
+/// weekdays as the field repeated; false with the 400 answer in `refusal`.
+bool ReadFields(const std::string& body, MaintenanceFields& fields, TApiResponse& refusal) {
+    const json document = json::parse(body, nullptr, false);
+    if (document.is_discarded() || !document.is_object()) {
+        refusal = ApiError(400, "the body is not a JSON object");
+        return false;
+    }
+    for (const auto& [name, value] : document.items()) {
+        if (!Fields.contains(name)) {
+            refusal = ApiError(400, name + " is not a field of a maintenance window", name);
+            return false;
+        }
+        const json items = name == "weekdays" && value.is_array() ? value : json::array({value});
+        for (const json& item : items) {
+            if (item.is_string())
+                fields.emplace(name, item.get<std::string>());
+            else if (item.is_number_integer())
+                fields.emplace(name, item.dump());
+            else if (!item.is_null()) {
+                refusal = ApiError(400, name + " is neither text nor a whole number", name);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+/// The parser's message names the field before its colon, when one is at fault.
+TApiResponse Refused(const std::string& error) {
+    const std::string field = error.substr(0, error.find(':'));
+    return ApiError(400, error, Fields.contains(field) ? field : "");
+}
+
+} // namespace
+
+TApiResponse TMaintenanceResource::List() const {
+    if (Book == nullptr) return NoBook();
+    const MaintenanceBook::Windows windows = Book->Current();
+    const long long now = Book->Now();
+    json list = json::array();
+    for (const MaintenanceWindow& w : *windows)
+        if (const std::optional<TimeSpan> next = NextOccurrence(w, now, Book->Zone()))
+            list.push_back(WindowJson(w, *next, now, Book->Zone()));
+    return JsonAnswer(200, json{{"windows", list}});
+}
+
+TApiResponse TMaintenanceResource::Make(const TApiRequest& request, const std::string& token) {
+    if (Book == nullptr) return NoBook();
+    MaintenanceFields fields;
+    TApiResponse refusal;
+    if (!ReadFields(request.Body, fields, refusal)) return refusal;
+    const long long now = Book->Now();
+    MaintenanceRequest made = ParseMaintenanceFields(fields, now, Book->Zone());
+    if (!made.Error.empty()) return Refused(made.Error);
+    made.Window.MadeBy = token;
+    made.Window.Id = Book->Make(made.Window);
+    const std::optional<TimeSpan> next = NextOccurrence(made.Window, now, Book->Zone());
+    TApiResponse response = JsonAnswer(201, WindowJson(made.Window, next.value_or(TimeSpan{}), now, Book->Zone()));
+    response.Headers.emplace_back("Location", "/api/v1/maintenance/" + std::to_string(made.Window.Id));
+    return response;
+}
+
+TApiResponse TMaintenanceResource::End(const std::string& id) {
+    if (Book == nullptr) return NoBook();
+    const bool digits = !id.empty() && id.size() <= 18 && id.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || !Book->EndEarly(std::stoll(id)))
+        return ApiError(404, "no maintenance window " + id + " running or to come");
+    TApiResponse response;
+    response.Status = 204;
+    response.ContentType.clear();
+    return response;
+}
