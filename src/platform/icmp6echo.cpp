@@ -44,19 +44,6 @@ bool QuotedRequest(std::span<const std::uint8_t> icmp, Echo6Probe& quoted) {
     return true;
 }
 
-std::uint32_t SendErrorStatus(int err) {
-    switch (err) {
-    case ENETUNREACH:
-        return IpStatus::DestNetUnreachable;
-    case EHOSTUNREACH:
-        return IpStatus::DestHostUnreachable;
-    case EMSGSIZE:
-        return IpStatus::PacketTooBig;
-    default:
-        return IpStatus::GeneralFailure;
-    }
-}
-
 void SetInt(int fd, int level, int name, int value) {
     if (setsockopt(fd, level, name, &value, sizeof value) == 0) return;
     const int err = errno;

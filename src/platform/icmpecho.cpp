@@ -145,19 +145,6 @@ std::string OpenFailureText(int dgramErr, int rawErr) {
            std::to_string(getegid()) + ") within net.ipv4.ping_group_range (now " + ReadPingGroupRange() + ")";
 }
 
-std::uint32_t SendErrorStatus(int err) {
-    switch (err) {
-    case ENETUNREACH:
-        return IpStatus::DestNetUnreachable;
-    case EHOSTUNREACH:
-        return IpStatus::DestHostUnreachable;
-    case EMSGSIZE:
-        return IpStatus::PacketTooBig;
-    default:
-        return IpStatus::GeneralFailure;
-    }
-}
-
 /// Sets the round-trip time of `reply`, in whole milliseconds and in microseconds, from one reading of
 /// the monotonic clock.
 void SetRoundTrip(IcmpEchoReply& reply, std::chrono::steady_clock::time_point sent) {
@@ -515,4 +502,17 @@ EchoMatch MatchEchoAnswer(std::span<const std::uint8_t> packet, bool withIpHeade
     m.Responder = source;
     m.Options = options;
     return m;
+}
+
+std::uint32_t SendErrorStatus(int err) {
+    switch (err) {
+    case ENETUNREACH:
+        return IpStatus::DestNetUnreachable;
+    case EHOSTUNREACH:
+        return IpStatus::DestHostUnreachable;
+    case EMSGSIZE:
+        return IpStatus::PacketTooBig;
+    default:
+        return IpStatus::GeneralFailure;
+    }
 }

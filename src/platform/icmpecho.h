@@ -56,6 +56,9 @@ struct IcmpEchoReply {
     IpOptionInformation Options;       ///< TTL and TOS of the answer
 };
 
+/// The IpStatus of a send that failed with `err` (no route, too big, anything else).
+std::uint32_t SendErrorStatus(int err);
+
 /// An echo handle could not be opened; the message says why.
 class EIcmpEchoError : public Exception {
 public:

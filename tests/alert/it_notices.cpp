@@ -1,6 +1,7 @@
 // What a notice really did, with the real daemon scanning every second: a notice nobody received is
 // not counted as sent nor shown as notified, a webhook receiver that never answers does not hold the
 // scan nor get a notice twice, and a code with two addresses, one of them silent, is told once.
+#include "../integration/listenport.h"
 #include "../integration/scan_daemon.h"
 #include "../web/shellcommand.h"
 #include "peers.h"
@@ -85,18 +86,7 @@ protected:
     }
     int Lines(const std::string& text) const { return Occurrences(vkt->Output(), text); }
     /// The admin port the daemon listens on (NetPort=0 takes whatever the system gives).
-    int WebPort() const {
-        const std::string pid = "pid=" + std::to_string(vkt->Pid()) + ",";
-        for (int i = 0; i < 500; ++i) {
-            for (const std::string& line : SplitString(RunCommand("ss -Hltnp"), '\n')) {
-                std::smatch m;
-                if (line.find(pid) != std::string::npos && std::regex_search(line, m, std::regex(":(\\d+) ")))
-                    return std::stoi(m[1].str());
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return 0;
-    }
+    int WebPort() const { return ListeningTcpPort(vkt->Pid()); }
     long long Markers(const std::string& code) {
         return db.Count("SELECT COUNT(*) AS n FROM alarms WHERE Code = " + SQLLiteral(code + "MAILED"));
     }

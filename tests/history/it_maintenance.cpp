@@ -2,6 +2,7 @@
 // and the [Web] login: while the window runs the site's notice is held (no mail), when it ends the
 // notice goes out once; a window for every site is ended early from the page; a form from another site
 // changes nothing.
+#include "../integration/listenport.h"
 #include "../integration/scan_daemon.h"
 #include "../web/shellcommand.h"
 #include "peers.h"
@@ -42,18 +43,7 @@ protected:
         port = WebPort();
         ASSERT_NE(port, 0) << vkt->Output();
     }
-    int WebPort() const {
-        const std::string pid = "pid=" + std::to_string(vkt->Pid()) + ",";
-        for (int i = 0; i < 500; ++i) {
-            for (const std::string& line : SplitString(RunCommand("ss -Hltnp"), '\n')) {
-                std::smatch m;
-                if (line.find(pid) != std::string::npos && std::regex_search(line, m, std::regex(":(\\d+) ")))
-                    return std::stoi(m[1].str());
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return 0;
-    }
+    int WebPort() const { return ListeningTcpPort(vkt->Pid()); }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
     /// The status line of the answer to the form (curl encodes each field), or what curl said.
     std::string Post(const std::vector<std::string>& fields, const std::string& options = "") {
