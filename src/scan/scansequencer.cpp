@@ -7,10 +7,10 @@ bool ScanSequencer::Put(std::size_t index, SiteResult result) {
     return index == m_next;
 }
 
-std::vector<SiteResult> ScanSequencer::TakeReady() {
+std::vector<SiteResult> ScanSequencer::TakeReady(std::size_t most) {
     std::lock_guard<std::mutex> guard(m_lock);
     std::vector<SiteResult> ready;
-    while (m_next < m_results.size() && m_results[m_next]) {
+    while (m_next < m_results.size() && m_results[m_next] && ready.size() < most) {
         ready.push_back(std::move(*m_results[m_next]));
         m_results[m_next++].reset();
     }

@@ -68,7 +68,7 @@ bool TSiteBatch::Admit(const SiteResult& result) {
     return true;
 }
 
-void TSiteBatch::Run(TDbQuery& query, const std::vector<SiteResult>& results, const TCodeAddresses& addresses) {
+void TSiteBatch::Run(TDbQuery& query, std::span<const SiteResult> results, const TCodeAddresses& addresses) {
     std::vector<std::string> answered, failed;
     std::map<int, std::vector<std::string>> byRtt;
     for (const SiteResult& r : results) {

@@ -8,6 +8,7 @@
 #include "db/dbaccess.h"
 #include "scan/siteresult.h"
 
+#include <span>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -28,7 +29,7 @@ public:
     /// failed. A statement that fails leaves its sites to the site-by-site statements, which report the
     /// error as they always do. Answering codes with several addresses are left to them too: another
     /// address of theirs may still fail in this scan.
-    void Run(TDbQuery& query, const std::vector<SiteResult>& results, const TCodeAddresses& addresses);
+    void Run(TDbQuery& query, std::span<const SiteResult> results, const TCodeAddresses& addresses);
     /// Whether the code's alarm rows are deleted and its round-trip time stored: nothing is left for
     /// its own clear and no outage for its notification decision.
     bool Cleared(const std::string& code) const { return m_cleared.count(code) != 0; }
