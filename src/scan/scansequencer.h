@@ -5,13 +5,14 @@
 #include "scan/siteresult.h"
 
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
 class ScanSequencer {
 public:
-    explicit ScanSequencer(std::size_t sites) : m_results(sites) {}
+    explicit ScanSequencer(std::size_t sites);
 
     /// Stores the result of the site at `index` (any thread; each index once). True when it is the
     /// next one to take, so that whoever takes results is worth waking.
@@ -25,7 +26,17 @@ public:
     bool Done() const;
 
 private:
+    /// Results are kept in blocks of this many sites; a block is let go once all of its results are
+    /// taken, so that the memory serves what the scan keeps of them while the rest are still probed.
+    static constexpr std::size_t BlockSites = 1024;
+    using Block = std::unique_ptr<std::optional<SiteResult>[]>;
+
+    std::optional<SiteResult>& Slot(std::size_t index) const {
+        return m_blocks[index / BlockSites][index % BlockSites];
+    }
+
     mutable std::mutex m_lock;
-    std::vector<std::optional<SiteResult>> m_results;
+    std::vector<Block> m_blocks;
+    std::size_t m_size = 0;
     std::size_t m_next = 0;
 };
