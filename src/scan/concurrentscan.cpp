@@ -12,7 +12,7 @@
 namespace {
 
 /// Results taken from the sequencer at a time: those still waiting stay in it, not copied.
-constexpr std::size_t TakenAtOnce = 4096;
+constexpr std::size_t TakenAtOnce = 1024;
 
 /// The engine on its own thread; stopped and joined when the scan ends, also early.
 class EngineThread {

@@ -110,8 +110,8 @@ constexpr std::size_t SequencesPerSocket = 65536;
 /// times SequencesPerSocket plus sequence; IPv6 requests take keys of the first block only, their
 /// socket's one sequence space).
 struct InFlight {
-    std::size_t Target = 0;
     Time Sent;
+    std::uint32_t Target = 0; ///< the target's index: a scan has far fewer than 2^32
     bool Active = false;
 };
 
@@ -326,7 +326,7 @@ private:
             Settle(i, CauseOfSendError(err), {});
             return err;
         }
-        m_inFlight[key] = InFlight{i, now, true};
+        m_inFlight[key] = InFlight{now, static_cast<std::uint32_t>(i), true};
         m_deadlines.emplace_back(key, now + ProbeEngine::EchoTimeout);
         ++m_active;
         return 0;
