@@ -72,7 +72,7 @@ void SiteOutcome::Alone(const SiteResult& result, const TSiteBatch* batch) {
     if (result.Answered && codeAnswered) {
         alert.Answering(code);
         if (!cleared) m_form.ClearAlarms(code, result.RttAvg);
-    } else if (!result.Answered && !alert.HoldsAlarms()) {
+    } else if (!result.Answered && !alert.HoldsAlarms() && !(batch && batch->Posted(code))) {
         m_form.PostAlarm(code);
     }
     ResultLine(result);

@@ -46,6 +46,14 @@ void AlarmRows::Post(const std::string& code, TDateTime when) {
                   {"INSERT INTO alarms (Code, FailTime) VALUES (" + SQLLiteral(code) + ", " + DateLiteral(when) + ")"});
 }
 
+void AlarmRows::Post(const std::vector<std::string>& codes, TDateTime when) {
+    const std::string at = DateLiteral(when);
+    std::string rows;
+    for (const std::string& code : codes)
+        rows += (rows.empty() ? "(" : ", (") + SQLLiteral(code) + ", " + at + ")";
+    ExecStatement(m_writes, {"INSERT INTO alarms (Code, FailTime) VALUES " + rows});
+}
+
 void AlarmRows::PostIfAbsent(const std::string& code, TDateTime when, TDateTime since, TDbDialect dialect) {
     ExecStatement(m_writes, {"INSERT INTO alarms (Code, FailTime) SELECT " + SQLLiteral(code) + ", " +
                              DateValue(dialect, when) + " WHERE NOT EXISTS (" + PostedSelect(code, since) + ")"});

@@ -35,6 +35,8 @@ public:
 
     /// Records one failed probe at `when` (two in the same second collide on the table's unique index).
     void Post(const std::string& code, TDateTime when);
+    /// One row for each of the codes, all at `when`, in one statement: all of them or none.
+    void Post(const std::vector<std::string>& codes, TDateTime when);
     /// Records a failed probe at `when` unless an alarm row of the site is at least as young as `since`:
     /// one row for a group scan, whichever member posts it.
     void PostIfAbsent(const std::string& code, TDateTime when, TDateTime since, TDbDialect dialect);

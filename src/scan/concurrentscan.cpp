@@ -11,6 +11,9 @@
 
 namespace {
 
+/// Results taken from the sequencer at a time: those still waiting stay in it, not copied.
+constexpr std::size_t TakenAtOnce = 1024;
+
 /// The engine on its own thread; stopped and joined when the scan ends, also early.
 class EngineThread {
 public:
@@ -51,7 +54,7 @@ bool ConcurrentScan::Run(const std::vector<ScanRow>& rows, const TCodeAddresses&
     std::size_t next = 0;
     while (!results.Done()) {
         MainLoop().WaitUntil([&] { return results.HasReady(); }, std::chrono::seconds(5));
-        std::vector<SiteResult> ready = results.TakeReady();
+        std::vector<SiteResult> ready = results.TakeReady(TakenAtOnce);
         for (SiteResult& r : ready)
             r = rows[next++].Attach(std::move(r)); // the engine knows addresses only
         if (!HandOn(ready, addresses, gather, done)) return false;
@@ -59,23 +62,22 @@ bool ConcurrentScan::Run(const std::vector<ScanRow>& rows, const TCodeAddresses&
     return true;
 }
 
-bool ConcurrentScan::HandOn(std::vector<SiteResult>& ready, const TCodeAddresses& addresses, bool gather,
+bool ConcurrentScan::HandOn(const std::vector<SiteResult>& ready, const TCodeAddresses& addresses, bool gather,
                             const SiteDone& done) {
-    std::vector<SiteResult> run;
+    const std::span<const SiteResult> all(ready);
+    std::size_t from = 0;
     TSiteBatch keys;
-    for (SiteResult& r : ready) {
-        if (!keys.Admit(r)) {
-            if (!HandOnRun(run, addresses, gather, done)) return false;
-            run.clear();
-            keys = TSiteBatch();
-            keys.Admit(r);
-        }
-        run.push_back(std::move(r));
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (keys.Admit(all[i])) continue;
+        if (!HandOnRun(all.subspan(from, i - from), addresses, gather, done)) return false;
+        from = i;
+        keys = TSiteBatch();
+        keys.Admit(all[i]);
     }
-    return HandOnRun(run, addresses, gather, done);
+    return HandOnRun(all.subspan(from), addresses, gather, done);
 }
 
-bool ConcurrentScan::HandOnRun(std::vector<SiteResult>& run, const TCodeAddresses& addresses, bool gather,
+bool ConcurrentScan::HandOnRun(std::span<const SiteResult> run, const TCodeAddresses& addresses, bool gather,
                                const SiteDone& done) {
     TDbConnection& connection = m_query.Connection();
     if (run.empty()) return true;

@@ -10,6 +10,7 @@
 #include "scan/tsitebatch.h"
 
 #include <functional>
+#include <span>
 #include <vector>
 
 class ConcurrentScan {
@@ -29,8 +30,9 @@ public:
 
 private:
     /// Splits the ready results into runs whose codes the database tells apart, and hands each run on.
-    bool HandOn(std::vector<SiteResult>& ready, const TCodeAddresses& addresses, bool gather, const SiteDone& done);
-    bool HandOnRun(std::vector<SiteResult>& run, const TCodeAddresses& addresses, bool gather, const SiteDone& done);
+    bool HandOn(const std::vector<SiteResult>& ready, const TCodeAddresses& addresses, bool gather,
+                const SiteDone& done);
+    bool HandOnRun(std::span<const SiteResult> run, const TCodeAddresses& addresses, bool gather, const SiteDone& done);
 
     TScanSettings m_settings;
     TDbQuery& m_query;

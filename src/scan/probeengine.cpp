@@ -24,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <queue>
+#include <unordered_map>
 
 namespace {
 
@@ -90,9 +91,8 @@ struct Target {
     Time LookupStarted;
 };
 
-/// A site's results so far: a site probed on both families waits for the second.
+/// The first result of a site probed on both families, waiting for the second.
 struct SiteLegs {
-    int Left = 1;
     std::optional<SiteResult> V4, V6;
 };
 
@@ -110,8 +110,8 @@ constexpr std::size_t SequencesPerSocket = 65536;
 /// times SequencesPerSocket plus sequence; IPv6 requests take keys of the first block only, their
 /// socket's one sequence space).
 struct InFlight {
-    std::size_t Target = 0;
     Time Sent;
+    std::uint32_t Target = 0; ///< the target's index: a scan has far fewer than 2^32
     bool Active = false;
 };
 
@@ -128,13 +128,15 @@ public:
     EngineRun(const TScanSettings& s, const Clock& clock, const std::vector<std::string>& addresses,
               const std::vector<AddressFamily>& families, const ProbeEngine::Finished& finished)
         : m_settings(s), m_clock(clock), m_addresses(addresses), m_finished(finished), m_targets(addresses.size()),
-          m_legs(addresses.size()), m_debug(std::getenv("VKT_DEBUG") != nullptr) {
-        m_targets.reserve(2 * addresses.size()); // a second family's target never moves the others
+          m_left(addresses.size(), 1), m_debug(std::getenv("VKT_DEBUG") != nullptr) {
+        std::size_t both = 0;
         for (std::size_t i = 0; i < addresses.size(); ++i) {
             m_targets[i].Site = i;
             m_targets[i].Where = ProbeAddress::Parse(addresses[i]);
             m_targets[i].Family = i < families.size() ? families[i] : s.Family;
+            if (m_targets[i].Family == AddressFamily::Both) ++both;
         }
+        m_targets.reserve(addresses.size() + both); // a second family's target never moves the others
     }
     ~EngineRun() {
         for (const Connect& c : m_connects)
@@ -158,8 +160,8 @@ public:
 
     void FailAll(const std::string& why) {
         for (std::size_t i = 0; i < m_addresses.size(); ++i) {
-            if (m_legs[i].Left == 0) continue;
-            m_legs[i].Left = 0;
+            if (m_left[i] == 0) continue;
+            m_left[i] = 0;
             SiteResult r;
             r.Address = m_addresses[i];
             r.Sent = m_settings.Echoes;
@@ -196,7 +198,7 @@ private:
     /// A name asked for on both families: its IPv6 address becomes a target of its own, and a family the
     /// name lacks fails as a name not found.
     void ResolvedBoth(std::size_t i, const NameResolver::Answer& a) {
-        m_legs[m_targets[i].Site].Left = 2;
+        m_left[m_targets[i].Site] = 2;
         const std::size_t six = m_targets.size();
         m_targets.push_back(m_targets[i]);
         m_targets[i].Resolving = m_targets[six].Resolving = false;
@@ -324,7 +326,7 @@ private:
             Settle(i, CauseOfSendError(err), {});
             return err;
         }
-        m_inFlight[key] = InFlight{i, now, true};
+        m_inFlight[key] = InFlight{now, static_cast<std::uint32_t>(i), true};
         m_deadlines.emplace_back(key, now + ProbeEngine::EchoTimeout);
         ++m_active;
         return 0;
@@ -447,15 +449,19 @@ private:
 
     /// Hands a site's result on; a site probed on both families once both are in.
     void Deliver(std::size_t site, bool v6, SiteResult r) {
-        SiteLegs& legs = m_legs[site];
-        if (legs.Left == 0) return;
-        (v6 ? legs.V6 : legs.V4) = std::move(r);
-        if (--legs.Left > 0) return;
+        if (m_left[site] == 0) return;
+        if (--m_left[site] > 0) {
+            SiteLegs& legs = m_waiting[site];
+            (v6 ? legs.V6 : legs.V4) = std::move(r);
+            return;
+        }
         ++m_reported;
-        if (legs.V4 && legs.V6)
-            m_finished(site, CombineFamilies(*legs.V4, *legs.V6));
-        else
-            m_finished(site, std::move(legs.V4 ? *legs.V4 : *legs.V6));
+        const auto waiting = m_waiting.find(site);
+        if (waiting == m_waiting.end()) return m_finished(site, std::move(r));
+        SiteLegs legs = std::move(waiting->second);
+        m_waiting.erase(waiting);
+        (v6 ? legs.V6 : legs.V4) = std::move(r);
+        m_finished(site, CombineFamilies(*legs.V4, *legs.V6));
     }
 
     void Expire() {
@@ -536,7 +542,8 @@ private:
     const std::vector<std::string>& m_addresses;
     const ProbeEngine::Finished& m_finished;
     std::vector<Target> m_targets;
-    std::vector<SiteLegs> m_legs;
+    std::vector<std::uint8_t> m_left; ///< results each site still waits for: 2 for both families
+    std::unordered_map<std::size_t, SiteLegs> m_waiting;
     std::vector<InFlight> m_inFlight;
     std::vector<Connect> m_connects;
     std::deque<std::pair<std::size_t, Time>> m_deadlines;

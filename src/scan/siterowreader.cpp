@@ -85,6 +85,7 @@ std::vector<ScanRow> SiteRowReader::ReadAll(const std::vector<std::string>& code
         }
     }
     std::vector<ScanRow> rows;
+    rows.reserve(codes.size()); // most codes have one row
     for (const std::string& code : codes) {
         const std::string key = TSiteBatch::MatchKey(code);
         if (!key.empty() && !failed.count(code)) {

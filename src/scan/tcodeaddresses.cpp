@@ -3,6 +3,8 @@
 
 #include "scan/tsitebatch.h"
 
+#include <unordered_map>
+
 namespace {
 
 /// Rows of one code as the database matches them (case and trailing blanks aside).
@@ -13,12 +15,24 @@ std::string KeyOf(const std::string& code) {
 
 } // namespace
 
+// Only codes with several rows are kept: a code with one row has its own result, and most codes
+// have one.
 void TCodeAddresses::Expect(const std::vector<std::string>& codes) {
-    for (const std::string& code : codes) {
-        Rows& rows = m_codes[KeyOf(code)];
+    std::unordered_map<std::string, int> counts;
+    counts.reserve(codes.size());
+    for (const std::string& code : codes)
+        ++counts[KeyOf(code)];
+    for (const auto& [key, count] : counts) {
+        auto at = m_codes.find(key);
+        const bool pending = at != m_codes.end() && at->second.Left > 0;
+        if (count == 1 && !pending) {
+            if (at != m_codes.end()) m_codes.erase(at); // listed again, alone this time
+            continue;
+        }
+        Rows& rows = m_codes[key];
         if (rows.Left == 0) rows = Rows(); // a code listed again starts a run of its own
-        ++rows.Total;
-        ++rows.Left;
+        rows.Total += count;
+        rows.Left += count;
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include "db/alarmrows.h"
 #include "db/data.h"
+#include "platform/datetime.h"
 #include "platform/strutil.h"
 
 #include <map>
@@ -19,13 +20,18 @@ std::string InList(const std::vector<std::string>& codes) {
     return "(" + list + ")";
 }
 
-/// Runs one statement per chunk of the codes; false when any chunk fails.
-template <typename Run> bool RunChunked(const std::vector<std::string>& codes, Run run) {
+/// Runs one statement per chunk of the codes; false when any chunk fails. `done` gets each chunk
+/// whose statement ran.
+template <typename Run, typename Done = void (*)(const std::vector<std::string>&)>
+bool RunChunked(
+    const std::vector<std::string>& codes, Run run, Done done = [](const std::vector<std::string>&) {}) {
     bool ok = true;
     for (std::size_t from = 0; from < codes.size(); from += CodesPerStatement) {
         const auto to = static_cast<std::ptrdiff_t>(std::min(codes.size(), from + CodesPerStatement));
+        const std::vector<std::string> chunk(codes.begin() + static_cast<std::ptrdiff_t>(from), codes.begin() + to);
         try {
-            run(std::vector<std::string>(codes.begin() + static_cast<std::ptrdiff_t>(from), codes.begin() + to));
+            run(chunk);
+            done(chunk);
         } catch (const std::exception&) {
             ok = false;
         }
@@ -62,16 +68,26 @@ bool TSiteBatch::Admit(const SiteResult& result) {
     return true;
 }
 
-void TSiteBatch::Run(TDbQuery& query, const std::vector<SiteResult>& results, const TCodeAddresses& addresses) {
-    std::vector<std::string> answered;
+void TSiteBatch::Run(TDbQuery& query, std::span<const SiteResult> results, const TCodeAddresses& addresses) {
+    std::vector<std::string> answered, failed;
     std::map<int, std::vector<std::string>> byRtt;
     for (const SiteResult& r : results) {
-        if (!r.Answered || MatchKey(r.Code).empty() || addresses.Several(r.Code)) continue;
+        if (MatchKey(r.Code).empty()) continue;
+        if (!r.Answered) {
+            failed.push_back(r.Code);
+            continue;
+        }
+        if (addresses.Several(r.Code)) continue;
         answered.push_back(r.Code);
         byRtt[r.RttAvg].push_back(r.Code);
     }
-    if (answered.empty()) return;
     AlarmRows rows(query);
+    // Each statement compiles the table's triggers once, however many rows it inserts.
+    const TDateTime now = Now();
+    RunChunked(
+        failed, [&](const std::vector<std::string>& chunk) { rows.Post(chunk, now); },
+        [&](const std::vector<std::string>& chunk) { m_posted.insert(chunk.begin(), chunk.end()); });
+    if (answered.empty()) return;
     bool ok = RunChunked(answered, [&](const std::vector<std::string>& chunk) { rows.Clear(chunk); });
     for (const auto& [rtt, codes] : byRtt) {
         ok = RunChunked(codes,

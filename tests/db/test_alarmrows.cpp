@@ -96,6 +96,17 @@ const RowsCase kCases[] = {
      false,
      false,
      -1},
+    {"GatheredPostAllOrNone",
+     [](AlarmRows& r, TVKTDataModule&) {
+         r.Post("S2", Ago(20));
+         EXPECT_ANY_THROW(r.Post(std::vector<std::string>{"S1", "S2"}, Ago(20))); // S2 collides: S1 is not posted
+         EXPECT_FALSE(r.OutageStart("S1").has_value());
+         r.Post(std::vector<std::string>{"S1", "S3"}, Ago(20));
+     },
+     {"S1", "S2", "S3"},
+     false,
+     true,
+     20},
     {"PostIfAbsentOncePerWindow",
      [](AlarmRows& r, TVKTDataModule&) {
          r.PostIfAbsent("S1", Ago(3), Ago(5), TDbDialect::SQLite);

@@ -124,4 +124,20 @@ TEST(ScanSequencer, ResultsLeaveInListOrderOnceEveryEarlierSiteIsDone) {
     EXPECT_TRUE(s.Done());
 }
 
+TEST(ScanSequencer, TakesAtMostAsManyAsAskedAcrossItsBlocks) {
+    const std::size_t sites = 2500;
+    ScanSequencer s(sites);
+    for (std::size_t i = sites; i-- > 0;)
+        s.Put(i, Result(std::to_string(i)));
+    std::vector<std::size_t> sizes;
+    std::size_t next = 0;
+    for (std::vector<SiteResult> ready; !(ready = s.TakeReady(1000)).empty();) {
+        sizes.push_back(ready.size());
+        for (const SiteResult& r : ready)
+            ASSERT_EQ(r.Address, std::to_string(next++));
+    }
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{1000, 1000, 500}));
+    EXPECT_TRUE(s.Done());
+}
+
 } // namespace
