@@ -155,9 +155,10 @@ void ReadUsage(pid_t pid, Figures& f) {
 Figures RunDaemon(const TempDir& home, const std::string& lastCode, int scans = 1,
                   const std::function<void(int)>& ended = {}) {
     const std::string out = home.File("vkt.stdout");
+    // Emptied before the daemon starts: the reader below must never see an earlier run's lines.
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const pid_t pid = fork();
     if (pid == 0) {
-        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, 1);
         dup2(fd, 2);
         if (chdir(home.Path().c_str()) != 0) _exit(126);
@@ -166,6 +167,7 @@ Figures RunDaemon(const TempDir& home, const std::string& lastCode, int scans = 
         execl(VKT_BINARY, "vkt", static_cast<char*>(nullptr));
         _exit(127);
     }
+    close(fd);
     Figures f;
     std::ifstream in;
     std::string text;
