@@ -64,7 +64,7 @@ std::string QualityText(const LinkQuality& q) {
 }
 
 void AppendUnicodeEscape(std::string& out, unsigned code) {
-    char buf[8];
+    char buf[16]; // room for any unsigned value, though only UTF-16 units come here
     std::snprintf(buf, sizeof buf, "\\u%04x", code);
     out += buf;
 }

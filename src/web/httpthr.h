@@ -106,9 +106,7 @@ private:
     // POST /status/ack (httpthr-ack.cpp).
     bool WantsAckBody(const THTTPRequest& request) const;
     void RespondToAck(const THTTPRequest& request);
-    void SendAckAnswer(const char* status, const std::string& text, bool toBoard);
-    std::string PeerAddress() const;
-    // POST /status/maintenance (httpthr-maintenance.cpp).
+    // POST /status/maintenance (httpthr-maintenance.cpp); MadeBy and SendShort serve the acknowledgement too.
     void RespondToMaintenance(const THTTPRequest& request);
     std::string MadeBy() const;
     void SendShort(const char* status, const std::string& extraHead, const std::string& text);
