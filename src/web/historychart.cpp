@@ -13,8 +13,11 @@ constexpr double Width = 720, Height = 60, Foot = 58, Span = 50;
 
 std::string HistoryChart(const std::vector<ChartPoint>& points) {
     double highest = 0;
-    for (const ChartPoint& p : points)
+    bool answered = false; // a loopback answer rounds to 0 ms and is still an answer
+    for (const ChartPoint& p : points) {
         highest = std::max(highest, p.RttMs);
+        answered = answered || p.RttMs >= 0;
+    }
     const double step = points.empty() ? Width : Width / double(points.size());
     std::string line, losses;
     bool joined = false;
@@ -37,5 +40,5 @@ std::string HistoryChart(const std::vector<ChartPoint>& points) {
                   "<g fill=\"#d33\">%s</g><path d=\"%s\" fill=\"none\" stroke=\"#185\" stroke-width=\"1.2\"/>"
                   "<text x=\"4\" y=\"9\" font-size=\"8\" fill=\"#555\">%s</text></svg>",
                   Width, Height, losses.c_str(), line.c_str(),
-                  highest > 0 ? Format("%.3f ms", highest).c_str() : "no answer");
+                  answered ? Format("%.3f ms", highest).c_str() : "no answer");
 }

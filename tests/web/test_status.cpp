@@ -4,6 +4,7 @@
 #include "webfixture.h"
 
 #include "scan/rtthistory.h"
+#include "web/historychart.h"
 #include "web/addressfilter.h"
 #include "web/basiclogin.h"
 #include "web/statusboard.h"
@@ -283,3 +284,13 @@ TEST_F(BoardClients, SparklineOfOneAnswerAndTheLinks) {
 }
 
 } // namespace
+
+TEST(HistoryChart, NamesTheHighestAnswerAndSaysNoAnswerOnlyWithoutOne) {
+    const std::pair<std::vector<ChartPoint>, const char*> cases[] = {
+        {{{0.0, 0}, {-1, 1}}, "0.000 ms"}, // answers under a millisecond
+        {{{2.5, 0}, {0.4, 0.5}}, "2.500 ms"},
+        {{{-1, 1}, {-1, -1}}, "no answer"},
+    };
+    for (const auto& [points, label] : cases)
+        EXPECT_NE(HistoryChart(points).find(std::string(">") + label + "</text>"), std::string::npos) << label;
+}
