@@ -22,6 +22,10 @@ struct TApiRequest {
     std::string Body;
     /// The body went over the limit; what came of it is dropped.
     bool BodyTooLarge = false;
+    /// The head has passed the guards that need no body; Token names the token it came with
+    /// (empty on a path that needs none).
+    bool Admitted = false;
+    std::string Token;
 
     std::string QueryField(const std::string& name) const {
         const auto it = Query.find(name);

@@ -1,5 +1,5 @@
 // TApiRouter: the guards in their order (the wait of an address that failed too often, the token,
-// the token's right to write), then the route.
+// the token's right to write) as soon as the head is in, then the route once the body is.
 #include "api/apirouter.h"
 
 #include "api/apitokens.h"
@@ -16,6 +16,11 @@ namespace {
 
 const std::string SitesPath = "/api/v1/sites";
 const std::string MaintenancePath = "/api/v1/maintenance";
+const std::string OpenApiPath = "/api/v1/openapi.json";
+
+bool IsStatusPath(const std::string& path) {
+    return path == "/status" || path == "/status.json" || path == "/metrics";
+}
 
 /// The token of "Bearer <token>" (the scheme in any case); empty for anything else.
 std::string BearerToken(const std::string& authorization) {
@@ -67,19 +72,64 @@ std::string TApiRouter::DaemonId() const {
     return Trim(GetPrivateProfileString("System", "VKTID", "", ConfigFile));
 }
 
-// A database that cannot be reached is the answer's whole story: the request may be repeated.
-TApiResponse TApiRouter::Handle(const TApiRequest& request) {
+// A database that cannot be reached is the answer's whole story: the request may be repeated. Its
+// cause (a host, a port, a path) is for the log, not for a client that may hold no token.
+TApiResponse TApiRouter::Handle(TApiRequest& request) {
     try {
+        if (!request.Admitted)
+            if (std::optional<TApiResponse> refusal = Admit(request)) return *refusal;
         return Dispatch(request);
     } catch (const EDatabaseError& e) {
-        return ApiError(503, std::string("database: ") + e.what());
+        return Unreachable(e);
     }
 }
 
+TApiResponse TApiRouter::Unreachable(const EDatabaseError& error) {
+    {
+        std::lock_guard<std::mutex> lock(m_unreachableLock);
+        if (Log && (!m_unreachableLogged || MillisecondsSince(m_lastUnreachableLine) >= 60 * 1000)) {
+            Log("API", std::string("The database is not reachable: ") + error.what());
+            m_unreachableLogged = true;
+            m_lastUnreachableLine = GetClock().Monotonic();
+        }
+    }
+    return ApiError(503, "the database is not reachable");
+}
+
+// Everything that needs no body is decided here, so that a peer without a token is answered
+// before it can send (or trickle) one.
+std::optional<TApiResponse> TApiRouter::Admit(TApiRequest& request) {
+    request.Admitted = true;
+    const bool resource = request.Path.starts_with("/api/") && request.Path != OpenApiPath;
+    if (!resource && !IsStatusPath(request.Path)) return std::nullopt;
+    const auto now = GetClock().Monotonic();
+    if (const long long wait = m_limiter.WaitSeconds(request.Peer, now); wait > 0) {
+        TApiResponse response = ApiError(429, "too many failed attempts; try again later");
+        response.Headers.emplace_back("Retry-After", IntToStr(wait));
+        return response;
+    }
+    if (!resource) return std::nullopt;
+    const std::string bearer = BearerToken(request.Authorization);
+    std::optional<TApiToken> token;
+    try {
+        if (!bearer.empty()) token = m_database.With([&](TDbQuery& q) { return TApiTokens(q).Find(bearer); });
+    } catch (const EDatabaseError& e) {
+        return Unreachable(e);
+    }
+    if (!token) {
+        m_limiter.Failed(request.Peer, now);
+        TApiResponse response = ApiError(401, "a valid token is needed");
+        response.Headers.emplace_back("WWW-Authenticate", "Bearer realm=\"vkt\"");
+        return response;
+    }
+    if (!Reads(request.Method) && !token->Write) return ApiError(403, "token " + token->Name + " may only read");
+    request.Token = token->Name;
+    return std::nullopt;
+}
+
 TApiResponse TApiRouter::Dispatch(const TApiRequest& request) {
-    if (request.Path == "/status" || request.Path == "/status.json" || request.Path == "/metrics")
-        return Status(request);
-    if (request.Path == "/api/v1/openapi.json") {
+    if (IsStatusPath(request.Path)) return Status(request);
+    if (request.Path == OpenApiPath) {
         if (!Reads(request.Method)) return NotAllowed("GET");
         TApiResponse response;
         response.Body = OpenApiDocument();
@@ -100,6 +150,8 @@ TApiResponse TApiRouter::Status(const TApiRequest& request) {
         const TWebGuard::TVerdict verdict = m_guard->Screen(screened);
         if (verdict == TWebGuard::TVerdict::Silence) return TApiResponse{0, "", "", {}};
         if (verdict == TWebGuard::TVerdict::AskLogin) {
+            // A login that was given and is wrong counts as a bad token does; none is a first visit.
+            if (!request.Authorization.empty()) m_limiter.Failed(request.Peer, GetClock().Monotonic());
             TApiResponse response{401, "text/plain", "401 Unauthorized\n", {}};
             response.Headers.emplace_back("WWW-Authenticate", "Basic realm=\"vkt\"");
             return response;
@@ -116,26 +168,10 @@ TApiResponse TApiRouter::Status(const TApiRequest& request) {
     return response;
 }
 
+// Admit has passed the token.
 TApiResponse TApiRouter::Resource(const TApiRequest& request) {
-    const auto now = GetClock().Monotonic();
-    if (const long long wait = m_limiter.WaitSeconds(request.Peer, now); wait > 0) {
-        TApiResponse response = ApiError(429, "too many failed attempts; try again later");
-        response.Headers.emplace_back("Retry-After", IntToStr(wait));
-        return response;
-    }
-    const std::string bearer = BearerToken(request.Authorization);
-    std::optional<TApiToken> token;
-    if (!bearer.empty()) token = m_database.With([&](TDbQuery& q) { return TApiTokens(q).Find(bearer); });
-    if (!token) {
-        m_limiter.Failed(request.Peer, now);
-        TApiResponse response = ApiError(401, "a valid token is needed");
-        response.Headers.emplace_back("WWW-Authenticate", "Bearer realm=\"vkt\"");
-        return response;
-    }
-    m_limiter.Succeeded(request.Peer);
-    if (!Reads(request.Method) && !token->Write) return ApiError(403, "token " + token->Name + " may only read");
     if (request.BodyTooLarge) return ApiError(413, "the body is larger than 1 MB");
-    return Route(request, token->Name);
+    return Route(request, request.Token);
 }
 
 TApiResponse TApiRouter::Route(const TApiRequest& request, const std::string& token) {

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 class MaintenanceBook;
@@ -39,7 +41,12 @@ public:
     /// The maintenance windows the status paths show and /api/v1/maintenance lists and changes.
     void UseMaintenance(MaintenanceBook* book);
 
-    TApiResponse Handle(const TApiRequest& request);
+    /// The guards a request meets as soon as its head is in, before any of its body is read: the
+    /// wait of an address that failed too often, and under /api/ the token and its right to write.
+    /// A refusal is the answer to send at once; none lets the body come.
+    std::optional<TApiResponse> Admit(TApiRequest& request);
+    /// The answer to a whole request (admitted first when Admit has not seen it).
+    TApiResponse Handle(TApiRequest& request);
 
 private:
     TApiResponse Dispatch(const TApiRequest& request);
@@ -50,6 +57,7 @@ private:
     TApiResponse RouteMaintenance(const TApiRequest& request, const std::string& token);
     std::string DaemonId() const;
     bool LoadView(TStatusView& view) const;
+    TApiResponse Unreachable(const EDatabaseError& error);
 
     TApiDatabase& m_database;
     const TStatusBoard* m_board;
@@ -58,4 +66,8 @@ private:
     MaintenanceBook* m_book = nullptr;
     TSitesResource m_sites;
     TMaintenanceResource m_maintenance;
+    // The cause of an unreachable database is logged once a minute at most.
+    std::mutex m_unreachableLock;
+    Clock::MonoTime m_lastUnreachableLine{};
+    bool m_unreachableLogged = false;
 };

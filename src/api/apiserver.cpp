@@ -1,11 +1,14 @@
 // TApiServer: the libmicrohttpd daemon and the glue between its callbacks and the router. Each
 // connection has a thread of its own (the database work of a request may take a while); bodies are
-// gathered up to the router's limit, and what goes over it is dropped unread into memory.
+// gathered up to the router's limit, and what goes over it is dropped unread into memory. The head
+// of a request meets the token check before any body is read, and every connection keeps to its
+// deadlines, so neither a peer without a token nor a slow one holds a thread for long.
 #include "api/apiserver.h"
 
 #include "api/apidatabase.h"
 #include "api/apirouter.h"
 #include "api/sitebody.h"
+#include "api/socketdeadlines.h"
 #include "db/data.h"
 #include "web/webguard.h"
 
@@ -14,6 +17,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 
 #include <cstring>
 #include <fstream>
@@ -22,8 +26,29 @@
 namespace {
 
 constexpr long long RefusalLineIntervalMs = 60 * 1000;
-constexpr unsigned MaxConnections = 64;
-constexpr unsigned IdleSeconds = 60;
+// One address cannot take more than a part of the connections: the rest stay for the others.
+constexpr unsigned MaxConnections = 128;
+constexpr unsigned MaxConnectionsPerAddress = 16;
+
+// TLS 1.2 and 1.3 only, with forward-secret key exchanges and AEAD ciphers: no static RSA, no CBC.
+constexpr const char* TlsPriorities =
+    "SECURE:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-KX-ALL:+ECDHE-ECDSA:+ECDHE-RSA:"
+    "+DHE-RSA:-CIPHER-ALL:+AES-256-GCM:+AES-128-GCM:+CHACHA20-POLY1305:-MAC-ALL:+AEAD";
+
+// The API's threads yield the processor to the scan as the admin port's do: a crowd of clients
+// slows the answers, not the probes. Threads made by a lowered thread start lowered.
+constexpr int ApiThreadNice = 19;
+
+void LowerThisThread() {
+    thread_local bool lowered = false;
+    if (lowered) return;
+    ::setpriority(PRIO_PROCESS, 0, ApiThreadNice);
+    lowered = true;
+}
+
+TSocketDeadlines::Time Later(std::chrono::milliseconds span) {
+    return std::chrono::steady_clock::now() + span;
+}
 
 bool ReadFile(const std::string& path, std::string& content) {
     std::ifstream in(path, std::ios::binary);
@@ -83,42 +108,78 @@ ResolvedAddress Resolve(const std::string& host, int port) {
 /// One request while it arrives: the parts the router needs, gathered from the library's calls.
 struct TApiConnection {
     TApiRequest Request;
+    /// Its answer is queued; what else comes of the request is dropped.
+    bool Answered = false;
 
     static MHD_Result Accept(void* server, const sockaddr* address, socklen_t) {
+        LowerThisThread(); // the listening thread, which starts the connections' threads
         return static_cast<TApiServer*>(server)->AllowsPeer(AddressText(address)) ? MHD_YES : MHD_NO;
     }
 
-    static MHD_Result Access(void* server, MHD_Connection* connection, const char* url, const char* method, const char*,
+    // A connection's first deadline covers the TLS handshake and the head of its first request.
+    static void Notify(void* target, MHD_Connection* connection, void** socketContext,
+                       MHD_ConnectionNotificationCode code) {
+        auto* server = static_cast<TApiServer*>(target);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            *socketContext =
+                server->m_deadlines->Watch(info != nullptr ? info->connect_fd : -1, Later(server->HeadTime));
+        } else {
+            server->m_deadlines->Unwatch(static_cast<TSocketDeadlines::TWatch*>(*socketContext));
+            *socketContext = nullptr;
+        }
+    }
+
+    static MHD_Result Access(void* target, MHD_Connection* connection, const char* url, const char* method, const char*,
                              const char* upload, size_t* uploadSize, void** context) {
+        auto* server = static_cast<TApiServer*>(target);
+        LowerThisThread();
         if (*context == nullptr) {
-            *context = new TApiConnection;
-            return MHD_YES;
+            auto* self = new TApiConnection;
+            *context = self;
+            server->Expect(connection, Later(server->BodyTime));
+            self->Request.Method = method;
+            self->Request.Path = url;
+            self->ReadHeaders(connection);
+            return self->Answer(server, connection, [&] { return server->m_router->Admit(self->Request); });
         }
         auto* self = static_cast<TApiConnection*>(*context);
         if (*uploadSize > 0) {
-            self->Take(upload, *uploadSize);
+            if (!self->Answered) self->Take(upload, *uploadSize);
             *uploadSize = 0;
             return MHD_YES;
         }
-        self->Request.Method = method;
-        self->Request.Path = url;
-        self->ReadHeaders(connection);
-        // Nothing may unwind through the library's C frames: an error the router did not expect
-        // is a 500 for this request, and the listener goes on.
-        try {
-            return Send(connection, static_cast<TApiServer*>(server)->m_router->Handle(self->Request));
-        } catch (const std::exception& e) {
-            static_cast<TApiServer*>(server)->WriteLogLine(std::string("Request failed: ") + e.what());
-            return Send(connection, ApiError(500, "internal error"));
-        }
+        if (self->Answered) return MHD_YES;
+        server->Expect(connection, TSocketDeadlines::Never); // the router's work takes what it takes
+        return self->Answer(server, connection,
+                            [&] { return std::optional<TApiResponse>(server->m_router->Handle(self->Request)); });
     }
 
-    static void Completed(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
+    static void Completed(void* target, MHD_Connection* connection, void** context, MHD_RequestTerminationCode) {
         delete static_cast<TApiConnection*>(*context);
         *context = nullptr;
+        auto* server = static_cast<TApiServer*>(target);
+        server->Expect(connection, Later(server->HeadTime)); // the next request's head, if any
     }
 
 private:
+    // Sends what `decide` answers, if anything; the answer then has its own time to be taken.
+    // Nothing may unwind through the library's C frames: an error the router did not expect is a
+    // 500 for this request, and the listener goes on.
+    template <typename Decide> MHD_Result Answer(TApiServer* server, MHD_Connection* connection, Decide decide) {
+        std::optional<TApiResponse> answer;
+        try {
+            answer = decide();
+        } catch (const std::exception& e) {
+            server->WriteLogLine(std::string("Request failed: ") + e.what());
+            answer = ApiError(500, "internal error");
+        }
+        if (!answer) return MHD_YES;
+        Answered = true;
+        server->Expect(connection, Later(server->AnswerTime));
+        return Send(connection, *answer);
+    }
+
     void Take(const char* data, std::size_t size) {
         if (Request.BodyTooLarge || Request.Body.size() + size > TApiRouter::MaxBody) {
             Request.BodyTooLarge = true;
@@ -173,6 +234,7 @@ void TApiServer::Stop() {
     m_poll = 0;
     if (m_daemon != nullptr) MHD_stop_daemon(m_daemon);
     m_daemon = nullptr;
+    m_deadlines.reset();
     m_port = 0;
 }
 
@@ -229,14 +291,20 @@ bool TApiServer::Launch(const std::string& connectionString, TDbDialect dialect,
     if (m_settings.Tls()) flags |= MHD_USE_TLS;
     MHD_OptionItem tls[] = {{MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(m_certificate.c_str())},
                             {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(m_key.c_str())},
+                            {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(TlsPriorities)},
                             {MHD_OPTION_END, 0, nullptr}};
     MHD_OptionItem none[] = {{MHD_OPTION_END, 0, nullptr}};
-    m_daemon = MHD_start_daemon(flags, uint16_t(m_settings.Port), &TApiConnection::Accept, this,
-                                &TApiConnection::Access, this, MHD_OPTION_SOCK_ADDR, address,
-                                MHD_OPTION_CONNECTION_LIMIT, MaxConnections, MHD_OPTION_CONNECTION_TIMEOUT, IdleSeconds,
-                                MHD_OPTION_NOTIFY_COMPLETED, &TApiConnection::Completed, nullptr, MHD_OPTION_ARRAY,
-                                m_settings.Tls() ? tls : none, MHD_OPTION_END);
+    m_deadlines = std::make_unique<TSocketDeadlines>(&LowerThisThread);
+    // The library's own idle time-out backs the deadlines up.
+    const auto idleSeconds = unsigned(std::chrono::ceil<std::chrono::seconds>(HeadTime).count());
+    m_daemon = MHD_start_daemon(
+        flags, uint16_t(m_settings.Port), &TApiConnection::Accept, this, &TApiConnection::Access, this,
+        MHD_OPTION_SOCK_ADDR, address, MHD_OPTION_CONNECTION_LIMIT, MaxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        MaxConnectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_NOTIFY_CONNECTION,
+        &TApiConnection::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &TApiConnection::Completed, this, MHD_OPTION_ARRAY,
+        m_settings.Tls() ? tls : none, MHD_OPTION_END);
     if (m_daemon == nullptr) {
+        m_deadlines.reset();
         WriteLogLine("Cannot listen on " + where + " for the API: " + std::strerror(errno) + ".");
         return false;
     }
@@ -257,6 +325,12 @@ bool TApiServer::AllowsPeer(const std::string& address) {
         m_lastRefusalLine = GetClock().Monotonic();
     }
     return false;
+}
+
+void TApiServer::Expect(MHD_Connection* connection, std::chrono::steady_clock::time_point deadline) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    if (info != nullptr && m_deadlines)
+        m_deadlines->Move(static_cast<TSocketDeadlines::TWatch*>(info->socket_context), deadline);
 }
 
 void TApiServer::WriteLogLine(const std::string& message) {

@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/msgloop.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,8 @@ class TStatusBoard;
 class TWebGuard;
 class TApiDatabase;
 class TApiRouter;
+class TSocketDeadlines;
+struct MHD_Connection;
 struct MHD_Daemon;
 
 class TApiServer {
@@ -40,6 +43,10 @@ public:
     std::function<bool()> DatabaseUp;
     /// Writes one line of the activity log (category, message); none drops the lines.
     std::function<void(const std::string& category, const std::string& message)> Log;
+    /// The pace a connection keeps or is closed: from its start (the TLS handshake included) or its
+    /// last answer until the head of its next request is in; from then until the body is in; and
+    /// for an answer to be taken. Set before Start.
+    std::chrono::milliseconds HeadTime{10000}, BodyTime{30000}, AnswerTime{60000};
 
     /// Reads [Api] and starts listening when Listen is set; the API opens its own connection to the
     /// database of `connectionString`. Says in the log why it stays off; never throws.
@@ -53,12 +60,15 @@ private:
     bool Launch(const std::string& connectionString, TDbDialect dialect, int pollDelay);
     bool AllowsPeer(const std::string& address);
     void WriteLogLine(const std::string& message);
+    /// Moves the connection's deadline.
+    void Expect(MHD_Connection* connection, std::chrono::steady_clock::time_point deadline);
 
     TApiSettings m_settings;
     std::string m_certificate, m_key;
     std::shared_ptr<const TWebGuard> m_guard;
     std::unique_ptr<TApiDatabase> m_database;
     std::unique_ptr<TApiRouter> m_router;
+    std::unique_ptr<TSocketDeadlines> m_deadlines;
     MHD_Daemon* m_daemon = nullptr;
     int m_port = 0;
     MessageLoop::TimerId m_poll = 0;

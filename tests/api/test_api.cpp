@@ -7,10 +7,24 @@
 #include "api/attemptlimiter.h"
 #include "api/openapi.h"
 #include "db/common.h"
+#include "platform/strutil.h"
+#include "web/statusboard.h"
 #include "../db/dbfixture.h"
 #include "../web/shellcommand.h"
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
 
 namespace {
 
@@ -18,9 +32,9 @@ using TokensOn = DataModuleOn;
 
 } // namespace
 
-TEST(AttemptLimiter, AddressWaitsAfterTheFreeFailuresTwiceAsLongEachTimeUntilASuccess) {
-    TAttemptLimiter limiter;
+TEST(AttemptLimiter, AnAddressWaitsAfterItsFreeFailuresAndEveryAddressWhenAllTogetherFailTooOften) {
     const Clock::MonoTime t0{};
+    using std::chrono::minutes, std::chrono::seconds;
     struct Step {
         int Failures; // made at t0, in all
         long long Wait;
@@ -32,14 +46,29 @@ TEST(AttemptLimiter, AddressWaitsAfterTheFreeFailuresTwiceAsLongEachTimeUntilASu
         EXPECT_EQ(fresh.WaitSeconds("10.0.0.1", t0), step.Wait) << step.Failures;
         EXPECT_EQ(fresh.WaitSeconds("10.0.0.2", t0), 0) << "another address";
     }
+    TAttemptLimiter limiter;
     for (int i = 0; i < 7; ++i)
         limiter.Failed("10.0.0.1", t0);
-    EXPECT_EQ(limiter.WaitSeconds("10.0.0.1", t0 + std::chrono::seconds(2)), 0) << "the wait is over";
-    limiter.Failed("10.0.0.1", t0 + std::chrono::seconds(2));
-    EXPECT_EQ(limiter.WaitSeconds("10.0.0.1", t0 + std::chrono::seconds(2)), 4) << "the count goes on";
-    limiter.Succeeded("10.0.0.1");
-    limiter.Failed("10.0.0.1", t0 + std::chrono::seconds(2));
-    EXPECT_EQ(limiter.WaitSeconds("10.0.0.1", t0 + std::chrono::seconds(2)), 0) << "a success starts afresh";
+    EXPECT_EQ(limiter.WaitSeconds("10.0.0.1", t0 + seconds(2)), 0) << "the wait is over";
+    limiter.Failed("10.0.0.1", t0 + seconds(2));
+    EXPECT_EQ(limiter.WaitSeconds("10.0.0.1", t0 + seconds(2)), 4) << "the count goes on";
+    limiter.Failed("10.0.0.1", t0 + minutes(11));
+    EXPECT_EQ(limiter.WaitSeconds("10.0.0.1", t0 + minutes(11)), 0) << "forgotten after a quiet while";
+
+    // Ten addresses use their free failures; the next failure of any address holds all of them
+    // until the minute is over, and a client failing once a minute never comes near it.
+    TAttemptLimiter all;
+    for (int a = 0; a < 10; ++a)
+        for (int i = 0; i < 5; ++i)
+            all.Failed("10.1.0." + std::to_string(a), t0 + seconds(a));
+    EXPECT_EQ(all.WaitSeconds("10.2.0.1", t0 + seconds(10)), 0);
+    all.Failed("10.1.0.99", t0 + seconds(10));
+    EXPECT_EQ(all.WaitSeconds("10.2.0.1", t0 + seconds(10)), 50) << "a fresh address waits too";
+    EXPECT_EQ(all.WaitSeconds("10.2.0.1", t0 + seconds(60)), 0);
+    TAttemptLimiter steady;
+    for (int i = 0; i < 120; ++i)
+        steady.Failed("10.3.0." + std::to_string(i % 7), t0 + minutes(i));
+    EXPECT_EQ(steady.WaitSeconds("10.2.0.1", t0 + minutes(120)), 0);
 }
 
 TEST(ApiSettings, ListenIsHostAndPortAndACertificateNeedsItsKey) {
@@ -140,6 +169,251 @@ TEST(ApiListener, StartsOnlyWhereItMayAndScreensPeersByWebAllow) {
         }
         EXPECT_NE(log.find(c.Line), std::string::npos) << c.Ini << "\n" << log;
     }
+}
+
+namespace {
+
+/// A raw TCP peer from a chosen loopback address: what a silent or slow client does, byte by byte.
+class RawPeer {
+public:
+    RawPeer(int port, const char* from) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &local.sin_addr);
+        sockaddr_in server = local;
+        server.sin_port = htons(uint16_t(port));
+        ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
+        Connected = ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                    ::connect(m_fd, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
+    }
+    ~RawPeer() { ::close(m_fd); }
+    RawPeer(const RawPeer&) = delete;
+    RawPeer& operator=(const RawPeer&) = delete;
+
+    void Send(const std::string& text) { ::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL); }
+    /// Takes what has arrived, waiting up to `wait` for it; Closed once the server ended the connection.
+    void Poll(std::chrono::milliseconds wait) {
+        pollfd p{m_fd, POLLIN, 0};
+        if (Closed || ::poll(&p, 1, int(wait.count())) <= 0) return;
+        char buffer[4096];
+        const long n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) Received.append(buffer, std::size_t(n));
+        if (n == 0 || (n < 0 && errno != EAGAIN)) Closed = true;
+    }
+
+    bool Connected = false;
+    bool Closed = false;
+    std::string Received;
+
+private:
+    int m_fd = -1;
+};
+
+/// The listener in process, plain HTTP on loopback (or HTTPS with a certificate of the test's), on
+/// an SQLite file that holds a write token and a read token.
+class ApiPeers : public ::testing::Test {
+protected:
+    void Start(const std::string& ini, const std::string& connectionString = "") {
+        TDbConnection connection;
+        connection.ConnectionString = Database();
+        connection.Open();
+        TDbQuery query{connection};
+        writer = TApiTokens(query).Add("writer", true);
+        reader = TApiTokens(query).Add("reader", false);
+        WriteFileText(dir.File("vkt.ini"), ini + "\r\n");
+        server.ConfigFile = dir.File("vkt.ini");
+        server.Board = &board;
+        server.Log = [this](const std::string& category, const std::string& message) {
+            std::lock_guard<std::mutex> lock(logLock);
+            log += "[" + category + "] " + message + "\n";
+        };
+        server.HeadTime = std::chrono::milliseconds(1000);
+        server.BodyTime = std::chrono::milliseconds(2000);
+        server.Start(connectionString.empty() ? Database() : connectionString,
+                     connectionString.empty() ? TDbDialect::SQLite : TDbDialect::PostgreSQL, 5);
+        ASSERT_NE(server.Port(), 0) << log;
+    }
+    std::string Database() const { return "Provider=SQLite;Data Source=;Initial Catalog=" + dir.File("vkt.db"); }
+
+    /// curl's status and body of one request from 127.0.0.1.
+    std::pair<std::string, std::string> Curl(const std::string& path, const std::string& options = "") {
+        const std::string status =
+            RunCommand("curl -s -m 5 -o " + dir.File("answer") + " -w '%{http_code}' " + options +
+                       " 'http://127.0.0.1:" + std::to_string(server.Port()) + path + "'");
+        return {status.substr(0, 3), ReadFileText(dir.File("answer"))};
+    }
+
+    TempDir dir;
+    TStatusBoard board;
+    TApiServer server;
+    std::mutex logLock;
+    std::string log, writer, reader;
+};
+
+/// Threads of this process at the lowest priority.
+int LoweredThreads() {
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string stat = ReadFileText(task.path().string() + "/stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; i <= 19 && fields >> field; ++i) {
+        }
+        if (field == "19") ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+// A request without a valid token (or with a token that may only read, for a change) is answered
+// as soon as its head is in; one that trickles its head or body, or says nothing, is closed at
+// its deadline.
+TEST_F(ApiPeers, RefusalsComeBeforeTheBodyAndSlowPeersAreClosedAtTheirDeadlines) {
+    Start("[Api]\r\nListen=127.0.0.1:0");
+    struct Case {
+        std::string Label, Head;
+        std::string Trickle; // sent every 100 ms
+
+        std::string Answer;               // the status line's start; empty: none
+        int ClosedFromMs, ClosedWithinMs; // 0, 0: not looked at
+    };
+    const std::string chunked = "POST /api/v1/sites HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n";
+    const std::string chunk = "1\r\n \r\n";
+    const std::vector<Case> cases = {
+        {"no token", chunked + "\r\n", chunk, "HTTP/1.1 401", 0, 0},
+        {"bad token", chunked + "Authorization: Bearer vkt_00\r\n\r\n", chunk, "HTTP/1.1 401", 0, 0},
+        {"read token", chunked + "Authorization: Bearer " + reader + "\r\n\r\n", chunk, "HTTP/1.1 403", 0, 0},
+        {"slow head", "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ", "x", "", 900, 1700},
+        {"slow body",
+         "POST /api/v1/sites HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100\r\nAuthorization: Bearer " + writer +
+             "\r\n\r\n{",
+         " ", "", 1900, 2700},
+        {"silent", "", "", "", 900, 1700},
+    };
+    std::vector<std::unique_ptr<RawPeer>> peers;
+    for (const Case& c : cases) {
+        peers.push_back(std::make_unique<RawPeer>(server.Port(), "127.0.0.1"));
+        ASSERT_TRUE(peers.back()->Connected) << c.Label;
+        peers.back()->Send(c.Head);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<long long> answeredMs(cases.size(), -1), closedMs(cases.size(), -1);
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(3500)) {
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            RawPeer& peer = *peers[i];
+            if (!cases[i].Trickle.empty() && !peer.Closed) peer.Send(cases[i].Trickle);
+            peer.Poll(std::chrono::milliseconds(0));
+            const long long ms = MillisecondsSince(start);
+            if (answeredMs[i] < 0 && !peer.Received.empty()) answeredMs[i] = ms;
+            if (closedMs[i] < 0 && peer.Closed) closedMs[i] = ms;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        EXPECT_EQ(peers[i]->Received.substr(0, c.Answer.size()), c.Answer) << c.Label;
+        if (!c.Answer.empty()) {
+            EXPECT_LE(answeredMs[i], 500) << c.Label << " waited for a body it does not need";
+        }
+        if (c.ClosedWithinMs > 0) {
+            EXPECT_GE(closedMs[i], 0) << c.Label << " is held open";
+            EXPECT_GE(closedMs[i], c.ClosedFromMs) << c.Label << " closed before its deadline";
+            EXPECT_LE(closedMs[i], c.ClosedWithinMs) << c.Label;
+        }
+    }
+}
+
+// 100 connections of one address that never send anything leave room for the others; the threads
+// that hold them run at the lowest priority, as the admin port's do.
+TEST_F(ApiPeers, OneAddressCannotTakeEveryConnectionAndItsThreadsYieldToTheScan) {
+    Start("[Api]\r\nListen=127.0.0.1:0");
+    std::vector<std::unique_ptr<RawPeer>> flood;
+    for (int i = 0; i < 100; ++i)
+        flood.push_back(std::make_unique<RawPeer>(server.Port(), "127.0.0.2"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int open = 0;
+    for (auto& peer : flood) {
+        peer->Poll(std::chrono::milliseconds(0));
+        open += peer->Connected && !peer->Closed;
+    }
+    EXPECT_LE(open, 16);
+    EXPECT_EQ(Curl("/api/v1/sites", "-H 'Authorization: Bearer " + reader + "'").first, "200");
+    EXPECT_GE(LoweredThreads(), 2) << "the listener and the connections' threads";
+}
+
+// Five bad tokens, a good one, a bad one: the wait is not cleared by the good one, and it holds the
+// status paths too; a wrong login on the status paths counts as a bad token does.
+TEST_F(ApiPeers, FailuresAreNotClearedByASuccessAndTheStatusPathsWaitToo) {
+    const std::string hash = TrimRight(RunCommand("openssl passwd -6 'open sesame'"));
+    Start("[Web]\r\nUser=ops\r\nPassword=" + hash + "\r\n[Api]\r\nListen=127.0.0.1:0");
+    const std::string bad = "-H 'Authorization: Bearer vkt_00'", good = "-H 'Authorization: Bearer " + reader + "'";
+    struct Step {
+        std::string Path, Options, Status;
+    };
+    const std::vector<Step> steps = {
+        {"/api/v1/sites", bad, "401"},
+        {"/api/v1/sites", bad, "401"},
+        {"/api/v1/sites", bad, "401"},
+        {"/api/v1/sites", bad, "401"},
+        {"/status.json", "-u ops:wrong", "401"},
+        {"/api/v1/sites", good, "200"},
+        {"/api/v1/sites", bad, "401"},
+        {"/api/v1/sites", good, "429"},
+        {"/status.json", "-u 'ops:open sesame'", "429"},
+        {"/metrics", "", "429"},
+        {"/api/v1/openapi.json", "", "200"},
+    };
+    for (const Step& step : steps)
+        EXPECT_EQ(Curl(step.Path, step.Options).first, step.Status) << step.Path << " " << step.Options;
+}
+
+// The client learns that the database is away, the log learns where it was looked for.
+TEST_F(ApiPeers, AnUnreachableDatabaseIsA503ThatNamesNoAddress) {
+    Start("[Api]\r\nListen=127.0.0.1:0", "Provider=PostgreSQL;Persist Security Info=True;User ID=vkt;Password=;"
+                                         "Initial Catalog=vkt;Data Source=127.0.0.1,1");
+    const auto [status, body] = Curl("/api/v1/sites", "-H 'Authorization: Bearer " + writer + "'");
+    EXPECT_EQ(status, "503");
+    EXPECT_EQ(body, R"({"error":"the database is not reachable"})");
+    std::lock_guard<std::mutex> lock(logLock);
+    EXPECT_NE(log.find("[API] The database is not reachable: "), std::string::npos) << log;
+    EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << log;
+}
+
+// TLS 1.2 and 1.3 with forward-secret AEAD suites only; a peer that never starts its handshake is
+// closed at the head's deadline.
+TEST_F(ApiPeers, HttpsSpeaksOnlyTls12And13WithForwardSecretAeadSuites) {
+    ASSERT_EQ(RunCommand("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=localhost -days 1 -keyout " +
+                         dir.File("key.pem") + " -out " + dir.File("cert.pem") + " 2>/dev/null"),
+              "");
+    Start("[Api]\r\nListen=127.0.0.1:0\r\nCertificate=" + dir.File("cert.pem") + "\r\nKey=" + dir.File("key.pem"));
+    struct Case {
+        std::string Options, Protocol; // empty: refused
+    };
+    const std::vector<Case> cases = {
+        {"-tls1_1 -cipher 'DEFAULT@SECLEVEL=0'", ""},
+        {"-tls1 -cipher 'DEFAULT@SECLEVEL=0'", ""},
+        {"-tls1_2 -cipher AES128-SHA256", ""},           // static RSA
+        {"-tls1_2 -cipher AES256-GCM-SHA384", ""},       // static RSA with an AEAD cipher
+        {"-tls1_2 -cipher ECDHE-RSA-AES128-SHA", ""},    // CBC with SHA-1
+        {"-tls1_2 -cipher ECDHE-RSA-AES256-SHA384", ""}, // CBC
+        {"-tls1_2 -cipher ECDHE-RSA-AES128-GCM-SHA256", "TLSv1.2"},
+        {"-tls1_2 -cipher ECDHE-RSA-CHACHA20-POLY1305", "TLSv1.2"},
+        {"-tls1_3", "TLSv1.3"},
+    };
+    for (const Case& c : cases) {
+        const std::string out =
+            RunCommand("openssl s_client -brief -connect 127.0.0.1:" + std::to_string(server.Port()) + " " + c.Options +
+                       " </dev/null 2>&1");
+        const std::size_t at = out.find("Protocol version: ");
+        const std::string protocol = at == std::string::npos ? "" : out.substr(at + 18, out.find('\n', at) - at - 18);
+        EXPECT_EQ(protocol, c.Protocol) << c.Options << "\n" << out;
+    }
+    RawPeer silent(server.Port(), "127.0.0.1");
+    for (int i = 0; i < 20 && !silent.Closed; ++i)
+        silent.Poll(std::chrono::milliseconds(100));
+    EXPECT_TRUE(silent.Closed) << "a handshake never begun holds the connection";
 }
 
 TEST(OpenApi, TheValidatorAcceptsTheDescription) {
