@@ -235,7 +235,11 @@ TEST_F(ApiWithFollowups, WindowsAndAcknowledgementsFollowThePageRulesAndShowOnTh
     EXPECT_EQ(Call("DELETE", ended, w).Status, 404) << "ended already";
     EXPECT_EQ(json::parse(Call("GET", "/api/v1/sites/KEEP", r).Body)["maintenance"], false);
 
-    const json silentSite = json::parse(Call("GET", "/api/v1/sites/SILENT", r).Body);
+    // The board shows the acknowledgement once the daemon has taken it and published the board.
+    json silentSite;
+    for (int i = 0; i < 100 && !silentSite.contains("acknowledged"); ++i, std::this_thread::sleep_for(100ms))
+        silentSite = json::parse(Call("GET", "/api/v1/sites/SILENT", r).Body);
+    ASSERT_TRUE(silentSite.contains("acknowledged")) << silentSite;
     EXPECT_EQ(silentSite["state"], "down");
     EXPECT_EQ(silentSite["acknowledged"]["by"], "writer") << silentSite;
     EXPECT_EQ(silentSite["acknowledged"]["comment"], "on it");
