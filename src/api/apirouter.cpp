@@ -77,6 +77,9 @@ TApiResponse TApiRouter::Handle(const TApiRequest& request) {
 }
 
 TApiResponse TApiRouter::Dispatch(const TApiRequest& request) {
+    // A NUL would end the code or value early (N1%00junk naming N1): the request is refused whole.
+    if (request.EncodedNul || request.Path.find('\0') != std::string::npos)
+        return ApiError(400, "the path or query holds a NUL (%00)");
     if (request.Path == "/status" || request.Path == "/status.json" || request.Path == "/metrics")
         return Status(request);
     if (request.Path == "/api/v1/openapi.json") {

@@ -88,13 +88,23 @@ struct TApiConnection {
         return static_cast<TApiServer*>(server)->AllowsPeer(AddressText(address)) ? MHD_YES : MHD_NO;
     }
 
+    /// The request's state, made when its first line is in; the library decodes the target into C
+    /// strings, which end at a %00, so the encoded NUL is looked for here, before the decoding.
+    static void* Begin(void*, const char* uri, MHD_Connection*) {
+        auto* self = new TApiConnection;
+        for (const char* at = std::strchr(uri, '%'); at != nullptr; at = std::strchr(at + 1, '%'))
+            if (at[1] == '0' && at[2] == '0') self->Request.EncodedNul = true;
+        return self;
+    }
+
     static MHD_Result Access(void* server, MHD_Connection* connection, const char* url, const char* method, const char*,
                              const char* upload, size_t* uploadSize, void** context) {
-        if (*context == nullptr) {
-            *context = new TApiConnection;
+        auto* self = static_cast<TApiConnection*>(*context);
+        if (self == nullptr) *context = self = new TApiConnection;
+        if (!self->m_begun) {
+            self->m_begun = true;
             return MHD_YES;
         }
-        auto* self = static_cast<TApiConnection*>(*context);
         if (*uploadSize > 0) {
             self->Take(upload, *uploadSize);
             *uploadSize = 0;
@@ -119,6 +129,8 @@ struct TApiConnection {
     }
 
 private:
+    bool m_begun = false;
+
     void Take(const char* data, std::size_t size) {
         if (Request.BodyTooLarge || Request.Body.size() + size > TApiRouter::MaxBody) {
             Request.BodyTooLarge = true;
@@ -231,11 +243,11 @@ bool TApiServer::Launch(const std::string& connectionString, TDbDialect dialect,
                             {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(m_key.c_str())},
                             {MHD_OPTION_END, 0, nullptr}};
     MHD_OptionItem none[] = {{MHD_OPTION_END, 0, nullptr}};
-    m_daemon = MHD_start_daemon(flags, uint16_t(m_settings.Port), &TApiConnection::Accept, this,
-                                &TApiConnection::Access, this, MHD_OPTION_SOCK_ADDR, address,
-                                MHD_OPTION_CONNECTION_LIMIT, MaxConnections, MHD_OPTION_CONNECTION_TIMEOUT, IdleSeconds,
-                                MHD_OPTION_NOTIFY_COMPLETED, &TApiConnection::Completed, nullptr, MHD_OPTION_ARRAY,
-                                m_settings.Tls() ? tls : none, MHD_OPTION_END);
+    m_daemon = MHD_start_daemon(
+        flags, uint16_t(m_settings.Port), &TApiConnection::Accept, this, &TApiConnection::Access, this,
+        MHD_OPTION_SOCK_ADDR, address, MHD_OPTION_CONNECTION_LIMIT, MaxConnections, MHD_OPTION_CONNECTION_TIMEOUT,
+        IdleSeconds, MHD_OPTION_NOTIFY_COMPLETED, &TApiConnection::Completed, nullptr, MHD_OPTION_URI_LOG_CALLBACK,
+        &TApiConnection::Begin, nullptr, MHD_OPTION_ARRAY, m_settings.Tls() ? tls : none, MHD_OPTION_END);
     if (m_daemon == nullptr) {
         WriteLogLine("Cannot listen on " + where + " for the API: " + std::strerror(errno) + ".");
         return false;
