@@ -130,9 +130,13 @@ const char* const Description = R"json({
       "get": {
         "summary": "The maintenance windows running and to come",
         "operationId": "listMaintenance",
+        "parameters": [
+          {"name": "limit", "in": "query", "required": false, "description": "The most windows on the page (default 100)", "schema": {"type": "integer", "minimum": 1, "maximum": 1000}},
+          {"name": "after", "in": "query", "required": false, "description": "The cursor of the page wanted, as the previous page's next gives it", "schema": {"type": "string"}}
+        ],
         "responses": {
-          "200": {"description": "The windows", "content": {"application/json": {"schema": {"type": "object", "required": ["windows"], "properties": {"windows": {"type": "array", "items": {"$ref": "#/components/schemas/Maintenance"}}}}}}},
-          "400": {"$ref": "#/components/responses/BadTarget"},
+          "200": {"description": "A page of the windows, by start", "content": {"application/json": {"schema": {"type": "object", "required": ["windows"], "properties": {"windows": {"type": "array", "items": {"$ref": "#/components/schemas/Maintenance"}}, "total": {"type": "integer", "minimum": 0, "description": "The windows running and to come, on every page"}, "next": {"type": "string", "nullable": true, "description": "The path of the next page; null on the last"}}}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
           "429": {"$ref": "#/components/responses/TooMany"},
           "503": {"$ref": "#/components/responses/Unavailable"}
@@ -148,6 +152,7 @@ const char* const Description = R"json({
           "400": {"$ref": "#/components/responses/Invalid"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
           "403": {"$ref": "#/components/responses/ReadOnly"},
+          "409": {"description": "The daemon holds as many windows as it takes; end some first", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
           "413": {"$ref": "#/components/responses/TooLarge"},
           "429": {"$ref": "#/components/responses/TooMany"},
           "503": {"$ref": "#/components/responses/Unavailable"}
