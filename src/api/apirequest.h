@@ -11,6 +11,8 @@ struct TApiRequest {
     std::string Method;
     /// The path, decoded, without the query.
     std::string Path;
+    /// The target as sent held %00: the decoded path or a query value ends early at that NUL.
+    bool EncodedNul = false;
     /// The query fields, decoded; the first of each name.
     std::map<std::string, std::string> Query;
     /// The first Authorization line's value; empty when none.

@@ -100,6 +100,9 @@ TApiResponse TApiRouter::Unreachable(const EDatabaseError& error) {
 // before it can send (or trickle) one.
 std::optional<TApiResponse> TApiRouter::Admit(TApiRequest& request) {
     request.Admitted = true;
+    // A NUL would end the code or value early (N1%00junk naming N1): the request is refused whole.
+    if (request.EncodedNul || request.Path.find('\0') != std::string::npos)
+        return ApiError(400, "the path or query holds a NUL (%00)");
     const bool resource = request.Path.starts_with("/api/") && request.Path != OpenApiPath;
     if (!resource && !IsStatusPath(request.Path)) return std::nullopt;
     const auto now = GetClock().Monotonic();

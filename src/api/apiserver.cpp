@@ -130,20 +130,30 @@ struct TApiConnection {
         }
     }
 
+    /// The request's state, made when its first line is in; the library decodes the target into C
+    /// strings, which end at a %00, so the encoded NUL is looked for here, before the decoding.
+    static void* Begin(void*, const char* uri, MHD_Connection*) {
+        auto* self = new TApiConnection;
+        for (const char* at = std::strchr(uri, '%'); at != nullptr; at = std::strchr(at + 1, '%'))
+            if (at[1] == '0' && at[2] == '0') self->Request.EncodedNul = true;
+        return self;
+    }
+
     static MHD_Result Access(void* target, MHD_Connection* connection, const char* url, const char* method, const char*,
                              const char* upload, size_t* uploadSize, void** context) {
         auto* server = static_cast<TApiServer*>(target);
         LowerThisThread();
-        if (*context == nullptr) {
-            auto* self = new TApiConnection;
-            *context = self;
+        auto* self = static_cast<TApiConnection*>(*context);
+        if (self == nullptr) *context = self = new TApiConnection;
+        if (!self->m_begun) {
+            self->m_begun = true;
             server->Expect(connection, Later(server->BodyTime));
             self->Request.Method = method;
             self->Request.Path = url;
             self->ReadHeaders(connection);
             return self->Answer(server, connection, [&] { return server->m_router->Admit(self->Request); });
         }
-        auto* self = static_cast<TApiConnection*>(*context);
+        }
         if (*uploadSize > 0) {
             if (!self->Answered) self->Take(upload, *uploadSize);
             *uploadSize = 0;
@@ -163,6 +173,8 @@ struct TApiConnection {
     }
 
 private:
+    bool m_begun = false;
+
     // Sends what `decide` answers, if anything; the answer then has its own time to be taken.
     // Nothing may unwind through the library's C frames: an error the router did not expect is a
     // 500 for this request, and the listener goes on.
@@ -301,7 +313,8 @@ bool TApiServer::Launch(const std::string& connectionString, TDbDialect dialect,
         flags, uint16_t(m_settings.Port), &TApiConnection::Accept, this, &TApiConnection::Access, this,
         MHD_OPTION_SOCK_ADDR, address, MHD_OPTION_CONNECTION_LIMIT, MaxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
         MaxConnectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_NOTIFY_CONNECTION,
-        &TApiConnection::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &TApiConnection::Completed, this, MHD_OPTION_ARRAY,
+        &TApiConnection::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &TApiConnection::Completed, this,
+        MHD_OPTION_URI_LOG_CALLBACK, &TApiConnection::Begin, nullptr, MHD_OPTION_ARRAY,
         m_settings.Tls() ? tls : none, MHD_OPTION_END);
     if (m_daemon == nullptr) {
         m_deadlines.reset();

@@ -12,10 +12,12 @@ const char* const Description = R"json({
   "openapi": "3.0.3",
   "info": {
     "title": "vkt API",
-    "description": "The monitored sites of a vkt daemon, their maintenance windows and the acknowledgement of their outages, and its status board. Resources under /api/v1 need a bearer token made with `vkt-datutil token add NAME [--write]`: a read token may GET, a write token may do everything. An address that keeps presenting bad tokens must wait (429).",
+    "description": "The monitored sites of a vkt daemon, their maintenance windows and the acknowledgement of their outages, and its status board. Resources under /api/v1 need a bearer token made with `vkt-datutil token add NAME [--write]`: a read token may GET, a write token may do everything. An address that keeps presenting bad tokens must wait (429). Every path answers a method it does not take with 405 and an `Allow` header (`MethodNotAllowed`), a path not described here with 404 (`NoSuchPath`), and a path or query holding `%00` with 400.",
     "version": "VERSION"
   },
+  "servers": [{"url": "/", "description": "The listener that serves this description"}],
   "security": [{"bearer": []}],
+  "x-every-path": {"400": {"$ref": "#/components/responses/BadTarget"}, "404": {"$ref": "#/components/responses/NoSuchPath"}, "405": {"$ref": "#/components/responses/MethodNotAllowed"}},
   "paths": {
     "/api/v1/sites": {
       "get": {
@@ -24,6 +26,7 @@ const char* const Description = R"json({
         "parameters": [{"name": "daemon", "in": "query", "required": false, "description": "Only the sites of this Daemon ID", "schema": {"type": "string"}}],
         "responses": {
           "200": {"description": "The sites, by code", "content": {"application/json": {"schema": {"type": "object", "required": ["sites"], "properties": {"sites": {"type": "array", "items": {"$ref": "#/components/schemas/Site"}}}}}}},
+          "400": {"$ref": "#/components/responses/BadTarget"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
           "429": {"$ref": "#/components/responses/TooMany"},
           "503": {"$ref": "#/components/responses/Unavailable"}
@@ -32,9 +35,9 @@ const char* const Description = R"json({
       "post": {
         "summary": "Adds a site; the next scan probes it",
         "operationId": "createSite",
-        "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/SiteInput"}}}},
+        "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/NewSite"}}}},
         "responses": {
-          "201": {"description": "Made", "headers": {"Location": {"description": "The new site's path", "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Site"}}}},
+          "201": {"description": "Made", "headers": {"Location": {"description": "The new site's path, the code percent-encoded", "required": true, "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Site"}}}},
           "400": {"$ref": "#/components/responses/Invalid"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
           "403": {"$ref": "#/components/responses/ReadOnly"},
@@ -46,12 +49,13 @@ const char* const Description = R"json({
       }
     },
     "/api/v1/sites/{code}": {
-      "parameters": [{"name": "code", "in": "path", "required": true, "schema": {"type": "string", "maxLength": 12}}],
+      "parameters": [{"$ref": "#/components/parameters/Code"}],
       "get": {
         "summary": "One site",
         "operationId": "getSite",
         "responses": {
           "200": {"description": "The site", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Site"}}}},
+          "400": {"$ref": "#/components/responses/BadTarget"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
           "404": {"$ref": "#/components/responses/NotFound"},
           "429": {"$ref": "#/components/responses/TooMany"},
@@ -61,7 +65,7 @@ const char* const Description = R"json({
       "put": {
         "summary": "Replaces the site's values; fields left out are emptied (the daemon stays)",
         "operationId": "replaceSite",
-        "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/SiteInput"}}}},
+        "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/SiteReplacement"}}}},
         "responses": {
           "200": {"description": "Changed", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Site"}}}},
           "400": {"$ref": "#/components/responses/Invalid"},
@@ -93,6 +97,7 @@ const char* const Description = R"json({
         "operationId": "deleteSite",
         "responses": {
           "204": {"description": "Removed"},
+          "400": {"$ref": "#/components/responses/BadTarget"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
           "403": {"$ref": "#/components/responses/ReadOnly"},
           "404": {"$ref": "#/components/responses/NotFound"},
@@ -102,7 +107,7 @@ const char* const Description = R"json({
       }
     },
     "/api/v1/sites/{code}/ack": {
-      "parameters": [{"name": "code", "in": "path", "required": true, "schema": {"type": "string", "maxLength": 12}}],
+      "parameters": [{"$ref": "#/components/parameters/Code"}],
       "post": {
         "summary": "Acknowledges the site's open outage as the token; its reminders and escalation stop",
         "description": "Taken only while [Alert] Remind or Escalate is set. The daemon stores it and logs `Outage of CODE acknowledged by TOKEN: COMMENT`.",
@@ -125,10 +130,16 @@ const char* const Description = R"json({
       "get": {
         "summary": "The maintenance windows running and to come",
         "operationId": "listMaintenance",
+        "parameters": [
+          {"name": "limit", "in": "query", "required": false, "description": "The most windows on the page (default 100)", "schema": {"type": "integer", "minimum": 1, "maximum": 1000}},
+          {"name": "after", "in": "query", "required": false, "description": "The cursor of the page wanted, as the previous page's next gives it", "schema": {"type": "string"}}
+        ],
         "responses": {
-          "200": {"description": "The windows", "content": {"application/json": {"schema": {"type": "object", "required": ["windows"], "properties": {"windows": {"type": "array", "items": {"$ref": "#/components/schemas/Maintenance"}}}}}}},
+          "200": {"description": "A page of the windows, by start", "content": {"application/json": {"schema": {"type": "object", "required": ["windows"], "properties": {"windows": {"type": "array", "items": {"$ref": "#/components/schemas/Maintenance"}}, "total": {"type": "integer", "minimum": 0, "description": "The windows running and to come, on every page"}, "next": {"type": "string", "nullable": true, "description": "The path of the next page; null on the last"}}}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
-          "429": {"$ref": "#/components/responses/TooMany"}
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
         }
       },
       "post": {
@@ -137,12 +148,14 @@ const char* const Description = R"json({
         "operationId": "makeMaintenance",
         "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/MaintenanceInput"}}}},
         "responses": {
-          "201": {"description": "Made", "headers": {"Location": {"description": "The window's path", "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Maintenance"}}}},
+          "201": {"description": "Made", "headers": {"Location": {"description": "The window's path", "required": true, "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Maintenance"}}}},
           "400": {"$ref": "#/components/responses/Invalid"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
           "403": {"$ref": "#/components/responses/ReadOnly"},
+          "409": {"description": "The daemon holds as many windows as it takes; end some first", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
           "413": {"$ref": "#/components/responses/TooLarge"},
-          "429": {"$ref": "#/components/responses/TooMany"}
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
         }
       }
     },
@@ -153,10 +166,12 @@ const char* const Description = R"json({
         "operationId": "endMaintenance",
         "responses": {
           "204": {"description": "Ended"},
+          "400": {"$ref": "#/components/responses/BadTarget"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
           "403": {"$ref": "#/components/responses/ReadOnly"},
           "404": {"description": "No window of this id is running or to come", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
-          "429": {"$ref": "#/components/responses/TooMany"}
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
         }
       }
     },
@@ -165,7 +180,10 @@ const char* const Description = R"json({
         "summary": "This description",
         "operationId": "getOpenApi",
         "security": [],
-        "responses": {"200": {"description": "OpenAPI 3 description", "content": {"application/json": {"schema": {"type": "object"}}}}}
+        "responses": {
+          "200": {"description": "OpenAPI 3 description", "content": {"application/json": {"schema": {"type": "object", "required": ["openapi", "info", "paths"], "properties": {"openapi": {"type": "string"}, "info": {"type": "object"}, "paths": {"type": "object"}}}}}},
+          "400": {"$ref": "#/components/responses/BadTarget"}
+        }
       }
     },
     "/status": {
@@ -174,16 +192,26 @@ const char* const Description = R"json({
         "operationId": "getStatusPage",
         "security": [{}, {"basic": []}],
         "parameters": [{"$ref": "#/components/parameters/Filter"}],
-        "responses": {"200": {"description": "The board", "content": {"text/html": {"schema": {"type": "string"}}}}, "401": {"description": "The [Web] login is needed"}}
+        "responses": {
+          "200": {"description": "The board", "content": {"text/html": {"schema": {"type": "string"}}}},
+          "400": {"$ref": "#/components/responses/BadTarget"},
+          "401": {"$ref": "#/components/responses/LoginNeeded"},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
       }
     },
     "/status.json": {
       "get": {
-        "summary": "The status board as JSON (summary, sites)",
+        "summary": "The status board as JSON: the daemon, the last scan and each site address",
         "operationId": "getStatusJson",
         "security": [{}, {"basic": []}],
         "parameters": [{"$ref": "#/components/parameters/Filter"}, {"name": "history", "in": "query", "required": false, "description": "1 adds each site's 288 five-minute buckets", "schema": {"type": "string", "enum": ["1"]}}],
-        "responses": {"200": {"description": "The board", "content": {"application/json": {"schema": {"type": "object", "properties": {"summary": {"type": "object"}, "sites": {"type": "array", "items": {"type": "object"}}}}}}}, "401": {"description": "The [Web] login is needed"}}
+        "responses": {
+          "200": {"description": "The board", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/StatusBoard"}}}},
+          "400": {"$ref": "#/components/responses/BadTarget"},
+          "401": {"$ref": "#/components/responses/LoginNeeded"},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
       }
     },
     "/metrics": {
@@ -191,7 +219,12 @@ const char* const Description = R"json({
         "summary": "The status board in the Prometheus text format 0.0.4",
         "operationId": "getMetrics",
         "security": [{}, {"basic": []}],
-        "responses": {"200": {"description": "The metrics", "content": {"text/plain": {"schema": {"type": "string"}}}}, "401": {"description": "The [Web] login is needed"}}
+        "responses": {
+          "200": {"description": "The metrics", "content": {"text/plain": {"schema": {"type": "string"}}}},
+          "400": {"$ref": "#/components/responses/BadTarget"},
+          "401": {"$ref": "#/components/responses/LoginNeeded"},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
       }
     }
   },
@@ -201,21 +234,33 @@ const char* const Description = R"json({
       "basic": {"type": "http", "scheme": "basic", "description": "[Web] User and Password"}
     },
     "parameters": {
+      "Code": {"name": "code", "in": "path", "required": true, "description": "The site's code, percent-encoded", "schema": {"type": "string", "maxLength": 12}},
       "Filter": {"name": "q", "in": "query", "required": false, "description": "Keeps the sites whose code, name or address holds this text (any case)", "schema": {"type": "string"}}
     },
     "schemas": {
       "SiteInput": {
         "type": "object",
         "additionalProperties": false,
+        "description": "A site's values; null empties a field. Text fields take no control characters and no leading or trailing blanks.",
         "properties": {
-          "code": {"type": "string", "maxLength": 12, "description": "The site's key; required when creating"},
+          "code": {"type": "string", "minLength": 1, "maxLength": 12, "pattern": "^[^/\\u0000-\\u001f\\u007f]+$", "description": "The site's key: no slash, not . or ..; on PUT and PATCH the path's code or left out"},
           "name": {"type": "string", "nullable": true, "maxLength": 20},
-          "address": {"type": "string", "maxLength": 16, "description": "A dotted IPv4 address or a host name"},
-          "downtime": {"oneOf": [{"type": "integer", "minimum": 0}, {"type": "string"}], "description": "Minutes a site must stay unreachable before it is notified"},
-          "email": {"type": "string", "nullable": true, "maxLength": 50},
-          "contactflag": {"oneOf": [{"type": "integer"}, {"type": "string"}], "nullable": true, "description": "2 mail to email, 3 pop-up; anything else or null: no notice"},
-          "daemon": {"type": "string", "maxLength": 20, "description": "Daemon ID of the VKT row; this daemon's when left out on creation"}
+          "address": {"type": "string", "minLength": 1, "maxLength": 255, "description": "A dotted IPv4 address, an IPv6 address, a host name, or tcp://host:port; at most the characters the site table's address column holds (255, or 16 on a table made before it was widened)"},
+          "downtime": {"anyOf": [{"type": "integer", "minimum": 0, "maximum": 2147483647}, {"type": "string", "pattern": "^[0-9]{1,10}$"}], "description": "Minutes a site must stay unreachable before it is notified"},
+          "email": {"type": "string", "nullable": true, "maxLength": 50, "description": "Required when contactflag is 2"},
+          "contactflag": {"anyOf": [{"type": "integer", "nullable": true}, {"type": "string", "nullable": true, "pattern": "^-?[0-9]{1,10}$"}], "description": "2 mail to email, 3 pop-up; anything else or null: no notice"},
+          "daemon": {"type": "string", "minLength": 1, "maxLength": 20, "description": "Daemon ID of the VKT row; this daemon's when left out on creation"}
         }
+      },
+      "NewSite": {
+        "description": "A site's values on creation",
+        "allOf": [{"$ref": "#/components/schemas/SiteInput"}],
+        "required": ["code", "address", "downtime"]
+      },
+      "SiteReplacement": {
+        "description": "A site's values on PUT: what is left out is emptied",
+        "allOf": [{"$ref": "#/components/schemas/SiteInput"}],
+        "required": ["address", "downtime"]
       },
       "Site": {
         "type": "object",
@@ -233,11 +278,84 @@ const char* const Description = R"json({
           "rtt_ms": {"type": "number", "nullable": true, "description": "The last answer's round-trip time in milliseconds"},
           "notified": {"type": "boolean", "description": "A notice of the current outage went out"},
           "maintenance": {"type": "boolean", "description": "A maintenance window holds the site's notices now"},
-          "acknowledged": {"type": "object", "required": ["by", "comment", "at"], "description": "Who acknowledged the current outage; absent while nobody did", "properties": {"by": {"type": "string"}, "comment": {"type": "string"}, "at": {"type": "string", "description": "yyyy-mm-dd hh:nn:ss, the daemon's local time"}}},
-          "uptime": {"type": "object", "description": "Per cent of each window's covered time the site answered, maintenance left out; only with [History]. Null: no figures yet", "properties": {"24h": {"$ref": "#/components/schemas/Percent"}, "7d": {"$ref": "#/components/schemas/Percent"}, "30d": {"$ref": "#/components/schemas/Percent"}, "90d": {"$ref": "#/components/schemas/Percent"}, "365d": {"$ref": "#/components/schemas/Percent"}}}
+          "acknowledged": {"$ref": "#/components/schemas/Acknowledgement"},
+          "uptime": {"$ref": "#/components/schemas/Uptime"}
         }
       },
+      "Acknowledgement": {"type": "object", "required": ["by", "comment", "at"], "description": "Who acknowledged the current outage; absent while nobody did", "properties": {"by": {"type": "string"}, "comment": {"type": "string"}, "at": {"$ref": "#/components/schemas/LocalTime"}}},
+      "Uptime": {"type": "object", "required": ["24h", "7d", "30d", "90d", "365d"], "description": "Per cent of each window's covered time the site answered, maintenance left out; only with [History]. Null: no figures yet", "properties": {"24h": {"$ref": "#/components/schemas/Percent"}, "7d": {"$ref": "#/components/schemas/Percent"}, "30d": {"$ref": "#/components/schemas/Percent"}, "90d": {"$ref": "#/components/schemas/Percent"}, "365d": {"$ref": "#/components/schemas/Percent"}}},
       "Percent": {"type": "number", "nullable": true, "minimum": 0, "maximum": 100},
+      "LocalTime": {"type": "string", "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$", "description": "yyyy-mm-dd hh:nn:ss, the daemon's local time"},
+      "StatusBoard": {
+        "type": "object",
+        "required": ["daemon", "version", "database_up", "summary", "sites"],
+        "properties": {
+          "daemon": {"type": "string", "description": "The Daemon ID"},
+          "version": {"type": "string"},
+          "database_up": {"type": "boolean"},
+          "summary": {
+            "type": "object",
+            "required": ["sites", "answering", "silent", "notified", "last_scan", "last_scan_seconds", "scanning", "scans"],
+            "properties": {
+              "sites": {"type": "integer", "minimum": 0, "description": "Site addresses on the board"},
+              "answering": {"type": "integer", "minimum": 0},
+              "silent": {"type": "integer", "minimum": 0},
+              "notified": {"type": "integer", "minimum": 0},
+              "last_scan": {"type": "string", "nullable": true, "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$", "description": "The end of the last scan; null before the first"},
+              "last_scan_seconds": {"type": "number", "minimum": 0},
+              "scanning": {"type": "boolean"},
+              "scans": {"type": "integer", "minimum": 0}
+            }
+          },
+          "sites": {"type": "array", "items": {"$ref": "#/components/schemas/StatusSite"}}
+        }
+      },
+      "StatusSite": {
+        "type": "object",
+        "description": "One site address on the board",
+        "required": ["code", "name", "address", "state", "since", "last_probe", "rtt_ms", "loss", "cause", "notified"],
+        "properties": {
+          "code": {"type": "string"},
+          "name": {"type": "string"},
+          "address": {"type": "string"},
+          "state": {"type": "string", "enum": ["up", "degraded", "down", "unknown"]},
+          "since": {"type": "string", "nullable": true, "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$", "description": "When the state began"},
+          "last_probe": {"type": "string", "nullable": true, "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$"},
+          "rtt_ms": {"type": "number", "nullable": true, "description": "The last answer's round-trip time, to the microsecond"},
+          "loss": {"type": "number", "minimum": 0, "maximum": 1, "description": "Share of the probes of the last 24 hours without an answer"},
+          "cause": {"type": "string", "description": "Why the last failed probe failed; empty when none did"},
+          "notified": {"type": "boolean"},
+          "probed": {"type": "string", "description": "The families probed (a site probed on IPv6 or on both)"},
+          "family": {"type": "string", "description": "The family that failed"},
+          "acknowledged": {"$ref": "#/components/schemas/Acknowledgement"},
+          "maintenance": {"type": "boolean", "enum": [true], "description": "Present while a maintenance window holds the site's notices"},
+          "group": {"type": "object", "required": ["state", "failed"], "description": "The probe group's verdict", "properties": {"state": {"type": "string", "enum": ["up", "down"]}, "failed": {"type": "integer", "minimum": 0}}},
+          "trace": {"$ref": "#/components/schemas/PathTrace"},
+          "uptime": {"$ref": "#/components/schemas/Uptime"},
+          "history": {
+            "type": "object",
+            "required": ["bucket_minutes", "rtt_ms", "lost"],
+            "description": "With ?history=1: the last 24 hours in buckets, oldest first",
+            "properties": {
+              "bucket_minutes": {"type": "integer", "minimum": 1},
+              "rtt_ms": {"type": "array", "items": {"type": "integer", "nullable": true}},
+              "lost": {"type": "array", "items": {"type": "integer", "minimum": 0}}
+            }
+          }
+        }
+      },
+      "PathTrace": {
+        "type": "object",
+        "required": ["target", "reached", "last_hop", "last_address", "hops"],
+        "description": "The path trace of the current outage ([Alert] Trace)",
+        "properties": {
+          "target": {"type": "string"},
+          "reached": {"type": "boolean"},
+          "last_hop": {"type": "integer", "nullable": true},
+          "last_address": {"type": "string", "nullable": true},
+          "hops": {"type": "array", "items": {"type": "object", "required": ["ttl", "address", "rtt_ms"], "properties": {"ttl": {"type": "integer", "minimum": 1}, "address": {"type": "string", "nullable": true}, "rtt_ms": {"type": "integer", "nullable": true}}}}
+        }
+      },
       "AckInput": {
         "type": "object",
         "additionalProperties": false,
@@ -249,10 +367,10 @@ const char* const Description = R"json({
         "required": ["code"],
         "properties": {
           "code": {"type": "string", "maxLength": 12, "description": "A site code, or * for every site of this Daemon ID"},
-          "minutes": {"oneOf": [{"type": "integer", "minimum": 1}, {"type": "string"}], "description": "One-off: from now for this many minutes (at most a year); weekly: how long each occurrence lasts (at most a week)"},
+          "minutes": {"anyOf": [{"type": "integer", "minimum": 1}, {"type": "string"}], "description": "One-off: from now for this many minutes (at most a year); weekly: how long each occurrence lasts (at most a week)"},
           "start": {"type": "string", "description": "One-off instead of minutes: yyyy-mm-dd hh:mm[:ss], the daemon's local time"},
           "end": {"type": "string", "description": "With start: yyyy-mm-dd hh:mm[:ss]"},
-          "weekdays": {"oneOf": [{"type": "array", "items": {"type": "string", "enum": ["mon", "tue", "wed", "thu", "fri", "sat", "sun"]}}, {"type": "string"}], "description": "Makes it weekly: a list, or the names comma-separated"},
+          "weekdays": {"anyOf": [{"type": "array", "items": {"type": "string", "enum": ["mon", "tue", "wed", "thu", "fri", "sat", "sun"]}}, {"type": "string"}], "description": "Makes it weekly: a list, or the names comma-separated"},
           "time": {"type": "string", "description": "Weekly: hh:mm[:ss], the daemon's local time of day each occurrence begins"},
           "reason": {"type": "string", "maxLength": 200}
         }
@@ -261,16 +379,16 @@ const char* const Description = R"json({
         "type": "object",
         "required": ["id", "code", "reason", "made_by", "weekly", "weekdays", "time", "minutes", "start", "end", "running"],
         "properties": {
-          "id": {"type": "string", "description": "Digits; text, as it may exceed what a double holds exactly"},
+          "id": {"type": "string", "pattern": "^[0-9]{1,18}$", "description": "Digits; text, as it may exceed what a double holds exactly"},
           "code": {"type": "string"},
           "reason": {"type": "string"},
           "made_by": {"type": "string", "description": "The token, the [Web] user, or the address of a request without a login"},
           "weekly": {"type": "boolean"},
-          "weekdays": {"type": "array", "items": {"type": "string"}},
+          "weekdays": {"type": "array", "items": {"type": "string", "enum": ["mon", "tue", "wed", "thu", "fri", "sat", "sun"]}},
           "time": {"type": "string", "nullable": true, "description": "Weekly: hh:mm each occurrence begins"},
           "minutes": {"type": "integer", "description": "The length of the occurrence shown"},
-          "start": {"type": "string", "description": "The running occurrence's start, else the next one's: yyyy-mm-dd hh:nn:ss, the daemon's local time"},
-          "end": {"type": "string"},
+          "start": {"$ref": "#/components/schemas/LocalTime"},
+          "end": {"$ref": "#/components/schemas/LocalTime"},
           "running": {"type": "boolean", "description": "The window holds notices now"}
         }
       },
@@ -284,13 +402,17 @@ const char* const Description = R"json({
       }
     },
     "responses": {
-      "Invalid": {"description": "A value the columns cannot take, or a body that is no JSON object of site fields", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
-      "Unauthorized": {"description": "No valid token", "headers": {"WWW-Authenticate": {"schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "Invalid": {"description": "A value the columns cannot take, a body that is no JSON object of the resource's fields (or holds a NUL byte), or a path or query holding %00", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "BadTarget": {"description": "The path or query holds %00", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "Unauthorized": {"description": "No valid token", "headers": {"WWW-Authenticate": {"required": true, "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "LoginNeeded": {"description": "The [Web] login is needed", "headers": {"WWW-Authenticate": {"required": true, "schema": {"type": "string"}}}, "content": {"text/plain": {"schema": {"type": "string"}}}},
       "ReadOnly": {"description": "A read token asked to write", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "NotFound": {"description": "No site has this code", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "TooLarge": {"description": "The body is larger than 1 MB", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
-      "TooMany": {"description": "Too many failed attempts from this address", "headers": {"Retry-After": {"schema": {"type": "integer"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
-      "Unavailable": {"description": "The database cannot be reached", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
+      "TooMany": {"description": "Too many failed attempts", "headers": {"Retry-After": {"required": true, "schema": {"type": "integer"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "Unavailable": {"description": "The database cannot be reached", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "MethodNotAllowed": {"description": "The path does not take this method; Allow lists those it takes", "headers": {"Allow": {"required": true, "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "NoSuchPath": {"description": "No path of this description", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
     }
   }
 })json";

@@ -20,12 +20,23 @@ std::string* FieldOf(SiteFields& site, const std::string& name) {
 
 } // namespace
 
-bool ReadSiteFields(const std::string& body, SiteFields& site, TApiResponse& refusal) {
-    const json document = json::parse(body, nullptr, false);
-    if (document.is_discarded() || !document.is_object()) {
+bool ReadJsonObject(const std::string& body, json& object, TApiResponse& refusal) {
+    // The parser takes a NUL byte for the end of its input: what follows one would go unread.
+    if (body.find('\0') != std::string::npos) {
+        refusal = ApiError(400, "the body holds a NUL byte");
+        return false;
+    }
+    object = json::parse(body, nullptr, false);
+    if (object.is_discarded() || !object.is_object()) {
         refusal = ApiError(400, "the body is not a JSON object");
         return false;
     }
+    return true;
+}
+
+bool ReadSiteFields(const std::string& body, SiteFields& site, TApiResponse& refusal) {
+    json document;
+    if (!ReadJsonObject(body, document, refusal)) return false;
     for (const auto& [name, value] : document.items()) {
         std::string* field = FieldOf(site, name);
         if (field == nullptr) {

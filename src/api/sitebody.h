@@ -10,6 +10,9 @@
 
 #include <string>
 
+/// The body as a JSON object; false with the 400 answer in `refusal` when it is none or holds a NUL
+/// byte anywhere (the parser would stop reading at it).
+bool ReadJsonObject(const std::string& body, nlohmann::json& object, TApiResponse& refusal);
 /// Sets the fields the body's JSON object gives onto `site` (null empties a field); false with the
 /// 400 answer in `refusal` when the body is no such object, names another field, or gives a value
 /// that is neither text nor a whole number.

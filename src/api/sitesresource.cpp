@@ -71,6 +71,19 @@ json SiteJson(const SiteFields& site, const TBoardIndex& board) {
     return out;
 }
 
+/// The code as one segment of a path: bytes other than letters, digits and "-._~" percent-encoded.
+std::string PathSegment(const std::string& code) {
+    std::string out;
+    for (unsigned char c : code) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~')
+            out += char(c);
+        else
+            out += Format("%%%02X", c);
+    }
+    return out;
+}
+
 TApiResponse Invalid(const ESiteInvalid& e) {
     const FieldError& first = e.Errors().front();
     return ApiError(400, first.Field + " " + first.Message, first.Field);
@@ -114,7 +127,7 @@ TApiResponse TSitesResource::Create(const TApiRequest& request, const std::strin
     }
     if (Log) Log("Site " + site.Code + " created by token " + token + ".");
     TApiResponse response = Answer(201, site);
-    response.Headers.emplace_back("Location", "/api/v1/sites/" + site.Code);
+    response.Headers.emplace_back("Location", "/api/v1/sites/" + PathSegment(site.Code));
     return response;
 }
 
@@ -158,8 +171,9 @@ TApiResponse TSitesResource::Remove(const std::string& code, const std::string& 
 
 // As the status page's form: only while the daemon follows outages up, and only an open outage.
 TApiResponse TSitesResource::AckOutage(const std::string& code, const TApiRequest& request, const std::string& token) {
-    const json body = json::parse(request.Body.empty() ? "{}" : request.Body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) return ApiError(400, "the body is not a JSON object");
+    json body;
+    if (TApiResponse refusal; !ReadJsonObject(request.Body.empty() ? "{}" : request.Body, body, refusal))
+        return refusal;
     for (const auto& [name, value] : body.items())
         if (name != "comment") return ApiError(400, name + " is not a field of an acknowledgement", name);
     const json comment = body.value("comment", json(""));

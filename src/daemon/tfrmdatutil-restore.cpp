@@ -4,6 +4,7 @@
 #include "db/addresscolumn.h"
 #include "db/common.h"
 #include "db/dbsession.h"
+#include "db/sitestore.h"
 #include "db/tablescripts.h"
 #include "db/tbatchthread.h"
 #include "platform/codepage.h"
@@ -120,6 +121,23 @@ std::pair<std::size_t, int> NarrowAddressColumn(TVKTDataModule& dm, const std::s
     return size > 0 && size < AddressColumnWidth ? std::pair{at, size} : std::pair{none, 0};
 }
 
+/// Where the site code is among `columns` when a restore of `table` makes codes (site and VKT rows),
+/// so codes no site may have are refused as the API and apply refuse them; npos for other tables.
+std::size_t SiteCodeColumn(const std::string& table, const std::vector<TDbColumn>& columns) {
+    const char* name = table == "site" ? "CODE" : table == "vkt" ? "sitecode" : nullptr;
+    for (std::size_t at = 0; name != nullptr && at < columns.size(); ++at)
+        if (SameText(columns[at].Name, name)) return at;
+    return std::string::npos;
+}
+
+/// A refused code as the log shows it: control characters as \xNN, since the line is one line of text.
+std::string ShownCode(const std::string& code) {
+    std::string shown;
+    for (unsigned char c : code)
+        shown += c < 0x20 || c == 0x7F ? Format("\\x%02X", c) : std::string(1, char(c));
+    return shown;
+}
+
 } // namespace
 
 bool TfrmDatUtil::SkipTable(const std::string& message) {
@@ -137,6 +155,7 @@ long long TfrmDatUtil::FillBatch(TDbBatchSet& dataset, std::istream& in, const s
     const std::vector<std::size_t> positions = ColumnPositions(columns, names);
     const std::string missing;
     const auto [address, addressSize] = NarrowAddressColumn(m_dm, table, columns);
+    const std::size_t code = SiteCodeColumn(table, columns);
     long long failed = 0;
     for (long long record = 1; ReadLine(in, line); ++record) {
         if (count != 0) SetProgress(static_cast<int>(std::lround(static_cast<double>(record) / count * 100)));
@@ -148,6 +167,9 @@ long long TfrmDatUtil::FillBatch(TDbBatchSet& dataset, std::istream& in, const s
                 const std::string& value = at < values.size() ? values[at] : missing;
                 if (i == address && TrimRight(value).size() > static_cast<std::size_t>(addressSize))
                     throw Exception(AddressTooLongText(TrimRight(value), addressSize));
+                if (i == code)
+                    if (const std::string problem = SiteCodeProblem(TrimRight(value)); !problem.empty())
+                        throw Exception("code \"" + ShownCode(TrimRight(value)) + "\" " + problem);
                 dataset.SetValue(i, ColumnValue(value, columns[i].Class));
             }
             dataset.Post();

@@ -145,6 +145,16 @@ std::string FirstMessage(const std::vector<FieldError>& errors) {
 
 } // namespace
 
+std::string SiteCodeProblem(const std::string& code) {
+    for (unsigned char c : code)
+        if (c < 0x20 || c == 0x7F) return "contains a control character";
+    // The API names a site by its code as one path segment: a slash would split it, and clients
+    // resolve "." and ".." segments before they send the path.
+    if (code.find('/') != std::string::npos) return "contains a slash";
+    if (code == "." || code == "..") return "is . or ..";
+    return "";
+}
+
 ESiteInvalid::ESiteInvalid(std::vector<FieldError> errors) : Exception(FirstMessage(errors)), m_errors(errors) {}
 
 SiteStore::SiteStore(TDbQuery& query, TDbDialect dialect) : m_query(query), m_dialect(dialect) {}
@@ -179,8 +189,12 @@ std::size_t SiteStore::AddressWidth() {
 std::vector<FieldError> SiteStore::Validate(const SiteFields& site) {
     std::vector<FieldError> errors;
     // A code is the key of both tables: the narrower column decides.
+    const std::size_t beforeCode = errors.size();
     CheckText(errors, "code", site.Code, std::min(DeclaredWidth("site", "CODE"), DeclaredWidth("vkt", "sitecode")),
               true);
+    if (errors.size() == beforeCode && !site.Code.empty())
+        if (const std::string problem = SiteCodeProblem(site.Code); !problem.empty())
+            errors.push_back({"code", problem});
     CheckText(errors, "name", site.Name, DeclaredWidth("site", "sitename"), false);
     const std::size_t before = errors.size();
     CheckText(errors, "address", site.Address, AddressWidth(), true);
@@ -197,9 +211,11 @@ std::vector<FieldError> SiteStore::Validate(const SiteFields& site) {
     CheckText(errors, "email", site.Email, DeclaredWidth("site", "email"), false);
     if (errors.size() == beforeEmail && !site.Email.empty() && !IsMailAddress(site.Email))
         errors.push_back({"email", "is not an e-mail address"});
-    if (!site.ContactFlag.empty() && !ParseInteger(site.ContactFlag, value))
+    // The notice reads the column's number, so "02" is mail as much as "2" is.
+    long long flag = 0;
+    if (!site.ContactFlag.empty() && !ParseInteger(site.ContactFlag, flag))
         errors.push_back({"contactflag", "is not a whole number"});
-    else if (site.ContactFlag == "2" && site.Email.empty())
+    else if (!site.ContactFlag.empty() && flag == 2 && site.Email.empty())
         errors.push_back({"email", "is required when contactflag is 2 (notice by mail)"});
     CheckText(errors, "daemon", site.Daemon, DeclaredWidth("vkt", "VKTID"), true);
     return errors;

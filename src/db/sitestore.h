@@ -34,6 +34,11 @@ struct FieldError {
     bool operator==(const FieldError&) const = default;
 };
 
+/// Why `code` cannot be given to a new site, wherever sites are made (requests, files, restores);
+/// "" when it can. A code is one segment of the API's paths, so it holds no control character (NUL
+/// included) and no slash, and it is neither "." nor "..".
+std::string SiteCodeProblem(const std::string& code);
+
 /// A site whose values the columns cannot take; the first refusal is the message.
 class ESiteInvalid : public Exception {
 public:

@@ -1,6 +1,7 @@
 // The real daemon's API over HTTPS with a throw-away certificate, tokens made by vkt-datutil and
 // curl as the client: a site made, changed and deleted through it is probed, re-probed and dropped by
 // the next scans; every error answer; maintenance windows and acknowledgements as the page makes them.
+// Every answer a test got is checked against the OpenAPI description the daemon serves.
 #include "../integration/scan_daemon.h"
 #include "../silenthost.h"
 #include "../web/shellcommand.h"
@@ -9,7 +10,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <filesystem>
+#include <map>
 #include <regex>
+#include <sstream>
 
 using namespace std::chrono_literals;
 using nlohmann::json;
@@ -19,7 +24,23 @@ namespace {
 struct Reply {
     int Status = 0;
     std::string Body;
+    /// By lower-case name.
+    std::map<std::string, std::string> Headers;
 };
+
+/// The header lines curl wrote with -D, by lower-case name.
+std::map<std::string, std::string> HeaderLines(const std::string& text) {
+    std::map<std::string, std::string> headers;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos || line.starts_with("HTTP/")) continue;
+        std::string name = line.substr(0, colon);
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        headers[name] = Trim(line.substr(colon + 1));
+    }
+    return headers;
+}
 
 class ApiOverHttps : public ::testing::Test {
 protected:
@@ -48,6 +69,20 @@ protected:
         base = "https://127.0.0.1:" + m[1].str();
     }
 
+    // The answers of the test, against the description the daemon serves.
+    void TearDown() override {
+        if (answers.empty()) return;
+        const std::string npm = VKT_SOURCE_DIR "/build/npm";
+        ASSERT_TRUE(std::filesystem::exists(npm + "/node_modules/ajv")) << "ajv is missing: run scripts/setup";
+        const Reply description = Call("GET", "/api/v1/openapi.json", "");
+        ASSERT_EQ(description.Status, 200);
+        WriteFileText(daemon.work.File("openapi.json"), description.Body);
+        WriteFileText(daemon.work.File("answers.json"), answers.dump(-1, ' ', false, json::error_handler_t::replace));
+        EXPECT_EQ(RunCommand("node " VKT_SOURCE_DIR "/tests/api/validate_answers.js " + npm + " " +
+                             daemon.work.File("openapi.json") + " " + daemon.work.File("answers.json") + " 2>&1"),
+                  "valid\n");
+    }
+
     std::string Datutil(const std::string& args) {
         return TrimRight(RunCommand("VKT_HOME=" + daemon.home.Path() + " " VKT_DATUTIL_BINARY " " + args));
     }
@@ -55,13 +90,23 @@ protected:
     Reply Call(const std::string& method, const std::string& path, const std::string& authorization,
                const std::string& body = "") {
         WriteFileText(daemon.work.File("body"), body);
+        std::filesystem::remove(daemon.work.File("headers"));
         std::string command = "curl -s --cacert " + daemon.home.File("cert.pem") + " -o " + daemon.work.File("answer") +
-                              " -w '%{http_code}' -X " + method + " '" + base + path + "'";
+                              " -D " + daemon.work.File("headers") + " -w '%{http_code}' -X " + method + " '" + base +
+                              path + "'";
         if (!authorization.empty()) command += " -H 'Authorization: " + authorization + "'";
         if (!body.empty()) command += " -H 'Content-Type: application/json' --data-binary @" + daemon.work.File("body");
         Reply reply;
         reply.Status = std::atoi(RunCommand(command).c_str());
         reply.Body = ReadFileText(daemon.work.File("answer"));
+        reply.Headers = HeaderLines(ReadFileText(daemon.work.File("headers")));
+        if (reply.Status != 0)
+            answers.push_back({{"method", method},
+                               {"path", path},
+                               {"status", reply.Status},
+                               {"headers", reply.Headers},
+                               {"body", reply.Body},
+                               {"request", body.size() <= 65536 ? body : ""}});
         return reply;
     }
 
@@ -76,6 +121,8 @@ protected:
     DaemonHome daemon{db, "D1"};
     std::unique_ptr<VktProcess> vkt;
     std::string base, writer, reader;
+    /// Every answer Call got, as the description's checker reads them.
+    json answers = json::array();
 };
 
 } // namespace
@@ -140,6 +187,15 @@ TEST_F(ApiOverHttps, EveryErrorHasItsStatusAndNamesTheFieldAtFault) {
          "daemon"},
         {"POST", "/api/v1/sites", w, R"({"code":"DUP","address":"127.0.0.1","downtime":1})", 409, "code"},
         {"POST", "/api/v1/sites", w, "{\"name\":\"" + std::string(1024 * 1024, 'x') + "\"}", 413, ""},
+        // Codes a path cannot name, a NUL that would cut a value or a code short, and mail without an
+        // address however the flag is written.
+        {"POST", "/api/v1/sites", w, R"({"code":"Z/1","address":"127.0.0.1","downtime":1})", 400, "code"},
+        {"POST", "/api/v1/sites", w, R"({"code":"N1\u0000x","address":"127.0.0.1","downtime":1})", 400, "code"},
+        {"POST", "/api/v1/sites", w, "{" + n1 + R"(,"downtime":1})" + std::string(1, '\0') + "junk", 400, ""},
+        {"POST", "/api/v1/sites", w, "{" + n1 + R"(,"downtime":1,"contactflag":"02"})", 400, "email"},
+        {"DELETE", "/api/v1/sites/DUP%00junk", w, "", 400, ""},
+        {"GET", "/api/v1/sites?daemon=D1%00x", r, "", 400, ""},
+        {"GET", "/status.json?q=%00", "", "", 400, ""},
         {"PUT", "/api/v1/sites/DUP", w, R"({"code":"OTHER","address":"127.0.0.1","downtime":1})", 400, "code"},
         {"PUT", "/api/v1/sites/DUP", w, R"({"downtime":1})", 400, "address"},
         {"GET", "/api/v1/sites/NOPE", r, "", 404, ""},
@@ -148,21 +204,46 @@ TEST_F(ApiOverHttps, EveryErrorHasItsStatusAndNamesTheFieldAtFault) {
         {"PATCH", "/api/v1/sites/NOPE", w, R"({"downtime":1})", 404, ""},
         {"DELETE", "/api/v1/sites/NOPE", w, "", 404, ""},
         {"DELETE", "/api/v1/sites", w, "", 405, ""},
+        {"POST", "/status.json", "", "", 405, ""},
+        {"PUT", "/api/v1/openapi.json", "", "", 405, ""},
         {"GET", "/api/v1/other", r, "", 404, ""},
+        {"GET", "/elsewhere", "", "", 404, ""},
+        // The answers that are not errors, for the description's checker.
+        {"PUT", "/api/v1/sites/DUP", w, R"({"address":"127.0.0.1","downtime":2,"contactflag":null})", 200, ""},
+        {"GET", "/status", "", "", 200, ""},
+        {"GET", "/status.json?history=1", "", "", 200, ""},
+        {"GET", "/metrics", "", "", 200, ""},
     };
     for (const Case& c : cases) {
         const Reply reply = Call(c.Method, c.Path, c.Authorization, c.Body);
         const std::string label = c.Method + " " + c.Path + " " + c.Body.substr(0, 80);
         EXPECT_EQ(reply.Status, c.Status) << label << "\n" << reply.Body;
+        if (c.Status < 400) continue;
         const json body = json::parse(reply.Body, nullptr, false);
         ASSERT_TRUE(body.is_object() && body["error"].is_string()) << label << "\n" << reply.Body;
         EXPECT_EQ(body.value("field", ""), c.Field) << label << "\n" << reply.Body;
     }
     EXPECT_EQ(Call("GET", "/api/v1/sites/DUP", r).Status, 200) << "nothing was changed by the refusals";
+    EXPECT_EQ(Call("GET", "/api/v1/sites/N1", r).Status, 404) << "nothing after a NUL was read";
     EXPECT_EQ(Call("GET", "/status.json", "").Status, 200) << "without a [Web] login the board is open";
+
+    // The new site's path names it whatever its code holds.
+    const Reply spaced = Call("POST", "/api/v1/sites", w, R"({"code":"A B%","address":"127.0.0.1","downtime":1})");
+    EXPECT_EQ(spaced.Headers.at("location"), "/api/v1/sites/A%20B%25");
+    EXPECT_EQ(json::parse(Call("GET", spaced.Headers.at("location"), r).Body)["code"], "A B%");
+
     EXPECT_EQ(Datutil("token revoke reader 2>&1").substr(15), "Token reader revoked.");
     EXPECT_EQ(Call("GET", "/api/v1/sites", r).Status, 401);
-    EXPECT_EQ(LogEvents(vkt->Output(), {"API"}).back(), "[API] Site DUP created by token writer.");
+    const std::vector<std::string> events = LogEvents(vkt->Output(), {"API"});
+    EXPECT_EQ(
+        std::vector<std::string>(events.begin() + 1, events.end()),
+        (std::vector<std::string>{"[API] Site DUP created by token writer.", "[API] Site DUP changed by token writer.",
+                                  "[API] Site A B% created by token writer."}));
+    // An address that keeps failing must wait.
+    Reply waited;
+    for (int i = 0; i < 10 && waited.Status != 429; ++i)
+        waited = Call("GET", "/api/v1/sites", "Bearer vkt_00");
+    EXPECT_EQ(waited.Status, 429);
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include "../web/shellcommand.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -416,13 +417,22 @@ TEST_F(ApiPeers, HttpsSpeaksOnlyTls12And13WithForwardSecretAeadSuites) {
     EXPECT_TRUE(silent.Closed) << "a handshake never begun holds the connection";
 }
 
-TEST(OpenApi, TheValidatorAcceptsTheDescription) {
+// The answers themselves are checked against it by the integration tests over HTTPS.
+TEST(OpenApi, TheValidatorAndTheLinterAcceptTheDescription) {
     const std::string npm = VKT_SOURCE_DIR "/build/npm";
-    ASSERT_TRUE(std::filesystem::exists(npm + "/node_modules/@apidevtools/swagger-parser"))
-        << "the validator is missing: run scripts/setup";
+    for (const char* package : {"@apidevtools/swagger-parser", "@redocly/cli"})
+        ASSERT_TRUE(std::filesystem::exists(npm + "/node_modules/" + package))
+            << package << " is missing: run scripts/setup";
     TempDir dir;
     WriteFileText(dir.File("openapi.json"), OpenApiDocument());
     EXPECT_EQ(RunCommand("node " VKT_SOURCE_DIR "/tests/api/validate_openapi.js " + npm + " " +
                          dir.File("openapi.json") + " 2>&1"),
               "valid\n");
+    // The linter asks nothing of the network with these set (no usage report, no update check).
+    const std::string lint = RunCommand(
+        "REDOCLY_TELEMETRY=off REDOCLY_SUPPRESS_UPDATE_NOTICE=true node " + npm +
+        "/node_modules/@redocly/cli/bin/cli.js lint --format=json --config " VKT_SOURCE_DIR "/tests/api/redocly.yaml " +
+        dir.File("openapi.json") + " 2>/dev/null");
+    const nlohmann::json report = nlohmann::json::parse(lint, nullptr, false);
+    EXPECT_EQ(report.is_object() ? report["problems"] : nlohmann::json(lint), nlohmann::json::array());
 }

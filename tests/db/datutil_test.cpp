@@ -252,6 +252,29 @@ TEST_P(DatUtil, AnAddressTooLongForAnOldTableIsRefusedUntilWidenAddressWidensIt)
     EXPECT_EQ(Dump("site", "CODE").substr(0, 3 + v6.size() + 1), "A1||" + v6);
 }
 
+// The codes no request or file may give a site are refused in a backup file too, row by row.
+TEST_P(DatUtil, RestoreRefusesSiteCodesThatCannotBeNamedInAPath) {
+    const std::string nul("N\0x", 3);
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"site", "CODE\tIPaddr\tDowntime\r\nOK1\t10.0.0.1\t5\r\nZ/1\t10.0.0.2\t5\r\n..\t10.0.0.3\t5\r\n" + nul +
+                     "\t10.0.0.4\t5\r\n"},
+        {"vkt", "VKTID\tsitecode\r\nd1\tOK1\r\nd1\tZ/1\r\nd1\t..\r\nd1\t" + nul + "\r\n"},
+    };
+    for (const auto& [table, records] : files) {
+        SCOPED_TRACE(table);
+        form->memLog.Clear();
+        WriteFileText(backupDir + "/" + table + ".svb", "Table=" + table + "\tRecords=4\r\n" + records);
+        EXPECT_FALSE(form->RestoreTable(table));
+        EXPECT_EQ(Messages(),
+                  (std::vector<std::string>{table + ", Record #2: code \"Z/1\" contains a slash",
+                                            table + ", Record #3: code \"..\" is . or ..",
+                                            table + ", Record #4: code \"N\\x00x\" contains a control character",
+                                            table + ": Records not restored: 3. Please check error log!"}));
+    }
+    EXPECT_EQ(Dump("site", "CODE").substr(0, 4), "OK1|");
+    EXPECT_EQ(Dump("vkt", "VKTID"), "d1|OK1\n");
+}
+
 TEST_P(DatUtil, ClearLeavesEmptyTablesWithTheirUniqueIndex) {
     Exec({"INSERT INTO VKT (VKTID, sitecode) VALUES ('d1', 's1')"});
     Check({"vkt"});

@@ -21,6 +21,10 @@ TEST_P(SiteStoreOn, RefusesWhatTheColumnsCannotTake) {
         {[](SiteFields& s) { s.Code = ""; }, {"code", "is required"}},
         {[](SiteFields& s) { s.Code = "abcdefghijklm"; }, {"code", "is longer than 12 characters"}},
         {[](SiteFields& s) { s.Code = "a 1 "; }, {"code", "has leading or trailing blanks"}},
+        // A code is one segment of the API's paths.
+        {[](SiteFields& s) { s.Code = "Z/1"; }, {"code", "contains a slash"}},
+        {[](SiteFields& s) { s.Code = ".."; }, {"code", "is . or .."}},
+        {[](SiteFields& s) { s.Code = std::string("N1\0junk", 7); }, {"code", "contains a control character"}},
         {[](SiteFields& s) { s.Name = "tab\there"; }, {"name", "contains a control character"}},
         {[](SiteFields& s) { s.Name = std::string(21, 'n'); }, {"name", "is longer than 20 characters"}},
         {[](SiteFields& s) { s.Address = std::string(250, 'h') + ".example"; },
@@ -38,6 +42,8 @@ TEST_P(SiteStoreOn, RefusesWhatTheColumnsCannotTake) {
         {[](SiteFields& s) { s.Downtime = "-1"; }, {"downtime", "is negative"}},
         {[](SiteFields& s) { s.Email = "ops.example.org"; }, {"email", "is not an e-mail address"}},
         {[](SiteFields& s) { s.Email = ""; }, {"email", "is required when contactflag is 2 (notice by mail)"}},
+        {[](SiteFields& s) { s.Email = "", s.ContactFlag = "02"; },
+         {"email", "is required when contactflag is 2 (notice by mail)"}},
         {[](SiteFields& s) { s.ContactFlag = "two"; }, {"contactflag", "is not a whole number"}},
         {[](SiteFields& s) { s.Daemon = std::string(21, 'd'); }, {"daemon", "is longer than 20 characters"}},
     };
