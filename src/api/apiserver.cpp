@@ -153,7 +153,6 @@ struct TApiConnection {
             self->ReadHeaders(connection);
             return self->Answer(server, connection, [&] { return server->m_router->Admit(self->Request); });
         }
-        }
         if (*uploadSize > 0) {
             if (!self->Answered) self->Take(upload, *uploadSize);
             *uploadSize = 0;
