@@ -13,17 +13,28 @@ long long Seconds(TDateTime days) {
 
 } // namespace
 
-ReminderPolicy::Outage& ReminderPolicy::Of(const std::string& code, TDateTime since) {
-    Outage& o = m_outages[UpperCase(code)];
-    if (Seconds(o.since) != Seconds(since)) o = Outage{since, 0, {}}; // another outage
+ReminderPolicy::Outage& ReminderPolicy::Of(const std::string& code, TDateTime since, TDateTime told) {
+    const auto [at, made] = m_outages.try_emplace(UpperCase(code));
+    Outage& o = at->second;
+    if (made || Seconds(o.since) != Seconds(since)) { // another outage
+        o = Outage{};
+        o.since = since;
+    }
+    if (made || o.told != told) {
+        o.told = told;
+        o.seen = TheClock().Monotonic();
+        o.toldAgeMs = std::llround((TheClock().Now() - told) * 86400000.0);
+    }
     return o;
 }
 
 FollowupDue ReminderPolicy::Due(const std::string& code, TDateTime since, TDateTime told, bool acknowledged) {
     FollowupDue due;
     if (acknowledged || told == 0) return due;
-    Outage& o = Of(code, since);
-    const long long elapsed = Seconds((m_clock ? *m_clock : GetClock()).Now() - told);
+    Outage& o = Of(code, since, told);
+    const auto counted = std::chrono::duration_cast<std::chrono::milliseconds>(TheClock().Monotonic() - o.seen);
+    const long long elapsedMs = o.toldAgeMs + counted.count();
+    const long long elapsed = elapsedMs < 0 ? -1 : elapsedMs / 1000; // a notice stamped ahead of the clock
     const long long every = std::llround(m_settings.RemindMinutes * 60);
     if (every > 0 && elapsed / every > o.reminded) due.Reminder = static_cast<int>(elapsed / every);
     for (std::size_t i = 0; i < m_settings.Escalate.size(); ++i) {

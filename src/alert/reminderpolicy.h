@@ -1,6 +1,8 @@
 // What a notified outage is owed while nobody has acknowledged it: a reminder to its contacts every
 // [Alert] Remind minutes after its notice, and one mail per [Alert] Escalate step once that step's
-// minutes have passed. Time comes from the injected clock.
+// minutes have passed. Time comes from the injected clock: the notice's age is read off the wall clock
+// once, when the outage is first seen, and counted on from there on the monotonic clock, so a wall
+// clock set back or forward neither pauses the reminders nor hurries them.
 #pragma once
 
 #include "alert/alertsettings.h"
@@ -35,10 +37,15 @@ public:
 private:
     struct Outage {
         TDateTime since = 0;
+        TDateTime told = 0;
+        /// The notice's age in milliseconds at `seen`, by the wall clock.
+        long long toldAgeMs = 0;
+        Clock::MonoTime seen{};
         int reminded = 0;
         std::set<int> escalated;
     };
-    Outage& Of(const std::string& code, TDateTime since);
+    Outage& Of(const std::string& code, TDateTime since, TDateTime told);
+    const Clock& TheClock() const { return m_clock ? *m_clock : GetClock(); }
 
     const Clock* m_clock;
     AlertSettings m_settings;

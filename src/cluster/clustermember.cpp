@@ -4,12 +4,12 @@
 #include "cluster/clustermember.h"
 
 #include "db/alarmrows.h"
+#include "db/claimrows.h"
 #include "db/common.h"
 #include "db/data.h"
 #include "platform/strutil.h"
 
 #include <cmath>
-#include <ctime>
 #include <random>
 
 namespace {
@@ -33,10 +33,7 @@ const TableDdl kTables[] = {
      "CREATE TABLE vktvote (VKTID varchar(20) NOT NULL, node varchar(64) NOT NULL, code varchar(30) NOT NULL, "
      "address varchar(64) NOT NULL, failed integer NOT NULL, seen bigint NOT NULL)",
      "CREATE UNIQUE INDEX ixvktvote ON vktvote (VKTID, node, code, address)"},
-    {"vktclaim",
-     "CREATE TABLE vktclaim (code varchar(30) NOT NULL, kind varchar(10) NOT NULL, since bigint NOT NULL, "
-     "holder varchar(100) NOT NULL, lease bigint NOT NULL, sent integer NOT NULL, made bigint NOT NULL)",
-     "CREATE UNIQUE INDEX ixvktclaim ON vktclaim (code, kind, since)"},
+    {"vktclaim", ClaimRows::Create, ClaimRows::Index},
 };
 
 /// The claim's kind as stored: "problem", "recovery", "rem<n>", "esc<n>" (at most 10 characters).
@@ -47,16 +44,16 @@ std::string KindName(ClaimKind kind, int round = 0) {
     case ClaimKind::Recovery:
         return "recovery";
     case ClaimKind::Reminder:
-        return "rem" + std::to_string(round);
+        return ClaimRows::RoundKind(true, round);
     case ClaimKind::Escalation:
-        return "esc" + std::to_string(round);
+        return ClaimRows::RoundKind(false, round);
     }
     return {};
 }
 
 /// A claim's outage start as whole seconds, the same on every member that read the same alarm row.
 long long SinceKey(TDateTime since) {
-    return std::llround(since * 86400.0);
+    return ClaimRows::SinceKey(since);
 }
 
 std::string Num(long long n) {
@@ -77,16 +74,7 @@ void ClusterMember::Configure(const ClusterSettings& settings, const std::string
 
 // The database server's clock in whole seconds since 1970.
 std::string ClusterMember::NowExpr() const {
-    switch (m_dialect) {
-    case TDbDialect::SQLite:
-        return "CAST(strftime('%s', 'now') AS INTEGER)";
-    case TDbDialect::PostgreSQL:
-        return "CAST(EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) AS BIGINT)";
-    case TDbDialect::SqlServer:
-        return "CAST(DATEDIFF(second, '19700101', GETUTCDATE()) AS BIGINT)";
-    default:
-        return Num(static_cast<long long>(std::time(nullptr)));
-    }
+    return ClaimRows::ServerSeconds(m_dialect);
 }
 
 void ClusterMember::EnsureTables() {

@@ -7,8 +7,21 @@
 #include "daemon/noticerunner.h"
 #include "db/ackrows.h"
 #include "db/alarmrows.h"
+#include "db/claimrows.h"
 #include "db/data.h"
+#include "platform/strutil.h"
 #include "web/statusboard.h"
+
+namespace {
+
+/// Rounds of outages long over (the site answered while no daemon was running) are kept this long.
+constexpr long long RoundKeepSeconds = 2 * 24 * 60 * 60;
+
+ClaimRows Claims() {
+    return ClaimRows(DataModule()->adoQ2, DataModule()->Dialect());
+}
+
+} // namespace
 
 OutageFollowups::OutageFollowups(NoticeRunner& notices, AckInbox& inbox, TSiteResultSink* const& board)
     : m_notices(notices), m_inbox(inbox), m_board(board) {
@@ -21,9 +34,8 @@ void OutageFollowups::ScanStarted(const AlertSettings& settings) {
     if (m_board) m_board->AcceptsAcknowledgements(settings.FollowsUp());
     if (!settings.FollowsUp()) return;
     try {
+        EnsureTables();
         AckRows rows(DataModule()->adoQ2);
-        if (!m_tableMade) rows.EnsureTable();
-        m_tableMade = true;
         std::vector<AckRecord> all;
         for (const AckRow& row : rows.ReadAll())
             all.push_back({row.Code, row.Since, {row.By, row.Comment, row.At}});
@@ -45,9 +57,8 @@ void OutageFollowups::TakeInbox() {
                 continue;
             }
             const AckRecord record = m_acks.Make(request.Code, *since, request.By, request.Comment);
+            EnsureTables();
             AckRows rows(DataModule()->adoQ2);
-            if (!m_tableMade) rows.EnsureTable();
-            m_tableMade = true;
             rows.Store({record.Code, record.Since, record.Ack.By, record.Ack.Comment, record.Ack.At});
             m_acks.Add(record);
             Show(record.Code, record.Ack);
@@ -58,11 +69,21 @@ void OutageFollowups::TakeInbox() {
     }
 }
 
+void OutageFollowups::EnsureTables() {
+    if (m_tableMade) return;
+    AckRows(DataModule()->adoQ2).EnsureTable();
+    ClaimRows claims = Claims();
+    claims.EnsureTable();
+    claims.PurgeRounds(RoundKeepSeconds);
+    m_tableMade = true;
+}
+
 void OutageFollowups::SiteDown(const std::string& code, ClusterMember* group) {
     if (!m_settings.FollowsUp()) return;
     AlarmRows rows(*DataModule());
     const std::optional<TDateTime> told = rows.Marker(code);
     if (!told) return; // not notified (yet): nothing to remind of
+    if (!group) m_followedAlone.insert(UpperCase(code));
     const TDateTime since = rows.OutageStart(code).value_or(*told);
     const FollowupDue due = m_reminders.Due(code, since, *told, m_acks.Of(code, since).At != 0);
     if (due.Reminder != 0 && Send(code, NoticeKind::Reminder, since, due.Reminder, group))
@@ -73,10 +94,14 @@ void OutageFollowups::SiteDown(const std::string& code, ClusterMember* group) {
 
 bool OutageFollowups::Send(const std::string& code, NoticeKind kind, TDateTime since, int round, ClusterMember* group) {
     NoticeClaim claim;
+    const std::string roundKind = ClaimRows::RoundKind(kind == NoticeKind::Reminder, round);
     if (group) {
         claim = group->ClaimRound(code, kind == NoticeKind::Reminder ? ClaimKind::Reminder : ClaimKind::Escalation,
                                   since, round);
         if (!claim.Held()) return true; // another member sends it, or has
+    } else {
+        EnsureTables();
+        if (Claims().Sent(code, roundKind, since)) return true; // sent before this daemon was restarted
     }
     Notice notice;
     notice.Kind = kind;
@@ -90,12 +115,19 @@ bool OutageFollowups::Send(const std::string& code, NoticeKind kind, TDateTime s
             group->MarkSent(claim);
         else
             group->Release(claim); // tried again at a later scan, by any member
+    } else if (delivered) {
+        try {
+            Claims().StoreSent(code, roundKind, since, DataModule()->VKTID);
+        } catch (const std::exception& e) {
+            LogStepError("Storing the " + std::string(NoticeKindName(kind)) + " of " + code, e); // sent all the same
+        }
     }
     return delivered;
 }
 
 void OutageFollowups::SiteAnswers(const std::string& code) {
     m_reminders.Ended(code);
+    if (m_followedAlone.erase(UpperCase(code)) != 0) Claims().ClearRounds(code);
     if (!m_acks.Knows(code)) return;
     m_acks.Ended(code);
     AckRows(DataModule()->adoQ2).Clear(code);

@@ -1,13 +1,15 @@
 // What follows a notified outage until someone takes it in hand: reminders to its contacts, escalation
 // mails, and the acknowledgements that stop both. Acknowledgements arrive from the web port through
 // the inbox and are stored in table vktack, so a group's members share them; in a group each reminder
-// and step is claimed, so exactly one member sends it. On the user-interface thread.
+// and step is claimed, so exactly one member sends it, and a daemon that works alone records each one
+// it sent in the same table, so a restart sends none of them again. On the user-interface thread.
 #pragma once
 
 #include "alert/acknowledgements.h"
 #include "alert/alertsettings.h"
 #include "alert/reminderpolicy.h"
 
+#include <set>
 #include <string>
 
 class AckInbox;
@@ -33,8 +35,11 @@ public:
     Acknowledgement AckOf(const std::string& code, TDateTime since) const { return m_acks.Of(code, since); }
 
 private:
-    /// Sends one reminder or escalation step (claimed first in a group); true when it is done with.
+    /// Sends one reminder or escalation step (claimed first in a group, looked up in the table alone);
+    /// true when it is done with.
     bool Send(const std::string& code, NoticeKind kind, TDateTime since, int round, ClusterMember* group);
+    /// Makes the tables when missing; once a run, drops the rounds left of outages long over.
+    void EnsureTables();
     void Show(const std::string& code, const Acknowledgement& ack);
 
     NoticeRunner& m_notices;
@@ -44,4 +49,6 @@ private:
     ReminderPolicy m_reminders;
     Acknowledgements m_acks;
     bool m_tableMade = false;
+    /// Sites whose outage this daemon alone follows up (upper case): their rounds' rows go at the end.
+    std::set<std::string> m_followedAlone;
 };

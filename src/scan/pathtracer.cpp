@@ -18,12 +18,12 @@ void PathTracer::Record(const std::string& code, const std::string& address, boo
     std::lock_guard<std::mutex> hold(m_lock);
     const auto key = std::make_pair(code, address);
     if (answered) {
-        m_answered.insert(key);
+        m_failing.erase(key);
         m_outage.erase(code);
         m_results.erase(code);
         return;
     }
-    if (m_answered.erase(key) == 0 || m_queue.size() >= QueueLimit) return; // not after an answer
+    if (!m_failing.insert(key).second || m_queue.size() >= QueueLimit) return; // traced once per outage
     m_outage.insert(code);
     m_queue.push_back(key);
     if (m_threads.size() < Workers) m_threads.emplace_back([this] { Work(); });

@@ -1,6 +1,6 @@
-// Path traces off the scan's path: a site address that fails after answering gets one trace per
-// outage, run on threads of the tracer's own while the scan goes on; the finished ones are taken
-// by whoever shows them.
+// Path traces off the scan's path: a site address that fails gets one trace per outage (also when it
+// never answered since the start), run on threads of the tracer's own while the scan goes on; the
+// finished ones are taken by whoever shows them.
 #pragma once
 
 #include "scan/pathtrace.h"
@@ -32,8 +32,8 @@ public:
     PathTracer(const PathTracer&) = delete;
     PathTracer& operator=(const PathTracer&) = delete;
 
-    /// A site address's result of a scan: failing after an answer starts its trace; an answer ends
-    /// the outage and forgets its trace.
+    /// A site address's result of a scan: the first failure of an outage starts its trace; an answer
+    /// ends the outage and forgets its trace.
     void Record(const std::string& code, const std::string& address, bool answered);
     /// The finished trace of the code's current outage (any of its addresses); null when none.
     std::shared_ptr<const PathTraceResult> Find(const std::string& code) const;
@@ -45,7 +45,7 @@ private:
 
     mutable std::mutex m_lock;
     std::condition_variable m_wake;
-    std::set<std::pair<std::string, std::string>> m_answered; ///< (code, address) that answered last
+    std::set<std::pair<std::string, std::string>> m_failing; ///< (code, address) whose outage has its trace
     std::deque<std::pair<std::string, std::string>> m_queue;
     std::map<std::string, std::shared_ptr<const PathTraceResult>> m_results; ///< by code
     std::set<std::string> m_outage;                                          ///< codes whose trace still counts

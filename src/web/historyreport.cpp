@@ -1,6 +1,8 @@
 // THistoryReport: the tables' rows with the unwritten figures added.
 #include "web/historyreport.h"
 
+#include "db/common.h"
+#include "db/data.h"
 #include "platform/datetime.h"
 
 #include <algorithm>
@@ -39,6 +41,14 @@ std::vector<OutageRecord> THistoryReport::Outages(long long from, long long to, 
     for (auto& entry : outages)
         list.push_back(std::move(entry.second));
     return list;
+}
+
+std::string THistoryReport::SiteCode(const std::string& code) {
+    if (code.empty() || code.size() > 30) return {}; // longer than any code column
+    for (unsigned char c : code)
+        if (c < 32 || c == 127) return {};
+    OpenStatement(m_query, {"SELECT CODE FROM site WHERE CODE = " + SQLLiteral(code)});
+    return m_query.Eof() ? std::string() : VarToStrTrim(m_query.FieldByName("CODE"));
 }
 
 namespace {

@@ -25,6 +25,9 @@ public:
     /// The outages overlapping [from, to), of one code or (empty) all, oldest first.
     std::vector<OutageRecord> Outages(long long from, long long to, const std::string& code);
     std::unordered_map<std::string, std::string> SiteNames() { return m_store.SiteNames(); }
+    /// The code of the site row that `code` names as the database compares codes (case and trailing
+    /// blanks aside: "up001 " names UP001); empty when no site has it.
+    std::string SiteCode(const std::string& code);
 
 private:
     const UptimeView& m_history;

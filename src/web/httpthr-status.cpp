@@ -1,5 +1,6 @@
-// THTTPThread beyond the four pages: the status paths /status, /status.json and /metrics, and with
-// [History] the site page and the two CSVs, answered only where none of the four pages answers.
+// THTTPThread beyond the four pages: the status paths /status, /status.json and /metrics, with
+// [History] the site page and the two CSVs, and /favicon.ico and /robots.txt, answered only where none
+// of the four pages answers.
 #include "web/historycsv.h"
 #include "web/historyreport.h"
 #include "web/httpthr.h"
@@ -38,8 +39,6 @@ std::unique_ptr<TStatusBody> HistoryBodyFor(const THTTPRequest& request, const T
     const std::string code = request.QueryField("code");
     const long long now = DateTimeToTimeT(GetClock().Now());
     THistoryReport report(*view.History());
-    if (path == "/status/site")
-        return code.empty() ? nullptr : std::make_unique<TSitePage>(view, SiteRecord(report, code, now));
     const auto [from, to] = ReportSpan(request.QueryField("from"), request.QueryField("to"), now);
     if (path == "/status/outages.csv")
         return std::make_unique<TOutagesCsv>(view, report.Outages(from, to, code), report.SiteNames(), now);
@@ -62,8 +61,35 @@ void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
     view.DaemonId = AsUtf8(DaemonId);
     view.DatabaseUp = DatabaseUp;
     view.PollDelay = Settings.PollDelay;
+    if (request.TargetPath == "/status/site" && view.History()) {
+        RespondWithSitePage(request, view);
+        return;
+    }
     if (!body) body = HistoryBodyFor(request, view);
     if (body) SendStatusBody(*body, view);
+}
+
+void THTTPThread::RespondWithSitePage(const THTTPRequest& request, const TStatusView& view) {
+    const std::string asked = request.QueryField("code");
+    if (asked.empty()) {
+        SendShort("400 Bad Request", "", "The site page needs a site's code: /status/site?code=...\n");
+        return;
+    }
+    THistoryReport report(*view.History());
+    const std::string code = report.SiteCode(asked);
+    if (code.empty()) {
+        SendShort("404 Not Found", "", "No site has this code.\n");
+        return;
+    }
+    SendStatusBody(TSitePage(view, SiteRecord(report, code, DateTimeToTimeT(GetClock().Now()))), view);
+}
+
+void THTTPThread::RespondToWellKnown(const THTTPRequest& request) {
+    if (!request.PlainGet) return;
+    if (request.TargetPath == "/favicon.ico")
+        SendShort("404 Not Found", "", "No icon.\n");
+    else if (request.TargetPath == "/robots.txt")
+        SendShort("200 OK", "", "User-agent: *\nDisallow: /\n");
 }
 
 // Every client of the whole board asks for the same bytes: they are made once per snapshot and

@@ -83,6 +83,7 @@ void THTTPThread::Answer(const THTTPRequest& request) {
     Respond(request);
     if (!m_answered) RespondWithStatus(request); // only where none of the four pages answers
     if (!m_answered) RespondToAck(request);
+    if (!m_answered) RespondToWellKnown(request);
 }
 
 void THTTPThread::SendUnauthorized() {

@@ -103,6 +103,10 @@ private:
     void SendStatusBody(const TStatusBody& body, const TStatusView& view);
     void SendGenerated(const char* contentType, const std::string& body);
     void SendHead(const char* contentType, std::size_t length);
+    /// /status/site with [History]: 400 without a code, 404 when no site has it, else the page.
+    void RespondWithSitePage(const THTTPRequest& request, const TStatusView& view);
+    /// /favicon.ico (none: 404) and /robots.txt (nothing to index), which browsers and crawlers ask for.
+    void RespondToWellKnown(const THTTPRequest& request);
     // POST /status/ack (httpthr-ack.cpp).
     bool WantsAckBody(const THTTPRequest& request) const;
     void RespondToAck(const THTTPRequest& request);

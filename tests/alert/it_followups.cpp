@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 #include <regex>
 
@@ -153,4 +154,43 @@ TEST_F(FollowupDaemon, OutageIsRemindedAndEscalatedUntilAcknowledgedAndTheAcknow
                          std::to_string(port) + "/status/ack")
                   .find("409 Conflict"),
               std::string::npos);
+}
+
+// A daemon alone keeps the reminders and escalation steps it sent in the database: after a restart the
+// step is not sent again and the next reminder comes at its time, not at once; the rows go once the
+// site answers.
+TEST_F(FollowupDaemon, RestartSendsNoStepAgainAndNoReminderBeforeItsTime) {
+    Start("[Alert]\r\nRemind=0.1\r\nEscalate=0.05:lead@example.org\r\n");
+    ASSERT_TRUE(WaitResults(1)) << vkt->Output() << vkt->ErrorOutput();
+    lab.Cut({0});
+    ASSERT_TRUE(WaitForCount(*vkt, "[MAIL]     Notifying ...", 1, 90s)) << vkt->Output();
+    const auto notified = std::chrono::steady_clock::now();
+    // The escalation 3 s after the notice, the first reminder at 6 s, the next at 12 s.
+    ASSERT_TRUE(WaitForCount(*vkt, "[MAIL]     Notifying reminder ...", 1, 60s)) << vkt->Output();
+    ASSERT_TRUE(WaitForCount(*vkt, "[MAIL]     Complete.", 3, 60s)) << vkt->Output();
+    vkt->Signal(SIGTERM);
+    ASSERT_EQ(vkt->WaitExit(60s), 0) << vkt->Output();
+
+    TempDir again; // output files of their own: the old ones hold the first run's lines until truncated
+    vkt = std::make_unique<VktProcess>(home.Path(), again.Path());
+    ASSERT_TRUE(WaitForCount(*vkt, "[MAIL]     Notifying reminder ...", 1, 60s)) << vkt->Output();
+    const auto reminded = std::chrono::steady_clock::now();
+    const std::string out = vkt->Output();
+    EXPECT_EQ(out.find("Notifying "), out.find("Notifying reminder ...")) << out;
+    EXPECT_GE(reminded - notified, 11s) << out;
+    ASSERT_TRUE(WaitForCount(*vkt, "[MAIL]     Complete.", 1, 60s)) << vkt->Output();
+    EXPECT_EQ(Occurrences(vkt->Output(), "Notifying escalation ..."), 0) << vkt->Output();
+    ASSERT_FALSE(mail.WaitReceived(4, 30s).empty());
+    // The step and the latest reminder, each marked sent.
+    EXPECT_EQ(db.Count("SELECT COUNT(*) AS n FROM vktclaim WHERE sent = 1 AND kind IN ('esc1', 'rem2')"), 2);
+    EXPECT_EQ(db.Count("SELECT COUNT(*) AS n FROM vktclaim"), 2);
+
+    lab.Cut({0}, false);
+    const int results = Results();
+    ASSERT_TRUE(WaitForCount(*vkt, " R1 Responding (", 1, 60s)) << vkt->Output();
+    ASSERT_TRUE(WaitResults(results + 2)) << vkt->Output();
+    EXPECT_EQ(db.Count("SELECT COUNT(*) AS n FROM vktclaim"), 0);
+    EXPECT_EQ(Subjects(),
+              (std::vector<std::string>{"Sentrova - Lost contact notification", "Sentrova - Lost contact escalation",
+                                        "Sentrova - Lost contact reminder", "Sentrova - Lost contact reminder"}));
 }

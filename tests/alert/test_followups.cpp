@@ -80,8 +80,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, DegradedRule,
 struct FollowupStep {
     int minutesAfterNotice;
     bool acknowledged;
-    int reminder;           // the reminder due (0 none)
-    std::vector<int> steps; // escalation steps due
+    int reminder;            // the reminder due (0 none)
+    std::vector<int> steps;  // escalation steps due
+    int wallStepMinutes = 0; // the wall clock set back (< 0) or forward by this before the step
 };
 
 struct FollowupCase {
@@ -93,7 +94,8 @@ struct FollowupCase {
 
 class FollowupTimes : public ::testing::TestWithParam<FollowupCase> {};
 
-// Each due reminder and step is reported sent; what is due next follows the notice's time.
+// Each due reminder and step is reported sent; what is due next follows the notice's time, counted on
+// the monotonic clock once the outage is seen: a wall clock set back or forward changes nothing.
 TEST_P(FollowupTimes, FollowTheNoticeUntilAcknowledged) {
     const FollowupCase& c = GetParam();
     AlertSettings settings;
@@ -103,8 +105,11 @@ TEST_P(FollowupTimes, FollowTheNoticeUntilAcknowledged) {
     ReminderPolicy policy(&clock);
     policy.Configure(settings);
     const TDateTime since = Start - 10.0 / 1440, told = Start;
+    int minutes = 0;
     for (const FollowupStep& step : c.steps) {
-        clock.SetNow(told + step.minutesAfterNotice / 1440.0);
+        clock.SetNow(clock.Now() + step.wallStepMinutes / 1440.0);
+        clock.Advance(std::chrono::minutes(step.minutesAfterNotice - minutes));
+        minutes = step.minutesAfterNotice;
         const FollowupDue due = policy.Due("a1", since, told, step.acknowledged);
         EXPECT_EQ(due.Reminder, step.reminder) << "minute " << step.minutesAfterNotice;
         EXPECT_EQ(due.Steps, step.steps) << "minute " << step.minutesAfterNotice;
@@ -137,7 +142,12 @@ INSTANTIATE_TEST_SUITE_P(
                      {{29, false, 0, {}}, {30, false, 0, {1}}, {59, false, 0, {}}, {90, false, 0, {2}}}},
         FollowupCase{"SameScan", 0, "30:a@example.org,60:b@example.org", {{75, false, 0, {1, 2}}, {80, false, 0, {}}}},
         // An acknowledgement stops both.
-        FollowupCase{"Acknowledged", 30, "30:lead@example.org", {{20, false, 0, {}}, {120, true, 0, {}}}}),
+        FollowupCase{"Acknowledged", 30, "30:lead@example.org", {{20, false, 0, {}}, {120, true, 0, {}}}},
+        FollowupCase{"WallClockSetBack",
+                     10,
+                     "15:lead@example.org",
+                     {{5, false, 0, {}}, {10, false, 1, {}, -60}, {15, false, 0, {1}}, {20, false, 2, {}}}},
+        FollowupCase{"WallClockSetForward", 10, "30:lead@example.org", {{5, false, 0, {}}, {9, false, 0, {}, 120}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FollowupTimes, ANewOutageStartsAfresh) {

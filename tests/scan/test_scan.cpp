@@ -1,11 +1,15 @@
-// The [Scan] keys as read from vkt.ini, site addresses as the probes read them, and the hand-over of
-// results in site-list order.
+// The [Scan] keys as read from vkt.ini, site addresses as the probes read them, the hand-over of
+// results in site-list order, and when the path tracer traces an outage.
 #include "platform/probeaddress.h"
+#include "scan/pathtracer.h"
 #include "scan/scansequencer.h"
 #include "scan/scansettings.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -138,6 +142,31 @@ TEST(ScanSequencer, TakesAtMostAsManyAsAskedAcrossItsBlocks) {
     }
     EXPECT_EQ(sizes, (std::vector<std::size_t>{1000, 1000, 500}));
     EXPECT_TRUE(s.Done());
+}
+
+// One trace per outage of a site address, the first one included when it never answered since the
+// start; an answer ends the outage. The loopback address is traced in milliseconds (or fails at once
+// without the right to send ICMP: a finished trace all the same).
+TEST(PathTracer, TracesEachOutageOnceAlsoWhenNeverAnswered) {
+    PathTracer tracer;
+    // The traces finished within `wait`, or as soon as `enough` have.
+    const auto finished = [&tracer](std::chrono::milliseconds wait, std::size_t enough) {
+        std::size_t n = 0;
+        for (const auto end = std::chrono::steady_clock::now() + wait;
+             n < enough && std::chrono::steady_clock::now() < end;
+             std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+            n += tracer.TakeFinished().size();
+        return n;
+    };
+    tracer.Record("A1", "127.0.0.1", false);
+    EXPECT_EQ(finished(std::chrono::seconds(10), 1), 1u) << "the outage seen first";
+    EXPECT_NE(tracer.Find("A1"), nullptr);
+    tracer.Record("A1", "127.0.0.1", false);
+    EXPECT_EQ(finished(std::chrono::seconds(1), 1), 0u) << "the same outage";
+    tracer.Record("A1", "127.0.0.1", true);
+    EXPECT_EQ(tracer.Find("A1"), nullptr);
+    tracer.Record("A1", "127.0.0.1", false);
+    EXPECT_EQ(finished(std::chrono::seconds(10), 1), 1u) << "the next outage";
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "shellcommand.h"
 #include "webfixture.h"
 
+#include "db/data.h"
+#include "history/historystore.h"
 #include "scan/rtthistory.h"
 #include "web/historychart.h"
 #include "web/addressfilter.h"
@@ -207,7 +209,7 @@ TEST_F(StatusPaths, AnswerOnlyWhereThePagesAreSilent) {
         {"GET /status?mode=View+Log HTTP/1.0\r\n\r\n", "Content-Type: Text/Html \r\n"},
         {"GET /statuses HTTP/1.0\r\n\r\n", ""},
         {"POST /metrics HTTP/1.0\r\n\r\n", ""},
-        {"GET /favicon.ico HTTP/1.0\r\n\r\n", ""},
+        {"GET /robots.txt HTTP/1.0\r\n\r\n", "Content-Type: text/plain; charset=utf-8\r\n"},
     };
     for (auto [request, type] : cases) {
         const std::string answer = Exchange(request);
@@ -225,6 +227,54 @@ TEST_F(StatusPaths, AnswerOnlyWhereThePagesAreSilent) {
     const std::string filtered = Exchange("GET /status?q=SHED HTTP/1.0\r\n\r\n");
     EXPECT_NE(filtered.find("<td>B2<td>Shed<td>no..such"), std::string::npos);
     EXPECT_EQ(filtered.find("<td>A1"), std::string::npos);
+}
+
+// The site page with [History], over a real database file: a code is named as the database compares
+// codes; an unknown one, a missing one and the two paths browsers and crawlers ask for by themselves
+// get an answer of their own.
+class SitePage : public StatusPaths {
+protected:
+    void SetUp() override {
+        m_dm.DBProvider = "SQLite";
+        m_dm.DataBase = m_dbDir.File("vkt");
+        ASSERT_TRUE(m_dm.ActivateConnection()) << m_dm.LastConnectionError();
+        TDbQuery q(m_dm.conMain);
+        ExecStatement(q,
+                      {"INSERT INTO site (CODE, sitename, IPaddr, Downtime) VALUES ('A1', 'Depot', '127.0.0.1', 0)"});
+        HistoryStore(q, "D1").EnsureTables();
+        auto history = std::make_shared<UptimeView>();
+        history->Database = m_dm.ConnectionString();
+        history->Node = "D1";
+        m_board.HistoryPublished(history);
+        StatusPaths::SetUp();
+    }
+    TempDir m_dbDir;
+    TVKTDataModule m_dm;
+};
+
+TEST_F(SitePage, AnswersEveryCodeAndTheWellKnownPaths) {
+    struct Case {
+        const char *target, *status, *body;
+    };
+    const Case cases[] = {
+        {"/status/site?code=A1", "200 OK", "<title>Site A1</title>"},
+        {"/status/site?code=a1", "200 OK", "<title>Site A1</title>"},
+        {"/status/site?code=a1%20%20", "200 OK", "<title>Site A1</title>"},
+        {"/status/site?code=B2", "404 Not Found", "No site has this code.\n"}, // on the board, but no site row
+        {"/status/site?code=A1%00", "404 Not Found", "No site has this code.\n"},
+        {"/status/site", "400 Bad Request", "needs a site's code"},
+        {"/status/site?code=", "400 Bad Request", "needs a site's code"},
+        {"/favicon.ico", "404 Not Found", "\r\n\r\nNo icon.\n"},
+        {"/robots.txt", "200 OK", "\r\n\r\nUser-agent: *\nDisallow: /\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string answer = Exchange(std::string("GET ") + c.target + " HTTP/1.0\r\n\r\n");
+        EXPECT_EQ(answer.rfind(std::string("HTTP/1.0 ") + c.status + "\r\n", 0), 0u) << c.target << "\n" << answer;
+        EXPECT_NE(answer.find(c.body), std::string::npos) << c.target << "\n" << answer;
+        const std::size_t split = answer.find("\r\n\r\n"), length = answer.find("Content-Length: ");
+        ASSERT_NE(length, std::string::npos) << c.target;
+        EXPECT_EQ(std::stoul(answer.substr(length + 16)), answer.size() - split - 4) << c.target;
+    }
 }
 
 // What real clients of the board are handed: rows another tool wrote in the Windows code page and
