@@ -82,18 +82,19 @@ TransactionText TransactionOf(TDbDialect dialect) {
 using MergeSet = std::string (*)(const std::string& t, const std::string& s);
 
 /// Counts and seconds summed; the round-trip minimum and maximum over both rows, the average weighted
-/// by the echoes of each (rounded as the rollup rounds it).
+/// by the echoes of each (rounded as the rollup rounds it; the offered row's values may be typed as
+/// integer, so their product is taken as bigint).
 std::string AddedFigures(const std::string& t, const std::string& s) {
     std::string set;
     for (const char* c : {"probes", "answered", "sent", "received", "upsecs", "downsecs", "maintsecs"})
         set += std::string(set.empty() ? "" : ", ") + c + " = " + t + "." + c + " + " + s + "." + c;
     const std::string tr = t + ".received", sr = s + ".received", both = "(" + tr + " + " + sr + ")";
-    set += ", rttmin = CASE WHEN " + sr + " = 0 THEN " + t + ".rttmin WHEN " + tr + " = 0 OR " + s + ".rttmin < " +
-           t + ".rttmin THEN " + s + ".rttmin ELSE " + t + ".rttmin END";
+    set += ", rttmin = CASE WHEN " + sr + " = 0 THEN " + t + ".rttmin WHEN " + tr + " = 0 OR " + s + ".rttmin < " + t +
+           ".rttmin THEN " + s + ".rttmin ELSE " + t + ".rttmin END";
     set += ", rttmax = CASE WHEN " + s + ".rttmax > " + t + ".rttmax THEN " + s + ".rttmax ELSE " + t + ".rttmax END";
     set += ", rttavg = CASE WHEN " + sr + " = 0 THEN " + t + ".rttavg WHEN " + tr + " = 0 THEN " + s +
-           ".rttavg ELSE (" + t + ".rttavg * " + tr + " + " + s + ".rttavg * " + sr + " + " + both + " / 2) / " +
-           both + " END";
+           ".rttavg ELSE (" + t + ".rttavg * " + tr + " + CAST(" + s + ".rttavg AS bigint) * " + sr + " + " + both +
+           " / 2) / " + both + " END";
     return set;
 }
 
@@ -125,8 +126,8 @@ void Upsert(TDbQuery& q, TDbDialect dialect, const std::string& table, const std
             ExecStatement(q, {"INSERT INTO " + table + " (" + columns + ") VALUES " + values + " ON CONFLICT (" +
                               keyList + ") DO UPDATE SET " + set(table, "excluded")});
         else
-            ExecStatement(q, {"MERGE INTO " + table + " AS t USING (VALUES " + values + ") AS s (" + columns +
-                              ") ON " + match + " WHEN MATCHED THEN UPDATE SET " + set("t", "s") +
+            ExecStatement(q, {"MERGE INTO " + table + " AS t USING (VALUES " + values + ") AS s (" + columns + ") ON " +
+                              match + " WHEN MATCHED THEN UPDATE SET " + set("t", "s") +
                               " WHEN NOT MATCHED THEN INSERT (" + columns + ") VALUES (" + offered + ");"});
     }
 }
