@@ -166,6 +166,7 @@ void HistoryStore::EnsureTables() {
 
 void HistoryStore::Write(TDbDialect dialect, const std::unordered_map<std::string, Rollup::Pending>& figures,
                          const std::vector<OutageRecord>& outages) {
+    if (figures.empty() && outages.empty()) return;
     const TransactionText text = TransactionOf(dialect);
     ExecStatement(m_q, {text.Begin});
     try {
