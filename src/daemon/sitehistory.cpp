@@ -70,7 +70,6 @@ bool SiteHistory::Start(const std::string& node) {
     m_outages.Resume(store.OpenOutages());
     m_node = node;
     m_baseDay = LocalDayStart(now);
-    m_writtenHour = HourStart(now);
     m_read = true;
     return true;
 }
@@ -112,7 +111,7 @@ void SiteHistory::ScanEnded() {
     m_noticedEarly.clear();
     if (!m_read) return;
     const long long now = NowSeconds();
-    if (HourStart(now) != m_writtenHour) Write(now);
+    Write(now);
     Publish(now);
 }
 
@@ -123,38 +122,31 @@ void SiteHistory::Stop() {
     Write(now);
 }
 
-// Hourly rows first, then daily rows, then outages: a failing step leaves its figures for the next write,
-// and the steps before it are not written twice.
+// The figures and outage changes since the last write, in one transaction: what fails is written with
+// the next ones, and nothing is written twice.
 void SiteHistory::Write(long long now) {
     m_rollup.Advance(now);
     std::unordered_map<std::string, Rollup::Pending> figures = m_rollup.Take();
     HistoryStore store(DataModule()->adoQ2, m_node);
-    std::vector<HistoryStore::Row> hours, days;
     try {
-        hours = store.Write(HistoryStore::Step::Hour, figures);
-        for (auto& [code, pending] : figures)
-            pending.Hours.clear();
-        days = store.Write(HistoryStore::Step::Day, figures);
-        figures.clear();
-        store.WriteOutages(m_outages.Changes());
+        store.Write(DataModule()->Dialect(), figures, m_outages.Changes());
         m_outages.MarkWritten();
-        m_writtenHour = HourStart(now);
+        Apply(figures);
+        figures.clear();
         if (LocalDayStart(now) != m_baseDay) NewDay(store, now);
     } catch (const std::exception& e) {
         LogStepError("Writing the sites' history", e);
     }
     m_rollup.Return(figures);
-    Apply(hours, days);
 }
 
-void SiteHistory::Apply(const std::vector<HistoryStore::Row>& hours, const std::vector<HistoryStore::Row>& days) {
-    for (const auto& [code, hour, tally] : hours)
-        m_bases[code].SetHour(hour, tally.UpSeconds, tally.DownSeconds);
-    for (const auto& [code, day, tally] : days) {
+void SiteHistory::Apply(const std::unordered_map<std::string, Rollup::Pending>& written) {
+    for (const auto& [code, pending] : written) {
         UptimeBase& base = m_bases[code];
-        if (day < base.TodayStart) continue;
-        base.TodayStart = day;
-        base.Today = {tally.UpSeconds, tally.DownSeconds};
+        for (const auto& [hour, tally] : pending.Hours)
+            base.AddHour(hour, tally.UpSeconds, tally.DownSeconds);
+        for (const auto& [day, tally] : pending.Days)
+            base.AddDay(day, tally.UpSeconds, tally.DownSeconds);
     }
 }
 
@@ -178,7 +170,7 @@ void SiteHistory::Publish(long long now) {
     static const UptimeBase none;
     for (const auto& [code, pending] : view->Unwritten)
         if (!view->Sites.count(code)) view->Sites.emplace(code, ReckonUptime(none, &pending, moment));
-    view->UnwrittenOutages = m_outages.Unwritten();
+    view->UnwrittenOutages = m_outages.Changes();
     view->Database = DataModule()->ConnectionString();
     view->Node = m_node;
     m_board->HistoryPublished(std::move(view));

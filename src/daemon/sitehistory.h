@@ -1,7 +1,8 @@
 // What each site's probes leave behind when [History] is on: the hourly and daily rollups, the
-// outages and the uptime the status pages show. Kept in memory and written in a few gathered
-// statements once an hour and at shutdown; what the tables hold is read once at the first scan, so
-// uptime and outages go on across a restart.
+// outages and the uptime the status pages show. Written at the end of every scan and at shutdown, in a
+// few gathered statements that add each site's running hour and day to its rows and open or close
+// the outages; what the tables hold is read once at the first scan, so uptime and outages go on across
+// a restart, even one after a kill.
 #pragma once
 
 #include "history/historysettings.h"
@@ -40,8 +41,7 @@ public:
     void ProbedInGroup(const SiteResult& result, SiteState state);
     /// A notice of the site's outage stands.
     void Noticed(const std::string& code);
-    /// A scan ended: the figures are written once an hour has begun since the last write, and the
-    /// status pages get the sites' uptime.
+    /// A scan ended: its figures and outages are written, and the status pages get the sites' uptime.
     void ScanEnded();
     /// Shutdown: what the results covered up to now is written.
     void Stop();
@@ -49,8 +49,8 @@ public:
 private:
     bool Start(const std::string& node);
     void Write(long long now);
-    void Apply(const std::vector<std::tuple<std::string, long long, Tally>>& hours,
-               const std::vector<std::tuple<std::string, long long, Tally>>& days);
+    /// Adds figures just written to the bases.
+    void Apply(const std::unordered_map<std::string, Rollup::Pending>& written);
     void NewDay(HistoryStore& store, long long now);
     void Publish(long long now);
 
@@ -63,7 +63,6 @@ private:
     std::string m_node;
     bool m_read = false;         ///< the tables' base has been read
     bool m_settingsRead = false; ///< [History] has been read
-    long long m_writtenHour = 0; ///< the hour of the last write (or of the start)
     long long m_baseDay = 0;     ///< the day the day windows were read for
     /// Codes whose notice stood before their outage was opened (a group member settles before it counts).
     std::set<std::string> m_noticedEarly;

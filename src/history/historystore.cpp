@@ -1,12 +1,12 @@
-// HistoryStore: the statements on vkthour, vktday and vktoutage, alike on every backend.
+// HistoryStore: the statements on vkthour, vktday and vktoutage; only the upserts differ between backends.
 #include "history/historystore.h"
 
 #include "db/common.h"
 #include "db/data.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
-#include <set>
 
 namespace {
 
@@ -60,11 +60,76 @@ std::string FigureValues(const Tally& t) {
            Num(Whole(t.DownSeconds)) + ", " + Num(Whole(t.MaintenanceSeconds));
 }
 
-std::string KeyList(const std::set<long long>& keys) {
-    std::string list;
-    for (long long key : keys)
-        list += (list.empty() ? "" : ", ") + Num(key);
-    return list;
+struct TransactionText {
+    const char* Begin;
+    const char* Commit;
+    const char* Rollback;
+};
+
+TransactionText TransactionOf(TDbDialect dialect) {
+    switch (dialect) {
+    case TDbDialect::SQLite:
+        // Taking the write lock at once: a second writer waits here, not halfway through.
+        return {"BEGIN IMMEDIATE", "COMMIT", "ROLLBACK"};
+    case TDbDialect::PostgreSQL:
+        return {"BEGIN", "COMMIT", "ROLLBACK"};
+    default:
+        return {"BEGIN TRANSACTION", "COMMIT TRANSACTION", "ROLLBACK TRANSACTION"};
+    }
+}
+
+/// The assignments of an upsert's update: `t` names the row in the table, `s` the row offered.
+using MergeSet = std::string (*)(const std::string& t, const std::string& s);
+
+/// Counts and seconds summed; the round-trip minimum and maximum over both rows, the average weighted
+/// by the echoes of each (rounded as the rollup rounds it; the offered row's values may be typed as
+/// integer, so their product is taken as bigint).
+std::string AddedFigures(const std::string& t, const std::string& s) {
+    std::string set;
+    for (const char* c : {"probes", "answered", "sent", "received", "upsecs", "downsecs", "maintsecs"})
+        set += std::string(set.empty() ? "" : ", ") + c + " = " + t + "." + c + " + " + s + "." + c;
+    const std::string tr = t + ".received", sr = s + ".received", both = "(" + tr + " + " + sr + ")";
+    set += ", rttmin = CASE WHEN " + sr + " = 0 THEN " + t + ".rttmin WHEN " + tr + " = 0 OR " + s + ".rttmin < " + t +
+           ".rttmin THEN " + s + ".rttmin ELSE " + t + ".rttmin END";
+    set += ", rttmax = CASE WHEN " + s + ".rttmax > " + t + ".rttmax THEN " + s + ".rttmax ELSE " + t + ".rttmax END";
+    set += ", rttavg = CASE WHEN " + sr + " = 0 THEN " + t + ".rttavg WHEN " + tr + " = 0 THEN " + s +
+           ".rttavg ELSE (" + t + ".rttavg * " + tr + " + CAST(" + s + ".rttavg AS bigint) * " + sr + " + " + both +
+           " / 2) / " + both + " END";
+    return set;
+}
+
+/// An end or a notice once written stays; address and cause are those of the first write.
+std::string KeptOutage(const std::string& t, const std::string& s) {
+    return "ended = COALESCE(" + t + ".ended, " + s + ".ended), notified = CASE WHEN " + s + ".notified > " + t +
+           ".notified THEN " + s + ".notified ELSE " + t + ".notified END";
+}
+
+/// Writes `rows` (each "(...)" of `columns`, named as "a, b, c") in statements of up to RowsPerInsert rows: a row whose
+/// `key` is in the table is updated by `set`, any other inserted. SQLite and PostgreSQL take
+/// INSERT ... ON CONFLICT, the others a MERGE.
+void Upsert(TDbQuery& q, TDbDialect dialect, const std::string& table, const std::string& columns,
+            const std::vector<const char*>& key, const std::vector<std::string>& rows, MergeSet set) {
+    const bool onConflict = dialect == TDbDialect::SQLite || dialect == TDbDialect::PostgreSQL;
+    std::string keyList, match, offered;
+    for (const char* k : key) {
+        keyList += (keyList.empty() ? "" : ", ") + std::string(k);
+        match += (match.empty() ? "" : " AND ") + std::string("t.") + k + " = s." + k;
+    }
+    offered = "s." + columns;
+    for (std::size_t at = offered.find(", "); at != std::string::npos; at = offered.find(", ", at + 2))
+        offered.replace(at, 2, ", s.");
+    for (std::size_t first = 0; first < rows.size(); first += RowsPerInsert) {
+        std::string values;
+        for (std::size_t i = first; i < std::min(rows.size(), first + RowsPerInsert); ++i)
+            values += (i == first ? "" : ", ") + rows[i];
+        if (onConflict)
+            ExecStatement(q, {"INSERT INTO " + table + " (" + columns + ") VALUES " + values + " ON CONFLICT (" +
+                              keyList + ") DO UPDATE SET " + set(table, "excluded")});
+        else
+            ExecStatement(q, {"MERGE INTO " + table + " AS t USING (VALUES " + values + ") AS s (" + columns + ") ON " +
+                              match + " WHEN MATCHED THEN UPDATE SET " + set("t", "s") +
+                              " WHEN NOT MATCHED THEN INSERT (" + columns + ") VALUES (" + offered + ");"});
+    }
 }
 
 OutageRecord OutageOf(const TDbQuery& q) {
@@ -99,67 +164,52 @@ void HistoryStore::EnsureTables() {
                           "CREATE UNIQUE INDEX ixvktoutage ON vktoutage (code, started)"});
 }
 
-// The rows of the hours or days at hand are read and written again whole: one select, one delete and a
-// few inserts, however many sites.
-std::vector<HistoryStore::Row> HistoryStore::Write(Step step,
-                                                   const std::unordered_map<std::string, Rollup::Pending>& figures) {
-    std::map<std::pair<long long, std::string>, Tally> rows;
-    std::set<long long> keys;
+void HistoryStore::Write(TDbDialect dialect, const std::unordered_map<std::string, Rollup::Pending>& figures,
+                         const std::vector<OutageRecord>& outages) {
+    if (figures.empty() && outages.empty()) return;
+    const TransactionText text = TransactionOf(dialect);
+    ExecStatement(m_q, {text.Begin});
+    try {
+        WriteFigures(dialect, Step::Hour, figures);
+        WriteFigures(dialect, Step::Day, figures);
+        WriteOutages(dialect, outages);
+    } catch (...) {
+        try {
+            ExecStatement(m_q, {text.Rollback});
+        } catch (const Exception&) {
+            // The link is gone: the server drops the open transaction with it.
+        }
+        throw;
+    }
+    ExecStatement(m_q, {text.Commit});
+}
+
+void HistoryStore::WriteFigures(TDbDialect dialect, Step step,
+                                const std::unordered_map<std::string, Rollup::Pending>& figures) {
+    std::vector<std::string> rows;
+    const std::string node = SQLLiteral(m_node);
     for (const auto& [code, pending] : figures)
-        for (const auto& [at, tally] : step == Step::Hour ? pending.Hours : pending.Days) {
-            rows[{at, code}].Add(tally);
-            keys.insert(at);
-        }
-    if (keys.empty()) return {};
-    const std::string table = TableOf(step), key = KeyOf(step), node = SQLLiteral(m_node);
-    const std::string where = " WHERE node = " + node + " AND " + key + " IN (" + KeyList(keys) + ")";
-    OpenStatement(m_q, {"SELECT code, " + key + ", " + FigureColumns + " FROM " + table + where});
-    for (; !m_q.Eof(); m_q.Next())
-        rows[{m_q.FieldByName(key).AsInteger(), VarToStrTrim(m_q.FieldByName("code"))}].Add(TallyOf(m_q));
-    ExecStatement(m_q, {"DELETE FROM " + table + where});
-    std::vector<Row> written;
-    std::string values;
-    std::size_t count = 0;
-    const std::string head = "INSERT INTO " + table + " (code, node, " + key + ", " + FigureColumns + ") VALUES ";
-    for (const auto& [at, tally] : rows) {
-        values += (count ? ", (" : "(") + SQLLiteral(at.second) + ", " + node + ", " + Num(at.first) + ", " +
-                  FigureValues(tally) + ")";
-        written.emplace_back(at.second, at.first, tally);
-        if (++count == RowsPerInsert) {
-            ExecStatement(m_q, {head + values});
-            values.clear();
-            count = 0;
-        }
+        for (const auto& [at, tally] : step == Step::Hour ? pending.Hours : pending.Days)
+            rows.push_back("(" + SQLLiteral(code) + ", " + node + ", " + Num(at) + ", " + FigureValues(tally) + ")");
+    const std::string key = KeyOf(step);
+    Upsert(m_q, dialect, TableOf(step), std::string("code, node, ") + key + ", " + FigureColumns,
+           {"node", key.c_str(), "code"}, rows, AddedFigures);
+}
+
+void HistoryStore::WriteOutages(TDbDialect dialect, const std::vector<OutageRecord>& outages) {
+    // By key, the later change of the same outage winning: one statement must not touch a row twice.
+    std::map<std::pair<std::string, long long>, std::string> rows;
+    for (const OutageRecord& r : outages) {
+        const std::string code = Cut(r.Code, 30);
+        rows[{code, r.Start}] = "(" + SQLLiteral(code) + ", " + SQLLiteral(Cut(r.Address, 64)) + ", " + Num(r.Start) +
+                                ", " + (r.Open() ? std::string("NULL") : Num(r.End)) + ", " +
+                                SQLLiteral(Cut(r.Cause, 100)) + ", " + (r.Notified ? "1" : "0") + ")";
     }
-    if (count) ExecStatement(m_q, {head + values});
-    return written;
-}
-
-void HistoryStore::WriteOutages(const std::vector<OutageBook::Change>& changes) {
-    for (const OutageBook::Change& change : changes) {
-        if (!change.InTable) {
-            try {
-                InsertOutage(change.Record);
-                continue;
-            } catch (const EDatabaseError&) {
-                // Written already: by another member of the group, or before a restart.
-            }
-        }
-        UpdateOutage(change.Record);
-    }
-}
-
-void HistoryStore::InsertOutage(const OutageRecord& r) {
-    ExecStatement(m_q, {"INSERT INTO vktoutage (code, address, started, ended, cause, notified) VALUES (" +
-                        SQLLiteral(Cut(r.Code, 30)) + ", " + SQLLiteral(Cut(r.Address, 64)) + ", " + Num(r.Start) +
-                        ", " + (r.Open() ? std::string("NULL") : Num(r.End)) + ", " + SQLLiteral(Cut(r.Cause, 100)) +
-                        ", " + (r.Notified ? "1" : "0") + ")"});
-}
-
-void HistoryStore::UpdateOutage(const OutageRecord& r) {
-    const std::string key = " WHERE code = " + SQLLiteral(Cut(r.Code, 30)) + " AND started = " + Num(r.Start);
-    if (r.Notified) ExecStatement(m_q, {"UPDATE vktoutage SET notified = 1" + key});
-    if (!r.Open()) ExecStatement(m_q, {"UPDATE vktoutage SET ended = " + Num(r.End) + key + " AND ended IS NULL"});
+    std::vector<std::string> values;
+    for (auto& [key, row] : rows)
+        values.push_back(std::move(row));
+    Upsert(m_q, dialect, "vktoutage", "code, address, started, ended, cause, notified", {"code", "started"}, values,
+           KeptOutage);
 }
 
 std::vector<OutageRecord> HistoryStore::OpenOutages() {
@@ -250,6 +300,14 @@ std::vector<OutageRecord> HistoryStore::Outages(long long from, long long to, co
     for (; !m_q.Eof(); m_q.Next())
         outages.push_back(OutageOf(m_q));
     return outages;
+}
+
+std::string HistoryStore::SiteCode(const std::string& code) {
+    if (code.empty() || code.size() > 30) return {}; // longer than any code column
+    for (unsigned char c : code)
+        if (c < 32 || c == 127) return {};
+    OpenStatement(m_q, {"SELECT CODE FROM site WHERE CODE = " + SQLLiteral(code)});
+    return m_q.Eof() ? std::string() : VarToStrTrim(m_q.FieldByName("CODE"));
 }
 
 std::unordered_map<std::string, std::string> HistoryStore::SiteNames() {

@@ -1,7 +1,7 @@
 // The history tables: hourly and daily rows per site (vkthour, vktday) and the outages (vktoutage).
 // Every statement on them is written here. Rows of one daemon (its node: the Daemon ID, or in a group
-// the member) are written in a few gathered statements: the rows of the hours and days at hand are
-// read, added to, deleted and inserted again. Errors are raised to the caller.
+// the member) are written in a few gathered statements that add to the rows of the hours and days at
+// hand, or insert them. Errors are raised to the caller.
 #pragma once
 
 #include "db/dbaccess.h"
@@ -10,7 +10,6 @@
 #include "history/uptime.h"
 
 #include <string>
-#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -23,13 +22,12 @@ public:
     void EnsureTables();
 
     enum class Step { Hour, Day };
-    /// A row as written: site, hour or day start, and its figures in whole.
-    using Row = std::tuple<std::string, long long, Tally>;
-    /// Adds the hourly or the daily figures to their rows; the rows as written.
-    std::vector<Row> Write(Step step, const std::unordered_map<std::string, Rollup::Pending>& figures);
-    /// Inserts new outages and writes the end and the notice of known ones (an end already written stays:
-    /// in a group the first member to see it writes it).
-    void WriteOutages(const std::vector<OutageBook::Change>& changes);
+    /// Adds the hourly and daily figures to their rows and writes the outages opened, ended or told of,
+    /// all in one transaction: a write that fails leaves the tables as they were. The rows go in
+    /// gathered upserts of up to 200 rows each; an end or a notice already written stays (in a group
+    /// the first member to see it writes it).
+    void Write(TDbDialect dialect, const std::unordered_map<std::string, Rollup::Pending>& figures,
+               const std::vector<OutageRecord>& outages);
     /// The outages that have no end.
     std::vector<OutageRecord> OpenOutages();
 
@@ -46,12 +44,15 @@ public:
     std::vector<std::pair<long long, Tally>> Rows(Step step, const std::string& code, long long from, long long to);
     /// The outages that overlap [from, to), of one code or (empty) all, oldest first.
     std::vector<OutageRecord> Outages(long long from, long long to, const std::string& code);
+    /// The code of the site `code` names as the site table matches codes (case and trailing blanks
+    /// aside: "up001 " names UP001); empty when no site has it.
+    std::string SiteCode(const std::string& code);
     /// Every site's name by code.
     std::unordered_map<std::string, std::string> SiteNames();
 
 private:
-    void InsertOutage(const OutageRecord& record);
-    void UpdateOutage(const OutageRecord& record);
+    void WriteFigures(TDbDialect dialect, Step step, const std::unordered_map<std::string, Rollup::Pending>& figures);
+    void WriteOutages(TDbDialect dialect, const std::vector<OutageRecord>& outages);
 
     TDbQuery& m_q;
     std::string m_node;

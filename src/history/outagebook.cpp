@@ -5,7 +5,7 @@
 
 void OutageBook::Resume(const std::vector<OutageRecord>& open) {
     for (const OutageRecord& record : open)
-        m_open.try_emplace(record.Code, Entry{record, true, false});
+        m_open.try_emplace(record.Code, Entry{record, false});
 }
 
 void OutageBook::Down(const std::string& code, long long start, const std::string& address, const std::string& cause) {
@@ -15,7 +15,7 @@ void OutageBook::Down(const std::string& code, long long start, const std::strin
     record.Start = start;
     record.Address = address;
     record.Cause = cause;
-    m_open.emplace(code, Entry{record, false, true});
+    m_open.emplace(code, Entry{record, true});
 }
 
 void OutageBook::Up(const std::string& code, long long when) {
@@ -35,26 +35,17 @@ void OutageBook::Notified(const std::string& code) {
     at->second.Changed = true;
 }
 
-std::vector<OutageBook::Change> OutageBook::Changes() const {
-    std::vector<Change> changes;
+std::vector<OutageRecord> OutageBook::Changes() const {
+    std::vector<OutageRecord> changes;
     for (const Entry& entry : m_ended)
-        changes.push_back({entry.Record, entry.InTable});
+        changes.push_back(entry.Record);
     for (const auto& [code, entry] : m_open)
-        if (entry.Changed) changes.push_back({entry.Record, entry.InTable});
+        if (entry.Changed) changes.push_back(entry.Record);
     return changes;
 }
 
 void OutageBook::MarkWritten() {
     m_ended.clear();
-    for (auto& [code, entry] : m_open) {
-        entry.InTable = true;
+    for (auto& [code, entry] : m_open)
         entry.Changed = false;
-    }
-}
-
-std::vector<OutageRecord> OutageBook::Unwritten() const {
-    std::vector<OutageRecord> records;
-    for (const Change& change : Changes())
-        records.push_back(change.Record);
-    return records;
 }

@@ -28,22 +28,15 @@ public:
     /// The contacts were told of the site's open outage.
     void Notified(const std::string& code);
 
-    /// An outage to write, and whether its row exists already.
-    struct Change {
-        OutageRecord Record;
-        bool InTable = false;
-    };
-    /// The outages opened, ended or told of since the last MarkWritten.
-    std::vector<Change> Changes() const;
+    /// The outages opened, ended or told of since the last MarkWritten (pages that read the table
+    /// between two writes add them).
+    std::vector<OutageRecord> Changes() const;
     /// The changes are in the table.
     void MarkWritten();
-    /// The changes as records, for pages that read the table between two writes.
-    std::vector<OutageRecord> Unwritten() const;
 
 private:
     struct Entry {
         OutageRecord Record;
-        bool InTable = false;
         bool Changed = true;
     };
     std::unordered_map<std::string, Entry> m_open; ///< by code

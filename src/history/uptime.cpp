@@ -37,6 +37,22 @@ void UptimeBase::SetHour(long long start, double up, double down) {
     slot = {start, float(up), float(down)};
 }
 
+void UptimeBase::AddHour(long long start, double up, double down) {
+    HourSlot& slot = Hours[static_cast<std::size_t>((start / 3600) % 24)];
+    if (slot.Start != start) slot = {start, 0, 0};
+    slot.Up += float(up);
+    slot.Down += float(down);
+}
+
+void UptimeBase::AddDay(long long start, double up, double down) {
+    if (start < TodayStart) return;
+    if (start > TodayStart) {
+        TodayStart = start;
+        Today = {};
+    }
+    Today.Add(up, down);
+}
+
 UptimeMoment UptimeMoment::At(long long now) {
     UptimeMoment moment;
     moment.FirstHour = HourStart(now) - 23 * 3600;

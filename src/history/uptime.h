@@ -54,6 +54,9 @@ struct UptimeBase {
 
     /// Puts a written hourly row in its slot.
     void SetHour(long long start, double up, double down);
+    /// Adds written figures to their hour's slot and, from today on, to today's row.
+    void AddHour(long long start, double up, double down);
+    void AddDay(long long start, double up, double down);
 };
 
 /// A site's uptime per window in per cent (NaN: nothing covered) and its bar, oldest day first.

@@ -17,8 +17,8 @@ std::string Millis(long long microseconds, bool any) {
 } // namespace
 
 void THistoryCsv::Write(TBodyOut& out) const {
-    out.Text += "code,start,probes,answered,echoes_sent,echoes_received,rtt_min_ms,rtt_avg_ms,rtt_max_ms,"
-                "up_seconds,down_seconds,maintenance_seconds,uptime_percent\r\n";
+    out.Text += CsvHead("code,start,probes,answered,echoes_sent,echoes_received,rtt_min_ms,rtt_avg_ms,rtt_max_ms,"
+                        "up_seconds,down_seconds,maintenance_seconds,uptime_percent");
     const std::string code = CsvField(AsUtf8(m_code));
     for (const auto& [start, t] : m_rows) {
         const bool any = t.Received > 0;

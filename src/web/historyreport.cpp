@@ -1,12 +1,11 @@
 // THistoryReport: the tables' rows with the unwritten figures added.
 #include "web/historyreport.h"
 
-#include "db/common.h"
-#include "db/data.h"
 #include "platform/datetime.h"
 
 #include <algorithm>
 #include <map>
+#include <string_view>
 
 THistoryReport::THistoryReport(const UptimeView& history)
     : m_history(history), m_query(m_connection), m_store(m_query, history.Node) {
@@ -44,17 +43,15 @@ std::vector<OutageRecord> THistoryReport::Outages(long long from, long long to, 
 }
 
 std::string THistoryReport::SiteCode(const std::string& code) {
-    if (code.empty() || code.size() > 30) return {}; // longer than any code column
-    for (unsigned char c : code)
-        if (c < 32 || c == 127) return {};
-    OpenStatement(m_query, {"SELECT CODE FROM site WHERE CODE = " + SQLLiteral(code)});
-    return m_query.Eof() ? std::string() : VarToStrTrim(m_query.FieldByName("CODE"));
+    return m_store.SiteCode(code);
 }
 
 namespace {
 
 bool ReadDay(const std::string& text, long long& day) {
-    if (text.size() != 10) return false;
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+    for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (text[i] < '0' || text[i] > '9') return false;
     try {
         day = DateTimeToTimeT(StrToDateTime(text));
         return true;
@@ -65,21 +62,31 @@ bool ReadDay(const std::string& text, long long& day) {
 
 } // namespace
 
-std::pair<long long, long long> ReportSpan(const std::string& from, const std::string& to, long long now) {
-    long long last = 0, first = 0;
-    if (!ReadDay(to, last)) last = LocalDayStart(now);
-    if (!ReadDay(from, first)) first = DaysBefore(last, 30);
-    return {first, NextLocalDay(std::max(first, last))};
+std::optional<std::pair<long long, long long>> ReportSpan(const std::string& from, const std::string& to,
+                                                          long long now) {
+    long long last = LocalDayStart(now), first = 0;
+    if (!to.empty() && !ReadDay(to, last)) return std::nullopt;
+    if (from.empty())
+        first = DaysBefore(last, 30);
+    else if (!ReadDay(from, first))
+        return std::nullopt;
+    return std::make_pair(first, NextLocalDay(std::max(first, last)));
 }
 
 std::string ReportTime(long long seconds) {
     return FormatDateTime("yyyy-mm-dd hh:nn:ss", DateTimeFromTimeT(seconds));
 }
 
+std::string CsvHead(const char* columns) {
+    return std::string("\xEF\xBB\xBF") + columns + "\r\n";
+}
+
 std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    const bool formula = !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+    const std::string field = formula ? "'" + text : text;
+    if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
     std::string quoted = "\"";
-    for (char c : text)
+    for (char c : field)
         quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     return quoted + "\"";
 }

@@ -6,6 +6,7 @@
 #include "history/historystore.h"
 #include "history/uptime.h"
 
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -37,9 +38,16 @@ private:
 };
 
 /// The span a report's query asks for: `from` and `to` as "yyyy-mm-dd" (local days, `to` included);
-/// a missing or unreadable `to` is today, a missing or unreadable `from` the 30 days up to `to`.
-std::pair<long long, long long> ReportSpan(const std::string& from, const std::string& to, long long now);
-/// A CSV field: quoted, its quotes doubled, when it holds a comma, a quote or a line break.
+/// a missing `to` is today, a missing `from` the 30 days up to `to`. Nothing when either is given but
+/// is not such a day.
+std::optional<std::pair<long long, long long>> ReportSpan(const std::string& from, const std::string& to,
+                                                          long long now);
+/// A CSV file's first line: a UTF-8 byte-order mark (spreadsheets read the names right by it), the
+/// column names, CR LF.
+std::string CsvHead(const char* columns);
+/// A CSV field: a text a spreadsheet would take for a formula (beginning with "=", "+", "-", "@", a tab
+/// or a CR) after an apostrophe; quoted, its quotes doubled, when it holds a comma, a quote or a line
+/// break.
 std::string CsvField(const std::string& text);
 /// "yyyy-mm-dd hh:nn:ss" of seconds since 1970, local time.
 std::string ReportTime(long long seconds);

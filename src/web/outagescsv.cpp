@@ -5,7 +5,7 @@
 #include "web/historyreport.h"
 
 void TOutagesCsv::Write(TBodyOut& out) const {
-    out.Text += "code,name,address,start,end,duration_seconds,cause,notified\r\n";
+    out.Text += CsvHead("code,name,address,start,end,duration_seconds,cause,notified");
     for (const OutageRecord& r : m_outages) {
         const auto name = m_names.find(r.Code);
         out.Text += CsvField(AsUtf8(r.Code)) + "," + CsvField(name == m_names.end() ? "" : AsUtf8(name->second)) + "," +

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ctime>
 #include <regex>
 
 namespace {
@@ -331,6 +332,60 @@ TEST_F(BoardClients, SparklineOfOneAnswerAndTheLinks) {
                                          "HREF=\"/status\">Status</A></FONT> \r\n"),
                   std::string::npos)
             << request;
+}
+
+// The history reports of a site whose name and last cause a spreadsheet would take for formulas, read
+// from an embedded file and the figures the daemon has not written yet.
+class HistoryReports : public WebServerTest {
+protected:
+    void SetUp() override {
+        m_db.DBProvider = "SQLite";
+        m_db.DataBase = Root().File("history.db");
+        ASSERT_TRUE(m_db.ActivateConnection()) << m_db.LastConnectionError();
+        ExecStatement(m_db.adoQ1, {"INSERT INTO site (CODE, sitename, IPaddr, Downtime, email, contactflag, owner) "
+                                   "VALUES ('Q1', '=1+2', '10.0.0.1', 0, '', 0, '')"});
+        HistoryStore(m_db.adoQ1, "D1").EnsureTables();
+        auto history = std::make_shared<UptimeView>();
+        history->Database = m_db.ConnectionString();
+        history->Node = "D1";
+        const long long now = std::time(nullptr);
+        history->Unwritten["Q1"].Hours[HourStart(now)].AddProbe({true, 1, 1, 500, 500, 500});
+        history->UnwrittenOutages.push_back({"Q1", "10.0.0.1", "-2+3 timed out", now - 60, 0, false});
+        m_board.HistoryPublished(history);
+        m_configure = [this](TWebServer& web) { web.Board = &m_board; };
+        WebServerTest::SetUp();
+    }
+    TVKTDataModule m_db;
+    TStatusBoard m_board;
+};
+
+// Formulas stay text, the files open with a byte-order mark, the code is matched as the site table
+// matches it, and days or a step that cannot be read are refused rather than answered for 30 days.
+TEST_F(HistoryReports, KeepFormulasAsTextAndRefuseUnreadableQueries) {
+    const std::string outages = Exchange("GET /status/outages.csv?code=q1 HTTP/1.0\r\n\r\n");
+    EXPECT_NE(outages.find("\r\n\r\n\xEF\xBB\xBF"
+                           "code,name,address,start,end,duration_seconds,cause,notified\r\n"
+                           "Q1,'=1+2,10.0.0.1,"),
+              std::string::npos)
+        << outages;
+    EXPECT_NE(outages.find(",'-2+3 timed out,no\r\n"), std::string::npos) << outages;
+    const std::string hours = Exchange("GET /status/history.csv?code=q1&step=hour HTTP/1.0\r\n\r\n");
+    EXPECT_NE(hours.find("\r\n\r\n\xEF\xBB\xBF"
+                         "code,start,"),
+              std::string::npos)
+        << hours;
+    EXPECT_NE(hours.find("\r\nQ1," + Today()), std::string::npos) << hours;
+    const std::string day = Today();
+    const std::pair<std::string, const char*> queries[] = {
+        {"/status/outages.csv?from=" + day + "&to=" + day, "200 OK"},
+        {"/status/history.csv?code=Q1&from=" + day + "&step=day", "200 OK"},
+        {"/status/outages.csv?from=2026-13-01", "400 Bad Request"},
+        {"/status/outages.csv?to=yesterday", "400 Bad Request"},
+        {"/status/history.csv?code=Q1&from=2026-1-05", "400 Bad Request"},
+        {"/status/history.csv?code=Q1&step=week", "400 Bad Request"},
+    };
+    for (const auto& [target, status] : queries)
+        EXPECT_EQ(Exchange("GET " + target + " HTTP/1.0\r\n\r\n").find(status), 9u) << target;
 }
 
 } // namespace
