@@ -339,6 +339,12 @@ protected:
         OpenStatement(dm.adoQ1, {"SELECT COUNT(*) AS n FROM " + table});
         return dm.adoQ1.FieldByName("n").AsInteger();
     }
+    static int Count(const std::string& text, const std::string& part) {
+        int n = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    }
     std::string Log() {
         std::lock_guard<std::mutex> hold(m_logLock);
         return m_log;
@@ -382,10 +388,23 @@ TEST_F(StoringForms, AreInTheTableWhenAnswered) {
     open.Code = "A1";
     open.Start = m_book.Now();
     open.End = open.Start + 3600;
-    m_book.Reload([&open] { return std::vector<MaintenanceWindow>(MaintenanceBook::MaxOpen, open); });
+    std::vector<MaintenanceWindow> windows(MaintenanceBook::MaxOpen, open);
+    for (std::size_t i = 0; i < windows.size(); ++i)
+        windows[i].Id = long(i) + 1;
+    m_book.Reload([&windows] { return windows; });
     const std::string full = Answer("/status/maintenance", "code=A1&minutes=30");
     EXPECT_EQ(full.substr(0, full.find("\r\n")), "HTTP/1.0 409 Conflict");
     EXPECT_NE(full.find("Maintenance window not made: this daemon has 10000 maintenance windows running or to come"),
               std::string::npos)
         << full;
+
+    // The page lists them a hundred at a time, each page linking to the next.
+    const std::string page = Exchange("GET /status HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(Count(page, "<button>End now</button>"), 100);
+    EXPECT_NE(page.find("100 of 10000 windows running or to come shown."), std::string::npos);
+    std::smatch next;
+    ASSERT_TRUE(std::regex_search(page, next, std::regex("href=\"/status\\?maintenance_after=([0-9.]+)\"")));
+    const std::string second = Exchange("GET /status?maintenance_after=" + next[1].str() + " HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(Count(second, "<button>End now</button>"), 100);
+    EXPECT_EQ(second.find("maintenance_after=" + next[1].str() + "\""), std::string::npos) << "a page of its own";
 }
