@@ -74,7 +74,7 @@ int Serve(int port, int sites) {
     ScopedMainLoop installed(loop.get());
     TWebServer web;
     web.ConfigFile = "vkt.ini";
-    web.ReadSettings = [] { return TWebSettings{"bench", "(local)", "Duskwater", "sa", "", 5, 10}; };
+    web.ReadSettings = [] { return TWebSettings{"bench", "(local)", "Duskwater", "sa", "", 5, 10, ""}; };
     web.webSock.BindAddress = "127.0.0.1";
     web.Board = &board;
     web.Start(port);

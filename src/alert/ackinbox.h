@@ -1,5 +1,6 @@
-// Acknowledgements made on the web port, waiting for the daemon's thread to store them: the web
-// threads never touch the database connection the scan and the notices share.
+// Acknowledgements made on the web port or the API, stored already on the connection of the thread that
+// took them, waiting for the daemon's thread to take them in: the web threads never touch the database
+// connection the scan and the notices share.
 #pragma once
 
 #include <mutex>

@@ -5,6 +5,7 @@
 #include "api/apitokens.h"
 #include "api/sitebody.h"
 #include "api/openapi.h"
+#include "history/maintenancetable.h"
 #include "platform/codepage.h"
 #include "platform/profile.h"
 #include "platform/strutil.h"
@@ -48,6 +49,7 @@ TApiRouter::TApiRouter(TApiDatabase& database, const TStatusBoard* board, std::s
     };
     m_sites.LoadView = [this](TStatusView& view) { return LoadView(view); };
     m_sites.Acknowledge = [this](const std::string& code, const std::string& by, const std::string& comment) {
+        if (Log) Log("MAIL", "Outage of " + code + " acknowledged by " + by + ": " + comment);
         if (Acknowledge) Acknowledge(code, by, comment);
     };
 }
@@ -55,6 +57,13 @@ TApiRouter::TApiRouter(TApiDatabase& database, const TStatusBoard* board, std::s
 void TApiRouter::UseMaintenance(MaintenanceBook* book) {
     m_book = book;
     m_maintenance.Book = book;
+    m_maintenance.Storing = [this](const std::function<void(const MaintenanceBook::Store&)>& work) {
+        const std::string daemonId = DaemonId();
+        m_database.With([&](TDbQuery& q) { work(TableStore(q, daemonId)); });
+    };
+    m_maintenance.Log = [this](const std::string& category, const std::string& message) {
+        if (Log) Log(category, message);
+    };
 }
 
 // The one view the status paths and the sites' state are made from.
@@ -214,10 +223,10 @@ TApiResponse TApiRouter::RouteMaintenance(const TApiRequest& request, const std:
                                ? request.Path.substr(MaintenancePath.size() + 1)
                                : std::string();
     if (id.empty()) {
-        if (Reads(method)) return m_maintenance.List();
+        if (Reads(method)) return m_maintenance.List(request);
         if (method == "POST") return m_maintenance.Make(request, token);
         return NotAllowed("GET, POST");
     }
-    if (method == "DELETE") return m_maintenance.End(id);
+    if (method == "DELETE") return m_maintenance.End(id, token);
     return NotAllowed("DELETE");
 }

@@ -2,7 +2,6 @@
 #include "api/maintenanceresource.h"
 
 #include "api/sitebody.h"
-#include "history/maintenancebook.h"
 #include "platform/strutil.h"
 #include "web/maintenanceform.h"
 
@@ -78,17 +77,29 @@ TApiResponse Refused(const std::string& error) {
 
 } // namespace
 
-TApiResponse TMaintenanceResource::List() const {
+TApiResponse TMaintenanceResource::List(const TApiRequest& request) const {
     if (Book == nullptr) return NoBook();
+    std::size_t limit = DefaultLimit;
+    if (const std::string text = request.QueryField("limit"); !text.empty()) {
+        if (text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos || std::stoul(text) < 1 ||
+            std::stoul(text) > MaxLimit)
+            return ApiError(400, "limit is not a whole number from 1 to " + std::to_string(MaxLimit), "limit");
+        limit = std::stoul(text);
+    }
     const MaintenanceBook::Windows windows = Book->Current();
     const long long now = Book->Now();
+    const MaintenancePage page = ListMaintenance(*windows, now, Book->Zone(), request.QueryField("after"), limit);
+    if (!page.CursorRead) return ApiError(400, "after is not the cursor of a page of this list", "after");
     json list = json::array();
-    for (const MaintenanceWindow& w : *windows)
-        if (const std::optional<TimeSpan> next = NextOccurrence(w, now, Book->Zone()))
-            list.push_back(WindowJson(w, *next, now, Book->Zone()));
-    return JsonAnswer(200, json{{"windows", list}});
+    for (const ListedWindow& listed : page.Windows)
+        list.push_back(WindowJson(*listed.Window, listed.Next, now, Book->Zone()));
+    json out = {{"windows", list}, {"total", page.Total}, {"next", nullptr}};
+    if (!page.Next.empty()) out["next"] = "/api/v1/maintenance?limit=" + std::to_string(limit) + "&after=" + page.Next;
+    return JsonAnswer(200, out);
 }
 
+// Stored before the answer: a database that cannot be reached raises its error, which the router
+// answers with 503, and nothing is made.
 TApiResponse TMaintenanceResource::Make(const TApiRequest& request, const std::string& token) {
     if (Book == nullptr) return NoBook();
     MaintenanceFields fields;
@@ -97,18 +108,27 @@ TApiResponse TMaintenanceResource::Make(const TApiRequest& request, const std::s
     const long long now = Book->Now();
     MaintenanceRequest made = ParseMaintenanceFields(fields, now, Book->Zone());
     if (!made.Error.empty()) return Refused(made.Error);
-    made.Window.MadeBy = token;
-    made.Window.Id = Book->Make(made.Window);
+    MaintenanceBook::Outcome outcome = MaintenanceBook::Outcome::Done;
+    Storing([&](const MaintenanceBook::Store& store) { outcome = ApplyMaintenance(*Book, made, token, store, Log); });
+    if (outcome == MaintenanceBook::Outcome::Full) return ApiError(409, MaintenanceFullText());
     const std::optional<TimeSpan> next = NextOccurrence(made.Window, now, Book->Zone());
     TApiResponse response = JsonAnswer(201, WindowJson(made.Window, next.value_or(TimeSpan{}), now, Book->Zone()));
     response.Headers.emplace_back("Location", "/api/v1/maintenance/" + std::to_string(made.Window.Id));
     return response;
 }
 
-TApiResponse TMaintenanceResource::End(const std::string& id) {
+TApiResponse TMaintenanceResource::End(const std::string& id, const std::string& token) {
     if (Book == nullptr) return NoBook();
     const bool digits = !id.empty() && id.size() <= 18 && id.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits || !Book->EndEarly(std::stoll(id)))
+    MaintenanceBook::Outcome outcome = MaintenanceBook::Outcome::NoSuchWindow;
+    if (digits) {
+        MaintenanceRequest ending;
+        ending.EndEarly = true;
+        ending.EndId = std::stoll(id);
+        Storing(
+            [&](const MaintenanceBook::Store& store) { outcome = ApplyMaintenance(*Book, ending, token, store, Log); });
+    }
+    if (outcome != MaintenanceBook::Outcome::Done)
         return ApiError(404, "no maintenance window " + id + " running or to come");
     TApiResponse response;
     response.Status = 204;

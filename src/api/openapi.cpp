@@ -128,14 +128,15 @@ const char* const Description = R"json({
     },
     "/api/v1/maintenance": {
       "get": {
-        "summary": "The maintenance windows running and to come",
+        "summary": "The maintenance windows running and to come, a page at a time",
+        "description": "By the start of the occurrence shown, then by id. Follow `next` for the page after.",
         "operationId": "listMaintenance",
         "parameters": [
-          {"name": "limit", "in": "query", "required": false, "description": "The most windows on the page (default 100)", "schema": {"type": "integer", "minimum": 1, "maximum": 1000}},
-          {"name": "after", "in": "query", "required": false, "description": "The cursor of the page wanted, as the previous page's next gives it", "schema": {"type": "string"}}
+          {"name": "limit", "in": "query", "required": false, "description": "Windows per page", "schema": {"type": "integer", "minimum": 1, "maximum": 1000, "default": 100}},
+          {"name": "after", "in": "query", "required": false, "description": "The cursor of the page before, as `next` carries it", "schema": {"type": "string", "pattern": "^[0-9]{1,18}\\.[0-9]{1,18}$"}}
         ],
         "responses": {
-          "200": {"description": "A page of the windows, by start", "content": {"application/json": {"schema": {"type": "object", "required": ["windows"], "properties": {"windows": {"type": "array", "items": {"$ref": "#/components/schemas/Maintenance"}}, "total": {"type": "integer", "minimum": 0, "description": "The windows running and to come, on every page"}, "next": {"type": "string", "nullable": true, "description": "The path of the next page; null on the last"}}}}}},
+          "200": {"description": "The windows", "content": {"application/json": {"schema": {"type": "object", "required": ["windows", "total", "next"], "properties": {"windows": {"type": "array", "items": {"$ref": "#/components/schemas/Maintenance"}}, "total": {"type": "integer", "description": "The windows running and to come in all"}, "next": {"type": "string", "nullable": true, "description": "The path of the next page; null on the last"}}}}}},
           "400": {"$ref": "#/components/responses/Invalid"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
           "429": {"$ref": "#/components/responses/TooMany"},
@@ -144,7 +145,7 @@ const char* const Description = R"json({
       },
       "post": {
         "summary": "Makes a maintenance window, in force at once, under the rules of the status page's form",
-        "description": "A one-off window from now for `minutes`, or from `start` to `end`; a weekly one with `weekdays`, `time` and `minutes`. Made by the token; the scan stores it and logs `Maintenance window for CODE made by TOKEN: ...`.",
+        "description": "A one-off window from now for `minutes`, or from `start` to `end`; a weekly one with `weekdays`, `time` and `minutes`. Made by the token; stored before the answer and logged `Maintenance window for CODE made by TOKEN: ...`. At most 10,000 windows running or to come.",
         "operationId": "makeMaintenance",
         "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/MaintenanceInput"}}}},
         "responses": {
@@ -152,7 +153,7 @@ const char* const Description = R"json({
           "400": {"$ref": "#/components/responses/Invalid"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
           "403": {"$ref": "#/components/responses/ReadOnly"},
-          "409": {"description": "The daemon holds as many windows as it takes; end some first", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "409": {"description": "The daemon has 10,000 windows running or to come", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
           "413": {"$ref": "#/components/responses/TooLarge"},
           "429": {"$ref": "#/components/responses/TooMany"},
           "503": {"$ref": "#/components/responses/Unavailable"}

@@ -2,7 +2,9 @@
 #include "api/sitesresource.h"
 
 #include "api/sitebody.h"
+#include "db/ackrows.h"
 
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/strutil.h"
 #include "web/ackrules.h"
@@ -189,6 +191,10 @@ TApiResponse TSitesResource::AckOutage(const std::string& code, const TApiReques
         return ApiError(409, "outages are acknowledged only while [Alert] Remind or Escalate is set");
     const std::string known = OpenOutageCode(*board.View().Snapshot, site->Code);
     if (known.empty()) return ApiError(409, "no open outage of " + site->Code + " to acknowledge");
+    // Stored before the answer, so that a stop right after it loses nothing.
+    const std::optional<AckRow> row =
+        m_database.With([&](TDbQuery& q) { return AckRows(q).Acknowledge(known, token, text, GetClock().Now()); });
+    if (!row) return ApiError(409, "no open outage of " + site->Code + " to acknowledge");
     Acknowledge(known, token, text);
     return Answer(200, *site);
 }

@@ -17,8 +17,8 @@ public:
 
     /// Fills a view of the board and the maintenance windows; false when there is no board.
     std::function<bool(TStatusView& view)> LoadView;
-    /// Hands an outage's acknowledgement (code as the board has it, by, comment) to the daemon; none
-    /// when acknowledgements are not taken.
+    /// Hands an outage's acknowledgement (code as the board has it, by, comment), stored already, to the
+    /// daemon; none when acknowledgements are not taken.
     std::function<void(const std::string& code, const std::string& by, const std::string& comment)> Acknowledge;
 
     /// This daemon's ID: the daemon a new site is given when the request names none.

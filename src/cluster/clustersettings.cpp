@@ -21,7 +21,7 @@ ClusterSettings ClusterSettings::Read(const std::string& iniFile, const std::str
     s.Quorum = std::max(ini.ReadInteger("Cluster", "Quorum", 0), 0);
     s.Node = Trim(ini.ReadString("Cluster", "Node", ""));
     if (s.Node.empty()) s.Node = computerName;
-    s.Node = s.Node.substr(0, MaxNodeLength);
+    s.Node = CutToBytes(s.Node, MaxNodeLength);
     s.LeaseSeconds = std::max(ini.ReadInteger("Cluster", "Lease", 300), MinLeaseSeconds);
     return s;
 }

@@ -1,6 +1,6 @@
-// The scan's side of the maintenance windows: what the status page made or ended is stored in table
-// maintenance at the next tick, the windows are read again before each scan, and a window that held a
-// notice and has ended has its sites looked at again at once. On the user-interface thread.
+// The scan's side of the maintenance windows (the page and the API store what they make or end
+// themselves): the windows are read again before each scan, and a window that held a notice and has
+// ended has its sites looked at again at once. On the user-interface thread.
 #pragma once
 
 class MaintenanceBook;
@@ -10,8 +10,6 @@ class MaintenanceKeeper {
 public:
     /// The book the web threads and the notice runner share; none: nothing is done.
     void Use(MaintenanceBook* book) { m_book = book; }
-    /// Stores the page's changes; one that fails is logged and tried again at the next tick.
-    void StoreChanges(TVKTDataModule& dm);
     /// Reads the Daemon ID's windows again; a failure is logged and the windows in memory stay.
     void Reload(TVKTDataModule& dm);
     /// Whether a window that held a notice has ended since the last call.

@@ -48,23 +48,22 @@ void OutageFollowups::ScanStarted(const AlertSettings& settings) {
     TakeInbox();
 }
 
+// The web or API thread stored and logged the acknowledgement before it answered; here it joins those
+// in memory. An outage that ended meanwhile (its site answered before the daemon knew of the row) has
+// the row removed, so it cannot stand for the site's next outage.
 void OutageFollowups::TakeInbox() {
     for (const AckRequest& request : m_inbox.Take()) {
         try {
             const std::optional<TDateTime> since = AlarmRows(*DataModule()).OutageStart(request.Code);
             if (!since) {
-                WriteLog("WARNING", "Acknowledgement of " + request.Code + " dropped: it has no open outage.");
+                AckRows(DataModule()->adoQ2).Clear(request.Code);
                 continue;
             }
             const AckRecord record = m_acks.Make(request.Code, *since, request.By, request.Comment);
-            EnsureTables();
-            AckRows rows(DataModule()->adoQ2);
-            rows.Store({record.Code, record.Since, record.Ack.By, record.Ack.Comment, record.Ack.At});
             m_acks.Add(record);
             Show(record.Code, record.Ack);
-            WriteLog("MAIL", "Outage of " + request.Code + " acknowledged by " + request.By + ": " + request.Comment);
         } catch (const std::exception& e) {
-            LogStepError("Storing the acknowledgement of " + request.Code, e);
+            LogStepError("Taking the acknowledgement of " + request.Code, e);
         }
     }
 }

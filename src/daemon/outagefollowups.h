@@ -1,8 +1,9 @@
 // What follows a notified outage until someone takes it in hand: reminders to its contacts, escalation
-// mails, and the acknowledgements that stop both. Acknowledgements arrive from the web port through
-// the inbox and are stored in table vktack, so a group's members share them; in a group each reminder
-// and step is claimed, so exactly one member sends it, and a daemon that works alone records each one
-// it sent in the same table, so a restart sends none of them again. On the user-interface thread.
+// mails, and the acknowledgements that stop both. Acknowledgements are stored in table vktack by the
+// web or API thread that took them, so a group's members share them, and arrive here through the
+// inbox; in a group each reminder and step is claimed, so exactly one member sends it, and a daemon
+// that works alone records each one it sent in the same table, so a restart sends none of them again.
+// On the user-interface thread.
 #pragma once
 
 #include "alert/acknowledgements.h"
@@ -22,9 +23,10 @@ public:
     OutageFollowups(NoticeRunner& notices, AckInbox& inbox, TSiteResultSink* const& board);
 
     /// Takes the settings; with reminders or escalation on, reads the acknowledgements every daemon
-    /// stored and stores those waiting in the inbox. Errors are logged.
+    /// stored and takes those waiting in the inbox. Errors are logged.
     void ScanStarted(const AlertSettings& settings);
-    /// Stores the acknowledgements waiting in the inbox; errors are logged and the requests dropped.
+    /// Takes the acknowledgements waiting in the inbox (stored already); errors are logged and the
+    /// requests dropped.
     void TakeInbox();
     /// A site the scan (or the group) counts down: its reminder and escalation steps when due.
     /// `group`: claims them first (null: this daemon works alone). Statement errors are raised.

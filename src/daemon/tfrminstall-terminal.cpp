@@ -2,6 +2,7 @@
 #include "daemon/tfrminstall.h"
 
 #include "platform/errors.h"
+#include "platform/strutil.h"
 
 #include <istream>
 #include <ostream>
@@ -23,7 +24,7 @@ bool Ask(std::istream& in, std::ostream& out, const TInstallField& f, std::strin
     std::string answer;
     if (!std::getline(in, answer)) return false;
     if (!answer.empty() && answer.back() == '\r') answer.pop_back();
-    if (!answer.empty()) value = f.MaxLength > 0 ? answer.substr(0, static_cast<std::size_t>(f.MaxLength)) : answer;
+    if (!answer.empty()) value = f.MaxLength > 0 ? CutToBytes(answer, static_cast<std::size_t>(f.MaxLength)) : answer;
     return true;
 }
 

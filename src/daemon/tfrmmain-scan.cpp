@@ -64,7 +64,6 @@ void TfrmMain::timMainTimer() {
 void TfrmMain::RunTick() {
     if (!CheckConnection()) return;
     m_alert->TakeWebhookOutcomes();
-    m_maintenance->StoreChanges(*DataModule());
     if (m_maintenance->HeldNoticesFreed()) LastScan = 0; // a held notice goes out now if its site is still down
     ToggleIcon();
     if (!ScanDue()) return;

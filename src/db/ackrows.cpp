@@ -2,7 +2,9 @@
 #include "db/ackrows.h"
 
 #include "db/common.h"
+#include "db/alarmrows.h"
 #include "db/data.h"
+#include "platform/strutil.h"
 
 #include <cmath>
 
@@ -19,11 +21,22 @@ void AckRows::EnsureTable() {
 }
 
 void AckRows::Store(const AckRow& row) {
-    const std::string code = SQLLiteral(row.Code);
+    const std::string code = SQLLiteral(CutToBytes(row.Code, 30));
     ExecStatement(m_q, {"DELETE FROM vktack WHERE code = " + code + " AND since = " + SinceKey(row.Since)});
-    ExecStatement(m_q, {"INSERT INTO vktack (code, since, who, note, made) VALUES (" + code + ", " +
-                        SinceKey(row.Since) + ", " + SQLLiteral(row.By) + ", " + SQLLiteral(row.Comment) + ", " +
-                        std::to_string(DateTimeToTimeT(row.At)) + ")"});
+    ExecStatement(m_q,
+                  {"INSERT INTO vktack (code, since, who, note, made) VALUES (" + code + ", " + SinceKey(row.Since) +
+                   ", " + SQLLiteral(CutToBytes(row.By, 100)) + ", " + SQLLiteral(CutToBytes(row.Comment, 255)) + ", " +
+                   std::to_string(DateTimeToTimeT(row.At)) + ")"});
+}
+
+std::optional<AckRow> AckRows::Acknowledge(const std::string& code, const std::string& by, const std::string& comment,
+                                           TDateTime at) {
+    EnsureTable();
+    const std::optional<TDateTime> since = AlarmRows(m_q).OutageStart(code);
+    if (!since) return std::nullopt;
+    const AckRow row{code, *since, by, comment, at};
+    Store(row);
+    return row;
 }
 
 std::vector<AckRow> AckRows::ReadAll() {

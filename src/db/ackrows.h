@@ -6,6 +6,7 @@
 #include "db/dbaccess.h"
 #include "platform/datetime.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,13 @@ public:
     static constexpr const char* Index = "CREATE UNIQUE INDEX ixvktack ON vktack (code, since)";
 
     void EnsureTable();
-    /// Stores the row, replacing an earlier acknowledgement of the same outage.
+    /// Stores the row, replacing an earlier acknowledgement of the same outage; each text is cut to its
+    /// column at a character boundary.
     void Store(const AckRow& row);
+    /// Acknowledges the site's open outage (its earliest alarm row) by `by` at `at`, making the table
+    /// when it is missing; none when the site has no open outage.
+    std::optional<AckRow> Acknowledge(const std::string& code, const std::string& by, const std::string& comment,
+                                      TDateTime at);
     std::vector<AckRow> ReadAll();
     /// Removes the site's rows: its outage is over.
     void Clear(const std::string& code);

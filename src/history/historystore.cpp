@@ -3,6 +3,7 @@
 
 #include "db/common.h"
 #include "db/data.h"
+#include "platform/strutil.h"
 
 #include <algorithm>
 #include <cmath>
@@ -145,7 +146,7 @@ OutageRecord OutageOf(const TDbQuery& q) {
 }
 
 std::string Cut(const std::string& text, std::size_t length) {
-    return text.substr(0, length);
+    return CutToBytes(text, length);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <optional>
 #include <random>
 #include <utility>
 
@@ -17,20 +18,47 @@ long long DrawId() {
     return static_cast<long long>(((high << 32) | low) & 0x07FFFFFFFFFFFFFFULL) + 1; // at most 18 digits
 }
 
-void Apply(std::vector<MaintenanceWindow>& windows, const MaintenanceBook::Change& change) {
-    auto same = std::find_if(windows.begin(), windows.end(),
-                             [&](const MaintenanceWindow& w) { return w.Id == change.Window.Id; });
-    if (!change.EndEarly) {
-        if (same == windows.end()) windows.push_back(change.Window);
-    } else if (same != windows.end() && same->Ended == 0) {
-        same->Ended = change.Window.Ended;
-    }
+/// "start.id" as the list's sort key; false when it is not one.
+bool ReadCursor(const std::string& text, std::pair<long long, long long>& key) {
+    const std::vector<std::string> parts = SplitString(text, '.');
+    if (parts.size() != 2) return false;
+    for (const std::string& part : parts)
+        if (part.empty() || part.size() > 18 || part.find_first_not_of("0123456789") != std::string::npos) return false;
+    key = {std::stoll(parts[0]), std::stoll(parts[1])};
+    return true;
 }
 
 } // namespace
 
+MaintenancePage ListMaintenance(const std::vector<MaintenanceWindow>& windows, long long now, const TimeZone& zone,
+                                const std::string& after, std::size_t limit) {
+    std::vector<ListedWindow> listed;
+    for (const MaintenanceWindow& w : windows)
+        if (const std::optional<TimeSpan> next = NextOccurrence(w, now, zone))
+            listed.push_back({&w, *next, next->Start <= now});
+    const auto key = [](const ListedWindow& l) { return std::make_pair(l.Next.Start, l.Window->Id); };
+    std::sort(listed.begin(), listed.end(),
+              [&key](const ListedWindow& a, const ListedWindow& b) { return key(a) < key(b); });
+    MaintenancePage page;
+    page.Total = listed.size();
+    auto from = listed.begin();
+    std::pair<long long, long long> cursor;
+    if (!after.empty()) {
+        page.CursorRead = ReadCursor(after, cursor);
+        if (page.CursorRead)
+            from = std::upper_bound(listed.begin(), listed.end(), cursor,
+                                    [&key](const auto& c, const ListedWindow& l) { return c < key(l); });
+    }
+    const std::size_t count = std::min(limit, std::size_t(listed.end() - from));
+    page.Windows.assign(from, from + long(count));
+    if (from + long(count) != listed.end() && !page.Windows.empty())
+        page.Next =
+            std::to_string(page.Windows.back().Next.Start) + "." + std::to_string(page.Windows.back().Window->Id);
+    return page;
+}
+
 MaintenanceBook::MaintenanceBook(const TimeZone& zone, std::function<long long()> now)
-    : m_zone(zone), m_now(std::move(now)), m_windows(std::make_shared<const std::vector<MaintenanceWindow>>()) {}
+    : m_zone(zone), m_now(std::move(now)), m_windows(std::make_shared<std::vector<MaintenanceWindow>>()) {}
 
 long long MaintenanceBook::Now() const {
     return m_now ? m_now() : static_cast<long long>(std::time(nullptr));
@@ -46,49 +74,58 @@ std::uint64_t MaintenanceBook::Version() const {
     return m_version;
 }
 
-void MaintenanceBook::Publish(std::vector<MaintenanceWindow> windows) {
-    m_windows = std::make_shared<const std::vector<MaintenanceWindow>>(std::move(windows));
+std::shared_ptr<std::vector<MaintenanceWindow>> MaintenanceBook::Writable() {
+    if (m_windows.use_count() != 1) m_windows = std::make_shared<std::vector<MaintenanceWindow>>(*m_windows);
+    ++m_version;
+    return m_windows;
+}
+
+void MaintenanceBook::Reload(const std::function<std::vector<MaintenanceWindow>()>& load) {
+    std::lock_guard<std::mutex> writing(m_writeLock);
+    auto stored = std::make_shared<std::vector<MaintenanceWindow>>(load());
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_windows = std::move(stored);
     ++m_version;
 }
 
-void MaintenanceBook::Reload(std::vector<MaintenanceWindow> stored) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    for (const Change& change : m_changes)
-        Apply(stored, change);
-    Publish(std::move(stored));
-}
-
-long long MaintenanceBook::Make(MaintenanceWindow window) {
-    window.Id = DrawId();
-    std::lock_guard<std::mutex> lock(m_lock);
-    std::vector<MaintenanceWindow> windows = *m_windows;
-    windows.push_back(window);
-    m_changes.push_back({false, window});
-    Publish(std::move(windows));
-    return window.Id;
-}
-
-bool MaintenanceBook::EndEarly(long long id) {
+// The count is taken, the window stored and then published under the one write lock, so two makers
+// never both take the last place, and a reload never drops a window stored meanwhile.
+MaintenanceBook::Outcome MaintenanceBook::Make(MaintenanceWindow& window, const Store& store) {
+    std::lock_guard<std::mutex> writing(m_writeLock);
     const long long now = Now();
+    {
+        const Windows windows = Current();
+        const auto open = std::count_if(windows->begin(), windows->end(), [&](const MaintenanceWindow& w) {
+            return NextOccurrence(w, now, m_zone).has_value();
+        });
+        if (std::size_t(open) >= MaxOpen) return Outcome::Full;
+    }
+    window.Id = DrawId();
+    store(window, false);
     std::lock_guard<std::mutex> lock(m_lock);
-    std::vector<MaintenanceWindow> windows = *m_windows;
-    auto it = std::find_if(windows.begin(), windows.end(), [id](const MaintenanceWindow& w) { return w.Id == id; });
-    if (it == windows.end() || !NextOccurrence(*it, now, m_zone)) return false;
-    it->Ended = now;
-    m_changes.push_back({true, *it});
-    Publish(std::move(windows));
-    return true;
+    Writable()->push_back(window);
+    return Outcome::Done;
 }
 
-std::vector<MaintenanceBook::Change> MaintenanceBook::TakeChanges() {
+MaintenanceBook::Outcome MaintenanceBook::EndEarly(long long id, const Store& store, MaintenanceWindow* ended) {
+    std::lock_guard<std::mutex> writing(m_writeLock);
+    const long long now = Now();
+    MaintenanceWindow window;
+    {
+        const Windows windows = Current();
+        auto it =
+            std::find_if(windows->begin(), windows->end(), [id](const MaintenanceWindow& w) { return w.Id == id; });
+        if (it == windows->end() || !NextOccurrence(*it, now, m_zone)) return Outcome::NoSuchWindow;
+        window = *it;
+    }
+    window.Ended = now;
+    store(window, true);
+    if (ended != nullptr) *ended = window;
     std::lock_guard<std::mutex> lock(m_lock);
-    return std::exchange(m_changes, {});
-}
-
-void MaintenanceBook::KeepChanges(std::vector<Change> changes) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    changes.insert(changes.end(), m_changes.begin(), m_changes.end());
-    m_changes = std::move(changes);
+    const auto windows = Writable();
+    for (MaintenanceWindow& w : *windows)
+        if (w.Id == id) w.Ended = now;
+    return Outcome::Done;
 }
 
 bool MaintenanceBook::Holds(const std::string& code) const {

@@ -1,6 +1,7 @@
 // The maintenance windows of this daemon in memory, shared by the scan and the web threads: the scan
-// reloads them from the table before each scan, stores what the status page made or ended, and asks
-// whether a window holds a site's notices; the page shows them and makes or ends them at once.
+// reloads them from the table before each scan and asks whether a window holds a site's notices; the
+// page and the API show them, and make or end them at once, each stored first on the caller's own
+// connection so that nothing answered is lost by a stop.
 #pragma once
 
 #include "history/maintenance.h"
@@ -14,14 +15,37 @@
 #include <string>
 #include <vector>
 
+/// A window running or to come at a moment, with its occurrence that holds the moment, else its next.
+struct ListedWindow {
+    const MaintenanceWindow* Window = nullptr;
+    TimeSpan Next;
+    bool Holding = false;
+};
+
+/// One page of the windows running or to come, by the start of that occurrence, then by id.
+struct MaintenancePage {
+    std::vector<ListedWindow> Windows;
+    /// How many are running or to come in all.
+    std::size_t Total = 0;
+    /// The cursor of the page after this one ("start.id" of its last window); empty on the last page.
+    std::string Next;
+    /// False when the cursor asked for was none of ours.
+    bool CursorRead = true;
+};
+
+/// The page of at most `limit` windows after the cursor `after` (empty: from the first) at `now`.
+MaintenancePage ListMaintenance(const std::vector<MaintenanceWindow>& windows, long long now, const TimeZone& zone,
+                                const std::string& after, std::size_t limit);
+
 class MaintenanceBook {
 public:
     using Windows = std::shared_ptr<const std::vector<MaintenanceWindow>>;
-    /// A window made, or ended early (its Id and Ended), on the page and not stored yet.
-    struct Change {
-        bool EndEarly = false;
-        MaintenanceWindow Window;
-    };
+    /// Writes a window made (`endEarly` false) or ended early (its Id and Ended) to the table, on the
+    /// caller's own connection; raises the database's error.
+    using Store = std::function<void(const MaintenanceWindow& window, bool endEarly)>;
+    /// The windows running or to come one daemon keeps at most.
+    static constexpr std::size_t MaxOpen = 10000;
+    enum class Outcome { Done, Full, NoSuchWindow };
 
     /// `now`: whole seconds since 1970; the system's clock by default.
     explicit MaintenanceBook(const TimeZone& zone = LocalTimeZone(), std::function<long long()> now = {});
@@ -32,16 +56,15 @@ public:
     /// Grows with every change of the windows, so what was made from them can be told stale.
     std::uint64_t Version() const;
 
-    /// The windows read from the table, with the changes not stored yet laid over them.
-    void Reload(std::vector<MaintenanceWindow> stored);
-    /// A window made on the page: in force at once; its Id is drawn here and returned.
-    long long Make(MaintenanceWindow window);
-    /// Ends a window that is running or still to come, now; false when there is none with this Id.
-    bool EndEarly(long long id);
-    /// The changes not stored yet, oldest first; the caller stores them.
-    std::vector<Change> TakeChanges();
-    /// Changes that could not be stored, kept for the next try.
-    void KeepChanges(std::vector<Change> changes);
+    /// The windows as `load` reads them from the table; no window is made or ended meanwhile.
+    void Reload(const std::function<std::vector<MaintenanceWindow>()>& load);
+    /// Makes a window: Full when MaxOpen are running or to come already. Its Id is drawn here (set in
+    /// `window`), `store` writes it, and only then is it in force; a store's error is raised and
+    /// nothing is made.
+    Outcome Make(MaintenanceWindow& window, const Store& store);
+    /// Ends a window that is running or still to come, now, stored first as Make does; NoSuchWindow
+    /// when there is none with this Id. `ended`: the window as ended.
+    Outcome EndEarly(long long id, const Store& store, MaintenanceWindow* ended = nullptr);
 
     /// Whether a window holds the site's notices now.
     bool Holds(const std::string& code) const;
@@ -51,13 +74,15 @@ public:
     bool TakeFreedHolds();
 
 private:
-    void Publish(std::vector<MaintenanceWindow> windows);
+    /// The list to change: the published one itself while no reader holds it, else a copy.
+    std::shared_ptr<std::vector<MaintenanceWindow>> Writable();
 
     const TimeZone& m_zone;
     std::function<long long()> m_now;
+    /// One maker, ender or reload at a time, each with its statement; readers never wait for it.
+    std::mutex m_writeLock;
     mutable std::mutex m_lock;
-    Windows m_windows;
-    std::vector<Change> m_changes;
+    std::shared_ptr<std::vector<MaintenanceWindow>> m_windows;
     std::set<std::string> m_held;
     std::uint64_t m_version = 0;
 };

@@ -52,16 +52,30 @@ std::vector<MaintenanceWindow> MaintenanceTable::Load(const std::string& daemonI
     return windows;
 }
 
+// Each text is cut to its column at a character boundary: a cut inside a character is text that a
+// UTF-8 database refuses.
 void MaintenanceTable::Insert(const std::string& daemonId, const MaintenanceWindow& w) {
     CreateTableIfMissing(m_q, TableName, Ddl());
     ExecStatement(m_q, {"INSERT INTO maintenance (id, VKTID, code, starts, ends, weekdays, daytime, seconds, ended, "
                         "reason, madeby) VALUES (" +
-                        Num(w.Id) + ", " + SQLLiteral(daemonId) + ", " + SQLLiteral(w.Code) + ", " + Num(w.Start) +
-                        ", " + Num(w.End) + ", " + Num(w.Weekdays) + ", " + Num(w.DayTime) + ", " + Num(w.Seconds) +
-                        ", " + Num(w.Ended) + ", " + SQLLiteral(w.Reason) + ", " + SQLLiteral(w.MadeBy) + ")"});
+                        Num(w.Id) + ", " + SQLLiteral(daemonId) + ", " + SQLLiteral(CutToBytes(w.Code, 30)) + ", " +
+                        Num(w.Start) + ", " + Num(w.End) + ", " + Num(w.Weekdays) + ", " + Num(w.DayTime) + ", " +
+                        Num(w.Seconds) + ", " + Num(w.Ended) + ", " + SQLLiteral(CutToBytes(w.Reason, 200)) + ", " +
+                        SQLLiteral(CutToBytes(w.MadeBy, 64)) + ")"});
 }
 
 void MaintenanceTable::EndEarly(const std::string& daemonId, long long id, long long when) {
+    if (!m_q.Connection().Session().TableExists(TableName)) return;
     ExecStatement(m_q, {"UPDATE maintenance SET ended = " + Num(when) + " WHERE id = " + Num(id) +
                         " AND VKTID = " + SQLLiteral(daemonId) + " AND ended = 0"});
+}
+
+MaintenanceBook::Store TableStore(TDbQuery& query, const std::string& daemonId) {
+    return [&query, daemonId](const MaintenanceWindow& w, bool endEarly) {
+        MaintenanceTable table(query);
+        if (endEarly)
+            table.EndEarly(daemonId, w.Id, w.Ended);
+        else
+            table.Insert(daemonId, w);
+    };
 }

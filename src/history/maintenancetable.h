@@ -4,6 +4,7 @@
 
 #include "db/dbaccess.h"
 #include "history/maintenance.h"
+#include "history/maintenancebook.h"
 
 #include <string>
 #include <vector>
@@ -20,9 +21,13 @@ public:
     std::vector<MaintenanceWindow> Load(const std::string& daemonId);
     /// Stores a new window of the Daemon ID, making the table when it is missing.
     void Insert(const std::string& daemonId, const MaintenanceWindow& window);
-    /// Ends the window early at `when`, unless it has ended already.
+    /// Ends the window early at `when`, unless it has ended already (or the table is missing).
     void EndEarly(const std::string& daemonId, long long id, long long when);
 
 private:
     TDbQuery& m_q;
 };
+
+/// What the book stores through: a window made is inserted, one ended early updated, on `query` (the
+/// caller's own connection) under the Daemon ID.
+MaintenanceBook::Store TableStore(TDbQuery& query, const std::string& daemonId);

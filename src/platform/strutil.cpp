@@ -115,3 +115,17 @@ std::vector<std::string> SplitString(const std::string& s, char sep) {
 bool StartsWithText(const std::string& s, const std::string& prefix) {
     return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
 }
+
+// A character has at most three continuation bytes (10xxxxxx) after its first byte, which says how
+// many it has: the cut goes before that first byte when the character reaches past the width. Stray
+// continuation bytes are no UTF-8, and are cut where asked.
+std::string CutToBytes(const std::string& text, std::size_t bytes) {
+    if (text.size() <= bytes) return text;
+    const auto at = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    std::size_t first = bytes; // the first byte left out, then the first byte of its character
+    while (first > 0 && bytes - first < 3 && (at(first) & 0xC0) == 0x80)
+        --first;
+    const std::size_t length = at(first) >= 0xF0 ? 4 : at(first) >= 0xE0 ? 3 : at(first) >= 0xC0 ? 2 : 1;
+    const bool straddles = first < bytes && (at(first) & 0xC0) != 0x80 && first + length > bytes;
+    return text.substr(0, straddles ? first : bytes);
+}

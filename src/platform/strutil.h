@@ -23,3 +23,6 @@ std::string IntToStr(long long value);
 /// Splits at every occurrence of `sep` (empty fields kept).
 std::vector<std::string> SplitString(const std::string& s, char sep);
 bool StartsWithText(const std::string& s, const std::string& prefix);
+/// The longest start of `text` of at most `bytes` bytes that does not split a UTF-8 character: what a
+/// column of that width takes. A byte that begins no character is kept as it comes.
+std::string CutToBytes(const std::string& text, std::size_t bytes);

@@ -1,6 +1,7 @@
 // AckTextUsable and OpenOutageCode: the checks the page's form and the API share.
 #include "web/ackrules.h"
 
+#include "platform/codepage.h"
 #include "platform/strutil.h"
 
 namespace {
@@ -18,7 +19,7 @@ bool Printable(const std::string& text) {
 
 bool AckTextUsable(const std::string& code, const std::string& comment) {
     return !code.empty() && code.size() <= MaxCodeLength && comment.size() <= MaxCommentLength && Printable(code) &&
-           Printable(comment);
+           Printable(comment) && IsUtf8(code) && IsUtf8(comment);
 }
 
 std::string OpenOutageCode(const TBoardSnapshot& board, const std::string& code) {

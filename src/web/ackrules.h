@@ -6,7 +6,8 @@
 
 #include <string>
 
-/// Whether the code (1 to 30 bytes) and the comment (at most 255) can be stored: no control characters.
+/// Whether the code (1 to 30 bytes) and the comment (at most 255) can be stored: UTF-8 text without
+/// control characters.
 bool AckTextUsable(const std::string& code, const std::string& comment);
 /// The board's code of a site whose outage may be acknowledged (silent, or down by the group's
 /// verdict) and whose code is `code` in any case; empty when there is none.

@@ -1,6 +1,8 @@
 // THTTPThread's POST /status/ack: an outage acknowledged from the status page. Guarded like a settings
 // save (the login, the Host rule, and no request from another site's page); the acknowledgement is
-// handed to the daemon, which stores it, and the browser is sent back to the board.
+// stored on the request's own connection before the answer, then handed to the daemon, and the browser
+// is sent back to the board.
+#include "db/ackrows.h"
 #include "web/ackrules.h"
 #include "web/httpthr.h"
 #include "web/statusboard.h"
@@ -28,6 +30,19 @@ void THTTPThread::RespondToAck(const THTTPRequest& request) {
         SendShort("409 Conflict", "", "No open outage of " + code + " to acknowledge.\n");
         return;
     }
+    std::optional<AckRow> row;
+    if (!WithOwnDatabase("Storing the acknowledgement of " + known, [&](const auto& query) {
+            row = AckRows(query()).Acknowledge(known, MadeBy(), comment, GetClock().Now());
+        })) {
+        SendShort("503 Service Unavailable", "",
+                  "The acknowledgement could not be stored in the database; try again.\n");
+        return;
+    }
+    if (!row) {
+        SendShort("409 Conflict", "", "No open outage of " + known + " to acknowledge.\n");
+        return;
+    }
+    if (Log) Log("MAIL", "Outage of " + known + " acknowledged by " + MadeBy() + ": " + comment);
     Acknowledge(known, MadeBy(), comment);
     SendShort("303 See Other", "Location: /status\r\n", "Acknowledged " + known + ".\n");
 }

@@ -1,7 +1,9 @@
 // THTTPThread: POST /status/maintenance, the status page's forms that make a maintenance window or end
 // one early. Guarded like a settings save: a request from another site is closed unanswered. What is
-// made is in force at once; the scan stores it in the table at its next tick.
+// made or ended is stored in the table on the request's own connection before the answer, and is in
+// force at once.
 #include "history/maintenancebook.h"
+#include "history/maintenancetable.h"
 #include "web/httpthr.h"
 #include "web/maintenanceform.h"
 #include "web/responsehead.h"
@@ -22,17 +24,47 @@ void THTTPThread::RespondToMaintenance(const THTTPRequest& request) {
     }
     const std::string body = Socket->ReadBytes(std::size_t(request.ContentLength));
     MaintenanceRequest form = ParseMaintenanceForm(body, Maintenance->Now(), Maintenance->Zone());
-    if (form.Error.empty() && form.EndEarly && !Maintenance->EndEarly(form.EndId))
-        form.Error = "end_early: no such window running or to come";
+    MaintenanceBook::Outcome outcome = MaintenanceBook::Outcome::Done;
+    const bool stored =
+        form.Error.empty() && WithOwnDatabase("Storing a maintenance window", [&](const auto& query) {
+            outcome = ApplyMaintenance(
+                *Maintenance, form, MadeBy(),
+                [&](const MaintenanceWindow& w, bool endEarly) { TableStore(query(), DaemonId)(w, endEarly); }, Log);
+        });
+    if (outcome == MaintenanceBook::Outcome::NoSuchWindow) form.Error = "end_early: no such window running or to come";
     if (!form.Error.empty()) {
         SendShort("400 Bad Request", "", "Maintenance window not changed. " + form.Error + "\n");
         return;
     }
-    if (!form.EndEarly) {
-        form.Window.MadeBy = MadeBy();
-        Maintenance->Make(form.Window);
+    if (!stored) {
+        SendShort("503 Service Unavailable", "",
+                  "Maintenance window not changed: it could not be stored in the database; try again.\n");
+        return;
+    }
+    if (outcome == MaintenanceBook::Outcome::Full) {
+        SendShort("409 Conflict", "", "Maintenance window not made: " + MaintenanceFullText() + ".\n");
+        return;
     }
     SendShort("303 See Other", "Location: /status\r\n", "See /status\n");
+}
+
+bool THTTPThread::WithOwnDatabase(const std::string& what,
+                                  const std::function<void(const std::function<TDbQuery&()>&)>& work) {
+    TDbConnection connection;
+    TDbQuery query(connection);
+    try {
+        work([&]() -> TDbQuery& {
+            if (!connection.Connected()) {
+                connection.ConnectionString = Settings.Database;
+                connection.Open();
+            }
+            return query;
+        });
+        return true;
+    } catch (const std::exception& e) {
+        if (Log) Log("ERROR", what + ": " + e.what());
+        return false;
+    }
 }
 
 // The [Web] user when a login is set; otherwise the address the request came from.

@@ -68,7 +68,7 @@ void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
         StatusBodyFor(request.TargetPath, request.QueryField("q"), request.QueryField("history"), view);
     if (!body && !IsHistoryPath(request.TargetPath)) return;
     view.Load(*Board);
-    if (Maintenance) view.LoadMaintenance(*Maintenance);
+    if (Maintenance) view.LoadMaintenance(*Maintenance, request.QueryField("maintenance_after"));
     view.DaemonId = AsUtf8(DaemonId);
     view.DatabaseUp = DatabaseUp;
     view.PollDelay = Settings.PollDelay;

@@ -2,6 +2,7 @@
 // few forms it knows and answers with a generated page, an image or a text file, then closes.
 #pragma once
 
+#include "db/dbaccess.h"
 #include "net/mssocket-listener.h"
 #include "platform/clock.h"
 #include "web/httprequest.h"
@@ -29,6 +30,9 @@ struct TWebSettings {
     std::string DBPass;
     int PollDelay = 5;
     int MaxLogFileAgeDays = 10;
+    /// The connection string the forms' windows and acknowledgements are stored through, on a
+    /// connection of the request's own.
+    std::string Database;
 };
 
 /// Reads a day's log file whole as one consistent snapshot; false when it cannot be read.
@@ -58,8 +62,11 @@ public:
     MaintenanceBook* Maintenance = nullptr;
     /// Whether the database was connected when the connection arrived.
     bool DatabaseUp = false;
-    /// Hands an acknowledgement (code, by, comment) to the daemon; none: POST /status/ack stays silent.
+    /// Hands an acknowledgement (code, by, comment), stored already, to the daemon; none: POST
+    /// /status/ack stays silent.
     std::function<void(const std::string& code, const std::string& by, const std::string& comment)> Acknowledge;
+    /// Writes one line of the activity log (category, message); none drops the lines.
+    std::function<void(const std::string& category, const std::string& message)> Log;
     /// The longest form body an acknowledgement may have.
     static constexpr long long MaxAckBody = 4096;
 
@@ -114,6 +121,9 @@ private:
     void RespondToMaintenance(const THTTPRequest& request);
     std::string MadeBy() const;
     void SendShort(const char* status, const std::string& extraHead, const std::string& text);
+    /// Runs `work` on a connection of this request's own to Settings.Database, opened when `work` first
+    /// asks for it; false, with the error in the log under `what`, when it fails.
+    bool WithOwnDatabase(const std::string& what, const std::function<void(const std::function<TDbQuery&()>&)>& work);
 
     std::atomic<bool> m_reading{true};
     std::atomic<bool> m_shed{false};

@@ -2,6 +2,7 @@
 // made; a window that could never hold a moment is refused rather than stored.
 #include "web/maintenanceform.h"
 
+#include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/strutil.h"
 #include "web/httprequest.h"
@@ -128,11 +129,11 @@ MaintenanceRequest ParseMaintenanceForm(const std::string& body, long long now, 
 
 MaintenanceRequest ParseMaintenanceFields(const MaintenanceFields& fields, long long now, const TimeZone& zone) {
     MaintenanceRequest request;
-    for (const auto& [name, value] : fields)
-        if (name != "reason" && HasControl(value)) {
-            request.Error = name + ": holds a control character";
-            return request;
-        }
+    for (const auto& [name, value] : fields) {
+        if (name != "reason" && HasControl(value)) request.Error = name + ": holds a control character";
+        if (!IsUtf8(value)) request.Error = name + ": is not UTF-8 text";
+        if (!request.Error.empty()) return request;
+    }
     if (const std::string end = Field(fields, "end_early"); !end.empty()) {
         request.EndEarly = true;
         if (end.size() > 18 || !ReadNumber(end, 1, 999999999999999999LL, request.EndId))
@@ -148,7 +149,7 @@ MaintenanceRequest ParseMaintenanceFields(const MaintenanceFields& fields, long 
     w.Reason = Field(fields, "reason");
     for (char& c : w.Reason)
         if ((unsigned char)c < 0x20 || c == 0x7F) c = ' ';
-    if (w.Reason.size() > MaxReason) w.Reason.resize(MaxReason);
+    w.Reason = CutToBytes(w.Reason, MaxReason);
     const int weekdays = ReadWeekdays(fields);
     if (weekdays < 0)
         request.Error = "weekdays: use mon, tue, wed, thu, fri, sat, sun";
@@ -161,4 +162,33 @@ MaintenanceRequest ParseMaintenanceFields(const MaintenanceFields& fields, long 
 
 std::string LocalTimeText(long long utc, const TimeZone& zone) {
     return FormatDateTime("yyyy-mm-dd hh:nn:ss", double(UtcToLocal(utc, zone)) / 86400.0 + UnixEpochDays);
+}
+
+std::string MaintenanceLogLine(const MaintenanceWindow& w, bool endedEarly, const std::string& by,
+                               const TimeZone& zone) {
+    if (endedEarly) return "Maintenance window for " + w.Code + " ended early by " + by + ".";
+    const std::string when = w.Weekly() ? std::string("weekly")
+                                        : "from " + LocalTimeText(w.Start, zone) + " to " + LocalTimeText(w.End, zone);
+    return "Maintenance window for " + w.Code + " made by " + w.MadeBy + ": " + when + ".";
+}
+
+MaintenanceBook::Outcome ApplyMaintenance(MaintenanceBook& book, MaintenanceRequest& request, const std::string& by,
+                                          const MaintenanceBook::Store& store,
+                                          const std::function<void(const std::string&, const std::string&)>& log) {
+    MaintenanceWindow& w = request.Window;
+    MaintenanceBook::Outcome outcome;
+    if (request.EndEarly) {
+        outcome = book.EndEarly(request.EndId, store, &w);
+    } else {
+        w.MadeBy = by;
+        outcome = book.Make(w, store);
+    }
+    if (outcome == MaintenanceBook::Outcome::Done && log)
+        log("MAINTAIN", MaintenanceLogLine(w, request.EndEarly, by, book.Zone()));
+    return outcome;
+}
+
+std::string MaintenanceFullText() {
+    return "this daemon has " + IntToStr(long(MaintenanceBook::MaxOpen)) +
+           " maintenance windows running or to come, the most it keeps; end some first";
 }

@@ -9,7 +9,9 @@
 //   end_early the id of a window to end now (the other fields are then ignored)
 #pragma once
 
-#include "history/maintenance.h"
+#include "history/maintenancebook.h"
+
+#include <functional>
 
 #include <map>
 #include <string>
@@ -33,3 +35,17 @@ MaintenanceRequest ParseMaintenanceFields(const MaintenanceFields& fields, long 
 
 /// "yyyy-mm-dd hh:nn:ss" of the moment on the zone's wall clock.
 std::string LocalTimeText(long long utc, const TimeZone& zone);
+
+/// The activity log's line of a window made, or ended early by `by`.
+std::string MaintenanceLogLine(const MaintenanceWindow& window, bool endedEarly, const std::string& by,
+                               const TimeZone& zone);
+
+/// Makes the request's window (made by `by`), or ends the window it names, stored through `store`
+/// before it takes effect, and logs it as MAINTAIN through `log` (category, message). The store's
+/// error is raised and nothing changes. `request.Window` is the window made.
+MaintenanceBook::Outcome ApplyMaintenance(MaintenanceBook& book, MaintenanceRequest& request, const std::string& by,
+                                          const MaintenanceBook::Store& store,
+                                          const std::function<void(const std::string&, const std::string&)>& log);
+
+/// The answer to a form or body refused for the book's bound.
+std::string MaintenanceFullText();

@@ -59,5 +59,12 @@ void AddMaintenanceSection(std::string& page, const TStatusView& view) {
             AddRow(page, listed, *view.Zone);
         page += "</tbody></table>\n";
     }
+    if (view.MaintenanceListed.size() < view.MaintenanceTotal) {
+        page += Format("<p class=note>%zu of %zu windows running or to come shown. ", view.MaintenanceListed.size(),
+                       view.MaintenanceTotal);
+        page += view.MaintenanceNext.empty()
+                    ? std::string("<a href=\"/status\">First ones</a></p>\n")
+                    : "<a href=\"/status?maintenance_after=" + view.MaintenanceNext + "\">Next ones</a></p>\n";
+    }
     AddMakeForm(page);
 }

@@ -40,25 +40,31 @@ int TStatusView::NotifiedCount() const {
     return int(std::count_if(Sites.begin(), Sites.end(), [](const TSiteEntry* s) { return s->Status.Notified; }));
 }
 
-void TStatusView::LoadMaintenance(const MaintenanceBook& book) {
+// A cursor that is none of the list's shows the first page.
+void TStatusView::LoadMaintenance(const MaintenanceBook& book, const std::string& after) {
     Maintenance = book.Current();
     MaintenanceMoment = book.Now();
     Zone = &book.Zone();
-    MaintenanceListed.clear();
+    MaintenancePage page = ListMaintenance(*Maintenance, MaintenanceMoment, *Zone, after, MaintenancePageSize);
+    if (!page.CursorRead) page = ListMaintenance(*Maintenance, MaintenanceMoment, *Zone, "", MaintenancePageSize);
+    MaintenanceListed = std::move(page.Windows);
+    MaintenanceTotal = page.Total;
+    MaintenanceNext = std::move(page.Next);
+    m_held.clear();
     for (const MaintenanceWindow& w : *Maintenance)
-        if (const std::optional<TimeSpan> next = NextOccurrence(w, MaintenanceMoment, *Zone))
-            MaintenanceListed.push_back({&w, *next, next->Start <= MaintenanceMoment});
+        if (HoldsAt(w, MaintenanceMoment, *Zone)) m_held.insert(UpperCase(Trim(w.Code)));
 }
 
 bool TStatusView::InMaintenance(const std::string& code) const {
-    return std::any_of(MaintenanceListed.begin(), MaintenanceListed.end(),
-                       [&code](const TListedWindow& l) { return l.Holding && l.Window->Covers(code); });
+    return !m_held.empty() && (m_held.contains("*") || m_held.contains(UpperCase(Trim(code))));
 }
 
 std::string TStatusView::MaintenanceKey() const {
-    std::string key;
+    std::string key = Format("%zu:%s;", MaintenanceTotal, MaintenanceNext.c_str());
     for (const TListedWindow& l : MaintenanceListed)
         key += Format("%lld:%lld:%d,", l.Window->Id, l.Next.Start, int(l.Holding));
+    for (const std::string& code : m_held)
+        key += code + "\n";
     return key;
 }
 

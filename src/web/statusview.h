@@ -6,6 +6,7 @@
 #include "web/statusboard.h"
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,25 +27,33 @@ public:
     int Count(TSiteStatus::TState state) const;
     int NotifiedCount() const;
     /// A maintenance window that is running or still to come at the view's moment.
-    struct TListedWindow {
-        const MaintenanceWindow* Window = nullptr;
-        /// Its occurrence that holds the moment, else its next one.
-        TimeSpan Next;
-        bool Holding = false;
-    };
+    using TListedWindow = ListedWindow;
+    /// The windows a page lists at most.
+    static constexpr std::size_t MaintenancePageSize = 100;
     /// The book's windows (holding those listed) and the view's moment; empty without a book.
     MaintenanceBook::Windows Maintenance;
+    /// The page of the windows running or to come that the view shows (MaintenancePageSize at most),
+    /// how many there are in all, and the cursor of the next page (empty on the last).
     std::vector<TListedWindow> MaintenanceListed;
+    std::size_t MaintenanceTotal = 0;
+    std::string MaintenanceNext;
     long long MaintenanceMoment = 0;
     const TimeZone* Zone = &LocalTimeZone();
-    /// Takes the book's windows at its present moment.
-    void LoadMaintenance(const MaintenanceBook& book);
+    /// Takes the book's windows at its present moment, the page after the cursor `after` listed.
+    void LoadMaintenance(const MaintenanceBook& book, const std::string& after = "");
     /// Whether a window holds the site's notices at the view's moment.
     bool InMaintenance(const std::string& code) const;
-    /// Tells apart what the windows make a body show: each listed window's id and next occurrence.
+    /// Tells apart what the windows make a body show: each listed window's id and next occurrence,
+    /// the sites they hold, and the page.
     std::string MaintenanceKey() const;
     /// The lost share of the site's probes of the 24 hours before the view's moment.
     double Loss(const TSiteEntry& site) const { return site.History.LossRatio(Summary.Bucket); }
+
+private:
+    /// The codes (upper case) a window holds at the view's moment; "*" for every site.
+    std::set<std::string> m_held;
+
+public:
     /// The sites' history ([History]); none while it is off.
     const UptimeView* History() const { return Snapshot ? Snapshot->History.get() : nullptr; }
     /// The uptime of the site's code; none without history or figures.

@@ -37,6 +37,7 @@ TWebSettings DataModuleSettings() {
         settings.DBPass = dm->DBPass;
         settings.PollDelay = dm->PollDelay;
         settings.MaxLogFileAgeDays = dm->MaxLogFileAgeDays;
+        settings.Database = dm->ConnectionString();
     }
     return settings;
 }
@@ -78,6 +79,7 @@ void TWebServer::webSockServerThreadStart(TmsListenerSocket*, TmsServerThread* S
     thread->Guard = m_guard;
     thread->Board = Board;
     thread->Acknowledge = Acknowledge;
+    thread->Log = Log;
     thread->Maintenance = Maintenance;
     thread->DatabaseUp = DatabaseUp && DatabaseUp();
     MakeRoomForNewConnection();

@@ -113,6 +113,7 @@ TEST_F(FollowupDaemon, OutageIsRemindedAndEscalatedUntilAcknowledgedAndTheAcknow
         RunCommand("curl -s -i --max-time 20 --data 'code=r1&comment=on+it' http://127.0.0.1:" + std::to_string(port) +
                    "/status/ack");
     EXPECT_EQ(answer.rfind("HTTP/1.0 303 See Other\r\n", 0), 0u) << answer;
+    EXPECT_EQ(db.Count("SELECT COUNT(*) AS n FROM vktack"), 1) << "stored before the answer";
     ASSERT_TRUE(WaitForCount(*vkt, "Outage of R1 acknowledged by 127.0.0.1: on it", 1, 60s)) << vkt->Output();
     const int told = Occurrences(vkt->Output(), "[MAIL]     Notifying ");
     ASSERT_TRUE(ScanFor(8s)) << vkt->Output(); // past two more reminders and a second step's time

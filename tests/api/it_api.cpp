@@ -303,6 +303,10 @@ TEST_F(ApiWithFollowups, WindowsAndAcknowledgementsFollowThePageRulesAndShowOnTh
         EXPECT_EQ(body.value("field", ""), c.Field) << label << "\n" << reply.Body;
     }
 
+    // What was answered is in the tables already.
+    EXPECT_EQ(db.Count("SELECT COUNT(*) AS n FROM maintenance"), 2);
+    EXPECT_EQ(db.Count("SELECT COUNT(*) AS n FROM vktack WHERE who = 'writer'"), 1);
+
     const json windows = json::parse(Call("GET", m, r).Body)["windows"];
     ASSERT_EQ(windows.size(), 2u) << windows;
     EXPECT_EQ(windows[0]["made_by"], "writer");
@@ -326,7 +330,7 @@ TEST_F(ApiWithFollowups, WindowsAndAcknowledgementsFollowThePageRulesAndShowOnTh
     EXPECT_EQ(silentSite["acknowledged"]["comment"], "on it");
     ASSERT_TRUE(vkt->WaitForOutput("Outage of SILENT acknowledged by writer: on it", 60s)) << vkt->Output();
     ASSERT_TRUE(vkt->WaitForOutput("Maintenance window for KEEP made by writer: from ", 60s)) << vkt->Output();
-    ASSERT_TRUE(vkt->WaitForOutput("Maintenance window for KEEP ended early.", 60s)) << vkt->Output();
+    ASSERT_TRUE(vkt->WaitForOutput("Maintenance window for KEEP ended early by writer.", 60s)) << vkt->Output();
 
     // The uptime is the one /status.json shows, once the history has figures for the site.
     json keep;

@@ -1,12 +1,17 @@
 // The API's rules in process: tokens stored as hashes on both backends, the wait of an address that
 // keeps failing, what the listener refuses to start or to accept, and the OpenAPI description
 // against the validator.
+#include "api/apidatabase.h"
 #include "api/apiserver.h"
 #include "api/apisettings.h"
 #include "api/apitokens.h"
 #include "api/attemptlimiter.h"
+#include "api/maintenanceresource.h"
 #include "api/openapi.h"
+#include "db/ackrows.h"
+#include "db/alarmrows.h"
 #include "db/common.h"
+#include "history/maintenancetable.h"
 #include "platform/strutil.h"
 #include "web/statusboard.h"
 #include "../db/dbfixture.h"
@@ -30,6 +35,12 @@
 namespace {
 
 using TokensOn = DataModuleOn;
+using StoredFirstOn = DataModuleOn;
+
+/// 199 (or `bytes` - 1) bytes and a two-byte character: a column of that many bytes takes the first ones.
+std::string OverTheColumn(std::size_t bytes, char c) {
+    return std::string(bytes - 1, c) + "\xC3\xA9";
+}
 
 } // namespace
 
@@ -131,6 +142,130 @@ TEST_P(TokensOn, OnlyTheHashIsStoredAndEachTokenKnowsWhetherItMayWrite) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, TokensOn, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName);
+
+// Each window is in the table when its answer goes, on the API's own connection, with its texts cut to
+// their columns between characters (a UTF-8 server refuses a cut inside one); one that cannot be stored
+// is refused alone; a restart reads them all back; its end is stored and logged with who ended it.
+TEST_P(StoredFirstOn, WindowsAreInTheTableWhenAnswered) {
+    TApiDatabase database(dm.ConnectionString(), dm.Dialect());
+    MaintenanceBook book;
+    std::string log;
+    TMaintenanceResource resource;
+    resource.Book = &book;
+    resource.Storing = [&database](const auto& work) {
+        database.With([&](TDbQuery& q) { work(TableStore(q, "D1")); });
+    };
+    resource.Log = [&log](const std::string& c, const std::string& m) { log += "[" + c + "] " + m + "\n"; };
+    const auto post = [&resource](const nlohmann::json& body, const std::string& token) {
+        TApiRequest request;
+        request.Body = body.dump();
+        return resource.Make(request, token);
+    };
+
+    const TApiResponse made =
+        post({{"code", "A1"}, {"minutes", 30}, {"reason", OverTheColumn(200, 'a')}}, OverTheColumn(64, 'm'));
+    ASSERT_EQ(made.Status, 201) << made.Body;
+    EXPECT_EQ(Count("maintenance"), 1) << "stored before the answer";
+
+    TMaintenanceResource unreachable = resource;
+    TApiDatabase gone("Provider=SQLite;Data Source=;Initial Catalog=" + dir.Path() + "/none/vkt.db",
+                      TDbDialect::SQLite);
+    unreachable.Storing = [&gone](const auto& work) { gone.With([&](TDbQuery& q) { work(TableStore(q, "D1")); }); };
+    TApiRequest third;
+    third.Body = R"({"code":"C3","minutes":5})";
+    EXPECT_THROW(unreachable.Make(third, "ops"), EDatabaseError);
+    EXPECT_EQ(book.Current()->size(), 1u) << "what could not be stored is not made";
+
+    // One that could not be stored holds no other back.
+    EXPECT_EQ(post({{"code", "B2"}, {"weekdays", "sun"}, {"time", "03:00"}, {"minutes", 60}}, "ops").Status, 201);
+    EXPECT_EQ(Count("maintenance"), 2);
+
+    MaintenanceBook restarted;
+    restarted.Reload([this] { return MaintenanceTable(dm.adoQ2).Load("D1"); });
+    ASSERT_EQ(restarted.Current()->size(), 2u);
+    const MaintenanceWindow& first = restarted.Current()->at(restarted.Current()->at(0).Code == "A1" ? 0 : 1);
+    EXPECT_EQ(first.Reason, std::string(199, 'a'));
+    EXPECT_EQ(first.MadeBy, std::string(63, 'm'));
+
+    EXPECT_EQ(resource.End(nlohmann::json::parse(made.Body)["id"].get<std::string>(), "ops").Status, 204);
+    EXPECT_EQ(Open({"SELECT COUNT(*) AS RecCount FROM maintenance WHERE ended > 0 AND code = 'A1'"})
+                  .FieldByName("RecCount")
+                  .AsInteger(),
+              1);
+    EXPECT_NE(log.find("[MAINTAIN] Maintenance window for A1 made by " + OverTheColumn(64, 'm') + ": from "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("[MAINTAIN] Maintenance window for A1 ended early by ops.\n"), std::string::npos) << log;
+}
+
+// The list comes a page at a time; the next page's link walks the rest; a limit or cursor that is none
+// is refused with its field; a full book refuses a window with 409.
+TEST(MaintenanceResource, ListsAPageAtATimeAndRefusesPastTheBound) {
+    MaintenanceBook book;
+    TMaintenanceResource resource;
+    resource.Book = &book;
+    resource.Storing = [](const auto& work) { work([](const MaintenanceWindow&, bool) {}); };
+    std::vector<MaintenanceWindow> windows(MaintenanceBook::MaxOpen - 3);
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        windows[i].Id = long(i) + 1;
+        windows[i].Code = "A1";
+        windows[i].Start = book.Now() - 60;
+        windows[i].End = book.Now() + 3600;
+    }
+    book.Reload([&windows] { return windows; });
+    TApiRequest make;
+    make.Body = R"({"code":"A1","minutes":5})";
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(resource.Make(make, "ops").Status, 201);
+    const TApiResponse full = resource.Make(make, "ops");
+    EXPECT_EQ(full.Status, 409);
+    EXPECT_NE(full.Body.find("10000 maintenance windows running or to come"), std::string::npos) << full.Body;
+
+    windows.resize(250);
+    book.Reload([&windows] { return windows; });
+    TApiRequest list;
+    list.Query = {{"limit", "100"}};
+    std::size_t seen = 0, pages = 0;
+    for (;;) {
+        const nlohmann::json page = nlohmann::json::parse(resource.List(list).Body);
+        seen += page["windows"].size();
+        EXPECT_EQ(page["total"], 250);
+        ++pages;
+        if (page["next"].is_null() || pages > 20) break;
+        const std::string next = page["next"];
+        ASSERT_EQ(next.rfind("/api/v1/maintenance?limit=100&after=", 0), 0u) << next;
+        list.Query["after"] = next.substr(next.find("after=") + 6);
+    }
+    EXPECT_EQ(seen, 250u);
+    EXPECT_EQ(pages, 3u);
+    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+             {"limit", "0"}, {"limit", "1001"}, {"limit", "ten"}, {"after", "12"}}) {
+        TApiRequest bad;
+        bad.Query = {{name, value}};
+        const TApiResponse refused = resource.List(bad);
+        EXPECT_EQ(refused.Status, 400) << name << "=" << value;
+        EXPECT_EQ(nlohmann::json::parse(refused.Body)["field"], name);
+    }
+    EXPECT_EQ(nlohmann::json::parse(resource.List(TApiRequest{}).Body)["windows"].size(), 100u) << "by default";
+}
+
+// An acknowledgement is stored only for an open outage (its earliest alarm row), its texts cut to their
+// columns between characters.
+TEST_P(StoredFirstOn, AcknowledgementsNeedAnOpenOutage) {
+    AckRows rows(dm.adoQ2);
+    EXPECT_FALSE(rows.Acknowledge("A1", "ops", "on it", Now()));
+    const TDateTime since = Now() - 1.0 / 24;
+    AlarmRows(dm).Post("A1", since);
+    AlarmRows(dm).Post("A1", since + 1.0 / 1440);
+    ASSERT_TRUE(rows.Acknowledge("A1", OverTheColumn(100, 'b'), OverTheColumn(255, 'c'), Now()));
+    const std::vector<AckRow> stored = rows.ReadAll();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].By, std::string(99, 'b'));
+    EXPECT_EQ(stored[0].Comment, std::string(254, 'c'));
+    EXPECT_NEAR(stored[0].Since * 86400, since * 86400, 1.0); // whole seconds in the table
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, StoredFirstOn, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName);
 
 // Plain HTTP only on loopback, [Web] Allow at accept, and the lines that say why.
 TEST(ApiListener, StartsOnlyWhereItMayAndScreensPeersByWebAllow) {

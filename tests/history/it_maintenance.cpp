@@ -1,7 +1,7 @@
 // Maintenance windows against the real daemon scanning every second, made on the status page with curl
 // and the [Web] login: while the window runs the site's notice is held (no mail), when it ends the
-// notice goes out once; a window for every site is ended early from the page; a form from another site
-// changes nothing.
+// notice goes out once; a window for every site is ended early from the page, each change in the table
+// when the page answers and the end logged with who ended it; a form from another site changes nothing.
 #include "../integration/listenport.h"
 #include "../integration/scan_daemon.h"
 #include "../web/shellcommand.h"
@@ -97,13 +97,14 @@ TEST_F(MaintenanceDaemon, WindowForEverySiteEndsEarlyAndOtherSitesChangeNothing)
     EXPECT_EQ(Post({"code=*", "minutes=60"}, "-H 'Origin: http://attacker.example'"), "\n<exit status not 0>");
     EXPECT_EQ(Post({"code=M1", "minutes=0"}), "HTTP/1.0 400 Bad Request");
     ASSERT_EQ(Post({"code=*", "minutes=60", "reason=move"}), "HTTP/1.0 303 See Other");
+    EXPECT_EQ(db.Count("SELECT COUNT(*) AS n FROM maintenance"), 1) << "stored before the answer";
     ASSERT_TRUE(WaitForCount(*vkt, "M1 Responding", 1, 60s)) << vkt->Output();
     EXPECT_NE(Get("/status.json").find("\"maintenance\":true"), std::string::npos);
     std::smatch id;
     const std::string page = Get("/status");
     ASSERT_TRUE(std::regex_search(page, id, std::regex("name=end_early value=(\\d+)"))) << page;
     ASSERT_EQ(Post({"end_early=" + id[1].str()}), "HTTP/1.0 303 See Other");
-    EXPECT_EQ(Get("/status.json").find("\"maintenance\""), std::string::npos);
-    ASSERT_TRUE(WaitForCount(*vkt, "Maintenance window for * ended early.", 1, 60s)) << vkt->Output();
     EXPECT_EQ(db.Count("SELECT COUNT(*) AS n FROM maintenance WHERE code = '*' AND ended > 0 AND madeby = 'admin'"), 1);
+    EXPECT_EQ(Get("/status.json").find("\"maintenance\""), std::string::npos);
+    ASSERT_TRUE(WaitForCount(*vkt, "Maintenance window for * ended early by admin.", 1, 60s)) << vkt->Output();
 }

@@ -9,7 +9,9 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <algorithm>
 #include <optional>
+#include <stdexcept>
 #include <ostream>
 
 namespace {
@@ -128,27 +130,88 @@ TEST_F(Berlin, SecondsInMaintenanceCountOverlapsOnceAndOnlyTheSitesOwn) {
     EXPECT_EQ(MaintenanceSeconds(windows, "A1", Utc("2025-03-20 00:00"), Utc("2025-04-14 00:00"), zone), 4 * 3600);
 }
 
-TEST(MaintenanceBookTest, KeepsWhatThePageMadeUntilItIsStoredAndFreesHeldNoticesAtTheEnd) {
+TEST(MaintenanceBookTest, StoresBeforeItTakesEffectAndFreesHeldNoticesAtTheEnd) {
     long long now = Utc("2025-05-01 08:00");
     MaintenanceBook book(LocalTimeZone(), [&now] { return now; });
+    std::vector<std::pair<MaintenanceWindow, bool>> stored;
+    const MaintenanceBook::Store store = [&stored](const MaintenanceWindow& w, bool end) {
+        stored.push_back({w, end});
+    };
+    const MaintenanceBook::Store broken = [](const MaintenanceWindow&, bool) { throw std::runtime_error("down"); };
+
     MaintenanceWindow w = OneOff("2025-05-01 07:00", "2025-05-01 09:00", "*");
-    const long long id = book.Make(w);
-    book.Reload({}); // the table does not have it yet: it stays
-    ASSERT_EQ(book.Current()->size(), 1u);
+    EXPECT_THROW(book.Make(w, broken), std::runtime_error);
+    EXPECT_TRUE(book.Current()->empty()) << "what could not be stored is not made";
+    ASSERT_EQ(book.Make(w, store), MaintenanceBook::Outcome::Done);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].first.Id, w.Id);
+    EXPECT_FALSE(stored[0].second);
     EXPECT_TRUE(book.Holds("X9"));
     book.NoteHeld("X9");
     EXPECT_FALSE(book.TakeFreedHolds());
-    EXPECT_TRUE(book.EndEarly(id));
-    EXPECT_FALSE(book.EndEarly(id)); // over already
+
+    EXPECT_THROW(book.EndEarly(w.Id, broken), std::runtime_error);
+    EXPECT_TRUE(book.Holds("X9"));
+    EXPECT_EQ(book.EndEarly(w.Id, store), MaintenanceBook::Outcome::Done);
+    EXPECT_EQ(book.EndEarly(w.Id, store), MaintenanceBook::Outcome::NoSuchWindow); // over already
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_TRUE(stored[1].second);
+    EXPECT_EQ(stored[1].first.Ended, now);
     EXPECT_TRUE(book.TakeFreedHolds());
     EXPECT_FALSE(book.TakeFreedHolds());
-    const std::vector<MaintenanceBook::Change> changes = book.TakeChanges();
-    ASSERT_EQ(changes.size(), 2u);
-    EXPECT_FALSE(changes[0].EndEarly);
-    EXPECT_TRUE(changes[1].EndEarly);
-    EXPECT_EQ(changes[1].Window.Ended, now);
-    book.Reload({}); // stored changes are the table's: a reload without them forgets the window
+    book.Reload([] { return std::vector<MaintenanceWindow>{}; }); // the table's windows replace the book's
     EXPECT_TRUE(book.Current()->empty());
+}
+
+TEST(MaintenanceBookTest, KeepsAtMostTheBoundOfWindowsRunningOrToCome) {
+    long long now = Utc("2025-05-01 08:00");
+    MaintenanceBook book(LocalTimeZone(), [&now] { return now; });
+    std::vector<MaintenanceWindow> windows(MaintenanceBook::MaxOpen - 1,
+                                           OneOff("2025-05-01 07:00", "2025-05-02 09:00"));
+    windows.push_back(OneOff("2025-04-01 07:00", "2025-04-01 09:00")); // over: it does not count
+    book.Reload([&windows] { return windows; });
+    int stores = 0;
+    const MaintenanceBook::Store store = [&stores](const MaintenanceWindow&, bool) { ++stores; };
+    MaintenanceWindow w = OneOff("2025-05-01 08:00", "2025-05-01 09:00");
+    EXPECT_EQ(book.Make(w, store), MaintenanceBook::Outcome::Done);
+    EXPECT_EQ(book.Make(w, store), MaintenanceBook::Outcome::Full);
+    EXPECT_EQ(stores, 1);
+    now = Utc("2025-05-01 09:00"); // the one made is over: there is room again
+    EXPECT_EQ(book.Make(w, store), MaintenanceBook::Outcome::Done);
+}
+
+TEST(MaintenanceList, PagesWalkEveryWindowOnceByItsNextStart) {
+    const long long now = Utc("2025-05-01 08:00");
+    std::vector<MaintenanceWindow> windows;
+    for (int i = 0; i < 250; ++i) {
+        MaintenanceWindow w = OneOff("2025-05-01 07:00", "2025-05-03 09:00");
+        w.Start += (i % 7) * 3600; // starts alike in runs, told apart by id
+        w.Id = 1000 - i;
+        windows.push_back(w);
+    }
+    windows.push_back(OneOff("2025-04-01 07:00", "2025-04-01 09:00")); // over: never listed
+    std::vector<long long> seen;
+    std::string after;
+    int pages = 0;
+    do {
+        const MaintenancePage page = ListMaintenance(windows, now, LocalTimeZone(), after, 100);
+        ASSERT_TRUE(page.CursorRead);
+        EXPECT_EQ(page.Total, 250u);
+        for (const ListedWindow& l : page.Windows) {
+            if (!seen.empty()) {
+                EXPECT_LE(windows[std::size_t(1000 - seen.back())].Start, l.Window->Start);
+            }
+            seen.push_back(l.Window->Id);
+        }
+        after = page.Next;
+        ++pages;
+    } while (!after.empty() && pages < 10);
+    EXPECT_EQ(pages, 3);
+    EXPECT_EQ(seen.size(), 250u);
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end());
+    for (const char* bad : {"x", "1.", ".1", "1.2.3", "-1.5"})
+        EXPECT_FALSE(ListMaintenance(windows, now, LocalTimeZone(), bad, 100).CursorRead) << bad;
 }
 
 } // namespace

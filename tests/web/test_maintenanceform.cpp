@@ -40,6 +40,10 @@ MaintenanceWindow Window(const char* code, long long start, long long end, int w
     return w;
 }
 
+// 199 bytes and a two-byte character: the column of 200 bytes takes the 199 only.
+const std::string LongReason(199, 'a');
+const std::string LongReasonBody = "code=A1&minutes=5&reason=" + LongReason + "%C3%A9";
+
 class Form : public ::testing::TestWithParam<FormCase> {};
 
 TEST_P(Form, IsReadOrRefusedByItsField) {
@@ -76,7 +80,10 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"BadWeekday", "code=A1&weekdays=someday&time=23%3A00&minutes=5", "weekdays:", {}},
         FormCase{"BadTime", "code=A1&weekdays=mon&time=24%3A00&minutes=5", "time:", {}},
         FormCase{"WeekTooLong", "code=A1&weekdays=mon&time=01%3A00&minutes=10081", "minutes:", {}},
-        FormCase{"ControlCharacter", "code=A%0D1&minutes=5", "code: holds", {}}),
+        FormCase{"ControlCharacter", "code=A%0D1&minutes=5", "code: holds", {}},
+        FormCase{"ReasonCutBeforeACharacter", LongReasonBody.c_str(), "",
+                 Window("A1", Now, Now + 300, 0, 0, 0, LongReason.c_str())},
+        FormCase{"ReasonNotUtf8", "code=A1&minutes=5&reason=caf%E9", "reason: is not UTF-8", {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FormEnd, NamesTheWindowToEnd) {

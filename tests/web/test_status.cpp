@@ -9,6 +9,10 @@
 #include "web/historychart.h"
 #include "web/addressfilter.h"
 #include "web/basiclogin.h"
+#include "db/alarmrows.h"
+#include "db/common.h"
+#include "db/data.h"
+#include "history/maintenancebook.h"
 #include "web/statusboard.h"
 #include "web/statusjson.h"
 #include "web/statusmetrics.h"
@@ -18,6 +22,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <mutex>
 #include <regex>
 
 namespace {
@@ -398,4 +403,113 @@ TEST(HistoryChart, NamesTheHighestAnswerAndSaysNoAnswerOnlyWithoutOne) {
     };
     for (const auto& [points, label] : cases)
         EXPECT_NE(HistoryChart(points).find(std::string(">") + label + "</text>"), std::string::npos) << label;
+}
+
+// The forms that change what the daemon keeps: a window or an acknowledgement is in the table when the
+// answer goes, stored on the request's own connection; one that cannot be stored is answered 503 and
+// not made; a window's end names who ended it.
+class StoringForms : public WebServerTest {
+protected:
+    void SetUp() override {
+        dm.DBProvider = "SQLite";
+        dm.DataBase = Root().File("vkt.db");
+        ASSERT_TRUE(dm.ActivateConnection()) << dm.LastConnectionError();
+        m_board.SiteProbed({"B2", "Shed", "no..such", false, 0, "name not found"});
+        m_board.AcceptsAcknowledgements(true);
+        m_configure = [this](TWebServer& web) {
+            web.Board = &m_board;
+            web.Maintenance = &m_book;
+            web.Acknowledge = [this](const std::string& code, const std::string&, const std::string&) {
+                handed += code + ";";
+            };
+            web.Log = [this](const std::string& category, const std::string& message) {
+                std::lock_guard<std::mutex> hold(m_logLock);
+                m_log += "[" + category + "] " + message + "\n";
+            };
+        };
+        WebServerTest::SetUp();
+        OnLoop([this] { m_settings.Database = dm.ConnectionString(); });
+    }
+    std::string Post(const std::string& path, const std::string& body) {
+        const std::string answer = Answer(path, body);
+        return answer.substr(0, answer.find("\r\n"));
+    }
+    std::string Answer(const std::string& path, const std::string& body) {
+        return Exchange("POST " + path +
+                        " HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded"
+                        "\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\n\r\n" + body);
+    }
+    long long Rows(const std::string& table) {
+        OpenStatement(dm.adoQ1, {"SELECT COUNT(*) AS n FROM " + table});
+        return dm.adoQ1.FieldByName("n").AsInteger();
+    }
+    static int Count(const std::string& text, const std::string& part) {
+        int n = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    }
+    std::string Log() {
+        std::lock_guard<std::mutex> hold(m_logLock);
+        return m_log;
+    }
+    TVKTDataModule dm;
+    TStatusBoard m_board;
+    MaintenanceBook m_book;
+    std::string handed;
+    std::mutex m_logLock;
+    std::string m_log;
+};
+
+TEST_F(StoringForms, AreInTheTableWhenAnswered) {
+    ASSERT_EQ(Post("/status/maintenance", "code=A1&minutes=30&reason=swap"), "HTTP/1.0 303 See Other") << Log();
+    EXPECT_EQ(Rows("maintenance"), 1);
+    const long long id = m_book.Current()->at(0).Id;
+    EXPECT_EQ(Post("/status/maintenance", "end_early=" + std::to_string(id)), "HTTP/1.0 303 See Other");
+    OpenStatement(dm.adoQ1, {"SELECT ended FROM maintenance"});
+    EXPECT_GT(dm.adoQ1.FieldByName("ended").AsInteger(), 0);
+    EXPECT_NE(Log().find("[MAINTAIN] Maintenance window for A1 ended early by 127.0.0.1.\n"), std::string::npos)
+        << Log();
+    EXPECT_EQ(Post("/status/maintenance", "end_early=" + std::to_string(id)), "HTTP/1.0 400 Bad Request");
+
+    EXPECT_EQ(Post("/status/ack", "code=B2&comment=on+it"), "HTTP/1.0 409 Conflict") << "no alarm row: no outage";
+    AlarmRows(dm).Post("B2", Now() - 1.0 / 24);
+    EXPECT_EQ(Post("/status/ack", "code=b2&comment=on+it"), "HTTP/1.0 303 See Other");
+    EXPECT_EQ(Rows("vktack"), 1);
+    EXPECT_EQ(handed, "B2;");
+    EXPECT_NE(Log().find("[MAIL] Outage of B2 acknowledged by 127.0.0.1: on it\n"), std::string::npos) << Log();
+
+    OnLoop([this] {
+        m_settings.Database = "Provider=SQLite;Data Source=;Initial Catalog=" + Root().Path() + "/none/vkt.db";
+    });
+    EXPECT_EQ(Post("/status/maintenance", "code=A1&minutes=30"), "HTTP/1.0 503 Service Unavailable");
+    EXPECT_EQ(Post("/status/ack", "code=B2&comment=again"), "HTTP/1.0 503 Service Unavailable");
+    EXPECT_EQ(m_book.Current()->size(), 1u);
+    EXPECT_EQ(handed, "B2;");
+    EXPECT_NE(Log().find("[ERROR] Storing a maintenance window: "), std::string::npos) << Log();
+
+    MaintenanceWindow open;
+    open.Code = "A1";
+    open.Start = m_book.Now();
+    open.End = open.Start + 3600;
+    std::vector<MaintenanceWindow> windows(MaintenanceBook::MaxOpen, open);
+    for (std::size_t i = 0; i < windows.size(); ++i)
+        windows[i].Id = long(i) + 1;
+    m_book.Reload([&windows] { return windows; });
+    const std::string full = Answer("/status/maintenance", "code=A1&minutes=30");
+    EXPECT_EQ(full.substr(0, full.find("\r\n")), "HTTP/1.0 409 Conflict");
+    EXPECT_NE(full.find("Maintenance window not made: this daemon has 10000 maintenance windows running or to come"),
+              std::string::npos)
+        << full;
+
+    // The page lists them a hundred at a time, each page linking to the next.
+    const std::string page = Exchange("GET /status HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(Count(page, "<button>End now</button>"), 100);
+    EXPECT_NE(page.find("100 of 10000 windows running or to come shown."), std::string::npos);
+    std::smatch next;
+    ASSERT_TRUE(std::regex_search(page, next, std::regex("href=\"/status\\?maintenance_after=([0-9.]+)\"")));
+    const std::string second = Exchange("GET /status?maintenance_after=" + next[1].str() + " HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(Count(second, "<button>End now</button>"), 100);
+    EXPECT_EQ(second.find("maintenance_after=" + next[1].str() + "\""), std::string::npos) << "a page of its own";
 }

@@ -12,7 +12,7 @@ void WebServerTest::SetUp() {
     std::filesystem::create_directory(Dir());
     m_cwd = std::make_unique<ScopedCwd>(Dir());
     WriteFileText(Ini(), "[System]\r\nVKTID=  alpha \r\nDBPass=secret\r\n");
-    m_settings = {"alpha", "(local)", "Duskwater", "sa", "secret", 5, 10};
+    m_settings = {"alpha", "(local)", "Duskwater", "sa", "secret", 5, 10, ""};
     m_loop = CreatePollMessageLoop();
     SetMainLoop(m_loop.get());
     m_loopThread = std::thread([this] { m_loop->Run(); });
