@@ -44,11 +44,8 @@ json WindowJson(const MaintenanceWindow& w, const TimeSpan& next, long long now,
 /// The body's fields as the form would carry them: text as it is, whole numbers as digits, a list of
 /// weekdays as the field repeated; false with the 400 answer in `refusal`.
 bool ReadFields(const std::string& body, MaintenanceFields& fields, TApiResponse& refusal) {
-    const json document = json::parse(body, nullptr, false);
-    if (document.is_discarded() || !document.is_object()) {
-        refusal = ApiError(400, "the body is not a JSON object");
-        return false;
-    }
+    json document;
+    if (!ReadJsonObject(body, document, refusal)) return false;
     for (const auto& [name, value] : document.items()) {
         if (!Fields.contains(name)) {
             refusal = ApiError(400, name + " is not a field of a maintenance window", name);

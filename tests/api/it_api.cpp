@@ -193,6 +193,7 @@ TEST_F(ApiOverHttps, EveryErrorHasItsStatusAndNamesTheFieldAtFault) {
         {"POST", "/api/v1/sites", w, R"({"code":"N1\u0000x","address":"127.0.0.1","downtime":1})", 400, "code"},
         {"POST", "/api/v1/sites", w, "{" + n1 + R"(,"downtime":1})" + std::string(1, '\0') + "junk", 400, ""},
         {"POST", "/api/v1/sites", w, "{" + n1 + R"(,"downtime":1,"contactflag":"02"})", 400, "email"},
+        {"POST", "/api/v1/maintenance", w, R"({"code":"DUP","minutes":5})" + std::string(1, '\0') + "x", 400, ""},
         {"DELETE", "/api/v1/sites/DUP%00junk", w, "", 400, ""},
         {"GET", "/api/v1/sites?daemon=D1%00x", r, "", 400, ""},
         {"GET", "/status.json?q=%00", "", "", 400, ""},
