@@ -6,10 +6,11 @@
 #include "db/data.h"
 #include "db/siteplan.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
-const char* const kSitesUsage = "       vkt-datutil apply FILE.yaml [--dry-run] [--prune]\n"
+const char* const kSitesUsage = "       vkt-datutil apply FILE.yaml [--dry-run] [--prune [--yes]]\n"
                                 "       vkt-datutil export --daemon ID\n";
 
 namespace {
@@ -17,12 +18,15 @@ namespace {
 constexpr int ExitDone = 0;
 constexpr int ExitRefused = 1;
 constexpr int ExitUsage = 2;
+/// apply --dry-run: the plan is not empty. The same number as a usage error, which prints no plan.
+constexpr int ExitPending = 2;
 
 struct SitesArgs {
     std::string File;
     std::string Daemon;
     bool DryRun = false;
     bool Prune = false;
+    bool Yes = false;
 };
 
 int Usage(const std::string& error) {
@@ -36,8 +40,10 @@ std::string ParseApply(const std::vector<std::string>& args, SitesArgs& out) {
             out.DryRun = true;
         else if (arg == "--prune")
             out.Prune = true;
+        else if (arg == "--yes")
+            out.Yes = true;
         else if (arg.starts_with("-") || !out.File.empty())
-            return "apply takes one file and --dry-run, --prune (not \"" + arg + "\")";
+            return "apply takes one file and --dry-run, --prune, --yes (not \"" + arg + "\")";
         else
             out.File = arg;
     }
@@ -113,6 +119,18 @@ int Apply(const SitesArgs& args) {
     for (const SitesFile::Entry& entry : file.Sites())
         wanted.push_back(entry.Site);
     const SitePlan plan = PlanSites(store, file.Daemon(), wanted, args.Prune);
+    const auto deletes = std::ranges::count_if(
+        plan.Steps, [](const PlannedChange& step) { return step.Change.What == SiteChange::Kind::Delete; });
+    if (plan.Current > 0 && static_cast<std::size_t>(deletes) == plan.Current && !args.Yes) {
+        // As clear does, emptying a daemon wants a word: an empty or wrong list must not do it by itself.
+        std::fprintf(stderr, "vkt-datutil: %s\n",
+                     file.RefusalAt("sites", 0,
+                                    "--prune would delete every site of daemon " + file.Daemon() + " (" +
+                                        std::to_string(plan.Current) +
+                                        "), none of which the file lists; give --yes to delete them all")
+                         .c_str());
+        return ExitRefused;
+    }
     PrintPlan(plan, file.Daemon());
     if (plan.Steps.empty()) {
         std::printf("Nothing to do.\n");
@@ -120,7 +138,7 @@ int Apply(const SitesArgs& args) {
     }
     if (args.DryRun) {
         std::printf("Dry run: nothing changed.\n");
-        return ExitDone;
+        return ExitPending;
     }
     try {
         store.Apply(plan.Changes());

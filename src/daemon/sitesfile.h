@@ -10,13 +10,16 @@
 //       contactflag: 2
 //
 // Values are taken as written (no YAML type guessing), so the site store checks them as it checks
-// any other input; every site keeps the line of each of its fields for the messages.
+// any other input; every site keeps the line of each of its fields for the messages. The file is
+// UTF-8 text of one document, each key once; Write quotes every value another reader would take
+// for a number, a boolean, a date or null.
 #pragma once
 
 #include "db/sitestore.h"
 
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace YAML {
@@ -37,7 +40,7 @@ public:
     /// "FILE:LINE: FIELD: MESSAGE" of the last Read that failed.
     const std::string& Refusal() const { return m_refusal; }
     /// The refusal of a field of the daemon or of site `index`, at the field's line (the entry's
-    /// when the field is missing).
+    /// when the field is missing); "daemon" and "sites" are refused at their keys' lines.
     std::string RefusalAt(const std::string& field, std::size_t index, const std::string& message) const;
 
     /// The YAML text of a daemon's sites; empty fields are left out.
@@ -54,6 +57,9 @@ private:
     std::string m_path;
     std::string m_daemon;
     int m_daemonLine = 1;
+    int m_sitesLine = 1;
     std::vector<Entry> m_sites;
+    /// The line of each listed code, by SiteCodeKey.
+    std::unordered_map<std::string, int> m_codeLines;
     std::string m_refusal;
 };

@@ -3,9 +3,14 @@
 
 #include "platform/strutil.h"
 
-#include <map>
+#include <algorithm>
+#include <optional>
+#include <unordered_map>
 
 namespace {
+
+/// Listed codes of other daemons or new ones up to which each is looked up by itself.
+constexpr std::size_t kFindsAtMost = 32;
 
 /// A whole number as the database gives it back ("05" is stored and read as 5).
 std::string NumberText(const std::string& text) {
@@ -32,38 +37,71 @@ std::vector<SiteChange> SitePlan::Changes() const {
     return changes;
 }
 
+std::string SiteCodeKey(const std::string& code) {
+    std::size_t end = code.size();
+    while (end > 0 && code[end - 1] == ' ')
+        --end;
+    return LowerCase(code.substr(0, end));
+}
+
 SitePlan PlanSites(SiteStore& store, const std::string& daemon, const std::vector<SiteFields>& wanted, bool prune) {
-    std::map<std::string, SiteFields> current;
-    for (SiteFields& site : store.List(daemon))
-        current.emplace(LowerCase(site.Code), std::move(site));
+    // The daemon's sites by key; a listed site takes its entry out.
+    std::unordered_map<std::string, SiteFields> current;
+    for (SiteFields& site : store.List(daemon)) {
+        std::string key = SiteCodeKey(site.Code);
+        current.emplace(std::move(key), std::move(site));
+    }
     SitePlan plan;
-    for (const SiteFields& site : wanted) {
-        const auto it = current.find(LowerCase(site.Code));
-        std::optional<SiteFields> now;
-        if (it != current.end()) {
-            now = it->second;
-            current.erase(it);
-        } else {
-            now = store.Find(site.Code); // probed by another daemon only: this one takes it up
-            if (now) now->Daemon = "";
+    plan.Current = current.size();
+    std::vector<std::optional<SiteFields>> now(wanted.size());
+    std::vector<std::size_t> elsewhere; // listed, not this daemon's: another daemon's, or new
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        const auto it = current.find(SiteCodeKey(wanted[i].Code));
+        if (it == current.end()) {
+            elsewhere.push_back(i);
+            continue;
         }
-        if (!now) {
+        now[i] = std::move(it->second);
+        current.erase(it);
+    }
+    // A few codes are looked up one by one; many at once by one read of every site.
+    if (elsewhere.size() <= kFindsAtMost) {
+        for (std::size_t i : elsewhere)
+            now[i] = store.Find(wanted[i].Code);
+    } else {
+        std::unordered_map<std::string, SiteFields> all;
+        for (SiteFields& site : store.List("")) {
+            std::string key = SiteCodeKey(site.Code);
+            all.emplace(std::move(key), std::move(site));
+        }
+        for (std::size_t i : elsewhere)
+            if (const auto it = all.find(SiteCodeKey(wanted[i].Code)); it != all.end()) now[i] = std::move(it->second);
+    }
+    for (std::size_t i : elsewhere)
+        if (now[i]) now[i]->Daemon = ""; // probed by another daemon only: this one takes it up
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        const SiteFields& site = wanted[i];
+        if (!now[i]) {
             plan.Steps.push_back({{SiteChange::Kind::Create, site}, {}});
             continue;
         }
-        std::vector<std::string> fields = FieldsThatDiffer(*now, site);
+        std::vector<std::string> fields = FieldsThatDiffer(*now[i], site);
         if (fields.empty())
             ++plan.Unchanged;
         else
             plan.Steps.push_back({{SiteChange::Kind::Update, site}, std::move(fields)});
     }
-    for (const auto& [key, site] : current) {
+    std::vector<std::pair<std::string, std::string>> left; // key, code: the daemon's sites not listed
+    for (auto& [key, site] : current)
+        left.emplace_back(key, std::move(site.Code));
+    std::sort(left.begin(), left.end());
+    for (auto& [key, code] : left) {
         if (!prune) {
-            plan.Kept.push_back(site.Code);
+            plan.Kept.push_back(std::move(code));
             continue;
         }
         SiteChange remove{SiteChange::Kind::Delete, {}};
-        remove.Site.Code = site.Code;
+        remove.Site.Code = std::move(code);
         remove.Site.Daemon = daemon;
         plan.Steps.push_back({remove, {}});
     }

@@ -17,13 +17,20 @@ struct SitePlan {
     std::vector<PlannedChange> Steps;
     /// Listed sites that are as wanted already.
     std::size_t Unchanged = 0;
+    /// The sites the daemon probes now.
+    std::size_t Current = 0;
     /// Codes the daemon probes that the list leaves out and that stay without pruning.
     std::vector<std::string> Kept;
 
     std::vector<SiteChange> Changes() const;
 };
 
+/// The form under which the database matches a code: ASCII letters in lower case, trailing blanks
+/// dropped. Two codes are the same site when their keys are equal.
+std::string SiteCodeKey(const std::string& code);
+
 /// Compares the wanted sites (each with Daemon set to `daemon`, values valid) with the daemon's sites
 /// in the store; codes match without regard to letter case, as the database matches them. With
-/// `prune`, the daemon's sites the list leaves out are deleted for this daemon.
+/// `prune`, the daemon's sites the list leaves out are deleted for this daemon. Reads the store a
+/// bounded number of times, however long the list.
 SitePlan PlanSites(SiteStore& store, const std::string& daemon, const std::vector<SiteFields>& wanted, bool prune);

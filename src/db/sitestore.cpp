@@ -223,8 +223,12 @@ std::vector<FieldError> SiteStore::Validate(const SiteFields& site) {
 
 std::vector<SiteFields> SiteStore::List(const std::string& daemon) {
     if (daemon.empty())
-        OpenStatement(m_query, {"SELECT site.*, (SELECT MIN(VKTID) FROM VKT WHERE VKT.sitecode = site.CODE) AS "
-                                "vktdaemon FROM site ORDER BY site.CODE"});
+        // One pass over VKT for all sites: a lookup per site would scan it each time, as its index
+        // leads with the daemon.
+        OpenStatement(m_query,
+                      {"SELECT site.*, vktfirst.vktdaemon FROM site LEFT JOIN (SELECT sitecode, MIN(VKTID) AS "
+                       "vktdaemon FROM VKT GROUP BY sitecode) vktfirst ON vktfirst.sitecode = site.CODE ORDER BY "
+                       "site.CODE"});
     else
         OpenStatement(m_query, {"SELECT site.*, VKT.VKTID AS vktdaemon FROM site INNER JOIN VKT ON VKT.sitecode = "
                                 "site.CODE WHERE VKT.VKTID = " +

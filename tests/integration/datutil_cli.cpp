@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
@@ -146,12 +149,63 @@ TEST_P(DatUtilCli, ApplyPlansAndChangesSitesAsTheFileSays) {
         const char* Err;
     };
     const std::vector<Case> cases = {
-        {"v1.yaml", v1, {"apply", "v1.yaml", "--dry-run"}, 0, "create a1\ncreate b2\n", ""},
+        {"v1.yaml", v1, {"apply", "v1.yaml", "--dry-run"}, 2, "create a1\ncreate b2\n", ""},
         {nullptr, "", {"export", "--daemon", "d1"}, 0, "daemon: d1\nsites: []\n", ""},
         {nullptr, "", {"apply", "v1.yaml"}, 0, "d1: 2 to create, 0 to update, 0 to delete, 0 unchanged\nApplied.", ""},
         {"v2.yaml", v2, {"apply", "v2.yaml"}, 0, "update A1: address\ncreate c3\n", ""},
         {nullptr, "", {"apply", "v2.yaml"}, 0, "not in the file, kept (--prune deletes them): b2\nNothing to do.", ""},
         {nullptr, "", {"apply", "v2.yaml", "--prune"}, 0, "delete b2\n", ""},
+        {nullptr, "", {"apply", "v2.yaml", "--dry-run"}, 0, "Nothing to do.", ""},
+        // Emptying the daemon by --prune wants --yes; a dry run says so too.
+        {"empty.yaml",
+         "daemon: d1\nsites: []\n",
+         {"apply", "empty.yaml", "--prune"},
+         1,
+         "",
+         "empty.yaml:2: sites: --prune would delete every site of daemon d1 (2), none of which the file lists"},
+        {"other.yaml",
+         "daemon: d1\nsites:\n  - code: z9\n    address: 10.0.0.9\n    downtime: 1\n",
+         {"apply", "other.yaml", "--prune", "--dry-run"},
+         1,
+         "",
+         "other.yaml:2: sites: --prune would delete every site"},
+        {nullptr, "", {"apply", "empty.yaml", "--prune", "--yes", "--dry-run"}, 2, "delete a1\ndelete c3\n", ""},
+        {"bad.yaml",
+         "daemon: d1\ndaemon: d2\nsites: []\n",
+         {"apply", "bad.yaml"},
+         1,
+         "",
+         "bad.yaml:2: daemon: is given twice (first on line 1)\n"},
+        {"bad.yaml",
+         "sites:\n  - code: b2\n    address: 10.0.0.2\n    address: 10.0.0.3\n",
+         {"apply", "bad.yaml"},
+         1,
+         "",
+         "bad.yaml:4: address: is given twice (first on line 3)\n"},
+        {"bad.yaml",
+         "daemon: d1\nsites:\n  - code: b2\n    address: 10.0.0.2\n    downtime: 1\n  - code: \"B2 \"\n",
+         {"apply", "bad.yaml"},
+         1,
+         "",
+         "bad.yaml:6: code: is listed twice (first on line 3)\n"},
+        {"bad.yaml",
+         "daemon: d1\nsites: []\n---\ndaemon: d2\nsites: []\n",
+         {"apply", "bad.yaml"},
+         1,
+         "",
+         "bad.yaml:3: a second document"},
+        {"bad.yaml",
+         "daemon: d1\nsites: []\n...\n---\n",
+         {"apply", "bad.yaml"},
+         1,
+         "",
+         "bad.yaml:4: a second document"},
+        {"bad.yaml",
+         "daemon: d1\nsites:\n  - code: b2\n    name: Caf\xe9\n",
+         {"apply", "bad.yaml"},
+         1,
+         "",
+         "bad.yaml:4: not UTF-8 text"},
         {"bad.yaml",
          "daemon: d1\nsites:\n  - code: b2\n    address: 10.0.0.2\n    downtime: x\n",
          {"apply", "bad.yaml"},
@@ -195,6 +249,94 @@ TEST_P(DatUtilCli, ApplyPlansAndChangesSitesAsTheFileSays) {
     r = Run({"apply", home.File("round.yaml"), "--prune"});
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Out, "daemon d1: 0 to create, 0 to update, 0 to delete, 2 unchanged\nNothing to do.\n");
+}
+
+TEST_P(DatUtilCli, ExportReadsBackAsTheSameStringsInPythonAndPlansNothing) {
+    // Values a YAML 1.1 or 1.2 reader would take, written plain, for a number, a boolean, a date or null.
+    const std::vector<std::string> codes = {"0012", "on",    "1e3",  "0x1F", "NULL",  "~",   "Yes",   "n",
+                                            ".inf", "-.Inf", ".NaN", "0o17", "1:20",  "+12", "1_000", "0b101",
+                                            "3.",   "=",     "<<",   "-1",   "FALSE", "y",   "off",   "2001-12-14"};
+    const std::vector<std::string> names = {"on",         "2001-12-14 21:59:43",
+                                            "1:20:30.5",  "NO",
+                                            "0012",       "@home",
+                                            "%x",         "!tag",
+                                            "&a",         "*b",
+                                            "`tick",      "|",
+                                            ">",          "{a}",
+                                            "[b]",        "#c",
+                                            "- d",        "? e",
+                                            "a: b",       "a #b",
+                                            "\u00e9 on",  "line\u2028sep",
+                                            "nel\u0085x", "no\u00a0break"};
+    const std::vector<std::string> addresses = {"1e3", "0x1F", "2001-12-14", "10.0.0.1"};
+    std::string file = "daemon: \"0012\"\nsites:\n";
+    std::string expected = "str:0012\n";
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const std::string& address = addresses[i % addresses.size()];
+        file += "  - code: \"" + codes[i] + "\"\n    name: \"" + names[i] + "\"\n    address: \"" + address +
+                "\"\n    downtime: 1\n";
+        expected += "str:" + codes[i] + " str:" + names[i] + " str:" + address + "\n";
+    }
+    WriteFileText(home.File("odd.yaml"), file);
+    ToolRun r = Run({"apply", home.File("odd.yaml")});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+
+    r = Run({"export", "--daemon", "0012"});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    WriteFileText(home.File("export.yaml"), r.Out);
+    // Python's reader gives back every value as the string it was, and its writer's form of the same
+    // data applies without a change.
+    WriteFileText(home.File("read.py"), "import sys, yaml\n"
+                                        "data = yaml.safe_load(open(sys.argv[1], encoding='utf-8'))\n"
+                                        "out = open(sys.argv[2], 'w', encoding='utf-8')\n"
+                                        "out.write('%s:%s\\n' % (type(data['daemon']).__name__, data['daemon']))\n"
+                                        "for site in data['sites']:\n"
+                                        "    out.write(' '.join('%s:%s' % (type(site[k]).__name__, site[k])\n"
+                                        "                       for k in ('code', 'name', 'address')) + '\\n')\n"
+                                        "yaml.safe_dump(data, open(sys.argv[3], 'w', encoding='utf-8'))\n");
+    ASSERT_EQ(std::system(("python3 " + home.File("read.py") + " " + home.File("export.yaml") + " " +
+                           home.File("read.txt") + " " + home.File("python.yaml"))
+                              .c_str()),
+              0)
+        << r.Out;
+    // Export lists by code as the database orders them: compare as sets of lines.
+    const auto lines = [](const std::string& text) {
+        std::vector<std::string> all;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            all.push_back(line);
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+    EXPECT_EQ(lines(ReadFileText(home.File("read.txt"))), lines(expected)) << r.Out;
+    const std::string unchanged = "daemon 0012: 0 to create, 0 to update, 0 to delete, " +
+                                  std::to_string(codes.size()) + " unchanged\nNothing to do.\n";
+    for (const char* again : {"export.yaml", "python.yaml"}) {
+        r = Run({"apply", home.File(again), "--prune", "--dry-run"});
+        EXPECT_EQ(r.Status, 0) << again << "\n" << r.Err;
+        EXPECT_EQ(r.Out, unchanged) << again;
+    }
+
+    // Another daemon takes the sites up, by a short list (each code looked up) and by a long one
+    // (every site read at once); codes match whatever their letter case.
+    WriteFileText(home.File("short.yaml"),
+                  "daemon: d3\nsites:\n  - code: \"ON\"\n    name: \"2001-12-14 21:59:43\"\n    address: \"0x1F\"\n"
+                  "    downtime: 1\n");
+    r = Run({"apply", home.File("short.yaml")});
+    EXPECT_EQ(r.Out, "update ON: daemon\ndaemon d3: 0 to create, 1 to update, 0 to delete, 0 unchanged\nApplied.\n")
+        << r.Err;
+    std::string longList = "daemon: d2\nsites:\n";
+    for (int i = 0; i < 80; ++i)
+        longList +=
+            "  - code: n" + std::to_string(i) + "\n    address: 10.0.1." + std::to_string(i) + "\n    downtime: 1\n";
+    longList += "  - code: \"0012\"\n    name: \"on\"\n    address: \"1e3\"\n    downtime: 2\n";
+    WriteFileText(home.File("long.yaml"), longList);
+    r = Run({"apply", home.File("long.yaml")});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("\nupdate 0012: downtime, daemon\ndaemon d2: 80 to create, 1 to update, 0 to delete, 0 "
+                         "unchanged\nApplied.\n"),
+              std::string::npos)
+        << r.Out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DatUtilCli, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
