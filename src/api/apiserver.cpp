@@ -313,8 +313,8 @@ bool TApiServer::Launch(const std::string& connectionString, TDbDialect dialect,
         MHD_OPTION_SOCK_ADDR, address, MHD_OPTION_CONNECTION_LIMIT, MaxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
         MaxConnectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_NOTIFY_CONNECTION,
         &TApiConnection::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &TApiConnection::Completed, this,
-        MHD_OPTION_URI_LOG_CALLBACK, &TApiConnection::Begin, nullptr, MHD_OPTION_ARRAY,
-        m_settings.Tls() ? tls : none, MHD_OPTION_END);
+        MHD_OPTION_URI_LOG_CALLBACK, &TApiConnection::Begin, nullptr, MHD_OPTION_ARRAY, m_settings.Tls() ? tls : none,
+        MHD_OPTION_END);
     if (m_daemon == nullptr) {
         m_deadlines.reset();
         WriteLogLine("Cannot listen on " + where + " for the API: " + std::strerror(errno) + ".");
