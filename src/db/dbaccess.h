@@ -27,6 +27,25 @@ struct TRefusedRow {
 /// The kind of database behind a connection; it decides the backend and the table scripts' DDL.
 enum class TDbDialect { SQLite, SqlServer, PostgreSQL, OdbcDsn };
 
+/// The statements that open, commit and undo a transaction on one kind of database.
+struct TransactionText {
+    const char* Begin;
+    const char* Commit;
+    const char* Rollback;
+};
+
+inline TransactionText TransactionOf(TDbDialect dialect) {
+    switch (dialect) {
+    case TDbDialect::SQLite:
+        // Taking the write lock at once: a second writer waits here, not halfway through.
+        return {"BEGIN IMMEDIATE", "COMMIT", "ROLLBACK"};
+    case TDbDialect::PostgreSQL:
+        return {"BEGIN", "COMMIT", "ROLLBACK"};
+    default:
+        return {"BEGIN TRANSACTION", "COMMIT TRANSACTION", "ROLLBACK TRANSACTION"};
+    }
+}
+
 struct TDbColumn {
     std::string Name;
     TFieldClass Class = TFieldClass::Other;

@@ -108,24 +108,6 @@ std::size_t WidthInType(const std::string& type) {
     return width > 0 ? static_cast<std::size_t>(width) : 0;
 }
 
-struct TransactionText {
-    const char* Begin;
-    const char* Commit;
-    const char* Rollback;
-};
-
-TransactionText TransactionOf(TDbDialect dialect) {
-    switch (dialect) {
-    case TDbDialect::SQLite:
-        // Taking the write lock at once: a second writer waits here, not halfway through.
-        return {"BEGIN IMMEDIATE", "COMMIT", "ROLLBACK"};
-    case TDbDialect::PostgreSQL:
-        return {"BEGIN", "COMMIT", "ROLLBACK"};
-    default:
-        return {"BEGIN TRANSACTION", "COMMIT TRANSACTION", "ROLLBACK TRANSACTION"};
-    }
-}
-
 SiteFields SiteOf(const TDbQuery& q, const char* daemonColumn) {
     SiteFields site;
     site.Code = VarToStrTrim(q.FieldByName("CODE"));

@@ -61,24 +61,6 @@ std::string FigureValues(const Tally& t) {
            Num(Whole(t.DownSeconds)) + ", " + Num(Whole(t.MaintenanceSeconds));
 }
 
-struct TransactionText {
-    const char* Begin;
-    const char* Commit;
-    const char* Rollback;
-};
-
-TransactionText TransactionOf(TDbDialect dialect) {
-    switch (dialect) {
-    case TDbDialect::SQLite:
-        // Taking the write lock at once: a second writer waits here, not halfway through.
-        return {"BEGIN IMMEDIATE", "COMMIT", "ROLLBACK"};
-    case TDbDialect::PostgreSQL:
-        return {"BEGIN", "COMMIT", "ROLLBACK"};
-    default:
-        return {"BEGIN TRANSACTION", "COMMIT TRANSACTION", "ROLLBACK TRANSACTION"};
-    }
-}
-
 /// The assignments of an upsert's update: `t` names the row in the table, `s` the row offered.
 using MergeSet = std::string (*)(const std::string& t, const std::string& s);
 
