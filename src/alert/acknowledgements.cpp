@@ -1,9 +1,8 @@
 // Acknowledgements by site, each valid for the outage it names.
 #include "alert/acknowledgements.h"
 
+#include "platform/datetime.h"
 #include "platform/strutil.h"
-
-#include <cmath>
 
 AckRecord Acknowledgements::Make(const std::string& code, TDateTime since, const std::string& by,
                                  const std::string& comment) const {
@@ -24,7 +23,7 @@ void Acknowledgements::Add(const AckRecord& record) {
 // outage's start (its earliest alarm row) forward; an acknowledgement made before that still holds.
 Acknowledgement Acknowledgements::Of(const std::string& code, TDateTime since) const {
     auto at = m_acks.find(UpperCase(Trim(code)));
-    if (at == m_acks.end() || std::llround(at->second.Since * 86400.0) > std::llround(since * 86400.0)) return {};
+    if (at == m_acks.end() || DaysToSeconds(at->second.Since) > DaysToSeconds(since)) return {};
     return at->second.Ack;
 }
 

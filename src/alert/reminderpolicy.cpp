@@ -1,29 +1,22 @@
 // Reminder and escalation times, counted in whole seconds from the outage's notice.
 #include "alert/reminderpolicy.h"
 
+#include "platform/datetime.h"
 #include "platform/strutil.h"
 
 #include <cmath>
 
-namespace {
-
-long long Seconds(TDateTime days) {
-    return std::llround(days * 86400.0);
-}
-
-} // namespace
-
 ReminderPolicy::Outage& ReminderPolicy::Of(const std::string& code, TDateTime since, TDateTime told) {
     const auto [at, made] = m_outages.try_emplace(UpperCase(code));
     Outage& o = at->second;
-    if (made || Seconds(o.since) != Seconds(since)) { // another outage
+    if (made || DaysToSeconds(o.since) != DaysToSeconds(since)) { // another outage
         o = Outage{};
         o.since = since;
     }
     if (made || o.told != told) {
         o.told = told;
         o.seen = TheClock().Monotonic();
-        o.toldAgeMs = std::llround((TheClock().Now() - told) * 86400000.0);
+        o.toldAgeMs = DaysToMilliseconds(TheClock().Now() - told);
     }
     return o;
 }

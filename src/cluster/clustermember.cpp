@@ -7,9 +7,9 @@
 #include "db/claimrows.h"
 #include "db/common.h"
 #include "db/data.h"
+#include "platform/datetime.h"
 #include "platform/strutil.h"
 
-#include <cmath>
 #include <random>
 
 namespace {
@@ -17,7 +17,7 @@ namespace {
 /// A member is live while its heartbeat is younger than three poll intervals and this.
 constexpr long long LiveSlackSeconds = 60;
 /// Votes older than this belong to members long gone; claims are kept twice as long.
-constexpr long long VoteKeepSeconds = 24 * 60 * 60;
+constexpr long long VoteKeepSeconds = SecondsPerDay;
 constexpr long long ClaimKeepSeconds = 2 * VoteKeepSeconds;
 
 struct TableDdl {
@@ -139,7 +139,7 @@ void ClusterMember::ReadUnsentClaims() {
     for (; !m_q.Eof(); m_q.Next()) {
         const bool problem = VarToStrTrim(m_q.FieldByName("kind")) == KindName(ClaimKind::Problem);
         m_unsent.push_back({VarToStrTrim(m_q.FieldByName("code")), problem ? ClaimKind::Problem : ClaimKind::Recovery,
-                            static_cast<double>(m_q.FieldByName("since").AsInteger()) / 86400.0});
+                            SecondsToDays(m_q.FieldByName("since").AsInteger())});
     }
 }
 
@@ -176,8 +176,8 @@ bool ClusterMember::PostAlarm(const std::string& code, TDateTime moment, std::st
     const DateParts p = DecodeDateTime(moment);
     const TDateTime now = EncodeDateTime(p.year, p.month, p.day, p.hour, p.minute, p.second);
     const long long slot = m_pollDelay > 0 ? 60LL * m_pollDelay : 1;
-    const long long nowSeconds = std::llround(now * 86400.0);
-    const TDateTime slotStart = static_cast<double>(nowSeconds - nowSeconds % slot) / 86400.0;
+    const long long nowSeconds = DaysToSeconds(now);
+    const TDateTime slotStart = SecondsToDays(nowSeconds - nowSeconds % slot);
     AlarmRows rows(m_q);
     try {
         rows.PostIfAbsent(code, now, slotStart, m_dialect);

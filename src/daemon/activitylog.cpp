@@ -245,7 +245,7 @@ struct StampCache {
     void At(TDateTime when) {
         // The whole second as the formatting reckons it: the day, and the milliseconds rounded.
         const double day = std::trunc(when);
-        const long long second = static_cast<long long>(day) * 100000 + std::llround((when - day) * 86400000.0) / 1000;
+        const long long second = static_cast<long long>(day) * 100000 + DaysToMilliseconds(when - day) / 1000;
         if (second == Second) return;
         Second = second;
         Stamp = FormatDateTime("yyyy-mm-dd hh:nn:ss", when);

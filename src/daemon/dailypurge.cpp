@@ -113,8 +113,8 @@ void DailyPurge::PurgeLogFiles(const std::string& dir, int maxAgeDays) {
         TDateTime written = 0;
         if (!LastWriteTime(dir + name, written)) continue;
         // Compared in whole milliseconds: a file exactly maxAgeDays old is kept whatever the rounding.
-        const long long ageMs = std::llround(std::fabs(Now() - written) * 86400000.0);
-        if (maxAgeDays <= 0 || ageMs <= maxAgeDays * 86400000LL) continue;
+        const long long ageMs = DaysToMilliseconds(std::fabs(Now() - written));
+        if (maxAgeDays <= 0 || ageMs <= maxAgeDays * MillisecondsPerDay) continue;
         WriteLog("MAINTAIN", "Deleteting " + name);
         ::unlink((dir + name).c_str());
     }

@@ -8,6 +8,7 @@
 #include "db/alarmrows.h"
 #include "db/common.h"
 #include "db/data.h"
+#include "platform/datetime.h"
 #include "history/maintenancebook.h"
 #include "platform/msgloop.h"
 #include "platform/strutil.h"
@@ -16,7 +17,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <thread>
 
 namespace {
@@ -37,7 +37,7 @@ void WaitForWorkerEnd(const TNotifyThread& worker) {
 /// reminder or escalation step).
 std::string WebhookKey(const std::string& code, NoticeKind kind, TDateTime since, int round = 0) {
     return std::string(NoticeKindName(kind)) + "|" + UpperCase(Trim(code)) + "|" +
-           std::to_string(std::llround(since * 86400.0)) + (round != 0 ? "|" + std::to_string(round) : "");
+           std::to_string(DaysToSeconds(since)) + (round != 0 ? "|" + std::to_string(round) : "");
 }
 
 /// The site's name and address from its row, for a notice that no worker composes.

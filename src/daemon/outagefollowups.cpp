@@ -7,6 +7,7 @@
 #include "daemon/noticerunner.h"
 #include "db/ackrows.h"
 #include "db/alarmrows.h"
+#include "platform/datetime.h"
 #include "db/claimrows.h"
 #include "db/data.h"
 #include "platform/strutil.h"
@@ -15,7 +16,7 @@
 namespace {
 
 /// Rounds of outages long over (the site answered while no daemon was running) are kept this long.
-constexpr long long RoundKeepSeconds = 2 * 24 * 60 * 60;
+constexpr long long RoundKeepSeconds = 2 * SecondsPerDay;
 
 ClaimRows Claims() {
     return ClaimRows(DataModule()->adoQ2, DataModule()->Dialect());

@@ -4,14 +4,13 @@
 #include "db/common.h"
 #include "db/alarmrows.h"
 #include "db/data.h"
+#include "platform/datetime.h"
 #include "platform/strutil.h"
-
-#include <cmath>
 
 namespace {
 
 std::string SinceKey(TDateTime since) {
-    return std::to_string(std::llround(since * 86400.0));
+    return std::to_string(DaysToSeconds(since));
 }
 
 } // namespace
@@ -43,8 +42,7 @@ std::vector<AckRow> AckRows::ReadAll() {
     OpenStatement(m_q, {"SELECT code, since, who, note, made FROM vktack"});
     std::vector<AckRow> rows;
     for (; !m_q.Eof(); m_q.Next())
-        rows.push_back({VarToStrTrim(m_q.FieldByName("code")),
-                        static_cast<double>(m_q.FieldByName("since").AsInteger()) / 86400.0,
+        rows.push_back({VarToStrTrim(m_q.FieldByName("code")), SecondsToDays(m_q.FieldByName("since").AsInteger()),
                         VarToStrTrim(m_q.FieldByName("who")), VarToStrTrim(m_q.FieldByName("note")),
                         DateTimeFromTimeT(m_q.FieldByName("made").AsInteger())});
     return rows;

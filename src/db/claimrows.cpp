@@ -2,8 +2,8 @@
 #include "db/claimrows.h"
 
 #include "db/data.h"
+#include "platform/datetime.h"
 
-#include <cmath>
 #include <ctime>
 
 namespace {
@@ -17,7 +17,7 @@ std::string ClaimRows::RoundKind(bool reminder, int round) {
 }
 
 long long ClaimRows::SinceKey(TDateTime since) {
-    return std::llround(since * 86400.0);
+    return DaysToSeconds(since);
 }
 
 std::string ClaimRows::ServerSeconds(TDbDialect dialect) {

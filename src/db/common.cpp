@@ -20,7 +20,7 @@ long long DateDiff(char unit, TDateTime earlier, TDateTime later) {
         factor = 24 * 60;
         break;
     case 's':
-        factor = 24 * 3600;
+        factor = SecondsPerDay;
         break;
     default:
         return 0;

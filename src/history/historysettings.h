@@ -2,6 +2,8 @@
 // its outages in tables of the database; without it nothing is kept and nothing changes.
 #pragma once
 
+#include "platform/datetime.h"
+
 #include <string>
 
 struct HistorySettings {
@@ -14,6 +16,6 @@ struct HistorySettings {
 
     static HistorySettings Read(const std::string& iniFile);
     /// Seconds the hourly rows, and the daily rows and outages, are kept.
-    long long HourKeepSeconds() const { return HourDays * 86400LL; }
-    long long DayKeepSeconds() const { return DayYears * 366LL * 86400LL; }
+    long long HourKeepSeconds() const { return HourDays * SecondsPerDay; }
+    long long DayKeepSeconds() const { return DayYears * 366LL * SecondsPerDay; }
 };

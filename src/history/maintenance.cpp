@@ -3,6 +3,7 @@
 // hundred calendar steps whatever the window's length.
 #include "history/maintenance.h"
 
+#include "platform/datetime.h"
 #include "platform/strutil.h"
 
 #include <algorithm>
@@ -11,7 +12,7 @@
 
 namespace {
 
-constexpr long long Day = 24 * 3600;
+constexpr long long Day = SecondsPerDay;
 
 class LibcTimeZone : public TimeZone {
 public:

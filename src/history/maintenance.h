@@ -4,6 +4,8 @@
 // seconds since 1970 (UTC); the clock and the time zone are the caller's.
 #pragma once
 
+#include "platform/datetime.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,7 +62,7 @@ struct MaintenanceWindow {
 };
 
 /// The longest occurrence of a weekly window: a week.
-constexpr int MaxWeeklySeconds = 7 * 24 * 3600;
+constexpr int MaxWeeklySeconds = static_cast<int>(7 * SecondsPerDay);
 
 /// The window's occurrence that holds `t`, else the first that begins after it; none when no more comes.
 std::optional<TimeSpan> NextOccurrence(const MaintenanceWindow& window, long long t, const TimeZone& zone);

@@ -1,6 +1,7 @@
 // Uptime windows and the bar from the base and the unwritten figures.
 #include "history/uptime.h"
 
+#include "platform/datetime.h"
 #include <algorithm>
 #include <cmath>
 
@@ -15,7 +16,7 @@ constexpr int WindowDays[UptimeWindows - 1] = {7, 30, 90, 365};
 
 long long DaysBefore(long long dayStart, int n) {
     // Midday of the day sought: a daylight-saving hour either way still lands in it.
-    return LocalDayStart(dayStart - n * 86400LL + 12 * 3600);
+    return LocalDayStart(dayStart - n * SecondsPerDay + 12 * 3600);
 }
 
 double Coverage::Percent() const {

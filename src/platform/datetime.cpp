@@ -151,6 +151,18 @@ DateParts DecodeDateTime(TDateTime value) {
     return t;
 }
 
+long long DaysToSeconds(TDateTime days) {
+    return std::llround(days * static_cast<double>(SecondsPerDay));
+}
+
+long long DaysToMilliseconds(TDateTime days) {
+    return std::llround(days * static_cast<double>(MillisecondsPerDay));
+}
+
+TDateTime SecondsToDays(long long seconds) {
+    return static_cast<double>(seconds) / static_cast<double>(SecondsPerDay);
+}
+
 TDateTime DateTimeFromTimeT(long long seconds) {
     time_t t = static_cast<time_t>(seconds);
     struct tm lt {};

@@ -23,6 +23,16 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 /// Splits a date-time into its parts (rounded to the millisecond).
 DateParts DecodeDateTime(TDateTime value);
 
+/// A day in seconds and in milliseconds: the one place a day count meets a count of seconds.
+constexpr long long SecondsPerDay = 86400;
+constexpr long long MillisecondsPerDay = 86400000;
+/// Days (a date-time or a span of days) as whole seconds, rounded to the nearest.
+long long DaysToSeconds(TDateTime days);
+/// Days (a date-time or a span of days) as whole milliseconds, rounded to the nearest.
+long long DaysToMilliseconds(TDateTime days);
+/// Whole seconds as days: a date-time from seconds since 1899-12-30, or a span.
+TDateTime SecondsToDays(long long seconds);
+
 /// Converts to and from time_t through the local time zone.
 TDateTime DateTimeFromTimeT(long long seconds);
 long long DateTimeToTimeT(TDateTime value);

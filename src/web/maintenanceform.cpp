@@ -7,7 +7,6 @@
 #include "platform/strutil.h"
 #include "web/httprequest.h"
 
-#include <cmath>
 #include <vector>
 
 namespace {
@@ -53,7 +52,7 @@ bool ReadMoment(std::string text, const TimeZone& zone, long long& utc) {
         if (c == 'T') c = ' ';
     try {
         const TDateTime value = StrToDateTime(text);
-        utc = LocalToUtc(std::llround((value - UnixEpochDays) * 86400.0), zone);
+        utc = LocalToUtc(DaysToSeconds(value - UnixEpochDays), zone);
         return true;
     } catch (const std::exception&) {
         return false;
@@ -161,7 +160,7 @@ MaintenanceRequest ParseMaintenanceFields(const MaintenanceFields& fields, long 
 }
 
 std::string LocalTimeText(long long utc, const TimeZone& zone) {
-    return FormatDateTime("yyyy-mm-dd hh:nn:ss", double(UtcToLocal(utc, zone)) / 86400.0 + UnixEpochDays);
+    return FormatDateTime("yyyy-mm-dd hh:nn:ss", SecondsToDays(UtcToLocal(utc, zone)) + UnixEpochDays);
 }
 
 std::string MaintenanceLogLine(const MaintenanceWindow& w, bool endedEarly, const std::string& by,

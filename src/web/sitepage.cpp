@@ -2,6 +2,7 @@
 #include "web/sitepage.h"
 
 #include "platform/codepage.h"
+#include "platform/datetime.h"
 #include "platform/strutil.h"
 #include "web/historychart.h"
 #include "web/historyreport.h"
@@ -51,7 +52,8 @@ std::vector<ChartPoint> LastDay(const TRttHistory& history, std::int64_t bucket)
 }
 
 std::string Duration(long long seconds) {
-    return Format("%lldd %02lld:%02lld:%02lld", seconds / 86400, seconds / 3600 % 24, seconds / 60 % 60, seconds % 60);
+    return Format("%lldd %02lld:%02lld:%02lld", seconds / SecondsPerDay, seconds / 3600 % 24, seconds / 60 % 60,
+                  seconds % 60);
 }
 
 } // namespace

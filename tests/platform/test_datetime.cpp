@@ -55,6 +55,26 @@ TEST(DateTime, LocalTimeRoundTripsThroughTimeT) {
     EXPECT_DOUBLE_EQ(DateTimeFromTimeT(DateTimeToTimeT(v)), v);
 }
 
+TEST(DateTime, DaysMeetSecondsAndMillisecondsRoundedToTheNearest) {
+    const TDateTime day = EncodeDate(2026, 12, 7);
+    struct Case {
+        TDateTime days;
+        long long seconds, ms;
+    } cases[] = {
+        {day + EncodeTime(9, 5, 3, 499), 4005795903LL, 4005795903499LL},
+        {day + EncodeTime(9, 5, 3, 501), 4005795904LL, 4005795903501LL},
+        {-EncodeTime(0, 0, 1, 600), -2, -1600}, // a span backwards
+        {2.0, 2 * SecondsPerDay, 2 * MillisecondsPerDay},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DaysToSeconds(c.days), c.seconds) << c.days;
+        EXPECT_EQ(DaysToMilliseconds(c.days), c.ms) << c.days;
+    }
+    for (long long s : {0LL, 1LL, -1LL, 4005795903LL, 7 * SecondsPerDay})
+        EXPECT_EQ(DaysToSeconds(SecondsToDays(s)), s);
+    EXPECT_DOUBLE_EQ(SecondsToDays(SecondsPerDay / 2), 0.5);
+}
+
 TEST(DateTime, NumbersUseFixedSeparators) {
     EXPECT_EQ(FloatToStr(1.5), "1.5");
     EXPECT_EQ(FloatToStr(12), "12");
