@@ -1,6 +1,7 @@
 // vkt-datutil: back up, restore, clear and inspect the tables from a shell.
 #include "daemon/datutilcli.h"
 
+#include "daemon/datutilexit.h"
 #include "daemon/datutilsites.h"
 #include "daemon/datutiltoken.h"
 #include "daemon/tfrmdatutil.h"
@@ -15,10 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr int ExitDone = 0;
-constexpr int ExitIncomplete = 1;
-constexpr int ExitUsage = 2;
 
 const std::string kUsage = std::string("usage: vkt-datutil backup|restore|clear|info [--yes] (--all | TABLE ...)\n") +
                            kSitesUsage +

@@ -2,6 +2,7 @@
 // in one transaction. export: the daemon's sites in the same form, so that a round trip plans nothing.
 #include "daemon/datutilsites.h"
 
+#include "daemon/datutilexit.h"
 #include "daemon/sitesfile.h"
 #include "db/data.h"
 #include "db/siteplan.h"
@@ -15,12 +16,6 @@ const char* const kSitesUsage = "       vkt-datutil apply FILE.yaml [--dry-run] 
 
 namespace {
 
-constexpr int ExitDone = 0;
-constexpr int ExitRefused = 1;
-constexpr int ExitUsage = 2;
-/// apply --dry-run: the plan is not empty. The same number as a usage error, which prints no plan.
-constexpr int ExitPending = 2;
-
 struct SitesArgs {
     std::string File;
     std::string Daemon;
@@ -29,7 +24,7 @@ struct SitesArgs {
     bool Yes = false;
 };
 
-int Usage(const std::string& error) {
+int SitesUsage(const std::string& error) {
     std::fprintf(stderr, "vkt-datutil: %s\nusage:\n%s", error.c_str(), kSitesUsage);
     return ExitUsage;
 }
@@ -169,6 +164,6 @@ int RunSitesCommand(int argc, char** argv) {
     const std::vector<std::string> rest(argv + 2, argv + argc);
     SitesArgs args;
     const std::string error = command == "apply" ? ParseApply(rest, args) : ParseExport(rest, args);
-    if (!error.empty()) return Usage(error);
+    if (!error.empty()) return SitesUsage(error);
     return command == "apply" ? Apply(args) : Export(args);
 }

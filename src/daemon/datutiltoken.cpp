@@ -3,6 +3,7 @@
 #include "daemon/datutiltoken.h"
 
 #include "api/apitokens.h"
+#include "daemon/datutilexit.h"
 #include "db/data.h"
 #include "platform/datetime.h"
 #include "platform/strutil.h"
@@ -13,10 +14,6 @@
 
 namespace {
 
-constexpr int ExitDone = 0;
-constexpr int ExitRefused = 1;
-constexpr int ExitUsage = 2;
-
 const char* const kTokenUsage = "usage: vkt-datutil token add NAME [--write] | token list | token revoke NAME\n"
                                 "  add prints the new token once; only its hash is kept. A token may read (GET)\n"
                                 "  unless --write lets it change sites too.\n";
@@ -25,7 +22,7 @@ void LogLine(const std::string& message) {
     std::fprintf(stderr, "%s%s\n", FormatDateTime("yy-mm-dd hh:nn ", Now()).c_str(), message.c_str());
 }
 
-int Usage(const std::string& error) {
+int TokenUsage(const std::string& error) {
     std::fprintf(stderr, "vkt-datutil: %s\n%s", error.c_str(), kTokenUsage);
     return ExitUsage;
 }
@@ -61,7 +58,7 @@ std::string CheckArgs(const std::vector<std::string>& args) {
 
 int RunTokenCli(int argc, char** argv) {
     const std::vector<std::string> args(argv + 2, argv + argc);
-    if (const std::string error = CheckArgs(args); !error.empty()) return Usage(error);
+    if (const std::string error = CheckArgs(args); !error.empty()) return TokenUsage(error);
     TVKTDataModule dm;
     ScopedDataModule dmGuard(&dm);
     dm.DataModuleCreate();

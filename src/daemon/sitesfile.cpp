@@ -17,7 +17,7 @@ namespace {
 
 const char* const kSiteFields[] = {"code", "name", "address", "downtime", "email", "contactflag"};
 
-int LineOf(const YAML::Node& node) {
+int NodeLine(const YAML::Node& node) {
     return node.Mark().line + 1;
 }
 
@@ -179,15 +179,15 @@ std::string SitesFile::RefusalAt(const std::string& field, std::size_t index, co
 bool SitesFile::Parse(const std::string& text) {
     const std::vector<YAML::Node> documents = YAML::LoadAll(text);
     if (documents.size() > 1)
-        return Refuse(MarkerLine(text, LineOf(documents[1])), "",
+        return Refuse(MarkerLine(text, NodeLine(documents[1])), "",
                       "a second document: a sites file holds one document, the sites of one daemon");
     const YAML::Node root = documents.empty() ? YAML::Node() : documents.front();
-    if (!root.IsMap()) return Refuse(root.IsDefined() ? LineOf(root) : 1, "", "is not a map with daemon: and sites:");
+    if (!root.IsMap()) return Refuse(root.IsDefined() ? NodeLine(root) : 1, "", "is not a map with daemon: and sites:");
     bool haveSites = false;
     std::map<std::string, int> keyLines;
     for (const auto& item : root) {
         const std::string key = item.first.Scalar();
-        const int line = LineOf(item.first);
+        const int line = NodeLine(item.first);
         if (const auto [first, added] = keyLines.emplace(key, line); !added)
             return Refuse(line, key, "is given twice (first on line " + std::to_string(first->second) + ")");
         if (key == "daemon") {
@@ -209,17 +209,17 @@ bool SitesFile::Parse(const std::string& text) {
     if (m_daemon.empty()) return Refuse(m_daemonLine, "daemon", "is required");
     for (Entry& entry : m_sites)
         entry.Site.Daemon = m_daemon;
-    if (!haveSites) return Refuse(LineOf(root), "sites", "is required");
+    if (!haveSites) return Refuse(NodeLine(root), "sites", "is required");
     return true;
 }
 
 bool SitesFile::ParseSite(const YAML::Node& node) {
-    if (!node.IsMap()) return Refuse(LineOf(node), "sites", "an entry is not a map of site fields");
+    if (!node.IsMap()) return Refuse(NodeLine(node), "sites", "an entry is not a map of site fields");
     Entry entry;
-    entry.Line = LineOf(node);
+    entry.Line = NodeLine(node);
     for (const auto& item : node) {
         const std::string key = item.first.Scalar();
-        const int line = LineOf(item.first);
+        const int line = NodeLine(item.first);
         std::string* value = FieldOf(entry.Site, key);
         if (value == nullptr)
             return Refuse(line, key, "is not a site field (code, name, address, downtime, email, contactflag)");

@@ -15,10 +15,6 @@ namespace {
 /// painting, rarely enough that the loop costs nothing next to the file writes.
 constexpr std::size_t kRecordsPerTurn = 256;
 
-void ProcessPendingMessages() {
-    if (HasMainLoop()) MainLoop().ProcessMessages();
-}
-
 bool BreaksFormat(std::string_view value) {
     return value.find_first_of("\t\r\n") != std::string::npos;
 }

@@ -22,10 +22,6 @@ namespace {
 /// Lines read between two turns of the message loop while the batch is being filled.
 constexpr std::size_t kLinesPerTurn = 256;
 
-void ProcessPendingMessages() {
-    if (HasMainLoop()) MainLoop().ProcessMessages();
-}
-
 /// Reads one line without its CR LF (or LF) ending; false at the end of the file.
 bool ReadLine(std::istream& in, std::string& line) {
     if (!std::getline(in, line)) return false;

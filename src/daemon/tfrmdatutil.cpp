@@ -235,3 +235,7 @@ bool TfrmDatUtil::RecreateTable(const std::string& table) {
         return false;
     }
 }
+
+void TfrmDatUtil::ProcessPendingMessages() {
+    if (HasMainLoop()) MainLoop().ProcessMessages();
+}

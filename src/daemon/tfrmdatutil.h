@@ -115,6 +115,8 @@ private:
     /// Logs why a table is skipped and gives the controls back; false.
     bool SkipTable(const std::string& message);
     bool Confirm(const std::string& question);
+    /// A turn of the message loop between records of a long backup or restore, so the window keeps painting.
+    static void ProcessPendingMessages();
 
     TVKTDataModule& m_dm;
     bool m_complete = true;

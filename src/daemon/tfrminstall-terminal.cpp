@@ -9,7 +9,7 @@
 
 namespace {
 
-std::string OneLine(const char* caption) {
+std::string OneLineCaption(const char* caption) {
     std::string s = caption;
     for (char& c : s)
         if (c == '\n') c = ' ';
@@ -20,7 +20,7 @@ std::string OneLine(const char* caption) {
 bool Ask(std::istream& in, std::ostream& out, const TInstallField& f, std::string& value) {
     for (const char* line : f.Lines)
         out << "  " << line << "\n";
-    out << OneLine(f.Caption) << " [" << value << "] " << std::flush;
+    out << OneLineCaption(f.Caption) << " [" << value << "] " << std::flush;
     std::string answer;
     if (!std::getline(in, answer)) return false;
     if (!answer.empty() && answer.back() == '\r') answer.pop_back();

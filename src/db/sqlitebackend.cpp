@@ -50,7 +50,7 @@ std::string TextOf(sqlite3_stmt* st, int i) {
     return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(st, i))) : std::string();
 }
 
-Variant DateValue(sqlite3_stmt* st, int i, int storage) {
+Variant ColumnDateValue(sqlite3_stmt* st, int i, int storage) {
     if (storage != SQLITE_TEXT) return Variant::FromDateTime(sqlite3_column_double(st, i));
     const auto* chars = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
     const std::string_view text(chars ? chars : "", static_cast<std::size_t>(sqlite3_column_bytes(st, i)));
@@ -66,7 +66,7 @@ Variant DateValue(sqlite3_stmt* st, int i, int storage) {
 Variant ValueOf(sqlite3_stmt* st, int i, TFieldClass cls) {
     const int storage = sqlite3_column_type(st, i);
     if (storage == SQLITE_NULL) return Variant();
-    if (cls == TFieldClass::DateTime) return DateValue(st, i, storage);
+    if (cls == TFieldClass::DateTime) return ColumnDateValue(st, i, storage);
     if (cls == TFieldClass::Boolean && storage == SQLITE_INTEGER) return Variant(sqlite3_column_int64(st, i) != 0);
     switch (storage) {
     case SQLITE_INTEGER:

@@ -12,7 +12,7 @@ namespace {
 
 constexpr const char* TableName = "maintenance";
 
-std::string Num(long long n) {
+std::string SqlNumber(long long n) {
     return std::to_string(n);
 }
 
@@ -58,15 +58,15 @@ void MaintenanceTable::Insert(const std::string& daemonId, const MaintenanceWind
     CreateTableIfMissing(m_q, TableName, Ddl());
     ExecStatement(m_q, {"INSERT INTO maintenance (id, VKTID, code, starts, ends, weekdays, daytime, seconds, ended, "
                         "reason, madeby) VALUES (" +
-                        Num(w.Id) + ", " + SQLLiteral(daemonId) + ", " + SQLLiteral(CutToBytes(w.Code, 30)) + ", " +
-                        Num(w.Start) + ", " + Num(w.End) + ", " + Num(w.Weekdays) + ", " + Num(w.DayTime) + ", " +
-                        Num(w.Seconds) + ", " + Num(w.Ended) + ", " + SQLLiteral(CutToBytes(w.Reason, 200)) + ", " +
-                        SQLLiteral(CutToBytes(w.MadeBy, 64)) + ")"});
+                        SqlNumber(w.Id) + ", " + SQLLiteral(daemonId) + ", " + SQLLiteral(CutToBytes(w.Code, 30)) +
+                        ", " + SqlNumber(w.Start) + ", " + SqlNumber(w.End) + ", " + SqlNumber(w.Weekdays) + ", " +
+                        SqlNumber(w.DayTime) + ", " + SqlNumber(w.Seconds) + ", " + SqlNumber(w.Ended) + ", " +
+                        SQLLiteral(CutToBytes(w.Reason, 200)) + ", " + SQLLiteral(CutToBytes(w.MadeBy, 64)) + ")"});
 }
 
 void MaintenanceTable::EndEarly(const std::string& daemonId, long long id, long long when) {
     if (!m_q.Connection().Session().TableExists(TableName)) return;
-    ExecStatement(m_q, {"UPDATE maintenance SET ended = " + Num(when) + " WHERE id = " + Num(id) +
+    ExecStatement(m_q, {"UPDATE maintenance SET ended = " + SqlNumber(when) + " WHERE id = " + SqlNumber(id) +
                         " AND VKTID = " + SQLLiteral(daemonId) + " AND ended = 0"});
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <mutex>
 #include <random>
 #include <sys/random.h>
 
@@ -26,6 +27,13 @@ std::uint16_t SystemRandom16() {
     std::array<std::uint8_t, 2> b{};
     SystemRandomBytes(b);
     return static_cast<std::uint16_t>((b[0] << 8) | b[1]);
+}
+
+std::uint16_t NextRawIdentifier() {
+    static std::mutex lock;
+    static std::uint16_t next = SystemRandom16();
+    std::lock_guard<std::mutex> guard(lock);
+    return next++;
 }
 
 namespace {

@@ -18,6 +18,15 @@ constexpr std::size_t EchoTokenChars = 11;
 void SystemRandomBytes(std::span<std::uint8_t> out);
 /// A 16-bit value from the system's random source.
 std::uint16_t SystemRandom16();
+/// The identifier of the next raw-socket handle. Raw sockets see every ICMP packet of the host, so each
+/// handle takes its own identifier; handles of this process count up from a random start, which keeps two
+/// processes of ours apart as well.
+std::uint16_t NextRawIdentifier();
+
+/// The 16-bit field in network order at `at` of a packet.
+inline std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t at) {
+    return static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
+}
 
 /// SipHash-2-4 of `data` under the 128-bit `key`.
 std::uint64_t SipHash24(const std::array<std::uint8_t, 16>& key, std::span<const std::uint8_t> data);

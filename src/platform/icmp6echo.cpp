@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <linux/errqueue.h>
-#include <mutex>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -21,10 +20,6 @@ constexpr std::uint8_t EchoReply6 = 129;
 constexpr std::size_t HeaderSize = 8;
 constexpr std::size_t Ip6HeaderSize = 40;
 using Address16 = std::array<std::uint8_t, 16>;
-
-std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t at) {
-    return static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
-}
 
 bool IsOurs(std::span<const std::uint8_t> icmp, std::uint8_t type, const Echo6Probe& probe) {
     return icmp.size() >= HeaderSize && icmp[0] == type && icmp[1] == 0 && Get16(icmp, 4) == probe.Identifier &&
@@ -51,14 +46,7 @@ void SetInt(int fd, int level, int name, int value) {
     throw EIcmpEchoError(std::string("cannot set an ICMPv6 socket option: ") + std::strerror(err));
 }
 
-std::uint16_t NextRawIdentifier() {
-    static std::mutex lock;
-    static std::uint16_t next = SystemRandom16();
-    std::lock_guard<std::mutex> guard(lock);
-    return next++;
-}
-
-int OpenSocket(IcmpSocketKind kind) {
+int OpenSocket6(IcmpSocketKind kind) {
     const int type = (kind == IcmpSocketKind::Raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
     return socket(AF_INET6, type, IPPROTO_ICMPV6);
 }
@@ -272,11 +260,11 @@ Echo6Match MatchEcho6Answer(std::span<const std::uint8_t> packet, const Echo6Pro
 
 int OpenAnyIcmp6SocketFd(IcmpSocketKind& kind) {
     kind = IcmpSocketKind::Datagram;
-    int fd = OpenSocket(kind);
+    int fd = OpenSocket6(kind);
     if (fd >= 0) return fd;
     const int dgramErr = errno;
     kind = IcmpSocketKind::Raw;
-    fd = OpenSocket(kind);
+    fd = OpenSocket6(kind);
     if (fd >= 0) return fd;
     throw EIcmpEchoError(std::string("cannot open an ICMPv6 socket (datagram: ") + std::strerror(dgramErr) +
                          "; raw: " + std::strerror(errno) + ")");

@@ -32,10 +32,6 @@ constexpr std::size_t IpHeaderMinSize = 20;
 /// The most echo data an IPv4 datagram can carry after its 20-byte header and the 8-byte ICMP header.
 constexpr std::size_t MaxEchoData = 65535 - IpHeaderMinSize - IcmpHeaderSize;
 
-std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t at) {
-    return static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
-}
-
 std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) {
     std::uint32_t v;
     std::memcpy(&v, b.data() + at, sizeof v); // stays in network order
@@ -116,15 +112,6 @@ bool StripIpHeader(std::span<const std::uint8_t>& packet, std::uint32_t& source,
     source = Get32(packet, 12);
     packet = packet.subspan(ihl);
     return true;
-}
-
-/// Raw sockets see every ICMP packet of the host, so each handle takes its own identifier; handles of
-/// this process count up from a random start, which keeps two processes of ours apart as well.
-std::uint16_t NextRawIdentifier() {
-    static std::mutex lock;
-    static std::uint16_t next = SystemRandom16();
-    std::lock_guard<std::mutex> guard(lock);
-    return next++;
 }
 
 std::string ReadPingGroupRange() {

@@ -94,7 +94,7 @@ std::string Unquote(const std::string& v) {
 
 // Length in bytes of the well-formed UTF-8 sequence at `at`, or 1 for a byte that does not start one
 // (such a byte counts as one character of its own, as a Latin-1 reader would see it).
-std::size_t SequenceLength(const std::string& text, std::size_t at) {
+std::size_t CharacterLength(const std::string& text, std::size_t at) {
     auto lead = static_cast<unsigned char>(text[at]);
     std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 1;
     if (lead >= 0xF5 || at + length > text.size()) return 1;
@@ -107,7 +107,7 @@ std::size_t SequenceLength(const std::string& text, std::size_t at) {
 void CutToCharacters(std::string& text, std::size_t maxChars) {
     std::size_t at = 0;
     for (std::size_t count = 0; at < text.size() && count < maxChars; ++count)
-        at += SequenceLength(text, at);
+        at += CharacterLength(text, at);
     text.resize(at);
 }
 

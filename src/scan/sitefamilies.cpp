@@ -5,16 +5,6 @@
 #include "db/data.h"
 #include "scan/tsitebatch.h"
 
-namespace {
-
-/// Codes match as the database matches them: without regard to case and trailing blanks.
-std::string KeyOf(const std::string& code) {
-    const std::string key = TSiteBatch::MatchKey(code);
-    return key.empty() ? code : key;
-}
-
-} // namespace
-
 void SiteFamilies::Load(TDbQuery& query, AddressFamily fallback) {
     m_fallback = fallback;
     m_chosen.clear();
@@ -24,12 +14,12 @@ void SiteFamilies::Load(TDbQuery& query, AddressFamily fallback) {
     for (; !query.Eof(); query.Next()) {
         AddressFamily family;
         if (ParseAddressFamily(VarToStrTrim(query.FieldByName("Family")), family))
-            m_chosen[KeyOf(VarToStrTrim(query.FieldByName("CODE")))] = family;
+            m_chosen[TSiteBatch::GroupKey(VarToStrTrim(query.FieldByName("CODE")))] = family;
     }
     query.Close();
 }
 
 AddressFamily SiteFamilies::For(const std::string& code) const {
-    const auto found = m_chosen.find(KeyOf(code));
+    const auto found = m_chosen.find(TSiteBatch::GroupKey(code));
     return found == m_chosen.end() ? m_fallback : found->second;
 }

@@ -5,23 +5,13 @@
 
 #include <unordered_map>
 
-namespace {
-
-/// Rows of one code as the database matches them (case and trailing blanks aside).
-std::string KeyOf(const std::string& code) {
-    const std::string key = TSiteBatch::MatchKey(code);
-    return key.empty() ? code : key;
-}
-
-} // namespace
-
 // Only codes with several rows are kept: a code with one row has its own result, and most codes
 // have one.
 void TCodeAddresses::Expect(const std::vector<std::string>& codes) {
     std::unordered_map<std::string, int> counts;
     counts.reserve(codes.size());
     for (const std::string& code : codes)
-        ++counts[KeyOf(code)];
+        ++counts[TSiteBatch::GroupKey(code)];
     for (const auto& [key, count] : counts) {
         auto at = m_codes.find(key);
         const bool pending = at != m_codes.end() && at->second.Left > 0;
@@ -37,12 +27,12 @@ void TCodeAddresses::Expect(const std::vector<std::string>& codes) {
 }
 
 bool TCodeAddresses::Several(const std::string& code) const {
-    auto at = m_codes.find(KeyOf(code));
+    auto at = m_codes.find(TSiteBatch::GroupKey(code));
     return at != m_codes.end() && at->second.Total > 1;
 }
 
 TCodeAddresses::Verdict TCodeAddresses::Record(const std::string& code, bool answered) {
-    auto at = m_codes.find(KeyOf(code));
+    auto at = m_codes.find(TSiteBatch::GroupKey(code));
     if (at == m_codes.end() || at->second.Total <= 1) return answered ? Verdict::Answered : Verdict::Failed;
     Rows& rows = at->second;
     rows.AnyFailed = rows.AnyFailed || !answered;

@@ -52,6 +52,11 @@ std::string TSiteBatch::MatchKey(const std::string& code) {
     return key;
 }
 
+std::string TSiteBatch::GroupKey(const std::string& code) {
+    const std::string key = MatchKey(code);
+    return key.empty() ? code : key;
+}
+
 bool TSiteBatch::Admit(const SiteResult& result) {
     if (m_alone) return false;
     const std::string key = MatchKey(result.Code);

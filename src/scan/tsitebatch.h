@@ -18,6 +18,9 @@ public:
     /// The key under which the database matches a code (letters without regard to case, trailing blanks
     /// ignored), or empty when only the database can tell (a code with bytes beyond ASCII).
     static std::string MatchKey(const std::string& code);
+    /// The key that gathers the rows of one code as the database matches them: MatchKey, or the code
+    /// itself where only the database can tell.
+    static std::string GroupKey(const std::string& code);
 
     /// Whether the site at `result` may join a batch holding the codes seen so far: its code (and its
     /// marker code) must be told apart from theirs, so that no statement of the batch touches its rows.

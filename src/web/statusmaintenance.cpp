@@ -29,7 +29,7 @@ std::string When(const TStatusView::TListedWindow& listed, const TimeZone& zone)
     return listed.Holding ? text + " <b>(now)</b>" : text;
 }
 
-void AddRow(std::string& page, const TStatusView::TListedWindow& listed, const TimeZone& zone) {
+void AddWindowRow(std::string& page, const TStatusView::TListedWindow& listed, const TimeZone& zone) {
     const MaintenanceWindow& w = *listed.Window;
     page += "<tr><td>" + (w.Code == "*" ? std::string("* (every site)") : HtmlEscape(w.Code)) + "<td>" +
             When(listed, zone) + "<td>" + HtmlEscape(w.Reason) + "<td>" + HtmlEscape(w.MadeBy) +
@@ -56,7 +56,7 @@ void AddMaintenanceSection(std::string& page, const TStatusView& view) {
     if (!view.MaintenanceListed.empty()) {
         page += "<table><thead><tr><th>Code<th>When<th>Reason<th>Made by<th></tr></thead><tbody>\n";
         for (const TStatusView::TListedWindow& listed : view.MaintenanceListed)
-            AddRow(page, listed, *view.Zone);
+            AddWindowRow(page, listed, *view.Zone);
         page += "</tbody></table>\n";
     }
     if (view.MaintenanceListed.size() < view.MaintenanceTotal) {
