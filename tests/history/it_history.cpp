@@ -69,22 +69,30 @@ private:
     std::string m_ns;
 };
 
-} // namespace
+/// A daemon of Daemon ID D1 with [History] on an SQLite file, probing CUT, a host of the test's own.
+class HistoryNetwork : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        if (!host.Create(why)) GTEST_SKIP() << why;
+        if (!Have("curl")) GTEST_SKIP() << "curl is not installed";
+        ASSERT_TRUE(db.Connect()) << db.dm.LastConnectionError();
+        db.AddSite("D1", "CUT", host.Address());
+        WriteFileText(home.File("vkt.ini"), "[System]\r\nVKTID=D1\r\n" + db.IniLines() +
+                                                "PollDelay=0\r\nNetPort=" + std::to_string(port) + "\r\n[History]\r\n");
+    }
 
-TEST(HistoryNetwork, CutOfKnownLengthSurvivesARestartInUptimeAndOutageReports) {
     CutHost host;
-    std::string why;
-    if (!host.Create(why)) GTEST_SKIP() << why;
-    if (!Have("curl")) GTEST_SKIP() << "curl is not installed";
     TempDir dbDir;
-    SharedDb db("SQLite", dbDir.File("vkt"), "");
-    ASSERT_TRUE(db.Connect()) << db.dm.LastConnectionError();
-    db.AddSite("D1", "CUT", host.Address());
+    SharedDb db{"SQLite", dbDir.File("vkt"), ""};
     TempDir home, work;
     const int port = UnusedPort();
-    WriteFileText(home.File("vkt.ini"), "[System]\r\nVKTID=D1\r\n" + db.IniLines() +
-                                            "PollDelay=0\r\nNetPort=" + std::to_string(port) + "\r\n[History]\r\n");
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
+};
+
+} // namespace
+
+TEST_F(HistoryNetwork, CutOfKnownLengthSurvivesARestartInUptimeAndOutageReports) {
     int cutAt = -1, mendedAt = -1, silent = 0;
     {
         VktProcess vkt(home.Path(), work.Path());
@@ -166,19 +174,7 @@ TEST(HistoryNetwork, CutOfKnownLengthSurvivesARestartInUptimeAndOutageReports) {
 
 // A kill in the middle of an outage: after the restart the outage goes on from its first failed probe,
 // and the probes of every scan but the one the kill cut short are still counted.
-TEST(HistoryNetwork, AKillLosesNeitherTheOpenOutagesStartNorTheScansBeforeIt) {
-    CutHost host;
-    std::string why;
-    if (!host.Create(why)) GTEST_SKIP() << why;
-    if (!Have("curl")) GTEST_SKIP() << "curl is not installed";
-    TempDir dbDir;
-    SharedDb db("SQLite", dbDir.File("vkt"), "");
-    ASSERT_TRUE(db.Connect()) << db.dm.LastConnectionError();
-    db.AddSite("D1", "CUT", host.Address());
-    TempDir home, work;
-    const int port = UnusedPort();
-    WriteFileText(home.File("vkt.ini"), "[System]\r\nVKTID=D1\r\n" + db.IniLines() +
-                                            "PollDelay=0\r\nNetPort=" + std::to_string(port) + "\r\n[History]\r\n");
+TEST_F(HistoryNetwork, AKillLosesNeitherTheOpenOutagesStartNorTheScansBeforeIt) {
     const auto results = [](const VktProcess& vkt) {
         const std::string out = vkt.Output();
         return Occurrences(out, "CUT Responding") + Occurrences(out, "Unable to contact CUT");
@@ -197,7 +193,6 @@ TEST(HistoryNetwork, AKillLosesNeitherTheOpenOutagesStartNorTheScansBeforeIt) {
     }
     VktProcess vkt(home.Path(), work.Path());
     ASSERT_TRUE(WaitForCount(vkt, "Unable to contact CUT", 1, 60s)) << vkt.Output();
-    const std::string base = "http://127.0.0.1:" + std::to_string(port);
     // The reports answer once the first scan after the restart has published its history.
     for (int i = 0; i < 300 && RunCommand("curl -s " + base + "/status.json").find("\"uptime\"") == std::string::npos;
          ++i)
