@@ -88,6 +88,15 @@ protected:
     TempDir home, work;
     const int port = UnusedPort();
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
+
+    /// The status JSON once a scan has published the site's history (the daemon has no other way to
+    /// tell a client than its answers), for up to 30 s.
+    std::string StatusOnceItHasUptime() const {
+        std::string json;
+        for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(100ms))
+            if ((json = RunCommand("curl -s " + base + "/status.json")).find("\"uptime\"") != std::string::npos) break;
+        return json;
+    }
 };
 
 } // namespace
@@ -115,11 +124,7 @@ TEST_F(HistoryNetwork, CutOfKnownLengthSurvivesARestartInUptimeAndOutageReports)
 
     VktProcess vkt(home.Path(), work.Path());
     ASSERT_TRUE(WaitForCount(vkt, "CUT Responding", 2, 60s)) << vkt.Output();
-    std::string json;
-    for (int i = 0; i < 300 && json.find("\"uptime\"") == std::string::npos; ++i) {
-        json = RunCommand("curl -s " + base + "/status.json");
-        std::this_thread::sleep_for(100ms);
-    }
+    std::string json = StatusOnceItHasUptime();
 
     std::string type;
     const auto outages = CsvRows(base + "/status/outages.csv", type);
@@ -194,9 +199,7 @@ TEST_F(HistoryNetwork, AKillLosesNeitherTheOpenOutagesStartNorTheScansBeforeIt) 
     VktProcess vkt(home.Path(), work.Path());
     ASSERT_TRUE(WaitForCount(vkt, "Unable to contact CUT", 1, 60s)) << vkt.Output();
     // The reports answer once the first scan after the restart has published its history.
-    for (int i = 0; i < 300 && RunCommand("curl -s " + base + "/status.json").find("\"uptime\"") == std::string::npos;
-         ++i)
-        std::this_thread::sleep_for(100ms);
+    StatusOnceItHasUptime();
     std::string type;
     const long long first = results(vkt);
     const auto outages = CsvRows(base + "/status/outages.csv", type);
