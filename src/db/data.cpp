@@ -91,6 +91,22 @@ bool TVKTDataModule::TableScripts(const std::string& table, TTableScript& script
     return TableScript(dialect, table, script);
 }
 
+void RunInTransaction(TDbQuery& query, TDbDialect dialect, const std::function<void()>& body) {
+    const TransactionText text = TransactionOf(dialect);
+    ExecStatement(query, {text.Begin});
+    try {
+        body();
+    } catch (...) {
+        try {
+            ExecStatement(query, {text.Rollback});
+        } catch (const Exception&) {
+            // The link is gone: the server drops the open transaction with it.
+        }
+        throw;
+    }
+    ExecStatement(query, {text.Commit});
+}
+
 void CreateTableIfMissing(TDbQuery& query, const std::string& table, const std::vector<std::string>& statements) {
     TDbSession& session = query.Connection().Session();
     if (session.TableExists(table)) return;

@@ -63,6 +63,9 @@ void ExecStatement(TDbQuery& query, const std::vector<std::string>& lines);
 /// Makes a table that the database does not have by running its statements (the create, then its
 /// index) one by one on `query`. Another process making the same table at the same moment is no error.
 void CreateTableIfMissing(TDbQuery& query, const std::string& table, const std::vector<std::string>& statements);
+/// Runs `body` in one transaction on `query`'s connection: committed when it returns, rolled back when
+/// it throws (the error goes on to the caller), so a write is stored whole or not at all.
+void RunInTransaction(TDbQuery& query, TDbDialect dialect, const std::function<void()>& body);
 /// Installs what shows and hides the busy cursor (the console window); none by default.
 void SetBusyCursorHook(std::function<void(bool busy)> hook);
 

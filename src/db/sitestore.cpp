@@ -248,7 +248,7 @@ void SiteStore::Apply(const std::vector<SiteChange>& changes) {
     // Refused values stop the change set before the transaction starts.
     for (const SiteChange& change : changes)
         if (change.What != SiteChange::Kind::Delete) Check(change.Site);
-    InTransaction([&] {
+    RunInTransaction(m_query, m_dialect, [&] {
         for (const SiteChange& change : changes)
             RunChange(change);
     });
@@ -257,22 +257,6 @@ void SiteStore::Apply(const std::vector<SiteChange>& changes) {
 void SiteStore::Check(const SiteFields& site) {
     std::vector<FieldError> errors = Validate(site);
     if (!errors.empty()) throw ESiteInvalid(std::move(errors));
-}
-
-template <typename Body> void SiteStore::InTransaction(Body body) {
-    const TransactionText text = TransactionOf(m_dialect);
-    ExecStatement(m_query, {text.Begin});
-    try {
-        body();
-    } catch (...) {
-        try {
-            ExecStatement(m_query, {text.Rollback});
-        } catch (const Exception&) {
-            // The link is gone: the server drops the open transaction with it.
-        }
-        throw;
-    }
-    ExecStatement(m_query, {text.Commit});
 }
 
 void SiteStore::RunChange(const SiteChange& change) {

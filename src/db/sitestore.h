@@ -105,7 +105,6 @@ private:
     void DoDelete(const std::string& code, const std::string& daemon);
     void Link(const std::string& daemon, const std::string& code);
     void RunChange(const SiteChange& change);
-    template <typename Body> void InTransaction(Body body);
 
     TDbQuery& m_query;
     TDbDialect m_dialect;

@@ -150,21 +150,11 @@ void HistoryStore::EnsureTables() {
 void HistoryStore::Write(TDbDialect dialect, const std::unordered_map<std::string, Rollup::Pending>& figures,
                          const std::vector<OutageRecord>& outages) {
     if (figures.empty() && outages.empty()) return;
-    const TransactionText text = TransactionOf(dialect);
-    ExecStatement(m_q, {text.Begin});
-    try {
+    RunInTransaction(m_q, dialect, [&] {
         WriteFigures(dialect, Step::Hour, figures);
         WriteFigures(dialect, Step::Day, figures);
         WriteOutages(dialect, outages);
-    } catch (...) {
-        try {
-            ExecStatement(m_q, {text.Rollback});
-        } catch (const Exception&) {
-            // The link is gone: the server drops the open transaction with it.
-        }
-        throw;
-    }
-    ExecStatement(m_q, {text.Commit});
+    });
 }
 
 void HistoryStore::WriteFigures(TDbDialect dialect, Step step,
