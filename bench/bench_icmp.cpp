@@ -1,7 +1,7 @@
 // Per-probe cost of PingSite over 1,000 loopback addresses, beside two bare loops measured in the same run:
 // one socket and one thread per probe (the shape of the probe worker) and one socket reused for every probe.
 // fping over the same list is timed too when it is installed. Prints figures; asserts nothing.
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/tfrmmain.h"
 #include "platform/icmpecho.h"
 #include "platform/msgloop.h"

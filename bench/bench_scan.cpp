@@ -3,7 +3,7 @@
 // the same statements through the bare SQLite API and the bare echo on one reused socket. Then the wall
 // time of one scan of 100 sites of which 10 never answer (a namespace host that drops echo requests;
 // root only). Prints figures; asserts nothing.
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
 #include "db/sqlitecollation.h"

@@ -3,7 +3,7 @@
 #include "daemon/dailypurge.h"
 
 #include "daemon/groupscan.h"
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "db/alarmrows.h"
 #include "db/common.h"
 #include "db/data.h"

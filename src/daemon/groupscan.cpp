@@ -3,7 +3,7 @@
 
 #include "alert/notice.h"
 #include "cluster/clustermember.h"
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/noticerunner.h"
 #include "daemon/talertbridge.h"
 #include "daemon/tfrmmain.h"

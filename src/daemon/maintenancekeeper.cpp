@@ -2,7 +2,7 @@
 // notification worker shares the connection.
 #include "daemon/maintenancekeeper.h"
 
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "db/data.h"
 #include "history/maintenancebook.h"
 #include "history/maintenancetable.h"

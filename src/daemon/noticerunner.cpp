@@ -3,7 +3,7 @@
 #include "daemon/noticerunner.h"
 
 #include "alert/adminmailchannel.h"
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/tnotifythread.h"
 #include "db/alarmrows.h"
 #include "db/common.h"

@@ -3,7 +3,7 @@
 
 #include "alert/ackinbox.h"
 #include "cluster/clustermember.h"
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/noticerunner.h"
 #include "db/ackrows.h"
 #include "db/alarmrows.h"

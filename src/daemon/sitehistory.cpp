@@ -1,7 +1,7 @@
 // SiteHistory: the rollup, the outages and the uptime bases of the running daemon, and their writes.
 #include "daemon/sitehistory.h"
 
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "db/alarmrows.h"
 #include "db/data.h"
 #include "history/historystore.h"

@@ -1,7 +1,7 @@
 // One probed site: result line, rows, rules, notices and the board.
 #include "daemon/siteoutcome.h"
 
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/groupscan.h"
 #include "daemon/sitehistory.h"
 #include "daemon/talertbridge.h"

@@ -3,7 +3,7 @@
 #include "daemon/talertbridge.h"
 
 #include "alert/probewithretries.h"
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/noticerunner.h"
 #include "db/alarmrows.h"
 #include "db/common.h"

@@ -3,7 +3,7 @@
 // Qt window and the vkt-datutil command line render it and forward the user's actions.
 #pragma once
 
-#include "daemon/tmemo.h"
+#include "platform/tmemo.h"
 #include "db/data.h"
 
 #include <array>

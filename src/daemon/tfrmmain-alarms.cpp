@@ -1,6 +1,6 @@
 // Console controller: the alarm handlers of the scan, delegating to the alarm rows, the notice
 // runner and the daily purge.
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/dailypurge.h"
 #include "daemon/groupscan.h"
 #include "daemon/noticerunner.h"

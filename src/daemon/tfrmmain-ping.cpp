@@ -1,5 +1,5 @@
 // Console controller: probing one site address with a worker while the message loop keeps running.
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/icmp.h"
 #include "daemon/tfrmmain.h"
 #include "platform/msgloop.h"

@@ -2,7 +2,7 @@
 // purge and one scan of the sites assigned to this daemon, one site at a time or all at once; what
 // each probed site comes to is the site outcome's.
 #include "alert/probewithretries.h"
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/groupscan.h"
 #include "daemon/maintenancekeeper.h"
 #include "daemon/sitehistory.h"

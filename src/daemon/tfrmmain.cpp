@@ -1,7 +1,7 @@
 // Console controller: start-up sequence, shutdown, menu commands and the status line.
 #include "daemon/tfrmmain.h"
 
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/dailypurge.h"
 #include "daemon/groupscan.h"
 #include "daemon/maintenancekeeper.h"

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "alert/ackinbox.h"
-#include "daemon/tmemo.h"
+#include "platform/tmemo.h"
 #include "daemon/ttimer.h"
 #include "daemon/ttrayicon.h"
 #include "db/common.h"

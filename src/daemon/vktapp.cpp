@@ -4,7 +4,7 @@
 #include "daemon/vktapp.h"
 
 #include "api/apiserver.h"
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/tdaemonface.h"
 #include "daemon/tfrminstall.h"
 #include "daemon/tfrmmain.h"

@@ -3,7 +3,7 @@
 // and helpers to seed rows, run ticks and read what the scan logged.
 #pragma once
 
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
 #include "platform/datetime.h"

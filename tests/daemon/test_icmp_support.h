@@ -2,7 +2,7 @@
 // with its message loop, clock and log pane in a temporary working directory.
 #pragma once
 
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/tfrmmain.h"
 #include "platform/datetime.h"
 #include "platform/icmpecho.h"

@@ -1,5 +1,5 @@
 // Console controller: halted start-up, closing versus shutting down, status line.
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"
 #include "platform/datetime.h"

@@ -1,5 +1,5 @@
 // Console, tray and About views on the offscreen platform, driven through their widgets.
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 #include "daemon/tfrmabout.h"
 #include "daemon/tfrmmain.h"
 #include "db/data.h"

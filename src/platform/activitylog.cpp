@@ -1,7 +1,7 @@
 // The activity log writer.
-#include "daemon/activitylog.h"
+#include "platform/activitylog.h"
 
-#include "daemon/tmemo.h"
+#include "platform/tmemo.h"
 #include "platform/datetime.h"
 #include "platform/msgloop.h"
 #include "platform/strutil.h"

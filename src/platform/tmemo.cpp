@@ -1,5 +1,5 @@
 // Log pane model.
-#include "daemon/tmemo.h"
+#include "platform/tmemo.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // The activity log: line format, daily files, pane trimming and a failing file.
-#include "daemon/activitylog.h"
-#include "daemon/tmemo.h"
+#include "platform/activitylog.h"
+#include "platform/tmemo.h"
 #include "platform/datetime.h"
 #include "platform/msgloop.h"
 #include "testutil.h"
