@@ -1,9 +1,9 @@
 // Console controller: the alarm handlers of the scan, delegating to the alarm rows, the notice
 // runner and the daily purge.
 #include "platform/activitylog.h"
-#include "daemon/dailypurge.h"
-#include "daemon/groupscan.h"
-#include "daemon/noticerunner.h"
+#include "monitor/dailypurge.h"
+#include "monitor/groupscan.h"
+#include "monitor/noticerunner.h"
 #include "daemon/tfrmmain.h"
 #include "db/alarmrows.h"
 #include "db/data.h"

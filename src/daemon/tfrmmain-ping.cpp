@@ -1,6 +1,6 @@
 // Console controller: probing one site address with a worker while the message loop keeps running.
 #include "platform/activitylog.h"
-#include "daemon/icmp.h"
+#include "scan/icmp.h"
 #include "daemon/tfrmmain.h"
 #include "platform/msgloop.h"
 

@@ -4,7 +4,7 @@
 
 #include "alert/alertpolicy.h"
 #include "alert/degradedpolicy.h"
-#include "daemon/outagefollowups.h"
+#include "monitor/outagefollowups.h"
 
 #include <functional>
 #include <string>

@@ -1,11 +1,11 @@
 // The group's scan: joining, voting, and the rows and notices of the group's verdict.
-#include "daemon/groupscan.h"
+#include "monitor/groupscan.h"
 
 #include "alert/notice.h"
 #include "cluster/clustermember.h"
 #include "platform/activitylog.h"
-#include "daemon/noticerunner.h"
-#include "daemon/talertbridge.h"
+#include "monitor/noticerunner.h"
+#include "monitor/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "db/alarmrows.h"
 #include "db/data.h"

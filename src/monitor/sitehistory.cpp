@@ -1,5 +1,5 @@
 // SiteHistory: the rollup, the outages and the uptime bases of the running daemon, and their writes.
-#include "daemon/sitehistory.h"
+#include "monitor/sitehistory.h"
 
 #include "platform/activitylog.h"
 #include "db/alarmrows.h"

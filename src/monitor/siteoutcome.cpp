@@ -1,10 +1,10 @@
 // One probed site: result line, rows, rules, notices and the board.
-#include "daemon/siteoutcome.h"
+#include "monitor/siteoutcome.h"
 
 #include "platform/activitylog.h"
-#include "daemon/groupscan.h"
-#include "daemon/sitehistory.h"
-#include "daemon/talertbridge.h"
+#include "monitor/groupscan.h"
+#include "monitor/sitehistory.h"
+#include "monitor/talertbridge.h"
 #include "daemon/tfrmmain.h"
 #include "platform/strutil.h"
 #include "web/statusboard.h"

@@ -1,10 +1,10 @@
 // The notification worker and the administrator's mail, each waited for under its guard while the
 // message loop keeps serving; the webhook's queue posts on its own thread and is never waited for.
-#include "daemon/noticerunner.h"
+#include "monitor/noticerunner.h"
 
 #include "alert/adminmailchannel.h"
 #include "platform/activitylog.h"
-#include "daemon/tnotifythread.h"
+#include "monitor/tnotifythread.h"
 #include "db/alarmrows.h"
 #include "db/common.h"
 #include "db/data.h"

@@ -1,10 +1,10 @@
 // Reminders, escalation and acknowledgements of notified outages.
-#include "daemon/outagefollowups.h"
+#include "monitor/outagefollowups.h"
 
 #include "alert/ackinbox.h"
 #include "cluster/clustermember.h"
 #include "platform/activitylog.h"
-#include "daemon/noticerunner.h"
+#include "monitor/noticerunner.h"
 #include "db/ackrows.h"
 #include "db/alarmrows.h"
 #include "platform/datetime.h"

@@ -1,10 +1,10 @@
 // What the alert policy asks of the daemon: rows of table alarms, notices through the notice runner,
 // probes of the uplink, the parent table sitedep.
-#include "daemon/talertbridge.h"
+#include "monitor/talertbridge.h"
 
 #include "alert/probewithretries.h"
 #include "platform/activitylog.h"
-#include "daemon/noticerunner.h"
+#include "monitor/noticerunner.h"
 #include "db/alarmrows.h"
 #include "db/common.h"
 #include "db/data.h"
