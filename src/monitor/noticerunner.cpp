@@ -13,7 +13,7 @@
 #include "platform/msgloop.h"
 #include "platform/strutil.h"
 #include "scan/pathtracer.h"
-#include "web/statusboard.h"
+#include "monitor/siteresultsink.h"
 
 #include <atomic>
 #include <chrono>
@@ -53,8 +53,7 @@ void FillSiteTexts(const std::string& code, Notice& notice) {
 
 } // namespace
 
-NoticeRunner::NoticeRunner(std::function<void(const std::string&)> showStatus, TSiteResultSink* const& board)
-    : m_showStatus(std::move(showStatus)), m_board(board) {}
+NoticeRunner::NoticeRunner(std::function<void(const std::string&)> showStatus) : m_showStatus(std::move(showStatus)) {}
 
 NoticeRunner::~NoticeRunner() = default;
 

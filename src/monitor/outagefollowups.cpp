@@ -11,7 +11,7 @@
 #include "db/claimrows.h"
 #include "db/data.h"
 #include "platform/strutil.h"
-#include "web/statusboard.h"
+#include "monitor/siteresultsink.h"
 
 namespace {
 
@@ -24,8 +24,7 @@ ClaimRows Claims() {
 
 } // namespace
 
-OutageFollowups::OutageFollowups(NoticeRunner& notices, AckInbox& inbox, TSiteResultSink* const& board)
-    : m_notices(notices), m_inbox(inbox), m_board(board) {
+OutageFollowups::OutageFollowups(NoticeRunner& notices, AckInbox& inbox) : m_notices(notices), m_inbox(inbox) {
     m_notices.UseAcknowledgements([this](const std::string& code, TDateTime since) { return AckOf(code, since); });
 }
 

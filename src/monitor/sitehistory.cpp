@@ -6,7 +6,7 @@
 #include "db/data.h"
 #include "history/historystore.h"
 #include "platform/datetime.h"
-#include "web/statusboard.h"
+#include "monitor/siteresultsink.h"
 
 #include <algorithm>
 
@@ -34,7 +34,7 @@ ProbeCounts CountsOf(const SiteResult& r) {
 
 } // namespace
 
-SiteHistory::SiteHistory(TSiteResultSink* const& board) : m_board(board), m_rollup(m_noMaintenance, HoldSlackSeconds) {}
+SiteHistory::SiteHistory() : m_rollup(m_noMaintenance, HoldSlackSeconds) {}
 
 SiteHistory::~SiteHistory() = default;
 

@@ -10,9 +10,8 @@
 #include "db/data.h"
 #include "platform/datetime.h"
 
-TAlertBridge::TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAlarm, AckInbox& acks,
-                           TSiteResultSink* const& board)
-    : Policy(*this), Followups(notices, acks, board), m_notices(notices), m_ping(std::move(ping)),
+TAlertBridge::TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAlarm, AckInbox& acks)
+    : Policy(*this), Followups(notices, acks), m_notices(notices), m_ping(std::move(ping)),
       m_postAlarm(std::move(postAlarm)) {}
 
 void TAlertBridge::ScanStarted() {
