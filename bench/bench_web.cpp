@@ -38,9 +38,14 @@ ManualClock& FillBoard(TStatusBoard& board, int sites) {
         board.ScanBegun();
         for (int i = 0; i < sites; ++i) {
             const bool answered = i % 97 != 0 && (i + round) % 41 != 0;
-            board.SiteProbed({"S" + std::to_string(i), "Site " + std::to_string(i),
-                              "10." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ".1", answered,
-                              1 + (i * 7 + round * 13) % 90, answered ? "" : "timed out"});
+            SiteResult r;
+            r.Code = "S" + std::to_string(i);
+            r.Name = "Site " + std::to_string(i);
+            r.Address = "10." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ".1";
+            r.Answered = answered;
+            r.RttAvg = 1 + (i * 7 + round * 13) % 90;
+            r.LastCause = answered ? ProbeCause::None : ProbeCause::TimedOut;
+            board.SiteProbed(r, {});
         }
         board.ScanEnded();
     }

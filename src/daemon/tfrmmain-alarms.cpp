@@ -1,49 +1,25 @@
-// Console controller: the alarm handlers of the scan, delegating to the alarm rows, the notice
-// runner and the daily purge.
-#include "platform/activitylog.h"
-#include "daemon/dailypurge.h"
-#include "daemon/groupscan.h"
-#include "daemon/noticerunner.h"
+// Console controller: the alarm handlers of the scan and the daily purge, delegating to the monitor.
 #include "daemon/tfrmmain.h"
-#include "db/alarmrows.h"
-#include "db/data.h"
 #include "platform/datetime.h"
-#include "platform/strutil.h"
-
-#include <exception>
 
 void TfrmMain::PostAlarm(const std::string& code) {
-    try {
-        AlarmRows(*DataModule()).Post(code, Now());
-    } catch (const std::exception& e) {
-        WriteLog("[FAILURE]", std::string("Posting alarm: ") + e.what());
-    }
+    m_monitor.PostAlarm(code);
 }
 
 void TfrmMain::ClearAlarms(const std::string& code, int rtt) {
-    DeleteOutageRows(code);
-    try {
-        ExecStatement(DataModule()->adoQ2, {"UPDATE ", "  site ", "SET LastRTT = " + SQLLiteral(IntToStr(rtt)) + " ",
-                                            "WHERE code = " + SQLLiteral(code) + " "});
-    } catch (const std::exception& e) {
-        WriteLog("[FAILURE]", std::string("Clearing active alarms: ") + e.what());
-    }
+    m_monitor.ClearAlarms(code, rtt);
 }
 
 void TfrmMain::DeleteOutageRows(const std::string& code) {
-    try {
-        AlarmRows(*DataModule()).Clear(code);
-    } catch (const std::exception& e) {
-        WriteLog("[FAILURE]", std::string("Clearing active alarms: ") + e.what());
-    }
+    m_monitor.DeleteOutageRows(code);
 }
 
 void TfrmMain::Notify(const std::string& code) {
-    m_notices->NotifyProblem(code);
+    m_monitor.Notify(code);
 }
 
 void TfrmMain::DailyPurge() {
-    m_purge->Run(m_group.get(), [this] {
+    m_monitor.DailyPurge([this] {
         LastPurge = Now();
         m_lastPurgeMono = GetClock().Monotonic();
     });

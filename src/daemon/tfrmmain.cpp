@@ -2,15 +2,7 @@
 #include "daemon/tfrmmain.h"
 
 #include "platform/activitylog.h"
-#include "daemon/dailypurge.h"
-#include "daemon/groupscan.h"
-#include "daemon/maintenancekeeper.h"
-#include "daemon/noticerunner.h"
-#include "daemon/sitehistory.h"
-#include "daemon/siteoutcome.h"
-#include "daemon/talertbridge.h"
 #include "daemon/tfrmabout.h"
-#include "history/maintenancebook.h"
 #include "db/common.h"
 #include "db/data.h"
 #include "platform/datetime.h"
@@ -32,26 +24,17 @@ TfrmMain* SetFrmMain(TfrmMain* form) {
     return g_frmMain.exchange(form);
 }
 
-TfrmMain::TfrmMain()
-    : m_notices(std::make_unique<NoticeRunner>([this](const std::string& text) { ShowStatus(text); }, SiteResults)),
-      m_alert(std::make_unique<TAlertBridge>(
-          *m_notices, [this](const std::string& address, int& rtt) { return PingSite(address, rtt); },
-          [this](const std::string& code) { PostAlarm(code); }, Acknowledgements, SiteResults)),
-      m_purge(std::make_unique<::DailyPurge>()), m_group(std::make_unique<GroupScan>(*this, *m_alert, *m_notices)),
-      m_history(std::make_unique<SiteHistory>(SiteResults)),
-      m_outcome(std::make_unique<SiteOutcome>(*this, *m_alert, *m_group, *m_history)),
-      m_maintenance(std::make_unique<MaintenanceKeeper>()) {
-    m_notices->OnNoticeStanding = [this](const std::string& code) { m_history->Noticed(code); };
+TfrmMain::TfrmMain() : m_monitor(*this, Acknowledgements) {
     timMain.OnTimer = [this] { timMainTimer(); };
     trayIcon.OnDblClick = [this] { trayIconDblClick(); };
 }
 
 void TfrmMain::UseMaintenance(MaintenanceBook* book) {
-    m_maintenance->Use(book);
-    m_notices->HoldDuringMaintenance(book);
-    if (book == nullptr) return;
-    m_maintenanceSpans = std::make_unique<MaintenanceBookSpans>(*book);
-    m_history->UseMaintenance(*m_maintenanceSpans);
+    m_monitor.UseMaintenance(book);
+}
+
+void TfrmMain::UseBoard(TSiteResultSink* board) {
+    m_monitor.UseBoard(board);
 }
 
 TfrmMain::~TfrmMain() {
@@ -108,8 +91,7 @@ void TfrmMain::FormClose() {
 
 void TfrmMain::Terminate() {
     timMain.SetEnabled(false);
-    m_history->Stop();
-    m_group->Leave();
+    m_monitor.Stop();
     if (OnTerminate) OnTerminate();
 }
 

@@ -1,6 +1,6 @@
 // The console controller: log pane, status bar, menus, tray icon, scan timer and the commands
 // of the console window. It holds what a window would show; a view (Qt) renders it, and
-// headless it runs on its own.
+// headless it runs on its own. What the scan's sites come to is its monitor's.
 #pragma once
 
 #include "alert/ackinbox.h"
@@ -9,6 +9,8 @@
 #include "daemon/ttrayicon.h"
 #include "db/common.h"
 #include "db/dbaccess.h"
+#include "monitor/monitor.h"
+#include "monitor/monitorhandlers.h"
 #include "platform/clock.h"
 #include "platform/scopedinstall.h"
 #include "scan/scansettings.h"
@@ -21,17 +23,7 @@
 #include <vector>
 
 class TfrmAbout;
-class TAlertBridge;
-class DailyPurge;
-class GroupScan;
 class MaintenanceBook;
-class MaintenanceKeeper;
-class MaintenanceSpans;
-class NoticeRunner;
-class SiteHistory;
-class SiteOutcome;
-struct ScanRow;
-struct Notice;
 class TSiteResultSink;
 
 struct TMenuItem {
@@ -39,7 +31,7 @@ struct TMenuItem {
     bool Enabled = true;
 };
 
-class TfrmMain {
+class TfrmMain : public MonitorHandlers {
 public:
     TfrmMain();
     ~TfrmMain();
@@ -96,7 +88,7 @@ public:
     void timMainTimer();
     void ToggleIcon();
     /// Status bar text and tray tooltip; empty restores the tooltip "Sentrova VKT".
-    void ShowStatus(const std::string& text);
+    void ShowStatus(const std::string& text) override;
     /// Probes one address; true when it answered, with the round-trip time in `rtt` (ms).
     bool PingSite(const std::string& address, int& rtt);
     /// The same probe with all it learnt: the round trip in microseconds as well, or why it failed. A
@@ -142,7 +134,7 @@ public:
     /// Whether the console's context menu is the tray menu (set while the console is hidden).
     bool PopupIsContextMenu = false;
     /// Where each scan reports its per-site results (the status board); none: not reported.
-    TSiteResultSink* SiteResults = nullptr;
+    void UseBoard(TSiteResultSink* board);
     /// Acknowledgements from the web port, stored by the next scan or, between scans, at once.
     AckInbox Acknowledgements;
     /// Stores the acknowledgements waiting, unless a scan runs (it takes them itself). On the loop thread.
@@ -151,11 +143,6 @@ public:
     void UseMaintenance(MaintenanceBook* book);
 
 private:
-    /// The per-site family choice, read at the start of each scan.
-    SiteFamilies m_families;
-    /// Reads table sitefamily when [Scan] Family is given; a failure is logged and every site is probed
-    /// on the scan's Family.
-    void LoadSiteFamilies();
     void Terminate();
     void Changed();
     /// Runs a command with the scan timer stopped; the timer runs again after it only if it ran
@@ -168,11 +155,6 @@ private:
     bool PurgeDue() const;
     void RunDailyPurge();
     void ScanSites();
-    /// Reads and probes each code's rows in turn, one probe at a time.
-    void ScanOneByOne(const TStringList& codes);
-    void ProbeRow(const ScanRow& row);
-    /// Reads every row first, then probes them all at once ([Scan] Parallel).
-    void ScanTogether(const TStringList& codes);
     void HoldDatabaseCommands(bool hold);
 
     bool m_scanning = false;
@@ -184,21 +166,8 @@ private:
     Clock::MonoTime m_lastPurgeMono{};
     bool m_running = false;
     bool m_closeDeferred = false;
-    /// The notification worker, the webhook queue and the administrator's notices.
-    std::unique_ptr<NoticeRunner> m_notices;
-    /// The alert rules ([Alert], [Notify] Webhook, [Mail] Admin); inactive while their keys are absent.
-    std::unique_ptr<TAlertBridge> m_alert;
-    /// Old alarm rows and log files, once a day.
-    std::unique_ptr<::DailyPurge> m_purge;
-    /// This daemon as a member of the probes' group ([Cluster]).
-    std::unique_ptr<GroupScan> m_group;
-    /// What the probes leave behind ([History]): rollups, outages, uptime.
-    std::unique_ptr<MaintenanceSpans> m_maintenanceSpans; // what the history leaves out; outlives it
-    std::unique_ptr<SiteHistory> m_history;
-    /// What each probed site comes to.
-    std::unique_ptr<SiteOutcome> m_outcome;
-    /// The maintenance windows' table and the notices they held.
-    std::unique_ptr<MaintenanceKeeper> m_maintenance;
+    /// What the scan's sites come to: alarm rows, alert rules, notices, group, history, purge.
+    Monitor m_monitor;
 };
 
 /// The application's console (created by the entry sequence).

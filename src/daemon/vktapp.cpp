@@ -161,7 +161,7 @@ int RunDaemon(TDaemonFace& face) {
     // The web listener: the console's start-up sequence starts it once the database is connected.
     // The status board outlives the listener whose threads read it.
     TStatusBoard board;
-    form->SiteResults = &board;
+    form->UseBoard(&board);
     MaintenanceBook maintenance;
     form->UseMaintenance(&maintenance);
     TWebServer web;

@@ -32,7 +32,7 @@ struct TSiteStatus {
     int GroupFailed = 0;   ///< members that failed it in their latest scan
 
     long long LastRttUs = -1; ///< the last answer's round-trip time in microseconds
-    /// The address last probed and the family that failed (statusboard.h TSiteResult).
+    /// The address last probed and the family that failed (scan/siteresult.h SiteResult).
     std::string Probed, FailedFamily;
     /// Whether the probed address is worth showing beside the site's own: an IPv6 one, or one per
     /// family. The board of IPv4 sites reads as it always did.

@@ -62,7 +62,7 @@ TSiteEntry& TStatusBoard::Edit(std::size_t slot) {
     return *entry;
 }
 
-void TStatusBoard::SiteProbed(const TSiteResult& result) {
+void TStatusBoard::SiteProbed(const SiteResult& result, const SiteVerdict& verdict) {
     const TDateTime now = GetClock().Now();
     const std::int64_t bucket = CurrentBucket();
     std::unique_lock<std::shared_mutex> hold(m_lock);
@@ -75,23 +75,23 @@ void TStatusBoard::SiteProbed(const TSiteResult& result) {
     site.State = state;
     site.LastProbe = now;
     site.Scan = m_scan;
-    site.GroupDown = result.GroupDown;
-    site.GroupFailed = result.GroupFailed;
+    site.GroupDown = verdict.GroupDown;
+    site.GroupFailed = verdict.GroupFailed;
     site.Probed = result.Probed;
     site.FailedFamily = result.FailedFamily;
-    site.Degraded = result.Degraded;
+    site.Degraded = verdict.Degraded;
     ++m_probes;
     if (result.Answered) {
-        site.LastRttMs = result.RttMs;
-        site.LastRttUs = result.RttUs > 0 ? result.RttUs : result.RttMs * 1000LL;
+        site.LastRttMs = result.RttAvg;
+        site.LastRttUs = result.RttAvgUs > 0 ? result.RttAvgUs : result.RttAvg * 1000LL;
         site.Notified = false; // the outage is over; a new one is told anew
         site.PathEnd.clear();
         site.TraceJson.clear();
-        if (result.GroupDown != 1) site.AckAt = 0; // and its acknowledgement ends with it
+        if (verdict.GroupDown != 1) site.AckAt = 0; // and its acknowledgement ends with it
     } else {
-        site.Cause = AsUtf8(result.Cause);
+        site.Cause = AsUtf8(DescribeFailure(result));
     }
-    entry.History.Add(bucket, result.Answered, result.RttMs); // the loss share is reckoned when read
+    entry.History.Add(bucket, result.Answered, result.RttAvg); // the loss share is reckoned when read
 }
 
 void TStatusBoard::NoticeStanding(const std::string& code) {

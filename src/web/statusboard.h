@@ -3,6 +3,7 @@
 #pragma once
 
 #include "history/uptime.h"
+#include "monitor/siteresultsink.h"
 #include "platform/clock.h"
 #include "web/boardsnapshot.h"
 
@@ -15,52 +16,6 @@
 #include <utility>
 #include <vector>
 
-/// The outcome of one probe of one site address, as the scan hands it over.
-struct TSiteResult {
-    std::string Code;
-    std::string Name;
-    std::string Address;
-    bool Answered = false;
-    int RttMs = 0;
-    /// Why the probe failed ("timed out", "name not found", ...); empty when it answered.
-    std::string Cause;
-    /// The verdict of the probes' group ([Cluster]): -1 alone, 0 answering, 1 down; and how many of
-    /// its live members failed the site in their latest scan.
-    int GroupDown = -1;
-    int GroupFailed = 0;
-    /// The round-trip time in microseconds when the probe measured it that finely; 0: RttMs alone.
-    long long RttUs = 0;
-    /// The address probed (two for a site probed on both families), and the family that failed.
-    std::string Probed{}, FailedFamily{};
-    /// -1 the degraded rule is off, 0 the site answers normally, 1 it is degraded.
-    int Degraded = -1;
-};
-
-/// Where a scan reports its results. The scan calls these on its own thread, in order.
-class TSiteResultSink {
-public:
-    virtual ~TSiteResultSink() = default;
-    virtual void ScanBegun() = 0;
-    virtual void SiteProbed(const TSiteResult& result) = 0;
-    /// The site's outage has been told: its marker row was found or stored.
-    virtual void NoticeStanding(const std::string& code) = 0;
-    /// One channel (`kind` "mail", "popup" or "webhook") tried a notice for the site: `delivered` when
-    /// it was taken, false when it failed. Only counted; whether the site counts as notified follows
-    /// NoticeStanding.
-    virtual void NoticeSent(const std::string& code, const std::string& kind, bool delivered) = 0;
-    virtual void ScanEnded() = 0;
-    /// A path trace of the site address's outage ended: where the path ends and the trace as JSON.
-    virtual void SiteTraced(const std::string& /*code*/, const std::string& /*address*/, const std::string& /*pathEnd*/,
-                            const std::string& /*json*/) {}
-    /// The site's current outage was acknowledged (`at` 0: the acknowledgement is gone).
-    virtual void Acknowledged(const std::string& /*code*/, const std::string& /*by*/, const std::string& /*comment*/,
-                              TDateTime /*at*/) {}
-    /// Whether outages can be acknowledged now.
-    virtual void AcceptsAcknowledgements(bool /*on*/) {}
-    /// The sites' history at this moment ([History]); published with the next snapshot.
-    virtual void HistoryPublished(std::shared_ptr<const UptimeView> history) { (void)history; }
-};
-
 /// The in-memory board: written by the scan, read by any number of web threads at once. Readers
 /// take the latest published snapshot and never hold up a writer. A change is published at once,
 /// except during a scan: its results at most every PublishInterval, and all of them at its end.
@@ -70,7 +25,7 @@ public:
 
     TStatusBoard();
     void ScanBegun() override;
-    void SiteProbed(const TSiteResult& result) override;
+    void SiteProbed(const SiteResult& result, const SiteVerdict& verdict) override;
     void NoticeStanding(const std::string& code) override;
     void NoticeSent(const std::string& code, const std::string& kind, bool delivered) override;
     void ScanEnded() override;

@@ -2,7 +2,7 @@
 // namespace of the test's own answers every request to its silent addresses with a spoofed reply that has
 // the request's identifier and sequence but not its data; the sites stay silent, while an exact copy and
 // loopback count. Two start-ups of the program send different first identifiers and sequences. Root only.
-#include "daemon/icmp.h"
+#include "scan/icmp.h"
 #include "scan/probeengine.h"
 #include "silenthost.h"
 

@@ -3,7 +3,7 @@
 // causes from both engines); TCP sites, and names of the test's own with IPv4, IPv6 or both addresses;
 // and a probe without the privilege to open any ICMP socket. Every address lives inside the test's own
 // namespaces. Needs root.
-#include "daemon/icmp.h"
+#include "scan/icmp.h"
 #include "netlab.h"
 #include "scan/probeengine.h"
 #include "test_icmp_support.h"

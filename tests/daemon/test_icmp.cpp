@@ -1,6 +1,6 @@
 // The probe: what TICMP sends and when it sends nothing, how TPingThread reports, and how PingSite
 // waits for it and reports failures. Real echoes go to loopback only.
-#include "daemon/icmp.h"
+#include "scan/icmp.h"
 #include "test_icmp_support.h"
 
 #include <arpa/inet.h>

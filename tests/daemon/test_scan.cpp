@@ -10,7 +10,7 @@ using Lines = std::vector<std::string>;
 
 TEST_F(ScanConsole, ScanLogsEveryProbeStoresRoundTripTimesAndAlarms) {
     TStatusBoard board;
-    form.SiteResults = &board;
+    form.UseBoard(&board);
     AddSite({"A1  ", "127.0.0.1"});     // trailing blanks are trimmed everywhere
     AddSite({"O'B", "10.9.9.9", 15});   // an apostrophe in a code is only a character
     AddSite({"X9", "127.0.0.1"}, "D2"); // another daemon's site

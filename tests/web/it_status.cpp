@@ -2,6 +2,7 @@
 // curl, urllib, promtool and headless Chromium; the [Web] guards against curl and urllib, from a
 // network namespace too; and a board of 10,000 sites in Chromium.
 #include "../integration/scan_daemon.h"
+#include "boardresult.h"
 #include "net/loopback.h"
 #include "platform/datetime.h"
 #include "shellcommand.h"
@@ -158,9 +159,11 @@ TEST_F(TenThousandSites, PageStaysUsableInChromium) {
             m_board.ScanBegun();
             for (int i = 0; i < 10000; ++i) {
                 const bool answered = i % 97 != 0 && (i + round) % 41 != 0;
-                m_board.SiteProbed({"S" + std::to_string(i), "Site " + std::to_string(i),
-                                    "10." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ".1",
-                                    answered, 1 + (i * 7 + round * 13) % 90, answered ? "" : "timed out"});
+                m_board.SiteProbed(
+                    BoardResult("S" + std::to_string(i), "Site " + std::to_string(i),
+                                "10." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ".1", answered,
+                                1 + (i * 7 + round * 13) % 90, answered ? ProbeCause::None : ProbeCause::TimedOut),
+                    {});
             }
             m_board.ScanEnded();
         }

@@ -14,6 +14,7 @@
 #include "db/data.h"
 #include "history/maintenancebook.h"
 #include "web/statusboard.h"
+#include "boardresult.h"
 #include "web/statusjson.h"
 #include "web/statusmetrics.h"
 #include "web/statuspage.h"
@@ -64,14 +65,15 @@ INSTANTIATE_TEST_SUITE_P(
 // a site the last scan no longer probed leaves the board.
 TEST(Board, FollowsTheScans) {
     TStatusBoard board;
-    auto scan = [&](std::vector<TSiteResult> results) {
+    auto scan = [&](std::vector<SiteResult> results) {
         board.ScanBegun();
-        for (const TSiteResult& r : results)
-            board.SiteProbed(r);
+        for (const SiteResult& r : results)
+            board.SiteProbed(r, {});
         board.ScanEnded();
     };
-    const TSiteResult up{"A", "", "10.0.0.1", true, 4, ""}, down{"A", "", "10.0.0.1", false, 0, "timed out"};
-    const TSiteResult other{"B", "", "10.0.0.2", true, 1, ""};
+    const SiteResult up = BoardResult("A", "", "10.0.0.1", true, 4),
+                     down = BoardResult("A", "", "10.0.0.1", false, 0, ProbeCause::TimedOut);
+    const SiteResult other = BoardResult("B", "", "10.0.0.2", true, 1);
     TScanSummary summary;
     std::vector<TSiteStatus> sites;
     scan({down, other});
@@ -96,7 +98,7 @@ TEST(Board, ShowsTheGroupsVerdictOnlyForMembersOfAGroup) {
     for (const bool grouped : {false, true}) {
         TStatusBoard board;
         board.ScanBegun();
-        board.SiteProbed({"A", "Depot", "10.0.0.1", true, 4, "", grouped ? 1 : -1, 2});
+        board.SiteProbed(BoardResult("A", "Depot", "10.0.0.1", true, 4), {grouped ? 1 : -1, 2});
         board.ScanEnded();
         TStatusView view;
         view.Load(board);
@@ -121,10 +123,11 @@ TEST(Board, NamesTheProbedAddressAndFailedFamilyOnlyBeyondIPv4) {
                                R"(address="dual",probed="10.0.0.1 2001:db8::1",family="v6"})"}}) {
         TStatusBoard board;
         board.ScanBegun();
-        TSiteResult r{"A", "Depot", "dual", c.FailedFamily.empty(), 4, c.FailedFamily.empty() ? "" : "timed out"};
+        SiteResult r = BoardResult("A", "Depot", "dual", c.FailedFamily.empty(), 4,
+                                   c.FailedFamily.empty() ? ProbeCause::None : ProbeCause::TimedOut);
         r.Probed = c.Probed;
         r.FailedFamily = c.FailedFamily;
-        board.SiteProbed(r);
+        board.SiteProbed(r, {});
         board.ScanEnded();
         TStatusView view;
         view.Load(board);
@@ -197,8 +200,8 @@ INSTANTIATE_TEST_SUITE_P(
 class StatusPaths : public WebServerTest {
 protected:
     void SetUp() override {
-        m_board.SiteProbed({"A1", "Depot", "127.0.0.1", true, 3, ""});
-        m_board.SiteProbed({"B2", "Shed", "no..such", false, 0, "name not found"});
+        m_board.SiteProbed(BoardResult("A1", "Depot", "127.0.0.1", true, 3), {});
+        m_board.SiteProbed(BoardResult("B2", "Shed", "no..such", false, 0, ProbeCause::NameNotFound), {});
         m_configure = [this](TWebServer& web) { web.Board = &m_board; };
         WebServerTest::SetUp();
     }
@@ -290,11 +293,13 @@ protected:
     void SetUp() override {
         if (!Have("curl") || !Have("promtool")) GTEST_SKIP() << "curl or promtool is not installed";
         m_board.ScanBegun();
-        TSiteResult cp1252{"CAF\xC9", "Caf\xE9 \x80", "127.0.0.9", true, 0, ""};
-        cp1252.RttUs = 84;
-        m_board.SiteProbed(cp1252);
-        m_board.SiteProbed({"CAFÉ", "Café", "127.0.0.10", true, 12, ""});
-        m_board.SiteProbed({"M\xDC", "", "no..such", false, 0, "timed out \x96 twice"});
+        SiteResult cp1252 = BoardResult("CAF\xC9", "Caf\xE9 \x80", "127.0.0.9", true, 0);
+        cp1252.RttAvgUs = 84;
+        m_board.SiteProbed(cp1252, {});
+        m_board.SiteProbed(BoardResult("CAFÉ", "Café", "127.0.0.10", true, 12), {});
+        SiteResult silent = BoardResult("M\xDC", "", "no..such", false, 0, ProbeCause::TimedOut);
+        silent.Reporter6 = "\x96 twice"; // a router's name in the Windows code page
+        m_board.SiteProbed(silent, {});
         m_board.ScanEnded();
         m_configure = [this](TWebServer& web) { web.Board = &m_board; };
         WebServerTest::SetUp();
@@ -317,7 +322,7 @@ TEST_F(BoardClients, ReadUtf8AndMicroseconds) {
          "200 application/json length ok sites MÜ:down,CAFÉ:up,CAFÉ:up\n"},
         {RunCommand(client + "/status.json?q=caf%C3%A9'"), "200 application/json length ok sites CAFÉ:up,CAFÉ:up\n"},
         {Get("/status.json", "jq -r '.sites[] | \"\\(.name) \\(.rtt_ms) \\(.cause)\"'"),
-         " null timed out – twice\nCafé € 0.084 \nCafé 12 \n"},
+         " null timed out (reported by – twice)\nCafé € 0.084 \nCafé 12 \n"},
         {Get("/status", "grep -o '<td>CAFÉ<td>Café €<td>127.0.0.9<td class=st>answering<td>[^<]*<td class=n>[^<]*' | "
                         "sed 's/<td>[^<]*<td class=n>/ /'"),
          "<td>CAFÉ<td>Café €<td>127.0.0.9<td class=st>answering 0.084 ms\n"},
@@ -414,7 +419,7 @@ protected:
         dm.DBProvider = "SQLite";
         dm.DataBase = Root().File("vkt.db");
         ASSERT_TRUE(dm.ActivateConnection()) << dm.LastConnectionError();
-        m_board.SiteProbed({"B2", "Shed", "no..such", false, 0, "name not found"});
+        m_board.SiteProbed(BoardResult("B2", "Shed", "no..such", false, 0, ProbeCause::NameNotFound), {});
         m_board.AcceptsAcknowledgements(true);
         m_configure = [this](TWebServer& web) {
             web.Board = &m_board;

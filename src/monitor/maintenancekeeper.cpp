@@ -1,6 +1,6 @@
 // MaintenanceKeeper: the table is read on the data module's adoQ2 at a scan's start, never while a
 // notification worker shares the connection.
-#include "daemon/maintenancekeeper.h"
+#include "monitor/maintenancekeeper.h"
 
 #include "platform/activitylog.h"
 #include "db/data.h"

@@ -1,10 +1,10 @@
 // The notification worker and the administrator's mail, each waited for under its guard while the
 // message loop keeps serving; the webhook's queue posts on its own thread and is never waited for.
-#include "daemon/noticerunner.h"
+#include "monitor/noticerunner.h"
 
 #include "alert/adminmailchannel.h"
 #include "platform/activitylog.h"
-#include "daemon/tnotifythread.h"
+#include "monitor/tnotifythread.h"
 #include "db/alarmrows.h"
 #include "db/common.h"
 #include "db/data.h"
@@ -13,7 +13,7 @@
 #include "platform/msgloop.h"
 #include "platform/strutil.h"
 #include "scan/pathtracer.h"
-#include "web/statusboard.h"
+#include "monitor/siteresultsink.h"
 
 #include <atomic>
 #include <chrono>
@@ -53,8 +53,7 @@ void FillSiteTexts(const std::string& code, Notice& notice) {
 
 } // namespace
 
-NoticeRunner::NoticeRunner(std::function<void(const std::string&)> showStatus, TSiteResultSink* const& board)
-    : m_showStatus(std::move(showStatus)), m_board(board) {}
+NoticeRunner::NoticeRunner(std::function<void(const std::string&)> showStatus) : m_showStatus(std::move(showStatus)) {}
 
 NoticeRunner::~NoticeRunner() = default;
 

@@ -1,17 +1,17 @@
 // Reminders, escalation and acknowledgements of notified outages.
-#include "daemon/outagefollowups.h"
+#include "monitor/outagefollowups.h"
 
 #include "alert/ackinbox.h"
 #include "cluster/clustermember.h"
 #include "platform/activitylog.h"
-#include "daemon/noticerunner.h"
+#include "monitor/noticerunner.h"
 #include "db/ackrows.h"
 #include "db/alarmrows.h"
 #include "platform/datetime.h"
 #include "db/claimrows.h"
 #include "db/data.h"
 #include "platform/strutil.h"
-#include "web/statusboard.h"
+#include "monitor/siteresultsink.h"
 
 namespace {
 
@@ -24,8 +24,7 @@ ClaimRows Claims() {
 
 } // namespace
 
-OutageFollowups::OutageFollowups(NoticeRunner& notices, AckInbox& inbox, TSiteResultSink* const& board)
-    : m_notices(notices), m_inbox(inbox), m_board(board) {
+OutageFollowups::OutageFollowups(NoticeRunner& notices, AckInbox& inbox) : m_notices(notices), m_inbox(inbox) {
     m_notices.UseAcknowledgements([this](const std::string& code, TDateTime since) { return AckOf(code, since); });
 }
 

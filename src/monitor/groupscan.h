@@ -9,9 +9,10 @@
 #include <string>
 
 class ClusterMember;
+class MonitorHandlers;
 class NoticeRunner;
+class SiteAlarms;
 class TAlertBridge;
-class TfrmMain;
 
 class GroupScan {
 public:
@@ -21,9 +22,9 @@ public:
         int Failed = 0;
     };
 
-    /// Rows go through the console's handlers and notices through the notice runner; the alert rules'
-    /// settings say whether recoveries are told.
-    GroupScan(TfrmMain& form, TAlertBridge& alert, NoticeRunner& notices);
+    /// Rows go through the site alarms and notices through the notice runner; the alert rules' settings
+    /// say whether recoveries are told. The console's status line says when a notice goes out.
+    GroupScan(MonitorHandlers& handlers, SiteAlarms& alarms, TAlertBridge& alert, NoticeRunner& notices);
     ~GroupScan();
     GroupScan(const GroupScan&) = delete;
     GroupScan& operator=(const GroupScan&) = delete;
@@ -49,7 +50,8 @@ private:
     void SiteAnswers(const SiteResult& result);
     void SiteDown(const SiteResult& result);
 
-    TfrmMain& m_form;
+    MonitorHandlers& m_handlers;
+    SiteAlarms& m_alarms;
     TAlertBridge& m_alert;
     NoticeRunner& m_notices;
     std::unique_ptr<ClusterMember> m_cluster; ///< made at the first scan with [Cluster] Quorum set

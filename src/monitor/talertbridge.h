@@ -4,7 +4,7 @@
 
 #include "alert/alertpolicy.h"
 #include "alert/degradedpolicy.h"
-#include "daemon/outagefollowups.h"
+#include "monitor/outagefollowups.h"
 
 #include <functional>
 #include <string>
@@ -18,8 +18,7 @@ public:
     /// Records one failed probe of a site, logging a failure.
     using PostAlarmFn = std::function<void(const std::string& code)>;
 
-    TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAlarm, AckInbox& acks,
-                 TSiteResultSink* const& board);
+    TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAlarm, AckInbox& acks);
 
     AlertPolicy Policy;
     DegradedPolicy Degraded;

@@ -1,5 +1,5 @@
 // The echo probe object and its worker thread.
-#include "daemon/icmp.h"
+#include "scan/icmp.h"
 
 #include "platform/icmp6echo.h"
 

@@ -20,13 +20,14 @@ class TSiteResultSink;
 
 class NoticeRunner {
 public:
-    /// `showStatus` puts a text on the console's status line; `board` is the console's status board
-    /// pointer, read at every use (null: nothing is counted).
-    NoticeRunner(std::function<void(const std::string&)> showStatus, TSiteResultSink* const& board);
+    /// `showStatus` puts a text on the console's status line.
+    explicit NoticeRunner(std::function<void(const std::string&)> showStatus);
     ~NoticeRunner();
     NoticeRunner(const NoticeRunner&) = delete;
     NoticeRunner& operator=(const NoticeRunner&) = delete;
 
+    /// Where the notices and traces are counted (the status board); none: nothing is counted.
+    void UseBoard(TSiteResultSink* board) { m_board = board; }
     /// The maintenance windows that hold the sites' notices (none: nothing is held).
     void HoldDuringMaintenance(MaintenanceBook* book) { m_maintenance = book; }
 
@@ -88,7 +89,7 @@ private:
     bool HeldByMaintenance(const std::string& code);
 
     std::function<void(const std::string&)> m_showStatus;
-    TSiteResultSink* const& m_board;
+    TSiteResultSink* m_board = nullptr;
     std::unique_ptr<WebhookQueue> m_webhooks;
     std::unique_ptr<PathTracer> m_tracer;
     std::string m_webhookUrl;

@@ -1,8 +1,8 @@
 // The daily purge of old alarm rows and old log files, with the clock check that tells why a shared
 // table is purged by the database server's clock.
-#include "daemon/dailypurge.h"
+#include "monitor/dailypurge.h"
 
-#include "daemon/groupscan.h"
+#include "monitor/groupscan.h"
 #include "platform/activitylog.h"
 #include "db/alarmrows.h"
 #include "db/common.h"

@@ -1,8 +1,8 @@
 // Notification faults against real peers on loopback: aiosmtpd refusing a recipient, a server that
 // never answers, a UDP listener standing in for the targets' mailslots; the pop-up's length rule.
-#include "daemon/tnotifythread.h"
+#include "monitor/tnotifythread.h"
 #include "peers.h"
-#include "scan_support.h"
+#include "daemon/scan_support.h"
 
 #include <regex>
 

@@ -1,12 +1,12 @@
 // SiteHistory: the rollup, the outages and the uptime bases of the running daemon, and their writes.
-#include "daemon/sitehistory.h"
+#include "monitor/sitehistory.h"
 
 #include "platform/activitylog.h"
 #include "db/alarmrows.h"
 #include "db/data.h"
 #include "history/historystore.h"
 #include "platform/datetime.h"
-#include "web/statusboard.h"
+#include "monitor/siteresultsink.h"
 
 #include <algorithm>
 
@@ -34,7 +34,7 @@ ProbeCounts CountsOf(const SiteResult& r) {
 
 } // namespace
 
-SiteHistory::SiteHistory(TSiteResultSink* const& board) : m_board(board), m_rollup(m_noMaintenance, HoldSlackSeconds) {}
+SiteHistory::SiteHistory() : m_rollup(m_noMaintenance, HoldSlackSeconds) {}
 
 SiteHistory::~SiteHistory() = default;
 

@@ -1,5 +1,5 @@
 // The notification worker's body: contacts, mail, pop-ups and the marker hand-over.
-#include "daemon/tnotifythread.h"
+#include "monitor/tnotifythread.h"
 
 #include "db/alarmrows.h"
 #include "db/data.h"

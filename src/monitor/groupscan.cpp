@@ -1,12 +1,13 @@
 // The group's scan: joining, voting, and the rows and notices of the group's verdict.
-#include "daemon/groupscan.h"
+#include "monitor/groupscan.h"
 
 #include "alert/notice.h"
 #include "cluster/clustermember.h"
 #include "platform/activitylog.h"
-#include "daemon/noticerunner.h"
-#include "daemon/talertbridge.h"
-#include "daemon/tfrmmain.h"
+#include "monitor/monitorhandlers.h"
+#include "monitor/noticerunner.h"
+#include "monitor/sitealarms.h"
+#include "monitor/talertbridge.h"
 #include "db/alarmrows.h"
 #include "db/data.h"
 #include "platform/datetime.h"
@@ -30,8 +31,8 @@ OutageRows GroupOutage(const std::string& code) {
 
 } // namespace
 
-GroupScan::GroupScan(TfrmMain& form, TAlertBridge& alert, NoticeRunner& notices)
-    : m_form(form), m_alert(alert), m_notices(notices) {}
+GroupScan::GroupScan(MonitorHandlers& handlers, SiteAlarms& alarms, TAlertBridge& alert, NoticeRunner& notices)
+    : m_handlers(handlers), m_alarms(alarms), m_alert(alert), m_notices(notices) {}
 
 GroupScan::~GroupScan() = default;
 
@@ -107,9 +108,9 @@ void GroupScan::SiteAnswers(const SiteResult& result) {
         }
     }
     if (result.Answered)
-        m_form.ClearAlarms(code, result.RttAvg);
+        m_alarms.Clear(code, result.RttAvg);
     else
-        m_form.DeleteOutageRows(code); // the group says it answers; this member's own path to it is down
+        m_alarms.DeleteOutageRows(code); // the group says it answers; this member's own path to it is down
     if (recovery.Held()) {
         if (m_alert.NotifySite(code, NoticeKind::Recovery, recovery.Since))
             m_cluster->MarkSent(recovery);
@@ -132,7 +133,7 @@ void GroupScan::SiteDown(const SiteResult& result) {
     const NoticeClaim claim = m_cluster->Claim(code, ClaimKind::Problem, notice.Since, true);
     if (!claim.Held()) return; // another member tells the contacts
     WriteLog("MAIL", "Notifying ...");
-    m_form.ShowStatus("Notifying..");
+    m_handlers.ShowStatus("Notifying..");
     if (m_notices.Run(code, notice))
         m_cluster->MarkSent(claim);
     else

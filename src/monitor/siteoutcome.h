@@ -1,6 +1,6 @@
 // What one probed site comes to, whichever engine probed it: the result line, the alarm rows or the
-// round-trip time through the console's handlers, the alert rules or the group's verdict, the
-// notification decision, the site's history and its line on the status board.
+// round-trip time, the alert rules or the group's verdict, the notification decision, the site's
+// history and its line on the status board; the console's status line says what it is doing.
 #pragma once
 
 #include "alert/degradedpolicy.h"
@@ -12,14 +12,22 @@
 #include <vector>
 
 class GroupScan;
+class MonitorHandlers;
+class NoticeRunner;
+class SiteAlarms;
 class SiteHistory;
 class TAlertBridge;
-class TfrmMain;
+class TSiteResultSink;
 
 class SiteOutcome {
 public:
-    SiteOutcome(TfrmMain& form, TAlertBridge& alert, GroupScan& group, SiteHistory& history)
-        : m_form(form), m_alert(alert), m_group(group), m_history(history) {}
+    SiteOutcome(MonitorHandlers& handlers, SiteAlarms& alarms, NoticeRunner& notices, TAlertBridge& alert,
+                GroupScan& group, SiteHistory& history)
+        : m_handlers(handlers), m_alarms(alarms), m_notices(notices), m_alert(alert), m_group(group),
+          m_history(history) {}
+
+    /// Where each site's line is shown (the status board); none: it is not shown.
+    void UseBoard(TSiteResultSink* board) { m_board = board; }
 
     /// A new scan: no rows expected yet.
     void ScanBegun() { m_addresses.Clear(); }
@@ -50,10 +58,13 @@ private:
     /// The site's line on the status board; `groupDown` is the group's verdict (-1: alone).
     void Report(const SiteResult& result, int groupDown, int groupFailed);
 
-    TfrmMain& m_form;
+    MonitorHandlers& m_handlers;
+    SiteAlarms& m_alarms;
+    NoticeRunner& m_notices;
     TAlertBridge& m_alert;
     GroupScan& m_group;
     SiteHistory& m_history;
+    TSiteResultSink* m_board = nullptr;
     /// The rows of each code in the running scan.
     TCodeAddresses m_addresses;
 };

@@ -1,13 +1,15 @@
 // One probed site: result line, rows, rules, notices and the board.
-#include "daemon/siteoutcome.h"
+#include "monitor/siteoutcome.h"
 
 #include "platform/activitylog.h"
-#include "daemon/groupscan.h"
-#include "daemon/sitehistory.h"
-#include "daemon/talertbridge.h"
-#include "daemon/tfrmmain.h"
+#include "monitor/groupscan.h"
+#include "monitor/monitorhandlers.h"
+#include "monitor/noticerunner.h"
+#include "monitor/sitealarms.h"
+#include "monitor/sitehistory.h"
+#include "monitor/talertbridge.h"
 #include "platform/strutil.h"
-#include "web/statusboard.h"
+#include "monitor/siteresultsink.h"
 
 void SiteOutcome::Expect(const std::vector<ScanRow>& rows) {
     std::vector<std::string> codes;
@@ -71,22 +73,22 @@ void SiteOutcome::Alone(const SiteResult& result, const TSiteBatch* batch) {
     m_history.Probed(result, StateOf(!result.Answered, codeAnswered));
     if (result.Answered && codeAnswered) {
         alert.Answering(code);
-        if (!cleared) m_form.ClearAlarms(code, result.RttAvg);
+        if (!cleared) m_alarms.Clear(code, result.RttAvg);
     } else if (!result.Answered && !alert.HoldsAlarms() && !(batch && batch->Posted(code))) {
-        m_form.PostAlarm(code);
+        m_alarms.Post(code);
     }
     ResultLine(result);
     if (result.Answered && !codeAnswered) return; // nothing to tell of an address that answers
-    m_form.ShowStatus("sending notifications..");
+    m_handlers.ShowStatus("sending notifications..");
     try {
         if (alert.Active())
             alert.SiteDone(code, result.Answered);
         else if (!cleared)
-            m_form.Notify(code);
+            m_notices.NotifyProblem(code);
         Followups(result, change);
     } catch (const std::exception& e) {
         LogStepError("Notifying " + code, e);
-        m_form.ShowStatus("");
+        m_handlers.ShowStatus("");
     }
 }
 
@@ -94,7 +96,7 @@ void SiteOutcome::InGroup(const SiteResult& result) {
     const GroupScan::Verdict verdict = m_group.Vote(result);
     Report(result, verdict.Down ? 1 : 0, verdict.Failed);
     ResultLine(result);
-    m_form.ShowStatus("sending notifications..");
+    m_handlers.ShowStatus("sending notifications..");
     try {
         m_group.Settle(result, verdict.Down);
     } catch (const std::exception& e) {
@@ -103,7 +105,7 @@ void SiteOutcome::InGroup(const SiteResult& result) {
     // Read after the settling, which posts the group's first alarm row of a new outage.
     const bool codeAnswered = m_addresses.Record(result.Code, !verdict.Down) == TCodeAddresses::Verdict::Answered;
     m_history.ProbedInGroup(result, StateOf(verdict.Down, codeAnswered));
-    m_form.ShowStatus("");
+    m_handlers.ShowStatus("");
 }
 
 SiteState SiteOutcome::StateOf(bool down, bool codeAnswered) {
@@ -120,11 +122,8 @@ void SiteOutcome::ResultLine(const SiteResult& result) {
 
 void SiteOutcome::Report(const SiteResult& result, int groupDown, int groupFailed) {
     m_alert.SiteProbed(result.Code, result.Address, result.Answered);
-    if (!m_form.SiteResults) return;
-    const std::string cause = result.Answered ? std::string() : DescribeFailure(result);
+    if (!m_board) return;
     const DegradedPolicy& rule = m_alert.Degraded;
     const int degraded = rule.Active() && groupDown < 0 ? rule.Degraded(QualityKey(result)) : -1;
-    m_form.SiteResults->SiteProbed({result.Code, result.Name, result.Address, result.Answered, result.RttAvg, cause,
-                                    groupDown, groupFailed, result.RttAvgUs, result.Probed, result.FailedFamily,
-                                    degraded});
+    m_board->SiteProbed(result, {groupDown, groupFailed, degraded});
 }

@@ -20,7 +20,10 @@ class TSiteResultSink;
 
 class OutageFollowups {
 public:
-    OutageFollowups(NoticeRunner& notices, AckInbox& inbox, TSiteResultSink* const& board);
+    OutageFollowups(NoticeRunner& notices, AckInbox& inbox);
+
+    /// Where acknowledgements are shown (the status board); none: they are not shown.
+    void UseBoard(TSiteResultSink* board) { m_board = board; }
 
     /// Takes the settings; with reminders or escalation on, reads the acknowledgements every daemon
     /// stored and takes those waiting in the inbox. Errors are logged.
@@ -46,7 +49,7 @@ private:
 
     NoticeRunner& m_notices;
     AckInbox& m_inbox;
-    TSiteResultSink* const& m_board;
+    TSiteResultSink* m_board = nullptr;
     AlertSettings m_settings;
     ReminderPolicy m_reminders;
     Acknowledgements m_acks;

@@ -1,18 +1,17 @@
 // What the alert policy asks of the daemon: rows of table alarms, notices through the notice runner,
 // probes of the uplink, the parent table sitedep.
-#include "daemon/talertbridge.h"
+#include "monitor/talertbridge.h"
 
 #include "alert/probewithretries.h"
 #include "platform/activitylog.h"
-#include "daemon/noticerunner.h"
+#include "monitor/noticerunner.h"
 #include "db/alarmrows.h"
 #include "db/common.h"
 #include "db/data.h"
 #include "platform/datetime.h"
 
-TAlertBridge::TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAlarm, AckInbox& acks,
-                           TSiteResultSink* const& board)
-    : Policy(*this), Followups(notices, acks, board), m_notices(notices), m_ping(std::move(ping)),
+TAlertBridge::TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAlarm, AckInbox& acks)
+    : Policy(*this), Followups(notices, acks), m_notices(notices), m_ping(std::move(ping)),
       m_postAlarm(std::move(postAlarm)) {}
 
 void TAlertBridge::ScanStarted() {

@@ -21,12 +21,13 @@ class TSiteResultSink;
 
 class SiteHistory {
 public:
-    /// `board`: the console's status board pointer, read at every use (null: nothing is shown).
-    explicit SiteHistory(TSiteResultSink* const& board);
+    SiteHistory();
     ~SiteHistory();
     SiteHistory(const SiteHistory&) = delete;
     SiteHistory& operator=(const SiteHistory&) = delete;
 
+    /// Where the sites' uptime is shown (the status board); none: it is not shown.
+    void UseBoard(TSiteResultSink* board) { m_board = board; }
     /// The maintenance windows whose seconds the uptime leaves out (none by default); it outlives this.
     void UseMaintenance(const MaintenanceSpans& maintenance);
     bool Active() const { return m_settings.Enabled; }
@@ -54,7 +55,7 @@ private:
     void NewDay(HistoryStore& store, long long now);
     void Publish(long long now);
 
-    TSiteResultSink* const& m_board;
+    TSiteResultSink* m_board = nullptr;
     HistorySettings m_settings;
     NoMaintenance m_noMaintenance;
     Rollup m_rollup;

@@ -1,0 +1,184 @@
+// The monitor's wiring, and one scan of the sites assigned to this daemon: the Daemon ID and the
+// maintenance windows read again, the site rows, the alert rules' and the group's start, each site
+// probed one at a time or all at once and handed to the site outcome in site-list order.
+#include "monitor/monitor.h"
+
+#include "alert/probewithretries.h"
+#include "db/data.h"
+#include "history/maintenancebook.h"
+#include "monitor/dailypurge.h"
+#include "monitor/groupscan.h"
+#include "monitor/maintenancekeeper.h"
+#include "monitor/monitorhandlers.h"
+#include "monitor/noticerunner.h"
+#include "monitor/siteoutcome.h"
+#include "monitor/siteresultsink.h"
+#include "monitor/sitehistory.h"
+#include "monitor/talertbridge.h"
+#include "platform/activitylog.h"
+#include "platform/msgloop.h"
+#include "platform/profile.h"
+#include "platform/strutil.h"
+#include "scan/concurrentscan.h"
+#include "scan/singleprobe.h"
+#include "scan/siterowreader.h"
+
+#include <vector>
+
+namespace {
+
+/// Sites handed on by the concurrent scan between two rounds of pending messages: the console stays
+/// responsive without a poll(2) per site.
+constexpr std::size_t MessagesEvery = 32;
+
+/// The name of this daemon's history rows: its Daemon ID, and in a group its member name as well.
+std::string HistoryNode(const std::string& daemonId, const std::string& member) {
+    return member.empty() ? daemonId : daemonId + "/" + member;
+}
+
+} // namespace
+
+Monitor::Monitor(MonitorHandlers& handlers, AckInbox& acks)
+    : m_handlers(handlers),
+      m_notices(std::make_unique<NoticeRunner>([&handlers](const std::string& text) { handlers.ShowStatus(text); })),
+      m_alert(std::make_unique<TAlertBridge>(
+          *m_notices,
+          [this](const std::string& address, int& rtt) { return PingSite(address, m_settings.Family, rtt); },
+          [this](const std::string& code) { m_alarms.Post(code); }, acks)),
+      m_purge(std::make_unique<::DailyPurge>()),
+      m_group(std::make_unique<GroupScan>(handlers, m_alarms, *m_alert, *m_notices)),
+      m_history(std::make_unique<SiteHistory>()),
+      m_outcome(std::make_unique<SiteOutcome>(handlers, m_alarms, *m_notices, *m_alert, *m_group, *m_history)),
+      m_maintenance(std::make_unique<MaintenanceKeeper>()) {
+    m_notices->OnNoticeStanding = [this](const std::string& code) { m_history->Noticed(code); };
+}
+
+Monitor::~Monitor() = default;
+
+void Monitor::UseBoard(TSiteResultSink* board) {
+    m_board = board;
+    m_notices->UseBoard(board);
+    m_alert->Followups.UseBoard(board);
+    m_history->UseBoard(board);
+    m_outcome->UseBoard(board);
+}
+
+void Monitor::UseMaintenance(MaintenanceBook* book) {
+    m_maintenance->Use(book);
+    m_notices->HoldDuringMaintenance(book);
+    if (book == nullptr) return;
+    m_maintenanceSpans = std::make_unique<MaintenanceBookSpans>(*book);
+    m_history->UseMaintenance(*m_maintenanceSpans);
+}
+
+void Monitor::TakeWebhookOutcomes() {
+    m_alert->TakeWebhookOutcomes();
+}
+
+bool Monitor::HeldNoticesFreed() {
+    return m_maintenance->HeldNoticesFreed();
+}
+
+void Monitor::TakeAcknowledgements() {
+    if (!DataModule() || !DataModule()->conMain.Connected()) return; // the next scan takes them
+    m_alert->Followups.TakeInbox();
+}
+
+void Monitor::Notify(const std::string& code) {
+    m_notices->NotifyProblem(code);
+}
+
+void Monitor::DailyPurge(const std::function<void()>& onRowsPurged) {
+    m_purge->Run(m_group.get(), onRowsPurged);
+}
+
+void Monitor::Stop() {
+    m_history->Stop();
+    m_group->Leave();
+}
+
+void Monitor::ScanSites(const TScanSettings& settings, const std::function<void()>& onSitesDone) {
+    const ScopedLogBlocks blocks; // thousands of lines: the day's file stays open while the scan runs
+    m_settings = settings;
+    m_handlers.ShowStatus("Beginning scan..");
+    if (m_board) m_board->ScanBegun();
+    TVKTDataModule& dm = *DataModule();
+    dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
+    m_maintenance->Reload(dm);
+    TStringList codes;
+    m_outcome->ScanBegun();
+    LoadSiteFamilies();
+    if (SiteRowReader(dm.adoQ1, LogStepError).ReadList(dm.VKTID, codes)) {
+        m_alert->ScanStarted();
+        if (m_group->Start()) {
+            m_history->ScanBegun(HistoryNode(dm.VKTID, m_group->Node()), dm.PollDelay);
+            m_handlers.ShowStatus("Checking sites..");
+            if (m_settings.Concurrent())
+                ScanTogether(codes);
+            else
+                ScanOneByOne(codes);
+        }
+        m_alert->ScanEnded();
+    }
+    onSitesDone();
+    m_history->ScanEnded();
+    if (m_board) m_board->ScanEnded();
+    m_handlers.ShowStatus("");
+}
+
+void Monitor::LoadSiteFamilies() {
+    m_families = SiteFamilies();
+    if (!m_settings.FamilyGiven) return; // without the key the scan neither makes nor reads the table
+    try {
+        m_families.Load(DataModule()->adoQ1, m_settings.Family);
+    } catch (const std::exception& e) {
+        LogStepError("Reading site families", e);
+        m_families = SiteFamilies();
+    }
+}
+
+void Monitor::ScanOneByOne(const TStringList& codes) {
+    SiteRowReader reader(DataModule()->adoQ1, LogStepError);
+    for (const std::string& code : codes) {
+        std::vector<ScanRow> rows; // copied out: the probes process messages in between
+        if (!reader.ReadCode(code, rows)) break;
+        for (ScanRow& row : rows)
+            row.Family = m_families.For(row.Code);
+        m_outcome->Expect(rows);
+        for (const ScanRow& row : rows)
+            ProbeRow(row);
+    }
+}
+
+void Monitor::ProbeRow(const ScanRow& row) {
+    WriteLog("POLL", "Polling " + row.Code + " [" + row.Address + "]");
+    MainLoop().ProcessMessages();
+    SiteResult result;
+    int rtt = 0;
+    ProbeWithRetries(
+        m_alert->Policy.Settings().Retries,
+        [&](int& r) {
+            result = ProbeOnce(row.Address, row.Family);
+            r = result.RttAvg;
+            return result.Answered;
+        },
+        rtt);
+    m_outcome->Handle(row.Attach(result), nullptr);
+}
+
+void Monitor::ScanTogether(const TStringList& codes) {
+    TVKTDataModule& dm = *DataModule();
+    std::vector<ScanRow> rows = SiteRowReader(dm.adoQ1, LogStepError).ReadAll(codes);
+    for (ScanRow& row : rows)
+        row.Family = m_families.For(row.Code);
+    m_outcome->Expect(rows);
+    std::size_t handed = 0;
+    ConcurrentScan(m_settings, dm.adoQ2)
+        .Run(rows, m_outcome->Addresses(), m_outcome->MayGather(), [&](const SiteResult& r, const TSiteBatch& batch) {
+            WriteLog("POLL", "Polling " + r.Code + " [" + r.Address + "]");
+            if (!r.ErrorText.empty())
+                WriteLog("ERROR", "Exception during ICMP send echo.Unable to get ping handle: " + r.ErrorText);
+            if (handed++ % MessagesEvery == 0) MainLoop().ProcessMessages();
+            m_outcome->Handle(r, &batch);
+        });
+}

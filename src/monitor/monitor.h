@@ -1,0 +1,95 @@
+// What a probed site comes to, wired once: the notice runner, the alert rules, the daily purge, the
+// probes' group, the site history, the site outcome and the maintenance keeper are made and handed
+// to each other here, and a scan of the sites assigned to this daemon runs through them. The console
+// that shows it implements its handlers. On the user-interface thread.
+#pragma once
+
+#include "db/common.h"
+#include "monitor/sitealarms.h"
+#include "scan/scansettings.h"
+#include "scan/sitefamilies.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class AckInbox;
+class DailyPurge;
+class GroupScan;
+class MaintenanceBook;
+class MaintenanceKeeper;
+class MaintenanceSpans;
+class MonitorHandlers;
+class NoticeRunner;
+class SiteHistory;
+class SiteOutcome;
+class TAlertBridge;
+class TSiteResultSink;
+struct ScanRow;
+
+class Monitor {
+public:
+    /// `acks`: the acknowledgements the web and API threads hand in; both outlive the monitor.
+    Monitor(MonitorHandlers& handlers, AckInbox& acks);
+    ~Monitor();
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+
+    /// Where the scans report results, notices and history (the status board); none: nothing is shown.
+    void UseBoard(TSiteResultSink* board);
+    /// The maintenance windows that hold notices, shared with the status page; none by default.
+    void UseMaintenance(MaintenanceBook* book);
+
+    /// One scan of the sites assigned to this daemon, one at a time or all at once as `settings` say;
+    /// `onSitesDone` runs once every site was handled, before the history is written.
+    void ScanSites(const TScanSettings& settings, const std::function<void()>& onSitesDone);
+    /// Logs and counts what the webhook did since the last call.
+    void TakeWebhookOutcomes();
+    /// Whether a maintenance window that held a notice has ended since the last call.
+    bool HeldNoticesFreed();
+    /// Stores the acknowledgements waiting in the inbox (not during a scan, which takes them itself).
+    void TakeAcknowledgements();
+
+    void PostAlarm(const std::string& code) { m_alarms.Post(code); }
+    void ClearAlarms(const std::string& code, int rtt) { m_alarms.Clear(code, rtt); }
+    void DeleteOutageRows(const std::string& code) { m_alarms.DeleteOutageRows(code); }
+    /// The site's problem notice when it is due. Statement errors are raised.
+    void Notify(const std::string& code);
+    /// Old alarm rows, the group's old rows and log files; `onRowsPurged` runs once the rows went.
+    void DailyPurge(const std::function<void()>& onRowsPurged);
+    /// An orderly shutdown: the history covered so far is written and the group left.
+    void Stop();
+
+private:
+    /// Reads table sitefamily when [Scan] Family is given; a failure is logged and every site is probed
+    /// on the scan's Family.
+    void LoadSiteFamilies();
+    /// Reads and probes each code's rows in turn, one probe at a time.
+    void ScanOneByOne(const TStringList& codes);
+    void ProbeRow(const ScanRow& row);
+    /// Reads every row first, then probes them all at once ([Scan] Parallel).
+    void ScanTogether(const TStringList& codes);
+
+    MonitorHandlers& m_handlers;
+    SiteAlarms m_alarms;
+    TSiteResultSink* m_board = nullptr;
+    /// The running scan's settings; the alert rules' probes follow its Family.
+    TScanSettings m_settings;
+    /// The per-site family choice, read at the start of each scan.
+    SiteFamilies m_families;
+    /// The notification worker, the webhook queue and the administrator's notices.
+    std::unique_ptr<NoticeRunner> m_notices;
+    /// The alert rules ([Alert], [Notify] Webhook, [Mail] Admin); inactive while their keys are absent.
+    std::unique_ptr<TAlertBridge> m_alert;
+    /// Old alarm rows and log files, once a day.
+    std::unique_ptr<::DailyPurge> m_purge;
+    /// This daemon as a member of the probes' group ([Cluster]).
+    std::unique_ptr<GroupScan> m_group;
+    /// What the probes leave behind ([History]): rollups, outages, uptime.
+    std::unique_ptr<MaintenanceSpans> m_maintenanceSpans; // what the history leaves out; outlives it
+    std::unique_ptr<SiteHistory> m_history;
+    /// What each probed site comes to.
+    std::unique_ptr<SiteOutcome> m_outcome;
+    /// The maintenance windows' table and the notices they held.
+    std::unique_ptr<MaintenanceKeeper> m_maintenance;
+};

@@ -1,0 +1,46 @@
+// Where the scan hands what it learnt about every probed site and what came of it: the status board
+// implements it (the web pages, the JSON and the metrics read the board).
+#pragma once
+
+#include "history/uptime.h"
+#include "platform/clock.h"
+#include "scan/siteresult.h"
+
+#include <memory>
+#include <string>
+
+/// What the monitor decided about one probed site address beyond the probe's own result.
+struct SiteVerdict {
+    /// The verdict of the probes' group ([Cluster]): -1 alone, 0 answering, 1 down; and how many of
+    /// its live members failed the site in their latest scan.
+    int GroupDown = -1;
+    int GroupFailed = 0;
+    /// -1 the degraded rule is off, 0 the site answers normally, 1 it is degraded.
+    int Degraded = -1;
+};
+
+/// Where a scan reports its results. The scan calls these on its own thread, in order.
+class TSiteResultSink {
+public:
+    virtual ~TSiteResultSink() = default;
+    virtual void ScanBegun() = 0;
+    /// One probed site address: the probe's result as the engine handed it on, and the verdicts on it.
+    virtual void SiteProbed(const SiteResult& result, const SiteVerdict& verdict) = 0;
+    /// The site's outage has been told: its marker row was found or stored.
+    virtual void NoticeStanding(const std::string& code) = 0;
+    /// One channel (`kind` "mail", "popup" or "webhook") tried a notice for the site: `delivered` when
+    /// it was taken, false when it failed. Only counted; whether the site counts as notified follows
+    /// NoticeStanding.
+    virtual void NoticeSent(const std::string& code, const std::string& kind, bool delivered) = 0;
+    virtual void ScanEnded() = 0;
+    /// A path trace of the site address's outage ended: where the path ends and the trace as JSON.
+    virtual void SiteTraced(const std::string& /*code*/, const std::string& /*address*/, const std::string& /*pathEnd*/,
+                            const std::string& /*json*/) {}
+    /// The site's current outage was acknowledged (`at` 0: the acknowledgement is gone).
+    virtual void Acknowledged(const std::string& /*code*/, const std::string& /*by*/, const std::string& /*comment*/,
+                              TDateTime /*at*/) {}
+    /// Whether outages can be acknowledged now.
+    virtual void AcceptsAcknowledgements(bool /*on*/) {}
+    /// The sites' history at this moment ([History]); published with the next snapshot.
+    virtual void HistoryPublished(std::shared_ptr<const UptimeView> history) { (void)history; }
+};
