@@ -3,8 +3,7 @@
 
 #include "platform/codepage.h"
 #include "platform/datetime.h"
-
-#include <cstdio>
+#include "platform/json.h"
 
 namespace {
 
@@ -63,42 +62,10 @@ std::string QualityText(const LinkQuality& q) {
     return "loss " + Measure(q.LossPercent, q.LossLimit, "%") + ", RTT " + Measure(q.RttMs, q.RttLimit, "ms");
 }
 
-void AppendUnicodeEscape(std::string& out, unsigned code) {
-    char buf[16]; // room for any unsigned value, though only UTF-16 units come here
-    std::snprintf(buf, sizeof buf, "\\u%04x", code);
-    out += buf;
-}
-
-/// The code point of the well-formed UTF-8 sequence at `at`, which is moved past it.
-unsigned NextCodePoint(const std::string& text, std::size_t& at) {
-    const unsigned char lead = static_cast<unsigned char>(text[at++]);
-    const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    unsigned code = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int i = 0; i < extra; ++i)
-        code = (code << 6) | (static_cast<unsigned char>(text[at++]) & 0x3F);
-    return code;
-}
-
-/// A JSON string in plain ASCII: the text is read as UTF-8 (8-bit text that is not UTF-8 as
-/// Windows-1252, as other tools write site rows) and everything outside printable ASCII is escaped.
-std::string JsonString(const std::string& raw) {
-    const std::string text = AsUtf8(raw);
-    std::string out = "\"";
-    for (std::size_t at = 0; at < text.size();) {
-        const unsigned code = NextCodePoint(text, at);
-        if (code == '"' || code == '\\') {
-            out += '\\';
-            out += static_cast<char>(code);
-        } else if (code >= 0x10000) { // as a surrogate pair
-            AppendUnicodeEscape(out, 0xD800 + ((code - 0x10000) >> 10));
-            AppendUnicodeEscape(out, 0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else if (code < 0x20 || code >= 0x7f) {
-            AppendUnicodeEscape(out, code);
-        } else {
-            out += static_cast<char>(code);
-        }
-    }
-    return out + "\"";
+/// A notice's text as JSON takes it: 8-bit text that is not UTF-8 is read as Windows-1252, as other
+/// tools write site rows.
+Json Text(const std::string& raw) {
+    return AsUtf8(raw);
 }
 
 std::string SiteText(const Notice& n) {
@@ -177,14 +144,20 @@ std::string NoticeSummary(const Notice& n) {
     return "Sentrova " + n.Daemon + ": " + n.Text;
 }
 
+// Plain ASCII with ", " and ": " between members, as webhook receivers have always been sent.
 std::string NoticeJson(const Notice& n) {
-    return "{\"kind\": " + JsonString(NoticeKindName(n.Kind)) + ", \"code\": " + JsonString(n.Code) +
-           ", \"sitename\": " + JsonString(n.SiteName) + ", \"address\": " + JsonString(n.Address) +
-           ", \"since\": " + JsonString(NoticeTimeText(n.Since)) + ", \"time\": " + JsonString(NoticeTimeText(n.Time)) +
-           ", \"daemon\": " + JsonString(n.Daemon) + ", \"text\": " + JsonString(NoticeSummary(n)) +
-           (n.TraceJson.empty() ? "" : ", \"trace\": " + n.TraceJson) +
-           (n.Ack.At == 0 ? std::string()
-                          : ", \"acknowledged\": {\"by\": " + JsonString(n.Ack.By) + ", \"comment\": " +
-                                JsonString(n.Ack.Comment) + ", \"at\": " + JsonString(NoticeTimeText(n.Ack.At)) + "}") +
-           "}";
+    Json out;
+    out["kind"] = NoticeKindName(n.Kind);
+    out["code"] = Text(n.Code);
+    out["sitename"] = Text(n.SiteName);
+    out["address"] = Text(n.Address);
+    out["since"] = NoticeTimeText(n.Since);
+    out["time"] = NoticeTimeText(n.Time);
+    out["daemon"] = Text(n.Daemon);
+    out["text"] = Text(NoticeSummary(n));
+    if (!n.TraceJson.empty()) out["trace"] = JsonRaw(n.TraceJson);
+    if (n.Ack.At != 0)
+        out["acknowledged"] = {
+            {"by", Text(n.Ack.By)}, {"comment", Text(n.Ack.Comment)}, {"at", NoticeTimeText(n.Ack.At)}};
+    return JsonText(out, {.Spaced = true, .Ascii = true});
 }

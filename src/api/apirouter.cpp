@@ -6,6 +6,7 @@
 #include "api/sitebody.h"
 #include "api/openapi.h"
 #include "history/maintenancetable.h"
+#include "platform/activitylog.h"
 #include "platform/codepage.h"
 #include "platform/profile.h"
 #include "platform/strutil.h"
@@ -44,12 +45,9 @@ TApiResponse NotAllowed(const char* allow) {
 TApiRouter::TApiRouter(TApiDatabase& database, const TStatusBoard* board, std::shared_ptr<const TWebGuard> guard)
     : m_database(database), m_board(board), m_guard(std::move(guard)), m_sites(database) {
     m_sites.DaemonId = [this] { return DaemonId(); };
-    m_sites.Log = [this](const std::string& message) {
-        if (Log) Log("API", message);
-    };
     m_sites.LoadView = [this](TStatusView& view) { return LoadView(view); };
     m_sites.Acknowledge = [this](const std::string& code, const std::string& by, const std::string& comment) {
-        if (Log) Log("MAIL", "Outage of " + code + " acknowledged by " + by + ": " + comment);
+        WriteLog("MAIL", "Outage of " + code + " acknowledged by " + by + ": " + comment);
         if (Acknowledge) Acknowledge(code, by, comment);
     };
 }
@@ -60,9 +58,6 @@ void TApiRouter::UseMaintenance(MaintenanceBook* book) {
     m_maintenance.Storing = [this](const std::function<void(const MaintenanceBook::Store&)>& work) {
         const std::string daemonId = DaemonId();
         m_database.With([&](TDbQuery& q) { work(TableStore(q, daemonId)); });
-    };
-    m_maintenance.Log = [this](const std::string& category, const std::string& message) {
-        if (Log) Log(category, message);
     };
 }
 
@@ -96,8 +91,8 @@ TApiResponse TApiRouter::Handle(TApiRequest& request) {
 TApiResponse TApiRouter::Unreachable(const EDatabaseError& error) {
     {
         std::lock_guard<std::mutex> lock(m_unreachableLock);
-        if (Log && (!m_unreachableLogged || MillisecondsSince(m_lastUnreachableLine) >= 60 * 1000)) {
-            Log("API", std::string("The database is not reachable: ") + error.what());
+        if (!m_unreachableLogged || MillisecondsSince(m_lastUnreachableLine) >= 60 * 1000) {
+            WriteLog("API", std::string("The database is not reachable: ") + error.what());
             m_unreachableLogged = true;
             m_lastUnreachableLine = GetClock().Monotonic();
         }

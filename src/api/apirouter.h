@@ -32,8 +32,6 @@ public:
     int PollDelay = 5;
     /// Whether the daemon's own connection is up, as the status paths show it.
     std::atomic<bool> DatabaseUp{false};
-    /// Writes one line of the activity log (category, message).
-    std::function<void(const std::string& category, const std::string& message)> Log;
     /// Hands an outage's acknowledgement (code, by, comment) to the daemon; none: outages are not
     /// acknowledged here.
     std::function<void(const std::string& code, const std::string& by, const std::string& comment)> Acknowledge;

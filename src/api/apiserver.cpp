@@ -10,6 +10,7 @@
 #include "api/sitebody.h"
 #include "api/socketdeadlines.h"
 #include "db/data.h"
+#include "platform/activitylog.h"
 #include "web/webguard.h"
 
 #include <microhttpd.h>
@@ -294,7 +295,6 @@ bool TApiServer::Launch(const std::string& connectionString, TDbDialect dialect,
     m_router->ConfigFile = ConfigFile;
     m_router->PollDelay = pollDelay;
     m_router->DatabaseUp = DatabaseUp && DatabaseUp();
-    m_router->Log = Log;
     m_router->Acknowledge = Acknowledge;
     m_router->UseMaintenance(Maintenance);
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_AUTO;
@@ -346,5 +346,5 @@ void TApiServer::Expect(MHD_Connection* connection, std::chrono::steady_clock::t
 }
 
 void TApiServer::WriteLogLine(const std::string& message) {
-    if (Log) Log("API", message);
+    WriteLog("API", message);
 }

@@ -41,8 +41,6 @@ public:
     std::function<void(const std::string& code, const std::string& by, const std::string& comment)> Acknowledge;
     /// Whether the daemon's connection is up; asked on the loop thread once a second.
     std::function<bool()> DatabaseUp;
-    /// Writes one line of the activity log (category, message); none drops the lines.
-    std::function<void(const std::string& category, const std::string& message)> Log;
     /// The pace a connection keeps or is closed: from its start (the TLS handshake included) or its
     /// last answer until the head of its next request is in; from then until the body is in; and
     /// for an answer to be taken. Set before Start.

@@ -106,7 +106,7 @@ TApiResponse TMaintenanceResource::Make(const TApiRequest& request, const std::s
     MaintenanceRequest made = ParseMaintenanceFields(fields, now, Book->Zone());
     if (!made.Error.empty()) return Refused(made.Error);
     MaintenanceBook::Outcome outcome = MaintenanceBook::Outcome::Done;
-    Storing([&](const MaintenanceBook::Store& store) { outcome = ApplyMaintenance(*Book, made, token, store, Log); });
+    Storing([&](const MaintenanceBook::Store& store) { outcome = ApplyMaintenance(*Book, made, token, store); });
     if (outcome == MaintenanceBook::Outcome::Full) return ApiError(409, MaintenanceFullText());
     const std::optional<TimeSpan> next = NextOccurrence(made.Window, now, Book->Zone());
     TApiResponse response = JsonAnswer(201, WindowJson(made.Window, next.value_or(TimeSpan{}), now, Book->Zone()));
@@ -122,8 +122,7 @@ TApiResponse TMaintenanceResource::End(const std::string& id, const std::string&
         MaintenanceRequest ending;
         ending.EndEarly = true;
         ending.EndId = std::stoll(id);
-        Storing(
-            [&](const MaintenanceBook::Store& store) { outcome = ApplyMaintenance(*Book, ending, token, store, Log); });
+        Storing([&](const MaintenanceBook::Store& store) { outcome = ApplyMaintenance(*Book, ending, token, store); });
     }
     if (outcome != MaintenanceBook::Outcome::Done)
         return ApiError(404, "no maintenance window " + id + " running or to come");

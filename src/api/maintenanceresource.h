@@ -15,8 +15,6 @@ public:
     MaintenanceBook* Book = nullptr;
     /// Runs the work with a store on the API's own connection; the database's error is raised.
     std::function<void(const std::function<void(const MaintenanceBook::Store&)>& work)> Storing;
-    /// Writes one line of the activity log (category, message).
-    std::function<void(const std::string& category, const std::string& message)> Log;
 
     /// The most windows one page lists, and how many it lists when the request does not say.
     static constexpr std::size_t MaxLimit = 1000, DefaultLimit = 100;

@@ -4,7 +4,7 @@
 
 #include "web/statusview.h"
 
-#include <nlohmann/json.hpp>
+#include "platform/json.h"
 
 namespace {
 
@@ -424,7 +424,7 @@ const std::string& OpenApiDocument() {
     static const std::string document = [] {
         nlohmann::json description = nlohmann::json::parse(Description);
         description["info"]["version"] = StatusVersion();
-        return description.dump();
+        return JsonText(description);
     }();
     return document;
 }

@@ -1,7 +1,7 @@
 // Reading a site's fields from JSON and writing the API's JSON answers.
 #include "api/sitebody.h"
 
-#include <nlohmann/json.hpp>
+#include "platform/json.h"
 
 using nlohmann::json;
 
@@ -60,7 +60,7 @@ bool ReadSiteFields(const std::string& body, SiteFields& site, TApiResponse& ref
 TApiResponse JsonAnswer(int status, const json& body) {
     TApiResponse response;
     response.Status = status;
-    response.Body = body.dump(-1, ' ', false, json::error_handler_t::replace);
+    response.Body = JsonText(body);
     return response;
 }
 

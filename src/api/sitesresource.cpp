@@ -4,8 +4,9 @@
 #include "api/sitebody.h"
 #include "db/ackrows.h"
 
+#include "platform/activitylog.h"
 #include "platform/clock.h"
-#include "platform/codepage.h"
+#include "platform/datetime.h"
 #include "platform/strutil.h"
 #include "web/ackrules.h"
 #include "web/statusjson.h"
@@ -13,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <map>
 
 using nlohmann::json;
@@ -45,11 +47,20 @@ private:
 
 /// What /status.json shows of the site: its state (with "degraded"), acknowledgement and uptime.
 void AddShownStatus(json& out, const TSiteEntry& entry, const TStatusView& view) {
-    const json shown = json::parse(AsUtf8(StatusSiteJson(entry, view)), nullptr, false);
-    if (!shown.is_object()) return;
-    out["state"] = shown["state"];
-    for (const char* key : {"acknowledged", "uptime"})
-        if (shown.contains(key)) out[key] = shown[key];
+    const TSiteStatus& status = entry.Status;
+    out["state"] = StatusStateName(status);
+    if (status.AckAt != 0)
+        out["acknowledged"] = {{"by", status.AckBy},
+                               {"comment", status.AckComment},
+                               {"at", FormatDateTime("yyyy-mm-dd hh:nn:ss", status.AckAt)}};
+    if (const SiteUptime* uptime = view.Uptime(status)) {
+        json windows = json::object();
+        for (int w = 0; w < UptimeWindows; ++w) {
+            const double percent = uptime->Percent[w];
+            windows[UptimeWindowNames[w]] = std::isnan(percent) ? json() : json(UptimeCut(percent));
+        }
+        out["uptime"] = windows;
+    }
 }
 
 json SiteJson(const SiteFields& site, const TBoardIndex& board) {
@@ -127,7 +138,7 @@ TApiResponse TSitesResource::Create(const TApiRequest& request, const std::strin
     } catch (const ESiteExists&) {
         return ApiError(409, "a site has the code " + site.Code + " already", "code");
     }
-    if (Log) Log("Site " + site.Code + " created by token " + token + ".");
+    WriteLog("API", "Site " + site.Code + " created by token " + token + ".");
     TApiResponse response = Answer(201, site);
     response.Headers.emplace_back("Location", "/api/v1/sites/" + PathSegment(site.Code));
     return response;
@@ -148,7 +159,7 @@ TApiResponse TSitesResource::Change(const std::string& code, const TApiRequest& 
             if (!ReadSiteFields(request.Body, site, refusal)) return refusal;
             if (site.Code != code) return ApiError(400, "code cannot be changed; delete and create the site", "code");
             store.Update(site);
-            if (Log) Log("Site " + code + " changed by token " + token + ".");
+            WriteLog("API", "Site " + code + " changed by token " + token + ".");
             return Answer(200, site);
         });
     } catch (const ESiteInvalid& e) {
@@ -164,7 +175,7 @@ TApiResponse TSitesResource::Remove(const std::string& code, const std::string& 
     } catch (const ESiteMissing&) {
         return ApiError(404, "no site has the code " + code);
     }
-    if (Log) Log("Site " + code + " deleted by token " + token + ".");
+    WriteLog("API", "Site " + code + " deleted by token " + token + ".");
     TApiResponse response;
     response.Status = 204;
     response.ContentType.clear();

@@ -23,8 +23,6 @@ public:
 
     /// This daemon's ID: the daemon a new site is given when the request names none.
     std::function<std::string()> DaemonId;
-    /// Writes one line of the activity log for each change.
-    std::function<void(const std::string& message)> Log;
 
     /// GET /sites (`?daemon=ID` keeps that daemon's sites).
     TApiResponse List(const TApiRequest& request);

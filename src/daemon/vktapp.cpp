@@ -169,7 +169,6 @@ int RunDaemon(TDaemonFace& face) {
     web.Board = &board;
     web.Maintenance = &maintenance;
     web.DatabaseUp = [] { return DataModule() != nullptr && DataModule()->conMain.Connected(); };
-    web.Log = [](const std::string& category, const std::string& message) { WriteLog(category, message); };
     web.Acknowledge = [&board, form = form.get(), loop = loop.get()](const std::string& code, const std::string& by,
                                                                      const std::string& comment) {
         form->Acknowledgements.Add({code, by, comment});
@@ -181,7 +180,6 @@ int RunDaemon(TDaemonFace& face) {
     TApiServer api;
     api.Board = &board;
     api.DatabaseUp = web.DatabaseUp;
-    api.Log = web.Log;
     api.Maintenance = &maintenance;
     api.Acknowledge = web.Acknowledge;
     form->OnStartListener = [&web, &api, &dataModule](int port) {

@@ -4,6 +4,7 @@
 #include "scan/echosocket.h"
 
 #include "platform/echotoken.h"
+#include "platform/json.h"
 #include "platform/strutil.h"
 
 #include <arpa/inet.h>
@@ -141,20 +142,20 @@ std::string PathTraceResult::PathEnd() const {
 
 std::string PathTraceResult::Json() const {
     const PathHop* last = LastAnswered();
-    std::string hops;
-    for (const PathHop& hop : Hops)
-        hops += std::string(hops.empty() ? "" : ",") + "{\"ttl\":" + IntToStr(hop.Ttl) +
-                ",\"address\":" + (hop.Address.empty() ? "null" : "\"" + hop.Address + "\"") +
-                ",\"rtt_ms\":" + (hop.Address.empty() ? "null" : IntToStr(hop.RttMs)) + "}";
-    // Addresses are numeric text and the target a site's address: only a quote or backslash needs escaping.
-    std::string target;
-    for (char c : Target) {
-        if (c == '"' || c == '\\') target += '\\';
-        if (static_cast<unsigned char>(c) >= 0x20) target += c;
+    ::Json hops = ::Json::array();
+    for (const PathHop& hop : Hops) {
+        const bool answered = !hop.Address.empty();
+        hops.push_back({{"ttl", hop.Ttl},
+                        {"address", answered ? ::Json(hop.Address) : ::Json()},
+                        {"rtt_ms", answered ? ::Json(hop.RttMs) : ::Json()}});
     }
-    return "{\"target\":\"" + target + "\",\"reached\":" + (Reached ? "true" : "false") +
-           ",\"last_hop\":" + (last ? IntToStr(last->Ttl) : "null") +
-           ",\"last_address\":" + (last ? "\"" + last->Address + "\"" : "null") + ",\"hops\":[" + hops + "]}";
+    ::Json out;
+    out["target"] = Target;
+    out["reached"] = Reached;
+    out["last_hop"] = last ? ::Json(last->Ttl) : ::Json();
+    out["last_address"] = last ? ::Json(last->Address) : ::Json();
+    out["hops"] = std::move(hops);
+    return JsonText(out);
 }
 
 PathTraceResult PathTrace::Run(const std::string& address, int maxHops, std::chrono::milliseconds timeout) {

@@ -41,20 +41,6 @@ void CollectHeaders(const std::string& line, THTTPRequest& request) {
                 : -1;
 }
 
-/// The value of the first field named `name` in an urlencoded text, decoded; empty when none.
-std::string FieldOf(const std::string& fields, const std::string& name) {
-    std::size_t start = 0;
-    while (start <= fields.size()) {
-        std::size_t end = fields.find('&', start);
-        if (end == std::string::npos) end = fields.size();
-        const std::string pair = fields.substr(start, end - start);
-        const std::size_t eq = pair.find('=');
-        if (pair.substr(0, eq) == name) return eq == std::string::npos ? std::string() : UrlDecode(pair.substr(eq + 1));
-        start = end + 1;
-    }
-    return {};
-}
-
 // Any line after the request line may carry the login, whatever else it holds.
 void CollectAuthorization(const std::string& line, THTTPRequest& request) {
     std::string value;
@@ -126,11 +112,11 @@ void THTTPRequest::SplitRequestLine(const std::string& line) {
 }
 
 std::string THTTPRequest::QueryField(const std::string& name) const {
-    return FieldOf(TargetQuery, name);
+    return FormField(TargetQuery, name);
 }
 
 std::string THTTPRequest::BodyField(const std::string& name) const {
-    return FieldOf(Body, name);
+    return FormField(Body, name);
 }
 
 std::string UrlAuthority(const std::string& url) {
@@ -150,28 +136,6 @@ bool THTTPRequest::SameSite() const {
     for (const std::string& claim : Claims)
         if (!SameText(UrlAuthority(claim), Hosts[0])) return false;
     return true;
-}
-
-std::string UrlDecode(const std::string& text) {
-    auto hex = [](char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '+') {
-            out += ' ';
-        } else if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
-            out += char(hex(text[i + 1]) * 16 + hex(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
 }
 
 std::string HostName(const std::string& hostHeader) {

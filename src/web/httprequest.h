@@ -3,6 +3,8 @@
 // the few header fields the guards look at.
 #pragma once
 
+#include "web/formfields.h"
+
 #include <array>
 #include <string>
 #include <utility>
@@ -51,8 +53,8 @@ struct THTTPRequest {
     /// "same-site"). A request without any of these (curl, scripts) passes; one that names a site
     /// but no single Host does not.
     bool SameSite() const;
-    /// The value of the first field named `name` (exactly) in TargetQuery, decoded as UrlDecode
-    /// does; empty when there is none or it has no "=".
+    /// The value of the first field named `name` (exactly, as sent) in TargetQuery, as FormField
+    /// reads it; empty when there is none or it has no "=".
     std::string QueryField(const std::string& name) const;
     /// The same for a form field of the body (application/x-www-form-urlencoded).
     std::string BodyField(const std::string& name) const;
@@ -69,9 +71,6 @@ std::string RequestPath(const std::string& line);
 int ParseQuery(const std::string& line, TQueryParams& params);
 /// The "host[:port]" part of an absolute URL such as "http://host:8000/page"; empty when none.
 std::string UrlAuthority(const std::string& url);
-/// Decodes a form value as a browser sends it: "+" is a space, "%XX" the byte XX; a "%" not
-/// followed by two hexadecimal digits stays as it is.
-std::string UrlDecode(const std::string& text);
 /// The host part of a Host header value: without the port, without the brackets of an IPv6
 /// address or a trailing dot, in lower case.
 std::string HostName(const std::string& hostHeader);

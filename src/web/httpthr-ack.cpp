@@ -7,12 +7,14 @@
 #include "web/httpthr.h"
 #include "web/statusboard.h"
 
+#include "platform/activitylog.h"
 #include "platform/strutil.h"
 
 // Outages are acknowledged only while the daemon follows them up; otherwise the path stays silent.
 bool THTTPThread::WantsAckBody(const THTTPRequest& request) const {
     return Acknowledge && Board != nullptr && request.PlainPost && request.TargetPath == "/status/ack" &&
-           request.ContentLength >= 0 && request.ContentLength <= MaxAckBody && Board->Current()->Summary.Acknowledging;
+           request.ContentLength >= 0 && request.ContentLength <= static_cast<long long>(MaxFormBytes) &&
+           Board->Current()->Summary.Acknowledging;
 }
 
 void THTTPThread::RespondToAck(const THTTPRequest& request) {
@@ -42,7 +44,7 @@ void THTTPThread::RespondToAck(const THTTPRequest& request) {
         SendShort("409 Conflict", "", "No open outage of " + known + " to acknowledge.\n");
         return;
     }
-    if (Log) Log("MAIL", "Outage of " + known + " acknowledged by " + MadeBy() + ": " + comment);
+    WriteLog("MAIL", "Outage of " + known + " acknowledged by " + MadeBy() + ": " + comment);
     Acknowledge(known, MadeBy(), comment);
     SendShort("303 See Other", "Location: /status\r\n", "Acknowledged " + known + ".\n");
 }

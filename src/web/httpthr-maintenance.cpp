@@ -4,21 +4,18 @@
 // force at once.
 #include "history/maintenancebook.h"
 #include "history/maintenancetable.h"
+#include "web/formfields.h"
 #include "web/httpthr.h"
 #include "web/maintenanceform.h"
 #include "web/responsehead.h"
 
+#include "platform/activitylog.h"
 #include "platform/strutil.h"
-
-namespace {
-/// The forms are a few hundred bytes; a longer body is no form of ours.
-constexpr long long MaxFormBytes = 4096;
-} // namespace
 
 void THTTPThread::RespondToMaintenance(const THTTPRequest& request) {
     if (Maintenance == nullptr || request.TargetPath != "/status/maintenance") return;
     if (!(Guard ? Guard->AllowsChange(request) : request.SameSite())) return;
-    if (request.ContentLength < 0 || request.ContentLength > MaxFormBytes) {
+    if (request.ContentLength < 0 || request.ContentLength > static_cast<long long>(MaxFormBytes)) {
         SendShort("400 Bad Request", "", "The form must come with a Content-Length of at most 4096 bytes.\n");
         return;
     }
@@ -27,9 +24,9 @@ void THTTPThread::RespondToMaintenance(const THTTPRequest& request) {
     MaintenanceBook::Outcome outcome = MaintenanceBook::Outcome::Done;
     const bool stored =
         form.Error.empty() && WithOwnDatabase("Storing a maintenance window", [&](const auto& query) {
-            outcome = ApplyMaintenance(
-                *Maintenance, form, MadeBy(),
-                [&](const MaintenanceWindow& w, bool endEarly) { TableStore(query(), DaemonId)(w, endEarly); }, Log);
+            outcome = ApplyMaintenance(*Maintenance, form, MadeBy(), [&](const MaintenanceWindow& w, bool endEarly) {
+                TableStore(query(), DaemonId)(w, endEarly);
+            });
         });
     if (outcome == MaintenanceBook::Outcome::NoSuchWindow) form.Error = "end_early: no such window running or to come";
     if (!form.Error.empty()) {
@@ -62,7 +59,7 @@ bool THTTPThread::WithOwnDatabase(const std::string& what,
         });
         return true;
     } catch (const std::exception& e) {
-        if (Log) Log("ERROR", what + ": " + e.what());
+        WriteLog("ERROR", what + ": " + e.what());
         return false;
     }
 }

@@ -65,10 +65,6 @@ public:
     /// Hands an acknowledgement (code, by, comment), stored already, to the daemon; none: POST
     /// /status/ack stays silent.
     std::function<void(const std::string& code, const std::string& by, const std::string& comment)> Acknowledge;
-    /// Writes one line of the activity log (category, message); none drops the lines.
-    std::function<void(const std::string& category, const std::string& message)> Log;
-    /// The longest form body an acknowledgement may have.
-    static constexpr long long MaxAckBody = 4096;
 
     /// The query fields of the request, in the order received.
     TQueryParams Params;

@@ -2,10 +2,11 @@
 // made; a window that could never hold a moment is refused rather than stored.
 #include "web/maintenanceform.h"
 
+#include "platform/activitylog.h"
 #include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/strutil.h"
-#include "web/httprequest.h"
+#include "web/formfields.h"
 
 #include <vector>
 
@@ -18,16 +19,6 @@ constexpr std::size_t MaxCode = 12;
 constexpr double UnixEpochDays = 25569.0;
 
 using Fields = MaintenanceFields;
-
-Fields ReadFields(const std::string& body) {
-    Fields fields;
-    for (const std::string& pair : SplitString(body, '&')) {
-        const std::size_t eq = pair.find('=');
-        if (eq == std::string::npos) continue;
-        fields.emplace(UrlDecode(pair.substr(0, eq)), UrlDecode(pair.substr(eq + 1)));
-    }
-    return fields;
-}
 
 std::string Field(const Fields& fields, const char* name) {
     auto it = fields.find(name);
@@ -123,7 +114,14 @@ std::string ReadOneOff(const Fields& fields, MaintenanceWindow& w, long long now
 } // namespace
 
 MaintenanceRequest ParseMaintenanceForm(const std::string& body, long long now, const TimeZone& zone) {
-    return ParseMaintenanceFields(ReadFields(body), now, zone);
+    TFormFields form;
+    if (!ReadFormFields(body, form)) {
+        MaintenanceRequest refused;
+        refused.Error = "the form is longer than " + IntToStr(static_cast<long long>(MaxFormBytes)) +
+                        " bytes or holds more than " + IntToStr(static_cast<long long>(MaxFormFields)) + " fields";
+        return refused;
+    }
+    return ParseMaintenanceFields(Fields(form.begin(), form.end()), now, zone);
 }
 
 MaintenanceRequest ParseMaintenanceFields(const MaintenanceFields& fields, long long now, const TimeZone& zone) {
@@ -172,8 +170,7 @@ std::string MaintenanceLogLine(const MaintenanceWindow& w, bool endedEarly, cons
 }
 
 MaintenanceBook::Outcome ApplyMaintenance(MaintenanceBook& book, MaintenanceRequest& request, const std::string& by,
-                                          const MaintenanceBook::Store& store,
-                                          const std::function<void(const std::string&, const std::string&)>& log) {
+                                          const MaintenanceBook::Store& store) {
     MaintenanceWindow& w = request.Window;
     MaintenanceBook::Outcome outcome;
     if (request.EndEarly) {
@@ -182,8 +179,8 @@ MaintenanceBook::Outcome ApplyMaintenance(MaintenanceBook& book, MaintenanceRequ
         w.MadeBy = by;
         outcome = book.Make(w, store);
     }
-    if (outcome == MaintenanceBook::Outcome::Done && log)
-        log("MAINTAIN", MaintenanceLogLine(w, request.EndEarly, by, book.Zone()));
+    if (outcome == MaintenanceBook::Outcome::Done)
+        WriteLog("MAINTAIN", MaintenanceLogLine(w, request.EndEarly, by, book.Zone()));
     return outcome;
 }
 

@@ -11,8 +11,6 @@
 
 #include "history/maintenancebook.h"
 
-#include <functional>
-
 #include <map>
 #include <string>
 
@@ -41,11 +39,10 @@ std::string MaintenanceLogLine(const MaintenanceWindow& window, bool endedEarly,
                                const TimeZone& zone);
 
 /// Makes the request's window (made by `by`), or ends the window it names, stored through `store`
-/// before it takes effect, and logs it as MAINTAIN through `log` (category, message). The store's
-/// error is raised and nothing changes. `request.Window` is the window made.
+/// before it takes effect, and logs it as MAINTAIN. The store's error is raised and nothing changes.
+/// `request.Window` is the window made.
 MaintenanceBook::Outcome ApplyMaintenance(MaintenanceBook& book, MaintenanceRequest& request, const std::string& by,
-                                          const MaintenanceBook::Store& store,
-                                          const std::function<void(const std::string&, const std::string&)>& log);
+                                          const MaintenanceBook::Store& store);
 
 /// The answer to a form or body refused for the book's bound.
 std::string MaintenanceFullText();

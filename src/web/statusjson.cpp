@@ -1,110 +1,99 @@
-// TStatusJson: the board as one JSON object, control characters and quotes escaped.
+// TStatusJson: the board as one JSON object, each site on a line of its own.
 #include "web/statusjson.h"
 
 #include "platform/datetime.h"
-#include "platform/strutil.h"
+#include "platform/json.h"
 
 #include <cmath>
 
 namespace {
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\')
-            out += {'\\', char(c)};
-        else if (c < 0x20)
-            out += Format("\\u%04x", c);
-        else
-            out += char(c);
-    }
-    return out + "\"";
+Json JsonTime(TDateTime value) {
+    return value == 0 ? Json() : Json(FormatDateTime("yyyy-mm-dd hh:nn:ss", value));
 }
 
-std::string JsonTime(TDateTime value) {
-    return value == 0 ? "null" : JsonString(FormatDateTime("yyyy-mm-dd hh:nn:ss", value));
-}
-
-const char* StateName(const TSiteStatus& site) {
-    if (site.State == TSiteStatus::Up && site.Degraded == 1) return "degraded";
-    return site.State == TSiteStatus::Down ? "down" : site.State == TSiteStatus::Up ? "up" : "unknown";
-}
-
-std::string JsonHistory(const TRttHistory& history, std::int64_t now) {
-    std::string rtt = "[", lost = "[";
+Json JsonHistory(const TRttHistory& history, std::int64_t now) {
+    Json rtt = Json::array(), lost = Json::array();
     for (int age = TRttHistory::Buckets - 1; age >= 0; --age) {
-        TRttHistory::Bucket b = history.At(now, age);
-        rtt += b.Answered > 0 ? IntToStr(b.RttMs) : "null";
-        lost += IntToStr(b.Lost);
-        if (age > 0) {
-            rtt += ',';
-            lost += ',';
-        }
+        const TRttHistory::Bucket b = history.At(now, age);
+        rtt.push_back(b.Answered > 0 ? Json(b.RttMs) : Json());
+        lost.push_back(b.Lost);
     }
-    return Format(",\"history\":{\"bucket_minutes\":%d,\"rtt_ms\":", TRttHistory::BucketMinutes) + rtt +
-           "],\"lost\":" + lost + "]}";
+    Json out;
+    out["bucket_minutes"] = TRttHistory::BucketMinutes;
+    out["rtt_ms"] = std::move(rtt);
+    out["lost"] = std::move(lost);
+    return out;
 }
 
-std::string JsonRtt(long long microseconds) {
-    return microseconds < 0 ? std::string("null") : Format("%.3f", double(microseconds) / 1000.0);
-}
-
-void JsonUptime(std::string& out, const SiteUptime& uptime) {
-    out += ",\"uptime\":{";
+Json JsonUptime(const SiteUptime& uptime) {
+    Json out = Json::object();
     for (int w = 0; w < UptimeWindows; ++w) {
         const double percent = uptime.Percent[w];
-        out += Format("%s\"%s\":", w ? "," : "", UptimeWindowNames[w]);
-        out += std::isnan(percent) ? std::string("null") : UptimeText(percent);
+        out[UptimeWindowNames[w]] = std::isnan(percent) ? Json() : JsonRaw(UptimeText(percent));
     }
-    out += "}";
+    return out;
 }
 
-void JsonSite(std::string& out, const TSiteEntry& entry, const TStatusView& view, bool history) {
+Json JsonSite(const TSiteEntry& entry, const TStatusView& view, bool history) {
     const TSiteStatus& site = entry.Status;
-    out += "{\"code\":" + JsonString(site.Code) + ",\"name\":" + JsonString(site.Name) +
-           ",\"address\":" + JsonString(site.Address) + ",\"state\":\"" + StateName(site) +
-           "\",\"since\":" + JsonTime(site.Since) + ",\"last_probe\":" + JsonTime(site.LastProbe) +
-           ",\"rtt_ms\":" + JsonRtt(site.LastRttUs) + Format(",\"loss\":%.4f", view.Loss(entry)) +
-           ",\"cause\":" + JsonString(site.Cause) + ",\"notified\":" + (site.Notified ? "true" : "false");
-    if (site.ShowsProbed())
-        out += ",\"probed\":" + JsonString(site.Probed) + ",\"family\":" + JsonString(site.FailedFamily);
+    Json out;
+    out["code"] = site.Code;
+    out["name"] = site.Name;
+    out["address"] = site.Address;
+    out["state"] = StatusStateName(site);
+    out["since"] = JsonTime(site.Since);
+    out["last_probe"] = JsonTime(site.LastProbe);
+    out["rtt_ms"] = site.LastRttUs < 0 ? Json() : JsonFixed(double(site.LastRttUs) / 1000.0, 3);
+    out["loss"] = JsonFixed(view.Loss(entry), 4);
+    out["cause"] = site.Cause;
+    out["notified"] = site.Notified;
+    if (site.ShowsProbed()) {
+        out["probed"] = site.Probed;
+        out["family"] = site.FailedFamily;
+    }
     if (site.AckAt != 0)
-        out += ",\"acknowledged\":{\"by\":" + JsonString(site.AckBy) + ",\"comment\":" + JsonString(site.AckComment) +
-               ",\"at\":" + JsonTime(site.AckAt) + "}";
-    if (view.InMaintenance(site.Code)) out += ",\"maintenance\":true";
-    if (site.GroupDown >= 0)
-        out += Format(",\"group\":{\"state\":\"%s\",\"failed\":%d}", site.GroupDown ? "down" : "up", site.GroupFailed);
-    if (!site.TraceJson.empty()) out += ",\"trace\":" + site.TraceJson;
-    if (const SiteUptime* uptime = view.Uptime(site)) JsonUptime(out, *uptime);
-    if (history) out += JsonHistory(entry.History, view.Summary.Bucket);
-    out += "}";
+        out["acknowledged"] = {{"by", site.AckBy}, {"comment", site.AckComment}, {"at", JsonTime(site.AckAt)}};
+    if (view.InMaintenance(site.Code)) out["maintenance"] = true;
+    if (site.GroupDown >= 0) out["group"] = {{"state", site.GroupDown ? "down" : "up"}, {"failed", site.GroupFailed}};
+    if (!site.TraceJson.empty()) out["trace"] = JsonRaw(site.TraceJson);
+    if (const SiteUptime* uptime = view.Uptime(site)) out["uptime"] = JsonUptime(*uptime);
+    if (history) out["history"] = JsonHistory(entry.History, view.Summary.Bucket);
+    return out;
 }
 
 } // namespace
 
-std::string StatusSiteJson(const TSiteEntry& entry, const TStatusView& view) {
-    std::string out;
-    JsonSite(out, entry, view, false);
-    return out;
+const char* StatusStateName(const TSiteStatus& site) {
+    if (site.State == TSiteStatus::Up && site.Degraded == 1) return "degraded";
+    return site.State == TSiteStatus::Down ? "down" : site.State == TSiteStatus::Up ? "up" : "unknown";
 }
 
 void TStatusJson::Write(TBodyOut& body) const {
     const TStatusView& view = m_view;
     const TScanSummary& s = view.Summary;
-    body.Text += "{\"daemon\":" + JsonString(view.DaemonId) + ",\"version\":" + JsonString(StatusVersion()) +
-                 ",\"database_up\":" + (view.DatabaseUp ? "true" : "false") +
-                 Format(",\"summary\":{\"sites\":%zu,\"answering\":%d,\"silent\":%d,\"notified\":%d", view.Sites.size(),
-                        view.Count(TSiteStatus::Up), view.Count(TSiteStatus::Down), view.NotifiedCount()) +
-                 ",\"last_scan\":" + JsonTime(s.LastScanEnd) +
-                 Format(",\"last_scan_seconds\":%.3f,\"scanning\":%s,\"scans\":%lld}", s.LastScanSeconds,
-                        s.Scanning ? "true" : "false", s.Scans) +
-                 ",\"sites\":[";
+    Json head;
+    head["daemon"] = view.DaemonId;
+    head["version"] = StatusVersion();
+    head["database_up"] = view.DatabaseUp;
+    head["summary"] = {{"sites", view.Sites.size()},
+                       {"answering", view.Count(TSiteStatus::Up)},
+                       {"silent", view.Count(TSiteStatus::Down)},
+                       {"notified", view.NotifiedCount()},
+                       {"last_scan", JsonTime(s.LastScanEnd)},
+                       {"last_scan_seconds", JsonFixed(s.LastScanSeconds, 3)},
+                       {"scanning", s.Scanning},
+                       {"scans", s.Scans}};
+    // The sites follow one per line, each spilled once written: the object is closed after them.
+    std::string text = JsonText(head);
+    text.pop_back();
+    body.Text += text + ",\"sites\":[";
     bool first = true;
     for (const TSiteEntry* site : view.Sites) {
         if (!SiteMatches(site->Status, m_filter)) continue;
         body.Text += first ? "\n" : ",\n";
         first = false;
-        JsonSite(body.Text, *site, view, m_history);
+        body.Text += JsonText(JsonSite(*site, view, m_history));
         body.Spill();
     }
     body.Text += "]}\n";

@@ -20,6 +20,5 @@ private:
     bool m_history;
 };
 
-/// One site's object as /status.json shows it (without its buckets), for the API to take its state,
-/// uptime, maintenance and acknowledgement from.
-std::string StatusSiteJson(const TSiteEntry& entry, const TStatusView& view);
+/// The site's state as /status.json names it: "up", "degraded", "down" or "unknown".
+const char* StatusStateName(const TSiteStatus& site);

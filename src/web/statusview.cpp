@@ -73,8 +73,12 @@ const SiteUptime* TStatusView::Uptime(const TSiteStatus& site) const {
     return history ? history->Find(site.Code) : nullptr;
 }
 
+double UptimeCut(double percent) {
+    return std::floor(percent * 100.0 + 1e-9) / 100.0;
+}
+
 std::string UptimeText(double percent) {
-    return Format("%.2f", std::floor(percent * 100.0 + 1e-9) / 100.0);
+    return Format("%.2f", UptimeCut(percent));
 }
 
 std::string QueryValue(const std::string& text) {

@@ -60,7 +60,9 @@ public:
     const SiteUptime* Uptime(const TSiteStatus& site) const;
 };
 
-/// An uptime in per cent as shown, cut (never rounded up) to two decimals: "99.95", "100.00".
+/// An uptime in per cent cut (never rounded up) to two decimals: 99.95, 100.
+double UptimeCut(double percent);
+/// The same as shown: "99.95", "100.00".
 std::string UptimeText(double percent);
 /// A code as a query value: every byte but letters, digits and "-._~" as %XX.
 std::string QueryValue(const std::string& text);

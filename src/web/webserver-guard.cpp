@@ -3,6 +3,7 @@
 // for the Host rule and the login.
 #include "web/webserver.h"
 
+#include "platform/activitylog.h"
 #include "platform/strutil.h"
 
 namespace {
@@ -38,5 +39,5 @@ void TWebServer::ScreenPeer(const std::string& peer, bool& allow) {
 }
 
 void TWebServer::WriteLogLine(const std::string& category, const std::string& message) {
-    if (Log) Log(category, message);
+    WriteLog(category, message);
 }

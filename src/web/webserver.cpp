@@ -79,7 +79,6 @@ void TWebServer::webSockServerThreadStart(TmsListenerSocket*, TmsServerThread* S
     thread->Guard = m_guard;
     thread->Board = Board;
     thread->Acknowledge = Acknowledge;
-    thread->Log = Log;
     thread->Maintenance = Maintenance;
     thread->DatabaseUp = DatabaseUp && DatabaseUp();
     MakeRoomForNewConnection();

@@ -34,8 +34,6 @@ public:
     /// Takes an outage's acknowledgement from POST /status/ack (code, by, comment), on the connection's
     /// thread; none keeps that path silent.
     std::function<void(const std::string& code, const std::string& by, const std::string& comment)> Acknowledge;
-    /// Writes one line of the activity log (category, message); none drops the lines.
-    std::function<void(const std::string& category, const std::string& message)> Log;
 
     /// Listens on `port` with THTTPThread as the server-thread class; throws when it cannot.
     void Start(int port);

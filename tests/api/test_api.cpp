@@ -14,6 +14,7 @@
 #include "history/maintenancetable.h"
 #include "platform/strutil.h"
 #include "web/statusboard.h"
+#include "../capturedlog.h"
 #include "../db/dbfixture.h"
 #include "../web/shellcommand.h"
 
@@ -149,13 +150,12 @@ INSTANTIATE_TEST_SUITE_P(Backends, TokensOn, ::testing::Values(Backend::SQLite, 
 TEST_P(StoredFirstOn, WindowsAreInTheTableWhenAnswered) {
     TApiDatabase database(dm.ConnectionString(), dm.Dialect());
     MaintenanceBook book;
-    std::string log;
+    CapturedLog log;
     TMaintenanceResource resource;
     resource.Book = &book;
     resource.Storing = [&database](const auto& work) {
         database.With([&](TDbQuery& q) { work(TableStore(q, "D1")); });
     };
-    resource.Log = [&log](const std::string& c, const std::string& m) { log += "[" + c + "] " + m + "\n"; };
     const auto post = [&resource](const nlohmann::json& body, const std::string& token) {
         TApiRequest request;
         request.Body = body.dump();
@@ -192,10 +192,11 @@ TEST_P(StoredFirstOn, WindowsAreInTheTableWhenAnswered) {
                   .FieldByName("RecCount")
                   .AsInteger(),
               1);
-    EXPECT_NE(log.find("[MAINTAIN] Maintenance window for A1 made by " + OverTheColumn(64, 'm') + ": from "),
+    EXPECT_NE(log.Text().find("[MAINTAIN] Maintenance window for A1 made by " + OverTheColumn(64, 'm') + ": from "),
               std::string::npos)
-        << log;
-    EXPECT_NE(log.find("[MAINTAIN] Maintenance window for A1 ended early by ops.\n"), std::string::npos) << log;
+        << log.Text();
+    EXPECT_NE(log.Text().find("[MAINTAIN] Maintenance window for A1 ended early by ops.\n"), std::string::npos)
+        << log.Text();
 }
 
 // The list comes a page at a time; the next page's link walks the rest; a limit or cursor that is none
@@ -289,21 +290,18 @@ TEST(ApiListener, StartsOnlyWhereItMayAndScreensPeersByWebAllow) {
     TempDir dir;
     for (const Case& c : cases) {
         WriteFileText(dir.File("vkt.ini"), c.Ini + "\r\n");
-        std::string log;
+        CapturedLog log;
         TApiServer server;
         server.ConfigFile = dir.File("vkt.ini");
-        server.Log = [&log](const std::string& category, const std::string& message) {
-            log += "[" + category + "] " + message + "\n";
-        };
         server.Start("Provider=SQLite;Data Source=;Initial Catalog=" + dir.File("vkt.db"), TDbDialect::SQLite, 5);
-        EXPECT_EQ(server.Port() != 0, c.Listens) << c.Ini << "\n" << log;
+        EXPECT_EQ(server.Port() != 0, c.Listens) << c.Ini << "\n" << log.Text();
         if (c.Listens) {
             const std::string answer =
                 RunCommand("curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:" + std::to_string(server.Port()) +
                            "/api/v1/openapi.json");
             EXPECT_EQ(answer.substr(0, 3), c.Answer) << c.Ini;
         }
-        EXPECT_NE(log.find(c.Line), std::string::npos) << c.Ini << "\n" << log;
+        EXPECT_NE(log.Text().find(c.Line), std::string::npos) << c.Ini << "\n" << log.Text();
     }
 }
 
@@ -360,15 +358,11 @@ protected:
         WriteFileText(dir.File("vkt.ini"), ini + "\r\n");
         server.ConfigFile = dir.File("vkt.ini");
         server.Board = &board;
-        server.Log = [this](const std::string& category, const std::string& message) {
-            std::lock_guard<std::mutex> lock(logLock);
-            log += "[" + category + "] " + message + "\n";
-        };
         server.HeadTime = std::chrono::milliseconds(1000);
         server.BodyTime = std::chrono::milliseconds(2000);
         server.Start(connectionString.empty() ? Database() : connectionString,
                      connectionString.empty() ? TDbDialect::SQLite : TDbDialect::PostgreSQL, 5);
-        ASSERT_NE(server.Port(), 0) << log;
+        ASSERT_NE(server.Port(), 0) << log.Text();
     }
     std::string Database() const { return "Provider=SQLite;Data Source=;Initial Catalog=" + dir.File("vkt.db"); }
 
@@ -383,8 +377,8 @@ protected:
     TempDir dir;
     TStatusBoard board;
     TApiServer server;
-    std::mutex logLock;
-    std::string log, writer, reader;
+    CapturedLog log;
+    std::string writer, reader;
 };
 
 /// Threads of this process at the lowest priority.
@@ -512,9 +506,9 @@ TEST_F(ApiPeers, AnUnreachableDatabaseIsA503ThatNamesNoAddress) {
     const auto [status, body] = Curl("/api/v1/sites", "-H 'Authorization: Bearer " + writer + "'");
     EXPECT_EQ(status, "503");
     EXPECT_EQ(body, R"({"error":"the database is not reachable"})");
-    std::lock_guard<std::mutex> lock(logLock);
-    EXPECT_NE(log.find("[API] The database is not reachable: "), std::string::npos) << log;
-    EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << log;
+    const std::string logged = log.Text();
+    EXPECT_NE(logged.find("[API] The database is not reachable: "), std::string::npos) << logged;
+    EXPECT_NE(logged.find("127.0.0.1"), std::string::npos) << logged;
 }
 
 // TLS 1.2 and 1.3 with forward-secret AEAD suites only; a peer that never starts its handshake is

@@ -1,5 +1,6 @@
 // The status board's history and guards, one table per rule, and which requests the status paths
 // answer beside the four pages.
+#include "capturedlog.h"
 #include "shellcommand.h"
 #include "webfixture.h"
 
@@ -427,10 +428,6 @@ protected:
             web.Acknowledge = [this](const std::string& code, const std::string&, const std::string&) {
                 handed += code + ";";
             };
-            web.Log = [this](const std::string& category, const std::string& message) {
-                std::lock_guard<std::mutex> hold(m_logLock);
-                m_log += "[" + category + "] " + message + "\n";
-            };
         };
         WebServerTest::SetUp();
         OnLoop([this] { m_settings.Database = dm.ConnectionString(); });
@@ -455,16 +452,12 @@ protected:
             ++n;
         return n;
     }
-    std::string Log() {
-        std::lock_guard<std::mutex> hold(m_logLock);
-        return m_log;
-    }
+    std::string Log() { return m_log.Text(); }
     TVKTDataModule dm;
     TStatusBoard m_board;
     MaintenanceBook m_book;
     std::string handed;
-    std::mutex m_logLock;
-    std::string m_log;
+    CapturedLog m_log;
 };
 
 TEST_F(StoringForms, AreInTheTableWhenAnswered) {
