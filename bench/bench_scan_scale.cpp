@@ -33,6 +33,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -331,27 +332,30 @@ void ResetStatements(TVKTDataModule& dm) {
 }
 
 /// The statements the server ran since the reset, by kind: the text with its values and its lists of
-/// values folded, the most frequent first; and the total.
+/// values folded, the most frequent first, with the server's time on them; and the total.
 void PrintStatements(TVKTDataModule& dm) {
-    OpenStatement(dm.adoQ1,
-                  {"SELECT query, calls FROM pg_stat_statements WHERE query NOT LIKE '%pg_stat_statements%'"});
+    OpenStatement(dm.adoQ1, {"SELECT query, calls, total_exec_time FROM pg_stat_statements WHERE query NOT LIKE "
+                             "'%pg_stat_statements%'"});
     const std::regex values(R"(\$\d+(, \$\d+)*)"), rows(R"(\(\.\.\.\)(, \(\.\.\.\))+)"), blanks(R"(\s+)");
-    std::map<std::string, long long> kinds;
+    std::map<std::string, std::pair<long long, double>> kinds; // calls, milliseconds
     long long total = 0;
     for (; !dm.adoQ1.Eof(); dm.adoQ1.Next()) {
         std::string text = std::regex_replace(dm.adoQ1.FieldByName("query").AsString(), blanks, " ");
         text = std::regex_replace(std::regex_replace(text, values, "..."), rows, "(...)");
         const long long calls = std::atoll(dm.adoQ1.FieldByName("calls").AsString().c_str());
-        kinds[text.substr(0, 110)] += calls;
+        auto& kind = kinds[text.substr(0, 100)];
+        kind.first += calls;
+        kind.second += std::atof(dm.adoQ1.FieldByName("total_exec_time").AsString().c_str());
         total += calls;
     }
-    std::vector<std::pair<long long, std::string>> sorted;
-    for (const auto& [text, calls] : kinds)
-        sorted.emplace_back(calls, text);
+    std::vector<std::tuple<long long, double, std::string>> sorted;
+    for (const auto& [text, kind] : kinds)
+        sorted.emplace_back(kind.first, kind.second, text);
     std::sort(sorted.rbegin(), sorted.rend());
     std::printf("  statements on PostgreSQL from the daemon's start to the scan's end: %lld\n", total);
-    for (const auto& [calls, text] : sorted)
-        std::printf("    %7lld  %s\n", calls, text.c_str());
+    std::printf("    %7s %9s\n", "calls", "server ms");
+    for (const auto& [calls, ms, text] : sorted)
+        std::printf("    %7lld %9.1f  %s\n", calls, ms, text.c_str());
 }
 
 void Scenario(int sites, int silent, bool withFping, const std::string& pgDatabase, int pgPort) {
