@@ -17,14 +17,9 @@ std::string DateValue(TDbDialect dialect, TDateTime moment) {
 }
 
 std::string PurgeCutoff(TDbDialect dialect, TDateTime now) {
-    switch (dialect) {
-    case TDbDialect::PostgreSQL:
-        return "LOCALTIMESTAMP - INTERVAL '1 day'";
-    case TDbDialect::SqlServer:
-        return "DATEADD(day, -1, GETDATE())";
-    default:
-        return DateLiteral(now - 1);
-    }
+    const std::string clock = ServerClock(dialect);
+    if (clock.empty()) return DateLiteral(now - 1);
+    return dialect == TDbDialect::PostgreSQL ? clock + " - INTERVAL '1 day'" : "DATEADD(day, -1, " + clock + ")";
 }
 
 std::string PostedSelect(const std::string& code, TDateTime since) {
