@@ -101,7 +101,7 @@ NoticeDue AlarmRows::ProblemDue(const std::string& code, TDateTime now) {
     const std::optional<TDateTime> start = OutageStart(code);
     if (!start) return due;
     due.Since = *start;
-    OpenStatement(m_reads, {"SELECT * FROM site WHERE code = " + SQLLiteral(code) + " "});
+    OpenSiteRows(m_reads, code);
     if (m_reads.Eof()) return due;
     const long long allowedDown = VarToIntDef(m_reads.FieldByName("downtime"));
     due.Due = DateDiff('n', due.Since, now) >= allowedDown;

@@ -171,3 +171,14 @@ void ExecStatement(TDbQuery& query, const std::vector<std::string>& lines) {
     BusyCursor cursor;
     query.ExecSQL();
 }
+
+void OpenSiteRows(TDbQuery& query, const std::string& code) {
+    OpenStatement(query, {"SELECT * FROM site WHERE code = " + SQLLiteral(code) + " "});
+}
+
+void OpenSiteRows(TDbQuery& query, const std::vector<std::string>& codes) {
+    std::string list;
+    for (const std::string& code : codes)
+        list += (list.empty() ? "" : ", ") + SQLLiteral(code);
+    OpenStatement(query, {"SELECT * FROM site WHERE code IN (" + list + ") "});
+}
