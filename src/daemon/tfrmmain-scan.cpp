@@ -111,7 +111,7 @@ void TfrmMain::ScanSites() {
     ShowStatus("Beginning scan..");
     if (SiteResults) SiteResults->ScanBegun();
     TVKTDataModule& dm = *DataModule();
-    dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
+    dm.VKTID = ReadDaemonId(ConfigFileName());
     m_maintenance->Reload(dm);
     TStringList codes;
     m_outcome->ScanBegun();

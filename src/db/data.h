@@ -75,6 +75,8 @@ void SetBusyCursorHook(std::function<void(bool busy)> hook);
 
 /// Path of vkt.ini in the program directory.
 std::string ConfigFileName();
+/// The daemon's ID: System/VKTID of the INI file `configFile` (vkt.ini), trimmed; empty when not set.
+std::string ReadDaemonId(const std::string& configFile);
 /// Path of dwater.ini in the program directory.
 std::string DwaterFileName();
 /// The backup directory of the data utilities: dwater.ini System/BackupDir, trimmed, or the
