@@ -17,14 +17,9 @@ std::string DateValue(TDbDialect dialect, TDateTime moment) {
 }
 
 std::string PurgeCutoff(TDbDialect dialect, TDateTime now) {
-    switch (dialect) {
-    case TDbDialect::PostgreSQL:
-        return "LOCALTIMESTAMP - INTERVAL '1 day'";
-    case TDbDialect::SqlServer:
-        return "DATEADD(day, -1, GETDATE())";
-    default:
-        return DateLiteral(now - 1);
-    }
+    const std::string clock = ServerClock(dialect);
+    if (clock.empty()) return DateLiteral(now - 1);
+    return dialect == TDbDialect::PostgreSQL ? clock + " - INTERVAL '1 day'" : "DATEADD(day, -1, " + clock + ")";
 }
 
 std::string PostedSelect(const std::string& code, TDateTime since) {
@@ -106,7 +101,7 @@ NoticeDue AlarmRows::ProblemDue(const std::string& code, TDateTime now) {
     const std::optional<TDateTime> start = OutageStart(code);
     if (!start) return due;
     due.Since = *start;
-    OpenStatement(m_reads, {"SELECT * FROM site WHERE code = " + SQLLiteral(code) + " "});
+    OpenSiteRows(m_reads, code);
     if (m_reads.Eof()) return due;
     const long long allowedDown = VarToIntDef(m_reads.FieldByName("downtime"));
     due.Due = DateDiff('n', due.Since, now) >= allowedDown;

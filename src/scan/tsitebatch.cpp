@@ -42,14 +42,9 @@ bool RunChunked(
 } // namespace
 
 std::string TSiteBatch::MatchKey(const std::string& code) {
-    std::string key = code;
-    while (!key.empty() && key.back() == ' ')
-        key.pop_back();
-    for (char& c : key) {
+    for (char c : code)
         if (static_cast<unsigned char>(c) >= 0x80) return {};
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return key;
+    return SiteCodeKey(code);
 }
 
 std::string TSiteBatch::GroupKey(const std::string& code) {
@@ -66,7 +61,7 @@ bool TSiteBatch::Admit(const SiteResult& result) {
         m_keys.insert(result.Code);
         return true;
     }
-    const std::string marker = AlarmRows::MarkerCode(key);
+    const std::string marker = SiteCodeKey(AlarmRows::MarkerCode(key));
     if (m_keys.count(key) || m_keys.count(marker)) return false;
     m_keys.insert(key);
     m_keys.insert(marker);
