@@ -3,7 +3,7 @@
 // ".import" for the embedded file, psql "\copy" for PostgreSQL. With "apply": seconds to read,
 // check and plan a sites file of 10,000 and of 100,000 sites against as many in the database, and to
 // apply the smaller plan. Prints figures; asserts nothing.
-#include "daemon/sitesfile.h"
+#include "datutil/sitesfile.h"
 #include "daemon/tfrmdatutil.h"
 #include "db/siteplan.h"
 #include "pgserver.h"

@@ -37,5 +37,5 @@ public:
 
 private:
     const Clock* m_clock;
-    std::map<std::string, AckRecord> m_acks; ///< by code in upper case
+    std::map<std::string, AckRecord> m_acks; ///< by SiteCodeKey
 };

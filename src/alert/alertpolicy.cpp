@@ -11,7 +11,7 @@ constexpr int MinSitesForIsolation = 5;
 } // namespace
 
 AlertPolicy::SiteState& AlertPolicy::Site(const std::string& code) {
-    return m_sites.try_emplace(UpperCase(code), m_settings.FlapScans).first->second;
+    return m_sites.try_emplace(SiteCodeKey(code), m_settings.FlapScans).first->second;
 }
 
 void AlertPolicy::ScanStarted() {

@@ -7,7 +7,7 @@
 #include <cmath>
 
 ReminderPolicy::Outage& ReminderPolicy::Of(const std::string& code, TDateTime since, TDateTime told) {
-    const auto [at, made] = m_outages.try_emplace(UpperCase(code));
+    const auto [at, made] = m_outages.try_emplace(SiteCodeKey(code));
     Outage& o = at->second;
     if (made || DaysToSeconds(o.since) != DaysToSeconds(since)) { // another outage
         o = Outage{};
@@ -39,15 +39,15 @@ FollowupDue ReminderPolicy::Due(const std::string& code, TDateTime since, TDateT
 }
 
 void ReminderPolicy::Reminded(const std::string& code, int round) {
-    auto at = m_outages.find(UpperCase(code));
+    auto at = m_outages.find(SiteCodeKey(code));
     if (at != m_outages.end() && round > at->second.reminded) at->second.reminded = round;
 }
 
 void ReminderPolicy::Escalated(const std::string& code, int step) {
-    auto at = m_outages.find(UpperCase(code));
+    auto at = m_outages.find(SiteCodeKey(code));
     if (at != m_outages.end()) at->second.escalated.insert(step);
 }
 
 void ReminderPolicy::Ended(const std::string& code) {
-    m_outages.erase(UpperCase(code));
+    m_outages.erase(SiteCodeKey(code));
 }

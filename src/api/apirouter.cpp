@@ -5,6 +5,7 @@
 #include "api/apitokens.h"
 #include "api/sitebody.h"
 #include "api/openapi.h"
+#include "db/data.h"
 #include "history/maintenancetable.h"
 #include "platform/activitylog.h"
 #include "platform/codepage.h"
@@ -73,7 +74,7 @@ bool TApiRouter::LoadView(TStatusView& view) const {
 }
 
 std::string TApiRouter::DaemonId() const {
-    return Trim(GetPrivateProfileString("System", "VKTID", "", ConfigFile));
+    return ReadDaemonId(ConfigFile);
 }
 
 // A database that cannot be reached is the answer's whole story: the request may be repeated. Its

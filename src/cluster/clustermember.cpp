@@ -145,7 +145,7 @@ void ClusterMember::ReadUnsentClaims() {
 
 TDateTime ClusterMember::Unsent(const std::string& code, ClaimKind kind) const {
     for (const UnsentClaim& c : m_unsent)
-        if (c.Kind == kind && SameText(c.Code, code)) return c.Since;
+        if (c.Kind == kind && SameSiteCode(c.Code, code)) return c.Since;
     return 0;
 }
 
@@ -297,7 +297,7 @@ bool ClusterMember::DropOwedRecovery(const std::string& code) {
     const TDateTime since = OwedRecovery(code);
     if (since == 0) return false;
     std::erase_if(m_unsent,
-                  [&](const UnsentClaim& c) { return c.Kind == ClaimKind::Recovery && SameText(c.Code, code); });
+                  [&](const UnsentClaim& c) { return c.Kind == ClaimKind::Recovery && SameSiteCode(c.Code, code); });
     const std::string key = ClaimKey(code, ClaimKind::Recovery, since);
     ExecStatement(m_q, {"DELETE FROM vktclaim WHERE " + key + " AND sent = 0 AND lease < " + NowExpr()});
     OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktclaim WHERE " + key});

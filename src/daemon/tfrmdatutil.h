@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+struct DatUtilTableArgs;
+
 struct TDatUtilButton {
     std::string Caption;
     std::string Hint;
@@ -121,3 +123,7 @@ private:
     TVKTDataModule& m_dm;
     bool m_complete = true;
 };
+
+/// vkt-datutil backup, restore, clear or info on the connected data module, shown on the terminal;
+/// returns the exit status.
+int RunDatUtilTableCommand(TVKTDataModule& dm, const DatUtilTableArgs& args);

@@ -3,6 +3,7 @@
 
 #include "db/common.h"
 #include "db/data.h"
+#include "platform/strutil.h"
 
 namespace {
 
@@ -17,14 +18,9 @@ std::string DateValue(TDbDialect dialect, TDateTime moment) {
 }
 
 std::string PurgeCutoff(TDbDialect dialect, TDateTime now) {
-    switch (dialect) {
-    case TDbDialect::PostgreSQL:
-        return "LOCALTIMESTAMP - INTERVAL '1 day'";
-    case TDbDialect::SqlServer:
-        return "DATEADD(day, -1, GETDATE())";
-    default:
-        return DateLiteral(now - 1);
-    }
+    const std::string clock = ServerClock(dialect);
+    if (clock.empty()) return DateLiteral(now - 1);
+    return dialect == TDbDialect::PostgreSQL ? clock + " - INTERVAL '1 day'" : "DATEADD(day, -1, " + clock + ")";
 }
 
 std::string InList(const std::vector<std::string>& codes) {
@@ -113,7 +109,7 @@ NoticeDue AlarmRows::ProblemDue(const std::string& code, TDateTime now) {
     rows.Marker = Marker(code);
     if (!rows.Marker) rows.Start = OutageStart(code);
     if (rows.Start) {
-        OpenStatement(m_reads, {"SELECT * FROM site WHERE code = " + SQLLiteral(code) + " "});
+        OpenSiteRows(m_reads, code);
         if (!m_reads.Eof()) rows.AllowedDown = VarToIntDef(m_reads.FieldByName("downtime"));
     }
     return Decide(rows, now);
@@ -128,16 +124,14 @@ NoticeDue AlarmRows::Decide(const NoticeRows& rows, TDateTime now) {
     return due;
 }
 
-std::optional<std::unordered_map<std::string, NoticeRows>>
-AlarmRows::OutagesOf(const std::vector<std::string>& codes,
-                     const std::function<std::string(const std::string&)>& matchKey) {
+std::optional<std::unordered_map<std::string, NoticeRows>> AlarmRows::OutagesOf(const std::vector<std::string>& codes) {
     std::unordered_map<std::string, NoticeRows*> alarmsOf, markerOf; // by key
     std::unordered_map<std::string, NoticeRows> outages;
     std::vector<std::string> both;
     for (const std::string& code : codes) {
         NoticeRows* rows = &outages[code];
-        alarmsOf[matchKey(code)] = rows;
-        markerOf[matchKey(MarkerCode(code))] = rows;
+        alarmsOf[SiteCodeKey(code)] = rows;
+        markerOf[SiteCodeKey(MarkerCode(code))] = rows;
         both.push_back(code);
         both.push_back(MarkerCode(code));
     }
@@ -147,7 +141,7 @@ AlarmRows::OutagesOf(const std::vector<std::string>& codes,
     };
     OpenStatement(m_reads, {"SELECT Code, FailTime FROM alarms WHERE Code IN " + InList(both) + " "});
     for (; !m_reads.Eof(); m_reads.Next()) {
-        const std::string key = matchKey(VarToStrTrim(m_reads.FieldByName("Code")));
+        const std::string key = SiteCodeKey(VarToStrTrim(m_reads.FieldByName("Code")));
         const TDateTime time = VarToFloatDef(m_reads.FieldByName("failtime"));
         if (NoticeRows* rows = find(alarmsOf, key)) {
             if (!rows->Start || time < *rows->Start) rows->Start = time;
@@ -157,9 +151,9 @@ AlarmRows::OutagesOf(const std::vector<std::string>& codes,
             return std::nullopt;
         }
     }
-    OpenStatement(m_reads, {"SELECT code, downtime FROM site WHERE code IN " + InList(codes) + " "});
+    OpenSiteRows(m_reads, codes);
     for (; !m_reads.Eof(); m_reads.Next()) {
-        NoticeRows* rows = find(alarmsOf, matchKey(VarToStrTrim(m_reads.FieldByName("code"))));
+        NoticeRows* rows = find(alarmsOf, SiteCodeKey(VarToStrTrim(m_reads.FieldByName("code"))));
         if (!rows || rows->AllowedDown) return std::nullopt;
         rows->AllowedDown = VarToIntDef(m_reads.FieldByName("downtime"));
     }

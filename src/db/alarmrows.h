@@ -6,7 +6,6 @@
 #include "db/dbaccess.h"
 #include "platform/datetime.h"
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -73,11 +72,10 @@ public:
     /// The same decision from rows already read.
     static NoticeDue Decide(const NoticeRows& rows, TDateTime now);
     /// What the rows of many sites say for their notice decisions, by code: one read of their alarm
-    /// and marker rows, one of their site rows (each code must have at most one). `matchKey` gives
-    /// the key under which the database matches a code, unique among the codes and their marker
-    /// codes; none when a row read has no key of theirs (only the database could tell whose it is).
-    std::optional<std::unordered_map<std::string, NoticeRows>>
-    OutagesOf(const std::vector<std::string>& codes, const std::function<std::string(const std::string&)>& matchKey);
+    /// and marker rows, one of their site rows (each code must have at most one). The codes and their
+    /// marker codes must have distinct, non-empty keys (SiteCodeKey); none when a row read has no key
+    /// of theirs (only the database could tell whose it is).
+    std::optional<std::unordered_map<std::string, NoticeRows>> OutagesOf(const std::vector<std::string>& codes);
 
     /// Deletes alarm and marker rows older than a day. A shared table is purged by the database
     /// server's clock, so one daemon with a wrong clock cannot delete every other daemon's alarms;

@@ -29,6 +29,10 @@ std::string ConfigFileName() {
     return ProgramDir() + "vkt.ini";
 }
 
+std::string ReadDaemonId(const std::string& configFile) {
+    return Trim(GetPrivateProfileString("System", "VKTID", "", configFile));
+}
+
 std::string DwaterFileName() {
     return ProgramDir() + "dwater.ini";
 }
@@ -59,7 +63,7 @@ void TVKTDataModule::DataModuleCreate() {
     NetPort = ini.ReadInteger("System", "NetPort", 8000);
     MaxLogFileAgeDays = ini.ReadInteger("System", "MaxLogFileAgeDays", 10);
     PollDelay = ini.ReadInteger("System", "PollDelay", 5);
-    VKTID = Trim(ini.ReadString("System", "VKTID", ""));
+    VKTID = ReadDaemonId(ConfigFileName());
 }
 
 std::string TVKTDataModule::ConnectionString(bool maskPassword) const {
@@ -170,4 +174,15 @@ void ExecStatement(TDbQuery& query, const std::vector<std::string>& lines) {
     Prepare(query, lines);
     BusyCursor cursor;
     query.ExecSQL();
+}
+
+void OpenSiteRows(TDbQuery& query, const std::string& code) {
+    OpenStatement(query, {"SELECT * FROM site WHERE code = " + SQLLiteral(code) + " "});
+}
+
+void OpenSiteRows(TDbQuery& query, const std::vector<std::string>& codes) {
+    std::string list;
+    for (const std::string& code : codes)
+        list += (list.empty() ? "" : ", ") + SQLLiteral(code);
+    OpenStatement(query, {"SELECT * FROM site WHERE code IN (" + list + ") "});
 }

@@ -60,6 +60,10 @@ private:
 /// also when the statement fails. Errors are raised to the caller.
 void OpenStatement(TDbQuery& query, const std::vector<std::string>& lines);
 void ExecStatement(TDbQuery& query, const std::vector<std::string>& lines);
+/// Opens the rows of table site whose code the database matches to `code`, every column.
+void OpenSiteRows(TDbQuery& query, const std::string& code);
+/// Opens the rows of table site whose code matches one of `codes` (not empty), in one statement.
+void OpenSiteRows(TDbQuery& query, const std::vector<std::string>& codes);
 /// Makes a table that the database does not have by running its statements (the create, then its
 /// index) one by one on `query`. Another process making the same table at the same moment is no error.
 void CreateTableIfMissing(TDbQuery& query, const std::string& table, const std::vector<std::string>& statements);
@@ -71,6 +75,8 @@ void SetBusyCursorHook(std::function<void(bool busy)> hook);
 
 /// Path of vkt.ini in the program directory.
 std::string ConfigFileName();
+/// The daemon's ID: System/VKTID of the INI file `configFile` (vkt.ini), trimmed; empty when not set.
+std::string ReadDaemonId(const std::string& configFile);
 /// Path of dwater.ini in the program directory.
 std::string DwaterFileName();
 /// The backup directory of the data utilities: dwater.ini System/BackupDir, trimmed, or the

@@ -34,6 +34,20 @@ struct TransactionText {
     const char* Rollback;
 };
 
+/// The database server's own clock as local time in a statement ("GETDATE()" and the like), or empty
+/// where statements carry a literal of this computer's time instead: the embedded file has no clock of
+/// its own and a data source of unknown kind may not have one.
+inline std::string ServerClock(TDbDialect dialect) {
+    switch (dialect) {
+    case TDbDialect::PostgreSQL:
+        return "LOCALTIMESTAMP";
+    case TDbDialect::SqlServer:
+        return "GETDATE()";
+    default:
+        return "";
+    }
+}
+
 inline TransactionText TransactionOf(TDbDialect dialect) {
     switch (dialect) {
     case TDbDialect::SQLite:

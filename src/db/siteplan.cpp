@@ -37,13 +37,6 @@ std::vector<SiteChange> SitePlan::Changes() const {
     return changes;
 }
 
-std::string SiteCodeKey(const std::string& code) {
-    std::size_t end = code.size();
-    while (end > 0 && code[end - 1] == ' ')
-        --end;
-    return LowerCase(code.substr(0, end));
-}
-
 SitePlan PlanSites(SiteStore& store, const std::string& daemon, const std::vector<SiteFields>& wanted, bool prune) {
     // The daemon's sites by key; a listed site takes its entry out.
     std::unordered_map<std::string, SiteFields> current;

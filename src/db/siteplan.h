@@ -25,10 +25,6 @@ struct SitePlan {
     std::vector<SiteChange> Changes() const;
 };
 
-/// The form under which the database matches a code: ASCII letters in lower case, trailing blanks
-/// dropped. Two codes are the same site when their keys are equal.
-std::string SiteCodeKey(const std::string& code);
-
 /// Compares the wanted sites (each with Daemon set to `daemon`, values valid) with the daemon's sites
 /// in the store; codes match without regard to letter case, as the database matches them. With
 /// `prune`, the daemon's sites the list leaves out are deleted for this daemon. Reads the store a

@@ -81,8 +81,7 @@ long long UtcToLocal(long long utc, const TimeZone& zone) {
 }
 
 bool MaintenanceWindow::Covers(const std::string& code) const {
-    const std::string mine = Trim(Code);
-    return mine == "*" || SameText(mine, Trim(code));
+    return Trim(Code) == "*" || SameSiteCode(Code, code);
 }
 
 std::optional<TimeSpan> NextOccurrence(const MaintenanceWindow& window, long long t, const TimeZone& zone) {

@@ -137,7 +137,7 @@ bool MaintenanceBook::Holds(const std::string& code) const {
 
 bool MaintenanceBook::NoteHeld(const std::string& code) {
     std::lock_guard<std::mutex> lock(m_lock);
-    return m_held.insert(UpperCase(Trim(code))).second;
+    return m_held.insert(SiteCodeKey(code)).second;
 }
 
 bool MaintenanceBook::TakeFreedHolds() {

@@ -28,14 +28,8 @@ constexpr long long ClockSkewWarnMinutes = 5;
 /// The statement that reads the database server's own clock as local time; empty where the
 /// database has no clock of its own (the embedded file) or its dialect is unknown (a DSN).
 std::string ServerClockSelect(TDbDialect dialect) {
-    switch (dialect) {
-    case TDbDialect::PostgreSQL:
-        return "SELECT LOCALTIMESTAMP AS servertime";
-    case TDbDialect::SqlServer:
-        return "SELECT GETDATE() AS servertime";
-    default:
-        return "";
-    }
+    const std::string clock = ServerClock(dialect);
+    return clock.empty() ? "" : "SELECT " + clock + " AS servertime";
 }
 
 bool EndsWithLog(const std::string& name) {

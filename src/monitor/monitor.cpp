@@ -103,7 +103,7 @@ void Monitor::ScanSites(const TScanSettings& settings, const std::function<void(
     m_handlers.ShowStatus("Beginning scan..");
     if (m_board) m_board->ScanBegun();
     TVKTDataModule& dm = *DataModule();
-    dm.VKTID = Trim(TIniFile(ConfigFileName()).ReadString("System", "VKTID", ""));
+    dm.VKTID = ReadDaemonId(ConfigFileName());
     m_maintenance->Reload(dm);
     TStringList codes;
     m_outcome->ScanBegun();

@@ -36,14 +36,14 @@ void WaitForWorkerEnd(const TNotifyThread& worker) {
 /// The key under which the webhook queue knows a site's notice: one per kind and outage (and per
 /// reminder or escalation step).
 std::string WebhookKey(const std::string& code, NoticeKind kind, TDateTime since, int round = 0) {
-    return std::string(NoticeKindName(kind)) + "|" + UpperCase(Trim(code)) + "|" +
-           std::to_string(DaysToSeconds(since)) + (round != 0 ? "|" + std::to_string(round) : "");
+    return std::string(NoticeKindName(kind)) + "|" + SiteCodeKey(code) + "|" + std::to_string(DaysToSeconds(since)) +
+           (round != 0 ? "|" + std::to_string(round) : "");
 }
 
 /// The site's name and address from its row, for a notice that no worker composes.
 void FillSiteTexts(const std::string& code, Notice& notice) {
     TDbQuery& q = DataModule()->adoAlarms;
-    OpenStatement(q, {"SELECT * FROM site WHERE code = " + SQLLiteral(code) + " "});
+    OpenSiteRows(q, code);
     notice.Code = code;
     if (q.Eof()) return;
     notice.Code = VarToStrTrim(q.FieldByName("code"));

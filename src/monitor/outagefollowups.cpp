@@ -82,7 +82,7 @@ void OutageFollowups::SiteDown(const std::string& code, ClusterMember* group) {
     AlarmRows rows(*DataModule());
     const std::optional<TDateTime> told = rows.Marker(code);
     if (!told) return; // not notified (yet): nothing to remind of
-    if (!group) m_followedAlone.insert(UpperCase(code));
+    if (!group) m_followedAlone.insert(SiteCodeKey(code));
     const TDateTime since = rows.OutageStart(code).value_or(*told);
     const FollowupDue due = m_reminders.Due(code, since, *told, m_acks.Of(code, since).At != 0);
     if (due.Reminder != 0 && Send(code, NoticeKind::Reminder, since, due.Reminder, group))
@@ -126,7 +126,7 @@ bool OutageFollowups::Send(const std::string& code, NoticeKind kind, TDateTime s
 
 void OutageFollowups::SiteAnswers(const std::string& code) {
     m_reminders.Ended(code);
-    if (m_followedAlone.erase(UpperCase(code)) != 0) Claims().ClearRounds(code);
+    if (m_followedAlone.erase(SiteCodeKey(code)) != 0) Claims().ClearRounds(code);
     if (!m_acks.Knows(code)) return;
     m_acks.Ended(code);
     AckRows(DataModule()->adoQ2).Clear(code);

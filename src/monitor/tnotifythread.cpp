@@ -17,10 +17,6 @@ constexpr int ContactByPopup = 3;
 /// A mailslot message is at most this long, its closing NUL included.
 constexpr std::size_t PopupLimit = 420;
 
-std::string SiteSelect(const std::string& code) {
-    return "SELECT * FROM site WHERE code = " + SQLLiteral(code) + " ";
-}
-
 std::string ReportTime() {
     return FormatDateTime("yyyy-mm-dd hh:nn:ss", Now());
 }
@@ -68,7 +64,7 @@ void TNotifyThread::Execute() {
 void TNotifyThread::Body() {
     CollectSiteContacts();
     LoadMailSettings();
-    OpenStatement(m_workQuery, {SiteSelect(m_code)});
+    OpenSiteRows(m_workQuery, m_code);
     if (!m_workQuery.Eof()) {
         ComposeMail();
         m_composed = true;
@@ -85,7 +81,7 @@ void TNotifyThread::Body() {
 }
 
 void TNotifyThread::CollectSiteContacts() {
-    OpenStatement(m_siteQuery, {SiteSelect(m_code)});
+    OpenSiteRows(m_siteQuery, m_code);
     if (m_siteQuery.Eof()) return;
     AddContact(m_siteQuery);
     AddOperatorContact(VarToStrTrim(m_siteQuery.FieldByName("owner")));

@@ -67,6 +67,17 @@ bool SameText(const std::string& a, const std::string& b) {
     return LowerCase(a) == LowerCase(b);
 }
 
+std::string SiteCodeKey(const std::string& code) {
+    std::size_t end = code.size();
+    while (end > 0 && code[end - 1] == ' ')
+        --end;
+    return LowerCase(code.substr(0, end));
+}
+
+bool SameSiteCode(const std::string& a, const std::string& b) {
+    return SiteCodeKey(a) == SiteCodeKey(b);
+}
+
 bool TryStrToInt(const std::string& s, int& out) {
     std::string t = Trim(s);
     if (t.empty()) return false;

@@ -14,6 +14,11 @@ std::string UpperCase(const std::string& s);
 std::string LowerCase(const std::string& s);
 /// Compares without regard to ASCII letter case.
 bool SameText(const std::string& a, const std::string& b);
+/// The form under which the database matches a site code: trailing blanks dropped, ASCII letters in
+/// lower case. Two codes are the same site when their keys are equal; sites are kept by it in maps.
+std::string SiteCodeKey(const std::string& code);
+/// Whether the database takes `a` and `b` for the same site code.
+bool SameSiteCode(const std::string& a, const std::string& b);
 /// Whole-number text with optional sign to int; false when it is not one or out of range.
 bool TryStrToInt(const std::string& s, int& out);
 /// Like TryStrToInt, throwing EConvertError "'<s>' is not a valid integer value".

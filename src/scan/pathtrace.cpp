@@ -2,6 +2,7 @@
 #include "scan/pathtrace.h"
 
 #include "scan/echosocket.h"
+#include "scan/siteresult.h"
 
 #include "platform/echotoken.h"
 #include "platform/json.h"
@@ -120,8 +121,7 @@ void Trace(EchoSocket& socket, const IpAddress& target, HopBook& book, int maxHo
                 return ttl > 0 && book.Waiting(ttl);
             },
             [&](const EchoSocket::Answer& a) {
-                const bool passedOn =
-                    a.Status == IpStatus::TtlExpiredTransit || a.Status == IpStatus::TtlExpiredReassem;
+                const bool passedOn = CauseOfEchoStatus(a.Status) == ProbeCause::TimeExceeded;
                 book.Answered(book.TtlOf(a.Sequence), a.Responder.Empty() ? target : a.Responder, !passedOn);
             });
     }

@@ -39,16 +39,6 @@ std::vector<std::uint8_t> EchoData() {
     return data;
 }
 
-ProbeCause CauseOfStatus(std::uint32_t status) {
-    switch (status) {
-    case IpStatus::TtlExpiredTransit:
-    case IpStatus::TtlExpiredReassem:
-        return ProbeCause::TimeExceeded;
-    default:
-        return ProbeCause::Unreachable;
-    }
-}
-
 ProbeCause CauseOfSendError(int err) {
     return err == EPERM || err == EACCES ? ProbeCause::NoPermission : ProbeCause::SendError;
 }
@@ -397,7 +387,7 @@ private:
         InFlight& f = m_inFlight[key];
         f.Active = false;
         --m_active;
-        if (a.Status != IpStatus::Success) return Settle(f.Target, CauseOfStatus(a.Status), a.Responder);
+        if (a.Status != IpStatus::Success) return Settle(f.Target, CauseOfEchoStatus(a.Status), a.Responder);
         Answered(f.Target, f.Sent);
     }
 

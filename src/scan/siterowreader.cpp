@@ -72,11 +72,9 @@ std::vector<ScanRow> SiteRowReader::ReadAll(const std::vector<std::string>& code
     std::set<std::string> failed; // codes whose gathered read failed are read one by one
     for (std::size_t from = 0; from < gathered.size(); from += CodesPerRead) {
         const std::size_t to = std::min(gathered.size(), from + CodesPerRead);
-        std::string list;
-        for (std::size_t i = from; i < to; ++i)
-            list += (list.empty() ? "" : ", ") + SQLLiteral(gathered[i]);
         try {
-            OpenStatement(m_query, {"SELECT * FROM site WHERE code IN (" + list + ") "});
+            OpenSiteRows(m_query, std::vector<std::string>(gathered.begin() + static_cast<std::ptrdiff_t>(from),
+                                                           gathered.begin() + static_cast<std::ptrdiff_t>(to)));
             for (; !m_query.Eof(); m_query.Next())
                 byKey[TSiteBatch::MatchKey(VarToStrTrim(m_query.FieldByName("Code")))].push_back(RowOf(m_query));
         } catch (const std::exception&) {

@@ -34,14 +34,9 @@ bool RunChunked(
 } // namespace
 
 std::string TSiteBatch::MatchKey(const std::string& code) {
-    std::string key = code;
-    while (!key.empty() && key.back() == ' ')
-        key.pop_back();
-    for (char& c : key) {
+    for (char c : code)
         if (static_cast<unsigned char>(c) >= 0x80) return {};
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return key;
+    return SiteCodeKey(code);
 }
 
 std::string TSiteBatch::GroupKey(const std::string& code) {
@@ -58,7 +53,7 @@ bool TSiteBatch::Admit(const SiteResult& result) {
         m_keys.insert(result.Code);
         return true;
     }
-    const std::string marker = AlarmRows::MarkerCode(key);
+    const std::string marker = SiteCodeKey(AlarmRows::MarkerCode(key));
     if (m_keys.count(key) || m_keys.count(marker)) return false;
     m_keys.insert(key);
     m_keys.insert(marker);
@@ -111,6 +106,6 @@ void TSiteBatch::Run(TDbQuery& query, TDbDialect dialect, std::span<const SiteRe
 
 void TSiteBatch::ReadOutages(AlarmRows& rows, const std::vector<std::string>& codes) {
     RunChunked(codes, [&](const std::vector<std::string>& chunk) {
-        if (auto read = rows.OutagesOf(chunk, MatchKey)) m_outages.merge(*read);
+        if (auto read = rows.OutagesOf(chunk)) m_outages.merge(*read);
     });
 }

@@ -26,7 +26,7 @@ std::string OpenOutageCode(const TBoardSnapshot& board, const std::string& code)
     for (const auto& entry : board.Sites) {
         const TSiteStatus& site = entry->Status;
         const bool down = site.GroupDown >= 0 ? site.GroupDown == 1 : site.State == TSiteStatus::Down;
-        if (down && SameText(site.Code, code)) return site.Code;
+        if (down && SameSiteCode(site.Code, code)) return site.Code;
     }
     return {};
 }

@@ -2,6 +2,7 @@
 #include "web/historyreport.h"
 
 #include "platform/datetime.h"
+#include "platform/strutil.h"
 
 #include <algorithm>
 #include <map>
@@ -34,7 +35,7 @@ std::vector<OutageRecord> THistoryReport::Outages(long long from, long long to, 
         outages[{r.Start, r.Code}] = r;
     // What the daemon holds is newer than the table: it replaces the row.
     for (const OutageRecord& r : m_history.UnwrittenOutages)
-        if ((code.empty() || r.Code == code) && r.Start < to && (r.Open() || r.End >= from))
+        if ((code.empty() || SameSiteCode(r.Code, code)) && r.Start < to && (r.Open() || r.End >= from))
             outages[{r.Start, r.Code}] = r;
     std::vector<OutageRecord> list;
     for (auto& entry : outages)

@@ -52,11 +52,11 @@ void TStatusView::LoadMaintenance(const MaintenanceBook& book, const std::string
     MaintenanceNext = std::move(page.Next);
     m_held.clear();
     for (const MaintenanceWindow& w : *Maintenance)
-        if (HoldsAt(w, MaintenanceMoment, *Zone)) m_held.insert(UpperCase(Trim(w.Code)));
+        if (HoldsAt(w, MaintenanceMoment, *Zone)) m_held.insert(SiteCodeKey(w.Code));
 }
 
 bool TStatusView::InMaintenance(const std::string& code) const {
-    return !m_held.empty() && (m_held.contains("*") || m_held.contains(UpperCase(Trim(code))));
+    return !m_held.empty() && (m_held.contains("*") || m_held.contains(SiteCodeKey(code)));
 }
 
 std::string TStatusView::MaintenanceKey() const {

@@ -88,12 +88,12 @@ std::string TWebServer::ReadDaemonId() {
     struct stat info {};
     if (::stat(ConfigFile.c_str(), &info) != 0) {
         m_idKnown = false;
-        return Trim(GetPrivateProfileString("System", "VKTID", "", ConfigFile));
+        return ::ReadDaemonId(ConfigFile);
     }
     FileStamp stamp{info.st_dev, info.st_ino, (unsigned long long)info.st_size, info.st_mtim.tv_sec,
                     info.st_mtim.tv_nsec};
     if (!m_idKnown || !(stamp == m_idStamp)) {
-        m_daemonId = Trim(GetPrivateProfileString("System", "VKTID", "", ConfigFile));
+        m_daemonId = ::ReadDaemonId(ConfigFile);
         m_idStamp = stamp;
         m_idKnown = true;
     }

@@ -8,7 +8,8 @@ endif()
 if(VKT_CLANGXX AND IS_ABSOLUTE "${VKT_FUZZER_RUNTIME}" AND EXISTS "${VKT_FUZZER_RUNTIME}")
     set(fuzz_body_out ${CMAKE_CURRENT_BINARY_DIR}/fuzz_site_body.bin)
     file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fuzz_corpus)
-    set(fuzz_body_sources ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_site_body.cpp ${CMAKE_SOURCE_DIR}/src/api/sitebody.cpp)
+    set(fuzz_body_sources ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_site_body.cpp ${CMAKE_SOURCE_DIR}/src/api/sitebody.cpp
+                          ${CMAKE_SOURCE_DIR}/src/platform/json.cpp)
     add_custom_command(OUTPUT ${fuzz_body_out}
                        COMMAND ${VKT_CLANGXX} -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined
                                -fno-sanitize-recover=undefined -I${CMAKE_SOURCE_DIR}/src ${fuzz_body_sources}

@@ -4,7 +4,6 @@
 #include "db/alarmrows.h"
 #include "db/common.h"
 #include "db/data.h"
-#include "platform/strutil.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -184,21 +183,12 @@ TEST_P(AlarmRowsOf, LeaveRowsTheOutageReadAndDueCheckAgreeWith) {
     if (c.SinceMinutes >= 0 && !c.Notified) {
         EXPECT_NEAR(due.Since, Ago(c.SinceMinutes), kSecond);
     }
-    const auto gathered = rows.OutagesOf({"S1", "S4"}, UpperCase);
+    const auto gathered = rows.OutagesOf({"S1", "S4"});
     ASSERT_TRUE(gathered.has_value());
     const NoticeDue read = AlarmRows::Decide(gathered->at("S1"), kNow);
     EXPECT_EQ(read.Notified, due.Notified);
     EXPECT_EQ(read.Due, due.Due);
     EXPECT_EQ(read.Since, due.Since);
-}
-
-// A row the database matched to a code under a key the caller cannot place: only the site's own
-// reads can tell whose it is.
-TEST_F(AlarmRowsOf, GatheredReadGivesUpOnARowItCannotPlace) {
-    AlarmRows rows(dm);
-    rows.Post("s1", Ago(20));
-    EXPECT_FALSE(rows.OutagesOf({"S1"}, [](const std::string& code) { return code; }).has_value());
-    EXPECT_TRUE(rows.OutagesOf({"S1"}, UpperCase).has_value());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AlarmRowsOf, ::testing::ValuesIn(kCases),

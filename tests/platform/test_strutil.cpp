@@ -1,4 +1,4 @@
-// Text cut to a column's width in bytes: never inside a UTF-8 character, whatever its length.
+// Text cut to a column's width in bytes, and the rule by which site codes are the same.
 #include "platform/strutil.h"
 
 #include <gtest/gtest.h>
@@ -31,3 +31,31 @@ TEST(CutToBytes, EndsAtACharacterBoundary) {
 }
 
 } // namespace
+
+// Site codes are the same site exactly when the database matches them: ASCII letters without regard
+// to case, trailing blanks ignored, leading blanks, tabs and bytes beyond ASCII as they are.
+TEST(SameSiteCode, MatchesAsTheDatabaseDoes) {
+    struct Case {
+        std::string a, b;
+        bool same;
+    };
+    const std::vector<Case> cases = {
+        {"NYC01", "nyc01", true},
+        {"nYc01", "NyC01", true},
+        {"NYC01   ", "nyc01", true},
+        {"NYC01", "NYC01 ", true},
+        {"", "   ", true},
+        {"  NYC01", "NYC01", false},
+        {"NYC01\t", "NYC01", false},
+        {"NY C01", "NYC01", false},
+        {"@[`{", "@[`{", true},
+        {"@", "`", false},
+        {"[", "{", false},
+        {"NYC01", "NYC02", false},
+        {"CAF\xC3\x89", "caf\xC3\xA9", false}, // beyond ASCII no letter is folded here
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SameSiteCode(c.a, c.b), c.same) << '"' << c.a << "\" and \"" << c.b << '"';
+        EXPECT_EQ(SiteCodeKey(c.a) == SiteCodeKey(c.b), c.same) << '"' << c.a << "\" and \"" << c.b << '"';
+    }
+}

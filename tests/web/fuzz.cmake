@@ -11,6 +11,7 @@ if(VKT_CLANGXX AND IS_ABSOLUTE "${VKT_FUZZER_RUNTIME}" AND EXISTS "${VKT_FUZZER_
     # New inputs go to the build's corpus; the committed seeds stay as they are.
     file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fuzz_corpus)
     set(fuzz_sources ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_http_request.cpp ${CMAKE_SOURCE_DIR}/src/web/httprequest.cpp
+                     ${CMAKE_SOURCE_DIR}/src/web/formfields.cpp
                      ${CMAKE_SOURCE_DIR}/src/platform/strutil.cpp)
     add_custom_command(OUTPUT ${fuzz_out}
                        COMMAND ${VKT_CLANGXX} -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined

@@ -1,10 +1,10 @@
 // apply: read the file, check every site, print the plan, then change nothing (--dry-run) or apply it
 // in one transaction. export: the daemon's sites in the same form, so that a round trip plans nothing.
-#include "daemon/datutilsites.h"
+#include "datutil/datutilsites.h"
 
-#include "daemon/datutilexit.h"
-#include "daemon/sitesfile.h"
-#include "db/data.h"
+#include "datutil/datutildb.h"
+#include "datutil/datutilexit.h"
+#include "datutil/sitesfile.h"
 #include "db/siteplan.h"
 
 #include <algorithm>
@@ -49,14 +49,6 @@ std::string ParseExport(const std::vector<std::string>& args, SitesArgs& out) {
     if (args.size() != 2 || args[0] != "--daemon" || args[1].empty()) return "export needs --daemon ID";
     out.Daemon = args[1];
     return "";
-}
-
-/// Connects the data module as vkt.ini says; false (said on stderr) when the database cannot be reached.
-bool Connect(TVKTDataModule& dm) {
-    dm.DataModuleCreate();
-    if (dm.ActivateConnection()) return true;
-    std::fprintf(stderr, "vkt-datutil: Unable to connect to database: %s\n", dm.LastConnectionError().c_str());
-    return false;
 }
 
 /// Every refused value of every site, each at its line; true when there is none.
@@ -106,9 +98,9 @@ int Apply(const SitesArgs& args) {
         std::fprintf(stderr, "vkt-datutil: %s\n", file.Refusal().c_str());
         return ExitRefused;
     }
-    TVKTDataModule dm;
-    if (!Connect(dm)) return ExitRefused;
-    SiteStore store(dm.adoQ2, dm.Dialect());
+    DatUtilDatabase db;
+    if (!db.Open()) return ExitRefused;
+    SiteStore store(db.Module().adoQ2, db.Module().Dialect());
     if (!CheckSites(file, store)) return ExitRefused;
     std::vector<SiteFields> wanted;
     for (const SitesFile::Entry& entry : file.Sites())
@@ -146,9 +138,9 @@ int Apply(const SitesArgs& args) {
 }
 
 int Export(const SitesArgs& args) {
-    TVKTDataModule dm;
-    if (!Connect(dm)) return ExitRefused;
-    SiteStore store(dm.adoQ2, dm.Dialect());
+    DatUtilDatabase db;
+    if (!db.Open()) return ExitRefused;
+    SiteStore store(db.Module().adoQ2, db.Module().Dialect());
     std::fputs(SitesFile::Write(args.Daemon, store.List(args.Daemon)).c_str(), stdout);
     return ExitDone;
 }

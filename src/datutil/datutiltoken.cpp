@@ -1,10 +1,10 @@
 // vkt-datutil token add NAME [--write] | list | revoke NAME: the new token is printed once on stdout;
 // every change is one line on stderr, in the Log's format, naming the token.
-#include "daemon/datutiltoken.h"
+#include "datutil/datutiltoken.h"
 
 #include "api/apitokens.h"
-#include "daemon/datutilexit.h"
-#include "db/data.h"
+#include "datutil/datutildb.h"
+#include "datutil/datutilexit.h"
 #include "platform/datetime.h"
 #include "platform/strutil.h"
 
@@ -59,15 +59,10 @@ std::string CheckArgs(const std::vector<std::string>& args) {
 int RunTokenCli(int argc, char** argv) {
     const std::vector<std::string> args(argv + 2, argv + argc);
     if (const std::string error = CheckArgs(args); !error.empty()) return TokenUsage(error);
-    TVKTDataModule dm;
-    ScopedDataModule dmGuard(&dm);
-    dm.DataModuleCreate();
-    if (!dm.ActivateConnection()) {
-        std::fprintf(stderr, "vkt-datutil: Unable to connect to database: %s\n", dm.LastConnectionError().c_str());
-        return ExitRefused;
-    }
+    DatUtilDatabase db;
+    if (!db.Open()) return ExitRefused;
     try {
-        TApiTokens tokens(dm.adoQ2);
+        TApiTokens tokens(db.Module().adoQ2);
         return RunTokenCommand(tokens, args);
     } catch (const ETokenRefused& e) {
         std::fprintf(stderr, "vkt-datutil: %s\n", e.what());

@@ -1,5 +1,5 @@
 // Reading and writing the sites file with the YAML library; its marks give the lines.
-#include "daemon/sitesfile.h"
+#include "datutil/sitesfile.h"
 
 #include "db/siteplan.h"
 #include "platform/codepage.h"
