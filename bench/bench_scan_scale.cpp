@@ -84,6 +84,9 @@ void Seed(TVKTDataModule& dm, const std::vector<std::string>& addresses) {
         ExecStatement(dm.adoQ1, {"INSERT INTO site (CODE, sitename, IPaddr, Downtime, contactflag) VALUES " + sites});
         ExecStatement(dm.adoQ1, {"INSERT INTO VKT (VKTID, sitecode) VALUES " + vkt});
     }
+    // A server holds statistics of its tables (autovacuum gathers them soon after a load): without
+    // them the planner takes a list of codes for most of the table and reads every row.
+    if (dm.Dialect() == TDbDialect::PostgreSQL) ExecStatement(dm.adoQ1, {"ANALYZE"});
 }
 
 /// A port the daemon can be told to listen on: one the system hands out now (the daemon names no
