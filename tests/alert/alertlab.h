@@ -10,6 +10,7 @@
 #include "netlab.h"
 #include "peers.h"
 
+#include <regex>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -67,3 +68,9 @@ private:
     NetLab m_lab;
     std::string m_table;
 };
+
+/// The Subject header of a mail the test's server received ("" when it has none).
+inline std::string SubjectOf(const std::string& mail) {
+    std::smatch m;
+    return std::regex_search(mail, m, std::regex("Subject: ([^\\r]*)\\r\\n")) ? m[1].str() : std::string();
+}

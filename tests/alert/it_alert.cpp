@@ -19,10 +19,6 @@ std::string Capture(const std::string& text, const std::string& re) {
     return std::regex_search(text, m, std::regex(re)) ? m[1].str() : std::string();
 }
 
-std::string SubjectOf(const std::string& mail) {
-    return Capture(mail, "Subject: ([^\\r]*)\\r\\n");
-}
-
 } // namespace
 
 class AlertDaemon : public ::testing::Test {

@@ -16,11 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string SubjectOf(const std::string& mail) {
-    std::smatch m;
-    return std::regex_search(mail, m, std::regex("Subject: ([^\\r]*)\\r\\n")) ? m[1].str() : std::string();
-}
-
 class FollowupDaemon : public ::testing::Test {
 protected:
     void SetUp() override {

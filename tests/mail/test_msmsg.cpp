@@ -7,7 +7,7 @@
 
 namespace {
 
-void Attach(TmsCustomMessage& message, const std::string& fileName, const std::string& type = "") {
+void AttachFile(TmsCustomMessage& message, const std::string& fileName, const std::string& type = "") {
     auto item = std::make_unique<TmsAttItem>();
     item->SetFileName(fileName);
     if (!type.empty()) item->SetContentType(type);
@@ -29,25 +29,25 @@ TEST(ContentType, BodyTextKeepsTheUsersTypeUntilAttachmentsCome) {
     EXPECT_EQ(message.ContentType(), "text/plain");
     message.SetContentType("Text/HTML");
     EXPECT_EQ(message.ContentType(), "text/html");
-    Attach(message, "a.pdf");
+    AttachFile(message, "a.pdf");
     EXPECT_EQ(message.ContentType(), "multipart/mixed");
 }
 
 TEST(ContentType, DecidedByAttachmentsWithoutBodyText) {
     TmsMessage message;
-    Attach(message, "/srv/files/report.pdf");
+    AttachFile(message, "/srv/files/report.pdf");
     EXPECT_EQ(message.ContentType(), "application/pdf");
     message.Attachments().Clear();
-    Attach(message, "/one/_ALT.txt", "text/plain");
-    Attach(message, "c:\\two\\_alt.htm", "text/html");
+    AttachFile(message, "/one/_ALT.txt", "text/plain");
+    AttachFile(message, "c:\\two\\_alt.htm", "text/html");
     EXPECT_EQ(message.ContentType(), "multipart/alternative");
-    Attach(message, "b.pdf");
+    AttachFile(message, "b.pdf");
     EXPECT_EQ(message.ContentType(), "multipart/mixed");
     message.Attachments().Clear();
-    Attach(message, "x/_htmbody.htm");
+    AttachFile(message, "x/_htmbody.htm");
     EXPECT_EQ(message.ContentType(), "text/html");
     message.Attachments().Clear();
-    Attach(message, "_RTFBODY.rtf");
+    AttachFile(message, "_RTFBODY.rtf");
     EXPECT_EQ(message.ContentType(), "text/rtf");
     message.SetEncoding(meUU);
     EXPECT_EQ(message.ContentType(), "");
@@ -96,7 +96,7 @@ TEST(Message, AssignIsADeepCopy) {
     source.CC().AddAddress("c@x.org", "");
     source.Priority = ptHigh;
     source.ReturnReceipt = true;
-    Attach(source, "a.pdf");
+    AttachFile(source, "a.pdf");
     TmsMessage copy;
     copy.Assign(source);
     source.Recipients().Items(0).SetAddress("changed@x.org");
@@ -121,7 +121,7 @@ TEST(Message, ClearRestoresTheInitialState) {
     message.SetContentType("text/html");
     message.Recipients().AddAddress("r@x.org", "");
     message.BCC().AddAddress("b@x.org", "");
-    Attach(message, "a.pdf");
+    AttachFile(message, "a.pdf");
     message.Clear();
     EXPECT_EQ(message.Sender().Address(), "");
     EXPECT_EQ(message.Subject(), "");

@@ -57,5 +57,5 @@ std::string WebServerTest::Exchange(const std::string& request) {
 }
 
 std::string WebServerTest::Today() {
-    return FormatDateTime("yyyy-mm-dd", Now());
+    return FormatDateTime("yyyy-mm-dd", ::Now());
 }
