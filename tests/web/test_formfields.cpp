@@ -13,17 +13,17 @@ std::string Repeat(const std::string& piece, std::size_t times) {
     return out;
 }
 
-struct FormCase {
+struct FieldsCase {
     const char* name;
     std::string text;
     bool read;
     TFormFields fields;
 };
 
-class FormReader : public ::testing::TestWithParam<FormCase> {};
+class FormReader : public ::testing::TestWithParam<FieldsCase> {};
 
 TEST_P(FormReader, SplitsDecodesAndBounds) {
-    const FormCase& c = GetParam();
+    const FieldsCase& c = GetParam();
     TFormFields fields{{"left", "over"}};
     EXPECT_EQ(ReadFormFields(c.text, fields), c.read);
     EXPECT_EQ(fields, c.fields);
@@ -32,20 +32,20 @@ TEST_P(FormReader, SplitsDecodesAndBounds) {
 INSTANTIATE_TEST_SUITE_P(
     Texts, FormReader,
     ::testing::Values(
-        FormCase{"Empty", "", true, {}},
-        FormCase{"Decoded",
-                 "co%64e=A+1&reason=50%25+%C3%A9&c=a=b",
-                 true,
-                 {{"code", "A 1"}, {"reason", "50% \xC3\xA9"}, {"c", "a=b"}}},
-        FormCase{"NoEqualsAndEmptyPieces", "&weekdays&&x=&", true, {{"weekdays", ""}, {"x", ""}}},
-        FormCase{"Repeated", "weekdays=mon&weekdays=tue", true, {{"weekdays", "mon"}, {"weekdays", "tue"}}},
-        FormCase{"LongestText",
-                 "r=" + std::string(MaxFormBytes - 2, 'a'),
-                 true,
-                 {{"r", std::string(MaxFormBytes - 2, 'a')}}},
-        FormCase{"TextTooLong", "r=" + std::string(MaxFormBytes - 1, 'a'), false, {}},
-        FormCase{"MostFields", Repeat("a=1&", MaxFormFields), true, TFormFields(MaxFormFields, {"a", "1"})},
-        FormCase{"TooManyFields", Repeat("a=1&", MaxFormFields) + "b", false, {}}),
+        FieldsCase{"Empty", "", true, {}},
+        FieldsCase{"Decoded",
+                   "co%64e=A+1&reason=50%25+%C3%A9&c=a=b",
+                   true,
+                   {{"code", "A 1"}, {"reason", "50% \xC3\xA9"}, {"c", "a=b"}}},
+        FieldsCase{"NoEqualsAndEmptyPieces", "&weekdays&&x=&", true, {{"weekdays", ""}, {"x", ""}}},
+        FieldsCase{"Repeated", "weekdays=mon&weekdays=tue", true, {{"weekdays", "mon"}, {"weekdays", "tue"}}},
+        FieldsCase{"LongestText",
+                   "r=" + std::string(MaxFormBytes - 2, 'a'),
+                   true,
+                   {{"r", std::string(MaxFormBytes - 2, 'a')}}},
+        FieldsCase{"TextTooLong", "r=" + std::string(MaxFormBytes - 1, 'a'), false, {}},
+        FieldsCase{"MostFields", Repeat("a=1&", MaxFormFields), true, TFormFields(MaxFormFields, {"a", "1"})},
+        FieldsCase{"TooManyFields", Repeat("a=1&", MaxFormFields) + "b", false, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FormReader, FirstFieldOfAName) {
