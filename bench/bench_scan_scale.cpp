@@ -3,7 +3,9 @@
 // namespace host that drops them. Prints the scan's wall time (first "Polling" line to the last site's
 // line), the daemon's CPU seconds and peak resident memory, on the embedded database and on
 // PostgreSQL; and with every site answering, the second scan on the embedded database alone and
-// while 16 clients ask for /status.json without pause. Needs root; prints figures, asserts nothing.
+// while 16 clients ask for /status.json without pause. On PostgreSQL also the statements the daemon
+// sent from its start to the scan's last site, by kind, and the wall time beside the embedded
+// database's. Needs root; prints figures, asserts nothing.
 #include "db/data.h"
 #include "pgserver.h"
 #include "silenthost.h"
@@ -18,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <stdexcept>
@@ -25,9 +28,12 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -78,6 +84,9 @@ void Seed(TVKTDataModule& dm, const std::vector<std::string>& addresses) {
         ExecStatement(dm.adoQ1, {"INSERT INTO site (CODE, sitename, IPaddr, Downtime, contactflag) VALUES " + sites});
         ExecStatement(dm.adoQ1, {"INSERT INTO VKT (VKTID, sitecode) VALUES " + vkt});
     }
+    // A server holds statistics of its tables (autovacuum gathers them soon after a load): without
+    // them the planner takes a list of codes for most of the table and reads every row.
+    if (dm.Dialect() == TDbDialect::PostgreSQL) ExecStatement(dm.adoQ1, {"ANALYZE"});
 }
 
 /// A port the daemon can be told to listen on: one the system hands out now (the daemon names no
@@ -319,6 +328,39 @@ void Print(const char* what, const Figures& f, const Figures& fping, double limi
     std::printf("\n");
 }
 
+/// The statement counts start again from nothing (and the server keeps them from now on).
+void ResetStatements(TVKTDataModule& dm) {
+    ExecStatement(dm.adoQ1, {"CREATE EXTENSION IF NOT EXISTS pg_stat_statements"});
+    OpenStatement(dm.adoQ1, {"SELECT pg_stat_statements_reset()"});
+}
+
+/// The statements the server ran since the reset, by kind: the text with its values and its lists of
+/// values folded, the most frequent first, with the server's time on them; and the total.
+void PrintStatements(TVKTDataModule& dm) {
+    OpenStatement(dm.adoQ1, {"SELECT query, calls, total_exec_time FROM pg_stat_statements WHERE query NOT LIKE "
+                             "'%pg_stat_statements%'"});
+    const std::regex values(R"(\$\d+(, \$\d+)*)"), rows(R"(\(\.\.\.\)(, \(\.\.\.\))+)"), blanks(R"(\s+)");
+    std::map<std::string, std::pair<long long, double>> kinds; // calls, milliseconds
+    long long total = 0;
+    for (; !dm.adoQ1.Eof(); dm.adoQ1.Next()) {
+        std::string text = std::regex_replace(dm.adoQ1.FieldByName("query").AsString(), blanks, " ");
+        text = std::regex_replace(std::regex_replace(text, values, "..."), rows, "(...)");
+        const long long calls = std::atoll(dm.adoQ1.FieldByName("calls").AsString().c_str());
+        auto& kind = kinds[text.substr(0, 100)];
+        kind.first += calls;
+        kind.second += std::atof(dm.adoQ1.FieldByName("total_exec_time").AsString().c_str());
+        total += calls;
+    }
+    std::vector<std::tuple<long long, double, std::string>> sorted;
+    for (const auto& [text, kind] : kinds)
+        sorted.emplace_back(kind.first, kind.second, text);
+    std::sort(sorted.rbegin(), sorted.rend());
+    std::printf("  statements on PostgreSQL from the daemon's start to the scan's end: %lld\n", total);
+    std::printf("    %7s %9s\n", "calls", "server ms");
+    for (const auto& [calls, ms, text] : sorted)
+        std::printf("    %7lld %9.1f  %s\n", calls, ms, text.c_str());
+}
+
 void Scenario(int sites, int silent, bool withFping, const std::string& pgDatabase, int pgPort) {
     const std::vector<std::string> addresses = AddressList(sites, silent);
     TempDir home;
@@ -332,6 +374,7 @@ void Scenario(int sites, int silent, bool withFping, const std::string& pgDataba
                     fping.Wall, fping.Cpu, fping.PeakMb, fping.Wall / limit);
     }
     const std::string scan = "[Scan]\nParallel=" + std::to_string(sites) + "\nSendInterval=0\n";
+    Figures embedded;
     for (const bool pg : {false, true}) {
         if (pg && pgDatabase.empty()) continue;
         TVKTDataModule dm;
@@ -347,10 +390,18 @@ void Scenario(int sites, int silent, bool withFping, const std::string& pgDataba
         WriteFileText(home.File("vkt.ini"), "[System]\nVKTID=B\nDBProvider=" + dm.DBProvider +
                                                 "\nDataBase=" + dm.DataBase + "\nDBServer=" + dm.DBServer +
                                                 "\nDBUser=vkt\nDBPass=\nPollDelay=60\nNetPort=0\n" + scan);
+        if (pg) ResetStatements(dm);
         dm.conMain.Close();
         const Figures alone = RunDaemon(home, Code(sites - 1));
         Print(pg ? "vkt on PostgreSQL" : "vkt on SQLite", alone, fping, limit);
-        if (pg) continue;
+        if (pg) {
+            if (embedded.Wall > 0)
+                std::printf("  %-22s %7.2fx wall, %.2fx CPU-s\n", "PostgreSQL / SQLite", alone.Wall / embedded.Wall,
+                            embedded.Cpu > 0 ? alone.Cpu / embedded.Cpu : 0.0);
+            if (dm.ActivateConnection()) PrintStatements(dm);
+            continue;
+        }
+        embedded = alone;
         if (silent == 0) UnderLoad(home, dm, scan, Code(sites - 1)); // one line per scan names the last site
     }
 }
@@ -383,6 +434,7 @@ int main(int argc, char** argv) {
     int pgPort = 0;
     try {
         if (!withPg) throw std::runtime_error("--no-pg");
+        TestPgServer::AlsoSet("shared_preload_libraries", "pg_stat_statements");
         pgDatabase = TestPgServer::Shared().CreateDatabase();
         pgPort = TestPgServer::Shared().Port();
     } catch (const std::exception& e) {

@@ -3,6 +3,7 @@
 
 #include "db/common.h"
 #include "db/data.h"
+#include "platform/strutil.h"
 
 namespace {
 
@@ -20,6 +21,13 @@ std::string PurgeCutoff(TDbDialect dialect, TDateTime now) {
     const std::string clock = ServerClock(dialect);
     if (clock.empty()) return DateLiteral(now - 1);
     return dialect == TDbDialect::PostgreSQL ? clock + " - INTERVAL '1 day'" : "DATEADD(day, -1, " + clock + ")";
+}
+
+std::string InList(const std::vector<std::string>& codes) {
+    std::string list;
+    for (const std::string& code : codes)
+        list += (list.empty() ? "" : ", ") + SQLLiteral(code);
+    return "(" + list + ")";
 }
 
 std::string PostedSelect(const std::string& code, TDateTime since) {
@@ -65,10 +73,12 @@ void AlarmRows::Clear(const std::string& code) {
 }
 
 void AlarmRows::Clear(const std::vector<std::string>& codes) {
-    std::string list;
-    for (const std::string& code : codes)
-        list += (list.empty() ? "" : ", ") + SQLLiteral(code) + ", " + SQLLiteral(MarkerCode(code));
-    ExecStatement(m_writes, {"DELETE FROM alarms WHERE code IN (" + list + ") "});
+    std::vector<std::string> both;
+    for (const std::string& code : codes) {
+        both.push_back(code);
+        both.push_back(MarkerCode(code));
+    }
+    ExecStatement(m_writes, {"DELETE FROM alarms WHERE code IN " + InList(both) + " "});
 }
 
 void AlarmRows::StoreMarker(const std::string& code, TDateTime when) {
@@ -95,17 +105,59 @@ std::optional<TDateTime> AlarmRows::OutageStart(const std::string& code) {
 }
 
 NoticeDue AlarmRows::ProblemDue(const std::string& code, TDateTime now) {
+    NoticeRows rows;
+    rows.Marker = Marker(code);
+    if (!rows.Marker) rows.Start = OutageStart(code);
+    if (rows.Start) {
+        OpenSiteRows(m_reads, code);
+        if (!m_reads.Eof()) rows.AllowedDown = VarToIntDef(m_reads.FieldByName("downtime"));
+    }
+    return Decide(rows, now);
+}
+
+NoticeDue AlarmRows::Decide(const NoticeRows& rows, TDateTime now) {
     NoticeDue due;
-    due.Notified = Marker(code).has_value();
-    if (due.Notified) return due;
-    const std::optional<TDateTime> start = OutageStart(code);
-    if (!start) return due;
-    due.Since = *start;
-    OpenSiteRows(m_reads, code);
-    if (m_reads.Eof()) return due;
-    const long long allowedDown = VarToIntDef(m_reads.FieldByName("downtime"));
-    due.Due = DateDiff('n', due.Since, now) >= allowedDown;
+    due.Notified = rows.Marker.has_value();
+    if (due.Notified || !rows.Start) return due;
+    due.Since = *rows.Start;
+    due.Due = rows.AllowedDown && DateDiff('n', due.Since, now) >= *rows.AllowedDown;
     return due;
+}
+
+std::optional<std::unordered_map<std::string, NoticeRows>> AlarmRows::OutagesOf(const std::vector<std::string>& codes) {
+    std::unordered_map<std::string, NoticeRows*> alarmsOf, markerOf; // by key
+    std::unordered_map<std::string, NoticeRows> outages;
+    std::vector<std::string> both;
+    for (const std::string& code : codes) {
+        NoticeRows* rows = &outages[code];
+        alarmsOf[SiteCodeKey(code)] = rows;
+        markerOf[SiteCodeKey(MarkerCode(code))] = rows;
+        both.push_back(code);
+        both.push_back(MarkerCode(code));
+    }
+    const auto find = [&](std::unordered_map<std::string, NoticeRows*>& of, const std::string& key) {
+        const auto found = key.empty() ? of.end() : of.find(key);
+        return found == of.end() ? nullptr : found->second;
+    };
+    OpenStatement(m_reads, {"SELECT Code, FailTime FROM alarms WHERE Code IN " + InList(both) + " "});
+    for (; !m_reads.Eof(); m_reads.Next()) {
+        const std::string key = SiteCodeKey(VarToStrTrim(m_reads.FieldByName("Code")));
+        const TDateTime time = VarToFloatDef(m_reads.FieldByName("failtime"));
+        if (NoticeRows* rows = find(alarmsOf, key)) {
+            if (!rows->Start || time < *rows->Start) rows->Start = time;
+        } else if (NoticeRows* marked = find(markerOf, key)) {
+            if (!marked->Marker) marked->Marker = time;
+        } else {
+            return std::nullopt;
+        }
+    }
+    OpenSiteRows(m_reads, codes);
+    for (; !m_reads.Eof(); m_reads.Next()) {
+        NoticeRows* rows = find(alarmsOf, SiteCodeKey(VarToStrTrim(m_reads.FieldByName("code"))));
+        if (!rows || rows->AllowedDown) return std::nullopt;
+        rows->AllowedDown = VarToIntDef(m_reads.FieldByName("downtime"));
+    }
+    return outages;
 }
 
 void AlarmRows::PurgeDayOld(TDbDialect dialect, TDateTime now) {

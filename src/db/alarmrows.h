@@ -8,9 +8,20 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class TVKTDataModule;
+
+/// What a site's rows say for its notice decision.
+struct NoticeRows {
+    /// The time of the marker row; none when the outage has not been notified.
+    std::optional<TDateTime> Marker;
+    /// The time of the earliest alarm row; none when the site has no open outage.
+    std::optional<TDateTime> Start;
+    /// The site row's `downtime` in minutes; none without a site row.
+    std::optional<long long> AllowedDown;
+};
 
 /// What the rows say of a site's problem notice.
 struct NoticeDue {
@@ -58,6 +69,13 @@ public:
     /// Whether the site's problem notice is due at `now`: no marker, and an open outage at least the
     /// site row's `downtime` minutes old (no site row: never due).
     NoticeDue ProblemDue(const std::string& code, TDateTime now);
+    /// The same decision from rows already read.
+    static NoticeDue Decide(const NoticeRows& rows, TDateTime now);
+    /// What the rows of many sites say for their notice decisions, by code: one read of their alarm
+    /// and marker rows, one of their site rows (each code must have at most one). The codes and their
+    /// marker codes must have distinct, non-empty keys (SiteCodeKey); none when a row read has no key
+    /// of theirs (only the database could tell whose it is).
+    std::optional<std::unordered_map<std::string, NoticeRows>> OutagesOf(const std::vector<std::string>& codes);
 
     /// Deletes alarm and marker rows older than a day. A shared table is purged by the database
     /// server's clock, so one daemon with a wrong clock cannot delete every other daemon's alarms;

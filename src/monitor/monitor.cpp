@@ -173,7 +173,7 @@ void Monitor::ScanTogether(const TStringList& codes) {
         row.Family = m_families.For(row.Code);
     m_outcome->Expect(rows);
     std::size_t handed = 0;
-    ConcurrentScan(m_settings, dm.adoQ2)
+    ConcurrentScan(m_settings, dm.adoQ2, dm.Dialect())
         .Run(rows, m_outcome->Addresses(), m_outcome->MayGather(), [&](const SiteResult& r, const TSiteBatch& batch) {
             WriteLog("POLL", "Polling " + r.Code + " [" + r.Address + "]");
             if (!r.ErrorText.empty())

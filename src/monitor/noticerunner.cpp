@@ -64,8 +64,8 @@ void NoticeRunner::UseWebhook(const std::string& url) {
     if (!m_webhookUrl.empty()) m_webhooks = std::make_unique<WebhookQueue>(m_webhookUrl);
 }
 
-bool NoticeRunner::ProblemDue(const std::string& code, TDateTime& since) {
-    const NoticeDue due = AlarmRows(*DataModule()).ProblemDue(code, Now());
+bool NoticeRunner::ProblemDue(const std::string& code, TDateTime& since, const NoticeRows* known) {
+    const NoticeDue due = known ? AlarmRows::Decide(*known, Now()) : AlarmRows(*DataModule()).ProblemDue(code, Now());
     if (due.Notified) Standing(code);
     if (due.Since != 0) since = due.Since;
     return due.Due && !HeldByMaintenance(code);
@@ -88,9 +88,9 @@ void NoticeRunner::ShowTraces() {
         if (m_board) m_board->SiteTraced(f.Code, f.Address, f.Result->PathEnd(), f.Result->Json());
 }
 
-void NoticeRunner::NotifyProblem(const std::string& code) {
+void NoticeRunner::NotifyProblem(const std::string& code, const NoticeRows* known) {
     Notice notice;
-    if (!ProblemDue(code, notice.Since)) return;
+    if (!ProblemDue(code, notice.Since, known)) return;
     // A trace still running is not waited for: the notice goes without it.
     if (const auto trace = m_tracer ? m_tracer->Find(code) : nullptr) {
         notice.PathEnd = trace->PathEnd();
@@ -221,6 +221,7 @@ void NoticeRunner::NotifyAdmin(const AlertSettings& settings, NoticeKind kind, c
 
 void NoticeRunner::StoreMarker(const std::string& code) {
     AlarmRows(*DataModule()).StoreMarker(code, Now());
+    m_markerStoredAt = DataModule()->conMain.Uses();
     Standing(code);
 }
 

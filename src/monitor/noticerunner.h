@@ -7,8 +7,10 @@
 #include "alert/notice.h"
 #include "alert/noticechannel.h"
 #include "alert/webhookqueue.h"
+#include "db/alarmrows.h"
 #include "platform/datetime.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,11 +38,15 @@ public:
     void UseWebhook(const std::string& url);
 
     /// Whether the site's problem notice is due; `since` becomes its outage's start. A notice told
-    /// already counts as standing on the board. Statement errors are raised.
-    bool ProblemDue(const std::string& code, TDateTime& since);
+    /// already counts as standing on the board. `known`: the site's rows as already read (none: they
+    /// are read here). Statement errors are raised.
+    bool ProblemDue(const std::string& code, TDateTime& since, const NoticeRows* known = nullptr);
     /// The site's problem notice when it is due: "Notifying ...", the worker, its outcome.
     /// Statement errors are raised.
-    void NotifyProblem(const std::string& code);
+    void NotifyProblem(const std::string& code, const NoticeRows* known = nullptr);
+    /// Whether a marker row was stored here (not by a notification worker, which stores only its own
+    /// site's) since the connection's count of uses was `uses`.
+    bool MarkerStoredSince(std::uint64_t uses) const { return m_markerStoredAt > uses; }
     /// A notice of `kind` to the site's contacts; true when it was delivered (also by the webhook,
     /// after an earlier try).
     bool NotifySite(const std::string& code, NoticeKind kind, TDateTime since);
@@ -96,4 +102,6 @@ private:
     long long m_adminNotices = 0;
     std::function<Acknowledgement(const std::string& code, TDateTime since)> m_ackOf;
     MaintenanceBook* m_maintenance = nullptr;
+    /// The connection's count of uses after the last marker row StoreMarker stored.
+    std::uint64_t m_markerStoredAt = 0;
 };

@@ -84,12 +84,19 @@ void SiteOutcome::Alone(const SiteResult& result, const TSiteBatch* batch) {
         if (alert.Active())
             alert.SiteDone(code, result.Answered);
         else if (!cleared)
-            m_notices.NotifyProblem(code);
+            m_notices.NotifyProblem(code, KnownOutage(batch, code));
         Followups(result, change);
     } catch (const std::exception& e) {
         LogStepError("Notifying " + code, e);
         m_handlers.ShowStatus("");
     }
+}
+
+const NoticeRows* SiteOutcome::KnownOutage(const TSiteBatch* batch, const std::string& code) const {
+    const NoticeRows* known = batch ? batch->Outage(code) : nullptr;
+    // A marker stored since (a notice the webhook delivered) may be this site's: its rows are read again.
+    if (known && m_notices.MarkerStoredSince(batch->OutagesReadAt())) return nullptr;
+    return known;
 }
 
 void SiteOutcome::InGroup(const SiteResult& result) {

@@ -50,6 +50,8 @@ private:
     DegradedPolicy::Change Quality(const SiteResult& result);
     /// The notice of a change of the degraded rule's verdict; reminders and escalation of an outage.
     void Followups(const SiteResult& result, DegradedPolicy::Change change);
+    /// The site's outage rows as its batch read them, while no marker stored since can have changed them.
+    const NoticeRows* KnownOutage(const TSiteBatch* batch, const std::string& code) const;
     void InGroup(const SiteResult& result);
     /// What an address's result says of its code: down, up once every address answered, else unchanged.
     static SiteState StateOf(bool down, bool codeAnswered);

@@ -83,7 +83,7 @@ bool ConcurrentScan::HandOnRun(std::span<const SiteResult> run, const TCodeAddre
     if (run.empty()) return true;
     if (!connection.Connected()) return false;
     TSiteBatch batch;
-    if (gather) batch.Run(m_query, run, addresses);
+    if (gather) batch.Run(m_query, m_dialect, run, addresses);
     // Asking whether an embedded file is still there costs a stat(2): asked again only after a site
     // whose handling ran statements.
     for (const SiteResult& r : run) {

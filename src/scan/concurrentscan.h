@@ -19,12 +19,14 @@ public:
     /// cleared need no statements of their own. Called on this thread, in site-list order.
     using SiteDone = std::function<void(const SiteResult& result, const TSiteBatch& batch)>;
 
-    /// `statements` runs the gathered statements on its connection.
-    ConcurrentScan(const TScanSettings& settings, TDbQuery& statements) : m_settings(settings), m_query(statements) {}
+    /// `statements` runs the gathered statements on its connection, in the text of `dialect`.
+    ConcurrentScan(const TScanSettings& settings, TDbQuery& statements, TDbDialect dialect)
+        : m_settings(settings), m_query(statements), m_dialect(dialect) {}
 
     /// Probes every row at once and hands each result to `done`. With `gather` the round-trip times and
-    /// cleared alarms of the sites that answered are written in few statements per run (`addresses` tells
-    /// which codes have several rows, left to their own statements). Ends early, false, once the
+    /// cleared alarms of the sites that answered, and the alarm rows of those that failed with what their
+    /// rows say for their notice decisions, are written and read in few statements per run (`addresses`
+    /// tells which codes have several rows, left to their own statements). Ends early, false, once the
     /// connection is gone.
     bool Run(const std::vector<ScanRow>& rows, const TCodeAddresses& addresses, bool gather, const SiteDone& done);
 
@@ -36,4 +38,5 @@ private:
 
     TScanSettings m_settings;
     TDbQuery& m_query;
+    TDbDialect m_dialect;
 };

@@ -3,32 +3,24 @@
 
 #include "db/alarmrows.h"
 #include "db/data.h"
+#include "db/lastrttrows.h"
 #include "platform/datetime.h"
 #include "platform/strutil.h"
-
-#include <map>
 
 namespace {
 
 /// Codes per statement: keeps each statement's text to a few kilobytes.
 constexpr std::size_t CodesPerStatement = 400;
 
-std::string InList(const std::vector<std::string>& codes) {
-    std::string list;
-    for (const std::string& code : codes)
-        list += (list.empty() ? "" : ", ") + SQLLiteral(code);
-    return "(" + list + ")";
-}
-
-/// Runs one statement per chunk of the codes; false when any chunk fails. `done` gets each chunk
+/// Runs one statement per chunk of the items; false when any chunk fails. `done` gets each chunk
 /// whose statement ran.
-template <typename Run, typename Done = void (*)(const std::vector<std::string>&)>
+template <typename T, typename Run, typename Done = void (*)(const std::vector<T>&)>
 bool RunChunked(
-    const std::vector<std::string>& codes, Run run, Done done = [](const std::vector<std::string>&) {}) {
+    const std::vector<T>& items, Run run, Done done = [](const std::vector<T>&) {}) {
     bool ok = true;
-    for (std::size_t from = 0; from < codes.size(); from += CodesPerStatement) {
-        const auto to = static_cast<std::ptrdiff_t>(std::min(codes.size(), from + CodesPerStatement));
-        const std::vector<std::string> chunk(codes.begin() + static_cast<std::ptrdiff_t>(from), codes.begin() + to);
+    for (std::size_t from = 0; from < items.size(); from += CodesPerStatement) {
+        const auto to = static_cast<std::ptrdiff_t>(std::min(items.size(), from + CodesPerStatement));
+        const std::vector<T> chunk(items.begin() + static_cast<std::ptrdiff_t>(from), items.begin() + to);
         try {
             run(chunk);
             done(chunk);
@@ -68,9 +60,15 @@ bool TSiteBatch::Admit(const SiteResult& result) {
     return true;
 }
 
-void TSiteBatch::Run(TDbQuery& query, std::span<const SiteResult> results, const TCodeAddresses& addresses) {
+const NoticeRows* TSiteBatch::Outage(const std::string& code) const {
+    const auto found = m_outages.find(code);
+    return found == m_outages.end() ? nullptr : &found->second;
+}
+
+void TSiteBatch::Run(TDbQuery& query, TDbDialect dialect, std::span<const SiteResult> results,
+                     const TCodeAddresses& addresses) {
     std::vector<std::string> answered, failed;
-    std::map<int, std::vector<std::string>> byRtt;
+    std::vector<SiteRtt> rtts;
     for (const SiteResult& r : results) {
         if (MatchKey(r.Code).empty()) continue;
         if (!r.Answered) {
@@ -79,24 +77,35 @@ void TSiteBatch::Run(TDbQuery& query, std::span<const SiteResult> results, const
         }
         if (addresses.Several(r.Code)) continue;
         answered.push_back(r.Code);
-        byRtt[r.RttAvg].push_back(r.Code);
+        rtts.push_back({r.Code, r.RttAvg});
     }
     AlarmRows rows(query);
     // Each statement compiles the table's triggers once, however many rows it inserts.
     const TDateTime now = Now();
+    std::vector<std::string> decided; // failed sites whose notice decision reads the rows read here
     RunChunked(
         failed, [&](const std::vector<std::string>& chunk) { rows.Post(chunk, now); },
-        [&](const std::vector<std::string>& chunk) { m_posted.insert(chunk.begin(), chunk.end()); });
+        [&](const std::vector<std::string>& chunk) {
+            m_posted.insert(chunk.begin(), chunk.end());
+            for (const std::string& code : chunk)
+                if (!addresses.Several(code)) decided.push_back(code); // which site row would it read?
+        });
+    ReadOutages(rows, decided);
+    m_outagesReadAt = query.Connection().Uses();
     if (answered.empty()) return;
     bool ok = RunChunked(answered, [&](const std::vector<std::string>& chunk) { rows.Clear(chunk); });
-    for (const auto& [rtt, codes] : byRtt) {
-        ok = RunChunked(codes,
-                        [&](const std::vector<std::string>& chunk) {
-                            ExecStatement(query, {"UPDATE site SET LastRTT = " + SQLLiteral(IntToStr(rtt)) +
-                                                  " WHERE code IN " + InList(chunk) + " "});
-                        }) &&
-             ok;
-    }
+    ok = RunChunked(rtts,
+                    [&](const std::vector<SiteRtt>& chunk) {
+                        for (const std::string& statement : LastRttStatements(dialect, chunk))
+                            ExecStatement(query, {statement});
+                    }) &&
+         ok;
     // Any failure: every site of the batch runs its own statements again (they are idempotent).
     if (ok) m_cleared.insert(answered.begin(), answered.end());
+}
+
+void TSiteBatch::ReadOutages(AlarmRows& rows, const std::vector<std::string>& codes) {
+    RunChunked(codes, [&](const std::vector<std::string>& chunk) {
+        if (auto read = rows.OutagesOf(chunk)) m_outages.merge(*read);
+    });
 }

@@ -46,6 +46,7 @@ void RunAsServerUser(const std::string& command, const std::string& log) {
 
 TestPgServer* g_shared = nullptr;
 std::string g_extraAddress, g_extraNetwork;
+std::string g_extraSettings;
 
 } // namespace
 
@@ -77,6 +78,10 @@ TestPgServer& TestPgServer::Shared() {
 void TestPgServer::AlsoListenOn(const std::string& address, const std::string& network) {
     g_extraAddress = address;
     g_extraNetwork = network;
+}
+
+void TestPgServer::AlsoSet(const std::string& name, const std::string& value) {
+    g_extraSettings += " -c " + name + "=" + value;
 }
 
 void TestPgServer::StopShared() {
@@ -136,7 +141,7 @@ void TestPgServer::Start() {
 void TestPgServer::StartOn(int port) {
     const std::string listen = g_extraAddress.empty() ? "127.0.0.1" : "127.0.0.1," + g_extraAddress;
     const std::string options = "-c listen_addresses=" + listen + " -p " + std::to_string(port) + " -k '" + m_dir +
-                                "' -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
+                                "' -c fsync=off -c synchronous_commit=off -c full_page_writes=off" + g_extraSettings;
     RunAsServerUser(m_bin + "/pg_ctl -D '" + m_dir + "/data' -l '" + m_dir + "/server.log' -w -t 60 -o \"" + options +
                         "\" start",
                     m_dir + "/pg_ctl.log");

@@ -11,6 +11,8 @@ public:
     /// Before the first Shared(): the server also listens on `address` (an address of this machine)
     /// and lets clients of `network` (a.b.c.d/n) in without a password.
     static void AlsoListenOn(const std::string& address, const std::string& network);
+    /// Before the first Shared(): the server starts with `name` set to `value` as well.
+    static void AlsoSet(const std::string& name, const std::string& value);
 
     ~TestPgServer();
     TestPgServer(const TestPgServer&) = delete;

@@ -1,5 +1,6 @@
 // The rows of table alarms on an embedded database: what each write leaves, and what the outage
-// read and the due check make of it, for site S1 with a down time of 15 minutes.
+// read and the due check make of it, for site S1 with a down time of 15 minutes, read site by site and
+// gathered with other sites.
 #include "db/alarmrows.h"
 #include "db/common.h"
 #include "db/data.h"
@@ -182,6 +183,12 @@ TEST_P(AlarmRowsOf, LeaveRowsTheOutageReadAndDueCheckAgreeWith) {
     if (c.SinceMinutes >= 0 && !c.Notified) {
         EXPECT_NEAR(due.Since, Ago(c.SinceMinutes), kSecond);
     }
+    const auto gathered = rows.OutagesOf({"S1", "S4"});
+    ASSERT_TRUE(gathered.has_value());
+    const NoticeDue read = AlarmRows::Decide(gathered->at("S1"), kNow);
+    EXPECT_EQ(read.Notified, due.Notified);
+    EXPECT_EQ(read.Due, due.Due);
+    EXPECT_EQ(read.Since, due.Since);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AlarmRowsOf, ::testing::ValuesIn(kCases),

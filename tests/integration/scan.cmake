@@ -9,6 +9,6 @@ target_compile_definitions(vkt_scan_integration_tests PRIVATE VKT_BINARY="$<TARG
 add_dependencies(vkt_scan_integration_tests vkt)
 vkt_add_test(vkt_scan_network_tests LABELS network TIMEOUT 120 LOCK silenthost
              SOURCES ${CMAKE_CURRENT_LIST_DIR}/it_scan_network.cpp ${CMAKE_CURRENT_LIST_DIR}/it_scan_together.cpp
-             ${CMAKE_CURRENT_LIST_DIR}/vktprocess.cpp LIBS vkt_db)
+             ${CMAKE_CURRENT_LIST_DIR}/vktprocess.cpp ${CMAKE_SOURCE_DIR}/tests/db/pgserver.cpp LIBS vkt_db)
 target_compile_definitions(vkt_scan_network_tests PRIVATE VKT_BINARY="$<TARGET_FILE:vkt>")
 add_dependencies(vkt_scan_network_tests vkt)
