@@ -1,4 +1,4 @@
-// The gathered LastRTT statement of each kind of database.
+// The gathered statements of each kind of database.
 #include "db/lastrttrows.h"
 
 #include "platform/strutil.h"
@@ -16,11 +16,18 @@ std::string ValueRows(const std::vector<SiteRtt>& sites) {
 }
 
 /// "('A1', 'B2')": the codes as a list.
-std::string CodeList(const std::vector<SiteRtt>& sites) {
+std::string CodeList(const std::vector<std::string>& codes) {
     std::string list;
-    for (const SiteRtt& s : sites)
-        list += (list.empty() ? "" : ", ") + SQLLiteral(s.Code);
+    for (const std::string& code : codes)
+        list += (list.empty() ? "" : ", ") + SQLLiteral(code);
     return "(" + list + ")";
+}
+
+std::string CodeList(const std::vector<SiteRtt>& sites) {
+    std::vector<std::string> codes;
+    for (const SiteRtt& s : sites)
+        codes.push_back(s.Code);
+    return CodeList(codes);
 }
 
 /// One statement per distinct time, each naming its codes: what any SQL database takes.
@@ -57,4 +64,16 @@ std::vector<std::string> LastRttStatements(TDbDialect dialect, const std::vector
     default:
         return PerValue(sites);
     }
+}
+
+std::string ClearedRowsStatement(TDbDialect dialect, const std::vector<std::string>& codes) {
+    if (dialect != TDbDialect::PostgreSQL) return "DELETE FROM alarms WHERE code IN " + CodeList(codes) + " ";
+    std::string rows;
+    for (const std::string& code : codes)
+        rows += (rows.empty() ? "(" : ", (") + SQLLiteral(code) + ")";
+    // The fence (OFFSET 0) keeps the lookup a loop over the codes, each one an index search; the rows
+    // found are then deleted by their place in the table.
+    return "DELETE FROM alarms WHERE ctid = ANY (ARRAY(SELECT a.ctid FROM (VALUES " + rows +
+           ") AS v(code) CROSS JOIN LATERAL (SELECT ctid FROM alarms WHERE alarms.code = CAST(v.code AS bpchar) "
+           "OFFSET 0) AS a))";
 }

@@ -93,7 +93,7 @@ void TSiteBatch::Run(TDbQuery& query, TDbDialect dialect, std::span<const SiteRe
     ReadOutages(rows, decided);
     m_outagesReadAt = query.Connection().Uses();
     if (answered.empty()) return;
-    bool ok = RunChunked(answered, [&](const std::vector<std::string>& chunk) { rows.Clear(chunk); });
+    bool ok = RunChunked(answered, [&](const std::vector<std::string>& chunk) { rows.Clear(chunk, dialect); });
     ok = RunChunked(rtts,
                     [&](const std::vector<SiteRtt>& chunk) {
                         for (const std::string& statement : LastRttStatements(dialect, chunk))
