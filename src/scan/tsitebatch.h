@@ -7,6 +7,7 @@
 #include "scan/tcodeaddresses.h"
 #include "db/alarmrows.h"
 #include "db/dbaccess.h"
+#include "db/lastrttrows.h"
 #include "scan/siteresult.h"
 
 #include <cstdint>
@@ -25,17 +26,30 @@ public:
     /// itself where only the database can tell.
     static std::string GroupKey(const std::string& code);
 
+    /// Sites a batch takes at most: each kind of its statements names each code once, in one statement.
+    static constexpr std::size_t MostSites = 400;
+
     /// Whether the site at `result` may join a batch holding the codes seen so far: its code (and its
-    /// marker code) must be told apart from theirs, so that no statement of the batch touches its rows.
-    /// Adds its keys when it may.
+    /// marker code) must be told apart from theirs, so that no statement of the batch touches its rows,
+    /// and the batch must have room. Adds its keys when it may.
     bool Admit(const SiteResult& result);
     bool Empty() const { return m_keys.empty(); }
 
-    /// Runs the gathered statements for the sites that answered, posts the alarm rows of those that
-    /// failed and reads what their rows say for their notice decisions. A statement that fails leaves
-    /// its sites to the site-by-site statements, which report the error as they always do. Codes with
-    /// several addresses are left to them too: another address of theirs may still fail in this scan.
-    void Run(TDbQuery& query, TDbDialect dialect, std::span<const SiteResult> results, const TCodeAddresses& addresses);
+    /// Whether no statement of this batch touches a row of `other`'s codes: their keys are apart and
+    /// neither holds a code only the database can match. Then either may run its statements first.
+    bool Apart(const TSiteBatch& other) const;
+
+    /// Sorts the sites of the run into the statements they get. Codes with several addresses are left
+    /// to their own statements: another address of theirs may still fail in this scan. `daemonUses`:
+    /// the daemon connection's count of uses now; a marker it stores after that may be missing from
+    /// the rows read (OutagesReadAt).
+    void Plan(std::span<const SiteResult> results, const TCodeAddresses& addresses, std::uint64_t daemonUses);
+    /// Runs the planned statements: the gathered statements for the sites that answered, the alarm rows
+    /// of those that failed and the read of what their rows say for their notice decisions. A statement
+    /// that fails leaves its sites to the site-by-site statements, which report the error as they always
+    /// do. Touches nothing but the batch and `query`, so it may run on a thread and connection of its
+    /// own.
+    void Run(TDbQuery& query, TDbDialect dialect);
     /// Whether the code's alarm rows are deleted and its round-trip time stored: nothing is left for
     /// its own clear and no outage for its notification decision.
     bool Cleared(const std::string& code) const { return m_cleared.count(code) != 0; }
@@ -44,8 +58,8 @@ public:
     /// What the rows of a failed site whose alarm row was posted said for its notice decision, read
     /// right after the post; none when its own statements must read them.
     const NoticeRows* Outage(const std::string& code) const;
-    /// The connection's count of uses once the outage rows were read: a statement of this process
-    /// that changed rows after it makes them stale.
+    /// The daemon connection's count of uses before the outage rows were read: a marker this process
+    /// stored after it makes them stale.
     std::uint64_t OutagesReadAt() const { return m_outagesReadAt; }
 
 private:
@@ -54,6 +68,10 @@ private:
     void ReadOutages(AlarmRows& rows, const std::vector<std::string>& codes);
 
     std::unordered_set<std::string> m_keys;
+    std::size_t m_admitted = 0;
+    // What Plan sorted out for Run.
+    std::vector<std::string> m_answered, m_failed, m_decidable;
+    std::vector<SiteRtt> m_rtts;
     std::unordered_set<std::string> m_cleared;
     std::unordered_set<std::string> m_posted;
     std::unordered_map<std::string, NoticeRows> m_outages;
