@@ -3,7 +3,6 @@
 
 #include "db/common.h"
 #include "db/data.h"
-#include "db/lastrttrows.h"
 #include "platform/strutil.h"
 
 namespace {
@@ -73,13 +72,13 @@ void AlarmRows::Clear(const std::string& code) {
                              " OR code = " + SQLLiteral(MarkerCode(code)) + " "});
 }
 
-void AlarmRows::Clear(const std::vector<std::string>& codes, TDbDialect dialect) {
+void AlarmRows::Clear(const std::vector<std::string>& codes) {
     std::vector<std::string> both;
     for (const std::string& code : codes) {
         both.push_back(code);
         both.push_back(MarkerCode(code));
     }
-    ExecStatement(m_writes, {ClearedRowsStatement(dialect, both)});
+    ExecStatement(m_writes, {"DELETE FROM alarms WHERE code IN " + InList(both) + " "});
 }
 
 void AlarmRows::StoreMarker(const std::string& code, TDateTime when) {

@@ -55,8 +55,8 @@ public:
     bool PostedSince(const std::string& code, TDateTime since);
     /// Removes the site's alarm rows and its marker: its next failure starts a new outage.
     void Clear(const std::string& code);
-    /// The same for many sites in one statement, in the text `dialect` takes best.
-    void Clear(const std::vector<std::string>& codes, TDbDialect dialect);
+    /// The same for many sites in one statement.
+    void Clear(const std::vector<std::string>& codes);
 
     /// Stores the site's marker row at `when`.
     void StoreMarker(const std::string& code, TDateTime when);

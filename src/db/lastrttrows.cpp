@@ -1,4 +1,4 @@
-// The gathered statements of each kind of database.
+// The gathered LastRTT statement of each kind of database.
 #include "db/lastrttrows.h"
 
 #include "platform/strutil.h"
@@ -16,18 +16,11 @@ std::string ValueRows(const std::vector<SiteRtt>& sites) {
 }
 
 /// "('A1', 'B2')": the codes as a list.
-std::string CodeList(const std::vector<std::string>& codes) {
-    std::string list;
-    for (const std::string& code : codes)
-        list += (list.empty() ? "" : ", ") + SQLLiteral(code);
-    return "(" + list + ")";
-}
-
 std::string CodeList(const std::vector<SiteRtt>& sites) {
-    std::vector<std::string> codes;
+    std::string list;
     for (const SiteRtt& s : sites)
-        codes.push_back(s.Code);
-    return CodeList(codes);
+        list += (list.empty() ? "" : ", ") + SQLLiteral(s.Code);
+    return "(" + list + ")";
 }
 
 /// One statement per distinct time, each naming its codes: what any SQL database takes.
@@ -64,16 +57,4 @@ std::vector<std::string> LastRttStatements(TDbDialect dialect, const std::vector
     default:
         return PerValue(sites);
     }
-}
-
-std::string ClearedRowsStatement(TDbDialect dialect, const std::vector<std::string>& codes) {
-    if (dialect != TDbDialect::PostgreSQL) return "DELETE FROM alarms WHERE code IN " + CodeList(codes) + " ";
-    std::string rows;
-    for (const std::string& code : codes)
-        rows += (rows.empty() ? "(" : ", (") + SQLLiteral(code) + ")";
-    // The fence (OFFSET 0) keeps the lookup a loop over the codes, each one an index search; the rows
-    // found are then deleted by their place in the table.
-    return "DELETE FROM alarms WHERE ctid = ANY (ARRAY(SELECT a.ctid FROM (VALUES " + rows +
-           ") AS v(code) CROSS JOIN LATERAL (SELECT ctid FROM alarms WHERE alarms.code = CAST(v.code AS bpchar) "
-           "OFFSET 0) AS a))";
 }

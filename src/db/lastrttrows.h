@@ -1,7 +1,6 @@
-// The gathered statements of a scan whose text differs by kind of database: LastRTT of many answering
-// sites stored at once, and their alarm and marker rows deleted at once, each in the text the kind
-// takes best. The other gathered statements (the alarm rows posted and read by code lists) read the
-// same on every kind; this is the one place where they differ.
+// LastRTT of many answering sites stored at once, in the statement text each kind of database takes
+// best. The other gathered statements of a scan (the alarm rows posted, cleared and read by code
+// lists) read the same on every kind; this is the one place where they differ.
 #pragma once
 
 #include "db/dbaccess.h"
@@ -19,8 +18,3 @@ struct SiteRtt {
 /// them on the embedded file, PostgreSQL and SQL Server; on a data source of unknown kind one per
 /// distinct time, in the plainest text. The codes must be told apart by the database (no two match).
 std::vector<std::string> LastRttStatements(TDbDialect dialect, const std::vector<SiteRtt>& sites);
-
-/// The statement that deletes every alarm row whose code matches one of `codes` (not empty). On
-/// PostgreSQL each code is looked up in the alarms index, where a list would hash every row of the
-/// table under the case-insensitive collation.
-std::string ClearedRowsStatement(TDbDialect dialect, const std::vector<std::string>& codes);

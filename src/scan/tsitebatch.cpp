@@ -104,7 +104,7 @@ void TSiteBatch::Run(TDbQuery& query, TDbDialect dialect) {
         });
     ReadOutages(rows, decided);
     if (m_answered.empty()) return;
-    bool ok = RunChunked(m_answered, [&](const std::vector<std::string>& chunk) { rows.Clear(chunk, dialect); });
+    bool ok = RunChunked(m_answered, [&](const std::vector<std::string>& chunk) { rows.Clear(chunk); });
     ok = RunChunked(m_rtts,
                     [&](const std::vector<SiteRtt>& chunk) {
                         for (const std::string& statement : LastRttStatements(dialect, chunk))

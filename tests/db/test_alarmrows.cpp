@@ -91,7 +91,7 @@ const RowsCase kCases[] = {
          for (const char* code : {"S1", "S2", "S3"})
              r.Post(code, Ago(20));
          r.StoreMarker("S2", Ago(1));
-         r.Clear(std::vector<std::string>{"S1", "s2"}, TDbDialect::SQLite);
+         r.Clear(std::vector<std::string>{"S1", "s2"});
      },
      {"S3"},
      false,

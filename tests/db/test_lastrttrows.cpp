@@ -1,5 +1,5 @@
-// The gathered statements each kind of database gets, printed: the embedded file and PostgreSQL run
-// theirs in the scan tests; SQL Server, which no test here can reach, is checked by its text.
+// The gathered LastRTT statement each kind of database gets, printed: the embedded file and PostgreSQL
+// run theirs in the scan tests; SQL Server, which no test here can reach, is checked by its text.
 #include "db/lastrttrows.h"
 
 #include <gtest/gtest.h>
@@ -12,28 +12,22 @@ struct DialectCase {
     const char* Name;
     TDbDialect Dialect;
     std::vector<std::string> Statements;
-    std::string Clear;
 };
 
 void PrintTo(const DialectCase& c, std::ostream* os) {
     *os << c.Name;
 }
 
-const char* const kClearList = "DELETE FROM alarms WHERE code IN ('A1', 'A1MAILED', 'o''b') ";
-
 const std::vector<SiteRtt> kSites{{"A1", 12}, {"o'b", 0}, {"C3", 12}};
 
 class LastRtt : public ::testing::TestWithParam<DialectCase> {};
 
-TEST_P(LastRtt, AreOneStatementForAChunkWhereTheDialectAllows) {
+TEST_P(LastRtt, IsOneStatementForAChunkWhereTheDialectAllows) {
     const std::vector<std::string> statements = LastRttStatements(GetParam().Dialect, kSites);
     for (const std::string& s : statements)
         std::cout << GetParam().Name << ": " << s << "\n";
     EXPECT_EQ(statements, GetParam().Statements);
     EXPECT_TRUE(LastRttStatements(GetParam().Dialect, {}).empty());
-    const std::string clear = ClearedRowsStatement(GetParam().Dialect, {"A1", "A1MAILED", "o'b"});
-    std::cout << GetParam().Name << ": " << clear << "\n";
-    EXPECT_EQ(clear, GetParam().Clear);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -42,27 +36,21 @@ INSTANTIATE_TEST_SUITE_P(
         DialectCase{"SQLite",
                     TDbDialect::SQLite,
                     {"WITH v(code, rtt) AS (VALUES ('A1', 12), ('o''b', 0), ('C3', 12)) UPDATE site SET LastRTT = "
-                     "v.rtt FROM v WHERE site.code = v.code"},
-                    kClearList},
+                     "v.rtt FROM v WHERE site.code = v.code"}},
         DialectCase{
             "PostgreSQL",
             TDbDialect::PostgreSQL,
             {"UPDATE site SET LastRTT = v.rtt FROM (VALUES ('A1', 12), ('o''b', 0), ('C3', 12)) AS v(code, rtt) "
-             "WHERE site.code = CAST(v.code AS bpchar) AND site.code IN ('A1', 'o''b', 'C3')"},
-            "DELETE FROM alarms WHERE ctid = ANY (ARRAY(SELECT a.ctid FROM (VALUES ('A1'), ('A1MAILED'), ('o''b')) AS "
-            "v(code) CROSS JOIN LATERAL (SELECT ctid FROM alarms WHERE alarms.code = CAST(v.code AS bpchar) OFFSET 0) "
-            "AS a))"},
+             "WHERE site.code = CAST(v.code AS bpchar) AND site.code IN ('A1', 'o''b', 'C3')"}},
         DialectCase{"SqlServer",
                     TDbDialect::SqlServer,
                     {"UPDATE site SET LastRTT = v.rtt FROM site JOIN (VALUES ('A1', 12), ('o''b', 0), ('C3', 12)) AS "
-                     "v(code, rtt) ON site.code = v.code"},
-                    kClearList},
+                     "v(code, rtt) ON site.code = v.code"}},
         // A data source of unknown kind: one plain statement per distinct time.
         DialectCase{"OdbcDsn",
                     TDbDialect::OdbcDsn,
                     {"UPDATE site SET LastRTT = '0' WHERE code IN ('o''b') ",
-                     "UPDATE site SET LastRTT = '12' WHERE code IN ('A1', 'C3') "},
-                    kClearList}),
+                     "UPDATE site SET LastRTT = '12' WHERE code IN ('A1', 'C3') "}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
