@@ -11,8 +11,9 @@
 
 namespace {
 
-/// Results taken from the sequencer at a time: those still waiting stay in it, not copied.
-constexpr std::size_t TakenAtOnce = 1024;
+/// Results taken from the sequencer at a time, a batch's worth: those still waiting stay in it, not
+/// copied.
+constexpr std::size_t TakenAtOnce = TSiteBatch::MostSites;
 
 /// The engine on its own thread; stopped and joined when the scan ends, also early.
 class EngineThread {

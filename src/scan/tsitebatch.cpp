@@ -8,7 +8,7 @@
 
 namespace {
 
-/// Codes per statement: keeps each statement's text to a few kilobytes.
+/// Codes per statement: one statement of each kind for a whole batch.
 constexpr std::size_t CodesPerStatement = TSiteBatch::MostSites;
 
 /// Runs one statement per chunk of the items; false when any chunk fails. `done` gets each chunk

@@ -26,8 +26,10 @@ public:
     /// itself where only the database can tell.
     static std::string GroupKey(const std::string& code);
 
-    /// Sites a batch takes at most: each kind of its statements names each code once, in one statement.
-    static constexpr std::size_t MostSites = 400;
+    /// Sites a batch takes at most: each kind of its statements names each code once, in one statement
+    /// (SQL Server takes no more rows in one INSERT ... VALUES). Each statement that deletes or reads
+    /// alarm rows by a list of codes may search the whole table, so the fewer the better.
+    static constexpr std::size_t MostSites = 1000;
 
     /// Whether the site at `result` may join a batch holding the codes seen so far: its code (and its
     /// marker code) must be told apart from theirs, so that no statement of the batch touches its rows,
