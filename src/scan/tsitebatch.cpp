@@ -102,9 +102,20 @@ void TSiteBatch::Run(TDbQuery& query, TDbDialect dialect) {
             for (const std::string& code : chunk)
                 if (decidable.count(code)) decided.push_back(code);
         });
-    ReadOutages(rows, decided);
+    // One read for both: the failed sites' rows for their notice decisions, and which sites that
+    // answered have rows to delete at all (none known: all of them are deleted).
+    std::optional<GatheredRows> read;
+    try {
+        read = rows.RowsOf(decided, m_answered);
+    } catch (const std::exception&) {
+        // the failed sites read their own rows; every answered site's rows are deleted
+    }
+    if (read) m_outages = std::move(read->Outages);
     if (m_answered.empty()) return;
-    bool ok = RunChunked(m_answered, [&](const std::vector<std::string>& chunk) { rows.Clear(chunk); });
+    std::vector<std::string> clear;
+    for (const std::string& code : m_answered)
+        if (!read || read->WithRows.count(code)) clear.push_back(code);
+    bool ok = RunChunked(clear, [&](const std::vector<std::string>& chunk) { rows.Clear(chunk); });
     ok = RunChunked(m_rtts,
                     [&](const std::vector<SiteRtt>& chunk) {
                         for (const std::string& statement : LastRttStatements(dialect, chunk))
@@ -113,10 +124,4 @@ void TSiteBatch::Run(TDbQuery& query, TDbDialect dialect) {
          ok;
     // Any failure: every site of the batch runs its own statements again (they are idempotent).
     if (ok) m_cleared.insert(m_answered.begin(), m_answered.end());
-}
-
-void TSiteBatch::ReadOutages(AlarmRows& rows, const std::vector<std::string>& codes) {
-    RunChunked(codes, [&](const std::vector<std::string>& chunk) {
-        if (auto read = rows.OutagesOf(chunk)) m_outages.merge(*read);
-    });
 }

@@ -1,7 +1,7 @@
-// The statements of many probed sites gathered into few: the alarm rows of every site that answered
-// deleted in one statement and their round-trip times stored in one, the alarm rows of the sites that
-// failed inserted in one and, with them, what their rows say for their notice decisions read in one.
-// The rows end up as the site-by-site statements would leave them.
+// The statements of many probed sites gathered into few: the alarm rows of the sites that failed
+// inserted in one statement; one read of what their rows say for their notice decisions and of which
+// sites that answered have rows at all; the rows of those deleted in one and the round-trip times of
+// all that answered stored in one. The rows end up as the site-by-site statements would leave them.
 #pragma once
 
 #include "scan/tcodeaddresses.h"
@@ -46,8 +46,8 @@ public:
     /// the daemon connection's count of uses now; a marker it stores after that may be missing from
     /// the rows read (OutagesReadAt).
     void Plan(std::span<const SiteResult> results, const TCodeAddresses& addresses, std::uint64_t daemonUses);
-    /// Runs the planned statements: the gathered statements for the sites that answered, the alarm rows
-    /// of those that failed and the read of what their rows say for their notice decisions. A statement
+    /// Runs the planned statements: the alarm rows of the sites that failed, the read of what their rows
+    /// say and of which sites that answered have rows, and the gathered statements for those. A statement
     /// that fails leaves its sites to the site-by-site statements, which report the error as they always
     /// do. Touches nothing but the batch and `query`, so it may run on a thread and connection of its
     /// own.
@@ -65,10 +65,6 @@ public:
     std::uint64_t OutagesReadAt() const { return m_outagesReadAt; }
 
 private:
-    /// Reads the outage rows of the codes, chunk by chunk; a chunk whose read fails, or whose rows
-    /// cannot all be told apart by code, is left to the site-by-site reads.
-    void ReadOutages(AlarmRows& rows, const std::vector<std::string>& codes);
-
     std::unordered_set<std::string> m_keys;
     std::size_t m_admitted = 0;
     // What Plan sorted out for Run.
