@@ -48,10 +48,16 @@ void PrintTo(const ApartCase& c, std::ostream* os) {
     *os << c.Name;
 }
 
+SiteResult ResultOf(const std::string& code) {
+    SiteResult result;
+    result.Code = code;
+    return result;
+}
+
 TSiteBatch BatchOf(const std::vector<std::string>& codes) {
     TSiteBatch batch;
     for (const std::string& code : codes)
-        EXPECT_TRUE(batch.Admit(SiteResult{.Code = code})) << code;
+        EXPECT_TRUE(batch.Admit(ResultOf(code))) << code;
     return batch;
 }
 
@@ -73,8 +79,8 @@ INSTANTIATE_TEST_SUITE_P(Batches, BatchesApart,
 TEST(SiteBatch, TakesAtMostOneStatementsWorthOfSites) {
     TSiteBatch batch;
     for (std::size_t i = 0; i < TSiteBatch::MostSites; ++i)
-        ASSERT_TRUE(batch.Admit(SiteResult{.Code = "S" + std::to_string(i)}));
-    EXPECT_FALSE(batch.Admit(SiteResult{.Code = "OTHER"}));
+        ASSERT_TRUE(batch.Admit(ResultOf("S" + std::to_string(i))));
+    EXPECT_FALSE(batch.Admit(ResultOf("OTHER")));
 }
 
 } // namespace
