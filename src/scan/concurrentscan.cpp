@@ -57,7 +57,7 @@ bool ConcurrentScan::Run(const std::vector<ScanRow>& rows, const TCodeAddresses&
         std::vector<SiteResult> ready = results.TakeReady(TakenAtOnce);
         for (SiteResult& r : ready)
             r = rows[next++].Attach(std::move(r)); // the engine knows addresses only
-        Queue(ready, queue);
+        Queue(std::move(ready), queue);
     };
     // Destroyed before the engine: waits for statements still running aside.
     std::deque<PendingRun> queue;
@@ -84,14 +84,14 @@ bool ConcurrentScan::Run(const std::vector<ScanRow>& rows, const TCodeAddresses&
     return true;
 }
 
-void ConcurrentScan::Queue(const std::vector<SiteResult>& ready, std::deque<PendingRun>& queue) {
+void ConcurrentScan::Queue(std::vector<SiteResult> ready, std::deque<PendingRun>& queue) {
     PendingRun* run = nullptr;
-    for (const SiteResult& r : ready) {
+    for (SiteResult& r : ready) {
         if (!run || !run->Batch.Admit(r)) { // the site that does not fit starts the next run
             run = &queue.emplace_back();
             run->Batch.Admit(r);
         }
-        run->Sites.push_back(r);
+        run->Sites.push_back(std::move(r));
     }
 }
 

@@ -46,7 +46,7 @@ private:
     };
 
     /// Splits the ready results into runs and queues them.
-    static void Queue(const std::vector<SiteResult>& ready, std::deque<PendingRun>& queue);
+    static void Queue(std::vector<SiteResult> ready, std::deque<PendingRun>& queue);
     /// Starts the run's gathered statements: on the aside connection's thread, or here and done on return.
     void Begin(PendingRun& run, const TCodeAddresses& addresses, bool gather);
     /// Hands on the run's sites once its statements are done; false once the connection is gone.
