@@ -125,21 +125,35 @@ NoticeDue AlarmRows::Decide(const NoticeRows& rows, TDateTime now) {
 }
 
 std::optional<std::unordered_map<std::string, NoticeRows>> AlarmRows::OutagesOf(const std::vector<std::string>& codes) {
+    std::optional<GatheredRows> read = RowsOf(codes, {});
+    if (!read) return std::nullopt;
+    return std::move(read->Outages);
+}
+
+std::optional<GatheredRows> AlarmRows::RowsOf(const std::vector<std::string>& codes,
+                                              const std::vector<std::string>& others) {
+    GatheredRows gathered;
     std::unordered_map<std::string, NoticeRows*> alarmsOf, markerOf; // by key
-    std::unordered_map<std::string, NoticeRows> outages;
-    std::vector<std::string> both;
+    std::unordered_map<std::string, const std::string*> otherOf;     // by key of the code and of its marker
+    std::vector<std::string> listed;
     for (const std::string& code : codes) {
-        NoticeRows* rows = &outages[code];
+        NoticeRows* rows = &gathered.Outages[code];
         alarmsOf[SiteCodeKey(code)] = rows;
         markerOf[SiteCodeKey(MarkerCode(code))] = rows;
-        both.push_back(code);
-        both.push_back(MarkerCode(code));
+        listed.push_back(code);
+        listed.push_back(MarkerCode(code));
     }
-    const auto find = [&](std::unordered_map<std::string, NoticeRows*>& of, const std::string& key) {
+    for (const std::string& code : others) {
+        otherOf[SiteCodeKey(code)] = otherOf[SiteCodeKey(MarkerCode(code))] = &code;
+        listed.push_back(code);
+        listed.push_back(MarkerCode(code));
+    }
+    if (listed.empty()) return gathered;
+    const auto find = [](const auto& of, const std::string& key) {
         const auto found = key.empty() ? of.end() : of.find(key);
         return found == of.end() ? nullptr : found->second;
     };
-    OpenStatement(m_reads, {"SELECT Code, FailTime FROM alarms WHERE Code IN " + InList(both) + " "});
+    OpenStatement(m_reads, {"SELECT Code, FailTime FROM alarms WHERE Code IN " + InList(listed) + " "});
     for (; !m_reads.Eof(); m_reads.Next()) {
         const std::string key = SiteCodeKey(VarToStrTrim(m_reads.FieldByName("Code")));
         const TDateTime time = VarToFloatDef(m_reads.FieldByName("failtime"));
@@ -147,17 +161,20 @@ std::optional<std::unordered_map<std::string, NoticeRows>> AlarmRows::OutagesOf(
             if (!rows->Start || time < *rows->Start) rows->Start = time;
         } else if (NoticeRows* marked = find(markerOf, key)) {
             if (!marked->Marker) marked->Marker = time;
+        } else if (const std::string* other = find(otherOf, key)) {
+            gathered.WithRows.insert(*other);
         } else {
             return std::nullopt;
         }
     }
+    if (codes.empty()) return gathered;
     OpenSiteRows(m_reads, codes);
     for (; !m_reads.Eof(); m_reads.Next()) {
         NoticeRows* rows = find(alarmsOf, SiteCodeKey(VarToStrTrim(m_reads.FieldByName("code"))));
         if (!rows || rows->AllowedDown) return std::nullopt;
         rows->AllowedDown = VarToIntDef(m_reads.FieldByName("downtime"));
     }
-    return outages;
+    return gathered;
 }
 
 void AlarmRows::PurgeDayOld(TDbDialect dialect, TDateTime now) {

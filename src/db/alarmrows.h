@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class TVKTDataModule;
@@ -31,6 +32,14 @@ struct NoticeDue {
     bool Due = false;
     /// The outage's start (its earliest alarm row); 0 when the site has no open outage.
     TDateTime Since = 0;
+};
+
+/// What one read of many sites' rows says (AlarmRows::RowsOf).
+struct GatheredRows {
+    /// By code: what the rows say for the site's notice decision.
+    std::unordered_map<std::string, NoticeRows> Outages;
+    /// The other codes that have alarm or marker rows.
+    std::unordered_set<std::string> WithRows;
 };
 
 class AlarmRows {
@@ -76,6 +85,10 @@ public:
     /// marker codes must have distinct, non-empty keys (SiteCodeKey); none when a row read has no key
     /// of theirs (only the database could tell whose it is).
     std::optional<std::unordered_map<std::string, NoticeRows>> OutagesOf(const std::vector<std::string>& codes);
+    /// The same, with `others` in the same read of alarm and marker rows: which of them have any (a
+    /// site that answered needs its rows deleted only then). Their keys must be apart from those of
+    /// `codes` too.
+    std::optional<GatheredRows> RowsOf(const std::vector<std::string>& codes, const std::vector<std::string>& others);
 
     /// Deletes alarm and marker rows older than a day. A shared table is purged by the database
     /// server's clock, so one daemon with a wrong clock cannot delete every other daemon's alarms;

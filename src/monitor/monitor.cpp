@@ -166,6 +166,23 @@ void Monitor::ProbeRow(const ScanRow& row) {
     m_outcome->Handle(row.Attach(result), nullptr);
 }
 
+TDbQuery* Monitor::AsideStatements() {
+    const TVKTDataModule& dm = *DataModule();
+    if (dm.Dialect() != TDbDialect::PostgreSQL && dm.Dialect() != TDbDialect::SqlServer) return nullptr;
+    if (m_asideConnection.Connected() && m_asideConnection.ConnectionString == dm.conMain.ConnectionString)
+        return &m_aside;
+    try {
+        m_asideConnection.Close();
+        m_asideConnection.ConnectionString = dm.conMain.ConnectionString;
+        m_asideConnection.ConnectionTimeout = dm.conMain.ConnectionTimeout;
+        m_asideConnection.CommandTimeout = dm.conMain.CommandTimeout;
+        m_asideConnection.Open();
+        return &m_aside;
+    } catch (const std::exception&) {
+        return nullptr; // the daemon's connection runs the statements, as it does on an embedded file
+    }
+}
+
 void Monitor::ScanTogether(const TStringList& codes) {
     TVKTDataModule& dm = *DataModule();
     std::vector<ScanRow> rows = SiteRowReader(dm.adoQ1, LogStepError).ReadAll(codes);
@@ -173,8 +190,9 @@ void Monitor::ScanTogether(const TStringList& codes) {
         row.Family = m_families.For(row.Code);
     m_outcome->Expect(rows);
     std::size_t handed = 0;
-    ConcurrentScan(m_settings, dm.adoQ2, dm.Dialect())
-        .Run(rows, m_outcome->Addresses(), m_outcome->MayGather(), [&](const SiteResult& r, const TSiteBatch& batch) {
+    const bool gather = m_outcome->MayGather();
+    ConcurrentScan(m_settings, dm.adoQ2, dm.Dialect(), gather ? AsideStatements() : nullptr)
+        .Run(rows, m_outcome->Addresses(), gather, [&](const SiteResult& r, const TSiteBatch& batch) {
             WriteLog("POLL", "Polling " + r.Code + " [" + r.Address + "]");
             if (!r.ErrorText.empty())
                 WriteLog("ERROR", "Exception during ICMP send echo.Unable to get ping handle: " + r.ErrorText);

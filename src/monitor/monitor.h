@@ -5,6 +5,7 @@
 #pragma once
 
 #include "db/common.h"
+#include "db/dbaccess.h"
 #include "monitor/sitealarms.h"
 #include "scan/scansettings.h"
 #include "scan/sitefamilies.h"
@@ -69,6 +70,10 @@ private:
     void ProbeRow(const ScanRow& row);
     /// Reads every row first, then probes them all at once ([Scan] Parallel).
     void ScanTogether(const TStringList& codes);
+    /// The query on the second connection that a scan on a database server runs its gathered
+    /// statements on, opened when missing; none on an embedded file or when it cannot be opened (the
+    /// daemon's own connection runs them then).
+    TDbQuery* AsideStatements();
 
     MonitorHandlers& m_handlers;
     SiteAlarms m_alarms;
@@ -92,4 +97,7 @@ private:
     std::unique_ptr<SiteOutcome> m_outcome;
     /// The maintenance windows' table and the notices they held.
     std::unique_ptr<MaintenanceKeeper> m_maintenance;
+    /// A concurrent scan's second connection to the database server, kept from scan to scan.
+    TDbConnection m_asideConnection;
+    TDbQuery m_aside{m_asideConnection};
 };

@@ -11,8 +11,9 @@
 
 namespace {
 
-/// Results taken from the sequencer at a time: those still waiting stay in it, not copied.
-constexpr std::size_t TakenAtOnce = 1024;
+/// Results taken from the sequencer at a time, a batch's worth: those still waiting stay in it, not
+/// copied.
+constexpr std::size_t TakenAtOnce = TSiteBatch::MostSites;
 
 /// The engine on its own thread; stopped and joined when the scan ends, also early.
 class EngineThread {
@@ -52,43 +53,66 @@ bool ConcurrentScan::Run(const std::vector<ScanRow>& rows, const TCodeAddresses&
     ScanSequencer results(rows.size());
     EngineThread engine(m_settings, rows, results);
     std::size_t next = 0;
-    while (!results.Done()) {
-        MainLoop().WaitUntil([&] { return results.HasReady(); }, std::chrono::seconds(5));
+    const auto take = [&](std::deque<PendingRun>& queue) {
         std::vector<SiteResult> ready = results.TakeReady(TakenAtOnce);
         for (SiteResult& r : ready)
             r = rows[next++].Attach(std::move(r)); // the engine knows addresses only
-        if (!HandOn(ready, addresses, gather, done)) return false;
+        Queue(std::move(ready), queue);
+    };
+    // Destroyed before the engine: waits for statements still running aside.
+    std::deque<PendingRun> queue;
+    while (!queue.empty() || !results.Done()) {
+        if (queue.empty()) {
+            MainLoop().WaitUntil([&] { return results.HasReady(); }, std::chrono::seconds(5));
+            take(queue);
+            continue;
+        }
+        PendingRun& run = queue.front();
+        if (!m_query.Connection().Connected()) return false;
+        Begin(run, addresses, gather);
+        if (run.Statements.valid()) run.Statements.get();
+        // The next run's statements run aside while this run's sites are handed on; not when they
+        // might touch the same rows, whose statements must keep the site-list order.
+        if (m_aside && gather) {
+            if (queue.size() < 2 && results.HasReady()) take(queue);
+            if (queue.size() > 1 && queue[1].Batch.Apart(run.Batch) && m_query.Connection().Connected())
+                Begin(queue[1], addresses, gather);
+        }
+        if (!HandOn(run, done)) return false;
+        queue.pop_front();
     }
     return true;
 }
 
-bool ConcurrentScan::HandOn(const std::vector<SiteResult>& ready, const TCodeAddresses& addresses, bool gather,
-                            const SiteDone& done) {
-    const std::span<const SiteResult> all(ready);
-    std::size_t from = 0;
-    TSiteBatch keys;
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        if (keys.Admit(all[i])) continue;
-        if (!HandOnRun(all.subspan(from, i - from), addresses, gather, done)) return false;
-        from = i;
-        keys = TSiteBatch();
-        keys.Admit(all[i]);
+void ConcurrentScan::Queue(std::vector<SiteResult> ready, std::deque<PendingRun>& queue) {
+    PendingRun* run = nullptr;
+    for (SiteResult& r : ready) {
+        if (!run || !run->Batch.Admit(r)) { // the site that does not fit starts the next run
+            run = &queue.emplace_back();
+            run->Batch.Admit(r);
+        }
+        run->Sites.push_back(std::move(r));
     }
-    return HandOnRun(all.subspan(from), addresses, gather, done);
 }
 
-bool ConcurrentScan::HandOnRun(std::span<const SiteResult> run, const TCodeAddresses& addresses, bool gather,
-                               const SiteDone& done) {
+void ConcurrentScan::Begin(PendingRun& run, const TCodeAddresses& addresses, bool gather) {
+    if (run.Begun) return;
+    run.Begun = true;
+    if (!gather) return;
+    run.Batch.Plan(run.Sites, addresses, m_query.Connection().Uses());
+    if (m_aside)
+        run.Statements = std::async(std::launch::async, [this, &run] { run.Batch.Run(*m_aside, m_dialect); });
+    else
+        run.Batch.Run(m_query, m_dialect);
+}
+
+bool ConcurrentScan::HandOn(PendingRun& run, const SiteDone& done) {
     TDbConnection& connection = m_query.Connection();
-    if (run.empty()) return true;
-    if (!connection.Connected()) return false;
-    TSiteBatch batch;
-    if (gather) batch.Run(m_query, m_dialect, run, addresses);
     // Asking whether an embedded file is still there costs a stat(2): asked again only after a site
     // whose handling ran statements.
-    for (const SiteResult& r : run) {
+    for (const SiteResult& r : run.Sites) {
         const std::uint64_t uses = connection.Uses();
-        done(r, batch);
+        done(r, run.Batch);
         if (connection.Uses() != uses && !connection.Connected()) return false;
     }
     return true;

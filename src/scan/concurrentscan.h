@@ -1,6 +1,7 @@
 // The concurrent scan: the probe engine runs on a thread of its own with all echo requests in flight,
 // and each site's result is handed on in site-list order as soon as every earlier site is done, with
-// the gathered statements of its run already done where the rows allow it.
+// the gathered statements of its run already done where the rows allow it. On a database server the
+// next run's statements go to a second connection while this run's sites are handed on.
 #pragma once
 
 #include "db/dbaccess.h"
@@ -9,8 +10,9 @@
 #include "scan/tcodeaddresses.h"
 #include "scan/tsitebatch.h"
 
+#include <deque>
 #include <functional>
-#include <span>
+#include <future>
 #include <vector>
 
 class ConcurrentScan {
@@ -19,9 +21,12 @@ public:
     /// cleared need no statements of their own. Called on this thread, in site-list order.
     using SiteDone = std::function<void(const SiteResult& result, const TSiteBatch& batch)>;
 
-    /// `statements` runs the gathered statements on its connection, in the text of `dialect`.
-    ConcurrentScan(const TScanSettings& settings, TDbQuery& statements, TDbDialect dialect)
-        : m_settings(settings), m_query(statements), m_dialect(dialect) {}
+    /// `statements` runs the gathered statements on its connection (the daemon's), in the text of
+    /// `dialect`. With `aside` (on a connection of its own) a run's gathered statements run there on a
+    /// thread of their own, the next run's while this run's sites are handed on, whenever the two runs
+    /// touch rows of different codes.
+    ConcurrentScan(const TScanSettings& settings, TDbQuery& statements, TDbDialect dialect, TDbQuery* aside = nullptr)
+        : m_settings(settings), m_query(statements), m_dialect(dialect), m_aside(aside) {}
 
     /// Probes every row at once and hands each result to `done`. With `gather` the round-trip times and
     /// cleared alarms of the sites that answered, and the alarm rows of those that failed with what their
@@ -31,12 +36,24 @@ public:
     bool Run(const std::vector<ScanRow>& rows, const TCodeAddresses& addresses, bool gather, const SiteDone& done);
 
 private:
-    /// Splits the ready results into runs whose codes the database tells apart, and hands each run on.
-    bool HandOn(const std::vector<SiteResult>& ready, const TCodeAddresses& addresses, bool gather,
-                const SiteDone& done);
-    bool HandOnRun(std::span<const SiteResult> run, const TCodeAddresses& addresses, bool gather, const SiteDone& done);
+    /// A run of results whose codes the database tells apart, with its gathered statements.
+    struct PendingRun {
+        std::vector<SiteResult> Sites;
+        TSiteBatch Batch;
+        bool Begun = false;
+        /// The statements running on the aside connection; destroyed first, it waits for them.
+        std::future<void> Statements;
+    };
+
+    /// Splits the ready results into runs and queues them.
+    static void Queue(std::vector<SiteResult> ready, std::deque<PendingRun>& queue);
+    /// Starts the run's gathered statements: on the aside connection's thread, or here and done on return.
+    void Begin(PendingRun& run, const TCodeAddresses& addresses, bool gather);
+    /// Hands on the run's sites once its statements are done; false once the connection is gone.
+    bool HandOn(PendingRun& run, const SiteDone& done);
 
     TScanSettings m_settings;
     TDbQuery& m_query;
     TDbDialect m_dialect;
+    TDbQuery* m_aside;
 };

@@ -3,14 +3,13 @@
 
 #include "db/alarmrows.h"
 #include "db/data.h"
-#include "db/lastrttrows.h"
 #include "platform/datetime.h"
 #include "platform/strutil.h"
 
 namespace {
 
-/// Codes per statement: keeps each statement's text to a few kilobytes.
-constexpr std::size_t CodesPerStatement = 400;
+/// Codes per statement: one statement of each kind for a whole batch.
+constexpr std::size_t CodesPerStatement = TSiteBatch::MostSites;
 
 /// Runs one statement per chunk of the items; false when any chunk fails. `done` gets each chunk
 /// whose statement ran.
@@ -45,18 +44,20 @@ std::string TSiteBatch::GroupKey(const std::string& code) {
 }
 
 bool TSiteBatch::Admit(const SiteResult& result) {
-    if (m_alone) return false;
+    if (m_alone || m_admitted == MostSites) return false;
     const std::string key = MatchKey(result.Code);
     if (key.empty()) { // only the database can match it: it stays alone in its batch
         if (!Empty()) return false;
         m_alone = true;
         m_keys.insert(result.Code);
+        ++m_admitted;
         return true;
     }
     const std::string marker = SiteCodeKey(AlarmRows::MarkerCode(key));
     if (m_keys.count(key) || m_keys.count(marker)) return false;
     m_keys.insert(key);
     m_keys.insert(marker);
+    ++m_admitted;
     return true;
 }
 
@@ -65,47 +66,62 @@ const NoticeRows* TSiteBatch::Outage(const std::string& code) const {
     return found == m_outages.end() ? nullptr : &found->second;
 }
 
-void TSiteBatch::Run(TDbQuery& query, TDbDialect dialect, std::span<const SiteResult> results,
-                     const TCodeAddresses& addresses) {
-    std::vector<std::string> answered, failed;
-    std::vector<SiteRtt> rtts;
+bool TSiteBatch::Apart(const TSiteBatch& other) const {
+    if (m_alone || other.m_alone) return false;
+    for (const std::string& key : m_keys)
+        if (other.m_keys.count(key)) return false;
+    return true;
+}
+
+void TSiteBatch::Plan(std::span<const SiteResult> results, const TCodeAddresses& addresses, std::uint64_t daemonUses) {
     for (const SiteResult& r : results) {
         if (MatchKey(r.Code).empty()) continue;
+        const bool several = addresses.Several(r.Code);
         if (!r.Answered) {
-            failed.push_back(r.Code);
+            m_failed.push_back(r.Code);
+            if (!several) m_decidable.push_back(r.Code); // which site row would it read?
             continue;
         }
-        if (addresses.Several(r.Code)) continue;
-        answered.push_back(r.Code);
-        rtts.push_back({r.Code, r.RttAvg});
+        if (several) continue;
+        m_answered.push_back(r.Code);
+        m_rtts.push_back({r.Code, r.RttAvg});
     }
+    m_outagesReadAt = daemonUses;
+}
+
+void TSiteBatch::Run(TDbQuery& query, TDbDialect dialect) {
     AlarmRows rows(query);
     // Each statement compiles the table's triggers once, however many rows it inserts.
     const TDateTime now = Now();
+    const std::unordered_set<std::string> decidable(m_decidable.begin(), m_decidable.end());
     std::vector<std::string> decided; // failed sites whose notice decision reads the rows read here
     RunChunked(
-        failed, [&](const std::vector<std::string>& chunk) { rows.Post(chunk, now); },
+        m_failed, [&](const std::vector<std::string>& chunk) { rows.Post(chunk, now); },
         [&](const std::vector<std::string>& chunk) {
             m_posted.insert(chunk.begin(), chunk.end());
             for (const std::string& code : chunk)
-                if (!addresses.Several(code)) decided.push_back(code); // which site row would it read?
+                if (decidable.count(code)) decided.push_back(code);
         });
-    ReadOutages(rows, decided);
-    m_outagesReadAt = query.Connection().Uses();
-    if (answered.empty()) return;
-    bool ok = RunChunked(answered, [&](const std::vector<std::string>& chunk) { rows.Clear(chunk); });
-    ok = RunChunked(rtts,
+    // One read for both: the failed sites' rows for their notice decisions, and which sites that
+    // answered have rows to delete at all (none known: all of them are deleted).
+    std::optional<GatheredRows> read;
+    try {
+        read = rows.RowsOf(decided, m_answered);
+    } catch (const std::exception&) {
+        // the failed sites read their own rows; every answered site's rows are deleted
+    }
+    if (read) m_outages = std::move(read->Outages);
+    if (m_answered.empty()) return;
+    std::vector<std::string> clear;
+    for (const std::string& code : m_answered)
+        if (!read || read->WithRows.count(code)) clear.push_back(code);
+    bool ok = RunChunked(clear, [&](const std::vector<std::string>& chunk) { rows.Clear(chunk); });
+    ok = RunChunked(m_rtts,
                     [&](const std::vector<SiteRtt>& chunk) {
                         for (const std::string& statement : LastRttStatements(dialect, chunk))
                             ExecStatement(query, {statement});
                     }) &&
          ok;
     // Any failure: every site of the batch runs its own statements again (they are idempotent).
-    if (ok) m_cleared.insert(answered.begin(), answered.end());
-}
-
-void TSiteBatch::ReadOutages(AlarmRows& rows, const std::vector<std::string>& codes) {
-    RunChunked(codes, [&](const std::vector<std::string>& chunk) {
-        if (auto read = rows.OutagesOf(chunk)) m_outages.merge(*read);
-    });
+    if (ok) m_cleared.insert(m_answered.begin(), m_answered.end());
 }

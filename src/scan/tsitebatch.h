@@ -1,12 +1,13 @@
-// The statements of many probed sites gathered into few: the alarm rows of every site that answered
-// deleted in one statement and their round-trip times stored in one, the alarm rows of the sites that
-// failed inserted in one and, with them, what their rows say for their notice decisions read in one.
-// The rows end up as the site-by-site statements would leave them.
+// The statements of many probed sites gathered into few: the alarm rows of the sites that failed
+// inserted in one statement; one read of what their rows say for their notice decisions and of which
+// sites that answered have rows at all; the rows of those deleted in one and the round-trip times of
+// all that answered stored in one. The rows end up as the site-by-site statements would leave them.
 #pragma once
 
 #include "scan/tcodeaddresses.h"
 #include "db/alarmrows.h"
 #include "db/dbaccess.h"
+#include "db/lastrttrows.h"
 #include "scan/siteresult.h"
 
 #include <cstdint>
@@ -25,17 +26,32 @@ public:
     /// itself where only the database can tell.
     static std::string GroupKey(const std::string& code);
 
+    /// Sites a batch takes at most: each kind of its statements names each code once, in one statement
+    /// (SQL Server takes no more rows in one INSERT ... VALUES). Each statement that deletes or reads
+    /// alarm rows by a list of codes may search the whole table, so the fewer the better.
+    static constexpr std::size_t MostSites = 1000;
+
     /// Whether the site at `result` may join a batch holding the codes seen so far: its code (and its
-    /// marker code) must be told apart from theirs, so that no statement of the batch touches its rows.
-    /// Adds its keys when it may.
+    /// marker code) must be told apart from theirs, so that no statement of the batch touches its rows,
+    /// and the batch must have room. Adds its keys when it may.
     bool Admit(const SiteResult& result);
     bool Empty() const { return m_keys.empty(); }
 
-    /// Runs the gathered statements for the sites that answered, posts the alarm rows of those that
-    /// failed and reads what their rows say for their notice decisions. A statement that fails leaves
-    /// its sites to the site-by-site statements, which report the error as they always do. Codes with
-    /// several addresses are left to them too: another address of theirs may still fail in this scan.
-    void Run(TDbQuery& query, TDbDialect dialect, std::span<const SiteResult> results, const TCodeAddresses& addresses);
+    /// Whether no statement of this batch touches a row of `other`'s codes: their keys are apart and
+    /// neither holds a code only the database can match. Then either may run its statements first.
+    bool Apart(const TSiteBatch& other) const;
+
+    /// Sorts the sites of the run into the statements they get. Codes with several addresses are left
+    /// to their own statements: another address of theirs may still fail in this scan. `daemonUses`:
+    /// the daemon connection's count of uses now; a marker it stores after that may be missing from
+    /// the rows read (OutagesReadAt).
+    void Plan(std::span<const SiteResult> results, const TCodeAddresses& addresses, std::uint64_t daemonUses);
+    /// Runs the planned statements: the alarm rows of the sites that failed, the read of what their rows
+    /// say and of which sites that answered have rows, and the gathered statements for those. A statement
+    /// that fails leaves its sites to the site-by-site statements, which report the error as they always
+    /// do. Touches nothing but the batch and `query`, so it may run on a thread and connection of its
+    /// own.
+    void Run(TDbQuery& query, TDbDialect dialect);
     /// Whether the code's alarm rows are deleted and its round-trip time stored: nothing is left for
     /// its own clear and no outage for its notification decision.
     bool Cleared(const std::string& code) const { return m_cleared.count(code) != 0; }
@@ -44,16 +60,16 @@ public:
     /// What the rows of a failed site whose alarm row was posted said for its notice decision, read
     /// right after the post; none when its own statements must read them.
     const NoticeRows* Outage(const std::string& code) const;
-    /// The connection's count of uses once the outage rows were read: a statement of this process
-    /// that changed rows after it makes them stale.
+    /// The daemon connection's count of uses before the outage rows were read: a marker this process
+    /// stored after it makes them stale.
     std::uint64_t OutagesReadAt() const { return m_outagesReadAt; }
 
 private:
-    /// Reads the outage rows of the codes, chunk by chunk; a chunk whose read fails, or whose rows
-    /// cannot all be told apart by code, is left to the site-by-site reads.
-    void ReadOutages(AlarmRows& rows, const std::vector<std::string>& codes);
-
     std::unordered_set<std::string> m_keys;
+    std::size_t m_admitted = 0;
+    // What Plan sorted out for Run.
+    std::vector<std::string> m_answered, m_failed, m_decidable;
+    std::vector<SiteRtt> m_rtts;
     std::unordered_set<std::string> m_cleared;
     std::unordered_set<std::string> m_posted;
     std::unordered_map<std::string, NoticeRows> m_outages;

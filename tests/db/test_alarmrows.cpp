@@ -1,9 +1,10 @@
 // The rows of table alarms on an embedded database: what each write leaves, and what the outage
 // read and the due check make of it, for site S1 with a down time of 15 minutes, read site by site and
-// gathered with other sites.
+// gathered with other sites, and which of those others have rows.
 #include "db/alarmrows.h"
 #include "db/common.h"
 #include "db/data.h"
+#include "platform/strutil.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -189,6 +190,18 @@ TEST_P(AlarmRowsOf, LeaveRowsTheOutageReadAndDueCheckAgreeWith) {
     EXPECT_EQ(read.Notified, due.Notified);
     EXPECT_EQ(read.Due, due.Due);
     EXPECT_EQ(read.Since, due.Since);
+    // Read with other sites' codes: which of them have rows.
+    const std::vector<std::string> others{"s2", "S3"};
+    const auto withOthers = rows.RowsOf({"S1"}, others);
+    ASSERT_TRUE(withOthers.has_value());
+    EXPECT_EQ(withOthers->Outages.at("S1").Start, gathered->at("S1").Start);
+    for (const std::string& other : others) {
+        const bool hasRows = std::any_of(c.Left.begin(), c.Left.end(), [&](const std::string& code) {
+            return SiteCodeKey(code) == SiteCodeKey(other) ||
+                   SiteCodeKey(code) == SiteCodeKey(AlarmRows::MarkerCode(other));
+        });
+        EXPECT_EQ(withOthers->WithRows.count(other) != 0, hasRows) << other;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AlarmRowsOf, ::testing::ValuesIn(kCases),
