@@ -369,7 +369,7 @@ protected:
     /// curl's status and body of one request from 127.0.0.1.
     std::pair<std::string, std::string> Curl(const std::string& path, const std::string& options = "") {
         const std::string status =
-            RunCommand("curl -s -m 5 -o " + dir.File("answer") + " -w '%{http_code}' " + options +
+            RunCommand("curl -s -m 20 -o " + dir.File("answer") + " -w '%{http_code}' " + options +
                        " 'http://127.0.0.1:" + std::to_string(server.Port()) + path + "'");
         return {status.substr(0, 3), ReadFileText(dir.File("answer"))};
     }
@@ -445,7 +445,9 @@ TEST_F(ApiPeers, RefusalsComeBeforeTheBodyAndSlowPeersAreClosedAtTheirDeadlines)
         const Case& c = cases[i];
         EXPECT_EQ(peers[i]->Received.substr(0, c.Answer.size()), c.Answer) << c.Label;
         if (!c.Answer.empty()) {
-            EXPECT_LE(answeredMs[i], 500) << c.Label << " waited for a body it does not need";
+            // Before the body's deadline (1900 ms): a server that waited for the body, which trickles
+            // on, would answer at the earliest when it gives up on it.
+            EXPECT_LE(answeredMs[i], 1500) << c.Label << " waited for a body it does not need";
         }
         if (c.ClosedWithinMs > 0) {
             EXPECT_GE(closedMs[i], 0) << c.Label << " is held open";
@@ -462,12 +464,17 @@ TEST_F(ApiPeers, OneAddressCannotTakeEveryConnectionAndItsThreadsYieldToTheScan)
     std::vector<std::unique_ptr<RawPeer>> flood;
     for (int i = 0; i < 100; ++i)
         flood.push_back(std::make_unique<RawPeer>(server.Port(), "127.0.0.2"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The server closes the ones beyond its share as it accepts them; on a busy machine that takes a while.
     int open = 0;
-    for (auto& peer : flood) {
-        peer->Poll(std::chrono::milliseconds(0));
-        open += peer->Connected && !peer->Closed;
-    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        open = 0;
+        for (auto& peer : flood) {
+            peer->Poll(std::chrono::milliseconds(0));
+            open += peer->Connected && !peer->Closed;
+        }
+    } while (open > 16 && std::chrono::steady_clock::now() < until);
     EXPECT_LE(open, 16);
     EXPECT_EQ(Curl("/api/v1/sites", "-H 'Authorization: Bearer " + reader + "'").first, "200");
     EXPECT_GE(LoweredThreads(), 2) << "the listener and the connections' threads";

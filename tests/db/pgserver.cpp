@@ -44,6 +44,33 @@ void RunAsServerUser(const std::string& command, const std::string& log) {
     if (std::system(line.c_str()) != 0) throw std::runtime_error("failed: " + command + "\n" + ReadAll(log));
 }
 
+// initdb costs more than a second of processor time and every test program that uses the server starts
+// a cluster of its own: the first one on this machine keeps an initialised cluster as a template (made
+// in a directory of its own, then renamed into place, so a half-made one is never seen) and the others
+// copy it.
+void MakeCluster(const std::string& bin, const std::string& data, const std::string& log) {
+    const std::string initdb = bin + "/initdb -U vkt -A trust -E UTF8 --locale=C.UTF-8 -N";
+    const fs::path templ = fs::temp_directory_path() / ("vkt-pg-template-" + std::to_string(geteuid()) + "-" +
+                                                        std::to_string(std::hash<std::string>{}(initdb)));
+    const auto complete = [](const fs::path& cluster) { return fs::exists(cluster / "global" / "pg_control"); };
+    if (complete(templ)) {
+        RunAsServerUser("cp -a '" + templ.string() + "' '" + data + "'", log);
+        return;
+    }
+    std::string making = templ.string() + ".XXXXXX";
+    if (mkdtemp(making.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    if (geteuid() == 0) {
+        const passwd* pg = getpwnam("postgres");
+        if (pg == nullptr || chown(making.c_str(), pg->pw_uid, pg->pw_gid) != 0)
+            throw std::runtime_error("cannot hand " + making + " to the postgres user");
+    }
+    RunAsServerUser(initdb + " -D '" + making + "/data'", log);
+    std::error_code ec;
+    fs::rename(making + "/data", templ, ec); // fails when another program put its template there first
+    RunAsServerUser("cp -a '" + (complete(templ) ? templ.string() : making + "/data") + "' '" + data + "'", log);
+    fs::remove_all(making, ec);
+}
+
 TestPgServer* g_shared = nullptr;
 std::string g_extraAddress, g_extraNetwork;
 std::string g_extraSettings;
@@ -114,8 +141,7 @@ void TestPgServer::InitCluster() {
     std::ofstream(drivers).close();
     setenv("ODBCINSTINI", drivers.c_str(), 1);
     m_port = ClosedLoopbackPort();
-    RunAsServerUser(m_bin + "/initdb -D '" + m_dir + "/data' -U vkt -A trust -E UTF8 --locale=C.UTF-8 -N",
-                    m_dir + "/initdb.log");
+    MakeCluster(m_bin, m_dir + "/data", m_dir + "/initdb.log");
     if (!g_extraNetwork.empty())
         std::ofstream(m_dir + "/data/pg_hba.conf", std::ios::app) << "host all all " << g_extraNetwork << " trust\n";
 }

@@ -2,8 +2,7 @@
 # outage and uptime read back through the CSVs (Python's csv module) and /status.json. Needs root.
 if(TARGET vkt)
     vkt_add_test(vkt_history_network_tests LABELS network TIMEOUT 180
-                 SOURCES ${CMAKE_CURRENT_LIST_DIR}/it_history.cpp ${CMAKE_SOURCE_DIR}/tests/integration/vktprocess.cpp
-                         ${CMAKE_SOURCE_DIR}/tests/net/loopback.cpp
+                 SOURCES ${CMAKE_CURRENT_LIST_DIR}/it_history.cpp
                  LIBS vkt_db)
     target_compile_definitions(vkt_history_network_tests PRIVATE VKT_BINARY="$<TARGET_FILE:vkt>")
     add_dependencies(vkt_history_network_tests vkt)

@@ -3,7 +3,6 @@
 if(TARGET vkt)
     vkt_add_test(vkt_status_tests LABELS integration TIMEOUT 180
                  SOURCES ${CMAKE_CURRENT_LIST_DIR}/it_status.cpp ${CMAKE_CURRENT_LIST_DIR}/webfixture.cpp
-                         ${CMAKE_SOURCE_DIR}/tests/integration/vktprocess.cpp ${CMAKE_SOURCE_DIR}/tests/net/loopback.cpp
                  LIBS vkt_web vkt_db)
     target_compile_definitions(vkt_status_tests PRIVATE VKT_BINARY="$<TARGET_FILE:vkt>")
     add_dependencies(vkt_status_tests vkt)
