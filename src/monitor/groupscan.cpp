@@ -3,6 +3,7 @@
 
 #include "alert/notice.h"
 #include "cluster/clustermember.h"
+#include "cluster/fleetmember.h"
 #include "platform/activitylog.h"
 #include "monitor/monitorhandlers.h"
 #include "monitor/noticerunner.h"
@@ -62,14 +63,41 @@ bool GroupScan::Start() {
                  "[Alert] flapping, isolation and dependencies are not applied while [Cluster] Quorum is set.");
     }
     try {
-        const std::string lowered = m_cluster->BeginScan();
-        if (!lowered.empty()) WriteLog("WARNING", lowered);
-        return true;
+        const std::string said = m_cluster->BeginScan();
+        if (!said.empty()) WriteLog("WARNING", said);
+        m_stopped = false;
+        return m_cluster->Acts();
     } catch (const std::exception& e) {
         // Alone, this member could double the group's notices: it waits for the database instead.
         LogStepError("Joining the probes' group", e);
         return false;
     }
+}
+
+TStringList GroupScan::Share(const TStringList& codes, bool inheritedOnly) {
+    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    if (!fleet) return codes;
+    FleetShare share = fleet->Share(codes);
+    if (!share.Line.empty()) WriteLog("WARNING", share.Line);
+    return inheritedOnly ? std::move(share.Inherited) : std::move(share.Held);
+}
+
+bool GroupScan::MembershipChanged() const {
+    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    return fleet && fleet->MembershipChanged();
+}
+
+bool GroupScan::Acting() {
+    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    if (!fleet || m_stopped || fleet->Acting()) return !m_stopped;
+    m_stopped = true;
+    WriteLog("WARNING", "Cluster: " + Node() + " missed its heartbeats; the rest of this scan is not acted on");
+    return false;
+}
+
+std::vector<std::string> GroupScan::ProbedBy(const std::string& code) const {
+    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    return fleet ? fleet->Copies(code) : std::vector<std::string>();
 }
 
 GroupScan::Verdict GroupScan::Vote(const SiteResult& result) {

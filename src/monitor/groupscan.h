@@ -3,10 +3,12 @@
 // from the member that claimed it.
 #pragma once
 
+#include "db/common.h"
 #include "scan/siteresult.h"
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class ClusterMember;
 class MonitorHandlers;
@@ -36,6 +38,17 @@ public:
     /// Reads [Cluster] and joins the group's scan; false when the group's rows cannot be used, and
     /// this member waits for the database rather than double the group's notices alone.
     bool Start();
+    /// The codes this member probes of `codes` (every site of the group): all of them, or with
+    /// [Cluster] Copies its share under the live members read by Start; with `inheritedOnly` only the
+    /// sites it took over since the last scan. A change of the members is logged in one line.
+    TStringList Share(const TStringList& codes, bool inheritedOnly);
+    /// Whether the fleet's live members changed since the last scan: a scan of what moved is due now.
+    bool MembershipChanged() const;
+    /// Whether this scan still acts on its sites: false from the moment a fleet member finds it missed
+    /// its heartbeats (its share may be another member's now), said once.
+    bool Acting();
+    /// The members that probe the site in a fleet (empty otherwise).
+    std::vector<std::string> ProbedBy(const std::string& code) const;
     /// Stores this member's result of the site row and reads the group's verdict; while the group's
     /// rows cannot be read, this probe's own view (the error logged).
     Verdict Vote(const SiteResult& result);
@@ -57,4 +70,5 @@ private:
     std::unique_ptr<ClusterMember> m_cluster; ///< made at the first scan with [Cluster] Quorum set
     bool m_rulesWarned = false;
     bool m_degradedWarned = false;
+    bool m_stopped = false; ///< this scan stopped acting (the member missed its heartbeats)
 };
