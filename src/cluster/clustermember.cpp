@@ -191,6 +191,7 @@ bool ClusterMember::Vote(const std::string& code, const std::string& address, bo
     if (m_fleet) {
         const FleetMember::Verdict verdict = m_fleet->Vote(code, address, failed);
         m_lastFailed = verdict.Failed;
+        m_lastKnown = verdict.Known;
         return verdict.Down;
     }
     const std::string key = "VKTID = " + SQLLiteral(m_group) + " AND node = " + SQLLiteral(m_settings.Node) +

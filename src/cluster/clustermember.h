@@ -62,6 +62,9 @@ public:
     bool Vote(const std::string& code, const std::string& address, bool failed);
     /// The members (this one included) that failed the site row in their latest scan, as the last Vote read.
     int LastFailedVotes() const { return m_lastFailed; }
+    /// Whether the last Vote's verdict is known: false in a fleet while a copy of the site that has
+    /// not probed it yet could still make the quorum.
+    bool LastVerdictKnown() const { return m_lastKnown; }
 
     /// Posts the site's alarm row for this group scan (a window of one poll interval) unless a member
     /// posted it already. False with `error` set when the insert failed for another reason.
@@ -126,6 +129,7 @@ private:
     int m_live = 1;
     int m_quorumInForce = 0;
     int m_lastFailed = 0;
+    bool m_lastKnown = true;
     /// The (quorum, live) last reported as lowered; reset once the full quorum is back.
     std::pair<int, int> m_reportedLow{0, 0};
     /// Site rows this member has a vote row of in this run.

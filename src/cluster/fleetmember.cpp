@@ -59,6 +59,7 @@ FleetMember::Begun FleetMember::BeginScan(const std::string& withoutCopies) {
     }
     m_live = FleetHeartbeat::Live(m_rows.Members(), m_settings.HeartbeatSeconds);
     m_heartbeat->Known(m_live);
+    m_epoch = FleetRows::Epoch(m_live);
     m_failures.clear();
     for (FailRow& row : m_rows.Failures())
         m_failures[{SiteCodeKey(row.Code), row.Address}].push_back(std::move(row));
@@ -125,9 +126,22 @@ FleetMember::Verdict FleetMember::Vote(const std::string& code, const std::strin
         for (const FailRow& row : at->second)
             verdict.Failed += row.Node != m_settings.Node && Counts(row, copies) ? 1 : 0;
     }
-    const int quorum = std::min<int>(m_settings.FleetQuorum(), static_cast<int>(copies.size()));
-    verdict.Down = verdict.Failed >= std::max(quorum, 1);
+    const int quorum = std::max(std::min<int>(m_settings.FleetQuorum(), static_cast<int>(copies.size())), 1);
+    verdict.Down = verdict.Failed >= quorum;
+    // A copy new to the site has not told yet: its silence is no answer.
+    const int untold = static_cast<int>(std::count_if(
+        copies.begin(), copies.end(), [&](const std::string& n) { return n != m_settings.Node && !Current(n); }));
+    verdict.Known = verdict.Down || verdict.Failed + untold < quorum;
     return verdict;
+}
+
+bool FleetMember::Current(const std::string& node) const {
+    return std::any_of(m_live.begin(), m_live.end(),
+                       [&](const FleetRow& m) { return m.Node == node && m.Scanned == m_epoch; });
+}
+
+void FleetMember::EndScan() {
+    if (Acting()) m_rows.Scanned(m_settings.Node, m_incarnation, m_epoch);
 }
 
 bool FleetMember::MayClaim() {

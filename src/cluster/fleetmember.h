@@ -49,8 +49,13 @@ public:
     struct Verdict {
         bool Down = false;
         int Failed = 0;
+        /// False while a copy that has not probed its share since the members changed could still make
+        /// the quorum: the site is neither down nor answering yet.
+        bool Known = true;
     };
     Verdict Vote(const std::string& code, const std::string& address, bool failed);
+    /// The scan has probed this member's whole share (or all it took over): its votes count from now on.
+    void EndScan();
     /// The live members that probe the site.
     std::vector<std::string> Copies(const std::string& code) const;
     /// Whether this member may claim a notice now (still counted in under this scan's incarnation).
@@ -69,6 +74,8 @@ private:
     long long Live() const;
     /// Whether a failure row counts for a site held by `copies`.
     bool Counts(const FailRow& row, const std::vector<std::string>& copies) const;
+    /// Whether member `node` has probed its whole share under the live members of this scan.
+    bool Current(const std::string& node) const;
     using SiteRow = std::pair<std::string, std::string>; ///< code key, address
 
     TDbQuery& m_q;
@@ -81,6 +88,7 @@ private:
     long long m_incarnation = 0;
     /// The live members this scan works with, and the names the last share was divided among.
     std::vector<FleetRow> m_live;
+    long long m_epoch = 0;
     std::vector<std::string> m_sharedAmong;
     long long m_sharedUnder = 0;
     /// Why the last scan did not act (said once), or empty.

@@ -5,10 +5,13 @@
 #include "db/common.h"
 #include "db/data.h"
 
+#include <cstdint>
+
 namespace {
 
 const char* const CreateMembers = "CREATE TABLE vktfleet (VKTID varchar(20) NOT NULL, node varchar(64) NOT NULL, "
-                                  "incarnation bigint NOT NULL, copies integer NOT NULL, seen bigint NOT NULL)";
+                                  "incarnation bigint NOT NULL, copies integer NOT NULL, seen bigint NOT NULL, "
+                                  "scanned bigint NOT NULL)";
 const char* const IndexMembers = "CREATE UNIQUE INDEX ixvktfleet ON vktfleet (VKTID, node)";
 const char* const CreateFailures =
     "CREATE TABLE vktfail (VKTID varchar(20) NOT NULL, node varchar(64) NOT NULL, incarnation bigint NOT NULL, "
@@ -42,12 +45,13 @@ void FleetRows::EnsureTables() {
 }
 
 std::vector<FleetRow> FleetRows::Members() {
-    OpenStatement(m_q, {"SELECT node, incarnation, copies, " + Now() + " - seen AS age FROM vktfleet WHERE " + Group() +
-                        " ORDER BY node"});
+    OpenStatement(m_q, {"SELECT node, incarnation, copies, scanned, " + Now() + " - seen AS age FROM vktfleet WHERE " +
+                        Group() + " ORDER BY node"});
     std::vector<FleetRow> rows;
     for (; !m_q.Eof(); m_q.Next())
         rows.push_back({VarToStrTrim(m_q.FieldByName("node")), m_q.FieldByName("incarnation").AsInteger(),
-                        static_cast<int>(m_q.FieldByName("copies").AsInteger()), m_q.FieldByName("age").AsInteger()});
+                        static_cast<int>(m_q.FieldByName("copies").AsInteger()), m_q.FieldByName("age").AsInteger(),
+                        m_q.FieldByName("scanned").AsInteger()});
     return rows;
 }
 
@@ -66,14 +70,14 @@ long long FleetRows::Join(const std::string& node, int copies) {
     const bool known = !m_q.Eof();
     const long long incarnation = known ? m_q.FieldByName("incarnation").AsInteger() + 1 : 1;
     const std::string update = "UPDATE vktfleet SET incarnation = " + Num(incarnation) + ", copies = " + Num(copies) +
-                               ", seen = " + Now() + " WHERE " + Me(node);
+                               ", seen = " + Now() + ", scanned = 0 WHERE " + Me(node);
     if (known) {
         ExecStatement(m_q, {update});
     } else {
         try {
-            ExecStatement(m_q,
-                          {"INSERT INTO vktfleet (VKTID, node, incarnation, copies, seen) VALUES (" +
-                           SQLLiteral(m_group) + ", " + SQLLiteral(node) + ", 1, " + Num(copies) + ", " + Now() + ")"});
+            ExecStatement(m_q, {"INSERT INTO vktfleet (VKTID, node, incarnation, copies, seen, scanned) VALUES (" +
+                                SQLLiteral(m_group) + ", " + SQLLiteral(node) + ", 1, " + Num(copies) + ", " + Now() +
+                                ", 0)"});
         } catch (const EDatabaseError&) {
             ExecStatement(m_q, {update}); // made meanwhile by an earlier run of this member
         }
@@ -94,6 +98,21 @@ bool FleetRows::CountedIn(const std::string& node, long long incarnation, long l
     OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktfleet WHERE " + Me(node) +
                         " AND incarnation = " + Num(incarnation) + " AND seen >= " + Now() + " - " + Num(live)});
     return m_q.FieldByName("n").AsInteger() > 0;
+}
+
+void FleetRows::Scanned(const std::string& node, long long incarnation, long long epoch) {
+    ExecStatement(m_q, {"UPDATE vktfleet SET scanned = " + Num(epoch) + " WHERE " + Me(node) +
+                        " AND incarnation = " + Num(incarnation)});
+}
+
+long long FleetRows::Epoch(const std::vector<FleetRow>& live) {
+    std::uint64_t h = 14695981039346656037ULL;
+    for (const FleetRow& r : live)
+        for (const unsigned char c : r.Node + "#" + Num(r.Incarnation) + ";") {
+            h ^= c;
+            h *= 1099511628211ULL;
+        }
+    return static_cast<long long>(h >> 1); // positive, and never 0 for a membership of anyone
 }
 
 void FleetRows::Leave(const std::string& node) {

@@ -9,11 +9,13 @@
 #include <vector>
 
 /// One member's heartbeat row. Age: seconds since its last beat, by the database server's clock.
+/// Scanned: the membership (FleetRows::Epoch) under which it last probed its whole share.
 struct FleetRow {
     std::string Node;
     long long Incarnation = 0;
     int Copies = 0;
     long long Age = 0;
+    long long Scanned = 0;
 };
 
 /// A site row a member of an incarnation found silent.
@@ -44,6 +46,10 @@ public:
     bool Beat(const std::string& node, long long incarnation, long long live);
     /// Whether this member is counted in under `incarnation` now.
     bool CountedIn(const std::string& node, long long incarnation, long long live);
+    /// Records that this member has probed its whole share under the membership `epoch`.
+    void Scanned(const std::string& node, long long incarnation, long long epoch);
+    /// A number that names a list of live members (node and incarnation): the same on every member.
+    static long long Epoch(const std::vector<FleetRow>& live);
     /// Removes this member's row and failure rows (an orderly leave).
     void Leave(const std::string& node);
 

@@ -82,6 +82,16 @@ TStringList GroupScan::Share(const TStringList& codes, bool inheritedOnly) {
     return inheritedOnly ? std::move(share.Inherited) : std::move(share.Held);
 }
 
+void GroupScan::EndScan() {
+    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    if (!fleet) return;
+    try {
+        fleet->EndScan();
+    } catch (const std::exception& e) {
+        LogStepError("Ending the fleet's scan", e); // its votes count once a later scan gets through
+    }
+}
+
 bool GroupScan::MembershipChanged() const {
     FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
     return fleet && fleet->MembershipChanged();
@@ -105,6 +115,7 @@ GroupScan::Verdict GroupScan::Vote(const SiteResult& result) {
     try {
         verdict.Down = m_cluster->Vote(result.Code, result.Address, !result.Answered);
         verdict.Failed = m_cluster->LastFailedVotes();
+        verdict.Known = m_cluster->LastVerdictKnown();
     } catch (const std::exception& e) {
         LogStepError("Voting on " + result.Code, e);
     }

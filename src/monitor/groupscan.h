@@ -22,6 +22,9 @@ public:
     struct Verdict {
         bool Down = false;
         int Failed = 0;
+        /// False while the site's copies in a fleet have not all probed it since the members changed
+        /// and the verdict could still go either way: its rows are left as they are.
+        bool Known = true;
     };
 
     /// Rows go through the site alarms and notices through the notice runner; the alert rules' settings
@@ -42,6 +45,8 @@ public:
     /// [Cluster] Copies its share under the live members read by Start; with `inheritedOnly` only the
     /// sites it took over since the last scan. A change of the members is logged in one line.
     TStringList Share(const TStringList& codes, bool inheritedOnly);
+    /// The scan has probed all it was given: in a fleet, this member's votes count from now on.
+    void EndScan();
     /// Whether the fleet's live members changed since the last scan: a scan of what moved is due now.
     bool MembershipChanged() const;
     /// Whether this scan still acts on its sites: false from the moment a fleet member finds it missed

@@ -132,6 +132,7 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
                 ScanTogether(mine);
             else
                 ScanOneByOne(mine);
+            m_group->EndScan();
         }
         m_alert->ScanEnded();
     }

@@ -102,8 +102,13 @@ const NoticeRows* SiteOutcome::KnownOutage(const TSiteBatch* batch, const std::s
 void SiteOutcome::InGroup(const SiteResult& result) {
     if (!m_group.Acting()) return; // counted out meanwhile: its share may be another member's now
     const GroupScan::Verdict verdict = m_group.Vote(result);
-    Report(result, verdict.Down ? 1 : 0, verdict.Failed);
+    Report(result, !verdict.Known ? SiteVerdict::GroupUnknown : verdict.Down ? 1 : 0, verdict.Failed);
     ResultLine(result);
+    if (!verdict.Known) {
+        m_addresses.Record(result.Code, true); // neither down nor answering: nothing moves yet
+        m_history.ProbedInGroup(result, SiteState::Unchanged);
+        return;
+    }
     m_handlers.ShowStatus("sending notifications..");
     try {
         m_group.Settle(result, verdict.Down);

@@ -11,8 +11,10 @@
 
 /// What the monitor decided about one probed site address beyond the probe's own result.
 struct SiteVerdict {
-    /// The verdict of the probes' group ([Cluster]): -1 alone, 0 answering, 1 down; and how many of
-    /// its live members failed the site in their latest scan.
+    /// The verdict of the probes' group ([Cluster]): -1 alone, 0 answering, 1 down, GroupUnknown not
+    /// known yet (the site's probes in a fleet have not all probed it since the members changed);
+    /// and how many of its live members failed the site in their latest scan.
+    static constexpr int GroupUnknown = 2;
     int GroupDown = -1;
     int GroupFailed = 0;
     /// -1 the degraded rule is off, 0 the site answers normally, 1 it is degraded.

@@ -28,8 +28,10 @@ struct TSiteStatus {
     bool Notified = false; ///< a notice of the current outage went out
     long long Scan = 0;    ///< the scan that probed it last (1 = the first of this run)
     std::size_t Slot = 0;  ///< its place on the board, to ask for its history
-    int GroupDown = -1;    ///< the group's verdict: -1 this probe works alone, 0 answering, 1 down
+    int GroupDown = -1;    ///< the group's verdict: -1 this probe works alone, 0 answering, 1 down, 2 not known yet
     int GroupFailed = 0;   ///< members that failed it in their latest scan
+    /// The group's verdict as a word: "up", "down" or "unknown".
+    const char* GroupState() const { return GroupDown == 1 ? "down" : GroupDown == 0 ? "up" : "unknown"; }
 
     long long LastRttUs = -1; ///< the last answer's round-trip time in microseconds
     /// The address last probed and the family that failed (scan/siteresult.h SiteResult).

@@ -87,7 +87,7 @@ void SiteFamilies(TBodyOut& body, const TStatusView& view) {
         return; // a probe that works alone has no group verdict
     Family(out, "vkt_site_group_up", "gauge", "Whether the probes' group counts the site answering (1) or down (0).");
     SiteSamples(body, view, "vkt_site_group_up", [](const TSiteEntry& e, std::string& v) {
-        if (e.Status.GroupDown >= 0) v = e.Status.GroupDown ? "0" : "1";
+        if (e.Status.GroupDown == 0 || e.Status.GroupDown == 1) v = e.Status.GroupDown ? "0" : "1";
     });
 }
 

@@ -156,8 +156,7 @@ void AddRow(std::string& page, const TSiteEntry& entry, const TStatusView& view)
     page += "<td>" + HtmlEscape(site.Name) + "<td>" + HtmlEscape(site.Address);
     if (site.ShowsProbed()) page += " (" + HtmlEscape(site.Probed) + ")";
     page += std::string("<td class=st>") + StateText(site);
-    if (site.GroupDown >= 0)
-        page += Format(" (group: %s, %d failed)", site.GroupDown ? "down" : "up", site.GroupFailed);
+    if (site.GroupDown >= 0) page += Format(" (group: %s, %d failed)", site.GroupState(), site.GroupFailed);
     if (view.InMaintenance(site.Code)) page += " <i>(maintenance)</i>";
     page += "<td>" + TimeText(site.Since);
     page += "<td class=n>" + (site.LastRttUs < 0 ? std::string("&ndash;") : RttText(site.LastRttUs));
