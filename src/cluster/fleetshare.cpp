@@ -46,8 +46,10 @@ FleetShare FleetShare::Divide(const std::vector<std::string>& codes, const std::
     if (!left.empty()) who = Names(left) + " left";
     if (!joined.empty()) who += (who.empty() ? "" : "; ") + Names(joined) + " joined";
     std::string what;
-    if (!left.empty() || !share.Inherited.empty()) what = "taking over " + Sites(share.Inherited.size());
-    if (!joined.empty() || share.HandedBack > 0)
+    // This member joining (counted in again) takes its share; another one joining takes some of it.
+    const bool selfJoined = std::find(joined.begin(), joined.end(), self) != joined.end();
+    if (!left.empty() || selfJoined || !share.Inherited.empty()) what = "taking over " + Sites(share.Inherited.size());
+    if (joined.size() > (selfJoined ? 1u : 0u) || share.HandedBack > 0)
         what += (what.empty() ? "" : ", ") + std::string("handing back ") + Sites(share.HandedBack);
     if (!who.empty()) share.Line = "Cluster: " + who + "; " + what;
     return share;

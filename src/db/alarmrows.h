@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class TVKTDataModule;
@@ -76,6 +77,9 @@ public:
     /// marker codes must have distinct, non-empty keys (SiteCodeKey); none when a row read has no key
     /// of theirs (only the database could tell whose it is).
     std::optional<std::unordered_map<std::string, NoticeRows>> OutagesOf(const std::vector<std::string>& codes);
+    /// The keys (SiteCodeKey) of every code that has a row, markers' codes among them: one read where a
+    /// scan would otherwise ask site by site. A code with bytes beyond ASCII has the empty key.
+    std::unordered_set<std::string> CodeKeys();
 
     /// Deletes alarm and marker rows older than a day. A shared table is purged by the database
     /// server's clock, so one daemon with a wrong clock cannot delete every other daemon's alarms;

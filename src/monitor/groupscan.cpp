@@ -14,10 +14,14 @@
 #include "platform/datetime.h"
 #include "platform/progdir.h"
 #include "platform/strutil.h"
+#include "scan/tsitebatch.h"
 
 #include <optional>
 
 namespace {
+
+/// Round-trip times stored by one statement (a fleet's answering sites).
+constexpr std::size_t RttsPerStatement = 500;
 
 /// What the rows say of a site's outage: whether its contacts were told, and since when it is down
 /// (the earliest alarm row, else the marker's time), read the same way by every member.
@@ -66,6 +70,11 @@ bool GroupScan::Start() {
         const std::string said = m_cluster->BeginScan();
         if (!said.empty()) WriteLog("WARNING", said);
         m_stopped = false;
+        m_rowsKnown = false;
+        if (m_cluster->Acts() && m_cluster->Fleet()) {
+            m_withRows = AlarmRows(dm).CodeKeys();
+            m_rowsKnown = true;
+        }
         return m_cluster->Acts();
     } catch (const std::exception& e) {
         // Alone, this member could double the group's notices: it waits for the database instead.
@@ -85,6 +94,7 @@ TStringList GroupScan::Share(const TStringList& codes, bool inheritedOnly) {
 void GroupScan::EndScan() {
     FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
     if (!fleet) return;
+    StoreRtts();
     try {
         fleet->EndScan();
     } catch (const std::exception& e) {
@@ -129,7 +139,39 @@ void GroupScan::Settle(const SiteResult& result, bool down) {
         SiteAnswers(result);
 }
 
+bool GroupScan::AnswersQuietly(const SiteResult& result) {
+    const std::string& code = result.Code;
+    if (!m_rowsKnown || TSiteBatch::MatchKey(code).empty() || m_withRows.count(SiteCodeKey(code)) ||
+        m_withRows.count(SiteCodeKey(AlarmRows::MarkerCode(code))))
+        return false;
+    if (m_cluster->OwedRecovery(code) != 0 || m_cluster->UnsettledProblem(code) != 0) return false;
+    if (result.Answered) {
+        // The codes of one statement must be told apart by the database.
+        if (!m_rttKeys.insert(TSiteBatch::MatchKey(code)).second || m_rtts.size() >= RttsPerStatement) {
+            StoreRtts();
+            m_rttKeys.insert(TSiteBatch::MatchKey(code));
+        }
+        m_rtts.push_back({code, result.RttAvg});
+    }
+    m_alert.Followups.SiteAnswers(code);
+    return true;
+}
+
+void GroupScan::StoreRtts() {
+    std::vector<SiteRtt> rtts;
+    rtts.swap(m_rtts);
+    m_rttKeys.clear();
+    if (rtts.empty()) return;
+    try {
+        for (const std::string& statement : LastRttStatements(DataModule()->Dialect(), rtts))
+            ExecStatement(DataModule()->adoQ2, {statement});
+    } catch (const std::exception& e) {
+        WriteLog("[FAILURE]", std::string("Clearing active alarms: ") + e.what());
+    }
+}
+
 void GroupScan::SiteAnswers(const SiteResult& result) {
+    if (AnswersQuietly(result)) return;
     const std::string& code = result.Code;
     NoticeClaim recovery;
     if (m_alert.Policy.Settings().Recovery) {

@@ -4,10 +4,12 @@
 #pragma once
 
 #include "db/common.h"
+#include "db/lastrttrows.h"
 #include "scan/siteresult.h"
 
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class ClusterMember;
@@ -66,6 +68,11 @@ public:
 
 private:
     void SiteAnswers(const SiteResult& result);
+    /// A fleet's site that answers and has no rows to clear and no notice owed: only its round-trip
+    /// time is stored, with many others' in one statement. False when its own statements must run.
+    bool AnswersQuietly(const SiteResult& result);
+    /// Stores the round-trip times gathered so far.
+    void StoreRtts();
     void SiteDown(const SiteResult& result);
 
     MonitorHandlers& m_handlers;
@@ -76,4 +83,10 @@ private:
     bool m_rulesWarned = false;
     bool m_degradedWarned = false;
     bool m_stopped = false; ///< this scan stopped acting (the member missed its heartbeats)
+    /// In a fleet: the keys of the codes with alarm or marker rows as the scan began (none read: every
+    /// site runs its own statements), and the round-trip times not stored yet with their keys.
+    bool m_rowsKnown = false;
+    std::unordered_set<std::string> m_withRows;
+    std::vector<SiteRtt> m_rtts;
+    std::unordered_set<std::string> m_rttKeys;
 };

@@ -1,6 +1,9 @@
 // The assignment of sites to members: the same from any member, even over the members, and when the
-// membership changes only the sites of the member that left (or the share of the one that joined) move.
+// membership changes only the sites of the member that left (or the share of the one that joined) move;
+// and the one line a member logs for a change.
+#include "cluster/fleetshare.h"
 #include "cluster/rendezvous.h"
+#include "platform/datetime.h"
 
 #include <gtest/gtest.h>
 
@@ -102,4 +105,44 @@ TEST(Rendezvous, EveryMemberComputesTheSameEvenSpreadAndCodesMatchAsTheDatabaseM
         EXPECT_NEAR(held[m], 2 * 5000 / 5, 200) << m; // 2,000 each, within 10 %
     EXPECT_FALSE(one.Holds("node9", "S00001", 2)) << "not a member";
     EXPECT_TRUE(Rendezvous({}).Copies("S00001", 2).empty());
+}
+
+// Each row: the members before and after a change, seen from one member: the line it logs and how
+// many sites it takes over and hands back (counted against the assignment itself).
+TEST(FleetShare, OneLinePerChangeSaysWhoCameOrWentAndWhatMoved) {
+    struct Case {
+        std::vector<std::string> before, after;
+        std::string self, line;
+    } cases[] = {
+        {{}, {"n1", "n2", "n3"}, "n1", ""}, // the first membership it knows: nothing moved
+        {{"n1", "n2", "n3"}, {"n1", "n2", "n3"}, "n1", ""},
+        {{"n1", "n2", "n3"}, {"n1", "n2"}, "n1", "Cluster: n3 left; taking over # sites"},
+        {{"n1", "n2"}, {"n1", "n2", "n3"}, "n1", "Cluster: n3 joined; handing back ~ sites"},
+        {{"n1", "n2", "n3"},
+         {"n1", "n2", "n4"},
+         "n2",
+         "Cluster: n3 left; n4 joined; taking over # sites, handing back ~ sites"},
+        {{"n2", "n3"}, {"n1", "n2", "n3"}, "n1", "Cluster: n1 joined; taking over # sites"}, // counted in again
+    };
+    const std::vector<std::string> codes = Codes(3000);
+    for (const Case& c : cases) {
+        const FleetShare share = FleetShare::Divide(codes, c.before, c.after, c.self, 2);
+        const Rendezvous was(c.before), is(c.after);
+        std::size_t held = 0, taken = 0, handed = 0;
+        for (const std::string& code : codes) {
+            const bool now = is.Holds(c.self, code, 2), then = !c.before.empty() && was.Holds(c.self, code, 2);
+            held += now;
+            taken += now && !then && !c.before.empty();
+            handed += then && !now;
+        }
+        EXPECT_EQ(share.Held.size(), held);
+        EXPECT_EQ(share.Inherited.size(), taken);
+        EXPECT_EQ(share.HandedBack, handed);
+        std::string line = c.line;
+        if (const auto at = line.find('#'); at != std::string::npos)
+            line.replace(at, 1, FormatThousands(static_cast<long long>(taken)));
+        if (const auto at = line.find('~'); at != std::string::npos)
+            line.replace(at, 1, FormatThousands(static_cast<long long>(handed)));
+        EXPECT_EQ(share.Line, line) << c.self;
+    }
 }
