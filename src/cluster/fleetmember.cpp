@@ -105,6 +105,20 @@ std::vector<std::string> FleetMember::Copies(const std::string& code) const {
     return Rendezvous(names).Copies(code, m_settings.Copies);
 }
 
+std::vector<std::pair<std::string, long long>> FleetMember::Shares(const std::vector<std::string>& codes) const {
+    std::vector<std::string> names;
+    for (const FleetRow& r : m_live)
+        names.push_back(r.Node);
+    std::map<std::string, long long> held;
+    for (const std::string& n : names)
+        held[n] = 0;
+    const Rendezvous hrw(names);
+    for (const std::string& code : codes)
+        for (const std::string& n : hrw.Copies(code, m_settings.Copies))
+            ++held[n];
+    return {held.begin(), held.end()};
+}
+
 bool FleetMember::Counts(const FailRow& row, const std::vector<std::string>& copies) const {
     if (std::find(copies.begin(), copies.end(), row.Node) == copies.end()) return false;
     // Rows of an incarnation that is no longer live are a stale member's: ignored.

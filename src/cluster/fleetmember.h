@@ -61,6 +61,8 @@ public:
     /// Whether this member may claim a notice now (still counted in under this scan's incarnation).
     bool MayClaim();
     int LiveMembers() const { return static_cast<int>(m_live.size()); }
+    /// Each live member's name and how many of `codes` it probes.
+    std::vector<std::pair<std::string, long long>> Shares(const std::vector<std::string>& codes) const;
 
     /// Deletes failure rows of incarnations gone (the daily purge).
     void Purge();

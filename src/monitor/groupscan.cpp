@@ -115,6 +115,11 @@ bool GroupScan::Acting() {
     return false;
 }
 
+std::vector<std::pair<std::string, long long>> GroupScan::Shares(const TStringList& codes) const {
+    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    return fleet ? fleet->Shares(codes) : std::vector<std::pair<std::string, long long>>();
+}
+
 std::vector<std::string> GroupScan::ProbedBy(const std::string& code) const {
     FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
     return fleet ? fleet->Copies(code) : std::vector<std::string>();

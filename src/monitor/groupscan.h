@@ -54,6 +54,8 @@ public:
     /// Whether this scan still acts on its sites: false from the moment a fleet member finds it missed
     /// its heartbeats (its share may be another member's now), said once.
     bool Acting();
+    /// In a fleet, each live member's name and how many of `codes` it probes (empty otherwise).
+    std::vector<std::pair<std::string, long long>> Shares(const TStringList& codes) const;
     /// The members that probe the site in a fleet (empty otherwise).
     std::vector<std::string> ProbedBy(const std::string& code) const;
     /// Stores this member's result of the site row and reads the group's verdict; while the group's

@@ -126,6 +126,10 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
         m_alert->ScanStarted();
         if (m_group->Start()) {
             const TStringList mine = m_group->Share(codes, inheritedOnly);
+            if (board) {
+                const auto shares = m_group->Shares(codes);
+                if (!shares.empty()) board->FleetShown(shares);
+            }
             m_history->ScanBegun(HistoryNode(dm.VKTID, m_group->Node()), dm.PollDelay);
             m_handlers.ShowStatus("Checking sites..");
             if (m_settings.Concurrent())

@@ -138,5 +138,5 @@ void SiteOutcome::Report(const SiteResult& result, int groupDown, int groupFaile
     if (!m_board) return;
     const DegradedPolicy& rule = m_alert.Degraded;
     const int degraded = rule.Active() && groupDown < 0 ? rule.Degraded(QualityKey(result)) : -1;
-    m_board->SiteProbed(result, {groupDown, groupFailed, degraded});
+    m_board->SiteProbed(result, {groupDown, groupFailed, degraded, m_group.ProbedBy(result.Code)});
 }

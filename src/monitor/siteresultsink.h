@@ -8,6 +8,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 /// What the monitor decided about one probed site address beyond the probe's own result.
 struct SiteVerdict {
@@ -19,7 +21,12 @@ struct SiteVerdict {
     int GroupFailed = 0;
     /// -1 the degraded rule is off, 0 the site answers normally, 1 it is degraded.
     int Degraded = -1;
+    /// The members of a fleet that probe the site ([Cluster] Copies); empty otherwise.
+    std::vector<std::string> ProbedBy;
 };
+
+/// A fleet's members as one member sees them: each live member's name and how many sites it probes.
+using FleetShares = std::vector<std::pair<std::string, long long>>;
 
 /// Where a scan reports its results. The scan calls these on its own thread, in order.
 class TSiteResultSink {
@@ -43,6 +50,8 @@ public:
                               TDateTime /*at*/) {}
     /// Whether outages can be acknowledged now.
     virtual void AcceptsAcknowledgements(bool /*on*/) {}
+    /// The fleet's live members and their shares, at each scan of a member of a fleet.
+    virtual void FleetShown(const FleetShares& /*members*/) {}
     /// The sites' history at this moment ([History]); published with the next snapshot.
     virtual void HistoryPublished(std::shared_ptr<const UptimeView> history) { (void)history; }
 };

@@ -42,6 +42,8 @@ struct TSiteStatus {
     /// The path trace of the current outage ([Alert] Trace): "192.0.2.7 (hop 2)" and its JSON.
     std::string PathEnd, TraceJson;
     int Degraded = -1; ///< -1 the degraded rule is off, 0 normal, 1 degraded
+    /// The members of a fleet that probe the site; empty outside a fleet.
+    std::vector<std::string> ProbedBy;
     /// Who acknowledged the current outage, with the comment; AckAt 0: nobody.
     std::string AckBy, AckComment;
     TDateTime AckAt = 0;
@@ -55,6 +57,8 @@ struct TScanSummary {
     int LastScanSites = 0;      ///< site addresses the last completed scan probed
     std::int64_t Bucket = 0;    ///< the running bucket number of the snapshot's moment
     bool Acknowledging = false; ///< outages can be acknowledged (reminders or escalation are on)
+    /// A fleet's live members with the number of sites each probes; empty outside a fleet.
+    std::vector<std::pair<std::string, long long>> Fleet;
     /// Notices by (kind, result), result "sent" or "failed".
     std::map<std::pair<std::string, std::string>, long long> Notices;
 };

@@ -35,6 +35,7 @@ public:
                       TDateTime at) override;
     void AcceptsAcknowledgements(bool on) override;
     void HistoryPublished(std::shared_ptr<const UptimeView> history) override;
+    void FleetShown(const FleetShares& members) override;
 
     /// The latest snapshot; never empty.
     std::shared_ptr<const TBoardSnapshot> Current() const;

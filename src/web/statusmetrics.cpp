@@ -53,6 +53,11 @@ template <class ValueOf> void SiteSamples(TBodyOut& body, const TStatusView& vie
             out += "\",family=\"";
             out += Label(s.FailedFamily);
         }
+        if (!s.ProbedBy.empty()) {
+            out += "\",probed_by=\"";
+            for (std::size_t i = 0; i < s.ProbedBy.size(); ++i)
+                out += (i == 0 ? "" : ",") + Label(s.ProbedBy[i]);
+        }
         out += "\"} ";
         out += sample;
         out += '\n';

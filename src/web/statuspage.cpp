@@ -181,6 +181,12 @@ void AddSummary(std::string& page, const TStatusView& view) {
     if (s.Scanning) page += " (scanning now)";
     if (!view.DatabaseUp) page += " &middot; <b class=down>database not connected</b>";
     page += "</p>\n";
+    if (s.Fleet.empty()) return;
+    page += Format("<p class=sum><b>%zu</b> members live:", s.Fleet.size());
+    for (std::size_t i = 0; i < s.Fleet.size(); ++i)
+        page += std::string(i == 0 ? " " : " &middot; ") + HtmlEscape(s.Fleet[i].first) + " <b>" +
+                FormatThousands(s.Fleet[i].second) + "</b> sites";
+    page += "</p>\n";
 }
 
 } // namespace

@@ -4,7 +4,9 @@
 // notice for the share the others took meanwhile; and each silent site is told of once through it all.
 #include "cluster/rendezvous.h"
 #include "db/pgserver.h"
+#include "integration/listenport.h"
 #include "integration/scan_daemon.h"
+#include "platform/json.h"
 #include "peers.h"
 #include "silenthost.h"
 
@@ -197,6 +199,21 @@ TEST_F(Fleet, EachSiteHasTwoProbesThroughAKillARestartAndAPauseAndIsToldOfOnce) 
     for (const auto end = Steady::now() + 30s; Notices().size() < Sites / SilentEvery && Steady::now() < end;)
         std::this_thread::sleep_for(100ms);
     ASSERT_EQ(Notices().size(), std::size_t(Sites / SilentEvery)) << All();
+
+    // The board names each site's probes, in /status.json and as a label of /metrics, and /status
+    // how many sites each member holds.
+    const std::string web = "http://127.0.0.1:" + std::to_string(ListeningTcpPort(vkt[0]->Pid()));
+    const Json board = Json::parse(RunCommand("curl -s --max-time 20 " + web + "/status.json"));
+    int named = 0;
+    for (const Json& site : board["sites"]) {
+        const std::vector<std::string> by = site["probed_by"];
+        EXPECT_EQ(by, Rendezvous(all).Copies(site["code"], 2)) << site.dump();
+        ++named;
+    }
+    EXPECT_GE(named, 900) << "m0's sites";
+    EXPECT_NE(RunCommand("curl -s --max-time 20 " + web + "/metrics").find(",probed_by=\"m"), std::string::npos);
+    const std::string page = RunCommand("curl -s --max-time 20 " + web + "/status");
+    EXPECT_NE(page.find("<b>4</b> members live: m0 <b>"), std::string::npos) << page.substr(0, 2000);
 
     // Killed: counted out after three missed heartbeats, and its sites probed by two survivors.
     marks = Marks();
