@@ -63,8 +63,8 @@ void Seed(TVKTDataModule& dm, int sites) {
                     ", 0, 'ops@example.org', " + (Silent(i) ? "2" : "0") + ")";
             vkt += std::string(vkt.empty() ? "" : ", ") + "('F', " + code + ")";
         }
-        ExecStatement(dm.adoQ1, {"INSERT INTO site (CODE, sitename, IPaddr, Downtime, email, contactflag) VALUES " +
-                                 rows});
+        ExecStatement(dm.adoQ1,
+                      {"INSERT INTO site (CODE, sitename, IPaddr, Downtime, email, contactflag) VALUES " + rows});
         ExecStatement(dm.adoQ1, {"INSERT INTO VKT (VKTID, sitecode) VALUES " + vkt});
     }
     ExecStatement(dm.adoQ1, {"ANALYZE"});
@@ -358,11 +358,11 @@ int main(int argc, char** argv) {
     }
     Seed(dm, sites);
     const int parallel = std::min(sites, 100000);
-    const std::string ini = "[System]\nVKTID=F\nDBProvider=PostgreSQL\nDataBase=" + dm.DataBase +
-                            "\nDBServer=" + dm.DBServer + "\nDBUser=vkt\nDBPass=\nPollDelay=1\nNetPort=0\n[Mail]\n" +
-                            "Server=127.0.0.1:" + std::to_string(mail.port) + "\nSender=vkt@example.org\n" +
-                            "[Scan]\nParallel=" + std::to_string(parallel) + "\nSendInterval=0\n[Cluster]\nCopies=" +
-                            std::to_string(copies) + "\nHeartbeat=5\nLease=30\n";
+    const std::string ini =
+        "[System]\nVKTID=F\nDBProvider=PostgreSQL\nDataBase=" + dm.DataBase + "\nDBServer=" + dm.DBServer +
+        "\nDBUser=vkt\nDBPass=\nPollDelay=1\nNetPort=0\n[Mail]\n" + "Server=127.0.0.1:" + std::to_string(mail.port) +
+        "\nSender=vkt@example.org\n" + "[Scan]\nParallel=" + std::to_string(parallel) +
+        "\nSendInterval=0\n[Cluster]\nCopies=" + std::to_string(copies) + "\nHeartbeat=5\nLease=30\n";
     std::printf("%d sites (%d silent), %d members, Copies=%d, PollDelay=1, Heartbeat=5\n", sites, sites / SilentEvery,
                 members, copies);
     Fleet fleet(sites, members, copies, ini);
@@ -381,8 +381,8 @@ int main(int argc, char** argv) {
     for (int k = 0; k < kills; ++k) {
         const int victim = static_cast<int>(random() % members);
         const double seconds = Takeover(fleet, victim, copies, limit);
-        std::printf("kill -9 %s: its sites probed again by %d live members after %.1f s\n", fleet[victim].Name().c_str(),
-                    copies, seconds);
+        std::printf("kill -9 %s: its sites probed again by %d live members after %.1f s\n",
+                    fleet[victim].Name().c_str(), copies, seconds);
         fleet[victim].Start();
         const auto back = std::chrono::steady_clock::now();
         fleet.Await(fleet.Shares(), limit, [&] { // the others hand its share back
