@@ -116,6 +116,7 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
     m_handlers.ShowStatus("Beginning scan..");
     TSiteResultSink* const board = inheritedOnly ? nullptr : m_board; // a part of a scan is no scan of its own
     if (board) board->ScanBegun();
+    if (inheritedOnly && m_board) m_board->PartialScan(true);
     TVKTDataModule& dm = *DataModule();
     dm.VKTID = ReadDaemonId(ConfigFileName());
     m_maintenance->Reload(dm);
@@ -143,6 +144,7 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
     onSitesDone();
     m_history->ScanEnded();
     if (board) board->ScanEnded();
+    if (inheritedOnly && m_board) m_board->PartialScan(false);
     m_handlers.ShowStatus("");
 }
 

@@ -50,6 +50,9 @@ public:
                               TDateTime /*at*/) {}
     /// Whether outages can be acknowledged now.
     virtual void AcceptsAcknowledgements(bool /*on*/) {}
+    /// A part of a scan (the sites a member of a fleet took over) begins or ends: its results come in
+    /// like a scan's, but it is no scan of its own.
+    virtual void PartialScan(bool /*running*/) {}
     /// The fleet's live members and their shares, at each scan of a member of a fleet.
     virtual void FleetShown(const FleetShares& /*members*/) {}
     /// The sites' history at this moment ([History]); published with the next snapshot.

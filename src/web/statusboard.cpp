@@ -136,6 +136,14 @@ void TStatusBoard::AcceptsAcknowledgements(bool on) {
     m_summary.Acknowledging = on;
 }
 
+// Its results are published in batches as a scan's are, not one snapshot each.
+void TStatusBoard::PartialScan(bool running) {
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
+    m_summary.Scanning = running;
+    m_publishNow = true;
+}
+
 void TStatusBoard::FleetShown(const FleetShares& members) {
     std::unique_lock<std::shared_mutex> hold(m_lock);
     if (m_summary.Fleet == members) return;

@@ -36,6 +36,7 @@ public:
     void AcceptsAcknowledgements(bool on) override;
     void HistoryPublished(std::shared_ptr<const UptimeView> history) override;
     void FleetShown(const FleetShares& members) override;
+    void PartialScan(bool running) override;
 
     /// The latest snapshot; never empty.
     std::shared_ptr<const TBoardSnapshot> Current() const;
