@@ -83,8 +83,12 @@ bool GroupScan::Start() {
     }
 }
 
+FleetMember* GroupScan::Fleet() const {
+    return m_cluster ? m_cluster->Fleet() : nullptr;
+}
+
 TStringList GroupScan::Share(const TStringList& codes, bool inheritedOnly) {
-    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    FleetMember* fleet = Fleet();
     if (!fleet) return codes;
     FleetShare share = fleet->Share(codes);
     if (!share.Line.empty()) WriteLog("WARNING", share.Line);
@@ -92,7 +96,7 @@ TStringList GroupScan::Share(const TStringList& codes, bool inheritedOnly) {
 }
 
 void GroupScan::EndScan() {
-    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    FleetMember* fleet = Fleet();
     if (!fleet) return;
     StoreRtts();
     try {
@@ -103,12 +107,12 @@ void GroupScan::EndScan() {
 }
 
 bool GroupScan::MembershipChanged() const {
-    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    FleetMember* fleet = Fleet();
     return fleet && fleet->MembershipChanged();
 }
 
 bool GroupScan::Acting() {
-    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    FleetMember* fleet = Fleet();
     if (!fleet || m_stopped || fleet->Acting()) return !m_stopped;
     m_stopped = true;
     WriteLog("WARNING", "Cluster: " + Node() + " missed its heartbeats; the rest of this scan is not acted on");
@@ -116,12 +120,12 @@ bool GroupScan::Acting() {
 }
 
 std::vector<std::pair<std::string, long long>> GroupScan::Shares(const TStringList& codes) const {
-    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    FleetMember* fleet = Fleet();
     return fleet ? fleet->Shares(codes) : std::vector<std::pair<std::string, long long>>();
 }
 
 std::vector<std::string> GroupScan::ProbedBy(const std::string& code) const {
-    FleetMember* fleet = m_cluster ? m_cluster->Fleet() : nullptr;
+    FleetMember* fleet = Fleet();
     return fleet ? fleet->Copies(code) : std::vector<std::string>();
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 class ClusterMember;
+class FleetMember;
 class MonitorHandlers;
 class NoticeRunner;
 class SiteAlarms;
@@ -69,6 +70,8 @@ public:
     void Leave();
 
 private:
+    /// The fleet this member shares the sites with; null outside one.
+    FleetMember* Fleet() const;
     void SiteAnswers(const SiteResult& result);
     /// A fleet's site that answers and has no rows to clear and no notice owed: only its round-trip
     /// time is stored, with many others' in one statement. False when its own statements must run.

@@ -22,7 +22,7 @@ struct SiteVerdict {
     /// -1 the degraded rule is off, 0 the site answers normally, 1 it is degraded.
     int Degraded = -1;
     /// The members of a fleet that probe the site ([Cluster] Copies); empty otherwise.
-    std::vector<std::string> ProbedBy;
+    std::vector<std::string> ProbedBy{};
 };
 
 /// A fleet's members as one member sees them: each live member's name and how many sites it probes.
