@@ -18,7 +18,7 @@ const char* const CreateFailures =
     "code varchar(30) NOT NULL, address varchar(64) NOT NULL, since bigint NOT NULL)";
 const char* const IndexFailures = "CREATE UNIQUE INDEX ixvktfail ON vktfail (VKTID, node, code, address)";
 
-std::string Num(long long n) {
+std::string Number(long long n) {
     return std::to_string(n);
 }
 
@@ -58,7 +58,7 @@ std::vector<FleetRow> FleetRows::Members() {
 bool FleetRows::AnyMemberWithin(long long seconds) {
     try {
         OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktfleet WHERE " + Group() + " AND seen >= " + Now() + " - " +
-                            Num(seconds)});
+                            Number(seconds)});
         return m_q.FieldByName("n").AsInteger() > 0;
     } catch (const EDatabaseError&) {
         return false; // no such table: no group has shared its sites on this database
@@ -69,20 +69,20 @@ long long FleetRows::Join(const std::string& node, int copies) {
     OpenStatement(m_q, {"SELECT incarnation FROM vktfleet WHERE " + Me(node)});
     const bool known = !m_q.Eof();
     const long long incarnation = known ? m_q.FieldByName("incarnation").AsInteger() + 1 : 1;
-    const std::string update = "UPDATE vktfleet SET incarnation = " + Num(incarnation) + ", copies = " + Num(copies) +
-                               ", seen = " + Now() + ", scanned = 0 WHERE " + Me(node);
+    const std::string update = "UPDATE vktfleet SET incarnation = " + Number(incarnation) +
+                               ", copies = " + Number(copies) + ", seen = " + Now() + ", scanned = 0 WHERE " + Me(node);
     if (known) {
         ExecStatement(m_q, {update});
     } else {
         try {
             ExecStatement(m_q, {"INSERT INTO vktfleet (VKTID, node, incarnation, copies, seen, scanned) VALUES (" +
-                                SQLLiteral(m_group) + ", " + SQLLiteral(node) + ", 1, " + Num(copies) + ", " + Now() +
-                                ", 0)"});
+                                SQLLiteral(m_group) + ", " + SQLLiteral(node) + ", 1, " + Number(copies) + ", " +
+                                Now() + ", 0)"});
         } catch (const EDatabaseError&) {
             ExecStatement(m_q, {update}); // made meanwhile by an earlier run of this member
         }
     }
-    ExecStatement(m_q, {"DELETE FROM vktfail WHERE " + Me(node) + " AND incarnation <> " + Num(incarnation)});
+    ExecStatement(m_q, {"DELETE FROM vktfail WHERE " + Me(node) + " AND incarnation <> " + Number(incarnation)});
     return incarnation;
 }
 
@@ -90,25 +90,25 @@ bool FleetRows::Beat(const std::string& node, long long incarnation, long long l
     // Renewed only while still counted in: a member paused past its window must not come back under
     // its old incarnation, whose share and votes the others have let go of.
     ExecStatement(m_q, {"UPDATE vktfleet SET seen = " + Now() + " WHERE " + Me(node) +
-                        " AND incarnation = " + Num(incarnation) + " AND seen >= " + Now() + " - " + Num(live)});
+                        " AND incarnation = " + Number(incarnation) + " AND seen >= " + Now() + " - " + Number(live)});
     return CountedIn(node, incarnation, live);
 }
 
 bool FleetRows::CountedIn(const std::string& node, long long incarnation, long long live) {
     OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktfleet WHERE " + Me(node) +
-                        " AND incarnation = " + Num(incarnation) + " AND seen >= " + Now() + " - " + Num(live)});
+                        " AND incarnation = " + Number(incarnation) + " AND seen >= " + Now() + " - " + Number(live)});
     return m_q.FieldByName("n").AsInteger() > 0;
 }
 
 void FleetRows::Scanned(const std::string& node, long long incarnation, long long epoch) {
-    ExecStatement(m_q, {"UPDATE vktfleet SET scanned = " + Num(epoch) + " WHERE " + Me(node) +
-                        " AND incarnation = " + Num(incarnation)});
+    ExecStatement(m_q, {"UPDATE vktfleet SET scanned = " + Number(epoch) + " WHERE " + Me(node) +
+                        " AND incarnation = " + Number(incarnation)});
 }
 
 long long FleetRows::Epoch(const std::vector<FleetRow>& live) {
     std::uint64_t h = 14695981039346656037ULL;
     for (const FleetRow& r : live)
-        for (const unsigned char c : r.Node + "#" + Num(r.Incarnation) + ";") {
+        for (const unsigned char c : r.Node + "#" + Number(r.Incarnation) + ";") {
             h ^= c;
             h *= 1099511628211ULL;
         }
@@ -136,7 +136,7 @@ void FleetRows::Fail(const std::string& node, long long incarnation, const std::
     const std::string row = Me(node) + " AND code = " + SQLLiteral(code) + " AND address = " + SQLLiteral(address);
     ExecStatement(m_q, {"DELETE FROM vktfail WHERE " + row});
     ExecStatement(m_q, {"INSERT INTO vktfail (VKTID, node, incarnation, code, address, since) VALUES (" +
-                        SQLLiteral(m_group) + ", " + SQLLiteral(node) + ", " + Num(incarnation) + ", " +
+                        SQLLiteral(m_group) + ", " + SQLLiteral(node) + ", " + Number(incarnation) + ", " +
                         SQLLiteral(code) + ", " + SQLLiteral(address) + ", " + Now() + ")"});
 }
 
