@@ -3,6 +3,7 @@
 // SQL Server; only the server's clock and a date value read differently.
 #include "cluster/clustermember.h"
 
+#include "cluster/fleetrows.h"
 #include "db/alarmrows.h"
 #include "db/claimrows.h"
 #include "db/common.h"
@@ -67,6 +68,14 @@ ClusterMember::ClusterMember(TDbConnection& connection, TDbDialect dialect)
 
 void ClusterMember::Configure(const ClusterSettings& settings, const std::string& group, int pollDelayMinutes) {
     if (group != m_group || settings.Node != m_settings.Node) m_voted.clear();
+    const bool sameFleet = group == m_group && settings.Node == m_settings.Node &&
+                           settings.Copies == m_settings.Copies &&
+                           settings.HeartbeatSeconds == m_settings.HeartbeatSeconds;
+    if (!settings.Fleet() || !sameFleet) {
+        if (m_fleet) m_fleet->Leave();
+        m_fleet.reset();
+    }
+    if (settings.Fleet() && !m_fleet) m_fleet = std::make_unique<FleetMember>(m_q, m_dialect, settings, group);
     m_settings = settings;
     m_group = group;
     m_pollDelay = std::max(pollDelayMinutes, 0);
@@ -90,6 +99,22 @@ long long ClusterMember::LiveWindow() const {
 
 std::string ClusterMember::BeginScan() {
     EnsureTables();
+    if (m_fleet) {
+        const FleetMember::Begun begun = m_fleet->BeginScan(m_fleet->LiveMembers() == 0 ? MemberWithoutCopies() : "");
+        m_acts = begun.Acts;
+        if (m_acts) ReadUnsentClaims();
+        return begun.Line;
+    }
+    if (!m_joined) {
+        const std::string refused = RefuseFleet();
+        m_acts = refused.empty();
+        if (!m_acts) {
+            const bool said = refused == m_refused;
+            m_refused = refused;
+            return said ? std::string() : refused;
+        }
+        m_joined = true;
+    }
     Heartbeat();
     ReadUnsentClaims();
     const int configured = m_settings.Quorum;
@@ -102,6 +127,19 @@ std::string ClusterMember::BeginScan() {
     if (low == m_reportedLow) return {};
     m_reportedLow = low;
     return Format("Cluster quorum lowered to %d: %d members live", m_quorumInForce, m_live);
+}
+
+std::string ClusterMember::MemberWithoutCopies() {
+    OpenStatement(m_q, {"SELECT node FROM vktnode WHERE VKTID = " + SQLLiteral(m_group) + " AND node <> " +
+                        SQLLiteral(m_settings.Node) + " AND seen > " + NowExpr() + " - " + Num(LiveWindow())});
+    return m_q.Eof() ? std::string() : VarToStrTrim(m_q.FieldByName("node"));
+}
+
+std::string ClusterMember::RefuseFleet() {
+    // Only a group that shares its sites has these rows; an older database has not even the table.
+    if (!FleetRows(m_q, m_dialect, m_group).AnyMemberWithin(LiveWindow())) return {};
+    return "Cluster: refusing to join group " + m_group +
+           ": its members share the sites (Copies), this member probes every site (no Copies)";
 }
 
 void ClusterMember::Heartbeat() {
@@ -150,6 +188,12 @@ TDateTime ClusterMember::Unsent(const std::string& code, ClaimKind kind) const {
 }
 
 bool ClusterMember::Vote(const std::string& code, const std::string& address, bool failed) {
+    if (m_fleet) {
+        const FleetMember::Verdict verdict = m_fleet->Vote(code, address, failed);
+        m_lastFailed = verdict.Failed;
+        m_lastKnown = verdict.Known;
+        return verdict.Down;
+    }
     const std::string key = "VKTID = " + SQLLiteral(m_group) + " AND node = " + SQLLiteral(m_settings.Node) +
                             " AND code = " + SQLLiteral(code) + " AND address = " + SQLLiteral(address);
     const std::string f = failed ? "1" : "0";
@@ -210,6 +254,7 @@ std::string ClusterMember::ClaimKey(const std::string& code, ClaimKind kind, TDa
 NoticeClaim ClusterMember::ClaimRound(const std::string& code, ClaimKind kind, TDateTime since, int round) {
     static std::mt19937 random{std::random_device{}()};
     NoticeClaim claim{code, kind, since, {}, round};
+    if (m_fleet && !m_fleet->MayClaim()) return claim; // counted out: its old share is another's now
     const std::string token =
         m_settings.Node + "#" + Format("%08x", static_cast<unsigned>(random())) + "." + Num(++m_claims);
     try {
@@ -227,6 +272,7 @@ NoticeClaim ClusterMember::ClaimRound(const std::string& code, ClaimKind kind, T
 NoticeClaim ClusterMember::Claim(const std::string& code, ClaimKind kind, TDateTime since, bool replaceSent) {
     static std::mt19937 random{std::random_device{}()};
     NoticeClaim claim{code, kind, since, {}};
+    if (m_fleet && !m_fleet->MayClaim()) return claim; // counted out: its old share is another's now
     const std::string token =
         m_settings.Node + "#" + Format("%08x", static_cast<unsigned>(random())) + "." + Num(++m_claims);
     const std::string lease = NowExpr() + " + " + Num(m_settings.LeaseSeconds);
@@ -308,9 +354,11 @@ void ClusterMember::Purge() {
     EnsureTables();
     ExecStatement(m_q, {"DELETE FROM vktvote WHERE seen < " + NowExpr() + " - " + Num(VoteKeepSeconds)});
     ExecStatement(m_q, {"DELETE FROM vktclaim WHERE made < " + NowExpr() + " - " + Num(ClaimKeepSeconds)});
+    if (m_fleet) m_fleet->Purge();
 }
 
 void ClusterMember::Leave() {
+    if (m_fleet) m_fleet->Leave();
     if (!m_tablesChecked) return; // never joined
     const std::string me = "VKTID = " + SQLLiteral(m_group) + " AND node = " + SQLLiteral(m_settings.Node);
     ExecStatement(m_q, {"DELETE FROM vktvote WHERE " + me});

@@ -8,9 +8,11 @@
 #pragma once
 
 #include "cluster/clustersettings.h"
+#include "cluster/fleetmember.h"
 #include "db/dbaccess.h"
 #include "platform/datetime.h"
 
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -44,7 +46,13 @@ public:
     /// members and reads the recoveries owed. Returns the text to log when the quorum in force changed
     /// to below the configured one ("Cluster quorum lowered to ..."), else an empty text.
     /// Statement errors are raised.
+    /// With [Cluster] Copies the member joins the fleet instead: see FleetMember::BeginScan.
     std::string BeginScan();
+    /// Whether this scan acts on its sites: false while the member refuses a group that mixes members
+    /// with and without Copies, or while a fleet member is counted out.
+    bool Acts() const { return m_acts; }
+    /// The fleet this member shares the sites with; null without [Cluster] Copies.
+    FleetMember* Fleet() { return m_fleet.get(); }
     /// The quorum in force: the configured one, or the number of live members when fewer are live.
     int QuorumInForce() const { return m_quorumInForce; }
     int LiveMembers() const { return m_live; }
@@ -54,6 +62,9 @@ public:
     bool Vote(const std::string& code, const std::string& address, bool failed);
     /// The members (this one included) that failed the site row in their latest scan, as the last Vote read.
     int LastFailedVotes() const { return m_lastFailed; }
+    /// Whether the last Vote's verdict is known: false in a fleet while a copy of the site that has
+    /// not probed it yet could still make the quorum.
+    bool LastVerdictKnown() const { return m_lastKnown; }
 
     /// Posts the site's alarm row for this group scan (a window of one poll interval) unless a member
     /// posted it already. False with `error` set when the insert failed for another reason.
@@ -93,6 +104,11 @@ public:
 
 private:
     std::string NowExpr() const;
+    /// A live member of the group that probes every site, other than this one (empty: none).
+    std::string MemberWithoutCopies();
+    /// Why this member, which probes every site, may not join the group (its members share the
+    /// sites), or empty.
+    std::string RefuseFleet();
     void EnsureTables();
     /// Seconds a heartbeat or a vote counts: three poll intervals and a minute.
     long long LiveWindow() const;
@@ -113,6 +129,7 @@ private:
     int m_live = 1;
     int m_quorumInForce = 0;
     int m_lastFailed = 0;
+    bool m_lastKnown = true;
     /// The (quorum, live) last reported as lowered; reset once the full quorum is back.
     std::pair<int, int> m_reportedLow{0, 0};
     /// Site rows this member has a vote row of in this run.
@@ -125,4 +142,8 @@ private:
     };
     std::vector<UnsentClaim> m_unsent;
     unsigned m_claims = 0;
+    std::unique_ptr<FleetMember> m_fleet;
+    bool m_acts = true;
+    bool m_joined = false;
+    std::string m_refused; ///< the refusal said last
 };

@@ -23,5 +23,7 @@ ClusterSettings ClusterSettings::Read(const std::string& iniFile, const std::str
     if (s.Node.empty()) s.Node = computerName;
     s.Node = CutToBytes(s.Node, MaxNodeLength);
     s.LeaseSeconds = std::max(ini.ReadInteger("Cluster", "Lease", 300), MinLeaseSeconds);
+    s.Copies = std::max(ini.ReadInteger("Cluster", "Copies", 0), 0);
+    s.HeartbeatSeconds = std::max(ini.ReadInteger("Cluster", "Heartbeat", 5), 1);
     return s;
 }

@@ -40,7 +40,11 @@ void TfrmMain::RunTick() {
     m_monitor.TakeWebhookOutcomes();
     if (m_monitor.HeldNoticesFreed()) LastScan = 0; // a held notice goes out now if its site is still down
     ToggleIcon();
-    if (!ScanDue()) return;
+    if (!ScanDue()) {
+        // A member of the fleet came or went: the sites that moved to this one are probed now.
+        if (m_monitor.MembershipChanged()) m_monitor.ScanInherited(ScanSettings);
+        return;
+    }
     if (PurgeDue()) RunDailyPurge();
     if (!DataModule()->conMain.Connected()) return; // the next tick reconnects first
     ScanSites();

@@ -98,6 +98,14 @@ std::optional<TDateTime> AlarmRows::Marker(const std::string& code) {
     return VarToFloatDef(m_reads.FieldByName("failtime"));
 }
 
+std::unordered_set<std::string> AlarmRows::CodeKeys() {
+    std::unordered_set<std::string> keys;
+    OpenStatement(m_reads, {"SELECT DISTINCT Code FROM alarms "});
+    for (; !m_reads.Eof(); m_reads.Next())
+        keys.insert(SiteCodeKey(VarToStrTrim(m_reads.FieldByName("Code"))));
+    return keys;
+}
+
 std::optional<TDateTime> AlarmRows::OutageStart(const std::string& code) {
     OpenStatement(m_reads, {"SELECT * FROM alarms WHERE Code = " + SQLLiteral(code) + " ORDER BY FailTime"});
     if (m_reads.Eof()) return std::nullopt;

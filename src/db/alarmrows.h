@@ -89,6 +89,9 @@ public:
     /// site that answered needs its rows deleted only then). Their keys must be apart from those of
     /// `codes` too.
     std::optional<GatheredRows> RowsOf(const std::vector<std::string>& codes, const std::vector<std::string>& others);
+    /// The keys (SiteCodeKey) of every code that has a row, markers' codes among them: one read where a
+    /// scan would otherwise ask site by site. A code with bytes beyond ASCII has the empty key.
+    std::unordered_set<std::string> CodeKeys();
 
     /// Deletes alarm and marker rows older than a day. A shared table is purged by the database
     /// server's clock, so one daemon with a wrong clock cannot delete every other daemon's alarms;

@@ -3,6 +3,7 @@
 
 #include "alert/notice.h"
 #include "cluster/clustermember.h"
+#include "cluster/fleetmember.h"
 #include "platform/activitylog.h"
 #include "monitor/monitorhandlers.h"
 #include "monitor/noticerunner.h"
@@ -13,10 +14,14 @@
 #include "platform/datetime.h"
 #include "platform/progdir.h"
 #include "platform/strutil.h"
+#include "scan/tsitebatch.h"
 
 #include <optional>
 
 namespace {
+
+/// Round-trip times stored by one statement (a fleet's answering sites).
+constexpr std::size_t RttsPerStatement = 500;
 
 /// What the rows say of a site's outage: whether its contacts were told, and since when it is down
 /// (the earliest alarm row, else the marker's time), read the same way by every member.
@@ -62,9 +67,15 @@ bool GroupScan::Start() {
                  "[Alert] flapping, isolation and dependencies are not applied while [Cluster] Quorum is set.");
     }
     try {
-        const std::string lowered = m_cluster->BeginScan();
-        if (!lowered.empty()) WriteLog("WARNING", lowered);
-        return true;
+        const std::string said = m_cluster->BeginScan();
+        if (!said.empty()) WriteLog("WARNING", said);
+        m_stopped = false;
+        m_rowsKnown = false;
+        if (m_cluster->Acts() && m_cluster->Fleet()) {
+            m_withRows = AlarmRows(dm).CodeKeys();
+            m_rowsKnown = true;
+        }
+        return m_cluster->Acts();
     } catch (const std::exception& e) {
         // Alone, this member could double the group's notices: it waits for the database instead.
         LogStepError("Joining the probes' group", e);
@@ -72,11 +83,58 @@ bool GroupScan::Start() {
     }
 }
 
+FleetMember* GroupScan::Fleet() const {
+    return m_cluster ? m_cluster->Fleet() : nullptr;
+}
+
+TStringList GroupScan::Share(const TStringList& codes, bool inheritedOnly) {
+    FleetMember* fleet = Fleet();
+    if (!fleet) return codes;
+    FleetShare share = fleet->Share(codes);
+    if (!share.Line.empty()) WriteLog("WARNING", share.Line);
+    return inheritedOnly ? std::move(share.Inherited) : std::move(share.Held);
+}
+
+void GroupScan::EndScan() {
+    FleetMember* fleet = Fleet();
+    if (!fleet) return;
+    StoreRtts();
+    try {
+        fleet->EndScan();
+    } catch (const std::exception& e) {
+        LogStepError("Ending the fleet's scan", e); // its votes count once a later scan gets through
+    }
+}
+
+bool GroupScan::MembershipChanged() const {
+    FleetMember* fleet = Fleet();
+    return fleet && fleet->MembershipChanged();
+}
+
+bool GroupScan::Acting() {
+    FleetMember* fleet = Fleet();
+    if (!fleet || m_stopped || fleet->Acting()) return !m_stopped;
+    m_stopped = true;
+    WriteLog("WARNING", "Cluster: " + Node() + " missed its heartbeats; the rest of this scan is not acted on");
+    return false;
+}
+
+std::vector<std::pair<std::string, long long>> GroupScan::Shares(const TStringList& codes) const {
+    FleetMember* fleet = Fleet();
+    return fleet ? fleet->Shares(codes) : std::vector<std::pair<std::string, long long>>();
+}
+
+std::vector<std::string> GroupScan::ProbedBy(const std::string& code) const {
+    FleetMember* fleet = Fleet();
+    return fleet ? fleet->Copies(code) : std::vector<std::string>();
+}
+
 GroupScan::Verdict GroupScan::Vote(const SiteResult& result) {
     Verdict verdict{!result.Answered, result.Answered ? 0 : 1}; // this probe's own view until the group's is read
     try {
         verdict.Down = m_cluster->Vote(result.Code, result.Address, !result.Answered);
         verdict.Failed = m_cluster->LastFailedVotes();
+        verdict.Known = m_cluster->LastVerdictKnown();
     } catch (const std::exception& e) {
         LogStepError("Voting on " + result.Code, e);
     }
@@ -90,7 +148,39 @@ void GroupScan::Settle(const SiteResult& result, bool down) {
         SiteAnswers(result);
 }
 
+bool GroupScan::AnswersQuietly(const SiteResult& result) {
+    const std::string& code = result.Code;
+    if (!m_rowsKnown || TSiteBatch::MatchKey(code).empty() || m_withRows.count(SiteCodeKey(code)) ||
+        m_withRows.count(SiteCodeKey(AlarmRows::MarkerCode(code))))
+        return false;
+    if (m_cluster->OwedRecovery(code) != 0 || m_cluster->UnsettledProblem(code) != 0) return false;
+    if (result.Answered) {
+        // The codes of one statement must be told apart by the database.
+        if (!m_rttKeys.insert(TSiteBatch::MatchKey(code)).second || m_rtts.size() >= RttsPerStatement) {
+            StoreRtts();
+            m_rttKeys.insert(TSiteBatch::MatchKey(code));
+        }
+        m_rtts.push_back({code, result.RttAvg});
+    }
+    m_alert.Followups.SiteAnswers(code);
+    return true;
+}
+
+void GroupScan::StoreRtts() {
+    std::vector<SiteRtt> rtts;
+    rtts.swap(m_rtts);
+    m_rttKeys.clear();
+    if (rtts.empty()) return;
+    try {
+        for (const std::string& statement : LastRttStatements(DataModule()->Dialect(), rtts))
+            ExecStatement(DataModule()->adoQ2, {statement});
+    } catch (const std::exception& e) {
+        WriteLog("[FAILURE]", std::string("Clearing active alarms: ") + e.what());
+    }
+}
+
 void GroupScan::SiteAnswers(const SiteResult& result) {
+    if (AnswersQuietly(result)) return;
     const std::string& code = result.Code;
     NoticeClaim recovery;
     if (m_alert.Policy.Settings().Recovery) {

@@ -3,12 +3,17 @@
 // from the member that claimed it.
 #pragma once
 
+#include "db/common.h"
+#include "db/lastrttrows.h"
 #include "scan/siteresult.h"
 
 #include <memory>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 class ClusterMember;
+class FleetMember;
 class MonitorHandlers;
 class NoticeRunner;
 class SiteAlarms;
@@ -20,6 +25,9 @@ public:
     struct Verdict {
         bool Down = false;
         int Failed = 0;
+        /// False while the site's copies in a fleet have not all probed it since the members changed
+        /// and the verdict could still go either way: its rows are left as they are.
+        bool Known = true;
     };
 
     /// Rows go through the site alarms and notices through the notice runner; the alert rules' settings
@@ -36,6 +44,21 @@ public:
     /// Reads [Cluster] and joins the group's scan; false when the group's rows cannot be used, and
     /// this member waits for the database rather than double the group's notices alone.
     bool Start();
+    /// The codes this member probes of `codes` (every site of the group): all of them, or with
+    /// [Cluster] Copies its share under the live members read by Start; with `inheritedOnly` only the
+    /// sites it took over since the last scan. A change of the members is logged in one line.
+    TStringList Share(const TStringList& codes, bool inheritedOnly);
+    /// The scan has probed all it was given: in a fleet, this member's votes count from now on.
+    void EndScan();
+    /// Whether the fleet's live members changed since the last scan: a scan of what moved is due now.
+    bool MembershipChanged() const;
+    /// Whether this scan still acts on its sites: false from the moment a fleet member finds it missed
+    /// its heartbeats (its share may be another member's now), said once.
+    bool Acting();
+    /// In a fleet, each live member's name and how many of `codes` it probes (empty otherwise).
+    std::vector<std::pair<std::string, long long>> Shares(const TStringList& codes) const;
+    /// The members that probe the site in a fleet (empty otherwise).
+    std::vector<std::string> ProbedBy(const std::string& code) const;
     /// Stores this member's result of the site row and reads the group's verdict; while the group's
     /// rows cannot be read, this probe's own view (the error logged).
     Verdict Vote(const SiteResult& result);
@@ -47,7 +70,14 @@ public:
     void Leave();
 
 private:
+    /// The fleet this member shares the sites with; null outside one.
+    FleetMember* Fleet() const;
     void SiteAnswers(const SiteResult& result);
+    /// A fleet's site that answers and has no rows to clear and no notice owed: only its round-trip
+    /// time is stored, with many others' in one statement. False when its own statements must run.
+    bool AnswersQuietly(const SiteResult& result);
+    /// Stores the round-trip times gathered so far.
+    void StoreRtts();
     void SiteDown(const SiteResult& result);
 
     MonitorHandlers& m_handlers;
@@ -57,4 +87,11 @@ private:
     std::unique_ptr<ClusterMember> m_cluster; ///< made at the first scan with [Cluster] Quorum set
     bool m_rulesWarned = false;
     bool m_degradedWarned = false;
+    bool m_stopped = false; ///< this scan stopped acting (the member missed its heartbeats)
+    /// In a fleet: the keys of the codes with alarm or marker rows as the scan began (none read: every
+    /// site runs its own statements), and the round-trip times not stored yet with their keys.
+    bool m_rowsKnown = false;
+    std::unordered_set<std::string> m_withRows;
+    std::vector<SiteRtt> m_rtts;
+    std::unordered_set<std::string> m_rttKeys;
 };

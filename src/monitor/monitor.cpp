@@ -98,10 +98,25 @@ void Monitor::Stop() {
 }
 
 void Monitor::ScanSites(const TScanSettings& settings, const std::function<void()>& onSitesDone) {
+    Scan(settings, onSitesDone, false);
+}
+
+bool Monitor::MembershipChanged() const {
+    return m_group->MembershipChanged();
+}
+
+void Monitor::ScanInherited(const TScanSettings& settings) {
+    Scan(
+        settings, [] {}, true);
+}
+
+void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& onSitesDone, bool inheritedOnly) {
     const ScopedLogBlocks blocks; // thousands of lines: the day's file stays open while the scan runs
     m_settings = settings;
     m_handlers.ShowStatus("Beginning scan..");
-    if (m_board) m_board->ScanBegun();
+    TSiteResultSink* const board = inheritedOnly ? nullptr : m_board; // a part of a scan is no scan of its own
+    if (board) board->ScanBegun();
+    if (inheritedOnly && m_board) m_board->PartialScan(true);
     TVKTDataModule& dm = *DataModule();
     dm.VKTID = ReadDaemonId(ConfigFileName());
     m_maintenance->Reload(dm);
@@ -111,18 +126,25 @@ void Monitor::ScanSites(const TScanSettings& settings, const std::function<void(
     if (SiteRowReader(dm.adoQ1, LogStepError).ReadList(dm.VKTID, codes)) {
         m_alert->ScanStarted();
         if (m_group->Start()) {
+            const TStringList mine = m_group->Share(codes, inheritedOnly);
+            if (board) {
+                const auto shares = m_group->Shares(codes);
+                if (!shares.empty()) board->FleetShown(shares);
+            }
             m_history->ScanBegun(HistoryNode(dm.VKTID, m_group->Node()), dm.PollDelay);
             m_handlers.ShowStatus("Checking sites..");
             if (m_settings.Concurrent())
-                ScanTogether(codes);
+                ScanTogether(mine);
             else
-                ScanOneByOne(codes);
+                ScanOneByOne(mine);
+            m_group->EndScan();
         }
         m_alert->ScanEnded();
     }
     onSitesDone();
     m_history->ScanEnded();
-    if (m_board) m_board->ScanEnded();
+    if (board) board->ScanEnded();
+    if (inheritedOnly && m_board) m_board->PartialScan(false);
     m_handlers.ShowStatus("");
 }
 

@@ -44,6 +44,11 @@ public:
     /// One scan of the sites assigned to this daemon, one at a time or all at once as `settings` say;
     /// `onSitesDone` runs once every site was handled, before the history is written.
     void ScanSites(const TScanSettings& settings, const std::function<void()>& onSitesDone);
+    /// Whether the fleet's live members changed since the last scan ([Cluster] Copies).
+    bool MembershipChanged() const;
+    /// A scan of only the sites this member took over since the last scan (none when it handed sites
+    /// back only), at once rather than at the next poll.
+    void ScanInherited(const TScanSettings& settings);
     /// Logs and counts what the webhook did since the last call.
     void TakeWebhookOutcomes();
     /// Whether a maintenance window that held a notice has ended since the last call.
@@ -62,6 +67,8 @@ public:
     void Stop();
 
 private:
+    /// One scan of this member's sites, or of only those it took over.
+    void Scan(const TScanSettings& settings, const std::function<void()>& onSitesDone, bool inheritedOnly);
     /// Reads table sitefamily when [Scan] Family is given; a failure is logged and every site is probed
     /// on the scan's Family.
     void LoadSiteFamilies();

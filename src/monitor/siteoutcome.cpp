@@ -100,9 +100,15 @@ const NoticeRows* SiteOutcome::KnownOutage(const TSiteBatch* batch, const std::s
 }
 
 void SiteOutcome::InGroup(const SiteResult& result) {
+    if (!m_group.Acting()) return; // counted out meanwhile: its share may be another member's now
     const GroupScan::Verdict verdict = m_group.Vote(result);
-    Report(result, verdict.Down ? 1 : 0, verdict.Failed);
+    Report(result, !verdict.Known ? SiteVerdict::GroupUnknown : verdict.Down ? 1 : 0, verdict.Failed);
     ResultLine(result);
+    if (!verdict.Known) {
+        m_addresses.Record(result.Code, true); // neither down nor answering: nothing moves yet
+        m_history.ProbedInGroup(result, SiteState::Unchanged);
+        return;
+    }
     m_handlers.ShowStatus("sending notifications..");
     try {
         m_group.Settle(result, verdict.Down);
@@ -132,5 +138,5 @@ void SiteOutcome::Report(const SiteResult& result, int groupDown, int groupFaile
     if (!m_board) return;
     const DegradedPolicy& rule = m_alert.Degraded;
     const int degraded = rule.Active() && groupDown < 0 ? rule.Degraded(QualityKey(result)) : -1;
-    m_board->SiteProbed(result, {groupDown, groupFailed, degraded});
+    m_board->SiteProbed(result, {groupDown, groupFailed, degraded, m_group.ProbedBy(result.Code)});
 }

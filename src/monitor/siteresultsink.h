@@ -8,16 +8,25 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 /// What the monitor decided about one probed site address beyond the probe's own result.
 struct SiteVerdict {
-    /// The verdict of the probes' group ([Cluster]): -1 alone, 0 answering, 1 down; and how many of
-    /// its live members failed the site in their latest scan.
+    /// The verdict of the probes' group ([Cluster]): -1 alone, 0 answering, 1 down, GroupUnknown not
+    /// known yet (the site's probes in a fleet have not all probed it since the members changed);
+    /// and how many of its live members failed the site in their latest scan.
+    static constexpr int GroupUnknown = 2;
     int GroupDown = -1;
     int GroupFailed = 0;
     /// -1 the degraded rule is off, 0 the site answers normally, 1 it is degraded.
     int Degraded = -1;
+    /// The members of a fleet that probe the site ([Cluster] Copies); empty otherwise.
+    std::vector<std::string> ProbedBy{};
 };
+
+/// A fleet's members as one member sees them: each live member's name and how many sites it probes.
+using FleetShares = std::vector<std::pair<std::string, long long>>;
 
 /// Where a scan reports its results. The scan calls these on its own thread, in order.
 class TSiteResultSink {
@@ -41,6 +50,11 @@ public:
                               TDateTime /*at*/) {}
     /// Whether outages can be acknowledged now.
     virtual void AcceptsAcknowledgements(bool /*on*/) {}
+    /// A part of a scan (the sites a member of a fleet took over) begins or ends: its results come in
+    /// like a scan's, but it is no scan of its own.
+    virtual void PartialScan(bool /*running*/) {}
+    /// The fleet's live members and their shares, at each scan of a member of a fleet.
+    virtual void FleetShown(const FleetShares& /*members*/) {}
     /// The sites' history at this moment ([History]); published with the next snapshot.
     virtual void HistoryPublished(std::shared_ptr<const UptimeView> history) { (void)history; }
 };

@@ -28,8 +28,10 @@ struct TSiteStatus {
     bool Notified = false; ///< a notice of the current outage went out
     long long Scan = 0;    ///< the scan that probed it last (1 = the first of this run)
     std::size_t Slot = 0;  ///< its place on the board, to ask for its history
-    int GroupDown = -1;    ///< the group's verdict: -1 this probe works alone, 0 answering, 1 down
+    int GroupDown = -1;    ///< the group's verdict: -1 this probe works alone, 0 answering, 1 down, 2 not known yet
     int GroupFailed = 0;   ///< members that failed it in their latest scan
+    /// The group's verdict as a word: "up", "down" or "unknown".
+    const char* GroupState() const { return GroupDown == 1 ? "down" : GroupDown == 0 ? "up" : "unknown"; }
 
     long long LastRttUs = -1; ///< the last answer's round-trip time in microseconds
     /// The address last probed and the family that failed (scan/siteresult.h SiteResult).
@@ -40,6 +42,8 @@ struct TSiteStatus {
     /// The path trace of the current outage ([Alert] Trace): "192.0.2.7 (hop 2)" and its JSON.
     std::string PathEnd, TraceJson;
     int Degraded = -1; ///< -1 the degraded rule is off, 0 normal, 1 degraded
+    /// The members of a fleet that probe the site; empty outside a fleet.
+    std::vector<std::string> ProbedBy;
     /// Who acknowledged the current outage, with the comment; AckAt 0: nobody.
     std::string AckBy, AckComment;
     TDateTime AckAt = 0;
@@ -53,6 +57,8 @@ struct TScanSummary {
     int LastScanSites = 0;      ///< site addresses the last completed scan probed
     std::int64_t Bucket = 0;    ///< the running bucket number of the snapshot's moment
     bool Acknowledging = false; ///< outages can be acknowledged (reminders or escalation are on)
+    /// A fleet's live members with the number of sites each probes; empty outside a fleet.
+    std::vector<std::pair<std::string, long long>> Fleet;
     /// Notices by (kind, result), result "sent" or "failed".
     std::map<std::pair<std::string, std::string>, long long> Notices;
 };

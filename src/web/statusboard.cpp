@@ -80,6 +80,7 @@ void TStatusBoard::SiteProbed(const SiteResult& result, const SiteVerdict& verdi
     site.Probed = result.Probed;
     site.FailedFamily = result.FailedFamily;
     site.Degraded = verdict.Degraded;
+    site.ProbedBy = verdict.ProbedBy;
     ++m_probes;
     if (result.Answered) {
         site.LastRttMs = result.RttAvg;
@@ -133,6 +134,21 @@ void TStatusBoard::AcceptsAcknowledgements(bool on) {
     if (m_summary.Acknowledging == on) return;
     const TChange change(*this);
     m_summary.Acknowledging = on;
+}
+
+// Its results are published in batches as a scan's are, not one snapshot each.
+void TStatusBoard::PartialScan(bool running) {
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
+    m_summary.Scanning = running;
+    m_publishNow = true;
+}
+
+void TStatusBoard::FleetShown(const FleetShares& members) {
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    if (m_summary.Fleet == members) return;
+    const TChange change(*this);
+    m_summary.Fleet = members;
 }
 
 void TStatusBoard::HistoryPublished(std::shared_ptr<const UptimeView> history) {

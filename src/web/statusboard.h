@@ -35,6 +35,8 @@ public:
                       TDateTime at) override;
     void AcceptsAcknowledgements(bool on) override;
     void HistoryPublished(std::shared_ptr<const UptimeView> history) override;
+    void FleetShown(const FleetShares& members) override;
+    void PartialScan(bool running) override;
 
     /// The latest snapshot; never empty.
     std::shared_ptr<const TBoardSnapshot> Current() const;

@@ -55,7 +55,8 @@ Json JsonSite(const TSiteEntry& entry, const TStatusView& view, bool history) {
     if (site.AckAt != 0)
         out["acknowledged"] = {{"by", site.AckBy}, {"comment", site.AckComment}, {"at", JsonTime(site.AckAt)}};
     if (view.InMaintenance(site.Code)) out["maintenance"] = true;
-    if (site.GroupDown >= 0) out["group"] = {{"state", site.GroupDown ? "down" : "up"}, {"failed", site.GroupFailed}};
+    if (site.GroupDown >= 0) out["group"] = {{"state", site.GroupState()}, {"failed", site.GroupFailed}};
+    if (!site.ProbedBy.empty()) out["probed_by"] = site.ProbedBy;
     if (!site.TraceJson.empty()) out["trace"] = JsonRaw(site.TraceJson);
     if (const SiteUptime* uptime = view.Uptime(site)) out["uptime"] = JsonUptime(*uptime);
     if (history) out["history"] = JsonHistory(entry.History, view.Summary.Bucket);

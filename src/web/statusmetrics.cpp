@@ -53,6 +53,11 @@ template <class ValueOf> void SiteSamples(TBodyOut& body, const TStatusView& vie
             out += "\",family=\"";
             out += Label(s.FailedFamily);
         }
+        if (!s.ProbedBy.empty()) {
+            out += "\",probed_by=\"";
+            for (std::size_t i = 0; i < s.ProbedBy.size(); ++i)
+                out += (i == 0 ? "" : ",") + Label(s.ProbedBy[i]);
+        }
         out += "\"} ";
         out += sample;
         out += '\n';
@@ -87,7 +92,7 @@ void SiteFamilies(TBodyOut& body, const TStatusView& view) {
         return; // a probe that works alone has no group verdict
     Family(out, "vkt_site_group_up", "gauge", "Whether the probes' group counts the site answering (1) or down (0).");
     SiteSamples(body, view, "vkt_site_group_up", [](const TSiteEntry& e, std::string& v) {
-        if (e.Status.GroupDown >= 0) v = e.Status.GroupDown ? "0" : "1";
+        if (e.Status.GroupDown == 0 || e.Status.GroupDown == 1) v = e.Status.GroupDown ? "0" : "1";
     });
 }
 

@@ -156,8 +156,7 @@ void AddRow(std::string& page, const TSiteEntry& entry, const TStatusView& view)
     page += "<td>" + HtmlEscape(site.Name) + "<td>" + HtmlEscape(site.Address);
     if (site.ShowsProbed()) page += " (" + HtmlEscape(site.Probed) + ")";
     page += std::string("<td class=st>") + StateText(site);
-    if (site.GroupDown >= 0)
-        page += Format(" (group: %s, %d failed)", site.GroupDown ? "down" : "up", site.GroupFailed);
+    if (site.GroupDown >= 0) page += Format(" (group: %s, %d failed)", site.GroupState(), site.GroupFailed);
     if (view.InMaintenance(site.Code)) page += " <i>(maintenance)</i>";
     page += "<td>" + TimeText(site.Since);
     page += "<td class=n>" + (site.LastRttUs < 0 ? std::string("&ndash;") : RttText(site.LastRttUs));
@@ -181,6 +180,12 @@ void AddSummary(std::string& page, const TStatusView& view) {
         page += "last scan ended " + TimeText(s.LastScanEnd) + Format(" after %.1f s", s.LastScanSeconds);
     if (s.Scanning) page += " (scanning now)";
     if (!view.DatabaseUp) page += " &middot; <b class=down>database not connected</b>";
+    page += "</p>\n";
+    if (s.Fleet.empty()) return;
+    page += Format("<p class=sum><b>%zu</b> members live:", s.Fleet.size());
+    for (std::size_t i = 0; i < s.Fleet.size(); ++i)
+        page += std::string(i == 0 ? " " : " &middot; ") + HtmlEscape(s.Fleet[i].first) + " <b>" +
+                FormatThousands(s.Fleet[i].second) + "</b> sites";
     page += "</p>\n";
 }
 

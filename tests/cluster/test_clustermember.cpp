@@ -14,7 +14,7 @@ namespace {
 
 struct Member {
     Member(TDbDialect dialect, const std::string& database, const std::string& server, const std::string& node,
-           int quorum)
+           int quorum, int copies = 0)
         : member(dm.conMain, dialect) {
         dm.DBProvider = dialect == TDbDialect::SQLite ? "SQLite" : "PostgreSQL";
         dm.DataBase = database;
@@ -23,6 +23,7 @@ struct Member {
         if (!dm.ActivateConnection()) throw std::runtime_error(dm.LastConnectionError());
         ClusterSettings s;
         s.Quorum = quorum;
+        s.Copies = copies;
         s.Node = node;
         member.Configure(s, "G1", 5);
     }
@@ -32,14 +33,18 @@ struct Member {
 
 class Group : public ::testing::TestWithParam<TDbDialect> {
 protected:
-    void Make(int quorum, int members = 3) {
-        std::string database = dir.File("vkt"), server;
+    void Make(int quorum, int members = 3) { Make(std::vector<std::pair<int, int>>(members, {quorum, 0})); }
+    /// One member per (quorum, copies), named N1, N2, ..., on a new database.
+    void Make(const std::vector<std::pair<int, int>>& members) {
+        std::string database = dir.File("vkt" + std::to_string(++databases)), server;
         if (GetParam() == TDbDialect::PostgreSQL) {
             database = TestPgServer::Shared().CreateDatabase();
             server = "127.0.0.1," + std::to_string(TestPgServer::Shared().Port());
         }
-        for (int i = 0; i < members; ++i)
-            m.push_back(std::make_unique<Member>(GetParam(), database, server, "N" + std::to_string(i + 1), quorum));
+        m.clear();
+        for (const auto& [quorum, copies] : members)
+            m.push_back(std::make_unique<Member>(GetParam(), database, server, "N" + std::to_string(m.size() + 1),
+                                                 quorum, copies));
     }
     /// Three members of quorum 2 that have all begun a scan; returns an outage start to claim notices of.
     TDateTime JoinAll() {
@@ -58,6 +63,7 @@ protected:
         ExecStatement(q, {sql});
     }
     TempDir dir;
+    int databases = 0;
     std::vector<std::unique_ptr<Member>> m;
 };
 
@@ -175,6 +181,71 @@ TEST_P(Group, EarlierOutagesAndDeadSendersLeaveNoClaimInTheWay) {
     m[0]->member.BeginScan();
     EXPECT_EQ(m[0]->member.LiveMembers(), 2);
     EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktvote WHERE node = 'N3'"), 0);
+}
+
+// Each row: the first member's quorum and copies, the second's, and the line the second logs as it
+// refuses to join (empty: it joins).
+TEST_P(Group, AGroupMixingSharedAndWholeScansIsRefusedAtStart) {
+    struct Case {
+        int quorum[2], copies[2];
+        std::string line;
+    } cases[] = {
+        {{2, 2},
+         {0, 2},
+         "Cluster: refusing to join group G1: member N1 probes every site (no Copies), this member "
+         "Copies=2"},
+        {{0, 2},
+         {2, 0},
+         "Cluster: refusing to join group G1: its members share the sites (Copies), this member "
+         "probes every site (no Copies)"},
+        {{0, 0}, {2, 3}, "Cluster: refusing to join group G1: member N1 has Copies=2, this member Copies=3"},
+        {{0, 0}, {2, 2}, ""},
+    };
+    for (const Case& c : cases) {
+        Make({{c.quorum[0], c.copies[0]}, {c.quorum[1], c.copies[1]}});
+        m[0]->member.BeginScan();
+        ASSERT_TRUE(m[0]->member.Acts());
+        EXPECT_EQ(m[1]->member.BeginScan(), c.line);
+        EXPECT_EQ(m[1]->member.Acts(), c.line.empty()) << c.line;
+        EXPECT_EQ(m[1]->member.BeginScan(), "") << "said once";
+    }
+}
+
+// Two members that share the sites, two copies each: a site is down once both failed it; a copy that
+// has not scanned since the members changed leaves the verdict open; a member counted out has its
+// failure rows ignored and may claim no notice.
+TEST_P(Group, AFleetSitesVerdictCountsOnlyItsLiveCopiesThatHaveScanned) {
+    Make({{0, 2}, {0, 2}});
+    ClusterMember &a = m[0]->member, &b = m[1]->member;
+    auto scan = [&] {
+        for (ClusterMember* x : {&a, &b})
+            x->BeginScan();
+    };
+    auto vote = [](ClusterMember& x, bool failed) {
+        const bool down = x.Vote("S1", "10.0.0.1", failed);
+        return std::string(!x.LastVerdictKnown() ? "open"
+                           : down                ? "down"
+                                                 : "up") +
+               " " + std::to_string(x.LastFailedVotes());
+    };
+    scan();
+    scan();
+    EXPECT_EQ(vote(a, true), "open 1") << "b has not scanned under these members yet";
+    for (ClusterMember* x : {&a, &b})
+        x->Fleet()->EndScan();
+    scan();
+    EXPECT_EQ(vote(a, true), "up 1");
+    EXPECT_EQ(vote(b, true), "down 2");
+    EXPECT_EQ(vote(b, false), "up 1");
+    EXPECT_EQ(vote(b, true), "down 2");
+    EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktfail"), 2) << "one row per silent site and member";
+
+    Exec("UPDATE vktfleet SET seen = seen - 100 WHERE node = 'N2'"); // b stopped beating: counted out
+    a.BeginScan();
+    EXPECT_EQ(a.Fleet()->LiveMembers(), 1);
+    EXPECT_EQ(vote(a, true), "down 1") << "its own copy alone, b's row ignored";
+    EXPECT_FALSE(b.Claim("S1", ClaimKind::Problem, EncodeDateTime(2026, 12, 9, 10, 0, 0)).Held());
+    EXPECT_TRUE(a.Claim("S1", ClaimKind::Problem, EncodeDateTime(2026, 12, 9, 10, 0, 0)).Held());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Group, ::testing::Values(TDbDialect::SQLite, TDbDialect::PostgreSQL),

@@ -1,0 +1,174 @@
+// The fleet member: joining, the share, the votes of a site's copies.
+#include "cluster/fleetmember.h"
+
+#include "cluster/fleetheartbeat.h"
+#include "cluster/rendezvous.h"
+#include "platform/strutil.h"
+
+#include <algorithm>
+
+FleetMember::FleetMember(TDbQuery& query, TDbDialect dialect, const ClusterSettings& settings, const std::string& group)
+    : m_q(query), m_dialect(dialect), m_settings(settings), m_group(group), m_rows(query, dialect, group) {}
+
+FleetMember::~FleetMember() = default;
+
+long long FleetMember::Live() const {
+    return FleetHeartbeat::LiveSeconds(m_settings.HeartbeatSeconds);
+}
+
+std::string FleetMember::Mixed(const std::string& withoutCopies) {
+    if (!withoutCopies.empty())
+        return Format("Cluster: refusing to join group %s: member %s probes every site (no Copies), this member "
+                      "Copies=%d",
+                      m_group.c_str(), withoutCopies.c_str(), m_settings.Copies);
+    for (const FleetRow& r : FleetHeartbeat::Live(m_rows.Members(), m_settings.HeartbeatSeconds))
+        if (r.Node != m_settings.Node && r.Copies != m_settings.Copies)
+            return Format("Cluster: refusing to join group %s: member %s has Copies=%d, this member Copies=%d",
+                          m_group.c_str(), r.Node.c_str(), r.Copies, m_settings.Copies);
+    return {};
+}
+
+void FleetMember::Join() {
+    m_incarnation = m_rows.Join(m_settings.Node, m_settings.Copies);
+    FleetHeartbeat::Settings beat{
+        m_q.Connection().ConnectionString, m_dialect, m_group, m_settings.Node, m_settings.Copies,
+        m_settings.HeartbeatSeconds};
+    m_heartbeat = std::make_unique<FleetHeartbeat>(beat, m_incarnation);
+}
+
+FleetMember::Begun FleetMember::BeginScan(const std::string& withoutCopies) {
+    std::string idle;
+    if (!m_heartbeat) {
+        m_rows.EnsureTables();
+        idle = Mixed(withoutCopies);
+        if (idle.empty()) Join();
+    } else if (!m_heartbeat->CountedIn()) {
+        idle = Format("Cluster: %s is counted out (no heartbeat for %lld s); it does not act on its sites until it "
+                      "is counted in again",
+                      m_settings.Node.c_str(), Live());
+    }
+    if (!idle.empty()) {
+        Begun begun{false, idle == m_idle ? std::string() : idle};
+        m_idle = idle;
+        return begun;
+    }
+    m_idle.clear();
+    if (m_heartbeat->Incarnation() != m_incarnation) {
+        m_incarnation = m_heartbeat->Incarnation(); // counted out, and in again as a new member
+        m_failing.clear();
+    }
+    m_live = FleetHeartbeat::Live(m_rows.Members(), m_settings.HeartbeatSeconds);
+    m_heartbeat->Known(m_live);
+    m_epoch = FleetRows::Epoch(m_live);
+    m_failures.clear();
+    for (FailRow& row : m_rows.Failures())
+        m_failures[{SiteCodeKey(row.Code), row.Address}].push_back(std::move(row));
+    return {};
+}
+
+bool FleetMember::Acting() const {
+    return m_heartbeat && m_heartbeat->CountedIn() && m_heartbeat->Incarnation() == m_incarnation;
+}
+
+bool FleetMember::MembershipChanged() const {
+    return m_heartbeat && m_heartbeat->Changed();
+}
+
+FleetShare FleetMember::Share(const std::vector<std::string>& codes) {
+    std::vector<std::string> names;
+    for (const FleetRow& r : m_live)
+        names.push_back(r.Node);
+    if (std::find(names.begin(), names.end(), m_settings.Node) == names.end()) names.push_back(m_settings.Node);
+    std::vector<std::string> before = m_sharedAmong;
+    // Counted out and in again: the others took its share meanwhile, so it takes it over anew.
+    if (m_sharedUnder != 0 && m_sharedUnder != m_incarnation) std::erase(before, m_settings.Node);
+    FleetShare share = FleetShare::Divide(codes, before, names, m_settings.Node, m_settings.Copies);
+    m_sharedAmong = names;
+    m_sharedUnder = m_incarnation;
+    // Failure rows of sites handed back would count against them should they come back to this member.
+    const Rendezvous now(names);
+    for (auto it = m_failing.begin(); it != m_failing.end();) {
+        if (now.Holds(m_settings.Node, it->first, m_settings.Copies)) {
+            ++it;
+            continue;
+        }
+        m_rows.Answer(m_settings.Node, it->first, it->second);
+        it = m_failing.erase(it);
+    }
+    return share;
+}
+
+std::vector<std::string> FleetMember::Copies(const std::string& code) const {
+    std::vector<std::string> names;
+    for (const FleetRow& r : m_live)
+        names.push_back(r.Node);
+    return Rendezvous(names).Copies(code, m_settings.Copies);
+}
+
+std::vector<std::pair<std::string, long long>> FleetMember::Shares(const std::vector<std::string>& codes) const {
+    std::vector<std::string> names;
+    for (const FleetRow& r : m_live)
+        names.push_back(r.Node);
+    std::map<std::string, long long> held;
+    for (const std::string& n : names)
+        held[n] = 0;
+    const Rendezvous hrw(names);
+    for (const std::string& code : codes)
+        for (const std::string& n : hrw.Copies(code, m_settings.Copies))
+            ++held[n];
+    return {held.begin(), held.end()};
+}
+
+bool FleetMember::Counts(const FailRow& row, const std::vector<std::string>& copies) const {
+    if (std::find(copies.begin(), copies.end(), row.Node) == copies.end()) return false;
+    // Rows of an incarnation that is no longer live are a stale member's: ignored.
+    return std::any_of(m_live.begin(), m_live.end(),
+                       [&](const FleetRow& m) { return m.Node == row.Node && m.Incarnation == row.Incarnation; });
+}
+
+FleetMember::Verdict FleetMember::Vote(const std::string& code, const std::string& address, bool failed) {
+    const SiteRow key{SiteCodeKey(code), address};
+    if (failed && m_failing.insert(key).second) m_rows.Fail(m_settings.Node, m_incarnation, code, address);
+    if (!failed && m_failing.erase(key) > 0) m_rows.Answer(m_settings.Node, code, address);
+    const std::vector<std::string> copies = Copies(code);
+    Verdict verdict;
+    if (failed) {
+        // The other copies may have found it silent since the scan began: read them now.
+        for (const FailRow& row : m_rows.Failures(code, address))
+            verdict.Failed += Counts(row, copies) ? 1 : 0;
+    } else if (const auto at = m_failures.find(key); at != m_failures.end()) {
+        for (const FailRow& row : at->second)
+            verdict.Failed += row.Node != m_settings.Node && Counts(row, copies) ? 1 : 0;
+    }
+    const int quorum = std::max(std::min<int>(m_settings.FleetQuorum(), static_cast<int>(copies.size())), 1);
+    verdict.Down = verdict.Failed >= quorum;
+    // A copy new to the site has not told yet: its silence is no answer.
+    const int untold = static_cast<int>(std::count_if(
+        copies.begin(), copies.end(), [&](const std::string& n) { return n != m_settings.Node && !Current(n); }));
+    verdict.Known = verdict.Down || verdict.Failed + untold < quorum;
+    return verdict;
+}
+
+bool FleetMember::Current(const std::string& node) const {
+    return std::any_of(m_live.begin(), m_live.end(),
+                       [&](const FleetRow& m) { return m.Node == node && m.Scanned == m_epoch; });
+}
+
+void FleetMember::EndScan() {
+    if (Acting()) m_rows.Scanned(m_settings.Node, m_incarnation, m_epoch);
+}
+
+bool FleetMember::MayClaim() {
+    return Acting() && m_rows.CountedIn(m_settings.Node, m_incarnation, Live());
+}
+
+void FleetMember::Purge() {
+    m_rows.Purge();
+}
+
+void FleetMember::Leave() {
+    if (!m_heartbeat) return; // never joined
+    m_heartbeat.reset();
+    m_rows.Leave(m_settings.Node);
+    m_failing.clear();
+}
