@@ -26,9 +26,19 @@ if [ "$mode" = unit ]; then
 fi
 
 build="$3"
-# At the lowest priority: the compile holds a processor for minutes while the other tests run, and the
-# servers some of them time run their connections' threads at the lowest priority too.
-deb="$(VKT_PACKAGE_BUILD="$build" nice -n 19 bash "$source/scripts/package")"
+# scripts/test builds the package beside the test build, holding the lock: the check waits for it and
+# takes what it made (once). Otherwise it builds the package itself, at the lowest priority: the
+# compile holds a processor for minutes while the other tests run, and the servers some of them time
+# run their connections' threads at the lowest priority too.
+mkdir -p "$build"
+exec 9>"$build/lock"
+flock 9
+if [ -s "$build/made" ]; then
+    deb="$(cat "$build/made")"
+    rm -f "$build/made"
+else
+    deb="$(VKT_PACKAGE_BUILD="$build" nice -n 19 bash "$source/scripts/package")"
+fi
 echo "built $deb"
 contents="$(dpkg-deb --contents "$deb" | awk '{print $6}')"
 for path in ./usr/bin/vkt ./usr/bin/vkt-datutil ./etc/vkt/vkt.ini ./lib/systemd/system/vkt.service \
