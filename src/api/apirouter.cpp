@@ -158,10 +158,11 @@ TApiResponse TApiRouter::Status(const TApiRequest& request) {
         screened.Hosts = request.Hosts;
         if (!request.Authorization.empty()) screened.Authorizations.push_back(request.Authorization);
         // A token that Admit took stands for the login; the Host rule holds all the same.
-        const TWebGuard::TVerdict verdict = !request.Token.empty() ? (m_guard->HostAllowed(screened)
-                                                                          ? TWebGuard::TVerdict::Answer
-                                                                          : TWebGuard::TVerdict::Silence)
-                                                                    : m_guard->Screen(screened);
+        TWebGuard::TVerdict verdict = TWebGuard::TVerdict::Silence;
+        if (request.Token.empty())
+            verdict = m_guard->Screen(screened);
+        else if (m_guard->HostAllowed(screened))
+            verdict = TWebGuard::TVerdict::Answer;
         if (verdict == TWebGuard::TVerdict::Silence) return TApiResponse{0, "", "", {}};
         if (verdict == TWebGuard::TVerdict::AskLogin) {
             // A login that was given and is wrong counts as a bad token does; none is a first visit.

@@ -526,8 +526,8 @@ TEST_F(ApiPeers, StatusPathsTakeATokenInPlaceOfTheLogin) {
     };
     for (const Step& step : steps)
         EXPECT_EQ(Curl(step.Path, step.Options).first, step.Status) << step.Path << " " << step.Options;
-    const std::string head = RunCommand("curl -s -D - -o /dev/null http://127.0.0.1:" +
-                                        std::to_string(server.Port()) + "/metrics");
+    const std::string head =
+        RunCommand("curl -s -D - -o /dev/null http://127.0.0.1:" + std::to_string(server.Port()) + "/metrics");
     EXPECT_NE(head.find("WWW-Authenticate: Bearer realm=\"vkt\""), std::string::npos) << head;
 }
 
