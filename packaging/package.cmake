@@ -1,6 +1,7 @@
 # Installation of the headless daemon and the Debian package built from it with CPack
 # (scripts/package): vkt and vkt-datutil with their manual pages, the confined systemd unit, the system
-# user, the settings under /etc/vkt (a conffile), the state and log directories and the admin pages' logo.
+# user, the settings under /etc/vkt (a conffile), the state and log directories, the admin pages' logo
+# and the Prometheus alert rules.
 set(VKT_DEB ${CMAKE_SOURCE_DIR}/packaging/deb)
 install(TARGETS vkt vkt-datutil RUNTIME DESTINATION bin)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/vkt.service DESTINATION /lib/systemd/system)
@@ -13,6 +14,8 @@ install(FILES ${VKT_DEB}/vkt.ini DESTINATION /etc/vkt)
 # The logo in the head of the admin pages. They are served from the daemon's working directory
 # (/var/log/vkt), where tmpfiles.d copies it and keeps it out of the log files' age clean-up.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/images/zelto.gif DESTINATION share/vkt/images)
+# Alert rules for a Prometheus that scrapes /metrics, to copy into its rule_files.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/prometheus/vkt-rules.yml DESTINATION share/vkt/prometheus)
 
 # Debian wants the changelog and the manual pages compressed reproducibly (no name, no time stamp).
 configure_file(${VKT_DEB}/changelog.in ${CMAKE_BINARY_DIR}/deb/changelog @ONLY)

@@ -116,8 +116,10 @@ std::optional<TApiResponse> TApiRouter::Admit(TApiRequest& request) {
         response.Headers.emplace_back("Retry-After", IntToStr(wait));
         return response;
     }
-    if (!resource) return std::nullopt;
     const std::string bearer = BearerToken(request.Authorization);
+    // The status paths take a token (a read token will do) in place of the [Web] login, which
+    // Status asks for when none is presented.
+    if (!resource && bearer.empty()) return std::nullopt;
     std::optional<TApiToken> token;
     try {
         if (!bearer.empty()) token = m_database.With([&](TDbQuery& q) { return TApiTokens(q).Find(bearer); });
@@ -147,7 +149,7 @@ TApiResponse TApiRouter::Dispatch(const TApiRequest& request) {
     return ApiError(404, "no such path");
 }
 
-// The same bodies and the same [Web] rules (Host, login) as on the admin port.
+// The same bodies and the same [Web] rules (Host, login) as on the admin port; a token stands for the login.
 TApiResponse TApiRouter::Status(const TApiRequest& request) {
     if (!Reads(request.Method)) return NotAllowed("GET");
     if (m_board == nullptr) return ApiError(404, "no status board");
@@ -155,13 +157,19 @@ TApiResponse TApiRouter::Status(const TApiRequest& request) {
         THTTPRequest screened;
         screened.Hosts = request.Hosts;
         if (!request.Authorization.empty()) screened.Authorizations.push_back(request.Authorization);
-        const TWebGuard::TVerdict verdict = m_guard->Screen(screened);
+        // A token that Admit took stands for the login; the Host rule holds all the same.
+        TWebGuard::TVerdict verdict = TWebGuard::TVerdict::Silence;
+        if (request.Token.empty())
+            verdict = m_guard->Screen(screened);
+        else if (m_guard->HostAllowed(screened))
+            verdict = TWebGuard::TVerdict::Answer;
         if (verdict == TWebGuard::TVerdict::Silence) return TApiResponse{0, "", "", {}};
         if (verdict == TWebGuard::TVerdict::AskLogin) {
             // A login that was given and is wrong counts as a bad token does; none is a first visit.
             if (!request.Authorization.empty()) m_limiter.Failed(request.Peer, GetClock().Monotonic());
             TApiResponse response{401, "text/plain", "401 Unauthorized\n", {}};
             response.Headers.emplace_back("WWW-Authenticate", "Basic realm=\"vkt\"");
+            response.Headers.emplace_back("WWW-Authenticate", "Bearer realm=\"vkt\"");
             return response;
         }
     }

@@ -1,4 +1,4 @@
-// What the API listener answers: the status paths under the [Web] rules, the OpenAPI description,
+// What the API listener answers: the status paths under the [Web] rules (or a token), the OpenAPI description,
 // and the resources under /api/v1 for bearer tokens (read tokens GET, write tokens everything).
 #pragma once
 

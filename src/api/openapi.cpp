@@ -189,9 +189,9 @@ const char* const Description = R"json({
     },
     "/status": {
       "get": {
-        "summary": "The status board as an HTML page, under the [Web] login when one is set",
+        "summary": "The status board as an HTML page, under the [Web] login (or a token) when one is set",
         "operationId": "getStatusPage",
-        "security": [{}, {"basic": []}],
+        "security": [{}, {"basic": []}, {"bearer": []}],
         "parameters": [{"$ref": "#/components/parameters/Filter"}],
         "responses": {
           "200": {"description": "The board", "content": {"text/html": {"schema": {"type": "string"}}}},
@@ -205,7 +205,7 @@ const char* const Description = R"json({
       "get": {
         "summary": "The status board as JSON: the daemon, the last scan and each site address",
         "operationId": "getStatusJson",
-        "security": [{}, {"basic": []}],
+        "security": [{}, {"basic": []}, {"bearer": []}],
         "parameters": [{"$ref": "#/components/parameters/Filter"}, {"name": "history", "in": "query", "required": false, "description": "1 adds each site's 288 five-minute buckets", "schema": {"type": "string", "enum": ["1"]}}],
         "responses": {
           "200": {"description": "The board", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/StatusBoard"}}}},
@@ -219,7 +219,7 @@ const char* const Description = R"json({
       "get": {
         "summary": "The status board in the Prometheus text format 0.0.4",
         "operationId": "getMetrics",
-        "security": [{}, {"basic": []}],
+        "security": [{}, {"basic": []}, {"bearer": []}],
         "responses": {
           "200": {"description": "The metrics", "content": {"text/plain": {"schema": {"type": "string"}}}},
           "400": {"$ref": "#/components/responses/BadTarget"},
@@ -406,7 +406,7 @@ const char* const Description = R"json({
       "Invalid": {"description": "A value the columns cannot take, a body that is no JSON object of the resource's fields (or holds a NUL byte), or a path or query holding %00", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "BadTarget": {"description": "The path or query holds %00", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "Unauthorized": {"description": "No valid token", "headers": {"WWW-Authenticate": {"required": true, "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
-      "LoginNeeded": {"description": "The [Web] login is needed", "headers": {"WWW-Authenticate": {"required": true, "schema": {"type": "string"}}}, "content": {"text/plain": {"schema": {"type": "string"}}}},
+      "LoginNeeded": {"description": "The [Web] login or a token is needed (text); a token that is not valid gets the JSON error", "headers": {"WWW-Authenticate": {"required": true, "schema": {"type": "string"}}}, "content": {"text/plain": {"schema": {"type": "string"}}, "application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "ReadOnly": {"description": "A read token asked to write", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "NotFound": {"description": "No site has this code", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "TooLarge": {"description": "The body is larger than 1 MB", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},

@@ -82,6 +82,8 @@ void TStatusBoard::SiteProbed(const SiteResult& result, const SiteVerdict& verdi
     site.Degraded = verdict.Degraded;
     site.ProbedBy = verdict.ProbedBy;
     ++m_probes;
+    ++site.Probes;
+    if (!result.Answered) ++site.ProbeFailures;
     if (result.Answered) {
         site.LastRttMs = result.RttAvg;
         site.LastRttUs = result.RttAvgUs > 0 ? result.RttAvgUs : result.RttAvg * 1000LL;

@@ -96,6 +96,38 @@ void SiteFamilies(TBodyOut& body, const TStatusView& view) {
     });
 }
 
+// What a rule needs beside the state: which site it is, whether a window holds its notices or someone
+// acknowledged its outage, whether it was notified, and counters that only grow.
+void SiteStateFamilies(TBodyOut& body, const TStatusView& view) {
+    std::string& out = body.Text;
+    Family(out, "vkt_site_info", "gauge", "The site's name and tags (comma-separated); always 1.");
+    for (const TSiteEntry* site : view.Sites) {
+        const TSiteStatus& s = site->Status;
+        std::string tags;
+        for (const std::string& tag : s.Tags)
+            tags += (tags.empty() ? "" : ",") + tag;
+        out += "vkt_site_info{code=\"" + Label(s.Code) + "\",name=\"" + Label(s.Name) + "\",address=\"" +
+               Label(s.Address) + "\",tags=\"" + Label(tags) + "\"} 1\n";
+        body.Spill();
+    }
+    auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+    Family(out, "vkt_site_maintenance", "gauge", "Whether a maintenance window holds the site's notices now (1).");
+    SiteSamples(body, view, "vkt_site_maintenance",
+                [&](const TSiteEntry& e, std::string& v) { v = flag(view.InMaintenance(e.Status.Code)); });
+    Family(out, "vkt_site_acknowledged", "gauge", "Whether someone acknowledged the site's current outage (1).");
+    SiteSamples(body, view, "vkt_site_acknowledged",
+                [&](const TSiteEntry& e, std::string& v) { v = flag(e.Status.AckAt != 0); });
+    Family(out, "vkt_site_notified", "gauge", "Whether the notice of the site's current outage went out (1).");
+    SiteSamples(body, view, "vkt_site_notified",
+                [&](const TSiteEntry& e, std::string& v) { v = flag(e.Status.Notified); });
+    Family(out, "vkt_probes_total", "counter", "Probes of the site since the daemon started.");
+    SiteSamples(body, view, "vkt_probes_total",
+                [](const TSiteEntry& e, std::string& v) { v = IntToStr(e.Status.Probes); });
+    Family(out, "vkt_probe_failures_total", "counter", "Probes of the site since the start that got no answer.");
+    SiteSamples(body, view, "vkt_probe_failures_total",
+                [](const TSiteEntry& e, std::string& v) { v = IntToStr(e.Status.ProbeFailures); });
+}
+
 // One sample per site code and window that has covered time; several addresses of a code share it.
 void AvailabilityFamily(TBodyOut& body, const TStatusView& view) {
     if (!view.History()) return;
@@ -129,6 +161,7 @@ void TStatusMetrics::Write(TBodyOut& body) const {
     const TStatusView& view = m_view;
     const TScanSummary& s = view.Summary;
     SiteFamilies(body, view);
+    SiteStateFamilies(body, view);
     AvailabilityFamily(body, view);
     std::string& out = body.Text;
     Family(out, "vkt_scan_duration_seconds", "gauge", "Duration of the last completed scan.");

@@ -3,7 +3,8 @@
 
 #include "web/statusbody.h"
 
-/// The sites, the last scan, the notices and the database in the Prometheus text format 0.0.4.
+/// The sites (with their maintenance, acknowledgement and probe counts), the last scan, the notices and
+/// the database in the Prometheus text format 0.0.4.
 class TStatusMetrics : public TStatusBody {
 public:
     explicit TStatusMetrics(const TStatusView& view) : TStatusBody(view) {}

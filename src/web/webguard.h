@@ -32,9 +32,10 @@ public:
     bool AllowsChange(const THTTPRequest& request) const { return request.SameSite(); }
     /// Who a request that Screen answers is logged in as; empty without a login.
     const std::string& LoggedInUser() const { return m_user; }
+    /// The Host rule alone, for a request that proved itself otherwise (the API's tokens).
+    bool HostAllowed(const THTTPRequest& request) const;
 
 private:
-    bool HostAllowed(const THTTPRequest& request) const;
     bool LoginAccepted(const THTTPRequest& request) const;
 
     std::string m_listen;

@@ -515,6 +515,31 @@ TEST_F(ApiPeers, FailuresAreNotClearedByASuccessAndTheStatusPathsWaitToo) {
     }
 }
 
+// A scraper or a script reads the status paths with a token (a read token will do) or the [Web]
+// login; a wrong token is refused even where no login is asked for.
+TEST_F(ApiPeers, StatusPathsTakeATokenInPlaceOfTheLogin) {
+    const std::string hash = TrimRight(RunCommand("openssl passwd -6 'open sesame'"));
+    Start("[Web]\r\nUser=ops\r\nPassword=" + hash + "\r\n[Api]\r\nListen=127.0.0.1:0");
+    const std::string read = "-H 'Authorization: Bearer " + reader + "'";
+    struct Step {
+        std::string Path, Options, Status;
+    };
+    const std::vector<Step> steps = {
+        {"/metrics", "", "401"},
+        {"/status.json", "", "401"},
+        {"/metrics", read, "200"},
+        {"/status.json", read, "200"},
+        {"/metrics", "-H 'Authorization: Bearer " + writer + "'", "200"},
+        {"/metrics", "-u 'ops:open sesame'", "200"},
+        {"/metrics", "-H 'Authorization: Bearer vkt_00'", "401"},
+    };
+    for (const Step& step : steps)
+        EXPECT_EQ(Curl(step.Path, step.Options).first, step.Status) << step.Path << " " << step.Options;
+    const std::string head =
+        RunCommand("curl -s -D - -o /dev/null http://127.0.0.1:" + std::to_string(server.Port()) + "/metrics");
+    EXPECT_NE(head.find("WWW-Authenticate: Bearer realm=\"vkt\""), std::string::npos) << head;
+}
+
 // The client learns that the database is away, the log learns where it was looked for.
 TEST_F(ApiPeers, AnUnreachableDatabaseIsA503ThatNamesNoAddress) {
     Start("[Api]\r\nListen=127.0.0.1:0", "Provider=PostgreSQL;Persist Security Info=True;User ID=vkt;Password=;"

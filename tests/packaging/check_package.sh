@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Checks of the Debian package against Debian's and systemd's own tools.
 #   check_package.sh unit <source dir>               the unit's exposure rating (<= 5.0)
+#   check_package.sh rules <source dir>              promtool's check and unit tests of the shipped
+#                                                    Prometheus alert rules
 #   check_package.sh deb <source dir> <build dir>    builds the package, then its contents (manual
 #                                                    pages and the admin pages' logo too), lintian (no
 #                                                    errors, warnings or hardening tags) and the
@@ -24,6 +26,13 @@ if [ "$mode" = unit ]; then
     rate_unit "$source/packaging/vkt.service"
     exit 0
 fi
+if [ "$mode" = rules ]; then
+    command -v promtool >/dev/null || { echo "promtool not installed"; exit 77; }
+    cd "$source/packaging/prometheus"
+    promtool check rules vkt-rules.yml
+    promtool test rules vkt-rules.test.yml
+    exit 0
+fi
 
 build="$3"
 # scripts/test builds the package beside the test build, holding the lock: the check waits for it and
@@ -43,7 +52,8 @@ echo "built $deb"
 contents="$(dpkg-deb --contents "$deb" | awk '{print $6}')"
 for path in ./usr/bin/vkt ./usr/bin/vkt-datutil ./etc/vkt/vkt.ini ./lib/systemd/system/vkt.service \
             ./usr/lib/sysusers.d/vkt.conf ./usr/lib/tmpfiles.d/vkt.conf ./usr/share/doc/vkt/copyright \
-            ./usr/share/man/man8/vkt.8.gz ./usr/share/man/man8/vkt-datutil.8.gz ./usr/share/vkt/images/zelto.gif; do
+            ./usr/share/man/man8/vkt.8.gz ./usr/share/man/man8/vkt-datutil.8.gz ./usr/share/vkt/images/zelto.gif \
+            ./usr/share/vkt/prometheus/vkt-rules.yml; do
     grep -qx "$path" <<<"$contents" || { echo "$path missing from the package"; exit 1; }
 done
 [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = "/etc/vkt/vkt.ini" ] || { echo "vkt.ini is no conffile"; exit 1; }

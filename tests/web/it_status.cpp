@@ -15,6 +15,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <sstream>
 
 using namespace std::chrono_literals;
 
@@ -61,13 +63,20 @@ protected:
         db.AddSite("D1", "LOOP", "127.0.0.1");
         db.AddSite("D1", "LOOP2", "127.0.0.2");
         db.AddSite("D1", "GHOST", "no..such"); // unresolvable without a query
-        daemon = std::make_unique<Daemon>(db, "Listen=127.0.0.1\r\n");
+        Seed();
+        daemon = std::make_unique<Daemon>(db, "Listen=127.0.0.1\r\n" + Sections());
         ASSERT_TRUE(daemon->vkt->WaitForOutput("Unable to contact GHOST", 60s)) << daemon->vkt->Output();
         // The board has the scan once its end is recorded.
         for (int i = 0;
              i < 600 && RunCommand("curl -s " + daemon->Url("/status.json")).find("\"scans\":1") == std::string::npos;
              ++i)
             std::this_thread::sleep_for(100ms);
+    }
+    virtual void Seed() {}
+    /// Sections of vkt.ini after [Web].
+    virtual std::string Sections() const { return ""; }
+    std::string Curl(const std::string& options, const std::string& target) const {
+        return RunCommand("curl -s " + options + " " + daemon->Url(target));
     }
     TempDir dbDir;
     SharedDb db{"SQLite", dbDir.File("vkt"), ""};
@@ -94,6 +103,48 @@ TEST_F(StatusDaemon, RealClientsReadTheBoard) {
     EXPECT_EQ(RunCommand(Script("shot.py") + " " + daemon->Url("/status") + " " + shot + " 2>&1"),
               "rows 3 sparklines 2 title Status D1\n");
     EXPECT_TRUE(std::filesystem::exists(shot));
+}
+
+// Reminders on, so that outages can be acknowledged, and a second silent site to acknowledge.
+class AlertingDaemon : public StatusDaemon {
+protected:
+    void Seed() override { db.AddSite("D1", "GHOST2", "no..such2"); }
+    std::string Sections() const override { return "[Alert]\r\nRemind=60\r\n"; }
+};
+
+// What an alert rule reads beside the state: an answering site, one a maintenance window holds, a
+// silent one and a silent one acknowledged, on a page promtool accepts.
+TEST_F(AlertingDaemon, MetricsTellMaintenanceAcknowledgementsAndProbes) {
+    EXPECT_EQ(Curl("-o /dev/null -w '%{http_code}' -d code=LOOP2 -d minutes=60", "/status/maintenance"), "303");
+    EXPECT_EQ(Curl("-o /dev/null -w '%{http_code}' -d code=GHOST2 -d comment=on+it", "/status/ack"), "303");
+    std::map<std::string, std::string> values; // series -> value
+    for (int i = 0; i < 600 && values["vkt_site_acknowledged{code=\"GHOST2\",address=\"no..such2\"}"] != "1";
+         ++i, std::this_thread::sleep_for(100ms)) {
+        std::istringstream lines(Curl("", "/metrics"));
+        for (std::string line; std::getline(lines, line);)
+            if (!line.starts_with("#")) values[line.substr(0, line.rfind(' '))] = line.substr(line.rfind(' ') + 1);
+    }
+    const std::pair<std::string, std::string> expected[] = {
+        {R"(vkt_site_info{code="LOOP",name="Depot",address="127.0.0.1",tags=""})", "1"},
+        {R"(vkt_site_up{code="LOOP2",address="127.0.0.2"})", "1"},
+        {R"(vkt_site_maintenance{code="LOOP2",address="127.0.0.2"})", "1"},
+        {R"(vkt_site_maintenance{code="LOOP",address="127.0.0.1"})", "0"},
+        {R"(vkt_site_up{code="GHOST",address="no..such"})", "0"},
+        {R"(vkt_site_acknowledged{code="GHOST",address="no..such"})", "0"},
+        {R"(vkt_site_acknowledged{code="GHOST2",address="no..such2"})", "1"},
+        {R"(vkt_site_notified{code="GHOST",address="no..such"})", "0"}, // no contacts, no notice
+        {R"(vkt_probe_failures_total{code="LOOP",address="127.0.0.1"})", "0"},
+    };
+    for (const auto& [series, value] : expected)
+        EXPECT_EQ(values[series], value) << series;
+    // Each scan probed every site once; the silent ones failed every time.
+    const std::string probes = values[R"(vkt_probes_total{code="GHOST",address="no..such"})"];
+    EXPECT_GE(std::atoi(probes.c_str()), 1);
+    EXPECT_EQ(values[R"(vkt_probe_failures_total{code="GHOST",address="no..such"})"], probes);
+    EXPECT_EQ(values[R"(vkt_probes_total{code="LOOP",address="127.0.0.1"})"], probes);
+    if (Have("promtool")) {
+        EXPECT_EQ(RunCommand("curl -s " + daemon->Url("/metrics") + " | promtool check metrics 2>&1"), "");
+    }
 }
 
 class GuardedDaemon : public ::testing::Test {

@@ -140,6 +140,34 @@ TEST(Board, NamesTheProbedAddressAndFailedFamilyOnlyBeyondIPv4) {
     }
 }
 
+// A silent site keeps its last round-trip time; its counters only grow, and the info series escapes
+// what the exposition format needs escaped.
+TEST(Board, MetricsKeepTheLastRttCountProbesAndEscapeLabels) {
+    TStatusBoard board;
+    for (const bool answered : {true, false, false}) {
+        board.ScanBegun();
+        board.SiteProbed(
+            BoardResult("A", "Depot", "10.0.0.1", answered, 4, answered ? ProbeCause::None : ProbeCause::TimedOut), {});
+        board.ScanEnded();
+    }
+    TStatusView view;
+    view.Load(board);
+    TSiteEntry tagged;
+    tagged.Status.Code = "B";
+    tagged.Status.Name = "North \"yard\"\\\n";
+    tagged.Status.Address = "10.0.0.2";
+    tagged.Status.Tags = {"core", "x\"y"};
+    view.Sites.push_back(&tagged);
+    const std::string metrics = TStatusMetrics(view).Whole();
+    for (const char* line :
+         {"vkt_site_up{code=\"A\",address=\"10.0.0.1\"} 0\n",
+          "vkt_site_rtt_seconds{code=\"A\",address=\"10.0.0.1\"} 0.004\n",
+          "vkt_probes_total{code=\"A\",address=\"10.0.0.1\"} 3\n",
+          "vkt_probe_failures_total{code=\"A\",address=\"10.0.0.1\"} 2\n", "# TYPE vkt_probes_total counter\n",
+          R"(vkt_site_info{code="B",name="North \"yard\"\\\n",address="10.0.0.2",tags="core,x\"y"} 1)"})
+        EXPECT_NE(metrics.find(line), std::string::npos) << line << "\n" << metrics;
+}
+
 struct GuardCase {
     const char* name;
     const char* allow;
