@@ -44,6 +44,8 @@ struct TSiteStatus {
     int Degraded = -1; ///< -1 the degraded rule is off, 0 normal, 1 degraded
     /// The members of a fleet that probe the site; empty outside a fleet.
     std::vector<std::string> ProbedBy;
+    /// The site's tags, in order; empty when it has none.
+    std::vector<std::string> Tags;
     /// Who acknowledged the current outage, with the comment; AckAt 0: nobody.
     std::string AckBy, AckComment;
     TDateTime AckAt = 0;

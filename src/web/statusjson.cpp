@@ -3,7 +3,9 @@
 
 #include "platform/datetime.h"
 #include "platform/json.h"
+#include "platform/strutil.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -54,9 +56,10 @@ Json JsonSite(const TSiteEntry& entry, const TStatusView& view, bool history) {
     }
     if (site.AckAt != 0)
         out["acknowledged"] = {{"by", site.AckBy}, {"comment", site.AckComment}, {"at", JsonTime(site.AckAt)}};
-    if (view.InMaintenance(site.Code)) out["maintenance"] = true;
+    if (view.InMaintenance(site.Code, site.Tags)) out["maintenance"] = true;
     if (site.GroupDown >= 0) out["group"] = {{"state", site.GroupState()}, {"failed", site.GroupFailed}};
     if (!site.ProbedBy.empty()) out["probed_by"] = site.ProbedBy;
+    if (!site.Tags.empty()) out["tags"] = site.Tags;
     if (!site.TraceJson.empty()) out["trace"] = JsonRaw(site.TraceJson);
     if (const SiteUptime* uptime = view.Uptime(site)) out["uptime"] = JsonUptime(*uptime);
     if (history) out["history"] = JsonHistory(entry.History, view.Summary.Bucket);
@@ -89,13 +92,43 @@ void TStatusJson::Write(TBodyOut& body) const {
     std::string text = JsonText(head);
     text.pop_back();
     body.Text += text + ",\"sites\":[";
+    std::string next;
     bool first = true;
-    for (const TSiteEntry* site : view.Sites) {
-        if (!SiteMatches(site->Status, m_filter)) continue;
+    const std::vector<const TSiteEntry*> page = m_filter.Paged() ? Page(next) : std::vector<const TSiteEntry*>();
+    for (const TSiteEntry* site : m_filter.Paged() ? page : view.Sites) {
+        if (!m_filter.Keeps(site->Status)) continue;
         body.Text += first ? "\n" : ",\n";
         first = false;
         body.Text += JsonText(JsonSite(*site, view, m_history));
         body.Spill();
     }
-    body.Text += "]}\n";
+    body.Text += "]";
+    if (!next.empty()) body.Text += ",\"next\":" + JsonText(Json(next));
+    body.Text += "}\n";
+}
+
+// The board keeps its sites by state; a page goes by code, so that a cursor stays put while states change.
+std::vector<const TSiteEntry*> TStatusJson::Page(std::string& next) const {
+    std::vector<std::pair<std::string, const TSiteEntry*>> byCode;
+    const std::string after = SiteCodeKey(m_filter.After);
+    for (const TSiteEntry* site : m_view.Sites)
+        if (std::string key = SiteCodeKey(site->Status.Code); key > after && m_filter.Keeps(site->Status))
+            byCode.emplace_back(std::move(key), site);
+    std::sort(byCode.begin(), byCode.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second->Status.Address < b.second->Status.Address;
+    });
+    std::size_t count = byCode.size();
+    // A code's addresses stay on one page, so that the cursor (a code) never splits them.
+    if (m_filter.Limit > 0 && count > m_filter.Limit) {
+        count = m_filter.Limit;
+        while (count < byCode.size() && byCode[count].first == byCode[count - 1].first)
+            ++count;
+        if (count < byCode.size())
+            next = "/status.json?" + m_filter.NextQuery(byCode[count - 1].second->Status.Code) +
+                   (m_history ? "&history=1" : "");
+    }
+    std::vector<const TSiteEntry*> page;
+    for (std::size_t i = 0; i < count; ++i)
+        page.push_back(byCode[i].second);
+    return page;
 }

@@ -1,0 +1,47 @@
+// The sites' tags, table sitetag (code, tag): made when missing, read for one site, for a set of
+// sites or for all, and written as a site's whole list. A tag is 1 to 64 ASCII letters, digits,
+// "_", "-", "." or ":", kept in lower case, so "Core" and "core" are one tag.
+#pragma once
+
+#include "db/dbaccess.h"
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+/// The longest tag.
+constexpr std::size_t MaxTagLength = 64;
+
+/// Why `tag` cannot be a tag; "" when it can (letter case aside).
+std::string TagProblem(const std::string& tag);
+/// The tags as stored: lower case, sorted, each once.
+std::vector<std::string> NormalTags(std::vector<std::string> tags);
+
+/// Each site's tags (NormalTags) by SiteCodeKey of its code; sites without tags are absent.
+using SiteTagMap = std::unordered_map<std::string, std::vector<std::string>>;
+
+class SiteTags {
+public:
+    /// Every statement runs on `query`. Reading makes no table: without one, no site has tags.
+    explicit SiteTags(TDbQuery& query) : m_query(query) {}
+
+    /// Makes the table when it is missing, before the first tag is written.
+    static void EnsureTable(TDbQuery& query);
+
+    /// The tags of the code as the site table holds it (the rows are written under that spelling).
+    std::vector<std::string> Of(const std::string& code);
+    /// The tags of the codes given as the site table holds them (at most a few thousand at once).
+    SiteTagMap OfCodes(const std::vector<std::string>& codes);
+    /// Every site's tags.
+    SiteTagMap All();
+    /// Makes `tags` (valid, NormalTags) the whole list of the site, its code as the site table holds it;
+    /// on a table made already (inside the caller's transaction).
+    static void Write(TDbQuery& query, const std::string& code, const std::vector<std::string>& tags);
+    /// Drops the code's rows when the site table no longer holds the code (nothing without the table).
+    static void DropOrphaned(TDbQuery& query, const std::string& code);
+
+private:
+    SiteTagMap Read(const std::string& where);
+
+    TDbQuery& m_query;
+};
