@@ -69,8 +69,7 @@ struct SiteChange {
     SiteFields Site;
 };
 
-/// A site's whole list of tags (valid, NormalTags), written with a change set; Code as the site
-/// table holds it.
+/// A site's whole list of tags (valid, NormalTags), written with a change set.
 struct SiteTagChange {
     std::string Code;
     std::vector<std::string> Tags;

@@ -72,9 +72,10 @@ SiteTagMap SiteTags::Read(const std::string& where) {
 
 void SiteTags::Write(TDbQuery& query, const std::string& code, const std::vector<std::string>& tags) {
     ExecStatement(query, {"DELETE FROM sitetag WHERE " + CodeIs(code)});
+    // Under the code as the site table spells it, whatever case `code` was given in.
     for (const std::string& tag : tags)
-        ExecStatement(query,
-                      {"INSERT INTO sitetag (code, tag) VALUES (" + SQLLiteral(code) + ", " + SQLLiteral(tag) + ")"});
+        ExecStatement(query, {"INSERT INTO sitetag (code, tag) SELECT MIN(CODE), " + SQLLiteral(tag) +
+                              " FROM site WHERE UPPER(CODE) = UPPER(" + SQLLiteral(code) + ") HAVING COUNT(*) > 0"});
 }
 
 void SiteTags::DropOrphaned(TDbQuery& query, const std::string& code) {

@@ -34,8 +34,8 @@ public:
     SiteTagMap OfCodes(const std::vector<std::string>& codes);
     /// Every site's tags.
     SiteTagMap All();
-    /// Makes `tags` (valid, NormalTags) the whole list of the site, its code as the site table holds it;
-    /// on a table made already (inside the caller's transaction).
+    /// Makes `tags` (valid, NormalTags) the whole list of the site `code` (any case); on a table made
+    /// already (inside the caller's transaction).
     static void Write(TDbQuery& query, const std::string& code, const std::vector<std::string>& tags);
     /// Drops the code's rows when the site table no longer holds the code (nothing without the table).
     static void DropOrphaned(TDbQuery& query, const std::string& code);
