@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <mutex>
+#include <unordered_set>
 
 using nlohmann::json;
 
@@ -54,9 +55,24 @@ void AddShownStatus(json& out, const TSiteEntry& entry, const TStatusView& view)
 
 } // namespace
 
-TBoardIndex::TBoardIndex(const std::function<bool(TStatusView&)>& load) {
+TBoardIndex::TBoardIndex(const std::function<bool(TStatusView&)>& load, bool whole) : m_whole(whole) {
     m_loaded = load && load(m_view);
-    m_byCode = m_loaded ? IndexOf(m_view) : std::make_shared<const Index>();
+    m_byCode = std::make_shared<const Index>();
+}
+
+void TBoardIndex::Prepare(const std::vector<SiteFields>& sites) {
+    if (!m_loaded) return;
+    if (m_whole) {
+        if (m_byCode->empty()) m_byCode = IndexOf(m_view);
+        return;
+    }
+    std::unordered_set<std::string_view> wanted;
+    for (const SiteFields& site : sites)
+        wanted.insert(site.Code);
+    auto part = std::make_shared<Index>();
+    for (const TSiteEntry* entry : m_view.Sites)
+        if (wanted.contains(entry->Status.Code)) part->emplace(entry->Status.Code, entry);
+    m_byCode = part;
 }
 
 const TSiteEntry* TBoardIndex::Find(const SiteFields& site) const {
@@ -117,14 +133,19 @@ void TSiteListing::ReadPart(std::string& out) {
         m_filter.Limit > 0 && !m_filter.Narrows() ? m_filter.Limit - m_listed + 1 : PartRows;
     std::vector<SiteFields> sites;
     SiteTagMap tags;
+    // A whole list reads every code's daemon in one pass rather than a pass for each part.
+    const bool whole = m_filter.Limit == 0 && m_daemon.empty();
     m_database.With([&](TDbQuery& q) {
-        sites = SiteStore(q, m_database.Dialect()).ListAfter(m_daemon, m_after, rows);
+        SiteStore store(q, m_database.Dialect());
+        if (whole && !m_daemons) m_daemons = store.FirstDaemons();
+        sites = store.ListAfter(m_daemon, m_after, rows, whole ? &*m_daemons : nullptr);
         std::vector<std::string> codes;
         for (const SiteFields& site : sites)
             codes.push_back(site.Code);
         tags = SiteTags(q).OfCodes(codes);
     });
     if (sites.empty()) m_lastPart = true;
+    m_board->Prepare(sites);
     static const std::vector<std::string> none;
     for (const SiteFields& site : sites) {
         const auto found = tags.find(SiteCodeKey(site.Code));

@@ -11,19 +11,24 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 /// The board's entries by code, in a view with the maintenance windows; of a code with several
-/// addresses, the one at the site's address. The index of a snapshot is made once and shared by the
-/// requests that read the same snapshot.
+/// addresses, the one at the site's address. For a few sites the board is read once for just their
+/// codes; for every site an index of the whole snapshot is made once and shared by the requests
+/// that read the same snapshot.
 class TBoardIndex {
 public:
     using Index = std::unordered_multimap<std::string_view, const TSiteEntry*>;
 
-    explicit TBoardIndex(const std::function<bool(TStatusView&)>& load);
+    /// `whole`: the board will be asked of every site, so the whole index is worth making.
+    TBoardIndex(const std::function<bool(TStatusView&)>& load, bool whole = false);
+    /// Makes Find ready for these sites.
+    void Prepare(const std::vector<SiteFields>& sites);
     const TSiteEntry* Find(const SiteFields& site) const;
     bool Loaded() const { return m_loaded; }
     const TStatusView& View() const { return m_view; }
@@ -31,6 +36,7 @@ public:
 private:
     TStatusView m_view;
     bool m_loaded = false;
+    bool m_whole = false;
     std::shared_ptr<const Index> m_byCode;
 };
 
@@ -54,6 +60,8 @@ private:
     std::string m_daemon;
     SiteFilter m_filter;
     std::unique_ptr<TBoardIndex> m_board;
+    /// Each code's first daemon, read once for a whole list.
+    std::optional<std::unordered_map<std::string, std::string>> m_daemons;
     enum class Stage { Head, Sites, Done } m_stage = Stage::Head;
     /// The code of the last row read, where the next part starts, and of the last site listed.
     std::string m_after, m_lastListed;

@@ -57,7 +57,7 @@ TApiResponse TSitesResource::List(const TApiRequest& request) {
         return ApiError(400, refused->Message, refused->Field);
     const bool paged = filter.Limit > 0;
     auto listing = std::make_shared<TSiteListing>(m_database, request.QueryField("daemon"), std::move(filter),
-                                                  std::make_unique<TBoardIndex>(LoadView));
+                                                  std::make_unique<TBoardIndex>(LoadView, !paged));
     TApiResponse response;
     std::string first;
     for (int piece = 0; piece < 2 && listing->Next(first); ++piece) {
@@ -89,7 +89,9 @@ TApiResponse TSitesResource::Get(const std::string& code) {
 }
 
 TApiResponse TSitesResource::Answer(int status, const SiteFields& site, const std::vector<std::string>& tags) const {
-    return JsonAnswer(status, SiteJson(site, tags, TBoardIndex(LoadView)));
+    TBoardIndex board(LoadView);
+    board.Prepare({site});
+    return JsonAnswer(status, SiteJson(site, tags, board));
 }
 
 TApiResponse TSitesResource::Create(const TApiRequest& request, const std::string& token) {

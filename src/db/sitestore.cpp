@@ -5,6 +5,7 @@
 
 #include "db/common.h"
 #include "db/data.h"
+#include "db/dbsession.h"
 #include "db/sitetags.h"
 #include "db/tablescripts.h"
 #include "platform/strutil.h"
@@ -123,6 +124,9 @@ SiteFields SiteOf(const TDbQuery& q, const char* daemonColumn) {
     return site;
 }
 
+/// The columns a listed site is read from (SiteOf), and no others: a long list reads them by the thousand.
+const char* const ListedColumns = "site.CODE, site.sitename, site.IPaddr, site.Downtime, site.email, site.contactflag";
+
 std::string FirstMessage(const std::vector<FieldError>& errors) {
     return errors.empty() ? "invalid site" : errors.front().Field + ": " + errors.front().Message;
 }
@@ -228,16 +232,19 @@ std::string SiteStore::FirstRows(const std::string& select, std::size_t count) c
     return m_dialect == TDbDialect::SqlServer ? "SELECT TOP " + n + " " + select : "SELECT " + select + " LIMIT " + n;
 }
 
-std::vector<SiteFields> SiteStore::ListAfter(const std::string& daemon, const std::string& after, std::size_t count) {
+std::vector<SiteFields> SiteStore::ListAfter(const std::string& daemon, const std::string& after, std::size_t count,
+                                             const std::unordered_map<std::string, std::string>* daemons) {
     const std::string from = after.empty() ? "" : "site.CODE > " + SQLLiteral(after);
     // One more row than asked tells whether the last code has more rows beyond the part.
     if (daemon.empty())
-        OpenStatement(m_query, {FirstRows("site.*, '' AS vktdaemon FROM site" + (from.empty() ? "" : " WHERE " + from) +
+        OpenStatement(m_query, {FirstRows(std::string(ListedColumns) + ", '' AS vktdaemon FROM site" +
+                                              (from.empty() ? "" : " WHERE " + from) +
                                               " ORDER BY site.CODE, site.IPaddr",
                                           count + 1)});
     else
         OpenStatement(m_query,
-                      {FirstRows("site.*, VKT.VKTID AS vktdaemon FROM site INNER JOIN VKT ON VKT.sitecode = site.CODE "
+                      {FirstRows(std::string(ListedColumns) +
+                                     ", VKT.VKTID AS vktdaemon FROM site INNER JOIN VKT ON VKT.sitecode = site.CODE "
                                  "WHERE VKT.VKTID = " +
                                      SQLLiteral(daemon) + (from.empty() ? "" : " AND " + from) +
                                      " ORDER BY site.CODE, site.IPaddr",
@@ -254,8 +261,24 @@ std::vector<SiteFields> SiteStore::ListAfter(const std::string& daemon, const st
             --keep;
         if (keep > 0) sites.resize(keep);
     }
-    if (daemon.empty()) AddFirstDaemons(sites);
+    if (daemon.empty() && daemons == nullptr) AddFirstDaemons(sites);
+    if (daemon.empty() && daemons != nullptr)
+        for (SiteFields& site : sites)
+            if (const auto found = daemons->find(SiteCodeKey(site.Code)); found != daemons->end())
+                site.Daemon = found->second;
     return sites;
+}
+
+std::unordered_map<std::string, std::string> SiteStore::FirstDaemons() {
+    return ReadFirstDaemons("");
+}
+
+std::unordered_map<std::string, std::string> SiteStore::ReadFirstDaemons(const std::string& where) {
+    OpenStatement(m_query, {"SELECT sitecode, MIN(VKTID) AS vktdaemon FROM VKT" + where + " GROUP BY sitecode"});
+    std::unordered_map<std::string, std::string> first;
+    for (; !m_query.Eof(); m_query.Next())
+        first[SiteCodeKey(VarToStrTrim(m_query.FieldByName("sitecode")))] = VarToStrTrim(m_query.FieldByName("vktdaemon"));
+    return first;
 }
 
 // VKT's index leads with the daemon: the part's codes are looked up together, in one pass.
@@ -264,11 +287,7 @@ void SiteStore::AddFirstDaemons(std::vector<SiteFields>& sites) {
     std::string codes;
     for (const SiteFields& site : sites)
         codes += (codes.empty() ? "" : ", ") + SQLLiteral(site.Code);
-    OpenStatement(m_query, {"SELECT sitecode, MIN(VKTID) AS vktdaemon FROM VKT WHERE sitecode IN (" + codes +
-                            ") GROUP BY sitecode"});
-    std::unordered_map<std::string, std::string> first;
-    for (; !m_query.Eof(); m_query.Next())
-        first[SiteCodeKey(VarToStrTrim(m_query.FieldByName("sitecode")))] = VarToStrTrim(m_query.FieldByName("vktdaemon"));
+    const std::unordered_map<std::string, std::string> first = ReadFirstDaemons(" WHERE sitecode IN (" + codes + ")");
     for (SiteFields& site : sites)
         if (const auto found = first.find(SiteCodeKey(site.Code)); found != first.end()) site.Daemon = found->second;
 }
@@ -300,11 +319,14 @@ void SiteStore::Apply(const std::vector<SiteChange>& changes, const std::vector<
     // Refused values stop the change set before the transaction starts.
     for (const SiteChange& change : changes)
         if (change.What != SiteChange::Kind::Delete) Check(change.Site);
-    if (!tags.empty()) SiteTags::EnsureTable(m_query);
+    // Clearing tags where none were ever written makes no table.
+    const bool tagging = std::any_of(tags.begin(), tags.end(), [](const SiteTagChange& c) { return !c.Tags.empty(); }) ||
+                         (!tags.empty() && m_query.Connection().Session().TableExists("sitetag"));
+    if (tagging) SiteTags::EnsureTable(m_query);
     RunInTransaction(m_query, m_dialect, [&] {
         for (const SiteChange& change : changes)
             RunChange(change);
-        for (const SiteTagChange& change : tags)
+        for (const SiteTagChange& change : tagging ? tags : std::vector<SiteTagChange>{})
             SiteTags::Write(m_query, change.Code, change.Tags);
     });
 }

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 /// A site as files and requests give it, every value as text. Downtime is whole minutes; ContactFlag
@@ -89,7 +90,12 @@ public:
     /// At most `count` site rows after the code `after` ("" from the first), by code, as List gives
     /// them; a code's rows are not split between two calls (unless one code has more than `count`).
     /// Each call reads a bounded part of the tables, so a long list is read a part at a time.
-    std::vector<SiteFields> ListAfter(const std::string& daemon, const std::string& after, std::size_t count);
+    /// `daemons`: each code's first daemon (FirstDaemons), read once for a long list; without it the
+    /// part's daemons are looked up with it.
+    std::vector<SiteFields> ListAfter(const std::string& daemon, const std::string& after, std::size_t count,
+                                      const std::unordered_map<std::string, std::string>* daemons = nullptr);
+    /// Every code's first daemon (by Daemon ID), by SiteCodeKey, in one pass over VKT.
+    std::unordered_map<std::string, std::string> FirstDaemons();
     /// One site with its first daemon (by Daemon ID); none when the code is unknown.
     std::optional<SiteFields> Find(const std::string& code);
 
@@ -120,6 +126,7 @@ private:
     std::string FirstRows(const std::string& select, std::size_t count) const;
     /// Sets each site's first daemon, read for the codes given.
     void AddFirstDaemons(std::vector<SiteFields>& sites);
+    std::unordered_map<std::string, std::string> ReadFirstDaemons(const std::string& where);
 
     TDbQuery& m_query;
     TDbDialect m_dialect;

@@ -114,19 +114,22 @@ std::vector<const TSiteEntry*> TStatusJson::Page(std::string& next) const {
     for (const TSiteEntry* site : m_view.Sites)
         if (std::string key = SiteCodeKey(site->Status.Code); key > after && m_filter.Keeps(site->Status))
             byCode.emplace_back(std::move(key), site);
-    std::sort(byCode.begin(), byCode.end(), [](const auto& a, const auto& b) {
+    const auto before = [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first : a.second->Status.Address < b.second->Status.Address;
-    });
-    std::size_t count = byCode.size();
-    // A code's addresses stay on one page, so that the cursor (a code) never splits them.
-    if (m_filter.Limit > 0 && count > m_filter.Limit) {
-        count = m_filter.Limit;
-        while (count < byCode.size() && byCode[count].first == byCode[count - 1].first)
-            ++count;
-        if (count < byCode.size())
-            next = "/status.json?" + m_filter.NextQuery(byCode[count - 1].second->Status.Code) +
-                   (m_history ? "&history=1" : "");
+    };
+    // Only the page is sorted: the codes up to its last one are put first, then in order. A code's
+    // addresses stay on one page, so that the cursor (a code) never splits them.
+    auto end = byCode.end();
+    if (m_filter.Limit > 0 && byCode.size() > m_filter.Limit) {
+        std::nth_element(byCode.begin(), byCode.begin() + long(m_filter.Limit - 1), byCode.end(), before);
+        const std::string last = byCode[m_filter.Limit - 1].first;
+        const std::string lastCode = byCode[m_filter.Limit - 1].second->Status.Code;
+        end = std::partition(byCode.begin(), byCode.end(), [&last](const auto& site) { return site.first <= last; });
+        if (end != byCode.end())
+            next = "/status.json?" + m_filter.NextQuery(lastCode) + (m_history ? "&history=1" : "");
     }
+    std::sort(byCode.begin(), end, before);
+    const std::size_t count = std::size_t(end - byCode.begin());
     std::vector<const TSiteEntry*> page;
     for (std::size_t i = 0; i < count; ++i)
         page.push_back(byCode[i].second);
