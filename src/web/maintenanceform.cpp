@@ -118,7 +118,7 @@ std::string ReadOneOff(const Fields& fields, MaintenanceWindow& w, long long now
 /// Why a window cannot be for `target`: a site code, "*", or "tag:T" whole in the table's column.
 std::string TargetProblem(const std::string& target) {
     if (MaintenanceTag(target).empty() && !SiteCodeKey(target).starts_with("tag:")) {
-        if (target.empty() || target.size() > MaxCode) return "give a site code, * for every site, or tag:T";
+        if (target.empty() || target.size() > MaxCode) return "give a site code, or * for every site";
         return "";
     }
     const std::string tag = target.substr(4);
