@@ -83,12 +83,18 @@ const TSiteEntry* TBoardIndex::Find(const SiteFields& site) const {
 }
 
 json SiteJson(const SiteFields& site, const std::vector<std::string>& tags, const TBoardIndex& board) {
-    json out = {{"code", site.Code},       {"name", site.Name},
-                {"address", site.Address}, {"downtime", std::stoll(site.Downtime.empty() ? "0" : site.Downtime)},
-                {"email", site.Email},     {"contactflag", nullptr},
-                {"daemon", site.Daemon},   {"state", "unknown"},
-                {"cause", nullptr},        {"rtt_ms", nullptr},
-                {"notified", false},       {"maintenance", board.View().InMaintenance(site.Code, tags)},
+    json out = {{"code", site.Code},
+                {"name", site.Name},
+                {"address", site.Address},
+                {"downtime", std::stoll(site.Downtime.empty() ? "0" : site.Downtime)},
+                {"email", site.Email},
+                {"contactflag", nullptr},
+                {"daemon", site.Daemon},
+                {"state", "unknown"},
+                {"cause", nullptr},
+                {"rtt_ms", nullptr},
+                {"notified", false},
+                {"maintenance", board.View().InMaintenance(site.Code, tags)},
                 {"tags", tags}};
     if (!site.ContactFlag.empty()) out["contactflag"] = std::stoll(site.ContactFlag);
     if (const TSiteEntry* entry = board.Find(site)) {
@@ -129,8 +135,7 @@ bool TSiteListing::Next(std::string& out) {
 
 // A page reads one row past its limit to know whether another follows.
 void TSiteListing::ReadPart(std::string& out) {
-    const std::size_t rows =
-        m_filter.Limit > 0 && !m_filter.Narrows() ? m_filter.Limit - m_listed + 1 : PartRows;
+    const std::size_t rows = m_filter.Limit > 0 && !m_filter.Narrows() ? m_filter.Limit - m_listed + 1 : PartRows;
     std::vector<SiteFields> sites;
     SiteTagMap tags;
     // A whole list reads every code's daemon in one pass rather than a pass for each part.

@@ -102,8 +102,7 @@ TApiResponse TSitesResource::Create(const TApiRequest& request, const std::strin
     if (site.Daemon.empty() && DaemonId) site.Daemon = DaemonId();
     try {
         m_database.With([&](TDbQuery& q) {
-            SiteStore(q, m_database.Dialect())
-                .Apply({{SiteChange::Kind::Create, site}}, TagChanges(site.Code, tags));
+            SiteStore(q, m_database.Dialect()).Apply({{SiteChange::Kind::Create, site}}, TagChanges(site.Code, tags));
         });
     } catch (const ESiteInvalid& e) {
         return Invalid(e);

@@ -259,8 +259,7 @@ bool SitesFile::ParseTags(const YAML::Node& node, int line, Entry& entry) {
     return true;
 }
 
-std::string SitesFile::Write(const std::string& daemon, const std::vector<SiteFields>& sites,
-                             const SiteTagMap& tags) {
+std::string SitesFile::Write(const std::string& daemon, const std::vector<SiteFields>& sites, const SiteTagMap& tags) {
     YAML::Emitter out;
     out << YAML::BeginMap << YAML::Key << "daemon" << YAML::Value;
     WriteText(out, daemon);

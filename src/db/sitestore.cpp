@@ -237,15 +237,15 @@ std::vector<SiteFields> SiteStore::ListAfter(const std::string& daemon, const st
     const std::string from = after.empty() ? "" : "site.CODE > " + SQLLiteral(after);
     // One more row than asked tells whether the last code has more rows beyond the part.
     if (daemon.empty())
-        OpenStatement(m_query, {FirstRows(std::string(ListedColumns) + ", '' AS vktdaemon FROM site" +
-                                              (from.empty() ? "" : " WHERE " + from) +
-                                              " ORDER BY site.CODE, site.IPaddr",
-                                          count + 1)});
+        OpenStatement(m_query,
+                      {FirstRows(std::string(ListedColumns) + ", '' AS vktdaemon FROM site" +
+                                     (from.empty() ? "" : " WHERE " + from) + " ORDER BY site.CODE, site.IPaddr",
+                                 count + 1)});
     else
         OpenStatement(m_query,
                       {FirstRows(std::string(ListedColumns) +
                                      ", VKT.VKTID AS vktdaemon FROM site INNER JOIN VKT ON VKT.sitecode = site.CODE "
-                                 "WHERE VKT.VKTID = " +
+                                     "WHERE VKT.VKTID = " +
                                      SQLLiteral(daemon) + (from.empty() ? "" : " AND " + from) +
                                      " ORDER BY site.CODE, site.IPaddr",
                                  count + 1)});
@@ -277,7 +277,8 @@ std::unordered_map<std::string, std::string> SiteStore::ReadFirstDaemons(const s
     OpenStatement(m_query, {"SELECT sitecode, MIN(VKTID) AS vktdaemon FROM VKT" + where + " GROUP BY sitecode"});
     std::unordered_map<std::string, std::string> first;
     for (; !m_query.Eof(); m_query.Next())
-        first[SiteCodeKey(VarToStrTrim(m_query.FieldByName("sitecode")))] = VarToStrTrim(m_query.FieldByName("vktdaemon"));
+        first[SiteCodeKey(VarToStrTrim(m_query.FieldByName("sitecode")))] =
+            VarToStrTrim(m_query.FieldByName("vktdaemon"));
     return first;
 }
 
@@ -320,8 +321,9 @@ void SiteStore::Apply(const std::vector<SiteChange>& changes, const std::vector<
     for (const SiteChange& change : changes)
         if (change.What != SiteChange::Kind::Delete) Check(change.Site);
     // Clearing tags where none were ever written makes no table.
-    const bool tagging = std::any_of(tags.begin(), tags.end(), [](const SiteTagChange& c) { return !c.Tags.empty(); }) ||
-                         (!tags.empty() && m_query.Connection().Session().TableExists("sitetag"));
+    const bool tagging =
+        std::any_of(tags.begin(), tags.end(), [](const SiteTagChange& c) { return !c.Tags.empty(); }) ||
+        (!tags.empty() && m_query.Connection().Session().TableExists("sitetag"));
     if (tagging) SiteTags::EnsureTable(m_query);
     RunInTransaction(m_query, m_dialect, [&] {
         for (const SiteChange& change : changes)

@@ -59,8 +59,8 @@ SiteTagMap SiteTags::All() {
 
 SiteTagMap SiteTags::Read(const std::string& where) {
     if (!m_query.Connection().Session().TableExists("sitetag")) return {};
-    OpenStatement(m_query, {"SELECT code, tag FROM sitetag" + (where.empty() ? "" : " WHERE " + where) +
-                            " ORDER BY code, tag"});
+    OpenStatement(m_query,
+                  {"SELECT code, tag FROM sitetag" + (where.empty() ? "" : " WHERE " + where) + " ORDER BY code, tag"});
     SiteTagMap tags;
     for (; !m_query.Eof(); m_query.Next())
         tags[SiteCodeKey(VarToStrTrim(m_query.FieldByName("code")))].push_back(
@@ -81,5 +81,5 @@ void SiteTags::Write(TDbQuery& query, const std::string& code, const std::vector
 void SiteTags::DropOrphaned(TDbQuery& query, const std::string& code) {
     if (!query.Connection().Session().TableExists("sitetag")) return; // no site was ever tagged
     ExecStatement(query, {"DELETE FROM sitetag WHERE " + CodeIs(code) + " AND NOT EXISTS (SELECT * FROM site WHERE " +
-                            "UPPER(site.CODE) = UPPER(" + SQLLiteral(code) + "))"});
+                          "UPPER(site.CODE) = UPPER(" + SQLLiteral(code) + "))"});
 }

@@ -70,8 +70,7 @@ void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
         SendShort("400 Bad Request", "", refused->Message + "\n");
         return;
     }
-    std::unique_ptr<TStatusBody> body =
-        StatusBodyFor(request.TargetPath, filter, request.QueryField("history"), view);
+    std::unique_ptr<TStatusBody> body = StatusBodyFor(request.TargetPath, filter, request.QueryField("history"), view);
     if (!body && !IsHistoryPath(request.TargetPath)) return;
     view.Load(*Board);
     if (Maintenance) view.LoadMaintenance(*Maintenance, request.QueryField("maintenance_after"));

@@ -35,8 +35,7 @@ struct SiteFilter {
     /// Keeps the sites whose code, name or address holds `text`.
     static SiteFilter OfText(const std::string& text);
     /// Reads the query fields q, state, tag, limit and after from `field` (a missing one is "").
-    static std::optional<Refusal> Read(const std::function<std::string(const std::string&)>& field,
-                                       SiteFilter& filter);
+    static std::optional<Refusal> Read(const std::function<std::string(const std::string&)>& field, SiteFilter& filter);
 
     /// A limit or a cursor is given: the sites come in code order, a page at a time.
     bool Paged() const { return Limit > 0 || !After.empty(); }

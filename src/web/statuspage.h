@@ -13,8 +13,7 @@ class TStatusPage : public TStatusBody {
 public:
     static constexpr int MaxRows = 1000;
 
-    TStatusPage(const TStatusView& view, const std::string& filter)
-        : TStatusPage(view, SiteFilter::OfText(filter)) {}
+    TStatusPage(const TStatusView& view, const std::string& filter) : TStatusPage(view, SiteFilter::OfText(filter)) {}
     /// The rows the filter keeps (its state and tag too); a limit or cursor is for the JSON only.
     TStatusPage(const TStatusView& view, SiteFilter filter) : TStatusBody(view), m_filter(std::move(filter)) {}
     const char* ContentType() const override { return "text/html; charset=utf-8"; }

@@ -49,7 +49,8 @@ void TStatusView::LoadMaintenance(const MaintenanceBook& book, const std::string
 bool TStatusView::InMaintenance(const std::string& code, const std::vector<std::string>& tags) const {
     if (m_held.empty()) return false;
     if (m_held.contains("*") || m_held.contains(SiteCodeKey(code))) return true;
-    return std::any_of(tags.begin(), tags.end(), [this](const std::string& tag) { return m_held.contains("tag:" + tag); });
+    return std::any_of(tags.begin(), tags.end(),
+                       [this](const std::string& tag) { return m_held.contains("tag:" + tag); });
 }
 
 std::string TStatusView::MaintenanceKey() const {

@@ -129,9 +129,8 @@ protected:
 
 TEST_F(ApiOverHttps, SiteMadeChangedAndDeletedIsProbedReprobedAndDroppedByTheNextScans) {
     const std::string w = "Bearer " + writer, r = "Bearer " + reader;
-    Reply made =
-        Call("POST", "/api/v1/sites", w,
-             R"({"code":"LOOP2","name":"Loop","address":"127.0.0.1","downtime":5,"tags":["Edge"]})");
+    Reply made = Call("POST", "/api/v1/sites", w,
+                      R"({"code":"LOOP2","name":"Loop","address":"127.0.0.1","downtime":5,"tags":["Edge"]})");
     ASSERT_EQ(made.Status, 201) << made.Body;
     EXPECT_EQ(json::parse(made.Body)["daemon"], "D1") << "a site without daemon is this daemon's";
     ASSERT_TRUE(vkt->WaitForOutput("LOOP2 Responding", 60s)) << vkt->Output();

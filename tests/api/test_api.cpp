@@ -380,9 +380,14 @@ TEST_P(TaggedSitesOn, ListsPagesInCodeOrderUnderEachFilter) {
         EXPECT_EQ(codes.size(), std::size_t(all)) << walked;
         EXPECT_TRUE(std::is_sorted(codes.begin(), codes.end())) << walked;
     }
-    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
-             {"limit", "0"}, {"limit", "1001"}, {"limit", "-1"}, {"limit", "ten"}, {"state", "sideways"},
-             {"tag", "two words"}, {"tag", std::string(65, 't')}, {"after", "S0\x01"}}) {
+    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{{"limit", "0"},
+                                                                                      {"limit", "1001"},
+                                                                                      {"limit", "-1"},
+                                                                                      {"limit", "ten"},
+                                                                                      {"state", "sideways"},
+                                                                                      {"tag", "two words"},
+                                                                                      {"tag", std::string(65, 't')},
+                                                                                      {"after", "S0\x01"}}) {
         TApiRequest bad;
         bad.Query = {{name, value}};
         const TApiResponse refused = sites->List(bad);
@@ -395,10 +400,12 @@ TEST_P(TaggedSitesOn, ListsPagesInCodeOrderUnderEachFilter) {
     view.Load(board);
     const auto status = [&view](const std::map<std::string, std::string>& query, std::string* next = nullptr) {
         SiteFilter filter;
-        EXPECT_FALSE(SiteFilter::Read([&query](const std::string& name) {
-            const auto it = query.find(name);
-            return it == query.end() ? std::string() : it->second;
-        }, filter));
+        EXPECT_FALSE(SiteFilter::Read(
+            [&query](const std::string& name) {
+                const auto it = query.find(name);
+                return it == query.end() ? std::string() : it->second;
+            },
+            filter));
         return Listed(TStatusJson(view, filter, false).Whole(), next);
     };
     EXPECT_EQ(status({{"tag", "core"}, {"limit", "3"}}), "S06,S09,S12+");
@@ -415,8 +422,8 @@ TEST_P(TaggedSitesOn, TagsGoWithTheirSiteAndAWindowOfATagHoldsItsSites) {
         request.Body = body.dump();
         const TApiResponse response = sites->Change(code, request, std::string(method) == "PATCH", "ops");
         const nlohmann::json answer = nlohmann::json::parse(response.Body);
-        return response.Status == 200 ? answer["tags"].dump() : std::to_string(response.Status) + " " +
-                                                                     answer.value("field", "");
+        return response.Status == 200 ? answer["tags"].dump()
+                                      : std::to_string(response.Status) + " " + answer.value("field", "");
     };
     struct Step {
         const char* Method;
@@ -441,9 +448,7 @@ TEST_P(TaggedSitesOn, TagsGoWithTheirSiteAndAWindowOfATagHoldsItsSites) {
     // A window of tag wan holds the five sites with that tag, and only those.
     TMaintenanceResource windows;
     windows.Book = &book;
-    windows.Storing = [this](const auto& work) {
-        database->With([&](TDbQuery& q) { work(TableStore(q, "D1")); });
-    };
+    windows.Storing = [this](const auto& work) { database->With([&](TDbQuery& q) { work(TableStore(q, "D1")); }); };
     TApiRequest make;
     make.Body = R"({"code":"tag:WAN","minutes":30})";
     const TApiResponse made = windows.Make(make, "ops");
