@@ -152,20 +152,29 @@ void TSiteListing::ReadPart(std::string& out) {
     if (sites.empty()) m_lastPart = true;
     m_board->Prepare(sites);
     static const std::vector<std::string> none;
-    for (const SiteFields& site : sites) {
+    const auto tagsOf = [&tags](const SiteFields& site) -> const std::vector<std::string>& {
         const auto found = tags.find(SiteCodeKey(site.Code));
-        const std::vector<std::string>& siteTags = found == tags.end() ? none : found->second;
+        return found == tags.end() ? none : found->second;
+    };
+    std::vector<SiteFields> kept;
+    for (const SiteFields& site : sites) {
         const TSiteEntry* entry = m_board->Find(site);
         const std::string state = entry ? StatusStateName(entry->Status) : "unknown";
-        if (!m_filter.Keeps(state, site.Code, site.Name, site.Address, siteTags)) continue;
-        if (m_filter.Limit > 0 && m_listed == m_filter.Limit) {
-            m_next = "/api/v1/sites?" + m_filter.NextQuery(m_lastListed) +
-                     (m_daemon.empty() ? "" : "&daemon=" + QueryValue(m_daemon));
+        if (!m_filter.Keeps(state, site.Code, site.Name, site.Address, tagsOf(site))) continue;
+        if (m_filter.Limit > 0 && m_listed + kept.size() == m_filter.Limit) {
             m_lastPart = true;
-            return;
+            m_next = "/api/v1/sites?" + m_filter.NextQuery(kept.empty() ? m_lastListed : kept.back().Code) +
+                     (m_daemon.empty() ? "" : "&daemon=" + QueryValue(m_daemon));
+            break;
         }
+        kept.push_back(site);
+    }
+    // A page looks up the daemons of the sites it shows only.
+    if (!whole && m_daemon.empty() && !kept.empty())
+        m_database.With([&](TDbQuery& q) { SiteStore(q, m_database.Dialect()).AddFirstDaemons(kept); });
+    for (const SiteFields& site : kept) {
         out += m_listed++ == 0 ? "\n" : ",\n";
-        out += JsonText(SiteJson(site, siteTags, *m_board));
+        out += JsonText(SiteJson(site, tagsOf(site), *m_board));
         m_lastListed = site.Code;
     }
     if (!sites.empty()) m_after = sites.back().Code;

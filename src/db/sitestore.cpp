@@ -261,7 +261,6 @@ std::vector<SiteFields> SiteStore::ListAfter(const std::string& daemon, const st
             --keep;
         if (keep > 0) sites.resize(keep);
     }
-    if (daemon.empty() && daemons == nullptr) AddFirstDaemons(sites);
     if (daemon.empty() && daemons != nullptr)
         for (SiteFields& site : sites)
             if (const auto found = daemons->find(SiteCodeKey(site.Code)); found != daemons->end())

@@ -90,12 +90,14 @@ public:
     /// At most `count` site rows after the code `after` ("" from the first), by code, as List gives
     /// them; a code's rows are not split between two calls (unless one code has more than `count`).
     /// Each call reads a bounded part of the tables, so a long list is read a part at a time.
-    /// `daemons`: each code's first daemon (FirstDaemons), read once for a long list; without it the
-    /// part's daemons are looked up with it.
+    /// Without `daemon`, Daemon is each code's first daemon from `daemons` (FirstDaemons, read once for
+    /// a long list), or left empty for AddFirstDaemons.
     std::vector<SiteFields> ListAfter(const std::string& daemon, const std::string& after, std::size_t count,
                                       const std::unordered_map<std::string, std::string>* daemons = nullptr);
     /// Every code's first daemon (by Daemon ID), by SiteCodeKey, in one pass over VKT.
     std::unordered_map<std::string, std::string> FirstDaemons();
+    /// Sets each site's first daemon, read for these codes only (one pass over VKT).
+    void AddFirstDaemons(std::vector<SiteFields>& sites);
     /// One site with its first daemon (by Daemon ID); none when the code is unknown.
     std::optional<SiteFields> Find(const std::string& code);
 
@@ -124,8 +126,6 @@ private:
     void RunChange(const SiteChange& change);
     /// `select` (a SELECT without its keyword) limited to its first `count` rows in this dialect.
     std::string FirstRows(const std::string& select, std::size_t count) const;
-    /// Sets each site's first daemon, read for the codes given.
-    void AddFirstDaemons(std::vector<SiteFields>& sites);
     std::unordered_map<std::string, std::string> ReadFirstDaemons(const std::string& where);
 
     TDbQuery& m_query;
