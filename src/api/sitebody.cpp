@@ -1,7 +1,7 @@
 // Reading a site's fields from JSON and writing the API's JSON answers.
 #include "api/sitebody.h"
 
-#include "db/sitetags.h"
+#include "db/tagrule.h"
 #include "platform/json.h"
 
 using nlohmann::json;

@@ -17,23 +17,6 @@ std::string CodeIs(const std::string& code) {
 
 } // namespace
 
-std::string TagProblem(const std::string& tag) {
-    if (tag.empty()) return "is empty";
-    if (tag.size() > MaxTagLength) return "is longer than " + std::to_string(MaxTagLength) + " characters";
-    for (unsigned char c : tag)
-        if (!std::isalnum(c) && c != '_' && c != '-' && c != '.' && c != ':')
-            return "takes only letters, digits, \"_\", \"-\", \".\" and \":\"";
-    return "";
-}
-
-std::vector<std::string> NormalTags(std::vector<std::string> tags) {
-    for (std::string& tag : tags)
-        tag = LowerCase(tag);
-    std::sort(tags.begin(), tags.end());
-    tags.erase(std::unique(tags.begin(), tags.end()), tags.end());
-    return tags;
-}
-
 void SiteTags::EnsureTable(TDbQuery& query) {
     CreateTableIfMissing(query, "sitetag",
                          {"CREATE TABLE sitetag (code varchar(20) NOT NULL, tag varchar(64) NOT NULL, "

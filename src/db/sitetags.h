@@ -1,21 +1,13 @@
 // The sites' tags, table sitetag (code, tag): made when missing, read for one site, for a set of
-// sites or for all, and written as a site's whole list. A tag is 1 to 64 ASCII letters, digits,
-// "_", "-", "." or ":", kept in lower case, so "Core" and "core" are one tag.
+// sites or for all, and written as a site's whole list (db/tagrule.h says what a tag may be).
 #pragma once
 
 #include "db/dbaccess.h"
+#include "db/tagrule.h"
 
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-/// The longest tag.
-constexpr std::size_t MaxTagLength = 64;
-
-/// Why `tag` cannot be a tag; "" when it can (letter case aside).
-std::string TagProblem(const std::string& tag);
-/// The tags as stored: lower case, sorted, each once.
-std::vector<std::string> NormalTags(std::vector<std::string> tags);
 
 /// Each site's tags (NormalTags) by SiteCodeKey of its code; sites without tags are absent.
 using SiteTagMap = std::unordered_map<std::string, std::vector<std::string>>;

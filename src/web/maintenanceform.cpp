@@ -6,7 +6,7 @@
 #include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/strutil.h"
-#include "db/sitetags.h"
+#include "db/tagrule.h"
 #include "history/maintenance.h"
 #include "web/formfields.h"
 

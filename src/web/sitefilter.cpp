@@ -2,7 +2,7 @@
 // that silently ignores it.
 #include "web/sitefilter.h"
 
-#include "db/sitetags.h"
+#include "db/tagrule.h"
 #include "platform/strutil.h"
 #include "web/statusjson.h"
 #include "web/statusview.h"
@@ -20,7 +20,7 @@ bool IsState(const std::string& state) {
 
 bool HoldsText(const std::string& text, const std::string& lowerPart) {
     const auto found = std::search(text.begin(), text.end(), lowerPart.begin(), lowerPart.end(),
-                                   [](char a, char b) { return std::tolower((unsigned char)a) == b; });
+                                   [](char a, char b) { return char(std::tolower((unsigned char)a)) == b; });
     return lowerPart.empty() || found != text.end();
 }
 
