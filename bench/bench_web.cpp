@@ -2,11 +2,19 @@
 // load generator (bench_web_nginx.sh), with a status board of SITES sites (a day of history each);
 // `parse N` times request recognition and query parsing in-process; `status SITES` times building
 // /status and /metrics in-process; `slow READERS [SITES]` prints what READERS clients that ask for
-// /status.json?history=1 and then read nothing cost a server of SITES sites in resident memory.
+// /status.json?history=1 and then read nothing cost a server of SITES sites in resident memory;
+// `api SITES` times GET /api/v1/sites (the first page of 100 and the whole list) and
+// /status.json?limit=100 in-process over an embedded database of SITES sites, with the growth of the
+// resident peak the whole list costs, beside the targets.
+#include "api/apidatabase.h"
+#include "api/sitesresource.h"
+#include "db/data.h"
+#include "db/sitetags.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
 #include "platform/msgloop.h"
 #include "web/httprequest.h"
+#include "web/statusjson.h"
 #include "web/statusmetrics.h"
 #include "web/statuspage.h"
 #include "web/webserver.h"
@@ -20,8 +28,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -69,6 +81,144 @@ int Status(int sites) {
         std::printf("%-8s %d sites: %zu bytes, built in %.1f ms per request\n", path, sites, bytes, ms / runs);
     }
     SetClock(nullptr);
+    return 0;
+}
+
+/// The process's resident and peak resident kilobytes; `reset` starts a new peak from now.
+long ResidentKb(const char* field, bool reset = false) {
+    if (reset) std::ofstream("/proc/self/clear_refs") << "5";
+    std::ifstream status("/proc/self/status");
+    long kb = 0;
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0) kb = std::atol(line.c_str() + std::strlen(field));
+    return kb;
+}
+
+/// `sites` sites of daemon B1 in one transaction, every tenth tagged "core".
+void FillSites(TVKTDataModule& dm, int sites) {
+    ExecStatement(dm.adoQ2, {"BEGIN"});
+    for (int first = 0; first < sites; first += 500) {
+        std::string rows, links, tags;
+        for (int i = first; i < std::min(sites, first + 500); ++i) {
+            const std::string code = "'S" + std::to_string(100000 + i) + "'";
+            rows += std::string(rows.empty() ? "" : ", ") + "(" + code + ", 'Site " + std::to_string(i) + "', '10." +
+                    std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ".1', 5)";
+            links += std::string(links.empty() ? "" : ", ") + "('B1', " + code + ")";
+            if (i % 10 == 0) tags += std::string(tags.empty() ? "" : ", ") + "(" + code + ", 'core')";
+        }
+        ExecStatement(dm.adoQ2, {"INSERT INTO site (CODE, sitename, IPaddr, Downtime) VALUES " + rows});
+        ExecStatement(dm.adoQ2, {"INSERT INTO VKT (VKTID, sitecode) VALUES " + links});
+        ExecStatement(dm.adoQ2, {"INSERT INTO sitetag (code, tag) VALUES " + tags});
+    }
+    ExecStatement(dm.adoQ2, {"COMMIT"});
+}
+
+/// One scan of every site; every 97th silent.
+void ScanOnce(TStatusBoard& board, int sites) {
+    board.ScanBegun();
+    for (int i = 0; i < sites; ++i) {
+        SiteResult r;
+        r.Code = "S" + std::to_string(100000 + i);
+        r.Name = "Site " + std::to_string(i);
+        r.Address = "10." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ".1";
+        r.Answered = i % 97 != 0;
+        r.RttAvg = 1 + i % 90;
+        r.LastCause = r.Answered ? ProbeCause::None : ProbeCause::TimedOut;
+        board.SiteProbed(r, {});
+    }
+    board.ScanEnded();
+}
+
+/// Milliseconds of the process's processor time (all threads).
+double CpuMilliseconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
+}
+
+/// Wall-clock milliseconds of `work`; its processor milliseconds in `cpu`. On a loaded machine the
+/// processor time is the steadier figure: the wall time is what a client waits.
+double MillisecondsOf(const std::function<void()>& work, double* cpu = nullptr) {
+    const double cpuStart = CpuMilliseconds();
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    if (cpu != nullptr) *cpu = CpuMilliseconds() - cpuStart;
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+int ApiList(int sites) {
+    char dir[] = "/tmp/bench_api.XXXXXX";
+    if (::mkdtemp(dir) == nullptr) return 1;
+    TVKTDataModule dm;
+    dm.DBProvider = "SQLite";
+    dm.DataBase = std::string(dir) + "/vkt.db";
+    if (!dm.ActivateConnection()) {
+        std::fprintf(stderr, "%s\n", dm.LastConnectionError().c_str());
+        return 1;
+    }
+    SiteTags::EnsureTable(dm.adoQ2);
+    std::printf("filling %d sites...\n", sites);
+    std::fflush(stdout);
+    FillSites(dm, sites);
+    TStatusBoard board;
+    ScanOnce(board, sites);
+    board.SiteTagsRead(std::make_shared<const SiteTagMap>(SiteTags(dm.adoQ2).All()));
+    TApiDatabase database(dm.ConnectionString(), TDbDialect::SQLite);
+    TSitesResource resource(database);
+    resource.LoadView = [&board](TStatusView& view) {
+        view.Load(board);
+        return true;
+    };
+    TApiRequest page;
+    page.Query = {{"limit", "100"}};
+    std::size_t bytes = 0;
+    double coldCpu = 0, warmCpu = 0, wholeCpu = 0, statusCpu = 0;
+    const double cold = MillisecondsOf([&] { bytes = WholeBody(resource.List(page)).size(); }, &coldCpu);
+    const int runs = 20;
+    const double warm = MillisecondsOf(
+                            [&] {
+                                for (int i = 0; i < runs; ++i)
+                                    WholeBody(resource.List(page));
+                            },
+                            &warmCpu) /
+                        runs;
+    warmCpu /= runs;
+    std::printf("first page of 100: %zu bytes, %.1f ms wall (%.1f ms processor) the first request, %.1f ms wall "
+                "(%.1f ms processor) the next ones; target 50 ms: %.2f of it (processor %.2f)\n",
+                bytes, cold, coldCpu, warm, warmCpu, std::max(cold, warm) / 50.0, std::max(coldCpu, warmCpu) / 50.0);
+
+    // The whole list as the listener sends it: piece by piece, none of them kept.
+    const long before = ResidentKb("VmRSS:", true);
+    std::size_t total = 0;
+    const double whole = MillisecondsOf(
+        [&] {
+            const TApiResponse response = resource.List(TApiRequest{});
+            for (std::string piece; response.Stream(piece); piece.clear())
+                total += piece.size();
+        },
+        &wholeCpu);
+    const double grownMb = double(ResidentKb("VmHWM:") - before) / 1024.0;
+    std::printf("whole list of %d: %zu bytes, %.0f ms wall (%.0f ms processor); target 2000 ms: %.2f of it "
+                "(processor %.2f)\n",
+                sites, total, whole, wholeCpu, whole / 2000.0, wholeCpu / 2000.0);
+    std::printf("resident peak growth for the whole list: %.1f MB; target 100 MB: %.2f of it\n", grownMb,
+                grownMb / 100.0);
+
+    SiteFilter limited;
+    limited.Limit = 100;
+    const double status = MillisecondsOf(
+                              [&] {
+                                  for (int i = 0; i < runs; ++i) {
+                                      TStatusView view;
+                                      view.Load(board);
+                                      bytes = TStatusJson(view, limited, false).Whole().size();
+                                  }
+                              },
+                              &statusCpu) /
+                          runs;
+    std::printf("/status.json?limit=100: %zu bytes, %.1f ms wall (%.1f ms processor) per request\n", bytes, status,
+                statusCpu / runs);
+    std::filesystem::remove_all(dir);
     return 0;
 }
 
@@ -185,9 +335,11 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "serve" && argc > 2) return Serve(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 0);
     if (mode == "parse") return Parse(argc > 2 ? std::atol(argv[2]) : 200000);
+    if (mode == "api") return ApiList(argc > 2 ? std::atoi(argv[2]) : 100000);
     if (mode == "status") return Status(argc > 2 ? std::atoi(argv[2]) : 10000);
     if (mode == "slow") return Slow(argv[0], argc > 2 ? std::atoi(argv[2]) : 64, argc > 3 ? std::atoi(argv[3]) : 10000);
     std::fprintf(stderr,
-                 "usage: bench_web serve PORT [SITES] | parse [COUNT] | status [SITES] | slow [READERS] [SITES]\n");
+                 "usage: bench_web serve PORT [SITES] | parse [COUNT] | status [SITES] | slow [READERS] [SITES] | "
+                 "api [SITES]\n");
     return 2;
 }

@@ -2,5 +2,5 @@
 # a longer run of the request fuzzer (bench_web_fuzz.sh).
 if(TARGET vkt_web)
     add_executable(bench_web ${CMAKE_CURRENT_LIST_DIR}/bench_web.cpp)
-    target_link_libraries(bench_web PRIVATE vkt_web vkt_options)
+    target_link_libraries(bench_web PRIVATE vkt_web vkt_api vkt_options)
 endif()

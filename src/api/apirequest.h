@@ -2,6 +2,7 @@
 // fills the one and sends the other, so the routes know nothing of the HTTP library.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -41,4 +42,16 @@ struct TApiResponse {
     std::string ContentType = "application/json";
     std::string Body;
     std::vector<std::pair<std::string, std::string>> Headers;
+    /// When set, the body is made while it is sent and Body is not: each call appends the next piece
+    /// to `out` and is false once the body is whole.
+    std::function<bool(std::string& out)> Stream;
 };
+
+/// The answer's body whole, its stream drained.
+inline std::string WholeBody(const TApiResponse& response) {
+    if (!response.Stream) return response.Body;
+    std::string body;
+    while (response.Stream(body)) {
+    }
+    return body;
+}

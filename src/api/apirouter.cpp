@@ -163,19 +163,22 @@ TApiResponse TApiRouter::Status(const TApiRequest& request) {
             verdict = m_guard->Screen(screened);
         else if (m_guard->HostAllowed(screened))
             verdict = TWebGuard::TVerdict::Answer;
-        if (verdict == TWebGuard::TVerdict::Silence) return TApiResponse{0, "", "", {}};
+        if (verdict == TWebGuard::TVerdict::Silence) return TApiResponse{0, "", "", {}, {}};
         if (verdict == TWebGuard::TVerdict::AskLogin) {
             // A login that was given and is wrong counts as a bad token does; none is a first visit.
             if (!request.Authorization.empty()) m_limiter.Failed(request.Peer, GetClock().Monotonic());
-            TApiResponse response{401, "text/plain", "401 Unauthorized\n", {}};
+            TApiResponse response{401, "text/plain", "401 Unauthorized\n", {}, {}};
             response.Headers.emplace_back("WWW-Authenticate", "Basic realm=\"vkt\"");
             response.Headers.emplace_back("WWW-Authenticate", "Bearer realm=\"vkt\"");
             return response;
         }
     }
     TStatusView view;
-    const std::unique_ptr<TStatusBody> body =
-        StatusBodyFor(request.Path, request.QueryField("q"), request.QueryField("history"), view);
+    SiteFilter filter;
+    if (const auto refused = StatusFilterFor(
+            request.Path, [&request](const std::string& name) { return request.QueryField(name); }, filter))
+        return ApiError(400, refused->Message, refused->Field);
+    const std::unique_ptr<TStatusBody> body = StatusBodyFor(request.Path, filter, request.QueryField("history"), view);
     LoadView(view);
     TApiResponse response;
     response.ContentType = body->ContentType();

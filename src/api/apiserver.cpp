@@ -20,6 +20,7 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -221,10 +222,49 @@ private:
         return MHD_YES;
     }
 
+    /// A body made while it is sent: the pieces of the stream, handed on as the library asks.
+    struct TStreamed {
+        std::function<bool(std::string&)> Stream;
+        std::string Pending;
+        std::size_t Offset = 0;
+        bool Ended = false;
+
+        static ssize_t Read(void* self, uint64_t, char* buffer, size_t max) {
+            auto* body = static_cast<TStreamed*>(self);
+            try {
+                while (body->Offset == body->Pending.size()) {
+                    if (body->Ended) return MHD_CONTENT_READER_END_OF_STREAM;
+                    body->Pending.clear();
+                    body->Offset = 0;
+                    body->Ended = !body->Stream(body->Pending);
+                }
+            } catch (const std::exception& e) {
+                // The head is out: the client learns of the failure by the connection's close.
+                WriteLog("API", std::string("A list failed while it was sent: ") + e.what());
+                return MHD_CONTENT_READER_END_WITH_ERROR;
+            }
+            const std::size_t size = std::min(max, body->Pending.size() - body->Offset);
+            std::memcpy(buffer, body->Pending.data() + body->Offset, size);
+            body->Offset += size;
+            return ssize_t(size);
+        }
+        static void Free(void* self) { delete static_cast<TStreamed*>(self); }
+    };
+
+    static MHD_Response* MakeResponse(const TApiResponse& answer) {
+        if (!answer.Stream)
+            return MHD_create_response_from_buffer(answer.Body.size(), const_cast<char*>(answer.Body.data()),
+                                                   MHD_RESPMEM_MUST_COPY);
+        auto* body = new TStreamed{answer.Stream, {}, 0, false};
+        MHD_Response* response =
+            MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, &TStreamed::Read, body, &TStreamed::Free);
+        if (response == nullptr) delete body;
+        return response;
+    }
+
     static MHD_Result Send(MHD_Connection* connection, const TApiResponse& answer) {
         if (answer.Status == 0) return MHD_NO; // closed without an answer
-        MHD_Response* response = MHD_create_response_from_buffer(
-            answer.Body.size(), const_cast<char*>(answer.Body.data()), MHD_RESPMEM_MUST_COPY);
+        MHD_Response* response = MakeResponse(answer);
         if (response == nullptr) return MHD_NO;
         if (!answer.ContentType.empty()) MHD_add_response_header(response, "Content-Type", answer.ContentType.c_str());
         for (const auto& [name, value] : answer.Headers)

@@ -22,11 +22,12 @@ const char* const Description = R"json({
     "/api/v1/sites": {
       "get": {
         "summary": "The sites, with what the last scans saw of them",
+        "description": "By code. Without `limit` every site the filters keep, sent as it is read; with it a page, and `next` for the page after while more sites are kept.",
         "operationId": "listSites",
-        "parameters": [{"name": "daemon", "in": "query", "required": false, "description": "Only the sites of this Daemon ID", "schema": {"type": "string"}}],
+        "parameters": [{"name": "daemon", "in": "query", "required": false, "description": "Only the sites of this Daemon ID", "schema": {"type": "string"}}, {"$ref": "#/components/parameters/Filter"}, {"$ref": "#/components/parameters/State"}, {"$ref": "#/components/parameters/Tag"}, {"$ref": "#/components/parameters/Limit"}, {"$ref": "#/components/parameters/After"}],
         "responses": {
-          "200": {"description": "The sites, by code", "content": {"application/json": {"schema": {"type": "object", "required": ["sites"], "properties": {"sites": {"type": "array", "items": {"$ref": "#/components/schemas/Site"}}}}}}},
-          "400": {"$ref": "#/components/responses/BadTarget"},
+          "200": {"description": "The sites, by code", "content": {"application/json": {"schema": {"type": "object", "required": ["sites"], "properties": {"sites": {"type": "array", "items": {"$ref": "#/components/schemas/Site"}}, "next": {"$ref": "#/components/schemas/NextPage"}}}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
           "401": {"$ref": "#/components/responses/Unauthorized"},
           "429": {"$ref": "#/components/responses/TooMany"},
           "503": {"$ref": "#/components/responses/Unavailable"}
@@ -206,10 +207,11 @@ const char* const Description = R"json({
         "summary": "The status board as JSON: the daemon, the last scan and each site address",
         "operationId": "getStatusJson",
         "security": [{}, {"basic": []}, {"bearer": []}],
-        "parameters": [{"$ref": "#/components/parameters/Filter"}, {"name": "history", "in": "query", "required": false, "description": "1 adds each site's 288 five-minute buckets", "schema": {"type": "string", "enum": ["1"]}}],
+        "description": "Each site address on the board, silent ones first. With `limit` or `after`, a page of them by code, and `next` for the page after while more are kept.",
+        "parameters": [{"$ref": "#/components/parameters/Filter"}, {"$ref": "#/components/parameters/State"}, {"$ref": "#/components/parameters/Tag"}, {"$ref": "#/components/parameters/Limit"}, {"$ref": "#/components/parameters/After"}, {"name": "history", "in": "query", "required": false, "description": "1 adds each site's 288 five-minute buckets", "schema": {"type": "string", "enum": ["1"]}}],
         "responses": {
           "200": {"description": "The board", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/StatusBoard"}}}},
-          "400": {"$ref": "#/components/responses/BadTarget"},
+          "400": {"$ref": "#/components/responses/Invalid"},
           "401": {"$ref": "#/components/responses/LoginNeeded"},
           "429": {"$ref": "#/components/responses/TooMany"}
         }
@@ -236,7 +238,11 @@ const char* const Description = R"json({
     },
     "parameters": {
       "Code": {"name": "code", "in": "path", "required": true, "description": "The site's code, percent-encoded", "schema": {"type": "string", "maxLength": 12}},
-      "Filter": {"name": "q", "in": "query", "required": false, "description": "Keeps the sites whose code, name or address holds this text (any case)", "schema": {"type": "string"}}
+      "Filter": {"name": "q", "in": "query", "required": false, "description": "Keeps the sites whose code, name or address holds this text (any case)", "schema": {"type": "string"}},
+      "State": {"name": "state", "in": "query", "required": false, "description": "Keeps the sites in this state", "schema": {"type": "string", "enum": ["up", "degraded", "down", "unknown"]}},
+      "Tag": {"name": "tag", "in": "query", "required": false, "description": "Keeps the sites with this tag (any case)", "schema": {"$ref": "#/components/schemas/Tag"}},
+      "Limit": {"name": "limit", "in": "query", "required": false, "description": "Sites per page; every site when left out", "schema": {"type": "integer", "minimum": 1, "maximum": 1000}},
+      "After": {"name": "after", "in": "query", "required": false, "description": "The code the page starts after, as `next` carries it", "schema": {"type": "string"}}
     },
     "schemas": {
       "SiteInput": {
@@ -250,9 +256,12 @@ const char* const Description = R"json({
           "downtime": {"anyOf": [{"type": "integer", "minimum": 0, "maximum": 2147483647}, {"type": "string", "pattern": "^[0-9]{1,10}$"}], "description": "Minutes a site must stay unreachable before it is notified"},
           "email": {"type": "string", "nullable": true, "maxLength": 50, "description": "Required when contactflag is 2"},
           "contactflag": {"anyOf": [{"type": "integer", "nullable": true}, {"type": "string", "nullable": true, "pattern": "^-?[0-9]{1,10}$"}], "description": "2 mail to email, 3 pop-up; anything else or null: no notice"},
-          "daemon": {"type": "string", "minLength": 1, "maxLength": 20, "description": "Daemon ID of the VKT row; this daemon's when left out on creation"}
+          "daemon": {"type": "string", "minLength": 1, "maxLength": 20, "description": "Daemon ID of the VKT row; this daemon's when left out on creation"},
+          "tags": {"type": "array", "nullable": true, "items": {"$ref": "#/components/schemas/Tag"}, "description": "The site's whole list of tags, kept in lower case; null or [] for none. PATCH without it keeps the tags, PUT without it clears them"}
         }
       },
+      "Tag": {"type": "string", "minLength": 1, "maxLength": 64, "pattern": "^[A-Za-z0-9_.:-]+$", "description": "Letters, digits, _ - . and :"},
+      "NextPage": {"type": "string", "description": "The path and query of the page after this one; absent on the last page"},
       "NewSite": {
         "description": "A site's values on creation",
         "allOf": [{"$ref": "#/components/schemas/SiteInput"}],
@@ -265,7 +274,7 @@ const char* const Description = R"json({
       },
       "Site": {
         "type": "object",
-        "required": ["code", "name", "address", "downtime", "email", "contactflag", "daemon", "state", "cause", "rtt_ms", "notified", "maintenance"],
+        "required": ["code", "name", "address", "downtime", "email", "contactflag", "daemon", "state", "cause", "rtt_ms", "notified", "maintenance", "tags"],
         "properties": {
           "code": {"type": "string"},
           "name": {"type": "string"},
@@ -279,6 +288,7 @@ const char* const Description = R"json({
           "rtt_ms": {"type": "number", "nullable": true, "description": "The last answer's round-trip time in milliseconds"},
           "notified": {"type": "boolean", "description": "A notice of the current outage went out"},
           "maintenance": {"type": "boolean", "description": "A maintenance window holds the site's notices now"},
+          "tags": {"type": "array", "items": {"type": "string"}, "description": "The site's tags, in order"},
           "acknowledged": {"$ref": "#/components/schemas/Acknowledgement"},
           "uptime": {"$ref": "#/components/schemas/Uptime"}
         }
@@ -308,7 +318,8 @@ const char* const Description = R"json({
               "scans": {"type": "integer", "minimum": 0}
             }
           },
-          "sites": {"type": "array", "items": {"$ref": "#/components/schemas/StatusSite"}}
+          "sites": {"type": "array", "items": {"$ref": "#/components/schemas/StatusSite"}},
+          "next": {"$ref": "#/components/schemas/NextPage"}
         }
       },
       "StatusSite": {
@@ -330,6 +341,7 @@ const char* const Description = R"json({
           "family": {"type": "string", "description": "The family that failed"},
           "acknowledged": {"$ref": "#/components/schemas/Acknowledgement"},
           "maintenance": {"type": "boolean", "enum": [true], "description": "Present while a maintenance window holds the site's notices"},
+          "tags": {"type": "array", "items": {"type": "string"}, "description": "The site's tags as the last scan read them; absent when it has none"},
           "group": {"type": "object", "required": ["state", "failed"], "description": "The probe group's verdict", "properties": {"state": {"type": "string", "enum": ["up", "down"]}, "failed": {"type": "integer", "minimum": 0}}},
           "trace": {"$ref": "#/components/schemas/PathTrace"},
           "uptime": {"$ref": "#/components/schemas/Uptime"},
@@ -367,7 +379,7 @@ const char* const Description = R"json({
         "additionalProperties": false,
         "required": ["code"],
         "properties": {
-          "code": {"type": "string", "maxLength": 12, "description": "A site code, or * for every site of this Daemon ID"},
+          "code": {"type": "string", "maxLength": 30, "description": "A site code (at most 12 characters), * for every site of this Daemon ID, or tag:T for every site with tag T (T at most 26 characters); the window keeps the text as given"},
           "minutes": {"anyOf": [{"type": "integer", "minimum": 1}, {"type": "string"}], "description": "One-off: from now for this many minutes (at most a year); weekly: how long each occurrence lasts (at most a week)"},
           "start": {"type": "string", "description": "One-off instead of minutes: yyyy-mm-dd hh:mm[:ss], the daemon's local time"},
           "end": {"type": "string", "description": "With start: yyyy-mm-dd hh:mm[:ss]"},
@@ -403,7 +415,7 @@ const char* const Description = R"json({
       }
     },
     "responses": {
-      "Invalid": {"description": "A value the columns cannot take, a body that is no JSON object of the resource's fields (or holds a NUL byte), or a path or query holding %00", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "Invalid": {"description": "A value the columns cannot take, a body that is no JSON object of the resource's fields (or holds a NUL byte), a query parameter that is none (`field` names it), or a path or query holding %00", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "BadTarget": {"description": "The path or query holds %00", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "Unauthorized": {"description": "No valid token", "headers": {"WWW-Authenticate": {"required": true, "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "LoginNeeded": {"description": "The [Web] login or a token is needed (text); a token that is not valid gets the JSON error", "headers": {"WWW-Authenticate": {"required": true, "schema": {"type": "string"}}}, "content": {"text/plain": {"schema": {"type": "string"}}, "application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},

@@ -1,6 +1,7 @@
 // Reading a site's fields from JSON and writing the API's JSON answers.
 #include "api/sitebody.h"
 
+#include "db/tagrule.h"
 #include "platform/json.h"
 
 using nlohmann::json;
@@ -16,6 +17,24 @@ std::string* FieldOf(SiteFields& site, const std::string& name) {
     if (name == "contactflag") return &site.ContactFlag;
     if (name == "daemon") return &site.Daemon;
     return nullptr;
+}
+
+bool ReadTags(const json& value, std::optional<std::vector<std::string>>& tags, TApiResponse& refusal) {
+    std::vector<std::string> list;
+    if (!value.is_null() && !value.is_array()) {
+        refusal = ApiError(400, "tags is not a list of tags", "tags");
+        return false;
+    }
+    for (const json& tag : value.is_array() ? value : json::array()) {
+        const std::string problem = tag.is_string() ? TagProblem(tag.get<std::string>()) : "is not text";
+        if (!problem.empty()) {
+            refusal = ApiError(400, "a tag " + problem, "tags");
+            return false;
+        }
+        list.push_back(tag.get<std::string>());
+    }
+    tags = NormalTags(std::move(list));
+    return true;
 }
 
 } // namespace
@@ -34,10 +53,15 @@ bool ReadJsonObject(const std::string& body, json& object, TApiResponse& refusal
     return true;
 }
 
-bool ReadSiteFields(const std::string& body, SiteFields& site, TApiResponse& refusal) {
+bool ReadSiteFields(const std::string& body, SiteFields& site, std::optional<std::vector<std::string>>& tags,
+                    TApiResponse& refusal) {
     json document;
     if (!ReadJsonObject(body, document, refusal)) return false;
     for (const auto& [name, value] : document.items()) {
+        if (name == "tags") {
+            if (!ReadTags(value, tags, refusal)) return false;
+            continue;
+        }
         std::string* field = FieldOf(site, name);
         if (field == nullptr) {
             refusal = ApiError(400, name + " is not a field of a site", name);

@@ -2,7 +2,9 @@
 #include "api/sitesresource.h"
 
 #include "api/sitebody.h"
+#include "api/sitelist.h"
 #include "db/ackrows.h"
+#include "db/sitetags.h"
 
 #include "platform/activitylog.h"
 #include "platform/clock.h"
@@ -21,69 +23,6 @@ using nlohmann::json;
 
 namespace {
 
-/// The board's entries by code, in a view with the maintenance windows; of a code with several
-/// addresses, the one at the site's address.
-class TBoardIndex {
-public:
-    explicit TBoardIndex(const std::function<bool(TStatusView&)>& load) {
-        m_loaded = load && load(m_view);
-        for (const TSiteEntry* entry : m_view.Sites)
-            m_byCode.emplace(entry->Status.Code, entry);
-    }
-    const TSiteEntry* Find(const SiteFields& site) const {
-        const auto [first, last] = m_byCode.equal_range(site.Code);
-        for (auto it = first; it != last; ++it)
-            if (it->second->Status.Address == site.Address) return it->second;
-        return first == last ? nullptr : first->second;
-    }
-    bool Loaded() const { return m_loaded; }
-    const TStatusView& View() const { return m_view; }
-
-private:
-    TStatusView m_view;
-    bool m_loaded = false;
-    std::multimap<std::string, const TSiteEntry*> m_byCode;
-};
-
-/// What /status.json shows of the site: its state (with "degraded"), acknowledgement and uptime.
-void AddShownStatus(json& out, const TSiteEntry& entry, const TStatusView& view) {
-    const TSiteStatus& status = entry.Status;
-    out["state"] = StatusStateName(status);
-    if (status.AckAt != 0)
-        out["acknowledged"] = {{"by", status.AckBy},
-                               {"comment", status.AckComment},
-                               {"at", FormatDateTime("yyyy-mm-dd hh:nn:ss", status.AckAt)}};
-    if (const SiteUptime* uptime = view.Uptime(status)) {
-        json windows = json::object();
-        for (int w = 0; w < UptimeWindows; ++w) {
-            const double percent = uptime->Percent[w];
-            windows[UptimeWindowNames[w]] = std::isnan(percent) ? json() : json(UptimeCut(percent));
-        }
-        out["uptime"] = windows;
-    }
-}
-
-json SiteJson(const SiteFields& site, const TBoardIndex& board) {
-    json out = {{"code", site.Code},       {"name", site.Name},
-                {"address", site.Address}, {"downtime", std::stoll(site.Downtime.empty() ? "0" : site.Downtime)},
-                {"email", site.Email},     {"contactflag", nullptr},
-                {"daemon", site.Daemon},   {"state", "unknown"},
-                {"cause", nullptr},        {"rtt_ms", nullptr},
-                {"notified", false},       {"maintenance", board.View().InMaintenance(site.Code)}};
-    if (!site.ContactFlag.empty()) out["contactflag"] = std::stoll(site.ContactFlag);
-    if (const TSiteEntry* entry = board.Find(site)) {
-        const TSiteStatus& status = entry->Status;
-        if (!status.Cause.empty()) out["cause"] = status.Cause;
-        if (status.LastRttUs >= 0)
-            out["rtt_ms"] = double(status.LastRttUs) / 1000.0;
-        else if (status.LastRttMs >= 0)
-            out["rtt_ms"] = status.LastRttMs;
-        out["notified"] = status.Notified;
-        AddShownStatus(out, *entry, board.View());
-    }
-    return out;
-}
-
 /// The code as one segment of a path: bytes other than letters, digits and "-._~" percent-encoded.
 std::string PathSegment(const std::string& code) {
     std::string out;
@@ -97,6 +36,11 @@ std::string PathSegment(const std::string& code) {
     return out;
 }
 
+std::vector<SiteTagChange> TagChanges(const std::string& code, const std::optional<std::vector<std::string>>& tags) {
+    if (!tags) return {};
+    return {{code, *tags}};
+}
+
 TApiResponse Invalid(const ESiteInvalid& e) {
     const FieldError& first = e.Errors().front();
     return ApiError(400, first.Field + " " + first.Message, first.Field);
@@ -104,42 +48,69 @@ TApiResponse Invalid(const ESiteInvalid& e) {
 
 } // namespace
 
+// The first part is read before the answer, so that a database out of reach is still a 503; a page
+// is made whole, the whole list is made while it is sent.
 TApiResponse TSitesResource::List(const TApiRequest& request) {
-    const std::string daemon = request.QueryField("daemon");
-    const std::vector<SiteFields> sites =
-        m_database.With([&](TDbQuery& q) { return SiteStore(q, m_database.Dialect()).List(daemon); });
-    const TBoardIndex board(LoadView);
-    json list = json::array();
-    for (const SiteFields& site : sites)
-        list.push_back(SiteJson(site, board));
-    return JsonAnswer(200, json{{"sites", list}});
+    SiteFilter filter;
+    if (const auto refused =
+            SiteFilter::Read([&request](const std::string& name) { return request.QueryField(name); }, filter))
+        return ApiError(400, refused->Message, refused->Field);
+    const bool paged = filter.Limit > 0;
+    auto listing = std::make_shared<TSiteListing>(m_database, request.QueryField("daemon"), std::move(filter),
+                                                  std::make_unique<TBoardIndex>(LoadView, !paged));
+    TApiResponse response;
+    std::string first;
+    for (int piece = 0; piece < 2 && listing->Next(first); ++piece) {
+    }
+    if (paged) {
+        response.Body = std::move(first);
+        while (listing->Next(response.Body)) {
+        }
+        return response;
+    }
+    response.Stream = [listing, first = std::move(first)](std::string& out) mutable {
+        if (first.empty()) return listing->Next(out);
+        out += first;
+        first.clear();
+        return true;
+    };
+    return response;
 }
 
 TApiResponse TSitesResource::Get(const std::string& code) {
-    const std::optional<SiteFields> site =
-        m_database.With([&](TDbQuery& q) { return SiteStore(q, m_database.Dialect()).Find(code); });
+    std::vector<std::string> tags;
+    const std::optional<SiteFields> site = m_database.With([&](TDbQuery& q) {
+        std::optional<SiteFields> found = SiteStore(q, m_database.Dialect()).Find(code);
+        if (found) tags = SiteTags(q).Of(found->Code);
+        return found;
+    });
     if (!site) return ApiError(404, "no site has the code " + code);
-    return Answer(200, *site);
+    return Answer(200, *site, tags);
 }
 
-TApiResponse TSitesResource::Answer(int status, const SiteFields& site) const {
-    return JsonAnswer(status, SiteJson(site, TBoardIndex(LoadView)));
+TApiResponse TSitesResource::Answer(int status, const SiteFields& site, const std::vector<std::string>& tags) const {
+    TBoardIndex board(LoadView);
+    board.Prepare({site});
+    return JsonAnswer(status, SiteJson(site, tags, board));
 }
 
 TApiResponse TSitesResource::Create(const TApiRequest& request, const std::string& token) {
     SiteFields site;
+    std::optional<std::vector<std::string>> tags;
     TApiResponse refusal;
-    if (!ReadSiteFields(request.Body, site, refusal)) return refusal;
+    if (!ReadSiteFields(request.Body, site, tags, refusal)) return refusal;
     if (site.Daemon.empty() && DaemonId) site.Daemon = DaemonId();
     try {
-        m_database.With([&](TDbQuery& q) { SiteStore(q, m_database.Dialect()).Create(site); });
+        m_database.With([&](TDbQuery& q) {
+            SiteStore(q, m_database.Dialect()).Apply({{SiteChange::Kind::Create, site}}, TagChanges(site.Code, tags));
+        });
     } catch (const ESiteInvalid& e) {
         return Invalid(e);
     } catch (const ESiteExists&) {
         return ApiError(409, "a site has the code " + site.Code + " already", "code");
     }
     WriteLog("API", "Site " + site.Code + " created by token " + token + ".");
-    TApiResponse response = Answer(201, site);
+    TApiResponse response = Answer(201, site, tags.value_or(std::vector<std::string>{}));
     response.Headers.emplace_back("Location", "/api/v1/sites/" + PathSegment(site.Code));
     return response;
 }
@@ -156,11 +127,13 @@ TApiResponse TSitesResource::Change(const std::string& code, const TApiRequest& 
             site.Code = code;
             site.Daemon = stored->Daemon;
             TApiResponse refusal;
-            if (!ReadSiteFields(request.Body, site, refusal)) return refusal;
+            std::optional<std::vector<std::string>> tags;
+            if (!ReadSiteFields(request.Body, site, tags, refusal)) return refusal;
             if (site.Code != code) return ApiError(400, "code cannot be changed; delete and create the site", "code");
-            store.Update(site);
+            if (!merge && !tags) tags.emplace(); // PUT: a site without tags
+            store.Apply({{SiteChange::Kind::Update, site}}, TagChanges(stored->Code, tags));
             WriteLog("API", "Site " + code + " changed by token " + token + ".");
-            return Answer(200, site);
+            return Answer(200, site, tags ? *tags : SiteTags(q).Of(stored->Code));
         });
     } catch (const ESiteInvalid& e) {
         return Invalid(e);
@@ -207,5 +180,5 @@ TApiResponse TSitesResource::AckOutage(const std::string& code, const TApiReques
         m_database.With([&](TDbQuery& q) { return AckRows(q).Acknowledge(known, token, text, GetClock().Now()); });
     if (!row) return ApiError(409, "no open outage of " + site->Code + " to acknowledge");
     Acknowledge(known, token, text);
-    return Answer(200, *site);
+    return Answer(200, *site, m_database.With([&](TDbQuery& q) { return SiteTags(q).Of(site->Code); }));
 }

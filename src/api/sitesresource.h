@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class TStatusView;
 
@@ -24,7 +25,8 @@ public:
     /// This daemon's ID: the daemon a new site is given when the request names none.
     std::function<std::string()> DaemonId;
 
-    /// GET /sites (`?daemon=ID` keeps that daemon's sites).
+    /// GET /sites (`?daemon=ID` keeps that daemon's sites; state, tag, q, limit and after as SiteFilter
+    /// reads them).
     TApiResponse List(const TApiRequest& request);
     /// GET /sites/{code}.
     TApiResponse Get(const std::string& code);
@@ -38,7 +40,7 @@ public:
     TApiResponse AckOutage(const std::string& code, const TApiRequest& request, const std::string& token);
 
 private:
-    TApiResponse Answer(int status, const SiteFields& site) const;
+    TApiResponse Answer(int status, const SiteFields& site, const std::vector<std::string>& tags) const;
 
     TApiDatabase& m_database;
 };

@@ -6,6 +6,8 @@
 #include "datutil/datutilexit.h"
 #include "datutil/sitesfile.h"
 #include "db/siteplan.h"
+#include "db/sitetags.h"
+#include "platform/strutil.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -74,6 +76,33 @@ const char* StepName(SiteChange::Kind kind) {
     return "";
 }
 
+/// The listed sites whose tags the file changes: those with a tags key that differs from the table.
+std::vector<SiteTagChange> PlanTags(const SitesFile& file, TDbQuery& query) {
+    std::vector<std::string> codes;
+    for (const SitesFile::Entry& entry : file.Sites())
+        if (entry.Tags) codes.push_back(entry.Site.Code);
+    if (codes.empty()) return {};
+    const SiteTagMap stored = SiteTags(query).All();
+    std::vector<SiteTagChange> changes;
+    for (const SitesFile::Entry& entry : file.Sites()) {
+        if (!entry.Tags) continue;
+        const auto found = stored.find(SiteCodeKey(entry.Site.Code));
+        if (*entry.Tags != (found == stored.end() ? std::vector<std::string>{} : found->second))
+            changes.push_back({entry.Site.Code, *entry.Tags});
+    }
+    return changes;
+}
+
+void PrintTags(const std::vector<SiteTagChange>& tags) {
+    for (const SiteTagChange& change : tags) {
+        std::string list;
+        for (const std::string& tag : change.Tags)
+            list += (list.empty() ? "" : ", ") + tag;
+        std::printf("tags %s: %s\n", change.Code.c_str(), list.empty() ? "(none)" : list.c_str());
+    }
+    if (!tags.empty()) std::printf("%zu sites' tags to set\n", tags.size());
+}
+
 void PrintPlan(const SitePlan& plan, const std::string& daemon) {
     std::size_t counts[3] = {0, 0, 0};
     for (const PlannedChange& step : plan.Steps) {
@@ -106,6 +135,7 @@ int Apply(const SitesArgs& args) {
     for (const SitesFile::Entry& entry : file.Sites())
         wanted.push_back(entry.Site);
     const SitePlan plan = PlanSites(store, file.Daemon(), wanted, args.Prune);
+    const std::vector<SiteTagChange> tags = PlanTags(file, db.Module().adoQ2);
     const auto deletes = std::ranges::count_if(
         plan.Steps, [](const PlannedChange& step) { return step.Change.What == SiteChange::Kind::Delete; });
     if (plan.Current > 0 && static_cast<std::size_t>(deletes) == plan.Current && !args.Yes) {
@@ -119,7 +149,8 @@ int Apply(const SitesArgs& args) {
         return ExitRefused;
     }
     PrintPlan(plan, file.Daemon());
-    if (plan.Steps.empty()) {
+    PrintTags(tags);
+    if (plan.Steps.empty() && tags.empty()) {
         std::printf("Nothing to do.\n");
         return ExitDone;
     }
@@ -128,7 +159,7 @@ int Apply(const SitesArgs& args) {
         return ExitPending;
     }
     try {
-        store.Apply(plan.Changes());
+        store.Apply(plan.Changes(), tags);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vkt-datutil: %s: not applied, nothing changed: %s\n", args.File.c_str(), e.what());
         return ExitRefused;
@@ -141,7 +172,8 @@ int Export(const SitesArgs& args) {
     DatUtilDatabase db;
     if (!db.Open()) return ExitRefused;
     SiteStore store(db.Module().adoQ2, db.Module().Dialect());
-    std::fputs(SitesFile::Write(args.Daemon, store.List(args.Daemon)).c_str(), stdout);
+    const std::vector<SiteFields> sites = store.List(args.Daemon);
+    std::fputs(SitesFile::Write(args.Daemon, sites, SiteTags(db.Module().adoQ2).All()).c_str(), stdout);
     return ExitDone;
 }
 

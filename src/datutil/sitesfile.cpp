@@ -221,10 +221,14 @@ bool SitesFile::ParseSite(const YAML::Node& node) {
         const std::string key = item.first.Scalar();
         const int line = NodeLine(item.first);
         std::string* value = FieldOf(entry.Site, key);
-        if (value == nullptr)
-            return Refuse(line, key, "is not a site field (code, name, address, downtime, email, contactflag)");
+        if (value == nullptr && key != "tags")
+            return Refuse(line, key, "is not a site field (code, name, address, downtime, email, contactflag, tags)");
         if (const auto first = entry.FieldLines.find(key); first != entry.FieldLines.end())
             return Refuse(line, key, "is given twice (first on line " + std::to_string(first->second) + ")");
+        if (value == nullptr) {
+            if (!ParseTags(item.second, line, entry)) return false;
+            continue;
+        }
         if (!item.second.IsNull() && !item.second.IsScalar()) return Refuse(line, key, "is not a single value");
         entry.FieldLines[key] = line;
         if (item.second.IsScalar()) *value = ScalarText(item.second);
@@ -240,7 +244,22 @@ bool SitesFile::ParseSite(const YAML::Node& node) {
     return true;
 }
 
-std::string SitesFile::Write(const std::string& daemon, const std::vector<SiteFields>& sites) {
+bool SitesFile::ParseTags(const YAML::Node& node, int line, Entry& entry) {
+    entry.FieldLines["tags"] = line;
+    std::vector<std::string> tags;
+    if (!node.IsNull() && !node.IsSequence()) return Refuse(line, "tags", "is not a list");
+    for (const YAML::Node& tag : node.IsSequence() ? node : YAML::Node()) {
+        if (!tag.IsScalar()) return Refuse(NodeLine(tag), "tags", "a tag is not a single value");
+        const std::string text = ScalarText(tag);
+        if (const std::string problem = TagProblem(text); !problem.empty())
+            return Refuse(NodeLine(tag), "tags", "the tag \"" + text + "\" " + problem);
+        tags.push_back(text);
+    }
+    entry.Tags = NormalTags(std::move(tags));
+    return true;
+}
+
+std::string SitesFile::Write(const std::string& daemon, const std::vector<SiteFields>& sites, const SiteTagMap& tags) {
     YAML::Emitter out;
     out << YAML::BeginMap << YAML::Key << "daemon" << YAML::Value;
     WriteText(out, daemon);
@@ -259,6 +278,12 @@ std::string SitesFile::Write(const std::string& daemon, const std::vector<SiteFi
                 out << *value;
             else
                 WriteText(out, *value);
+        }
+        if (const auto found = tags.find(SiteCodeKey(site.Code)); found != tags.end() && !found->second.empty()) {
+            out << YAML::Key << "tags" << YAML::Value << YAML::Flow << YAML::BeginSeq;
+            for (const std::string& tag : found->second)
+                WriteText(out, tag);
+            out << YAML::EndSeq;
         }
         out << YAML::EndMap;
     }

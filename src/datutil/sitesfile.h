@@ -8,6 +8,7 @@
 //       downtime: 5
 //       email: ops@example.org
 //       contactflag: 2
+//       tags: [core, wan]
 //
 // Values are taken as written (no YAML type guessing), so the site store checks them as it checks
 // any other input; every site keeps the line of each of its fields for the messages. The file is
@@ -16,8 +17,10 @@
 #pragma once
 
 #include "db/sitestore.h"
+#include "db/sitetags.h"
 
 #include <map>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -30,6 +33,9 @@ class SitesFile {
 public:
     struct Entry {
         SiteFields Site;
+        /// The site's whole list of tags (NormalTags); none when the entry has no tags key, which
+        /// leaves the site's tags as they are.
+        std::optional<std::vector<std::string>> Tags;
         /// The line of the entry's first field, and of each field given.
         int Line = 0;
         std::map<std::string, int> FieldLines;
@@ -43,8 +49,9 @@ public:
     /// when the field is missing); "daemon" and "sites" are refused at their keys' lines.
     std::string RefusalAt(const std::string& field, std::size_t index, const std::string& message) const;
 
-    /// The YAML text of a daemon's sites; empty fields are left out.
-    static std::string Write(const std::string& daemon, const std::vector<SiteFields>& sites);
+    /// The YAML text of a daemon's sites with their tags; empty fields and lists are left out.
+    static std::string Write(const std::string& daemon, const std::vector<SiteFields>& sites,
+                             const SiteTagMap& tags = {});
 
     const std::string& Daemon() const { return m_daemon; }
     const std::vector<Entry>& Sites() const { return m_sites; }
@@ -52,6 +59,7 @@ public:
 private:
     bool Parse(const std::string& text);
     bool ParseSite(const YAML::Node& node);
+    bool ParseTags(const YAML::Node& node, int line, Entry& entry);
     bool Refuse(int line, const std::string& field, const std::string& message);
 
     std::string m_path;

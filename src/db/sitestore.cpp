@@ -5,12 +5,15 @@
 
 #include "db/common.h"
 #include "db/data.h"
+#include "db/dbsession.h"
+#include "db/sitetags.h"
 #include "db/tablescripts.h"
 #include "platform/strutil.h"
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <unordered_map>
 
 namespace {
 
@@ -121,6 +124,9 @@ SiteFields SiteOf(const TDbQuery& q, const char* daemonColumn) {
     return site;
 }
 
+/// The columns a listed site is read from (SiteOf), and no others: a long list reads them by the thousand.
+const char* const ListedColumns = "site.CODE, site.sitename, site.IPaddr, site.Downtime, site.email, site.contactflag";
+
 std::string FirstMessage(const std::vector<FieldError>& errors) {
     return errors.empty() ? "invalid site" : errors.front().Field + ": " + errors.front().Message;
 }
@@ -221,6 +227,71 @@ std::vector<SiteFields> SiteStore::List(const std::string& daemon) {
     return sites;
 }
 
+std::string SiteStore::FirstRows(const std::string& select, std::size_t count) const {
+    const std::string n = std::to_string(count);
+    return m_dialect == TDbDialect::SqlServer ? "SELECT TOP " + n + " " + select : "SELECT " + select + " LIMIT " + n;
+}
+
+std::vector<SiteFields> SiteStore::ListAfter(const std::string& daemon, const std::string& after, std::size_t count,
+                                             const std::unordered_map<std::string, std::string>* daemons) {
+    const std::string from = after.empty() ? "" : "site.CODE > " + SQLLiteral(after);
+    // One more row than asked tells whether the last code has more rows beyond the part.
+    if (daemon.empty())
+        OpenStatement(m_query,
+                      {FirstRows(std::string(ListedColumns) + ", '' AS vktdaemon FROM site" +
+                                     (from.empty() ? "" : " WHERE " + from) + " ORDER BY site.CODE, site.IPaddr",
+                                 count + 1)});
+    else
+        OpenStatement(m_query,
+                      {FirstRows(std::string(ListedColumns) +
+                                     ", VKT.VKTID AS vktdaemon FROM site INNER JOIN VKT ON VKT.sitecode = site.CODE "
+                                     "WHERE VKT.VKTID = " +
+                                     SQLLiteral(daemon) + (from.empty() ? "" : " AND " + from) +
+                                     " ORDER BY site.CODE, site.IPaddr",
+                                 count + 1)});
+    std::vector<SiteFields> sites;
+    for (; !m_query.Eof(); m_query.Next())
+        sites.push_back(SiteOf(m_query, "vktdaemon"));
+    if (sites.size() > count) {
+        // The code of the row past the part is left for the next call, unless it fills the part alone.
+        const std::string last = SiteCodeKey(sites.back().Code);
+        sites.pop_back();
+        std::size_t keep = sites.size();
+        while (keep > 0 && SiteCodeKey(sites[keep - 1].Code) == last)
+            --keep;
+        if (keep > 0) sites.resize(keep);
+    }
+    if (daemon.empty() && daemons != nullptr)
+        for (SiteFields& site : sites)
+            if (const auto found = daemons->find(SiteCodeKey(site.Code)); found != daemons->end())
+                site.Daemon = found->second;
+    return sites;
+}
+
+std::unordered_map<std::string, std::string> SiteStore::FirstDaemons() {
+    return ReadFirstDaemons("");
+}
+
+std::unordered_map<std::string, std::string> SiteStore::ReadFirstDaemons(const std::string& where) {
+    OpenStatement(m_query, {"SELECT sitecode, MIN(VKTID) AS vktdaemon FROM VKT" + where + " GROUP BY sitecode"});
+    std::unordered_map<std::string, std::string> first;
+    for (; !m_query.Eof(); m_query.Next())
+        first[SiteCodeKey(VarToStrTrim(m_query.FieldByName("sitecode")))] =
+            VarToStrTrim(m_query.FieldByName("vktdaemon"));
+    return first;
+}
+
+// VKT's index leads with the daemon: the part's codes are looked up together, in one pass.
+void SiteStore::AddFirstDaemons(std::vector<SiteFields>& sites) {
+    if (sites.empty()) return;
+    std::string codes;
+    for (const SiteFields& site : sites)
+        codes += (codes.empty() ? "" : ", ") + SQLLiteral(site.Code);
+    const std::unordered_map<std::string, std::string> first = ReadFirstDaemons(" WHERE sitecode IN (" + codes + ")");
+    for (SiteFields& site : sites)
+        if (const auto found = first.find(SiteCodeKey(site.Code)); found != first.end()) site.Daemon = found->second;
+}
+
 std::optional<SiteFields> SiteStore::Find(const std::string& code) {
     OpenStatement(m_query, {"SELECT site.*, (SELECT MIN(VKTID) FROM VKT WHERE VKT.sitecode = site.CODE) AS "
                             "vktdaemon FROM site WHERE site.CODE = " +
@@ -244,13 +315,20 @@ void SiteStore::Delete(const std::string& code, const std::string& daemon) {
     Apply({change});
 }
 
-void SiteStore::Apply(const std::vector<SiteChange>& changes) {
+void SiteStore::Apply(const std::vector<SiteChange>& changes, const std::vector<SiteTagChange>& tags) {
     // Refused values stop the change set before the transaction starts.
     for (const SiteChange& change : changes)
         if (change.What != SiteChange::Kind::Delete) Check(change.Site);
+    // Clearing tags where none were ever written makes no table.
+    const bool tagging =
+        std::any_of(tags.begin(), tags.end(), [](const SiteTagChange& c) { return !c.Tags.empty(); }) ||
+        (!tags.empty() && m_query.Connection().Session().TableExists("sitetag"));
+    if (tagging) SiteTags::EnsureTable(m_query);
     RunInTransaction(m_query, m_dialect, [&] {
         for (const SiteChange& change : changes)
             RunChange(change);
+        for (const SiteTagChange& change : tagging ? tags : std::vector<SiteTagChange>{})
+            SiteTags::Write(m_query, change.Code, change.Tags);
     });
 }
 
@@ -302,11 +380,12 @@ void SiteStore::DoDelete(const std::string& code, const std::string& daemon) {
     if (daemon.empty()) {
         ExecStatement(m_query, {"DELETE FROM VKT WHERE sitecode = " + literal});
         ExecStatement(m_query, {"DELETE FROM site WHERE CODE = " + literal});
-        return;
+    } else {
+        ExecStatement(m_query, {"DELETE FROM VKT WHERE VKTID = " + SQLLiteral(daemon) + " AND sitecode = " + literal});
+        ExecStatement(m_query, {"DELETE FROM site WHERE CODE = " + literal +
+                                " AND NOT EXISTS (SELECT * FROM VKT WHERE sitecode = " + literal + ")"});
     }
-    ExecStatement(m_query, {"DELETE FROM VKT WHERE VKTID = " + SQLLiteral(daemon) + " AND sitecode = " + literal});
-    ExecStatement(m_query, {"DELETE FROM site WHERE CODE = " + literal +
-                            " AND NOT EXISTS (SELECT * FROM VKT WHERE sitecode = " + literal + ")"});
+    SiteTags::DropOrphaned(m_query, code);
 }
 
 void SiteStore::Link(const std::string& daemon, const std::string& code) {

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 /// A site as files and requests give it, every value as text. Downtime is whole minutes; ContactFlag
@@ -69,6 +70,12 @@ struct SiteChange {
     SiteFields Site;
 };
 
+/// A site's whole list of tags (valid, NormalTags), written with a change set.
+struct SiteTagChange {
+    std::string Code;
+    std::vector<std::string> Tags;
+};
+
 class SiteStore {
 public:
     /// Every statement runs on `query` (a connection of its own for a thread of its own).
@@ -80,6 +87,17 @@ public:
 
     /// The sites a daemon probes, by code; every site with its first daemon when `daemon` is empty.
     std::vector<SiteFields> List(const std::string& daemon);
+    /// At most `count` site rows after the code `after` ("" from the first), by code, as List gives
+    /// them; a code's rows are not split between two calls (unless one code has more than `count`).
+    /// Each call reads a bounded part of the tables, so a long list is read a part at a time.
+    /// Without `daemon`, Daemon is each code's first daemon from `daemons` (FirstDaemons, read once for
+    /// a long list), or left empty for AddFirstDaemons.
+    std::vector<SiteFields> ListAfter(const std::string& daemon, const std::string& after, std::size_t count,
+                                      const std::unordered_map<std::string, std::string>* daemons = nullptr);
+    /// Every code's first daemon (by Daemon ID), by SiteCodeKey, in one pass over VKT.
+    std::unordered_map<std::string, std::string> FirstDaemons();
+    /// Sets each site's first daemon, read for these codes only (one pass over VKT).
+    void AddFirstDaemons(std::vector<SiteFields>& sites);
     /// One site with its first daemon (by Daemon ID); none when the code is unknown.
     std::optional<SiteFields> Find(const std::string& code);
 
@@ -89,10 +107,11 @@ public:
     /// VKT row of site.Daemon when missing; other daemons keep probing it. ESiteInvalid, ESiteMissing.
     void Update(const SiteFields& site);
     /// Removes the site row and every VKT row of the code. With a daemon, removes that daemon's VKT
-    /// row only, and the site row too when no other daemon probes it. ESiteMissing.
+    /// row only, and the site row too when no other daemon probes it. A site gone takes its tags.
+    /// ESiteMissing.
     void Delete(const std::string& code, const std::string& daemon = "");
-    /// The changes in order, in one transaction: all of them or none.
-    void Apply(const std::vector<SiteChange>& changes);
+    /// The changes in order, then the tags, in one transaction: all of them or none.
+    void Apply(const std::vector<SiteChange>& changes, const std::vector<SiteTagChange>& tags = {});
 
     /// The characters the site table's address column takes in this database.
     std::size_t AddressWidth();
@@ -105,6 +124,9 @@ private:
     void DoDelete(const std::string& code, const std::string& daemon);
     void Link(const std::string& daemon, const std::string& code);
     void RunChange(const SiteChange& change);
+    /// `select` (a SELECT without its keyword) limited to its first `count` rows in this dialect.
+    std::string FirstRows(const std::string& select, std::size_t count) const;
+    std::unordered_map<std::string, std::string> ReadFirstDaemons(const std::string& where);
 
     TDbQuery& m_query;
     TDbDialect m_dialect;

@@ -80,7 +80,14 @@ long long UtcToLocal(long long utc, const TimeZone& zone) {
     return utc + zone.OffsetAt(utc);
 }
 
-bool MaintenanceWindow::Covers(const std::string& code) const {
+std::string MaintenanceTag(const std::string& target) {
+    const std::string key = SiteCodeKey(Trim(target));
+    return key.starts_with("tag:") ? key.substr(4) : std::string();
+}
+
+bool MaintenanceWindow::Covers(const std::string& code, const std::vector<std::string>& tags) const {
+    if (const std::string tag = MaintenanceTag(Code); !tag.empty())
+        return std::find(tags.begin(), tags.end(), tag) != tags.end();
     return Trim(Code) == "*" || SameSiteCode(Code, code);
 }
 
@@ -96,10 +103,10 @@ bool HoldsAt(const MaintenanceWindow& window, long long t, const TimeZone& zone)
 }
 
 long long MaintenanceSeconds(const std::vector<MaintenanceWindow>& windows, const std::string& code, long long t0,
-                             long long t1, const TimeZone& zone) {
+                             long long t1, const TimeZone& zone, const std::vector<std::string>& tags) {
     std::vector<TimeSpan> spans;
     for (const MaintenanceWindow& w : windows) {
-        if (!w.Covers(code)) continue;
+        if (!w.Covers(code, tags)) continue;
         for (long long at = t0; at < t1;) {
             const std::optional<TimeSpan> span = NextOccurrence(w, at, zone);
             if (!span || span->Start >= t1) break;

@@ -38,7 +38,7 @@ struct TimeSpan {
 struct MaintenanceWindow {
     /// Chosen by the daemon that made it; unique in the table.
     long long Id = 0;
-    /// A site code, or "*" for every site of the Daemon ID.
+    /// A site code, "*" for every site of the Daemon ID, or "tag:T" for every site with tag T.
     std::string Code;
     /// One-off: its start. Weekly: when it was made; no occurrence counts before it.
     long long Start = 0;
@@ -57,8 +57,8 @@ struct MaintenanceWindow {
     std::string MadeBy;
 
     bool Weekly() const { return Weekdays != 0; }
-    /// Whether the window is for this site (any case), or for every site.
-    bool Covers(const std::string& code) const;
+    /// Whether the window is for this site (any case), one of its tags, or every site.
+    bool Covers(const std::string& code, const std::vector<std::string>& tags = {}) const;
 };
 
 /// The longest occurrence of a weekly window: a week.
@@ -68,6 +68,10 @@ constexpr int MaxWeeklySeconds = static_cast<int>(7 * SecondsPerDay);
 std::optional<TimeSpan> NextOccurrence(const MaintenanceWindow& window, long long t, const TimeZone& zone);
 /// Whether the window holds the moment `t`.
 bool HoldsAt(const MaintenanceWindow& window, long long t, const TimeZone& zone);
-/// The seconds of [t0, t1) that the windows covering `code` hold; a second held by two counts once.
+/// The tag a window's target "tag:T" names (lower case); "" for a code or "*".
+std::string MaintenanceTag(const std::string& target);
+
+/// The seconds of [t0, t1) that the windows covering `code` (with `tags`) hold; a second held by two
+/// counts once.
 long long MaintenanceSeconds(const std::vector<MaintenanceWindow>& windows, const std::string& code, long long t0,
-                             long long t1, const TimeZone& zone);
+                             long long t1, const TimeZone& zone, const std::vector<std::string>& tags = {});

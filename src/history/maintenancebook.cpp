@@ -128,11 +128,28 @@ MaintenanceBook::Outcome MaintenanceBook::EndEarly(long long id, const Store& st
     return Outcome::Done;
 }
 
+void MaintenanceBook::UseTags(std::shared_ptr<const SiteTagMap> tags) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_tags = std::move(tags);
+}
+
+std::vector<std::string> MaintenanceBook::TagsOf(const std::string& code) const {
+    std::shared_ptr<const SiteTagMap> tags;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        tags = m_tags;
+    }
+    if (!tags) return {};
+    const auto found = tags->find(SiteCodeKey(code));
+    return found == tags->end() ? std::vector<std::string>{} : found->second;
+}
+
 bool MaintenanceBook::Holds(const std::string& code) const {
     const long long now = Now();
     const Windows windows = Current();
+    const std::vector<std::string> tags = TagsOf(code);
     return std::any_of(windows->begin(), windows->end(),
-                       [&](const MaintenanceWindow& w) { return w.Covers(code) && HoldsAt(w, now, m_zone); });
+                       [&](const MaintenanceWindow& w) { return w.Covers(code, tags) && HoldsAt(w, now, m_zone); });
 }
 
 bool MaintenanceBook::NoteHeld(const std::string& code) {
@@ -159,5 +176,5 @@ bool MaintenanceBook::TakeFreedHolds() {
 long long MaintenanceBookSpans::SecondsIn(const std::string& code, long long from, long long to) const {
     const MaintenanceBook::Windows windows = m_book.Current();
     if (!windows || windows->empty()) return 0; // the common case stays cheap: no window at all
-    return MaintenanceSeconds(*windows, code, from, to, m_book.Zone());
+    return MaintenanceSeconds(*windows, code, from, to, m_book.Zone(), m_book.TagsOf(code));
 }

@@ -4,6 +4,7 @@
 // connection so that nothing answered is lost by a stop.
 #pragma once
 
+#include "db/sitetags.h"
 #include "history/maintenance.h"
 #include "history/uptimemaintenance.h"
 
@@ -66,6 +67,10 @@ public:
     /// when there is none with this Id. `ended`: the window as ended.
     Outcome EndEarly(long long id, const Store& store, MaintenanceWindow* ended = nullptr);
 
+    /// The sites' tags the windows of a tag ("tag:T") go by, as last read before a scan.
+    void UseTags(std::shared_ptr<const SiteTagMap> tags);
+    /// The code's tags as last given; empty when it has none.
+    std::vector<std::string> TagsOf(const std::string& code) const;
     /// Whether a window holds the site's notices now.
     bool Holds(const std::string& code) const;
     /// A notice of the site fell due while a window held it; true the first time until it is freed.
@@ -84,6 +89,7 @@ private:
     mutable std::mutex m_lock;
     std::shared_ptr<std::vector<MaintenanceWindow>> m_windows;
     std::set<std::string> m_held;
+    std::shared_ptr<const SiteTagMap> m_tags;
     std::uint64_t m_version = 0;
 };
 

@@ -18,6 +18,10 @@ void MaintenanceKeeper::Reload(TVKTDataModule& dm) {
     }
 }
 
+void MaintenanceKeeper::UseTags(std::shared_ptr<const SiteTagMap> tags) {
+    if (m_book != nullptr) m_book->UseTags(std::move(tags));
+}
+
 bool MaintenanceKeeper::HeldNoticesFreed() {
     return m_book != nullptr && m_book->TakeFreedHolds();
 }

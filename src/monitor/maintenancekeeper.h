@@ -3,6 +3,10 @@
 // ended has its sites looked at again at once. On the user-interface thread.
 #pragma once
 
+#include "db/sitetags.h"
+
+#include <memory>
+
 class MaintenanceBook;
 class TVKTDataModule;
 
@@ -12,6 +16,8 @@ public:
     void Use(MaintenanceBook* book) { m_book = book; }
     /// Reads the Daemon ID's windows again; a failure is logged and the windows in memory stay.
     void Reload(TVKTDataModule& dm);
+    /// The sites' tags the windows of a tag go by.
+    void UseTags(std::shared_ptr<const SiteTagMap> tags);
     /// Whether a window that held a notice has ended since the last call.
     bool HeldNoticesFreed();
 

@@ -5,6 +5,7 @@
 
 #include "alert/probewithretries.h"
 #include "db/data.h"
+#include "db/sitetags.h"
 #include "history/maintenancebook.h"
 #include "monitor/dailypurge.h"
 #include "monitor/groupscan.h"
@@ -120,6 +121,7 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
     TVKTDataModule& dm = *DataModule();
     dm.VKTID = ReadDaemonId(ConfigFileName());
     m_maintenance->Reload(dm);
+    LoadSiteTags(dm);
     TStringList codes;
     m_outcome->ScanBegun();
     LoadSiteFamilies();
@@ -146,6 +148,19 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
     if (board) board->ScanEnded();
     if (inheritedOnly && m_board) m_board->PartialScan(false);
     m_handlers.ShowStatus("");
+}
+
+// The board and the windows of a tag see the same tags, read once per scan; a failed read keeps the last.
+void Monitor::LoadSiteTags(TVKTDataModule& dm) {
+    std::shared_ptr<const SiteTagMap> tags;
+    try {
+        tags = std::make_shared<const SiteTagMap>(SiteTags(dm.adoQ2).All());
+    } catch (const std::exception& e) {
+        LogStepError("Reading site tags", e);
+        return;
+    }
+    if (m_board) m_board->SiteTagsRead(tags);
+    m_maintenance->UseTags(tags);
 }
 
 void Monitor::LoadSiteFamilies() {

@@ -26,6 +26,7 @@ class SiteHistory;
 class SiteOutcome;
 class TAlertBridge;
 class TSiteResultSink;
+class TVKTDataModule;
 struct ScanRow;
 
 class Monitor {
@@ -72,6 +73,7 @@ private:
     /// Reads table sitefamily when [Scan] Family is given; a failure is logged and every site is probed
     /// on the scan's Family.
     void LoadSiteFamilies();
+    void LoadSiteTags(TVKTDataModule& dm);
     /// Reads and probes each code's rows in turn, one probe at a time.
     void ScanOneByOne(const TStringList& codes);
     void ProbeRow(const ScanRow& row);

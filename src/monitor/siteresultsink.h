@@ -2,6 +2,7 @@
 // implements it (the web pages, the JSON and the metrics read the board).
 #pragma once
 
+#include "db/sitetags.h"
 #include "history/uptime.h"
 #include "platform/clock.h"
 #include "scan/siteresult.h"
@@ -55,6 +56,8 @@ public:
     virtual void PartialScan(bool /*running*/) {}
     /// The fleet's live members and their shares, at each scan of a member of a fleet.
     virtual void FleetShown(const FleetShares& /*members*/) {}
+    /// The sites' tags as read before a scan; they stay until the next read.
+    virtual void SiteTagsRead(std::shared_ptr<const SiteTagMap> tags) { (void)tags; }
     /// The sites' history at this moment ([History]); published with the next snapshot.
     virtual void HistoryPublished(std::shared_ptr<const UptimeView> history) { (void)history; }
 };

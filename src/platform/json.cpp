@@ -1,6 +1,7 @@
 // JsonText: the layout is written here; each string goes through the JSON library's own escaping.
 #include "platform/json.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -11,6 +12,14 @@ constexpr std::uint64_t RawSubtype = 0x4A52; // "JR"
 /// The library writes five control characters in their short forms (\b \t \n \f \r); every other
 /// one, and these too in what the program has always written, as \u00XX.
 void AppendString(std::string& out, const std::string& text, const JsonStyle& style) {
+    // Printable ASCII without a quote or backslash stands as it is in every style: most keys and
+    // values are such, and are spared the library's round.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; })) {
+        out += '"';
+        out += text;
+        out += '"';
+        return;
+    }
     const std::string escaped =
         nlohmann::json(text).dump(-1, ' ', style.Ascii, nlohmann::json::error_handler_t::replace);
     for (std::size_t at = 0; at < escaped.size(); ++at) {

@@ -64,8 +64,13 @@ void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
     if (request.PlainPost) RespondToMaintenance(request);
     if (Board == nullptr || !request.PlainGet) return;
     TStatusView view;
-    std::unique_ptr<TStatusBody> body =
-        StatusBodyFor(request.TargetPath, request.QueryField("q"), request.QueryField("history"), view);
+    SiteFilter filter;
+    if (const auto refused = StatusFilterFor(
+            request.TargetPath, [&request](const std::string& name) { return request.QueryField(name); }, filter)) {
+        SendShort("400 Bad Request", "", refused->Message + "\n");
+        return;
+    }
+    std::unique_ptr<TStatusBody> body = StatusBodyFor(request.TargetPath, filter, request.QueryField("history"), view);
     if (!body && !IsHistoryPath(request.TargetPath)) return;
     view.Load(*Board);
     if (Maintenance) view.LoadMaintenance(*Maintenance, request.QueryField("maintenance_after"));

@@ -6,6 +6,8 @@
 #include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/strutil.h"
+#include "db/tagrule.h"
+#include "history/maintenance.h"
 #include "web/formfields.h"
 
 #include <vector>
@@ -15,6 +17,8 @@ namespace {
 constexpr long long MaxOneOffMinutes = 366LL * 24 * 60;
 constexpr std::size_t MaxReason = 200;
 constexpr std::size_t MaxCode = 12;
+// The table's column keeps a target "tag:T" whole.
+constexpr std::size_t MaxTarget = 30;
 /// TDateTime of 1970-01-01.
 constexpr double UnixEpochDays = 25569.0;
 
@@ -111,6 +115,18 @@ std::string ReadOneOff(const Fields& fields, MaintenanceWindow& w, long long now
     return {};
 }
 
+/// Why a window cannot be for `target`: a site code, "*", or "tag:T" whole in the table's column.
+std::string TargetProblem(const std::string& target) {
+    if (MaintenanceTag(target).empty() && !SiteCodeKey(target).starts_with("tag:")) {
+        if (target.empty() || target.size() > MaxCode) return "give a site code, or * for every site";
+        return "";
+    }
+    const std::string tag = target.substr(4);
+    if (const std::string problem = TagProblem(tag); !problem.empty()) return "the tag " + problem;
+    if (target.size() > MaxTarget) return "tag:T takes a tag of at most " + IntToStr(MaxTarget - 4) + " characters";
+    return "";
+}
+
 } // namespace
 
 MaintenanceRequest ParseMaintenanceForm(const std::string& body, long long now, const TimeZone& zone) {
@@ -139,8 +155,8 @@ MaintenanceRequest ParseMaintenanceFields(const MaintenanceFields& fields, long 
     }
     MaintenanceWindow& w = request.Window;
     w.Code = Field(fields, "code");
-    if (w.Code.empty() || w.Code.size() > MaxCode) {
-        request.Error = "code: give a site code, or * for every site";
+    if (const std::string problem = TargetProblem(w.Code); !problem.empty()) {
+        request.Error = "code: " + problem;
         return request;
     }
     w.Reason = Field(fields, "reason");

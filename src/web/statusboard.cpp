@@ -2,6 +2,7 @@
 #include "web/statusboard.h"
 
 #include "platform/codepage.h"
+#include "platform/strutil.h"
 
 #include <algorithm>
 #include <chrono>
@@ -50,6 +51,7 @@ std::size_t TStatusBoard::Site(const std::string& code, const std::string& addre
         // Windows code page. The scan's own names stay the keys.
         site.Code = AsUtf8(code);
         site.Address = AsUtf8(address);
+        site.Tags = TagsOf(code);
         m_byCode[code].push_back(at->second);
     }
     return at->second;
@@ -95,6 +97,25 @@ void TStatusBoard::SiteProbed(const SiteResult& result, const SiteVerdict& verdi
         site.Cause = AsUtf8(DescribeFailure(result));
     }
     entry.History.Add(bucket, result.Answered, result.RttAvg); // the loss share is reckoned when read
+}
+
+const std::vector<std::string>& TStatusBoard::TagsOf(const std::string& code) const {
+    static const std::vector<std::string> none;
+    if (!m_tags) return none;
+    const auto found = m_tags->find(SiteCodeKey(code));
+    return found == m_tags->end() ? none : found->second;
+}
+
+// Only the entries whose tags changed are copied.
+void TStatusBoard::SiteTagsRead(std::shared_ptr<const SiteTagMap> tags) {
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
+    m_tags = std::move(tags);
+    for (const auto& [code, slots] : m_byCode) {
+        const std::vector<std::string>& now = TagsOf(code);
+        for (std::size_t slot : slots)
+            if (m_sites[slot]->Status.Tags != now) Edit(slot).Status.Tags = now;
+    }
 }
 
 void TStatusBoard::NoticeStanding(const std::string& code) {

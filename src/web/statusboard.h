@@ -36,6 +36,7 @@ public:
     void AcceptsAcknowledgements(bool on) override;
     void HistoryPublished(std::shared_ptr<const UptimeView> history) override;
     void FleetShown(const FleetShares& members) override;
+    void SiteTagsRead(std::shared_ptr<const SiteTagMap> tags) override;
     void PartialScan(bool running) override;
 
     /// The latest snapshot; never empty.
@@ -60,6 +61,8 @@ private:
     };
 
     std::size_t Site(const std::string& code, const std::string& address);
+    /// The code's tags as last read; empty when it has none.
+    const std::vector<std::string>& TagsOf(const std::string& code) const;
     /// The site's entry, copied first when a published snapshot shares it.
     TSiteEntry& Edit(std::size_t slot);
     void Changed();
@@ -72,6 +75,7 @@ private:
     std::map<std::string, std::vector<std::size_t>> m_byCode;
     TScanSummary m_summary;
     std::shared_ptr<const UptimeView> m_history;
+    std::shared_ptr<const SiteTagMap> m_tags;
     Clock::MonoTime m_scanStart{};
     Clock::MonoTime m_published{};
     bool m_publishNow = true;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "web/bodyout.h"
+#include "web/sitefilter.h"
 #include "web/statusview.h"
 
 #include <memory>
@@ -28,10 +29,15 @@ protected:
     const TStatusView& m_view;
 };
 
-/// The body a status path ("/status", "/status.json", "/metrics") asks for with its query fields
-/// `q` and `history` (decoded); none for any other path. Both listeners answer through it.
-std::unique_ptr<TStatusBody> StatusBodyFor(const std::string& path, const std::string& filter,
+/// The body a status path ("/status", "/status.json", "/metrics") asks for with its filter and the
+/// query field `history` (decoded); none for any other path. Both listeners answer through it.
+std::unique_ptr<TStatusBody> StatusBodyFor(const std::string& path, const SiteFilter& filter,
                                            const std::string& history, const TStatusView& view);
+/// The filter of a status path's query fields (`field` gives each, "" when missing). Only
+/// /status.json refuses what it cannot read; the page keeps its text filter and shows every state.
+std::optional<SiteFilter::Refusal> StatusFilterFor(const std::string& path,
+                                                   const std::function<std::string(const std::string&)>& field,
+                                                   SiteFilter& filter);
 /// The whole body of the whole board, made once per snapshot and shared by every client that asks
 /// for the same bytes (SameForEveryone); the view's daemon, database state and poll interval are part
 /// of the key.

@@ -3,7 +3,9 @@
 
 #include "platform/datetime.h"
 #include "platform/json.h"
+#include "platform/strutil.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -54,9 +56,10 @@ Json JsonSite(const TSiteEntry& entry, const TStatusView& view, bool history) {
     }
     if (site.AckAt != 0)
         out["acknowledged"] = {{"by", site.AckBy}, {"comment", site.AckComment}, {"at", JsonTime(site.AckAt)}};
-    if (view.InMaintenance(site.Code)) out["maintenance"] = true;
+    if (view.InMaintenance(site.Code, site.Tags)) out["maintenance"] = true;
     if (site.GroupDown >= 0) out["group"] = {{"state", site.GroupState()}, {"failed", site.GroupFailed}};
     if (!site.ProbedBy.empty()) out["probed_by"] = site.ProbedBy;
+    if (!site.Tags.empty()) out["tags"] = site.Tags;
     if (!site.TraceJson.empty()) out["trace"] = JsonRaw(site.TraceJson);
     if (const SiteUptime* uptime = view.Uptime(site)) out["uptime"] = JsonUptime(*uptime);
     if (history) out["history"] = JsonHistory(entry.History, view.Summary.Bucket);
@@ -89,13 +92,46 @@ void TStatusJson::Write(TBodyOut& body) const {
     std::string text = JsonText(head);
     text.pop_back();
     body.Text += text + ",\"sites\":[";
+    std::string next;
     bool first = true;
-    for (const TSiteEntry* site : view.Sites) {
-        if (!SiteMatches(site->Status, m_filter)) continue;
+    const std::vector<const TSiteEntry*> page = m_filter.Paged() ? Page(next) : std::vector<const TSiteEntry*>();
+    for (const TSiteEntry* site : m_filter.Paged() ? page : view.Sites) {
+        if (!m_filter.Keeps(site->Status)) continue;
         body.Text += first ? "\n" : ",\n";
         first = false;
         body.Text += JsonText(JsonSite(*site, view, m_history));
         body.Spill();
     }
-    body.Text += "]}\n";
+    body.Text += "]";
+    if (!next.empty()) body.Text += ",\"next\":" + JsonText(Json(next));
+    body.Text += "}\n";
+}
+
+// The board keeps its sites by state; a page goes by code, so that a cursor stays put while states change.
+std::vector<const TSiteEntry*> TStatusJson::Page(std::string& next) const {
+    std::vector<std::pair<std::string, const TSiteEntry*>> byCode;
+    const std::string after = SiteCodeKey(m_filter.After);
+    for (const TSiteEntry* site : m_view.Sites)
+        if (std::string key = SiteCodeKey(site->Status.Code); key > after && m_filter.Keeps(site->Status))
+            byCode.emplace_back(std::move(key), site);
+    const auto before = [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second->Status.Address < b.second->Status.Address;
+    };
+    // Only the page is sorted: the codes up to its last one are put first, then in order. A code's
+    // addresses stay on one page, so that the cursor (a code) never splits them.
+    auto end = byCode.end();
+    if (m_filter.Limit > 0 && byCode.size() > m_filter.Limit) {
+        std::nth_element(byCode.begin(), byCode.begin() + long(m_filter.Limit - 1), byCode.end(), before);
+        const std::string last = byCode[m_filter.Limit - 1].first;
+        const std::string lastCode = byCode[m_filter.Limit - 1].second->Status.Code;
+        end = std::partition(byCode.begin(), byCode.end(), [&last](const auto& site) { return site.first <= last; });
+        if (end != byCode.end())
+            next = "/status.json?" + m_filter.NextQuery(lastCode) + (m_history ? "&history=1" : "");
+    }
+    std::sort(byCode.begin(), end, before);
+    const std::size_t count = std::size_t(end - byCode.begin());
+    std::vector<const TSiteEntry*> page;
+    for (std::size_t i = 0; i < count; ++i)
+        page.push_back(byCode[i].second);
+    return page;
 }

@@ -188,7 +188,7 @@ void AddRow(std::string& page, const TSiteEntry& entry, const TStatusView& view)
     if (site.ShowsProbed()) page += " (" + HtmlEscape(site.Probed) + ")";
     page += std::string("<td class=st>") + StateText(site);
     if (site.GroupDown >= 0) page += Format(" (group: %s, %d failed)", site.GroupState(), site.GroupFailed);
-    if (view.InMaintenance(site.Code)) page += " <i>(maintenance)</i>";
+    if (view.InMaintenance(site.Code, site.Tags)) page += " <i>(maintenance)</i>";
     page += "<td>" + TimeText(site.Since);
     page += "<td class=n>" + (site.LastRttUs < 0 ? std::string("&ndash;") : RttText(site.LastRttUs));
     page += Format("<td class=n>%.1f %%<td>", view.Loss(entry) * 100.0) + HtmlEscape(site.Cause);
@@ -224,7 +224,7 @@ void AddSummary(std::string& page, const TStatusView& view) {
 
 void TStatusPage::Write(TBodyOut& out) const {
     const TStatusView& view = m_view;
-    const std::string& filter = m_filter;
+    const std::string& filter = m_filter.TextGiven;
     std::string& page = out.Text;
     page += "<!DOCTYPE html>\n<html lang=en><head><meta charset=utf-8>";
     const int refresh = std::max(view.PollDelay, 0) * 60 + 10;
@@ -235,7 +235,11 @@ void TStatusPage::Write(TBodyOut& out) const {
     page += "<h1>Status <span>" + HtmlEscape(view.DaemonId) + "</span></h1>\n";
     page += "<p class=nav><a href=\"/\">Administration</a></p>\n";
     AddSummary(page, view);
-    page += "<form method=get action=status><input name=q value=\"" + HtmlEscape(filter) +
+    // The state and tag a link asked for stay when the text changes.
+    std::string kept;
+    if (!m_filter.State.empty()) kept += "<input type=hidden name=state value=" + m_filter.State + ">";
+    if (!m_filter.Tag.empty()) kept += "<input type=hidden name=tag value=\"" + HtmlEscape(m_filter.Tag) + "\">";
+    page += "<form method=get action=status>" + kept + "<input name=q value=\"" + HtmlEscape(filter) +
             "\" placeholder=\"code, name or address\" aria-label=\"Filter by code, name or address\"> "
             "<button>Filter</button></form>\n";
     page += "<table class=sites><thead><tr><th>Code<th>Site<th>Address<th>State<th>Since<th>Last RTT<th>Loss 24 h<th>Cause"
@@ -244,7 +248,7 @@ void TStatusPage::Write(TBodyOut& out) const {
     page += "</tr></thead><tbody>\n";
     int matching = 0;
     for (const TSiteEntry* site : view.Sites)
-        if (SiteMatches(site->Status, filter) && ++matching <= MaxRows) {
+        if (m_filter.Keeps(site->Status) && ++matching <= MaxRows) {
             AddRow(page, *site, view);
             out.Spill();
         }

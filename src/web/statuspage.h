@@ -2,6 +2,7 @@
 // its round-trip times over the last 24 hours.
 #pragma once
 
+#include "web/sitefilter.h"
 #include "web/statusbody.h"
 
 #include <string>
@@ -12,11 +13,13 @@ class TStatusPage : public TStatusBody {
 public:
     static constexpr int MaxRows = 1000;
 
-    TStatusPage(const TStatusView& view, const std::string& filter) : TStatusBody(view), m_filter(filter) {}
+    TStatusPage(const TStatusView& view, const std::string& filter) : TStatusPage(view, SiteFilter::OfText(filter)) {}
+    /// The rows the filter keeps (its state and tag too); a limit or cursor is for the JSON only.
+    TStatusPage(const TStatusView& view, SiteFilter filter) : TStatusBody(view), m_filter(std::move(filter)) {}
     const char* ContentType() const override { return "text/html; charset=utf-8"; }
-    bool SameForEveryone() const override { return m_filter.empty(); }
+    bool SameForEveryone() const override { return !m_filter.Narrows(); }
     void Write(TBodyOut& out) const override;
 
 private:
-    std::string m_filter;
+    SiteFilter m_filter;
 };

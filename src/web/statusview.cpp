@@ -2,6 +2,7 @@
 #include "web/statusview.h"
 
 #include "platform/strutil.h"
+#include "web/sitefilter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,16 +11,6 @@
 
 #define VKT_STR2(x) #x
 #define VKT_STR(x) VKT_STR2(x)
-
-namespace {
-
-bool ContainsText(const std::string& text, const std::string& lowerPart) {
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return lower.find(lowerPart) != std::string::npos;
-}
-
-} // namespace
 
 void TStatusView::Load(const TStatusBoard& board) {
     Snapshot = board.Current();
@@ -55,8 +46,11 @@ void TStatusView::LoadMaintenance(const MaintenanceBook& book, const std::string
         if (HoldsAt(w, MaintenanceMoment, *Zone)) m_held.insert(SiteCodeKey(w.Code));
 }
 
-bool TStatusView::InMaintenance(const std::string& code) const {
-    return !m_held.empty() && (m_held.contains("*") || m_held.contains(SiteCodeKey(code)));
+bool TStatusView::InMaintenance(const std::string& code, const std::vector<std::string>& tags) const {
+    if (m_held.empty()) return false;
+    if (m_held.contains("*") || m_held.contains(SiteCodeKey(code))) return true;
+    return std::any_of(tags.begin(), tags.end(),
+                       [this](const std::string& tag) { return m_held.contains("tag:" + tag); });
 }
 
 std::string TStatusView::MaintenanceKey() const {
@@ -99,7 +93,5 @@ std::string StatusVersion() {
 
 bool SiteMatches(const TSiteStatus& site, const std::string& filter) {
     if (filter.empty()) return true;
-    std::string lower = Trim(filter);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ContainsText(site.Code, lower) || ContainsText(site.Name, lower) || ContainsText(site.Address, lower);
+    return SiteFilter::OfText(filter).Keeps(site);
 }

@@ -41,8 +41,8 @@ public:
     const TimeZone* Zone = &LocalTimeZone();
     /// Takes the book's windows at its present moment, the page after the cursor `after` listed.
     void LoadMaintenance(const MaintenanceBook& book, const std::string& after = "");
-    /// Whether a window holds the site's notices at the view's moment.
-    bool InMaintenance(const std::string& code) const;
+    /// Whether a window holds the site's notices at the view's moment (a window of a tag: with `tags`).
+    bool InMaintenance(const std::string& code, const std::vector<std::string>& tags = {}) const;
     /// Tells apart what the windows make a body show: each listed window's id and next occurrence,
     /// the sites they hold, and the page.
     std::string MaintenanceKey() const;
@@ -50,7 +50,8 @@ public:
     double Loss(const TSiteEntry& site) const { return site.History.LossRatio(Summary.Bucket); }
 
 private:
-    /// The codes (upper case) a window holds at the view's moment; "*" for every site.
+    /// The codes (SiteCodeKey) a window holds at the view's moment; "*" for every site, "tag:T" for
+    /// every site with tag T.
     std::set<std::string> m_held;
 
 public:

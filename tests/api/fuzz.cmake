@@ -5,6 +5,7 @@ if(VKT_CLANGXX AND IS_ABSOLUTE "${VKT_FUZZER_RUNTIME}" AND EXISTS "${VKT_FUZZER_
     file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fuzz_corpus)
     vkt_add_clang_fuzzer(fuzz_site_body ${fuzz_body_out}
                          SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_site_body.cpp ${CMAKE_SOURCE_DIR}/src/api/sitebody.cpp
+                                 ${CMAKE_SOURCE_DIR}/src/db/tagrule.cpp
                                  ${CMAKE_SOURCE_DIR}/src/platform/json.cpp)
     add_test(NAME api_fuzz_site_body
              COMMAND ${fuzz_body_out} -max_total_time=5 -max_len=4096 -timeout=30 ${CMAKE_CURRENT_BINARY_DIR}/fuzz_corpus

@@ -11,8 +11,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     SiteFields site;
+    std::optional<std::vector<std::string>> tags;
     TApiResponse refusal;
-    if (ReadSiteFields(input, site, refusal)) {
+    if (ReadSiteFields(input, site, tags, refusal)) {
         for (const std::string* field :
              {&site.Code, &site.Name, &site.Address, &site.Downtime, &site.Email, &site.ContactFlag, &site.Daemon})
             if (field->size() > input.size()) __builtin_trap();

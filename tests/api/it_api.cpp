@@ -129,8 +129,8 @@ protected:
 
 TEST_F(ApiOverHttps, SiteMadeChangedAndDeletedIsProbedReprobedAndDroppedByTheNextScans) {
     const std::string w = "Bearer " + writer, r = "Bearer " + reader;
-    Reply made =
-        Call("POST", "/api/v1/sites", w, R"({"code":"LOOP2","name":"Loop","address":"127.0.0.1","downtime":5})");
+    Reply made = Call("POST", "/api/v1/sites", w,
+                      R"({"code":"LOOP2","name":"Loop","address":"127.0.0.1","downtime":5,"tags":["Edge"]})");
     ASSERT_EQ(made.Status, 201) << made.Body;
     EXPECT_EQ(json::parse(made.Body)["daemon"], "D1") << "a site without daemon is this daemon's";
     ASSERT_TRUE(vkt->WaitForOutput("LOOP2 Responding", 60s)) << vkt->Output();
@@ -146,6 +146,12 @@ TEST_F(ApiOverHttps, SiteMadeChangedAndDeletedIsProbedReprobedAndDroppedByTheNex
     ASSERT_EQ(changed.Status, 200) << changed.Body;
     EXPECT_EQ(json::parse(changed.Body)["name"], "Loop") << "PATCH keeps the fields it does not name";
     ASSERT_TRUE(vkt->WaitForOutput("Polling LOOP2 [127.0.0.2]", 60s)) << vkt->Output();
+    // The scan read the tags before it probed the site: the board filters by them.
+    const json tagged = json::parse(Call("GET", "/status.json?tag=edge&limit=5", "").Body);
+    ASSERT_FALSE(tagged["sites"].empty()) << tagged;
+    for (const json& site : tagged["sites"])
+        EXPECT_EQ(site["code"].get<std::string>() + site["tags"].dump(), R"(LOOP2["edge"])");
+    EXPECT_EQ(Call("GET", "/status.json?state=asleep", "").Status, 400);
 
     const int keepPolls = Polls("KEEP");
     ASSERT_EQ(Call("DELETE", "/api/v1/sites/LOOP2", w).Status, 204);

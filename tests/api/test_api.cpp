@@ -8,14 +8,18 @@
 #include "api/attemptlimiter.h"
 #include "api/maintenanceresource.h"
 #include "api/openapi.h"
+#include "api/sitesresource.h"
 #include "db/ackrows.h"
 #include "db/alarmrows.h"
 #include "db/common.h"
+#include "db/sitetags.h"
 #include "history/maintenancetable.h"
 #include "platform/strutil.h"
 #include "web/statusboard.h"
+#include "web/statusjson.h"
 #include "../capturedlog.h"
 #include "../db/dbfixture.h"
+#include "../web/boardresult.h"
 #include "../web/shellcommand.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +42,74 @@ namespace {
 
 using TokensOn = DataModuleOn;
 using StoredFirstOn = DataModuleOn;
+
+/// Sites S01..S25 made through the API: every fourth silent, the ones after those answering, then
+/// degraded ones, then ones never probed; every third tagged "core", every fifth "wan". The board
+/// holds the probed ones with their tags, as a scan leaves it.
+class TaggedSitesOn : public DataModuleOn {
+protected:
+    void SetUp() override {
+        DataModuleOn::SetUp();
+        database = std::make_unique<TApiDatabase>(dm.ConnectionString(), dm.Dialect());
+        sites = std::make_unique<TSitesResource>(*database);
+        sites->DaemonId = [] { return "D1"; };
+        sites->LoadView = [this](TStatusView& view) {
+            view.Load(board);
+            view.LoadMaintenance(book);
+            return true;
+        };
+        for (int i = 1; i <= 25; ++i) {
+            nlohmann::json body = {{"code", Code(i)},
+                                   {"name", i == 7 ? "Harbour" : "Site " + std::to_string(i)},
+                                   {"address", "10.0.0." + std::to_string(i)},
+                                   {"downtime", 5}};
+            nlohmann::json tags = nlohmann::json::array();
+            if (i % 3 == 0) tags.push_back("Core");
+            if (i % 5 == 0) tags.push_back("wan");
+            if (!tags.empty()) body["tags"] = tags;
+            ASSERT_EQ(Call(&TSitesResource::Create, body).Status, 201);
+            if (i % 4 != 3)
+                board.SiteProbed(BoardResult(Code(i), "", "10.0.0." + std::to_string(i), i % 4 != 0, 3),
+                                 {-1, 0, i % 4 == 2 ? 1 : 0});
+        }
+        board.SiteTagsRead(std::make_shared<const SiteTagMap>(SiteTags(dm.adoQ2).All()));
+    }
+    static std::string Code(int i) { return Format("S%02d", i); }
+    TApiResponse Call(TApiResponse (TSitesResource::*create)(const TApiRequest&, const std::string&),
+                      const nlohmann::json& body) {
+        TApiRequest request;
+        request.Body = body.dump();
+        return (*sites.*create)(request, "ops");
+    }
+    /// The codes a list or status body holds, joined by ",", and "+" when it names a next page.
+    static std::string Listed(const std::string& body, std::string* next = nullptr) {
+        const nlohmann::json list = nlohmann::json::parse(body);
+        std::string codes;
+        for (const auto& site : list["sites"])
+            codes += (codes.empty() ? "" : ",") + site["code"].get<std::string>();
+        if (next != nullptr) *next = list.value("next", "");
+        return codes + (list.contains("next") ? "+" : "");
+    }
+    std::string List(const std::map<std::string, std::string>& query, std::string* next = nullptr) {
+        TApiRequest request;
+        request.Query = query;
+        const TApiResponse response = sites->List(request);
+        EXPECT_EQ(response.Status, 200) << response.Body;
+        return Listed(WholeBody(response), next);
+    }
+    /// The query fields of a next link.
+    static std::map<std::string, std::string> QueryOf(const std::string& link) {
+        std::map<std::string, std::string> query;
+        for (const std::string& pair : SplitString(link.substr(link.find('?') + 1), '&'))
+            query[pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
+        return query;
+    }
+
+    TStatusBoard board;
+    MaintenanceBook book;
+    std::unique_ptr<TApiDatabase> database;
+    std::unique_ptr<TSitesResource> sites;
+};
 
 /// 199 (or `bytes` - 1) bytes and a two-byte character: a column of that many bytes takes the first ones.
 std::string OverTheColumn(std::size_t bytes, char c) {
@@ -266,6 +338,140 @@ TEST_P(StoredFirstOn, AcknowledgementsNeedAnOpenOutage) {
     EXPECT_EQ(stored[0].Comment, std::string(254, 'c'));
     EXPECT_NEAR(stored[0].Since * 86400, since * 86400, 1.0); // whole seconds in the table
 }
+
+// Pages in code order under each filter; a page names the next one only while more sites are kept.
+TEST_P(TaggedSitesOn, ListsPagesInCodeOrderUnderEachFilter) {
+    struct Case {
+        std::map<std::string, std::string> Query;
+        std::string Codes; // "+": a next page is named
+    };
+    const std::vector<Case> cases = {
+        {{{"limit", "4"}}, "S01,S02,S03,S04+"},
+        {{{"limit", "10"}, {"after", "S20"}}, "S21,S22,S23,S24,S25"},
+        {{{"state", "down"}}, "S04,S08,S12,S16,S20,S24"},
+        {{{"state", "degraded"}, {"limit", "5"}}, "S02,S06,S10,S14,S18+"},
+        {{{"state", "unknown"}}, "S03,S07,S11,S15,S19,S23"},
+        {{{"state", "up"}, {"tag", "wan"}}, "S05,S25"},
+        {{{"tag", "CORE"}, {"limit", "3"}}, "S03,S06,S09+"},
+        {{{"tag", "core"}, {"limit", "8"}}, "S03,S06,S09,S12,S15,S18,S21,S24"},
+        {{{"tag", "core"}, {"after", "S21"}}, "S24"},
+        {{{"q", " HARB "}}, "S07"},
+        {{{"q", "10.0.0.2"}, {"limit", "3"}}, "S02,S20,S21+"},
+        {{{"tag", "none"}}, ""},
+        {{{"after", "S25"}}, ""},
+    };
+    for (const Case& c : cases) {
+        std::string query;
+        for (const auto& [name, value] : c.Query)
+            query += name + "=" + value + "&";
+        EXPECT_EQ(List(c.Query), c.Codes) << query;
+    }
+    // Following the next links walks every kept site once, in order, the filters kept.
+    for (const auto& [filter, all] : std::vector<std::pair<std::map<std::string, std::string>, int>>{
+             {{{"limit", "7"}}, 25}, {{{"limit", "2"}, {"tag", "core"}}, 8}}) {
+        std::map<std::string, std::string> query = filter;
+        std::string walked, next;
+        for (int pages = 0; pages < 30; ++pages) {
+            const std::string codes = List(query, &next);
+            walked += (walked.empty() ? "" : ",") + codes.substr(0, codes.find('+'));
+            if (next.empty()) break;
+            query = QueryOf(next);
+        }
+        const std::vector<std::string> codes = SplitString(walked, ',');
+        EXPECT_EQ(codes.size(), std::size_t(all)) << walked;
+        EXPECT_TRUE(std::is_sorted(codes.begin(), codes.end())) << walked;
+    }
+    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{{"limit", "0"},
+                                                                                      {"limit", "1001"},
+                                                                                      {"limit", "-1"},
+                                                                                      {"limit", "ten"},
+                                                                                      {"state", "sideways"},
+                                                                                      {"tag", "two words"},
+                                                                                      {"tag", std::string(65, 't')},
+                                                                                      {"after", "S0\x01"}}) {
+        TApiRequest bad;
+        bad.Query = {{name, value}};
+        const TApiResponse refused = sites->List(bad);
+        EXPECT_EQ(refused.Status, 400) << name << "=" << value;
+        EXPECT_EQ(nlohmann::json::parse(refused.Body)["field"], name) << refused.Body;
+    }
+
+    // /status.json pages the board's sites (the probed ones) by code under the same filters.
+    TStatusView view;
+    view.Load(board);
+    const auto status = [&view](const std::map<std::string, std::string>& query, std::string* next = nullptr) {
+        SiteFilter filter;
+        EXPECT_FALSE(SiteFilter::Read(
+            [&query](const std::string& name) {
+                const auto it = query.find(name);
+                return it == query.end() ? std::string() : it->second;
+            },
+            filter));
+        return Listed(TStatusJson(view, filter, false).Whole(), next);
+    };
+    EXPECT_EQ(status({{"tag", "core"}, {"limit", "3"}}), "S06,S09,S12+");
+    EXPECT_EQ(status({{"state", "down"}, {"after", "S12"}}), "S16,S20,S24");
+    std::string next;
+    status({{"limit", "2"}, {"q", "10.0.0"}}, &next);
+    EXPECT_EQ(next, "/status.json?limit=2&after=S02&q=10.0.0");
+}
+
+// Tags are set, kept and cleared through the API, refused when they are none, and go with their site.
+TEST_P(TaggedSitesOn, TagsGoWithTheirSiteAndAWindowOfATagHoldsItsSites) {
+    const auto change = [this](const char* method, const std::string& code, const nlohmann::json& body) {
+        TApiRequest request;
+        request.Body = body.dump();
+        const TApiResponse response = sites->Change(code, request, std::string(method) == "PATCH", "ops");
+        const nlohmann::json answer = nlohmann::json::parse(response.Body);
+        return response.Status == 200 ? answer["tags"].dump()
+                                      : std::to_string(response.Status) + " " + answer.value("field", "");
+    };
+    struct Step {
+        const char* Method;
+        nlohmann::json Body;
+        std::string Tags; // or "STATUS field"
+    };
+    const std::vector<Step> steps = {
+        {"PATCH", {{"tags", {"Zeta", "alpha", "alpha", "x.y:z-1_2"}}}, R"(["alpha","x.y:z-1_2","zeta"])"},
+        {"PATCH", {{"name", "Kept"}}, R"(["alpha","x.y:z-1_2","zeta"])"},
+        {"PATCH", {{"tags", {"no space"}}}, "400 tags"},
+        {"PATCH", {{"tags", "core"}}, "400 tags"},
+        {"PATCH", {{"tags", {1}}}, "400 tags"},
+        {"PUT", {{"address", "10.0.0.3"}, {"downtime", 5}}, "[]"},
+        {"PATCH", {{"tags", {"core"}}}, R"(["core"])"},
+        {"PATCH", {{"tags", nullptr}}, "[]"},
+        {"PATCH", {{"tags", {"core"}}}, R"(["core"])"},
+    };
+    for (const Step& step : steps)
+        EXPECT_EQ(change(step.Method, "s03", step.Body), step.Tags) << step.Method << " " << step.Body;
+    EXPECT_EQ(nlohmann::json::parse(sites->Get("S15").Body)["tags"], nlohmann::json({"core", "wan"}));
+
+    // A window of tag wan holds the five sites with that tag, and only those.
+    TMaintenanceResource windows;
+    windows.Book = &book;
+    windows.Storing = [this](const auto& work) { database->With([&](TDbQuery& q) { work(TableStore(q, "D1")); }); };
+    TApiRequest make;
+    make.Body = R"({"code":"tag:WAN","minutes":30})";
+    const TApiResponse made = windows.Make(make, "ops");
+    ASSERT_EQ(made.Status, 201) << made.Body;
+    EXPECT_EQ(nlohmann::json::parse(made.Body)["code"], "tag:WAN") << "the window keeps its target";
+    make.Body = R"({"code":"tag:)" + std::string(27, 'w') + R"(","minutes":30})";
+    EXPECT_EQ(windows.Make(make, "ops").Status, 400) << "the target fits the table's column";
+    std::string held;
+    const nlohmann::json all = nlohmann::json::parse(WholeBody(sites->List(TApiRequest{})));
+    for (const auto& site : all["sites"])
+        if (site["maintenance"] == true) held += site["code"].get<std::string>() + ",";
+    EXPECT_EQ(held, "S05,S10,S15,S20,S25,");
+    book.UseTags(std::make_shared<const SiteTagMap>(SiteTags(dm.adoQ2).All()));
+    for (int i = 1; i <= 25; ++i)
+        EXPECT_EQ(book.Holds(Code(i)), i % 5 == 0) << "notices of " << Code(i);
+
+    ASSERT_EQ(sites->Remove("S15", "ops").Status, 204);
+    EXPECT_EQ(Open({"SELECT COUNT(*) AS RecCount FROM sitetag WHERE code = 'S15'"}).FieldByName("RecCount").AsInteger(),
+              0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, TaggedSitesOn, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName);
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoredFirstOn, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName);
 

@@ -251,6 +251,56 @@ TEST_P(DatUtilCli, ApplyPlansAndChangesSitesAsTheFileSays) {
     EXPECT_EQ(r.Out, "daemon d1: 0 to create, 0 to update, 0 to delete, 2 unchanged\nNothing to do.\n");
 }
 
+// A site's tags are the file's list when it gives one, kept when it gives none, and go with the site.
+TEST_P(DatUtilCli, TagsAreAppliedExportedAndGoWithTheirSite) {
+    const std::string head = "daemon: d1\nsites:\n  - code: a1\n    address: 10.0.0.1\n    downtime: 5\n";
+    struct Case {
+        std::string File;
+        std::vector<std::string> Extra; // arguments after the file
+        int Status;
+        const char* Out;
+        const char* Err;
+    };
+    const std::vector<Case> cases = {
+        {head + "    tags: [Wan, core]\n  - code: b2\n    address: 10.0.0.2\n    downtime: 5\n",
+         {},
+         0,
+         "tags a1: core, wan\n1 sites' tags to set\nApplied.",
+         ""},
+        {head + "  - code: b2\n    address: 10.0.0.2\n    downtime: 5\n    tags:\n      - edge\n",
+         {},
+         0,
+         "daemon d1: 0 to create, 0 to update, 0 to delete, 2 unchanged\ntags b2: edge\n",
+         ""},
+        {head + "    tags: [core, \"two words\"]\n",
+         {},
+         1,
+         "",
+         ":6: tags: the tag \"two words\" takes only letters, digits"},
+        {head + "    tags: core\n", {}, 1, "", ":6: tags: is not a list"},
+        {head + "    tags: []\n", {"--prune"}, 0, "tags a1: (none)\n", ""},
+    };
+    for (const Case& c : cases) {
+        WriteFileText(home.File("tags.yaml"), c.File);
+        std::vector<std::string> args = {"apply", home.File("tags.yaml")};
+        args.insert(args.end(), c.Extra.begin(), c.Extra.end());
+        const ToolRun r = Run(args);
+        EXPECT_EQ(r.Status, c.Status) << c.File << r.Err;
+        EXPECT_NE(r.Out.find(c.Out), std::string::npos) << r.Out;
+        EXPECT_NE(r.Err.find(c.Err), std::string::npos) << r.Err;
+    }
+    // b2 was pruned with its tags: made again, it has none. The export applies back without a change.
+    WriteFileText(home.File("tags.yaml"), head + "    tags: [core]\n  - code: b2\n    address: 10.0.0.2\n"
+                                                 "    downtime: 5\n");
+    ASSERT_EQ(Run({"apply", home.File("tags.yaml")}).Status, 0);
+    ToolRun r = Run({"export", "--daemon", "d1"});
+    EXPECT_EQ(r.Out, "daemon: d1\nsites:\n  - code: a1\n    address: 10.0.0.1\n    downtime: 5\n    tags: [core]\n"
+                     "  - code: b2\n    address: 10.0.0.2\n    downtime: 5\n");
+    WriteFileText(home.File("round.yaml"), r.Out);
+    r = Run({"apply", home.File("round.yaml")});
+    EXPECT_EQ(r.Out, "daemon d1: 0 to create, 0 to update, 0 to delete, 2 unchanged\nNothing to do.\n");
+}
+
 TEST_P(DatUtilCli, ExportReadsBackAsTheSameStringsInPythonAndPlansNothing) {
     // Values a YAML 1.1 or 1.2 reader would take, written plain, for a number, a boolean, a date or null.
     const std::vector<std::string> codes = {"0012", "on",    "1e3",  "0x1F", "NULL",  "~",   "Yes",   "n",

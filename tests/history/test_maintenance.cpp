@@ -122,12 +122,18 @@ TEST_F(Berlin, SecondsInMaintenanceCountOverlapsOnceAndOnlyTheSitesOwn) {
         OneOff("2025-05-01 08:00", "2025-05-01 09:00"),
         OneOff("2025-05-01 08:30", "2025-05-01 10:00", "*"),
         OneOff("2025-05-01 12:00", "2025-05-01 13:00", "B2"),
+        OneOff("2025-05-01 14:00", "2025-05-01 15:00", "TAG:core"),
         // An hour every Sunday at 02:30: four of them across the March change, each a real hour.
         Weekly(Sun, 2, 30, 60, "2025-03-01 00:00"),
     };
     EXPECT_EQ(MaintenanceSeconds(windows, "a1", Utc("2025-05-01 08:15"), Utc("2025-05-01 20:00"), zone), 105 * 60);
     EXPECT_EQ(MaintenanceSeconds(windows, "B2", Utc("2025-05-01 00:00"), Utc("2025-05-02 00:00"), zone), 150 * 60);
     EXPECT_EQ(MaintenanceSeconds(windows, "A1", Utc("2025-03-20 00:00"), Utc("2025-04-14 00:00"), zone), 4 * 3600);
+    // A window of a tag holds the sites with that tag, whatever their code.
+    EXPECT_EQ(MaintenanceSeconds(windows, "C3", Utc("2025-05-01 00:00"), Utc("2025-05-02 00:00"), zone, {"core"}),
+              150 * 60);
+    EXPECT_EQ(MaintenanceSeconds(windows, "core", Utc("2025-05-01 00:00"), Utc("2025-05-02 00:00"), zone, {"wan"}),
+              90 * 60);
 }
 
 TEST(MaintenanceBookTest, StoresBeforeItTakesEffectAndFreesHeldNoticesAtTheEnd) {
