@@ -45,6 +45,8 @@ struct Notice {
     LinkQuality Quality;
     /// The outage's acknowledgement, when it has one.
     Acknowledgement Ack;
+    /// The site's tags, for the channels that route or label by them (the mail and webhook show none).
+    std::vector<std::string> Tags;
 };
 
 /// "problem", "recovery", "flapping", "isolated", "reconnected", "reminder", "escalation", "degraded",
