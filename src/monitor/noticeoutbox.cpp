@@ -17,8 +17,6 @@
 
 namespace {
 
-/// A row taken stays with its sender this long: more than any attempt may take.
-constexpr long long LeaseSeconds = 90;
 /// apprise's own deliveries get this long before the command is killed.
 constexpr int AppriseSeconds = 30;
 /// Delivered and given-up rows are kept this long (for a look at what went out).
@@ -53,7 +51,7 @@ bool NoticeOutbox::Settings::operator==(const Settings& o) const {
                a.Sites == b.Sites;
     };
     return ConnectionString == o.ConnectionString && Dialect == o.Dialect && Group == o.Group &&
-           GiveUpMinutes == o.GiveUpMinutes && PollSeconds == o.PollSeconds &&
+           GiveUpSeconds == o.GiveUpSeconds && PollSeconds == o.PollSeconds && LeaseSeconds == o.LeaseSeconds &&
            std::equal(Channels.begin(), Channels.end(), o.Channels.begin(), o.Channels.end(), same);
 }
 
@@ -71,9 +69,9 @@ NoticeOutbox::~NoticeOutbox() {
     for (std::thread& t : m_threads) t.join();
 }
 
-int NoticeOutbox::ReadGiveUp(const std::string& iniFile) {
+long long NoticeOutbox::ReadGiveUp(const std::string& iniFile) {
     const int minutes = TIniFile(iniFile).ReadInteger("Notify", "GiveUp", 60);
-    return minutes > 0 ? minutes : 60;
+    return 60LL * (minutes > 0 ? minutes : 60);
 }
 
 std::string NoticeOutbox::RowKey(const std::string& channel, const Notice& notice) {
@@ -160,14 +158,14 @@ void NoticeOutbox::SendDue(OutboxRows& rows, TDbQuery& query, const ChannelSetti
                 rows.StopRepeating(row.Key);
                 continue;
             }
-        } else if (rows.AgeOf(row) >= m_settings.GiveUpMinutes * 60LL) {
+        } else if (rows.AgeOf(row) >= m_settings.GiveUpSeconds) {
             rows.MarkGivenUp(row.Key, row.Error);
             WriteLog("ERROR", "Notice for " + Subject(notice) + " to " + channel.Name + " given up after " +
                                   std::to_string(row.Tries) + " tries" + (row.Error.empty() ? "" : ": " + row.Error));
             continue;
         }
         const std::string holder = NewHolder();
-        if (!rows.Take(row.Key, holder, LeaseSeconds)) continue; // another member sends it
+        if (!rows.Take(row.Key, holder, m_settings.LeaseSeconds)) continue; // another member sends it
         const WebhookChannel::Attempt attempt = Attempt(channel, notice, row.Key, m_stop);
         if (m_stop && !attempt.Delivered) return; // the lease runs out: sent after the next start
         const bool waiting = row.State == OutboxRows::Waiting;

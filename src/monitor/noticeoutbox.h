@@ -28,9 +28,13 @@ public:
         /// The Daemon ID: a group's members share its rows.
         std::string Group;
         std::vector<ChannelSettings> Channels;
-        int GiveUpMinutes = 60;
+        /// A notice not taken this long after it was queued is given up.
+        long long GiveUpSeconds = 3600;
         /// Seconds between looks at the table for rows queued elsewhere or due again.
         int PollSeconds = 5;
+        /// A row taken stays with its sender this long (more than any attempt may take); a sender that
+        /// died meanwhile leaves it to be sent again after that.
+        long long LeaseSeconds = 90;
         bool operator==(const Settings& other) const;
     };
     /// Told from a sender thread for each attempt at a notice (not for re-posts): the channel's kind
@@ -50,8 +54,8 @@ public:
     int Queue(TDbQuery& query, const Notice& notice);
     /// The row key of a notice on a channel: the channel, the outage, the kind and the round.
     static std::string RowKey(const std::string& channel, const Notice& notice);
-    /// "[Notify] GiveUp" minutes (default 60).
-    static int ReadGiveUp(const std::string& iniFile);
+    /// "[Notify] GiveUp" minutes (default 60), in seconds.
+    static long long ReadGiveUp(const std::string& iniFile);
 
 private:
     void Run(const ChannelSettings& channel);
