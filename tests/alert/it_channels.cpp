@@ -159,7 +159,9 @@ TEST(ChannelBodies, EachKindSendsWhatItsServiceRequires) {
             const std::size_t eq = field.find('=');
             const Json::json_pointer at(field.substr(0, eq));
             ASSERT_TRUE(body.contains(at)) << field << " in " << body.dump();
-            if (eq != std::string::npos) EXPECT_EQ(body.at(at), field.substr(eq + 1)) << body.dump();
+            if (eq != std::string::npos) {
+                EXPECT_EQ(body.at(at), field.substr(eq + 1)) << body.dump();
+            }
         }
     }
 }
@@ -172,7 +174,6 @@ struct Outbox {
         if (dialect == TDbDialect::PostgreSQL) dm.DBServer = "127.0.0.1," + std::to_string(TestPgServer::Shared().Port());
         dm.DBUser = "vkt";
         if (!dm.ActivateConnection()) throw std::runtime_error(dm.LastConnectionError());
-        Exec("CREATE TABLE alarms (Code varchar(30) NOT NULL)");
     }
     NoticeOutbox::Settings Settings(const std::string& sections) {
         NoticeOutbox::Settings s{dm.ConnectionString(), dm.Dialect(), "D1", Channels(dir, sections)};
@@ -264,7 +265,7 @@ TEST_P(OutboxOn, GivesUpOnceAfterItsTime) {
     const std::string text = log.Text();
     const std::size_t at = text.find("[ERROR] Notice for A1 to gone given up after ");
     ASSERT_NE(at, std::string::npos) << text;
-    EXPECT_EQ(text.find("given up", at + 20), std::string::npos) << text;
+    EXPECT_EQ(text.find("given up", text.find('\n', at)), std::string::npos) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, OutboxOn, ::testing::Values(TDbDialect::SQLite, TDbDialect::PostgreSQL),
@@ -337,7 +338,7 @@ TEST(ChannelReceivers, AlertmanagerFiresAndResolves) {
     };
 
     Outbox db(TDbDialect::SQLite);
-    db.Exec("INSERT INTO alarms (Code) VALUES ('A1')");
+    db.Exec("INSERT INTO alarms (Code, FailTime) VALUES ('A1', '12/10/2026 04:00:00')");
     const std::string channel = "[Channel am]\nKind=alertmanager\nRepeat=10\nUrl=" + url + "\n";
     NoticeOutbox outbox(db.Settings(channel));
     Notice problem = SiteNotice(NoticeKind::Problem);
@@ -347,8 +348,8 @@ TEST(ChannelReceivers, AlertmanagerFiresAndResolves) {
     ASSERT_TRUE(db.WaitState("am", problem, OutboxRows::Repeating));
     ASSERT_TRUE(WaitFor([&] { return firing().size() == 1; }, std::chrono::seconds(30)));
     // The duplicate a sender killed before marking would make: the receiver deduplicates it.
-    const ChannelSettings am = db.Settings(channel).Channels[0];
-    ASSERT_TRUE(WebhookChannel::Send(BuildChannelRequest(am, problem, "k")).Delivered);
+    const ChannelSettings settings = db.Settings(channel).Channels[0];
+    ASSERT_TRUE(WebhookChannel::Send(BuildChannelRequest(settings, problem, "k")).Delivered);
     EXPECT_EQ(firing().size(), 1u);
     EXPECT_EQ(firing()[0]["labels"].value("name", ""), "Head office");
 
