@@ -65,9 +65,9 @@ bool OutboxRows::Add(const OutboxRow& row) {
     }
 }
 
-std::vector<OutboxRow> OutboxRows::Due() {
+std::vector<OutboxRow> OutboxRows::Due(const std::string& channel) {
     OpenStatement(m_q, {std::string("SELECT ") + Columns + " FROM vktoutbox WHERE VKTID = " + SQLLiteral(m_group) +
-                        " AND state IN (0, 3) AND due <= " + Now() + " ORDER BY made, okey"});
+                        " AND channel = " + SQLLiteral(channel) + " AND state IN (0, 3) AND due <= " + Now() + " ORDER BY made, okey"});
     std::vector<OutboxRow> rows;
     for (; !m_q.Eof(); m_q.Next()) rows.push_back(Read(m_q));
     return rows;

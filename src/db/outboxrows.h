@@ -32,8 +32,8 @@ public:
     void EnsureTable();
     /// Queues a notice; false when a row of that key is there already (queued or sent before).
     bool Add(const OutboxRow& row);
-    /// The rows waiting or repeating whose time has come, oldest first.
-    std::vector<OutboxRow> Due();
+    /// The channel's rows waiting or repeating whose time has come, oldest first.
+    std::vector<OutboxRow> Due(const std::string& channel);
     /// Takes a due row for `lease` seconds under `holder` (unique per attempt); false when another
     /// sender took it first or it is not due any more.
     bool Take(const std::string& key, const std::string& holder, long long lease);

@@ -149,9 +149,8 @@ void NoticeOutbox::Run(const ChannelSettings& channel) {
 }
 
 void NoticeOutbox::SendDue(OutboxRows& rows, TDbQuery& query, const ChannelSettings& channel) {
-    for (const OutboxRow& row : rows.Due()) {
+    for (const OutboxRow& row : rows.Due(channel.Name)) {
         if (m_stop) return;
-        if (row.Channel != channel.Name) continue;
         const Notice notice = NoticeFromStored(row.Notice);
         if (row.State == OutboxRows::Repeating) {
             if (!StillDown(rows, query, channel, notice)) {
