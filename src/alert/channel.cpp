@@ -1,20 +1,19 @@
 // Reading the channel sections and composing each receiver's documented request.
 #include "alert/channel.h"
 
+#include "platform/codepage.h"
 #include "platform/datetime.h"
+#include "platform/json.h"
 #include "platform/profile.h"
 #include "platform/strutil.h"
 
 #include <kainjow/mustache.hpp>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 struct KindName {
     ChannelKind Kind;
@@ -84,6 +83,17 @@ bool Ends(NoticeKind kind) {
     return kind == NoticeKind::Recovery || kind == NoticeKind::Normal || kind == NoticeKind::Reconnected;
 }
 
+/// The notice with its texts in UTF-8: 8-bit text that is not is read as Windows-1252, as the
+/// webhook's JSON reads it.
+Notice Utf8Notice(const Notice& raw) {
+    Notice n = raw;
+    for (std::string* text : {&n.Code, &n.SiteName, &n.Address, &n.Daemon, &n.Text, &n.PathEnd, &n.Ack.By,
+                              &n.Ack.Comment})
+        *text = AsUtf8(*text);
+    for (std::string& tag : n.Tags) tag = AsUtf8(tag);
+    return n;
+}
+
 } // namespace
 
 std::string NoticeTitle(const Notice& n) {
@@ -97,7 +107,7 @@ std::string Rendered(const std::string& text, const std::map<std::string, std::s
     if (!tmpl.is_valid()) return text;
     if (jsonEscape)
         tmpl.set_custom_escape([](const std::string& s) {
-            const std::string quoted = Json(s).dump();
+            const std::string quoted = JsonText(Json(s));
             return quoted.substr(1, quoted.size() - 2);
         });
     kainjow::mustache::data data;
@@ -117,7 +127,7 @@ ChannelRequest Alertmanager(const ChannelSettings& c, const Notice& n) {
                {"annotations", {{"summary", NoticeSummary(n)}}},
                {"startsAt", DateTimeToRfc3339(n.Since != 0 ? n.Since : n.Time)}};
     if (Ends(n.Kind)) alert["endsAt"] = DateTimeToRfc3339(n.Time != 0 ? n.Time : Now());
-    return {"POST", Base(c) + "/api/v2/alerts", {"Content-Type: application/json"}, Json::array({alert}).dump()};
+    return {"POST", Base(c) + "/api/v2/alerts", {"Content-Type: application/json"}, JsonText(Json::array({alert}))};
 }
 
 ChannelRequest PagerDuty(const ChannelSettings& c, const Notice& n) {
@@ -131,7 +141,7 @@ ChannelRequest PagerDuty(const ChannelSettings& c, const Notice& n) {
                            {"timestamp", DateTimeToRfc3339(n.Time)},
                            {"component", n.Code},
                            {"custom_details", Json::parse(NoticeJson(n))}};
-    return {"POST", Base(c) + "/v2/enqueue", {"Content-Type: application/json"}, body.dump()};
+    return {"POST", Base(c) + "/v2/enqueue", {"Content-Type: application/json"}, JsonText(body)};
 }
 
 ChannelRequest Opsgenie(const ChannelSettings& c, const Notice& n) {
@@ -139,14 +149,14 @@ ChannelRequest Opsgenie(const ChannelSettings& c, const Notice& n) {
     const std::string alias = OutageKey(n);
     if (Ends(n.Kind))
         return {"POST", Base(c) + "/v2/alerts/" + Segment(alias) + "/close?identifierType=alias", headers,
-                Json{{"source", "vkt " + n.Daemon}, {"note", NoticeSummary(n)}}.dump()};
+                JsonText(Json{{"source", "vkt " + n.Daemon}, {"note", NoticeSummary(n)}})};
     Json body{{"message", NoticeSummary(n).substr(0, 130)},
               {"alias", alias},
               {"description", NoticeSummary(n)},
               {"source", "vkt " + n.Daemon},
               {"priority", c.Key("priority", "P1")},
               {"details", {{"code", n.Code}, {"name", n.SiteName}, {"address", n.Address}}}};
-    return {"POST", Base(c) + "/v2/alerts", headers, body.dump()};
+    return {"POST", Base(c) + "/v2/alerts", headers, JsonText(body)};
 }
 
 ChannelRequest Template(const ChannelSettings& c, const Notice& n, const std::string& key) {
@@ -270,7 +280,8 @@ std::map<std::string, std::string> NoticeFields(const Notice& n, const std::stri
             {"json", NoticeJson(n)}};
 }
 
-ChannelRequest BuildChannelRequest(const ChannelSettings& c, const Notice& n, const std::string& key) {
+ChannelRequest BuildChannelRequest(const ChannelSettings& c, const Notice& raw, const std::string& key) {
+    const Notice n = Utf8Notice(raw);
     const std::string json = "Content-Type: application/json";
     const std::string summary = NoticeSummary(n);
     switch (c.Kind) {
@@ -283,9 +294,9 @@ ChannelRequest BuildChannelRequest(const ChannelSettings& c, const Notice& n, co
     case ChannelKind::Template:
         return Template(c, n, key);
     case ChannelKind::Slack:
-        return {"POST", c.Url, {json}, Json{{"text", summary}}.dump()};
+        return {"POST", c.Url, {json}, JsonText(Json{{"text", summary}})};
     case ChannelKind::Discord:
-        return {"POST", c.Url, {json}, Json{{"content", summary.substr(0, 2000)}}.dump()};
+        return {"POST", c.Url, {json}, JsonText(Json{{"content", summary.substr(0, 2000)}})};
     case ChannelKind::Teams: {
         Json card{{"$schema", "http://adaptivecards.io/schemas/adaptive-card.json"},
                   {"type", "AdaptiveCard"},
@@ -296,28 +307,27 @@ ChannelRequest BuildChannelRequest(const ChannelSettings& c, const Notice& n, co
                   {"attachments", Json::array({Json{{"contentType", "application/vnd.microsoft.card.adaptive"},
                                                     {"contentUrl", nullptr},
                                                     {"content", card}}})}};
-        return {"POST", c.Url, {json}, body.dump()};
+        return {"POST", c.Url, {json}, JsonText(body)};
     }
     case ChannelKind::Telegram:
         return {"POST", Base(c) + "/bot" + c.Key("token") + "/sendMessage", {json},
-                Json{{"chat_id", c.Key("chatid")}, {"text", summary}}.dump()};
+                JsonText(Json{{"chat_id", c.Key("chatid")}, {"text", summary}})};
     case ChannelKind::Matrix:
         // The transaction id makes a repeated request idempotent at the homeserver.
         return {"PUT",
                 Base(c) + "/_matrix/client/v3/rooms/" + Segment(c.Key("room")) + "/send/m.room.message/" + Segment(key),
                 {json, "Authorization: Bearer " + c.Key("token")},
-                Json{{"msgtype", "m.text"}, {"body", summary}}.dump()};
+                JsonText(Json{{"msgtype", "m.text"}, {"body", summary}})};
     case ChannelKind::Ntfy: {
         Json body{{"topic", c.Key("topic")}, {"title", NoticeTitle(n)}, {"message", summary}};
         if (!c.Key("priority").empty()) body["priority"] = StrToIntDef(c.Key("priority"), 3);
         std::vector<std::string> headers{json};
         if (!c.Key("token").empty()) headers.push_back("Authorization: Bearer " + c.Key("token"));
-        return {"POST", Base(c), headers, body.dump()};
+        return {"POST", Base(c), headers, JsonText(body)};
     }
     case ChannelKind::Gotify:
         return {"POST", Base(c) + "/message", {json, "X-Gotify-Key: " + c.Key("token")},
-                Json{{"title", NoticeTitle(n)}, {"message", summary}, {"priority", StrToIntDef(c.Key("priority"), 8)}}
-                    .dump()};
+                JsonText(Json{{"title", NoticeTitle(n)}, {"message", summary}, {"priority", StrToIntDef(c.Key("priority"), 8)}})};
     case ChannelKind::Webhook:
     case ChannelKind::Apprise:
         break;
@@ -325,8 +335,9 @@ ChannelRequest BuildChannelRequest(const ChannelSettings& c, const Notice& n, co
     return {"POST", c.Url, {json}, NoticeJson(n)};
 }
 
-std::string StoredNotice(const Notice& n) {
-    return Json{{"kind", static_cast<int>(n.Kind)},
+std::string StoredNotice(const Notice& raw) {
+    const Notice n = Utf8Notice(raw);
+    return JsonText(Json{{"kind", static_cast<int>(n.Kind)},
                 {"code", n.Code},
                 {"sitename", n.SiteName},
                 {"address", n.Address},
@@ -339,8 +350,7 @@ std::string StoredNotice(const Notice& n) {
                 {"round", n.Round},
                 {"quality", {n.Quality.LossPercent, n.Quality.LossLimit, n.Quality.RttMs, n.Quality.RttLimit}},
                 {"ack", {{"by", n.Ack.By}, {"comment", n.Ack.Comment}, {"at", n.Ack.At}}},
-                {"tags", n.Tags}}
-        .dump();
+                {"tags", n.Tags}});
 }
 
 Notice NoticeFromStored(const std::string& text) {

@@ -87,6 +87,19 @@ void NoticeRunner::QueueChannels(const Notice& told) {
     }
 }
 
+void NoticeRunner::TellChannels(const std::string& code, const Notice& notice) {
+    if (!m_outbox) return;
+    try {
+        Notice told = notice;
+        FillSiteTexts(code, told);
+        told.Time = Now();
+        told.Daemon = DataModule()->VKTID;
+        QueueChannels(told);
+    } catch (const std::exception& e) {
+        LogStepError("Queuing the notice of " + code, e);
+    }
+}
+
 bool NoticeRunner::ProblemDue(const std::string& code, TDateTime& since, const NoticeRows* known) {
     const NoticeDue due = known ? AlarmRows::Decide(*known, Now()) : AlarmRows(*DataModule()).ProblemDue(code, Now());
     if (due.Notified) Standing(code);
@@ -299,6 +312,19 @@ void NoticeRunner::StoreMarkerWhileDown(const std::string& code) {
 // The window ends by itself; the daemon then looks at the held sites again at once (MaintenanceKeeper).
 bool NoticeRunner::HeldByMaintenance(const std::string& code) {
     if (m_maintenance == nullptr || !m_maintenance->Holds(code)) return false;
-    if (m_maintenance->NoteHeld(code)) WriteLog("MAIL", "Notice for " + code + " held: maintenance");
+    if (m_maintenance->NoteHeld(code)) {
+        WriteLog("MAIL", "Notice for " + code + " held: maintenance");
+        if (m_outbox) {
+            Notice held;
+            held.Kind = NoticeKind::Maintenance;
+            try {
+                const std::optional<TDateTime> since = AlarmRows(*DataModule()).OutageStart(code);
+                held.Since = since ? *since : Now();
+            } catch (const std::exception&) {
+                held.Since = Now(); // the notice still says the window holds it
+            }
+            TellChannels(code, held);
+        }
+    }
     return true;
 }

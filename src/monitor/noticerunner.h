@@ -42,6 +42,10 @@ public:
     /// change restarts the senders, whose rows stay queued.
     void UseChannels(NoticeOutbox::Settings settings);
 
+    /// A notice for the [Channel] sections alone (acknowledged, held by maintenance), with the site's
+    /// texts; mail and pop-ups never tell it.
+    void TellChannels(const std::string& code, const Notice& notice);
+
     /// Whether the site's problem notice is due; `since` becomes its outage's start. A notice told
     /// already counts as standing on the board. `known`: the site's rows as already read (none: they
     /// are read here). Statement errors are raised.

@@ -134,6 +134,7 @@ TEST(ChannelBodies, EachKindSendsWhatItsServiceRequires) {
          "PUT /t/A1",
          "X-Site: A1",
          {"/who=Head office", "/what=problem", "/quote=say \"hi\""}},
+        {"Kind=slack\nUrl=%U/latin", NoticeKind::Problem, "POST /latin", "", {"/text"}}, // a Windows-1252 name
     };
     TestWebhook sink;
     ASSERT_TRUE(sink.ready);
@@ -147,6 +148,7 @@ TEST(ChannelBodies, EachKindSendsWhatItsServiceRequires) {
         ASSERT_EQ(channels.size(), 1u);
         Notice notice = SiteNotice(c.kind);
         notice.Text = "say \"hi\"";
+        if (std::string(c.requestLine) == "POST /latin") notice.SiteName = "Z\xfcrich";
         const WebhookChannel::Attempt a = WebhookChannel::Send(BuildChannelRequest(channels[0], notice, "k1"));
         ASSERT_TRUE(a.Delivered) << a.Error;
         ++n;
@@ -159,6 +161,7 @@ TEST(ChannelBodies, EachKindSendsWhatItsServiceRequires) {
             const std::size_t eq = field.find('=');
             const Json::json_pointer at(field.substr(0, eq));
             ASSERT_TRUE(body.contains(at)) << field << " in " << body.dump();
+            if (notice.SiteName != "Head office") EXPECT_NE(body.dump().find("Z\u00fcrich"), std::string::npos);
             if (eq != std::string::npos) {
                 EXPECT_EQ(body.at(at), field.substr(eq + 1)) << body.dump();
             }
@@ -279,7 +282,8 @@ TEST(ChannelRoutes, BySiteTagAndEvent) {
                                  "[Channel core]\nKind=slack\nUrl=http://127.0.0.1:1/b\nSites=tag:core\n"
                                  "[Channel b2]\nKind=slack\nUrl=http://127.0.0.1:1/c\nSites=b2\n"
                                  "[Channel either]\nKind=slack\nUrl=http://127.0.0.1:1/d\nSites=A1, tag:edge\n"
-                                 "[Channel problems]\nKind=slack\nUrl=http://127.0.0.1:1/e\nEvents=problem\n";
+                                 "[Channel problems]\nKind=slack\nUrl=http://127.0.0.1:1/e\nEvents=problem\n"
+                                 "[Channel held]\nKind=slack\nUrl=http://127.0.0.1:1/f\nEvents=acknowledged, maintenance\n";
     NoticeOutbox::Settings s = db.Settings(sections);
     s.PollSeconds = 3600;
     NoticeOutbox outbox(s);
@@ -295,6 +299,8 @@ TEST(ChannelRoutes, BySiteTagAndEvent) {
         {"B2", NoticeKind::Problem, {"all", "b2", "either", "problems"}},
         {"C4", NoticeKind::Recovery, {"all"}},
         {"E5", NoticeKind::Reminder, {}},
+        {"B2", NoticeKind::Maintenance, {"held"}},
+        {"A1", NoticeKind::Acknowledged, {"held"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.code) + " " + NoticeKindName(c.kind));
