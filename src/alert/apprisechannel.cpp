@@ -20,7 +20,8 @@ WebhookChannel::Attempt RunApprise(const std::vector<std::string>& urls, const s
     std::vector<std::string> args{program, "-t", title, "-b", body};
     args.insert(args.end(), urls.begin(), urls.end());
     std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
+    for (std::string& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) {
@@ -54,8 +55,10 @@ WebhookChannel::Attempt RunApprise(const std::vector<std::string>& urls, const s
         if (poll(&p, 1, 200) <= 0) continue;
         char buf[4096];
         const ssize_t n = read(out[0], buf, sizeof buf);
-        if (n <= 0) open = false;
-        else if (output.size() < 65536) output.append(buf, static_cast<std::size_t>(n));
+        if (n <= 0)
+            open = false;
+        else if (output.size() < 65536)
+            output.append(buf, static_cast<std::size_t>(n));
     }
     close(out[0]);
     int status = 0;

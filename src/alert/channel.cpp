@@ -47,8 +47,8 @@ const KindName& Entry(ChannelKind kind) {
     return *std::find_if(Kinds().begin(), Kinds().end(), [&](const KindName& k) { return k.Kind == kind; });
 }
 
-const char* const KeyNames[] = {"Token", "RoutingKey", "Topic",   "ChatId",   "Room",     "Template",
-                                "TemplateFile", "Method", "Headers", "Urls", "Repeat", "Priority"};
+const char* const KeyNames[] = {"Token",        "RoutingKey", "Topic",   "ChatId", "Room",   "Template",
+                                "TemplateFile", "Method",     "Headers", "Urls",   "Repeat", "Priority"};
 
 std::vector<std::string> List(const std::string& text) {
     std::vector<std::string> items;
@@ -59,7 +59,8 @@ std::vector<std::string> List(const std::string& text) {
 
 std::string Base(const ChannelSettings& c) {
     std::string url = c.Url;
-    while (!url.empty() && url.back() == '/') url.pop_back();
+    while (!url.empty() && url.back() == '/')
+        url.pop_back();
     return url;
 }
 
@@ -87,10 +88,11 @@ bool Ends(NoticeKind kind) {
 /// webhook's JSON reads it.
 Notice Utf8Notice(const Notice& raw) {
     Notice n = raw;
-    for (std::string* text : {&n.Code, &n.SiteName, &n.Address, &n.Daemon, &n.Text, &n.PathEnd, &n.Ack.By,
-                              &n.Ack.Comment})
+    for (std::string* text :
+         {&n.Code, &n.SiteName, &n.Address, &n.Daemon, &n.Text, &n.PathEnd, &n.Ack.By, &n.Ack.Comment})
         *text = AsUtf8(*text);
-    for (std::string& tag : n.Tags) tag = AsUtf8(tag);
+    for (std::string& tag : n.Tags)
+        tag = AsUtf8(tag);
     return n;
 }
 
@@ -111,16 +113,21 @@ std::string Rendered(const std::string& text, const std::map<std::string, std::s
             return quoted.substr(1, quoted.size() - 2);
         });
     kainjow::mustache::data data;
-    for (const auto& [name, value] : fields) data.set(name, value);
+    for (const auto& [name, value] : fields)
+        data.set(name, value);
     return tmpl.render(data);
 }
 
 ChannelRequest Alertmanager(const ChannelSettings& c, const Notice& n) {
-    Json labels{{"alertname", "vkt_site_down"}, {"code", n.Code}, {"name", n.SiteName}, {"address", n.Address},
+    Json labels{{"alertname", "vkt_site_down"},
+                {"code", n.Code},
+                {"name", n.SiteName},
+                {"address", n.Address},
                 {"daemon", n.Daemon}};
     if (!n.Tags.empty()) {
         std::string tags;
-        for (const std::string& t : n.Tags) tags += (tags.empty() ? "" : ",") + t;
+        for (const std::string& t : n.Tags)
+            tags += (tags.empty() ? "" : ",") + t;
         labels["tags"] = tags;
     }
     Json alert{{"labels", labels},
@@ -140,12 +147,18 @@ ChannelRequest PagerDuty(const ChannelSettings& c, const Notice& n) {
                            {"severity", c.Key("priority", n.Kind == NoticeKind::Degraded ? "warning" : "critical")},
                            {"timestamp", DateTimeToRfc3339(n.Time)},
                            {"component", n.Code},
-                           {"custom_details", Json::parse(NoticeJson(n))}};
+                           {"custom_details",
+                            {{"code", n.Code},
+                             {"sitename", n.SiteName},
+                             {"address", n.Address},
+                             {"since", NoticeTimeText(n.Since)},
+                             {"daemon", n.Daemon}}}};
     return {"POST", Base(c) + "/v2/enqueue", {"Content-Type: application/json"}, JsonText(body)};
 }
 
 ChannelRequest Opsgenie(const ChannelSettings& c, const Notice& n) {
-    const std::vector<std::string> headers{"Content-Type: application/json", "Authorization: GenieKey " + c.Key("token")};
+    const std::vector<std::string> headers{"Content-Type: application/json",
+                                           "Authorization: GenieKey " + c.Key("token")};
     const std::string alias = OutageKey(n);
     if (Ends(n.Kind))
         return {"POST", Base(c) + "/v2/alerts/" + Segment(alias) + "/close?identifierType=alias", headers,
@@ -159,6 +172,19 @@ ChannelRequest Opsgenie(const ChannelSettings& c, const Notice& n) {
     return {"POST", Base(c) + "/v2/alerts", headers, JsonText(body)};
 }
 
+/// A Workflows message with one Adaptive Card: the title in bold, the summary under it.
+std::string TeamsCard(const Notice& n) {
+    const Json card{{"$schema", "http://adaptivecards.io/schemas/adaptive-card.json"},
+                    {"type", "AdaptiveCard"},
+                    {"version", "1.4"},
+                    {"body", Json::array({Json{{"type", "TextBlock"}, {"text", NoticeTitle(n)}, {"weight", "Bolder"}},
+                                          Json{{"type", "TextBlock"}, {"text", NoticeSummary(n)}, {"wrap", true}}})}};
+    return JsonText(Json{{"type", "message"},
+                         {"attachments", Json::array({Json{{"contentType", "application/vnd.microsoft.card.adaptive"},
+                                                           {"contentUrl", nullptr},
+                                                           {"content", card}}})}});
+}
+
 ChannelRequest Template(const ChannelSettings& c, const Notice& n, const std::string& key) {
     std::string text = c.Key("template");
     if (!c.Key("templatefile").empty()) {
@@ -168,7 +194,9 @@ ChannelRequest Template(const ChannelSettings& c, const Notice& n, const std::st
         text = all.str();
     }
     const std::map<std::string, std::string> fields = NoticeFields(n, key);
-    ChannelRequest r{UpperCase(Rendered(c.Key("method", "POST"), fields, false)), Rendered(c.Url, fields, false), {},
+    ChannelRequest r{UpperCase(Rendered(c.Key("method", "POST"), fields, false)),
+                     Rendered(c.Url, fields, false),
+                     {},
                      Rendered(text, fields, true)};
     for (const std::string& header : SplitString(c.Key("headers"), '|'))
         if (!Trim(header).empty()) r.Headers.push_back(Rendered(Trim(header), fields, false));
@@ -241,11 +269,12 @@ std::vector<ChannelSettings> ReadChannels(const std::string& iniFile, std::vecto
         }
         const KindName& entry = Entry(c.Kind);
         c.Url = ini.ReadString(section, "Url", entry.DefaultUrl);
-        for (const char* key : KeyNames) c.Keys[LowerCase(key)] = ini.ReadString(section, key, "");
+        for (const char* key : KeyNames)
+            c.Keys[LowerCase(key)] = ini.ReadString(section, key, "");
         if (ini.ValueExists(section, "Events")) c.Events = List(ini.ReadString(section, "Events", ""));
         c.Sites = List(ini.ReadString(section, "Sites", ""));
-        const auto missing = std::find_if(entry.Needs.begin(), entry.Needs.end(),
-                                          [&](const char* key) { return c.Key(key).empty(); });
+        const auto missing =
+            std::find_if(entry.Needs.begin(), entry.Needs.end(), [&](const char* key) { return c.Key(key).empty(); });
         if (c.Url.empty() || missing != entry.Needs.end()) {
             problem(std::string("missing ") + (c.Url.empty() ? "Url" : *missing));
             continue;
@@ -297,20 +326,12 @@ ChannelRequest BuildChannelRequest(const ChannelSettings& c, const Notice& raw, 
         return {"POST", c.Url, {json}, JsonText(Json{{"text", summary}})};
     case ChannelKind::Discord:
         return {"POST", c.Url, {json}, JsonText(Json{{"content", summary.substr(0, 2000)}})};
-    case ChannelKind::Teams: {
-        Json card{{"$schema", "http://adaptivecards.io/schemas/adaptive-card.json"},
-                  {"type", "AdaptiveCard"},
-                  {"version", "1.4"},
-                  {"body", Json::array({Json{{"type", "TextBlock"}, {"text", NoticeTitle(n)}, {"weight", "Bolder"}},
-                                        Json{{"type", "TextBlock"}, {"text", summary}, {"wrap", true}}})}};
-        Json body{{"type", "message"},
-                  {"attachments", Json::array({Json{{"contentType", "application/vnd.microsoft.card.adaptive"},
-                                                    {"contentUrl", nullptr},
-                                                    {"content", card}}})}};
-        return {"POST", c.Url, {json}, JsonText(body)};
-    }
+    case ChannelKind::Teams:
+        return {"POST", c.Url, {json}, TeamsCard(n)};
     case ChannelKind::Telegram:
-        return {"POST", Base(c) + "/bot" + c.Key("token") + "/sendMessage", {json},
+        return {"POST",
+                Base(c) + "/bot" + c.Key("token") + "/sendMessage",
+                {json},
                 JsonText(Json{{"chat_id", c.Key("chatid")}, {"text", summary}})};
     case ChannelKind::Matrix:
         // The transaction id makes a repeated request idempotent at the homeserver.
@@ -326,8 +347,11 @@ ChannelRequest BuildChannelRequest(const ChannelSettings& c, const Notice& raw, 
         return {"POST", Base(c), headers, JsonText(body)};
     }
     case ChannelKind::Gotify:
-        return {"POST", Base(c) + "/message", {json, "X-Gotify-Key: " + c.Key("token")},
-                JsonText(Json{{"title", NoticeTitle(n)}, {"message", summary}, {"priority", StrToIntDef(c.Key("priority"), 8)}})};
+        return {"POST",
+                Base(c) + "/message",
+                {json, "X-Gotify-Key: " + c.Key("token")},
+                JsonText(Json{
+                    {"title", NoticeTitle(n)}, {"message", summary}, {"priority", StrToIntDef(c.Key("priority"), 8)}})};
     case ChannelKind::Webhook:
     case ChannelKind::Apprise:
         break;
@@ -338,19 +362,19 @@ ChannelRequest BuildChannelRequest(const ChannelSettings& c, const Notice& raw, 
 std::string StoredNotice(const Notice& raw) {
     const Notice n = Utf8Notice(raw);
     return JsonText(Json{{"kind", static_cast<int>(n.Kind)},
-                {"code", n.Code},
-                {"sitename", n.SiteName},
-                {"address", n.Address},
-                {"since", n.Since},
-                {"time", n.Time},
-                {"daemon", n.Daemon},
-                {"text", n.Text},
-                {"pathend", n.PathEnd},
-                {"trace", n.TraceJson},
-                {"round", n.Round},
-                {"quality", {n.Quality.LossPercent, n.Quality.LossLimit, n.Quality.RttMs, n.Quality.RttLimit}},
-                {"ack", {{"by", n.Ack.By}, {"comment", n.Ack.Comment}, {"at", n.Ack.At}}},
-                {"tags", n.Tags}});
+                         {"code", n.Code},
+                         {"sitename", n.SiteName},
+                         {"address", n.Address},
+                         {"since", n.Since},
+                         {"time", n.Time},
+                         {"daemon", n.Daemon},
+                         {"text", n.Text},
+                         {"pathend", n.PathEnd},
+                         {"trace", n.TraceJson},
+                         {"round", n.Round},
+                         {"quality", {n.Quality.LossPercent, n.Quality.LossLimit, n.Quality.RttMs, n.Quality.RttLimit}},
+                         {"ack", {{"by", n.Ack.By}, {"comment", n.Ack.Comment}, {"at", n.Ack.At}}},
+                         {"tags", n.Tags}});
 }
 
 Notice NoticeFromStored(const std::string& text) {

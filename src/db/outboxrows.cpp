@@ -67,9 +67,11 @@ bool OutboxRows::Add(const OutboxRow& row) {
 
 std::vector<OutboxRow> OutboxRows::Due(const std::string& channel) {
     OpenStatement(m_q, {std::string("SELECT ") + Columns + " FROM vktoutbox WHERE VKTID = " + SQLLiteral(m_group) +
-                        " AND channel = " + SQLLiteral(channel) + " AND state IN (0, 3) AND due <= " + Now() + " ORDER BY made, okey"});
+                        " AND channel = " + SQLLiteral(channel) + " AND state IN (0, 3) AND due <= " + Now() +
+                        " ORDER BY made, okey"});
     std::vector<OutboxRow> rows;
-    for (; !m_q.Eof(); m_q.Next()) rows.push_back(Read(m_q));
+    for (; !m_q.Eof(); m_q.Next())
+        rows.push_back(Read(m_q));
     return rows;
 }
 
@@ -87,8 +89,8 @@ void OutboxRows::MarkDelivered(const std::string& key, long long repeatSeconds) 
 }
 
 void OutboxRows::MarkFailed(const std::string& key, const std::string& error, long long retrySeconds) {
-    ExecStatement(m_q, {"UPDATE vktoutbox SET tries = tries + 1, error = " + Short(error) + ", holder = '', due = " +
-                        Now() + " + " + std::to_string(retrySeconds) + " WHERE " + Row(key)});
+    ExecStatement(m_q, {"UPDATE vktoutbox SET tries = tries + 1, error = " + Short(error) +
+                        ", holder = '', due = " + Now() + " + " + std::to_string(retrySeconds) + " WHERE " + Row(key)});
 }
 
 void OutboxRows::MarkGivenUp(const std::string& key, const std::string& error) {
@@ -108,12 +110,12 @@ bool OutboxRows::Find(const std::string& key, OutboxRow& row) {
 }
 
 long long OutboxRows::AgeOf(const OutboxRow& row) {
-    OpenStatement(m_q, {"SELECT " + Now() + " - " + std::to_string(row.Made) + " AS age FROM vktoutbox WHERE " +
-                        Row(row.Key)});
+    OpenStatement(
+        m_q, {"SELECT " + Now() + " - " + std::to_string(row.Made) + " AS age FROM vktoutbox WHERE " + Row(row.Key)});
     return m_q.Eof() ? 0 : m_q.FieldByName("age").AsInteger();
 }
 
 void OutboxRows::Purge(long long seconds) {
-    ExecStatement(m_q, {"DELETE FROM vktoutbox WHERE VKTID = " + SQLLiteral(m_group) + " AND state IN (1, 2) AND made < " +
-                        Now() + " - " + std::to_string(seconds)});
+    ExecStatement(m_q, {"DELETE FROM vktoutbox WHERE VKTID = " + SQLLiteral(m_group) +
+                        " AND state IN (1, 2) AND made < " + Now() + " - " + std::to_string(seconds)});
 }

@@ -8,6 +8,7 @@ std::vector<std::string> SiteTagsOf(TDbQuery& query, const std::string& code) {
     std::vector<std::string> tags;
     if (!query.Connection().Session().TableExists("sitetag")) return tags;
     OpenStatement(query, {"SELECT tag FROM sitetag WHERE code = " + SQLLiteral(code) + " ORDER BY tag"});
-    for (; !query.Eof(); query.Next()) tags.push_back(VarToStrTrim(query.FieldByName("tag")));
+    for (; !query.Eof(); query.Next())
+        tags.push_back(VarToStrTrim(query.FieldByName("tag")));
     return tags;
 }

@@ -57,7 +57,8 @@ bool NoticeOutbox::Settings::operator==(const Settings& o) const {
 
 NoticeOutbox::NoticeOutbox(Settings settings, Counter counted)
     : m_settings(std::move(settings)), m_counted(std::move(counted)) {
-    for (const ChannelSettings& c : m_settings.Channels) m_threads.emplace_back([this, &c] { Run(c); });
+    for (const ChannelSettings& c : m_settings.Channels)
+        m_threads.emplace_back([this, &c] { Run(c); });
 }
 
 NoticeOutbox::~NoticeOutbox() {
@@ -66,7 +67,8 @@ NoticeOutbox::~NoticeOutbox() {
         m_stop = true;
     }
     m_wake.notify_all();
-    for (std::thread& t : m_threads) t.join();
+    for (std::thread& t : m_threads)
+        t.join();
 }
 
 long long NoticeOutbox::ReadGiveUp(const std::string& iniFile) {

@@ -34,7 +34,8 @@ Notice SiteNotice(NoticeKind kind, const std::string& code = "A1") {
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+    for (std::size_t at; (at = text.find(from)) != std::string::npos;)
+        text.replace(at, from.size(), to);
     return text;
 }
 
@@ -53,8 +54,7 @@ Json BodyOf(const std::string& received) {
     return Json::parse(received.substr(received.find('\n') + 1), nullptr, false);
 }
 
-template <typename Ready>
-bool WaitFor(Ready ready, std::chrono::seconds limit) {
+template <typename Ready> bool WaitFor(Ready ready, std::chrono::seconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!ready()) {
         if (std::chrono::steady_clock::now() > end) return false;
@@ -143,8 +143,8 @@ TEST(ChannelBodies, EachKindSendsWhatItsServiceRequires) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
         const std::vector<ChannelSettings> channels =
-            Channels(dir, Replace(std::string("[Channel c]\n") + c.keys + "\n", "%U", "http://127.0.0.1:" +
-                                                                                      std::to_string(sink.port)));
+            Channels(dir, Replace(std::string("[Channel c]\n") + c.keys + "\n", "%U",
+                                  "http://127.0.0.1:" + std::to_string(sink.port)));
         ASSERT_EQ(channels.size(), 1u);
         Notice notice = SiteNotice(c.kind);
         notice.Text = "say \"hi\"";
@@ -161,7 +161,9 @@ TEST(ChannelBodies, EachKindSendsWhatItsServiceRequires) {
             const std::size_t eq = field.find('=');
             const Json::json_pointer at(field.substr(0, eq));
             ASSERT_TRUE(body.contains(at)) << field << " in " << body.dump();
-            if (notice.SiteName != "Head office") EXPECT_NE(body.dump().find("Z\u00fcrich"), std::string::npos);
+            if (notice.SiteName != "Head office") {
+                EXPECT_NE(body.dump().find("Z\u00fcrich"), std::string::npos) << body.dump();
+            }
             if (eq != std::string::npos) {
                 EXPECT_EQ(body.at(at), field.substr(eq + 1)) << body.dump();
             }
@@ -174,7 +176,8 @@ struct Outbox {
     explicit Outbox(TDbDialect dialect) {
         dm.DBProvider = dialect == TDbDialect::SQLite ? "SQLite" : "PostgreSQL";
         dm.DataBase = dialect == TDbDialect::SQLite ? dir.File("vkt.db") : TestPgServer::Shared().CreateDatabase();
-        if (dialect == TDbDialect::PostgreSQL) dm.DBServer = "127.0.0.1," + std::to_string(TestPgServer::Shared().Port());
+        if (dialect == TDbDialect::PostgreSQL)
+            dm.DBServer = "127.0.0.1," + std::to_string(TestPgServer::Shared().Port());
         dm.DBUser = "vkt";
         if (!dm.ActivateConnection()) throw std::runtime_error(dm.LastConnectionError());
     }
@@ -278,12 +281,13 @@ INSTANTIATE_TEST_SUITE_P(Backends, OutboxOn, ::testing::Values(TDbDialect::SQLit
 // the notice; a database without tags gives no site a tag.
 TEST(ChannelRoutes, BySiteTagAndEvent) {
     Outbox db(TDbDialect::SQLite);
-    const std::string sections = "[Channel all]\nKind=slack\nUrl=http://127.0.0.1:1/a\n"
-                                 "[Channel core]\nKind=slack\nUrl=http://127.0.0.1:1/b\nSites=tag:core\n"
-                                 "[Channel b2]\nKind=slack\nUrl=http://127.0.0.1:1/c\nSites=b2\n"
-                                 "[Channel either]\nKind=slack\nUrl=http://127.0.0.1:1/d\nSites=A1, tag:edge\n"
-                                 "[Channel problems]\nKind=slack\nUrl=http://127.0.0.1:1/e\nEvents=problem\n"
-                                 "[Channel held]\nKind=slack\nUrl=http://127.0.0.1:1/f\nEvents=acknowledged, maintenance\n";
+    const std::string sections =
+        "[Channel all]\nKind=slack\nUrl=http://127.0.0.1:1/a\n"
+        "[Channel core]\nKind=slack\nUrl=http://127.0.0.1:1/b\nSites=tag:core\n"
+        "[Channel b2]\nKind=slack\nUrl=http://127.0.0.1:1/c\nSites=b2\n"
+        "[Channel either]\nKind=slack\nUrl=http://127.0.0.1:1/d\nSites=A1, tag:edge\n"
+        "[Channel problems]\nKind=slack\nUrl=http://127.0.0.1:1/e\nEvents=problem\n"
+        "[Channel held]\nKind=slack\nUrl=http://127.0.0.1:1/f\nEvents=acknowledged, maintenance\n";
     NoticeOutbox::Settings s = db.Settings(sections);
     s.PollSeconds = 3600;
     NoticeOutbox outbox(s);
@@ -313,7 +317,8 @@ TEST(ChannelRoutes, BySiteTagAndEvent) {
         OpenStatement(q, {std::string("SELECT channel FROM vktoutbox WHERE code = '") + c.code + "' AND kind = '" +
                           NoticeKindName(c.kind) + "'"});
         std::set<std::string> got;
-        for (; !q.Eof(); q.Next()) got.insert(q.FieldByName("channel").AsString());
+        for (; !q.Eof(); q.Next())
+            got.insert(q.FieldByName("channel").AsString());
         EXPECT_EQ(got, c.channels);
     }
 }
@@ -330,7 +335,8 @@ TEST(ChannelReceivers, AlertmanagerFiresAndResolves) {
                     "echo port 1; exec prometheus-alertmanager --config.file=" + dir.File("am.yml") +
                         " --storage.path=" + dir.File("data") + " --web.listen-address=127.0.0.1:" +
                         std::to_string(port) + " --cluster.listen-address= 2>" + dir.File("am.log")});
-    ASSERT_TRUE(WaitFor([&] { return CanConnect(port); }, std::chrono::seconds(30))) << ReadFileText(dir.File("am.log"));
+    ASSERT_TRUE(WaitFor([&] { return CanConnect(port); }, std::chrono::seconds(30)))
+        << ReadFileText(dir.File("am.log"));
     auto firing = [&] {
         const std::string out = dir.File("query.json");
         const std::string cmd = "amtool --alertmanager.url=" + url + " alert query -o json > " + out + " 2>&1";
@@ -374,8 +380,8 @@ TEST(ChannelReceivers, AppriseDeliversToJsonReceiver) {
     TestWebhook sink;
     ASSERT_TRUE(sink.ready);
     Outbox db(TDbDialect::SQLite);
-    NoticeOutbox outbox(db.Settings("[Channel ap]\nKind=apprise\nUrls=json://127.0.0.1:" + std::to_string(sink.port) +
-                                    "/notify\n"));
+    NoticeOutbox outbox(
+        db.Settings("[Channel ap]\nKind=apprise\nUrls=json://127.0.0.1:" + std::to_string(sink.port) + "/notify\n"));
     const Notice problem = SiteNotice(NoticeKind::Problem);
     db.Queue(outbox, problem);
     ASSERT_TRUE(db.WaitState("ap", problem, OutboxRows::Delivered, 60)) << db.Row("ap", problem).Error;
