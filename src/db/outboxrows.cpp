@@ -51,6 +51,8 @@ void OutboxRows::EnsureTable() {
 }
 
 bool OutboxRows::Add(const OutboxRow& row) {
+    OutboxRow known;
+    if (Find(row.Key, known)) return false; // a notice asked for again at each scan is queued once
     try {
         ExecStatement(m_q, {"INSERT INTO vktoutbox (VKTID, okey, channel, code, kind, notice, made, due, tries, state, "
                             "holder, error) VALUES (" +
@@ -59,8 +61,7 @@ bool OutboxRows::Add(const OutboxRow& row) {
                             Now() + ", " + Now() + ", 0, 0, '', '')"});
         return true;
     } catch (const EDatabaseError&) {
-        OutboxRow known;
-        if (Find(row.Key, known)) return false; // queued before: the unique key refused it
+        if (Find(row.Key, known)) return false; // another member queued it at the same moment
         throw;
     }
 }
