@@ -143,8 +143,8 @@ std::string NoticeSummary(const Notice& n) {
     case NoticeKind::Normal:
         return "Sentrova: normal contact with " + SiteText(n) + " again: " + QualityText(n.Quality);
     case NoticeKind::Acknowledged:
-        return "Sentrova: the outage of " + SiteText(n) + " since " + NoticeTimeText(n.Since) + " was acknowledged by " +
-               n.Ack.By + (n.Ack.Comment.empty() ? "" : ": " + n.Ack.Comment);
+        return "Sentrova: the outage of " + SiteText(n) + " since " + NoticeTimeText(n.Since) +
+               " was acknowledged by " + n.Ack.By + (n.Ack.Comment.empty() ? "" : ": " + n.Ack.Comment);
     case NoticeKind::Maintenance:
         return "Sentrova: lost contact with " + SiteText(n) + " since " + NoticeTimeText(n.Since) +
                ", held by its maintenance window";

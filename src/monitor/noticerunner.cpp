@@ -71,10 +71,10 @@ void NoticeRunner::UseChannels(NoticeOutbox::Settings settings) {
     }
     if (m_outbox && m_outbox->Config() == settings) return;
     m_outbox.reset(); // its senders end; their rows wait in the table for the new ones
-    m_outbox = std::make_unique<NoticeOutbox>(std::move(settings), [this](const std::string& kind,
-                                                                          const std::string& channel, bool delivered) {
-        if (m_board) m_board->ChannelNoticeSent(kind, channel, delivered);
-    });
+    m_outbox = std::make_unique<NoticeOutbox>(
+        std::move(settings), [this](const std::string& kind, const std::string& channel, bool delivered) {
+            if (m_board) m_board->ChannelNoticeSent(kind, channel, delivered);
+        });
 }
 
 void NoticeRunner::QueueChannels(const Notice& told) {

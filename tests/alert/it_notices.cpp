@@ -184,7 +184,8 @@ TEST_F(NoticeDaemon, ChannelNoticeOwedThroughARestartIsSentOnce) {
     const std::vector<std::string> posts = hook.Received();
     ASSERT_EQ(posts.size(), 1u) << Join(posts);
     EXPECT_NE(posts[0].find("S1"), std::string::npos) << posts[0];
-    EXPECT_NE(HttpGet(WebPort(), "/metrics").find("vkt_notifications_total{kind=\"slack\",channel=\"ops\",result=\"sent\"} 1"),
+    EXPECT_NE(HttpGet(WebPort(), "/metrics")
+                  .find("vkt_notifications_total{kind=\"slack\",channel=\"ops\",result=\"sent\"} 1"),
               std::string::npos);
 }
 
