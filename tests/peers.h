@@ -129,6 +129,12 @@ public:
             all.push_back(text);
         }
     }
+    /// The request line ("PUT /path") and headers of the n-th request (1-based).
+    std::string Head(int n) const {
+        char name[16];
+        std::snprintf(name, sizeof name, "%04d.head", n);
+        return ReadFileText(m_dir.File(name));
+    }
     /// Waits up to `limit` until `n` posts are there (a deadline: it returns as soon as they are); what came.
     std::vector<std::string> WaitReceived(std::size_t n, std::chrono::milliseconds limit) const {
         const auto end = std::chrono::steady_clock::now() + limit;

@@ -35,6 +35,10 @@ const KindTexts& TextsOf(NoticeKind kind) {
          "Notifying degraded ..."},
         {"normal", "Sentrova - Normal contact notification",
          "Sentrova reports the following IP address answers normally again.", "Notifying normal ..."},
+        {"acknowledged", "Sentrova - Acknowledged notification",
+         "Sentrova reports the outage of the following IP address has been acknowledged.", ""},
+        {"maintenance", "Sentrova - Maintenance notification",
+         "Sentrova reports the following IP address is unreachable during its maintenance window.", ""},
     };
     return texts[static_cast<int>(kind)];
 }
@@ -44,7 +48,8 @@ bool IsSiteNotice(NoticeKind kind) {
 }
 
 bool HasSince(NoticeKind kind) {
-    return kind == NoticeKind::Recovery || kind == NoticeKind::Reminder || kind == NoticeKind::Escalation;
+    return kind == NoticeKind::Recovery || kind == NoticeKind::Reminder || kind == NoticeKind::Escalation ||
+           kind == NoticeKind::Acknowledged;
 }
 
 bool HasQuality(NoticeKind kind) {
@@ -137,6 +142,12 @@ std::string NoticeSummary(const Notice& n) {
         return "Sentrova: degraded contact with " + SiteText(n) + ": " + QualityText(n.Quality);
     case NoticeKind::Normal:
         return "Sentrova: normal contact with " + SiteText(n) + " again: " + QualityText(n.Quality);
+    case NoticeKind::Acknowledged:
+        return "Sentrova: the outage of " + SiteText(n) + " since " + NoticeTimeText(n.Since) +
+               " was acknowledged by " + n.Ack.By + (n.Ack.Comment.empty() ? "" : ": " + n.Ack.Comment);
+    case NoticeKind::Maintenance:
+        return "Sentrova: lost contact with " + SiteText(n) + " since " + NoticeTimeText(n.Since) +
+               ", held by its maintenance window";
     case NoticeKind::Isolated:
     case NoticeKind::Reconnected:
         break;

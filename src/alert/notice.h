@@ -7,7 +7,20 @@
 #include <string>
 #include <vector>
 
-enum class NoticeKind { Problem, Recovery, Flapping, Isolated, Reconnected, Reminder, Escalation, Degraded, Normal };
+enum class NoticeKind {
+    Problem,
+    Recovery,
+    Flapping,
+    Isolated,
+    Reconnected,
+    Reminder,
+    Escalation,
+    Degraded,
+    Normal,
+    /// Told to the [Channel] sections only: an outage was acknowledged, a problem is held by maintenance.
+    Acknowledged,
+    Maintenance
+};
 
 /// What a degraded (or normal again) site's scan measured, against the thresholds (0: off).
 struct LinkQuality {
@@ -45,10 +58,12 @@ struct Notice {
     LinkQuality Quality;
     /// The outage's acknowledgement, when it has one.
     Acknowledgement Ack;
+    /// The site's tags, for the channels that route or label by them (the mail and webhook show none).
+    std::vector<std::string> Tags;
 };
 
 /// "problem", "recovery", "flapping", "isolated", "reconnected", "reminder", "escalation", "degraded",
-/// "normal": the JSON `kind`.
+/// "normal", "acknowledged", "maintenance": the JSON `kind`.
 const char* NoticeKindName(NoticeKind kind);
 /// The mail subject of a kind.
 const char* NoticeSubject(NoticeKind kind);

@@ -33,7 +33,7 @@ bool UnansweredAfterSending(CURL* c, CURLcode result, std::size_t bodySize) {
 
 } // namespace
 
-WebhookChannel::Attempt WebhookChannel::Post(const Notice& notice, const std::atomic<bool>* stop) const {
+WebhookChannel::Attempt WebhookChannel::Send(const ChannelRequest& request, const std::atomic<bool>* stop) {
     Attempt attempt;
     InitCurlOnce();
     std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
@@ -41,14 +41,17 @@ WebhookChannel::Attempt WebhookChannel::Post(const Notice& notice, const std::at
         attempt.Error = "cannot start a transfer";
         return attempt;
     }
-    const std::string body = NoticeJson(notice);
-    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(
-        curl_slist_append(nullptr, "Content-Type: application/json"), curl_slist_free_all);
+    const std::string& body = request.Body;
+    curl_slist* list = nullptr;
+    for (const std::string& header : request.Headers)
+        if (curl_slist* longer = curl_slist_append(list, header.c_str())) list = longer;
+    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(list, curl_slist_free_all);
     CURL* c = curl.get();
-    curl_easy_setopt(c, CURLOPT_URL, m_url.c_str());
+    curl_easy_setopt(c, CURLOPT_URL, request.Url.c_str());
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.c_str());
     curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+    if (request.Method != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, request.Method.c_str());
     curl_easy_setopt(c, CURLOPT_TIMEOUT, TimeOutSeconds);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L); // worker threads: no SIGALRM for name look-ups
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -62,14 +65,17 @@ WebhookChannel::Attempt WebhookChannel::Post(const Notice& notice, const std::at
         attempt.MaybeTaken = UnansweredAfterSending(c, result, body.size());
         return attempt;
     }
-    long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299) {
-        attempt.Error = "HTTP status " + std::to_string(status);
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &attempt.Status);
+    if (attempt.Status < 200 || attempt.Status > 299) {
+        attempt.Error = "HTTP status " + std::to_string(attempt.Status);
         return attempt;
     }
     attempt.Delivered = true;
     return attempt;
+}
+
+WebhookChannel::Attempt WebhookChannel::Post(const Notice& notice, const std::atomic<bool>* stop) const {
+    return Send({"POST", m_url, {"Content-Type: application/json"}, NoticeJson(notice)}, stop);
 }
 
 bool WebhookChannel::Deliver(const Notice& notice, std::string& error) {

@@ -1,6 +1,7 @@
 // A notice POSTed as JSON to an http(s) URL (chat rooms' incoming webhooks, any receiver of ours).
 #pragma once
 
+#include "alert/channel.h"
 #include "alert/noticechannel.h"
 
 #include <atomic>
@@ -16,7 +17,11 @@ public:
         /// again could double it.
         bool MaybeTaken = false;
         std::string Error;
+        /// The answer's HTTP status; 0 without one.
+        long Status = 0;
     };
+    /// Sends one request; a `stop` that turns true ends it within about a second (an error, not delivered).
+    static Attempt Send(const ChannelRequest& request, const std::atomic<bool>* stop = nullptr);
     /// One POST; a `stop` that turns true ends it within about a second (an error, not delivered).
     Attempt Post(const Notice& notice, const std::atomic<bool>* stop = nullptr) const;
     /// A 2xx answer within the time-out counts as delivered; anything else is an error naming why.

@@ -64,6 +64,42 @@ void NoticeRunner::UseWebhook(const std::string& url) {
     if (!m_webhookUrl.empty()) m_webhooks = std::make_unique<WebhookQueue>(m_webhookUrl);
 }
 
+void NoticeRunner::UseChannels(NoticeOutbox::Settings settings) {
+    if (settings.Channels.empty()) {
+        m_outbox.reset();
+        return;
+    }
+    if (m_outbox && m_outbox->Config() == settings) return;
+    m_outbox.reset(); // its senders end; their rows wait in the table for the new ones
+    m_outbox = std::make_unique<NoticeOutbox>(
+        std::move(settings), [this](const std::string& kind, const std::string& channel, bool delivered) {
+            if (m_board) m_board->ChannelNoticeSent(kind, channel, delivered);
+        });
+}
+
+void NoticeRunner::QueueChannels(const Notice& told) {
+    if (!m_outbox) return;
+    try {
+        TDbQuery query(DataModule()->conMain);
+        m_outbox->Queue(query, told);
+    } catch (const std::exception& e) {
+        LogStepError("Queuing the notice of " + told.Code, e);
+    }
+}
+
+void NoticeRunner::TellChannels(const std::string& code, const Notice& notice) {
+    if (!m_outbox) return;
+    try {
+        Notice told = notice;
+        FillSiteTexts(code, told);
+        told.Time = Now();
+        told.Daemon = DataModule()->VKTID;
+        QueueChannels(told);
+    } catch (const std::exception& e) {
+        LogStepError("Queuing the notice of " + code, e);
+    }
+}
+
 bool NoticeRunner::ProblemDue(const std::string& code, TDateTime& since, const NoticeRows* known) {
     const NoticeDue due = known ? AlarmRows::Decide(*known, Now()) : AlarmRows(*DataModule()).ProblemDue(code, Now());
     if (due.Notified) Standing(code);
@@ -131,6 +167,7 @@ bool NoticeRunner::Escalate(const std::string& code, const Notice& notice, const
     told.Daemon = DataModule()->VKTID;
     const AlertSettings settings = AlertSettings::Read(ConfigFileName());
     WriteLog("MAIL", NoticeLogLine(told.Kind));
+    QueueChannels(told);
     AdminMailChannel mail(settings.MailServer, settings.MailSender, address);
     const std::string error = MailAway(mail, told);
     if (m_board && !settings.MailServer.empty()) m_board->NoticeSent(code, "mail", error.empty());
@@ -168,6 +205,7 @@ bool NoticeRunner::Run(const std::string& code, const Notice& notice) {
     CountNotice(code, worker);
     // The webhook's receiver is not waited for: its queue posts the notice after the scan has gone on.
     if (worker.Composed()) QueueWebhook(code, worker.Told(), worker.Delivered());
+    if (worker.Composed()) QueueChannels(worker.Told());
     if (!settled) {
         WriteLog("ERROR", "Mail fail. Notification not finished within " + std::to_string(NotifyGuard.count() / 1000) +
                               " seconds");
@@ -205,6 +243,7 @@ void NoticeRunner::NotifyAdmin(const AlertSettings& settings, NoticeKind kind, c
         m_webhooks->Post(notice, key);
         m_webhooks->Settle(key); // nobody waits for it: forgotten once it is settled
     }
+    QueueChannels(notice);
     std::string mailError;
     std::atomic<bool> done{false};
     std::thread worker([&] {
@@ -273,6 +312,19 @@ void NoticeRunner::StoreMarkerWhileDown(const std::string& code) {
 // The window ends by itself; the daemon then looks at the held sites again at once (MaintenanceKeeper).
 bool NoticeRunner::HeldByMaintenance(const std::string& code) {
     if (m_maintenance == nullptr || !m_maintenance->Holds(code)) return false;
-    if (m_maintenance->NoteHeld(code)) WriteLog("MAIL", "Notice for " + code + " held: maintenance");
+    if (m_maintenance->NoteHeld(code)) {
+        WriteLog("MAIL", "Notice for " + code + " held: maintenance");
+        if (m_outbox) {
+            Notice held;
+            held.Kind = NoticeKind::Maintenance;
+            try {
+                const std::optional<TDateTime> since = AlarmRows(*DataModule()).OutageStart(code);
+                held.Since = since ? *since : Now();
+            } catch (const std::exception&) {
+                held.Since = Now(); // the notice still says the window holds it
+            }
+            TellChannels(code, held);
+        }
+    }
     return true;
 }

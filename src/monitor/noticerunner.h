@@ -8,6 +8,7 @@
 #include "alert/noticechannel.h"
 #include "alert/webhookqueue.h"
 #include "db/alarmrows.h"
+#include "monitor/noticeoutbox.h"
 #include "platform/datetime.h"
 
 #include <cstdint>
@@ -36,6 +37,14 @@ public:
     /// Sends notices to the webhook at `url` as well (empty: none); a changed address drops what the
     /// old queue still held.
     void UseWebhook(const std::string& url);
+
+    /// Sends the notices to the [Channel] sections through the outbox as well (no channels: none); a
+    /// change restarts the senders, whose rows stay queued.
+    void UseChannels(NoticeOutbox::Settings settings);
+
+    /// A notice for the [Channel] sections alone (acknowledged, held by maintenance), with the site's
+    /// texts; mail and pop-ups never tell it.
+    void TellChannels(const std::string& code, const Notice& notice);
 
     /// Whether the site's problem notice is due; `since` becomes its outage's start. A notice told
     /// already counts as standing on the board. `known`: the site's rows as already read (none: they
@@ -91,12 +100,15 @@ private:
     /// Queues a site's notice for the webhook; `toldElsewhere`: the mail or a pop-up delivered it.
     void QueueWebhook(const std::string& code, const Notice& told, bool toldElsewhere);
     void StoreMarkerWhileDown(const std::string& code);
+    /// Writes the notice's outbox rows for the channels; a statement error is logged, not raised.
+    void QueueChannels(const Notice& told);
     /// Whether a maintenance window holds the site's notices now; says so once per hold.
     bool HeldByMaintenance(const std::string& code);
 
     std::function<void(const std::string&)> m_showStatus;
     TSiteResultSink* m_board = nullptr;
     std::unique_ptr<WebhookQueue> m_webhooks;
+    std::unique_ptr<NoticeOutbox> m_outbox;
     std::unique_ptr<PathTracer> m_tracer;
     std::string m_webhookUrl;
     long long m_adminNotices = 0;

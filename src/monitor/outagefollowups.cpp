@@ -62,6 +62,11 @@ void OutageFollowups::TakeInbox() {
             const AckRecord record = m_acks.Make(request.Code, *since, request.By, request.Comment);
             m_acks.Add(record);
             Show(record.Code, record.Ack);
+            Notice told;
+            told.Kind = NoticeKind::Acknowledged;
+            told.Since = *since;
+            told.Ack = record.Ack;
+            m_notices.TellChannels(request.Code, told);
         } catch (const std::exception& e) {
             LogStepError("Taking the acknowledgement of " + request.Code, e);
         }

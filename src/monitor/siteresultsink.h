@@ -42,6 +42,11 @@ public:
     /// it was taken, false when it failed. Only counted; whether the site counts as notified follows
     /// NoticeStanding.
     virtual void NoticeSent(const std::string& code, const std::string& kind, bool delivered) = 0;
+    /// A [Channel] notice's attempt: the channel's kind and name, whether its receiver took it.
+    /// Called from the channel's sender thread.
+    virtual void ChannelNoticeSent(const std::string& kind, const std::string& channel, bool delivered) {
+        (void)kind, (void)channel, (void)delivered;
+    }
     virtual void ScanEnded() = 0;
     /// A path trace of the site address's outage ended: where the path ends and the trace as JSON.
     virtual void SiteTraced(const std::string& /*code*/, const std::string& /*address*/, const std::string& /*pathEnd*/,

@@ -2,6 +2,7 @@
 // probes of the uplink, the parent table sitedep.
 #include "monitor/talertbridge.h"
 
+#include "alert/channel.h"
 #include "alert/probewithretries.h"
 #include "platform/activitylog.h"
 #include "monitor/noticerunner.h"
@@ -17,6 +18,9 @@ TAlertBridge::TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAla
 void TAlertBridge::ScanStarted() {
     AlertSettings settings = AlertSettings::Read(ConfigFileName());
     m_notices.UseWebhook(settings.Webhook);
+    TVKTDataModule& dm = *DataModule();
+    m_notices.UseChannels({dm.ConnectionString(), dm.Dialect(), dm.VKTID, ReadChannels(ConfigFileName()),
+                           NoticeOutbox::ReadGiveUp(ConfigFileName())});
     m_notices.UseTrace(settings.Trace);
     Policy.Configure(settings);
     Degraded.Configure(settings);

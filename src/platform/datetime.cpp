@@ -170,6 +170,15 @@ TDateTime DateTimeFromTimeT(long long seconds) {
     return EncodeDateTime(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec);
 }
 
+std::string DateTimeToRfc3339(TDateTime value) {
+    const std::time_t t = static_cast<std::time_t>(DateTimeToTimeT(value));
+    struct tm utc {};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
 long long DateTimeToTimeT(TDateTime value) {
     DateParts p = DecodeDateTime(value);
     struct tm lt {};

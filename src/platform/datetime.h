@@ -36,6 +36,8 @@ TDateTime SecondsToDays(long long seconds);
 /// Converts to and from time_t through the local time zone.
 TDateTime DateTimeFromTimeT(long long seconds);
 long long DateTimeToTimeT(TDateTime value);
+/// A local date-time as UTC in RFC 3339 ("2026-12-10T04:30:00Z"), as receivers' APIs take it.
+std::string DateTimeToRfc3339(TDateTime value);
 
 /// Formats with the pattern letters yyyy, yy, mm, m, dd, d, hh, h, nn, n, ss, s, zzz;
 /// other characters are copied, text in double quotes is copied without the quotes.

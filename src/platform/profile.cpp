@@ -240,6 +240,16 @@ bool ProfileSectionExists(const std::string& section, const std::string& fileNam
     return !section.empty() && ReadLines(fileName, lines) && FindSection(lines, section) >= 0;
 }
 
+std::vector<std::string> ProfileSections(const std::string& fileName) {
+    std::vector<Line> lines;
+    std::vector<std::string> names;
+    std::string name;
+    if (ReadLines(fileName, lines))
+        for (const Line& line : lines)
+            if (SectionOf(line.text, name)) names.push_back(name);
+    return names;
+}
+
 void WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
                                const std::string& fileName) {
     CheckName("section", section);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 /// Reads a string value; `def` when the section or key is missing (or the file is).
 std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& def,
@@ -14,6 +15,8 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
 bool ProfileKeyExists(const std::string& section, const std::string& key, const std::string& fileName);
 /// Whether the section is present (even without keys): an opt-in section switches on by its header alone.
 bool ProfileSectionExists(const std::string& section, const std::string& fileName);
+/// The names of the file's sections in file order (none when the file is missing).
+std::vector<std::string> ProfileSections(const std::string& fileName);
 /// Writes a value, creating the file, the section or the key as needed.
 /// Throws EArgumentError for a section or key name that would corrupt the file and
 /// EInOutError "Unable to write to <path>" when the file cannot be replaced.

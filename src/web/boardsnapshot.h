@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <tuple>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,6 +67,8 @@ struct TScanSummary {
     std::vector<std::pair<std::string, long long>> Fleet;
     /// Notices by (kind, result), result "sent" or "failed".
     std::map<std::pair<std::string, std::string>, long long> Notices;
+    /// [Channel] notices by (kind, channel, result).
+    std::map<std::tuple<std::string, std::string, std::string>, long long> ChannelNotices;
 };
 
 /// One site on the board as a snapshot holds it; never changed once a snapshot shares it.

@@ -186,6 +186,12 @@ void TStatusBoard::NoticeSent(const std::string&, const std::string& kind, bool 
     ++m_summary.Notices[{kind, delivered ? "sent" : "failed"}];
 }
 
+void TStatusBoard::ChannelNoticeSent(const std::string& kind, const std::string& channel, bool delivered) {
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
+    ++m_summary.ChannelNotices[{kind, channel, delivered ? "sent" : "failed"}];
+}
+
 // A scan hands over thousands of results: while it runs they are published in batches, so that a
 // snapshot is not made for each one; after its end every change is published at once.
 void TStatusBoard::Changed() {

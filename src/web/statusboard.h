@@ -28,6 +28,7 @@ public:
     void SiteProbed(const SiteResult& result, const SiteVerdict& verdict) override;
     void NoticeStanding(const std::string& code) override;
     void NoticeSent(const std::string& code, const std::string& kind, bool delivered) override;
+    void ChannelNoticeSent(const std::string& kind, const std::string& channel, bool delivered) override;
     void ScanEnded() override;
     void SiteTraced(const std::string& code, const std::string& address, const std::string& pathEnd,
                     const std::string& json) override;

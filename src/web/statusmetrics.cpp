@@ -153,6 +153,9 @@ void NoticeFamily(std::string& out, const TScanSummary& summary) {
     for (const auto& [key, count] : notices)
         out += "vkt_notifications_total{kind=\"" + Label(key.first) + "\",result=\"" + Label(key.second) + "\"} " +
                IntToStr(count) + "\n";
+    for (const auto& [key, count] : summary.ChannelNotices)
+        out += "vkt_notifications_total{kind=\"" + Label(std::get<0>(key)) + "\",channel=\"" + Label(std::get<1>(key)) +
+               "\",result=\"" + Label(std::get<2>(key)) + "\"} " + IntToStr(count) + "\n";
 }
 
 } // namespace

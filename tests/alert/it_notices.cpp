@@ -167,6 +167,28 @@ TEST_F(NoticeDaemon, WebhookThatNeverAnswersHoldsNoScanAndGetsNoNoticeTwice) {
     EXPECT_EQ(vkt->WaitExit(15s), 0) << vkt->Output();
 }
 
+// A [Channel] notice owed when the daemon stops, its receiver refusing, is sent once after the start.
+TEST_F(NoticeDaemon, ChannelNoticeOwedThroughARestartIsSentOnce) {
+    TestWebhook hook;
+    ASSERT_TRUE(hook.ready) << "the receiver did not start";
+    hook.SetFailing(true);
+    db.AddSite("D1", "S1", "no..such");
+    Start("[Channel ops]\r\nKind=slack\r\nUrl=" + hook.Url() + "\r\n");
+    ASSERT_TRUE(vkt->WaitForOutput("Notice for S1 to ops failed: HTTP status 503", 60s)) << vkt->Output();
+    vkt->Signal(SIGTERM);
+    ASSERT_EQ(vkt->WaitExit(15s), 0) << vkt->Output();
+    hook.SetFailing(false);
+    vkt = std::make_unique<VktProcess>(home->home.Path(), home->work.Path());
+    ASSERT_TRUE(vkt->WaitForOutput("Notice for S1 sent to ops.", 60s)) << vkt->Output();
+    ASSERT_TRUE(WaitForCount(*vkt, "Unable to contact S1", Lines("Unable to contact S1") + 3, 60s));
+    const std::vector<std::string> posts = hook.Received();
+    ASSERT_EQ(posts.size(), 1u) << Join(posts);
+    EXPECT_NE(posts[0].find("S1"), std::string::npos) << posts[0];
+    EXPECT_NE(HttpGet(WebPort(), "/metrics")
+                  .find("vkt_notifications_total{kind=\"slack\",channel=\"ops\",result=\"sent\"} 1"),
+              std::string::npos);
+}
+
 struct TwoAddresses {
     const char* name;
     const char* ini;
