@@ -18,7 +18,8 @@ namespace {
 
 const std::string kUsage = std::string("usage: vkt-datutil backup|restore|clear|info [--yes] (--all | TABLE ...)\n") +
                            kSitesUsage +
-                           "       vkt-datutil token add NAME [--write] | token list | token revoke NAME\n"
+                           "       vkt-datutil token add NAME [--role ROLE | --write] | token list | token revoke NAME\n"
+                           "       vkt-datutil user add NAME --role viewer|operator|admin | user list | user remove NAME\n"
                            "       vkt-datutil widen-address\n"
                            "  TABLE is one of alarms, codes, vkt, operator, site.\n"
                            "  widen-address widens site.IPaddr of an existing database to 255 characters.\n"
@@ -68,7 +69,7 @@ int WidenAddress(TVKTDataModule& dm) {
 } // namespace
 
 int RunDatUtilCli(int argc, char** argv, const DatUtilTableRunner& runTables) {
-    if (argc >= 2 && std::string(argv[1]) == "token") return RunTokenCli(argc, argv);
+    if (argc >= 2 && (std::string(argv[1]) == "token" || std::string(argv[1]) == "user")) return RunTokenCli(argc, argv);
     DatUtilTableArgs args;
     if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
         std::fputs(kUsage.c_str(), stdout);

@@ -115,12 +115,12 @@ TEST(ApiSettings, ListenIsHostAndPortAndACertificateNeedsItsKey) {
 
 TEST_P(TokensOn, OnlyTheHashIsStoredAndEachTokenKnowsWhetherItMayWrite) {
     TApiTokens tokens(dm.adoQ2);
-    const std::string reader = tokens.Add("reader", false);
-    const std::string writer = tokens.Add("ci.deploy-1", true);
+    const std::string reader = tokens.Add("reader", TApiRole::Viewer);
+    const std::string writer = tokens.Add("ci.deploy-1", TApiRole::Admin);
     EXPECT_NE(reader, writer);
-    EXPECT_THROW(tokens.Add("reader", true), ETokenRefused);
+    EXPECT_THROW(tokens.Add("reader", TApiRole::Admin), ETokenRefused);
     for (const std::string& name : {std::string(), std::string("two words"), std::string(31, 'n'), std::string("x'y")})
-        EXPECT_THROW(tokens.Add(name, false), ETokenRefused) << name;
+        EXPECT_THROW(tokens.Add(name, TApiRole::Viewer), ETokenRefused) << name;
 
     OpenStatement(dm.adoQ2, {"SELECT name, hash FROM apitoken ORDER BY name"});
     for (; !dm.adoQ2.Eof(); dm.adoQ2.Next()) {
@@ -129,8 +129,8 @@ TEST_P(TokensOn, OnlyTheHashIsStoredAndEachTokenKnowsWhetherItMayWrite) {
     }
     ASSERT_EQ(tokens.List().size(), 2u);
     EXPECT_EQ(tokens.List()[0].Name, "ci.deploy-1");
-    EXPECT_TRUE(tokens.List()[0].Write);
-    EXPECT_FALSE(tokens.List()[1].Write);
+    EXPECT_EQ(tokens.List()[0].Role, TApiRole::Admin);
+    EXPECT_EQ(tokens.List()[1].Role, TApiRole::Viewer);
 
     EXPECT_EQ(tokens.Find(writer)->Name, "ci.deploy-1");
     EXPECT_FALSE(tokens.Find(Sha256Hex(writer))) << "the stored hash is no token";
@@ -353,8 +353,8 @@ protected:
         connection.ConnectionString = Database();
         connection.Open();
         TDbQuery query{connection};
-        writer = TApiTokens(query).Add("writer", true);
-        reader = TApiTokens(query).Add("reader", false);
+        writer = TApiTokens(query).Add("writer", TApiRole::Admin);
+        reader = TApiTokens(query).Add("reader", TApiRole::Viewer);
         WriteFileText(dir.File("vkt.ini"), ini + "\r\n");
         server.ConfigFile = dir.File("vkt.ini");
         server.Board = &board;
