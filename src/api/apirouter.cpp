@@ -330,7 +330,8 @@ TApiResponse TApiRouter::Session(const TApiRequest& request) {
 TApiResponse TApiRouter::SignIn(const TApiRequest& request) {
     if (request.BodyTooLarge) return ApiError(413, "the body is larger than 1 MB");
     std::string user, password;
-    if (request.ContentType.starts_with("application/x-www-form-urlencoded")) {
+    // curl -d sends JSON as a form: the body's first character tells which it is.
+    if (request.ContentType.starts_with("application/x-www-form-urlencoded") && !request.Body.starts_with("{")) {
         TFormFields fields;
         if (!ReadFormFields(request.Body, fields)) return ApiError(400, "the form is too long");
         for (const auto& [name, value] : fields) {
