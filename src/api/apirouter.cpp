@@ -188,6 +188,8 @@ std::optional<TApiResponse> TApiRouter::Authenticate(TApiRequest& request, Clock
         return Unreachable(e);
     }
     if (!token) {
+        // The pages ask who is signed in before anyone is: asking is no guess.
+        if (bearer.empty() && request.Path == SessionPath) return ApiError(401, "nobody is signed in");
         m_limiter.Failed(request.Peer, now);
         TApiResponse response = ApiError(401, "a valid token is needed");
         response.Headers.emplace_back("WWW-Authenticate", "Bearer realm=\"vkt\"");
