@@ -11,7 +11,7 @@ const puppeteer = load('puppeteer-core');
 const { AxePuppeteer } = load('@axe-core/puppeteer');
 
 const results = [];
-const axeCounts = { pages: 0, findings: 0, serious: 0, passes: 0 };
+const axeCounts = { pages: 0, findings: 0, serious: 0, passes: 0, ids: new Set() };
 function check(name, ok, detail = '') {
   results.push(ok);
   console.log((ok ? 'ok   ' : 'FAIL ') + name + (ok || !detail ? '' : ': ' + detail));
@@ -42,6 +42,7 @@ async function audit(page, name) {
     const bad = axe.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical');
     axeCounts.pages += 1;
     axeCounts.findings += axe.violations.length;
+    for (const v of axe.violations) axeCounts.ids.add(v.id + ' (' + v.impact + ')');
     axeCounts.serious += bad.length;
     axeCounts.passes += axe.passes.length;
     check(`${name} at ${width} px has no serious axe finding`, bad.length === 0,
@@ -155,7 +156,7 @@ async function main() {
   await audit(page, 'accounts');
 
   check('no Content-Security-Policy violation', cspErrors.length === 0, cspErrors.join('; '));
-  console.log(`axe: ${axeCounts.findings} findings, ${axeCounts.serious} serious or critical, ${axeCounts.passes} rules passed over ${axeCounts.pages} page views`);
+  console.log(`axe: ${axeCounts.findings} findings, ${axeCounts.serious} serious or critical, ${axeCounts.passes} rules passed over ${axeCounts.pages} page views; ${[...axeCounts.ids].join(', ') || 'none'}`);
   await browser.close();
   return results.every(Boolean) ? 0 : 1;
 }
