@@ -40,6 +40,10 @@ function field(label, name, attrs = {}) {
     el('p', { class: 'error', id: id + '-error' }));
 }
 
+function actionHeader() {
+  return el('th', { scope: 'col' }, el('span', { class: 'visually-hidden', text: 'Action' }));
+}
+
 function roleSelect(name) {
   return field('Role', name, { tag: 'select' });
 }
@@ -100,7 +104,7 @@ function showError(form, reply) {
 
 function show(title, ...content) {
   const main = document.getElementById('main');
-  main.replaceChildren(el('h1', { text: title }), ...content);
+  main.replaceChildren(el('h1', { text: title }), ...content.filter((c) => c !== null && c !== undefined));
   document.title = title + ' – vkt';
 }
 
@@ -368,7 +372,11 @@ async function siteView(code) {
     ['Cause', site.cause || '–'], ['Down time', site.downtime + ' minutes'], ['E-mail', site.email || '–'],
     ['Tags', Array.isArray(site.tags) && site.tags.length ? site.tags.join(', ') : '–']];
   if (site.acknowledged) facts.push(['Acknowledged', site.acknowledged.by + ' at ' + site.acknowledged.at + (site.acknowledged.comment ? ': ' + site.acknowledged.comment : '')]);
-  if (site.uptime) facts.push(['Uptime', Object.entries(site.uptime).map(([w, p]) => w + ' ' + (p === null ? '–' : p + ' %')).join(', ')]);
+  if (site.uptime) {
+    const order = ['24h', '7d', '30d', '90d', '365d'];
+    const windows = Object.keys(site.uptime).sort((a, b) => (order.indexOf(a) + 1 || 99) - (order.indexOf(b) + 1 || 99));
+    facts.push(['Uptime', windows.map((w) => w + ' ' + (site.uptime[w] === null ? '–' : site.uptime[w] + ' %')).join(', ')]);
+  }
   const actions = el('p', { class: 'actions' });
   if (may('admin')) {
     actions.append(el('a', { class: 'button', href: '#/edit/' + encodeURIComponent(code), text: 'Edit' }), ' ',
@@ -384,7 +392,8 @@ async function siteView(code) {
     el('dl', { class: 'facts' }, ...facts.map(([k, v]) => [el('dt', { text: k }), el('dd', { text: String(v) })])),
     actions,
     el('section', { 'aria-labelledby': 'chart-title' }, el('h2', { id: 'chart-title', text: 'Round-trip time, last 24 hours' }),
-      seen.history ? chart(seen.history) : el('p', { text: 'No history yet.' })),
+      seen.history && (seen.history.rtt_ms || []).some((v) => typeof v === 'number') ? chart(seen.history)
+        : el('p', { text: 'No round-trip times in the last 24 hours yet.' })),
     el('section', { 'aria-labelledby': 'outage-title' }, el('h2', { id: 'outage-title', text: 'Outage' }),
       el('p', { text: site.state === 'down' ? 'Silent since ' + (seen.since || 'the last scan') + (site.notified ? '; contacts notified.' : '.') : 'No outage now.' })),
     may('operator') && site.state === 'down' && !site.acknowledged ? ackForm(code) : null);
@@ -392,7 +401,8 @@ async function siteView(code) {
 
 /** An SVG line of the buckets' round-trip times (µs) with a time axis; lost buckets marked below. */
 function chart(history) {
-  const W = 720, H = 220, L = 64, R = 12, T = 12, B = 36;
+  // Drawn at the width it is shown at, so that its labels keep their size on a phone.
+  const W = Math.max(300, Math.min(900, document.getElementById('main').clientWidth - 32)), H = 220, L = 64, R = 12, T = 12, B = 36;
   const points = history.rtt_ms || [];
   const n = points.length;
   const step = (history.bucket_minutes || 5) * 60000;
@@ -406,7 +416,8 @@ function chart(history) {
   for (const f of [0, 0.5, 1]) {
     root.append(svg('text', { x: L - 6, y: y(max * f) + 4, 'text-anchor': 'end', class: 'tick' }, Math.round(max * f).toLocaleString('en') + ' µs'));
   }
-  for (let i = 0; i < n; i += Math.max(1, Math.round(n / 6))) {
+  const ticks = W < 500 ? 4 : 6;
+  for (let i = 0; i < n; i += Math.max(1, Math.round(n / ticks))) {
     const when = new Date(end - (n - 1 - i) * step);
     const label = String(when.getHours()).padStart(2, '0') + ':' + String(when.getMinutes()).padStart(2, '0');
     root.append(svg('line', { x1: x(i), y1: H - B, x2: x(i), y2: H - B + 4, class: 'axis' }),
@@ -539,7 +550,7 @@ async function maintenanceView() {
   if (reply.status !== 200) return list.replaceChildren(el('p', { text: reply.data.error || 'no windows' }));
   const windows = reply.data.windows || [];
   if (!windows.length) return list.replaceChildren(el('p', { text: 'No window runs or is to come.' }));
-  list.replaceChildren(el('table', {}, el('thead', {}, el('tr', {}, ...['Code', 'Reason', 'Start', 'End', 'Made by', ''].map((h) => el('th', { scope: 'col', text: h })))),
+  list.replaceChildren(el('table', {}, el('thead', {}, el('tr', {}, ...['Code', 'Reason', 'Start', 'End', 'Made by'].map((h) => el('th', { scope: 'col', text: h })), actionHeader())),
     el('tbody', {}, windows.map((w) => el('tr', {},
       ...[['Code', w.code], ['Reason', w.reason], ['Start', w.start + (w.weekly ? ' (weekly)' : '')], ['End', w.end], ['Made by', w.made_by]]
         .map(([label, text]) => el('td', { 'data-label': label, text })),
@@ -625,7 +636,7 @@ async function drawAccounts(users, tokens) {
   for (const [box, path, key, removeText] of [[users, '/api/v1/users', 'users', 'Remove'], [tokens, '/api/v1/tokens', 'tokens', 'Revoke']]) {
     const reply = await api('GET', path);
     if (reply.status !== 200) { box.replaceChildren(el('p', { text: reply.data.error || 'not available' })); continue; }
-    box.replaceChildren(el('table', {}, el('thead', {}, el('tr', {}, ...['Name', 'Role', ''].map((h) => el('th', { scope: 'col', text: h })))),
+    box.replaceChildren(el('table', {}, el('thead', {}, el('tr', {}, ...['Name', 'Role'].map((h) => el('th', { scope: 'col', text: h })), actionHeader())),
       el('tbody', {}, reply.data[key].map((a) => el('tr', {}, el('td', { 'data-label': 'Name', text: a.name }), el('td', { 'data-label': 'Role', text: a.role }),
         el('td', {}, el('button', { type: 'button', class: 'danger', text: removeText, 'aria-label': removeText + ' ' + a.name, onclick: async () => {
           if (!window.confirm(removeText + ' ' + (key === 'users' ? 'user ' : 'token ') + a.name + '?')) return;
