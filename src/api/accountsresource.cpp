@@ -56,25 +56,34 @@ json AccountJson(const std::string& name, TApiRole role) {
 
 } // namespace
 
-TApiResponse TAccountsResource::Users(const TApiRequest& request, const std::string& name) {
-    if (!name.empty()) return request.Method == "DELETE" ? RemoveUser(name, request.Caller) : MethodNotAllowed("DELETE");
-    if (request.Method == "POST") return AddUser(request);
+// DELETE of /{name}; GET and POST of the collection.
+template <typename List, typename Add, typename Remove>
+TApiResponse Accounts(const TApiRequest& request, const std::string& name, List list, Add add, Remove remove) {
+    if (!name.empty()) return request.Method == "DELETE" ? remove() : MethodNotAllowed("DELETE");
+    if (request.Method == "POST") return add();
     if (request.Method != "GET" && request.Method != "HEAD") return MethodNotAllowed("GET, POST");
+    return list();
+}
+
+template <typename Account> TApiResponse Listed(const char* key, const std::vector<Account>& accounts) {
     json list = json::array();
-    for (const TApiUser& user : m_database.With([](TDbQuery& q) { return TApiUsers(q).List(); }))
-        list.push_back(AccountJson(user.Name, user.Role));
-    return JsonAnswer(200, json{{"users", list}});
+    for (const Account& account : accounts)
+        list.push_back(AccountJson(account.Name, account.Role));
+    return JsonAnswer(200, json{{key, list}});
+}
+
+TApiResponse TAccountsResource::Users(const TApiRequest& request, const std::string& name) {
+    return Accounts(
+        request, name,
+        [&] { return Listed("users", m_database.With([](TDbQuery& q) { return TApiUsers(q).List(); })); },
+        [&] { return AddUser(request); }, [&] { return RemoveUser(name, request.Caller); });
 }
 
 TApiResponse TAccountsResource::Tokens(const TApiRequest& request, const std::string& name) {
-    if (!name.empty())
-        return request.Method == "DELETE" ? RemoveToken(name, request.Caller) : MethodNotAllowed("DELETE");
-    if (request.Method == "POST") return AddToken(request);
-    if (request.Method != "GET" && request.Method != "HEAD") return MethodNotAllowed("GET, POST");
-    json list = json::array();
-    for (const TApiToken& token : m_database.With([](TDbQuery& q) { return TApiTokens(q).List(); }))
-        list.push_back(AccountJson(token.Name, token.Role));
-    return JsonAnswer(200, json{{"tokens", list}});
+    return Accounts(
+        request, name,
+        [&] { return Listed("tokens", m_database.With([](TDbQuery& q) { return TApiTokens(q).List(); })); },
+        [&] { return AddToken(request); }, [&] { return RemoveToken(name, request.Caller); });
 }
 
 TApiResponse TAccountsResource::AddUser(const TApiRequest& request) {

@@ -44,9 +44,9 @@ std::optional<TApiRole> RoleArgs(const std::vector<std::string>& rest, bool writ
     return std::nullopt;
 }
 
-void ListAccounts(const std::vector<std::pair<std::string, TApiRole>>& accounts) {
-    for (const auto& [name, role] : accounts)
-        std::printf("%-30s  %s\n", name.c_str(), RoleName(role));
+template <typename Account> void ListAccounts(const std::vector<Account>& accounts) {
+    for (const Account& account : accounts)
+        std::printf("%-30s  %s\n", account.Name.c_str(), RoleName(account.Role));
 }
 
 int RunToken(TApiTokens& tokens, const std::vector<std::string>& args, TApiRole role) {
@@ -58,10 +58,7 @@ int RunToken(TApiTokens& tokens, const std::vector<std::string>& args, TApiRole 
         tokens.Revoke(args[1]);
         LogLine("Token " + args[1] + " revoked.");
     } else {
-        std::vector<std::pair<std::string, TApiRole>> list;
-        for (const TApiToken& token : tokens.List())
-            list.emplace_back(token.Name, token.Role);
-        ListAccounts(list);
+        ListAccounts(tokens.List());
     }
     return ExitDone;
 }
@@ -78,10 +75,7 @@ int RunUser(TApiUsers& users, const std::vector<std::string>& args, TApiRole rol
         users.Remove(args[1]);
         LogLine("User " + args[1] + " removed.");
     } else {
-        std::vector<std::pair<std::string, TApiRole>> list;
-        for (const TApiUser& user : users.List())
-            list.emplace_back(user.Name, user.Role);
-        ListAccounts(list);
+        ListAccounts(users.List());
     }
     return ExitDone;
 }
