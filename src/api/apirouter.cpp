@@ -33,7 +33,7 @@ const std::string TokensPath = "/api/v1/tokens";
 const std::string SessionCookie = "vkt_session";
 
 bool IsStatusPath(const std::string& path) {
-    return path == "/status" || path == "/status.json" || path == "/metrics";
+    return path == "/status" || path == "/status.json" || path == "/metrics" || IsHistoryCsvPath(path);
 }
 
 /// The token of "Bearer <token>" (the scheme in any case); empty for anything else.
@@ -240,9 +240,16 @@ TApiResponse TApiRouter::Status(const TApiRequest& request) {
         }
     }
     TStatusView view;
-    const std::unique_ptr<TStatusBody> body =
+    std::unique_ptr<TStatusBody> body =
         StatusBodyFor(request.Path, request.QueryField("q"), request.QueryField("history"), view);
     LoadView(view);
+    if (!body) {
+        std::string refusal;
+        body = HistoryBodyFor(
+            request.Path, [&request](const std::string& name) { return request.QueryField(name); }, view, refusal);
+        if (!refusal.empty()) return TApiResponse{400, "text/plain", refusal, {}};
+        if (!body) return ApiError(404, "no history is kept here ([History] is off)");
+    }
     TApiResponse response;
     response.ContentType = body->ContentType();
     response.Body = body->SameForEveryone() ? *SharedStatusBody(*body, view) : body->Whole();

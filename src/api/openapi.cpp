@@ -341,6 +341,36 @@ const char* const Description = R"json({
         }
       }
     },
+    "/status/outages.csv": {
+      "get": {
+        "summary": "The outages that overlap the days from `from` to `to` (default the last 30), as on the admin port",
+        "operationId": "getOutagesCsv",
+        "security": [{}, {"basic": []}],
+        "parameters": [{"name": "from", "in": "query", "required": false, "schema": {"type": "string", "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2}$"}}, {"name": "to", "in": "query", "required": false, "schema": {"type": "string", "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2}$"}}, {"name": "code", "in": "query", "required": false, "schema": {"type": "string"}}],
+        "responses": {
+          "200": {"description": "RFC 4180, CR LF, beginning with a UTF-8 byte-order mark", "content": {"text/csv": {"schema": {"type": "string"}}}},
+          "400": {"description": "The days or the step cannot be read", "content": {"text/plain": {"schema": {"type": "string"}}}},
+          "401": {"$ref": "#/components/responses/LoginNeeded"},
+          "404": {"description": "No history is kept ([History] is off)", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
+      }
+    },
+    "/status/history.csv": {
+      "get": {
+        "summary": "A site's figures per hour or day, as on the admin port",
+        "operationId": "getHistoryCsv",
+        "security": [{}, {"basic": []}],
+        "parameters": [{"name": "code", "in": "query", "required": false, "schema": {"type": "string"}}, {"name": "from", "in": "query", "required": false, "schema": {"type": "string", "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2}$"}}, {"name": "to", "in": "query", "required": false, "schema": {"type": "string", "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2}$"}}, {"name": "step", "in": "query", "required": false, "schema": {"type": "string", "enum": ["hour", "day"]}}],
+        "responses": {
+          "200": {"description": "RFC 4180, CR LF, beginning with a UTF-8 byte-order mark", "content": {"text/csv": {"schema": {"type": "string"}}}},
+          "400": {"description": "The days or the step cannot be read", "content": {"text/plain": {"schema": {"type": "string"}}}},
+          "401": {"$ref": "#/components/responses/LoginNeeded"},
+          "404": {"description": "No history is kept ([History] is off)", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
+      }
+    },
     "/metrics": {
       "get": {
         "summary": "The status board in the Prometheus text format 0.0.4",

@@ -468,11 +468,13 @@ async function editView(code) {
     for (const name of ['code', 'name', 'address', 'downtime', 'email']) form[name].value = reply.data[name] ?? '';
     form.tags.value = Array.isArray(reply.data.tags) ? reply.data.tags.join(', ') : '';
   }
+  const hadTags = form.tags.value !== '';
   form.addEventListener('submit', async (e) => {
     e.preventDefault();
     const body = { name: form.name.value, address: form.address.value.trim(), downtime: Number(form.downtime.value), email: form.email.value.trim() };
     const tags = tagList(form.tags.value);
-    if (tags.length || form.tags.defaultValue) body.tags = tags;
+    // Tags go only where there are some, or were: a server without tags takes the rest all the same.
+    if (tags.length || hadTags) body.tags = tags;
     if (code === null) body.code = form.code.value.trim();
     const reply = code === null ? await api('POST', '/api/v1/sites', body) : await api('PATCH', pathOf(code), body);
     if (reply.status !== 200 && reply.status !== 201) return showError(form, reply);
