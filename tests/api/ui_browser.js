@@ -121,6 +121,12 @@ async function main() {
     if (!probed) await new Promise((r) => setTimeout(r, 5000));
   }
   check('the new site is probed without a restart', probed, await textOf(page));
+  check('the site page lists its outages and links their CSV', await waitFor(page, () => {
+    const link = [...document.querySelectorAll('main a')].find((a) => a.textContent === 'Outages (CSV)');
+    return link && /outages\.csv\?code=UI1$/.test(link.href) && /No outage in the last 30 days/.test(document.querySelector('main').innerText);
+  }), await textOf(page));
+  const csv = await page.evaluate(() => fetch('/status/outages.csv?code=SILENT1').then(async (r) => r.status + ' ' + (await r.text()).slice(1, 20)));
+  check('the outages CSV is served on this port', csv.startsWith('200 code,name,address'), csv);
   await audit(page, 'site');
 
   // A list pasted: a line at fault is shown with its error and nothing is written; then three lines.

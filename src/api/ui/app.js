@@ -394,8 +394,9 @@ async function siteView(code) {
     el('section', { 'aria-labelledby': 'chart-title' }, el('h2', { id: 'chart-title', text: 'Round-trip time, last 24 hours' }),
       seen.history && (seen.history.rtt_ms || []).some((v) => typeof v === 'number') ? chart(seen.history)
         : el('p', { text: 'No round-trip times in the last 24 hours yet.' })),
-    el('section', { 'aria-labelledby': 'outage-title' }, el('h2', { id: 'outage-title', text: 'Outage' }),
-      el('p', { text: site.state === 'down' ? 'Silent since ' + (seen.since || 'the last scan') + (site.notified ? '; contacts notified.' : '.') : 'No outage now.' })),
+    el('section', { 'aria-labelledby': 'outage-title' }, el('h2', { id: 'outage-title', text: 'Outages' }),
+      el('p', { text: site.state === 'down' ? 'Silent since ' + (seen.since || 'the last scan') + (site.notified ? '; contacts notified.' : '.') : 'No outage now.' }),
+      outages(code)),
     may('operator') && site.state === 'down' && !site.acknowledged ? ackForm(code) : null);
 }
 
@@ -431,6 +432,49 @@ function chart(history) {
   root.append(svg('path', { d: d.trim().replace(/ +/g, ' '), class: 'line' }));
   (history.lost || []).forEach((lost, i) => { if (lost > 0) root.append(svg('rect', { x: x(i) - 1, y: H - B - 6, width: 2, height: 6, class: 'lost' })); });
   return el('figure', {}, root, el('figcaption', { text: 'Time of day on the horizontal axis, round-trip time in µs on the vertical; red marks are lost probes.' }));
+}
+
+/** RFC 4180 text as rows of fields (a leading byte-order mark dropped). */
+function parseCsv(text) {
+  const rows = [];
+  let row = [], value = '', quoted = false;
+  for (let i = text.charCodeAt(0) === 0xfeff ? 1 : 0; i < text.length; ++i) {
+    const c = text[i];
+    if (quoted) {
+      if (c === '"' && text[i + 1] === '"') { value += '"'; ++i; } else if (c === '"') quoted = false; else value += c;
+    } else if (c === '"') quoted = true;
+    else if (c === ',') { row.push(value); value = ''; }
+    else if (c === '\n') { row.push(value.replace(/\r$/, '')); rows.push(row); row = []; value = ''; }
+    else value += c;
+  }
+  if (value || row.length) rows.push([...row, value]);
+  return rows;
+}
+
+function durationText(seconds) {
+  const s = Number(seconds);
+  return s >= 3600 ? Math.floor(s / 3600) + ' h ' + Math.round((s % 3600) / 60) + ' min' : s >= 60 ? Math.round(s / 60) + ' min' : s + ' s';
+}
+
+/** The site's outages of the last 30 days (from the outages CSV, with [History]) and links to both CSVs. */
+function outages(code) {
+  const box = el('div', {}, el('p', { text: 'Loading the outages…' }));
+  const query = '?code=' + encodeURIComponent(code);
+  fetch('/status/outages.csv' + query, { credentials: 'same-origin' }).then(async (answer) => {
+    if (!answer.ok) return box.replaceChildren(el('p', { text: 'Outages are kept only with [History] in vkt.ini.' }));
+    const [head, ...rows] = parseCsv(await answer.text());
+    const at = (name) => head.indexOf(name);
+    box.replaceChildren(rows.length ? el('div', { class: 'table-wrap' }, el('table', {},
+      el('caption', { text: 'Outages of the last 30 days' }),
+      el('thead', {}, el('tr', {}, ...['Start', 'End', 'Duration', 'Cause', 'Notified'].map((h) => el('th', { scope: 'col', text: h })))),
+      el('tbody', {}, rows.map((r) => el('tr', {}, ...[['Start', r[at('start')]], ['End', r[at('end')] || 'lasting'],
+        ['Duration', durationText(r[at('duration_seconds')])], ['Cause', r[at('cause')] || '–'], ['Notified', r[at('notified')]]]
+        .map(([label, text]) => el('td', { 'data-label': label, text: String(text ?? '') }))))))) : el('p', { text: 'No outage in the last 30 days.' }),
+    el('p', {}, el('a', { href: '/status/outages.csv' + query, text: 'Outages (CSV)' }), ' · ',
+      el('a', { href: '/status/history.csv' + query, text: 'Hourly history (CSV)' }), ' · ',
+      el('a', { href: '/status/history.csv' + query + '&step=day', text: 'Daily history (CSV)' })));
+  }).catch(() => box.replaceChildren(el('p', { text: 'The outages cannot be read.' })));
+  return box;
 }
 
 function ackForm(code) {
