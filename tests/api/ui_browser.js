@@ -125,7 +125,7 @@ async function main() {
     const link = [...document.querySelectorAll('main a')].find((a) => a.textContent === 'Outages (CSV)');
     return link && /outages\.csv\?code=UI1$/.test(link.href) && /No outage in the last 30 days/.test(document.querySelector('main').innerText);
   }), await textOf(page));
-  const csv = await page.evaluate(() => fetch('/status/outages.csv?code=SILENT1').then(async (r) => r.status + ' ' + (await r.text()).slice(1, 20)));
+  const csv = await page.evaluate(() => fetch('/status/outages.csv?code=SILENT1').then(async (r) => r.status + ' ' + (await r.text()).replace(/^\uFEFF/, '').slice(0, 20)));
   check('the outages CSV is served on this port', csv.startsWith('200 code,name,address'), csv);
   await audit(page, 'site');
 
