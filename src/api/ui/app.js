@@ -400,7 +400,8 @@ async function siteView(code) {
     may('operator') && site.state === 'down' && !site.acknowledged ? ackForm(code) : null);
 }
 
-/** An SVG line of the buckets' round-trip times (µs) with a time axis; lost buckets marked below. */
+/** An SVG line of the buckets' round-trip times (ms, as the history keeps them) with a time axis; each
+ *  bucket with an answer is a dot as well, so that a lone one shows; buckets with losses are marked red. */
 function chart(history) {
   // Drawn at the width it is shown at, so that its labels keep their size on a phone.
   const W = Math.max(300, Math.min(900, document.getElementById('main').clientWidth - 32)), H = 220, L = 64, R = 12, T = 12, B = 36;
@@ -408,15 +409,14 @@ function chart(history) {
   const n = points.length;
   const step = (history.bucket_minutes || 5) * 60000;
   const end = Date.now();
-  const max = Math.max(1, ...points.filter((v) => typeof v === 'number').map((v) => v * 1000));
+  const max = Math.max(1, ...points.filter((v) => typeof v === 'number'));
   const x = (i) => L + (i / Math.max(1, n - 1)) * (W - L - R);
-  const y = (us) => T + (1 - us / max) * (H - T - B);
+  const y = (ms) => T + (1 - ms / max) * (H - T - B);
+  const ms = (v) => (v >= 10 ? Math.round(v) : Math.round(v * 10) / 10).toLocaleString('en') + ' ms';
   const root = svg('svg', { viewBox: `0 0 ${W} ${H}`, class: 'chart', role: 'img', 'aria-labelledby': 'chart-desc' });
-  root.append(svg('title', { id: 'chart-desc' }, 'Round-trip times of the last 24 hours, up to ' + Math.round(max).toLocaleString('en') + ' µs'));
+  root.append(svg('title', { id: 'chart-desc' }, 'Round-trip times of the last 24 hours, up to ' + ms(max)));
   root.append(svg('line', { x1: L, y1: H - B, x2: W - R, y2: H - B, class: 'axis' }), svg('line', { x1: L, y1: T, x2: L, y2: H - B, class: 'axis' }));
-  for (const f of [0, 0.5, 1]) {
-    root.append(svg('text', { x: L - 6, y: y(max * f) + 4, 'text-anchor': 'end', class: 'tick' }, Math.round(max * f).toLocaleString('en') + ' µs'));
-  }
+  for (const f of [0, 0.5, 1]) root.append(svg('text', { x: L - 6, y: y(max * f) + 4, 'text-anchor': 'end', class: 'tick' }, ms(max * f)));
   const ticks = W < 500 ? 4 : 6;
   for (let i = 0; i < n; i += Math.max(1, Math.round(n / ticks))) {
     const when = new Date(end - (n - 1 - i) * step);
@@ -425,13 +425,16 @@ function chart(history) {
       svg('text', { x: x(i), y: H - B + 18, 'text-anchor': 'middle', class: 'tick' }, label));
   }
   let d = '';
+  let gap = true;
   points.forEach((v, i) => {
-    if (typeof v !== 'number') { d += ' '; return; }
-    d += (d === '' || d.endsWith(' ') ? 'M' : 'L') + x(i).toFixed(1) + ',' + y(v * 1000).toFixed(1);
+    if (typeof v !== 'number') { gap = true; return; }
+    d += (gap ? 'M' : 'L') + x(i).toFixed(1) + ',' + y(v).toFixed(1);
+    gap = false;
+    root.append(svg('circle', { cx: x(i).toFixed(1), cy: y(v).toFixed(1), r: 2, class: 'dot' }));
   });
-  root.append(svg('path', { d: d.trim().replace(/ +/g, ' '), class: 'line' }));
+  root.append(svg('path', { d, class: 'line' }));
   (history.lost || []).forEach((lost, i) => { if (lost > 0) root.append(svg('rect', { x: x(i) - 1, y: H - B - 6, width: 2, height: 6, class: 'lost' })); });
-  return el('figure', {}, root, el('figcaption', { text: 'Time of day on the horizontal axis, round-trip time in µs on the vertical; red marks are lost probes.' }));
+  return el('figure', {}, root, el('figcaption', { text: 'Time of day on the horizontal axis, round-trip time in ms on the vertical, one dot per ' + (history.bucket_minutes || 5) + ' minutes; red marks are lost probes.' }));
 }
 
 /** RFC 4180 text as rows of fields (a leading byte-order mark dropped). */
