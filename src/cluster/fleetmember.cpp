@@ -34,6 +34,7 @@ void FleetMember::Join() {
         m_q.Connection().ConnectionString, m_dialect, m_group, m_settings.Node, m_settings.Copies,
         m_settings.HeartbeatSeconds};
     m_heartbeat = std::make_unique<FleetHeartbeat>(beat, m_incarnation);
+    m_justJoined = true;
 }
 
 FleetMember::Begun FleetMember::BeginScan(const std::string& withoutCopies) {

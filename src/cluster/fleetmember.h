@@ -61,6 +61,9 @@ public:
     /// Whether this member may claim a notice now (still counted in under this scan's incarnation).
     bool MayClaim();
     int LiveMembers() const { return static_cast<int>(m_live.size()); }
+    /// True once after this member joined: the caller gives the others a heartbeat to show up before
+    /// the sites are first divided.
+    bool TakeJustJoined() { return std::exchange(m_justJoined, false); }
     /// Each live member's name and how many of `codes` it probes.
     std::vector<std::pair<std::string, long long>> Shares(const std::vector<std::string>& codes) const;
 
@@ -78,6 +81,7 @@ private:
     bool Counts(const FailRow& row, const std::vector<std::string>& copies) const;
     /// Whether member `node` has probed its whole share under the live members of this scan.
     bool Current(const std::string& node) const;
+    bool m_justJoined = false;
     using SiteRow = std::pair<std::string, std::string>; ///< code key, address
 
     TDbQuery& m_q;

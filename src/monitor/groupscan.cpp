@@ -12,11 +12,14 @@
 #include "db/alarmrows.h"
 #include "db/data.h"
 #include "platform/datetime.h"
+#include "platform/msgloop.h"
 #include "platform/progdir.h"
 #include "platform/strutil.h"
 #include "scan/tsitebatch.h"
 
+#include <chrono>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -32,6 +35,15 @@ OutageRows GroupOutage(const std::string& code) {
     rows.Notified = marked.has_value();
     if (rows.Notified) rows.Since = alarms.OutageStart(code).value_or(*marked);
     return rows;
+}
+
+/// Waits `seconds` with the messages of the loop handled (the console and the web stay answered).
+void AwaitOneHeartbeat(int seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < until) {
+        if (HasMainLoop()) MainLoop().ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 } // namespace
@@ -67,7 +79,13 @@ bool GroupScan::Start() {
                  "[Alert] flapping, isolation and dependencies are not applied while [Cluster] Quorum is set.");
     }
     try {
-        const std::string said = m_cluster->BeginScan();
+        std::string said = m_cluster->BeginScan();
+        if (FleetMember* fleet = Fleet(); fleet && fleet->TakeJustJoined()) {
+            // Members started together see each other before the sites are first divided: one alone
+            // for a moment would otherwise take every site of the group for its whole first scan.
+            AwaitOneHeartbeat(settings.HeartbeatSeconds);
+            said = m_cluster->BeginScan();
+        }
         if (!said.empty()) WriteLog("WARNING", said);
         m_stopped = false;
         m_rowsKnown = false;

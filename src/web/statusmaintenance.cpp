@@ -1,4 +1,5 @@
-// AddMaintenanceSection: plain forms, no script; the browser sends them to POST /status/maintenance.
+// AddMaintenanceSection: plain forms; the browser sends them to POST /status/maintenance. "End now"
+// asks first where the page's script runs.
 #include "web/statusmaintenance.h"
 
 #include "web/httprequest.h"
@@ -33,18 +34,21 @@ void AddWindowRow(std::string& page, const TStatusView::TListedWindow& listed, c
     const MaintenanceWindow& w = *listed.Window;
     page += "<tr><td>" + (w.Code == "*" ? std::string("* (every site)") : HtmlEscape(w.Code)) + "<td>" +
             When(listed, zone) + "<td>" + HtmlEscape(w.Reason) + "<td>" + HtmlEscape(w.MadeBy) +
-            "<td><form method=post action=\"/status/maintenance\"><input type=hidden name=end_early value=" +
-            IntToStr(w.Id) + "><button>End now</button></form></tr>\n";
+            "<td><form method=post action=\"/status/maintenance\" data-confirm=\"End the window for " +
+            HtmlEscape(w.Code == "*" ? std::string("every site") : w.Code) +
+            " now?\"><input type=hidden name=end_early value=" + IntToStr(w.Id) +
+            "><button>End now</button></form></tr>\n";
 }
 
 void AddMakeForm(std::string& page) {
-    page += "<form class=mk method=post action=\"/status/maintenance\"><p>Code <input name=code size=12 "
-            "placeholder=\"code or *\" required> Reason <input name=reason size=30></p>\n"
-            "<p>For <input name=minutes size=6> minutes from now, or from <input name=start type=datetime-local "
-            "step=1> to <input name=end type=datetime-local step=1></p>\n<p>Or weekly on";
+    page += "<form class=mk method=post action=\"/status/maintenance\"><p><label>Code <input name=code size=12 "
+            "placeholder=\"code or *\" required></label> <label>Reason <input name=reason size=30></label></p>\n"
+            "<p>For <input name=minutes size=6 aria-label=Minutes> minutes from now, or from <input name=start "
+            "type=datetime-local step=1 aria-label=Start> to <input name=end type=datetime-local step=1 "
+            "aria-label=End></p>\n<p>Or weekly on";
     for (const char* day : DayNames)
         page += std::string(" <label><input type=checkbox name=weekdays value=") + day + ">" + day + "</label>";
-    page += " at <input name=time type=time> for the minutes above</p>\n<p><button>Make window</button></p></form>\n";
+    page += " at <input name=time type=time aria-label=\"Time of day\"> for the minutes above</p>\n<p><button>Make window</button></p></form>\n";
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// TStatusPage: self-contained, no script; it reloads itself.
+// TStatusPage: self-contained. A small script of its own refreshes the page while nobody is typing in
+// it and asks before a window is ended; without script the page reloads itself.
 #include "web/statuspage.h"
 
 #include "web/httprequest.h"
@@ -19,19 +20,48 @@ constexpr int SparkPoints = TRttHistory::Buckets / SparkGroup;
 constexpr int SparkStep = 2; // pixels between points
 constexpr int SparkHeight = 20;
 
+// Fits a laptop without sideways scrolling (long cells wrap); below 760 px each site is a card of
+// labelled lines. Colours keep a contrast of 4.5:1 or more on every row background.
 const char* const PageStyle =
     "body{font:14px/1.4 system-ui,sans-serif;margin:1em 2em;color:#222;background:#fff}"
-    "h1{font-size:1.4em;margin:0 0 .3em}h1 span{color:#666;font-weight:normal}"
-    ".sum b{font-size:1.1em}.sum .up,tr.up td.st{color:#185}.sum .down,tr.down td.st{color:#c22}"
-    "table{border-collapse:collapse;margin-top:.8em}th,td{padding:3px 8px;text-align:left;white-space:nowrap}"
+    "h1{font-size:1.4em;margin:0 0 .3em}h1 span{color:#595959;font-weight:normal}"
+    ".sum b{font-size:1.1em}.sum .up,tr.up td.st{color:#175}.sum .down,tr.down td.st{color:#b22}"
+    "table{border-collapse:collapse;margin-top:.8em}th,td{padding:3px 8px;text-align:left;vertical-align:top}"
+    "td{overflow-wrap:break-word}th,td.n,td.st{white-space:nowrap}"
     "th{background:#eef;border-bottom:2px solid #99b}tr:nth-child(even){background:#f6f6f9}"
     "tr.down{background:#fde8e8}td.n{text-align:right}svg.sl{width:192px;height:20px;display:block;background:#eef1f5;"
     "border-radius:2px}"
     ".r{fill:none;stroke:#185;stroke-width:1.4;stroke-linecap:round;stroke-linejoin:round}.l{stroke:#c22;stroke-width:"
     "1.5}"
-    "form input{padding:3px 6px;width:18em}.note{color:#666}.nav{margin:0 0 .3em}"
+    "form input{padding:3px 6px;width:18em;max-width:100%;box-sizing:border-box}.note{color:#595959}.nav{margin:0 0 .3em}"
     "h2{font-size:1.15em;margin:1.2em 0 .2em}.mk input{width:auto}.mk p{margin:.3em 0}td form{margin:0}"
-    "td.st i{color:#a60;font-style:normal}";
+    "td form input{width:10em}td.st i{color:#8a4b00;font-style:normal}"
+    "@media(max-width:760px){body{margin:.5em}thead{display:none}table,tbody,tr,td{display:block}"
+    "tr{border:1px solid #ccd;margin:0 0 .5em;padding:.2em 0}td{padding:1px 8px;white-space:normal;overflow-wrap:anywhere}td.n{text-align:left}"
+    "tbody td:nth-child(n+4)::before{color:#595959}"
+    ".sites td:nth-child(5)::before{content:'Since '}.sites td:nth-child(6)::before{content:'Last RTT '}"
+    ".sites td:nth-child(7)::before{content:'Loss 24 h '}.sites td:nth-child(9)::before{content:'Notified '}"
+    ".sites td:nth-child(11)::before{content:'Uptime 30 d '}}";
+
+// Refreshes the page every `data-refresh` seconds by fetching it again and putting its main part in
+// place, but never while a field has the focus or holds something typed or ticked (then it tries
+// again 5 seconds later); asks the question of a form's data-confirm before sending it.
+const char* const PageScript =
+    "(function(){'use strict';var every=(parseInt(document.body.getAttribute('data-refresh'),10)||70)*1000;"
+    "function busy(){var a=document.activeElement;if(a&&/^(INPUT|TEXTAREA|SELECT)$/.test(a.tagName))return true;"
+    "var f=document.querySelectorAll('input,textarea');for(var i=0;i<f.length;++i){var e=f[i];"
+    "if(e.type==='checkbox'||e.type==='radio'?e.checked!==e.defaultChecked:e.value!==e.defaultValue)return true;}"
+    "return false;}"
+    "function later(ms){setTimeout(refresh,ms);}"
+    "function refresh(){if(busy()||document.hidden){later(5000);return;}"
+    "fetch(location.href,{credentials:'same-origin',cache:'no-store'}).then(function(r){"
+    "if(!r.ok)throw new Error(r.status);return r.text();}).then(function(text){"
+    "var fresh=new DOMParser().parseFromString(text,'text/html').querySelector('main'),"
+    "old=document.querySelector('main');if(fresh&&old&&!busy())old.replaceWith(document.importNode(fresh,true));"
+    "later(every);},function(){later(every);});}"
+    "later(every);"
+    "document.addEventListener('submit',function(e){var q=e.target.getAttribute('data-confirm');"
+    "if(q&&!window.confirm(q))e.preventDefault();});})();";
 
 // Added to the style with [History]: the uptime bar.
 const char* const HistoryStyle = "svg.ub{width:180px;height:12px;display:block}";
@@ -59,7 +89,8 @@ std::string AckCell(const TSiteStatus& site, bool acknowledging) {
     const bool down = site.GroupDown >= 0 ? site.GroupDown == 1 : site.State == TSiteStatus::Down;
     if (!acknowledging || !down) return {};
     return "<form class=ack method=post action=\"/status/ack\"><input type=hidden name=code value=\"" +
-           HtmlEscape(site.Code) + "\"><input name=comment placeholder=comment> <button>Acknowledge</button></form>";
+           HtmlEscape(site.Code) + "\"><input name=comment placeholder=comment aria-label=\"Comment on " + HtmlEscape(site.Code) +
+           "\"> <button>Acknowledge</button></form>";
 }
 
 const char* RowClass(TSiteStatus::TState state) {
@@ -196,16 +227,18 @@ void TStatusPage::Write(TBodyOut& out) const {
     const std::string& filter = m_filter;
     std::string& page = out.Text;
     page += "<!DOCTYPE html>\n<html lang=en><head><meta charset=utf-8>";
-    page += Format("<meta http-equiv=refresh content=%d>", std::max(view.PollDelay, 0) * 60 + 10);
+    const int refresh = std::max(view.PollDelay, 0) * 60 + 10;
+    page += Format("<noscript><meta http-equiv=refresh content=%d></noscript>", refresh);
     page += "<meta name=viewport content=\"width=device-width,initial-scale=1\">";
     page += "<title>Status " + HtmlEscape(view.DaemonId) + "</title><style>" + PageStyle +
-            (view.History() ? HistoryStyle : "") + "</style></head><body>\n";
+            (view.History() ? HistoryStyle : "") + "</style></head>" + Format("<body data-refresh=%d><main>\n", refresh);
     page += "<h1>Status <span>" + HtmlEscape(view.DaemonId) + "</span></h1>\n";
     page += "<p class=nav><a href=\"/\">Administration</a></p>\n";
     AddSummary(page, view);
     page += "<form method=get action=status><input name=q value=\"" + HtmlEscape(filter) +
-            "\" placeholder=\"code, name or address\"> <button>Filter</button></form>\n";
-    page += "<table><thead><tr><th>Code<th>Site<th>Address<th>State<th>Since<th>Last RTT<th>Loss 24 h<th>Cause"
+            "\" placeholder=\"code, name or address\" aria-label=\"Filter by code, name or address\"> "
+            "<button>Filter</button></form>\n";
+    page += "<table class=sites><thead><tr><th>Code<th>Site<th>Address<th>State<th>Since<th>Last RTT<th>Loss 24 h<th>Cause"
             "<th>Notified<th>RTT, last 24 h";
     if (view.History()) page += "<th>Uptime 30 d<th>Last 90 days";
     page += "</tr></thead><tbody>\n";
@@ -223,5 +256,5 @@ void TStatusPage::Write(TBodyOut& out) const {
     else if (matching == 0)
         page += "<p class=note>No site to show.</p>\n";
     AddMaintenanceSection(page, view);
-    page += "</body></html>\n";
+    page += std::string("</main><script>") + PageScript + "</script></body></html>\n";
 }

@@ -6,7 +6,7 @@
 
 #include <string>
 
-/// The HTML page: UTF-8, no external assets, no script, refreshed every poll interval. Shows at
+/// The HTML page: UTF-8, no external assets, refreshed every poll interval. Shows at
 /// most MaxRows rows of the sites matching the filter.
 class TStatusPage : public TStatusBody {
 public:

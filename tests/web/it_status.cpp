@@ -4,6 +4,7 @@
 #include "../integration/scan_daemon.h"
 #include "boardresult.h"
 #include "net/loopback.h"
+#include "history/maintenancebook.h"
 #include "platform/datetime.h"
 #include "shellcommand.h"
 #include "silenthost.h"
@@ -181,6 +182,49 @@ TEST_F(TenThousandSites, PageStaysUsableInChromium) {
     EXPECT_EQ(RunCommand(Script("shot.py") + " " + url + " " + shot + " 2>&1"),
               "rows 1000 sparklines 896 title Status alpha\n");
     EXPECT_TRUE(std::filesystem::exists(shot));
+}
+
+// The page as an operator meets it in a browser: a silent site that can be acknowledged, a window
+// that can be ended, refreshed every 10 seconds (PollDelay=0).
+class StatusPageInChromium : public WebServerTest {
+protected:
+    void SetUp() override {
+        if (!Have("chromium")) GTEST_SKIP() << "chromium is not installed";
+        m_board.SiteProbed(BoardResult("B2", "Shed on the far side of the yard", "no..such", false, 0,
+                                       ProbeCause::NameNotFound),
+                           {});
+        m_board.SiteProbed(BoardResult("A1", "Gate", "127.0.0.1", true, 3, ProbeCause::None), {});
+        m_board.AcceptsAcknowledgements(true);
+        MaintenanceWindow window;
+        window.Id = 7;
+        window.Code = "A1";
+        window.Start = m_book.Now();
+        window.End = window.Start + 3600;
+        window.Reason = "new switch";
+        m_book.Reload([&window] { return std::vector<MaintenanceWindow>{window}; });
+        m_configure = [this](TWebServer& web) {
+            web.Board = &m_board;
+            web.Maintenance = &m_book;
+            web.Acknowledge = [](const std::string&, const std::string&, const std::string&) {};
+        };
+        WebServerTest::SetUp();
+        OnLoop([this] { m_settings.PollDelay = 0; });
+    }
+    TStatusBoard m_board;
+    MaintenanceBook m_book;
+};
+
+TEST_F(StatusPageInChromium, FitsAsksBeforeEndingAndSparesWhatIsTyped) {
+    const std::string axe = std::string(VKT_SOURCE_DIR) + "/build/npm/node_modules/axe-core/axe.min.js";
+    if (!std::filesystem::exists(axe)) GTEST_SKIP() << axe << " is not installed (scripts/setup installs it)";
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_port) + "/status";
+    EXPECT_EQ(RunCommand(Script("statuslive.py") + " " + url + " " + ShotPath("status-live") + " " + axe +
+                         " 2>&1"),
+              "fits 390 px: yes\n"
+              "fits 1400 px: yes\n"
+              "axe: no serious or critical finding\n"
+              "end now: asked \"End the window for A1 now?\", 1 window still listed\n"
+              "refresh: typed text kept, refreshed when idle\n");
 }
 
 } // namespace
