@@ -60,6 +60,7 @@ function note(text, bad = false) {
   const box = document.getElementById('note');
   box.textContent = text;
   box.className = bad ? 'bad' : 'good';
+  app.notedAt = Date.now();
 }
 
 function pathOf(code) {
@@ -165,6 +166,8 @@ function drawNav() {
 
 function route() {
   if (!app.me) return signInView();
+  // A note stays for the view it led to (a saved site's page), not for the ones after it.
+  if (Date.now() - (app.notedAt || 0) > 3000) note('');
   const hash = decodeURIComponent(location.hash.replace(/^#\/?/, ''));
   const [view, ...rest] = hash.split('/');
   const code = rest.join('/');
