@@ -68,7 +68,13 @@ async function main() {
   page.on('dialog', (d) => { page.lastDialog = d.message(); d.accept(); });
   page.setDefaultTimeout(60000);
   await page.setViewport({ width: 1400, height: 900 });
-  await page.goto(base + '/ui/', { waitUntil: 'load' });
+  const answer = await page.goto(base + '/ui/', { waitUntil: 'load' });
+  const policy = answer.headers()['content-security-policy'] || '';
+  check('the page forbids inline script and style', /script-src 'self'/.test(policy) && /style-src 'self'/.test(policy) && !/unsafe-inline/.test(policy), policy);
+  const assets = await page.evaluate(async () => Promise.all([document.querySelector('script').src, document.querySelector('link').href]
+    .map(async (url) => url + ' ' + (await fetch(url)).headers.get('cache-control'))));
+  check('the script and style sheet are named by their hash and kept for good',
+    assets.every((a) => /\/ui\/app\.[0-9a-f]{12}\.(js|css) public, max-age=31536000, immutable$/.test(a)), assets.join('; '));
   await waitFor(page, () => document.querySelector('h1')?.textContent === 'Sign in');
   await audit(page, 'signin');
 
