@@ -273,8 +273,7 @@ TApiResponse TApiRouter::Route(const TApiRequest& request) {
     if (request.Path == MaintenancePath || request.Path.starts_with(MaintenancePath + "/"))
         return RouteMaintenance(request);
     if (request.Path == SessionPath) return Session(request);
-    if (const std::optional<std::string> name = Below(request.Path, UsersPath))
-        return m_accounts.Users(request, *name);
+    if (const std::optional<std::string> name = Below(request.Path, UsersPath)) return m_accounts.Users(request, *name);
     if (const std::optional<std::string> name = Below(request.Path, TokensPath))
         return m_accounts.Tokens(request, *name);
     return ApiError(404, "no such resource");
@@ -321,8 +320,8 @@ TApiResponse TApiRouter::Session(const TApiRequest& request) {
     if (Reads(request.Method)) {
         const std::optional<TApiSession> session = SessionOf(request);
         if (!session) return ApiError(401, "the session has ended; sign in again");
-        return JsonAnswer(200, nlohmann::json{{"user", session->User}, {"role", RoleName(session->Role)},
-                                              {"csrf", session->Csrf}});
+        return JsonAnswer(
+            200, nlohmann::json{{"user", session->User}, {"role", RoleName(session->Role)}, {"csrf", session->Csrf}});
     }
     if (request.Method != "DELETE") return NotAllowed("GET, POST, DELETE");
     m_sessions.Close(CookieValue(request.Cookie, SessionCookie));

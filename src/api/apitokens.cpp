@@ -100,5 +100,6 @@ std::optional<TApiToken> TApiTokens::Find(const std::string& token) {
     if (token.size() > 200) return std::nullopt;
     OpenStatement(m_query, {"SELECT name, canwrite FROM apitoken WHERE hash = " + SQLLiteral(Sha256Hex(token))});
     if (m_query.Eof()) return std::nullopt;
-    return TApiToken{VarToStrTrim(m_query.FieldByName("name")), RoleOfColumn(VarToIntDef(m_query.FieldByName("canwrite")))};
+    return TApiToken{VarToStrTrim(m_query.FieldByName("name")),
+                     RoleOfColumn(VarToIntDef(m_query.FieldByName("canwrite")))};
 }

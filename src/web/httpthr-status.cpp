@@ -52,8 +52,9 @@ void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
     }
     std::string refusal;
     if (!body)
-        body = HistoryBodyFor(request.TargetPath, [&request](const std::string& name) { return request.QueryField(name); },
-                              view, refusal);
+        body = HistoryBodyFor(
+            request.TargetPath, [&request](const std::string& name) { return request.QueryField(name); }, view,
+            refusal);
     if (body)
         SendStatusBody(*body, view);
     else if (!refusal.empty())

@@ -570,9 +570,9 @@ TEST_F(ApiPeers, EachRoleReachesItsRoutesAndNoFurtherAsTokenOrSession) {
             }
         }
     const std::string logged = log.Text();
-    for (const std::string line : {"[API] Site R1 created by token writer.", "[API] Site R1 changed by token writer.",
-                                   "[API] User u1 added (viewer) by token writer.",
-                                   "[API] Token t1 added (operator) by token writer."})
+    for (const std::string line :
+         {"[API] Site R1 created by token writer.", "[API] Site R1 changed by token writer.",
+          "[API] User u1 added (viewer) by token writer.", "[API] Token t1 added (operator) by token writer."})
         EXPECT_NE(logged.find(line), std::string::npos) << line << "\n" << logged;
 }
 
@@ -588,11 +588,12 @@ TEST_F(ApiPeers, SessionsNeedTheirCsrfHeaderForChangesAndEndAtSignOut) {
     }
     Start("[Api]\r\nListen=127.0.0.1:0");
     const std::string jar = "-b " + dir.File("jar") + " -c " + dir.File("jar");
-    const auto form = Curl("/api/v1/session", jar + " -D " + dir.File("head") + " -d 'user=ana&password=correct+horse'");
+    const auto form =
+        Curl("/api/v1/session", jar + " -D " + dir.File("head") + " -d 'user=ana&password=correct+horse'");
     ASSERT_EQ(form.first, "200") << form.second;
     const std::string head = ReadFileText(dir.File("head"));
-    const std::string cookie = head.substr(head.find("Set-Cookie: "), head.find('\n', head.find("Set-Cookie: ")) -
-                                                                          head.find("Set-Cookie: "));
+    const std::string cookie =
+        head.substr(head.find("Set-Cookie: "), head.find('\n', head.find("Set-Cookie: ")) - head.find("Set-Cookie: "));
     EXPECT_TRUE(std::regex_search(cookie, std::regex("^Set-Cookie: vkt_session=[0-9a-f]{64}; Path=/; HttpOnly; "
                                                      "SameSite=Strict\r$")))
         << cookie << " (no Secure over plain HTTP)";
