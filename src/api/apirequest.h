@@ -2,6 +2,8 @@
 // fills the one and sends the other, so the routes know nothing of the HTTP library.
 #pragma once
 
+#include "api/apiroles.h"
+
 #include <functional>
 #include <map>
 #include <string>
@@ -18,6 +20,10 @@ struct TApiRequest {
     std::map<std::string, std::string> Query;
     /// The first Authorization line's value; empty when none.
     std::string Authorization;
+    /// The Cookie lines, joined with "; ".
+    std::string Cookie;
+    /// The first X-CSRF-Token and Content-Type lines' values; empty when none.
+    std::string CsrfToken, ContentType;
     /// The values of the Host lines.
     std::vector<std::string> Hosts;
     /// The peer's address, dotted (IPv4) or in IPv6 text.
@@ -25,10 +31,10 @@ struct TApiRequest {
     std::string Body;
     /// The body went over the limit; what came of it is dropped.
     bool BodyTooLarge = false;
-    /// The head has passed the guards that need no body; Token names the token it came with
-    /// (empty on a path that needs none).
+    /// The head has passed the guards that need no body; Caller is the token or the signed-in user
+    /// it came with (an empty name on a path that needs none).
     bool Admitted = false;
-    std::string Token;
+    TApiCaller Caller;
 
     std::string QueryField(const std::string& name) const {
         const auto it = Query.find(name);

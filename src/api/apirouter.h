@@ -1,9 +1,12 @@
-// What the API listener answers: the status paths under the [Web] rules (or a token), the OpenAPI description,
-// and the resources under /api/v1 for bearer tokens (read tokens GET, write tokens everything).
+// What the API listener answers: the status paths under the [Web] rules, the OpenAPI description,
+// the pages under /ui/, and the resources under /api/v1 for bearer tokens and signed-in users, each
+// as far as its role reaches.
 #pragma once
 
+#include "api/accountsresource.h"
 #include "api/apidatabase.h"
 #include "api/apirequest.h"
+#include "api/apisessions.h"
 #include "api/attemptlimiter.h"
 #include "api/maintenanceresource.h"
 #include "api/sitesresource.h"
@@ -30,6 +33,8 @@ public:
     /// The vkt.ini the Daemon ID is read from (for the status paths and new sites).
     std::string ConfigFile;
     int PollDelay = 5;
+    /// The listener speaks HTTPS: the session cookie is sent Secure.
+    bool Secure = false;
     /// Whether the daemon's own connection is up, as the status paths show it.
     std::atomic<bool> DatabaseUp{false};
     /// Hands an outage's acknowledgement (code, by, comment) to the daemon; none: outages are not
@@ -40,7 +45,8 @@ public:
     void UseMaintenance(MaintenanceBook* book);
 
     /// The guards a request meets as soon as its head is in, before any of its body is read: the
-    /// wait of an address that failed too often, and under /api/ the token and its right to write.
+    /// wait of an address that failed too often, and under /api/ the token or session, the CSRF
+    /// header of a change made with a session, and the role.
     /// A refusal is the answer to send at once; none lets the body come.
     std::optional<TApiResponse> Admit(TApiRequest& request);
     /// The answer to a whole request (admitted first when Admit has not seen it).
@@ -50,9 +56,13 @@ private:
     TApiResponse Dispatch(const TApiRequest& request);
     TApiResponse Status(const TApiRequest& request);
     TApiResponse Resource(const TApiRequest& request);
-    TApiResponse Route(const TApiRequest& request, const std::string& token);
-    TApiResponse RouteSite(const TApiRequest& request, const std::string& token);
-    TApiResponse RouteMaintenance(const TApiRequest& request, const std::string& token);
+    std::optional<TApiResponse> Authenticate(TApiRequest& request, Clock::MonoTime now);
+    TApiResponse Route(const TApiRequest& request);
+    TApiResponse RouteSite(const TApiRequest& request);
+    TApiResponse RouteMaintenance(const TApiRequest& request);
+    TApiResponse Session(const TApiRequest& request);
+    TApiResponse SignIn(const TApiRequest& request);
+    std::optional<TApiSession> SessionOf(const TApiRequest& request);
     std::string DaemonId() const;
     bool LoadView(TStatusView& view) const;
     TApiResponse Unreachable(const EDatabaseError& error);
@@ -64,6 +74,8 @@ private:
     MaintenanceBook* m_book = nullptr;
     TSitesResource m_sites;
     TMaintenanceResource m_maintenance;
+    TAccountsResource m_accounts;
+    TApiSessions m_sessions;
     // The cause of an unreachable database is logged once a minute at most.
     std::mutex m_unreachableLock;
     Clock::MonoTime m_lastUnreachableLine{};

@@ -219,6 +219,9 @@ private:
         const std::string text = value == nullptr ? "" : value;
         if (strcasecmp(key, "Host") == 0) request->Hosts.push_back(text);
         if (strcasecmp(key, "Authorization") == 0 && request->Authorization.empty()) request->Authorization = text;
+        if (strcasecmp(key, "Cookie") == 0) request->Cookie += (request->Cookie.empty() ? "" : "; ") + text;
+        if (strcasecmp(key, "X-CSRF-Token") == 0 && request->CsrfToken.empty()) request->CsrfToken = text;
+        if (strcasecmp(key, "Content-Type") == 0 && request->ContentType.empty()) request->ContentType = text;
         return MHD_YES;
     }
 
@@ -333,6 +336,7 @@ bool TApiServer::Launch(const std::string& connectionString, TDbDialect dialect,
     m_database = std::make_unique<TApiDatabase>(connectionString, dialect);
     m_router = std::make_unique<TApiRouter>(*m_database, Board, m_guard);
     m_router->ConfigFile = ConfigFile;
+    m_router->Secure = m_settings.Tls();
     m_router->PollDelay = pollDelay;
     m_router->DatabaseUp = DatabaseUp && DatabaseUp();
     m_router->Acknowledge = Acknowledge;

@@ -9,6 +9,7 @@
 #include <gnutls/gnutls.h>
 
 #include <cctype>
+#include <vector>
 
 namespace {
 
@@ -27,6 +28,18 @@ std::string Hex(const unsigned char* bytes, std::size_t count) {
     return text;
 }
 
+// Column canwrite holds the role: 0 and 1 keep the meaning older rows gave them (read only, write
+// everything), so a viewer is 0, an admin 1, and an operator, which came later, 2.
+int RoleColumn(TApiRole role) {
+    return role == TApiRole::Viewer ? 0 : role == TApiRole::Admin ? 1 : 2;
+}
+
+TApiRole RoleOfColumn(long long value) {
+    return value == 0 ? TApiRole::Viewer : value == 2 ? TApiRole::Operator : TApiRole::Admin;
+}
+
+} // namespace
+
 bool PlainName(const std::string& name) {
     if (name.empty() || name.size() > TApiTokens::MaxNameLength) return false;
     for (unsigned char c : name)
@@ -34,7 +47,11 @@ bool PlainName(const std::string& name) {
     return true;
 }
 
-} // namespace
+std::string RandomHex(std::size_t bytes) {
+    std::vector<unsigned char> random(bytes);
+    if (gnutls_rnd(GNUTLS_RND_KEY, random.data(), bytes) != 0) throw Exception("No random bytes");
+    return Hex(random.data(), bytes);
+}
 
 std::string Sha256Hex(const std::string& text) {
     unsigned char digest[32];
@@ -54,15 +71,13 @@ void TApiTokens::EnsureTable() {
                           "CREATE UNIQUE INDEX ixApiToken ON apitoken (name)"});
 }
 
-std::string TApiTokens::Add(const std::string& name, bool write) {
+std::string TApiTokens::Add(const std::string& name, TApiRole role) {
     if (!PlainName(name)) throw ETokenRefused("A token name is 1 to 30 letters, digits, \"_\", \"-\" or \".\".");
     OpenStatement(m_query, {"SELECT name FROM apitoken WHERE name = " + SQLLiteral(name)});
     if (!m_query.Eof()) throw ETokenRefused("A token named " + name + " exists already.");
-    unsigned char random[TokenBytes];
-    if (gnutls_rnd(GNUTLS_RND_KEY, random, sizeof random) != 0) throw Exception("No random bytes for a token");
-    const std::string token = TokenPrefix + Hex(random, sizeof random);
+    const std::string token = TokenPrefix + RandomHex(TokenBytes);
     ExecStatement(m_query, {"INSERT INTO apitoken (name, hash, canwrite) VALUES (" + SQLLiteral(name) + ", " +
-                            SQLLiteral(Sha256Hex(token)) + ", " + (write ? "1" : "0") + ")"});
+                            SQLLiteral(Sha256Hex(token)) + ", " + std::to_string(RoleColumn(role)) + ")"});
     return token;
 }
 
@@ -71,7 +86,7 @@ std::vector<TApiToken> TApiTokens::List() {
     std::vector<TApiToken> tokens;
     for (; !m_query.Eof(); m_query.Next())
         tokens.push_back(
-            {VarToStrTrim(m_query.FieldByName("name")), VarToIntDef(m_query.FieldByName("canwrite")) != 0});
+            {VarToStrTrim(m_query.FieldByName("name")), RoleOfColumn(VarToIntDef(m_query.FieldByName("canwrite")))});
     return tokens;
 }
 
@@ -85,5 +100,6 @@ std::optional<TApiToken> TApiTokens::Find(const std::string& token) {
     if (token.size() > 200) return std::nullopt;
     OpenStatement(m_query, {"SELECT name, canwrite FROM apitoken WHERE hash = " + SQLLiteral(Sha256Hex(token))});
     if (m_query.Eof()) return std::nullopt;
-    return TApiToken{VarToStrTrim(m_query.FieldByName("name")), VarToIntDef(m_query.FieldByName("canwrite")) != 0};
+    return TApiToken{VarToStrTrim(m_query.FieldByName("name")),
+                     RoleOfColumn(VarToIntDef(m_query.FieldByName("canwrite")))};
 }

@@ -1,7 +1,8 @@
-// The API's bearer tokens: table apitoken holds each token's name, whether it may write, and the
-// SHA-256 hash of the token, never the token itself; a token is shown once, when it is made.
+// The API's bearer tokens: table apitoken holds each token's name, its role, and the SHA-256 hash of
+// the token, never the token itself; a token is shown once, when it is made.
 #pragma once
 
+#include "api/apiroles.h"
 #include "db/dbaccess.h"
 #include "platform/errors.h"
 
@@ -11,7 +12,7 @@
 
 struct TApiToken {
     std::string Name;
-    bool Write = false;
+    TApiRole Role = TApiRole::Viewer;
 };
 
 /// A name that is taken or not a plain name, or a token that is unknown.
@@ -29,7 +30,7 @@ public:
 
     /// Makes a token named `name` and returns it; only its hash is stored. ETokenRefused for a
     /// name that is taken or not 1 to 30 letters, digits, "_", "-", ".".
-    std::string Add(const std::string& name, bool write);
+    std::string Add(const std::string& name, TApiRole role);
     std::vector<TApiToken> List();
     /// Removes the token; ETokenRefused when there is none of that name.
     void Revoke(const std::string& name);
@@ -41,5 +42,9 @@ private:
     TDbQuery& m_query;
 };
 
+/// Whether `name` may name a token or a user: 1 to 30 letters, digits, "_", "-", ".".
+bool PlainName(const std::string& name);
+/// `bytes` random bytes of the key generator in lower-case hexadecimal.
+std::string RandomHex(std::size_t bytes);
 /// The SHA-256 hash of `text` in lower-case hexadecimal.
 std::string Sha256Hex(const std::string& text);

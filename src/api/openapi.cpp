@@ -12,11 +12,11 @@ const char* const Description = R"json({
   "openapi": "3.0.3",
   "info": {
     "title": "vkt API",
-    "description": "The monitored sites of a vkt daemon, their maintenance windows and the acknowledgement of their outages, and its status board. Resources under /api/v1 need a bearer token made with `vkt-datutil token add NAME [--write]`: a read token may GET, a write token may do everything. An address that keeps presenting bad tokens must wait (429). Every path answers a method it does not take with 405 and an `Allow` header (`MethodNotAllowed`), a path not described here with 404 (`NoSuchPath`), and a path or query holding `%00` with 400.",
+    "description": "The monitored sites of a vkt daemon, their maintenance windows and the acknowledgement of their outages, and its status board. Resources under /api/v1 need a bearer token made with `vkt-datutil token add NAME [--role ROLE]`, or the session cookie of a user signed in at /api/v1/session (whose changes repeat the session's CSRF value in the X-CSRF-Token header). Each has a role: a viewer reads all but users and tokens, an operator also acknowledges outages and makes or ends maintenance windows, an admin may do everything; a request beyond its role is 403 naming the role it needs. An address that keeps presenting bad tokens must wait (429). Every path answers a method it does not take with 405 and an `Allow` header (`MethodNotAllowed`), a path not described here with 404 (`NoSuchPath`), and a path or query holding `%00` with 400.",
     "version": "VERSION"
   },
   "servers": [{"url": "/", "description": "The listener that serves this description"}],
-  "security": [{"bearer": []}],
+  "security": [{"bearer": []}, {"session": []}],
   "x-every-path": {"400": {"$ref": "#/components/responses/BadTarget"}, "404": {"$ref": "#/components/responses/NoSuchPath"}, "405": {"$ref": "#/components/responses/MethodNotAllowed"}},
   "paths": {
     "/api/v1/sites": {
@@ -177,6 +177,132 @@ const char* const Description = R"json({
         }
       }
     },
+    "/api/v1/session": {
+      "post": {
+        "summary": "Signs a user in: a session cookie and the CSRF value its changes repeat",
+        "description": "JSON or a form of `user` and `password`. A wrong pair counts as a bad token does (429 after five). The cookie `vkt_session` is HttpOnly, SameSite=Strict, Path=/, and Secure over HTTPS; a session unused for 30 minutes ends.",
+        "operationId": "signIn",
+        "security": [],
+        "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/SignIn"}}, "application/x-www-form-urlencoded": {"schema": {"$ref": "#/components/schemas/SignIn"}}}},
+        "responses": {
+          "200": {"description": "Signed in", "headers": {"Set-Cookie": {"required": true, "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Session"}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
+          "401": {"description": "The user name or the password is wrong", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "413": {"$ref": "#/components/responses/TooLarge"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      },
+      "get": {
+        "summary": "Who is signed in, with the session's CSRF value",
+        "operationId": "getSession",
+        "security": [{"session": []}],
+        "responses": {
+          "200": {"description": "The session", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Session"}}}},
+          "401": {"description": "Nobody is signed in, or the session has ended", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "404": {"description": "A token has no session", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
+      },
+      "delete": {
+        "summary": "Signs out",
+        "operationId": "signOut",
+        "security": [{"session": []}],
+        "responses": {
+          "204": {"description": "Signed out; the cookie is cleared"},
+          "401": {"description": "The session has ended", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "404": {"description": "A token has no session", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
+      }
+    },
+    "/api/v1/users": {
+      "get": {
+        "summary": "The users with their roles (admin)",
+        "operationId": "listUsers",
+        "responses": {
+          "200": {"description": "By name", "content": {"application/json": {"schema": {"type": "object", "required": ["users"], "properties": {"users": {"type": "array", "items": {"$ref": "#/components/schemas/Account"}}}}}}},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      },
+      "post": {
+        "summary": "Adds a user; the password is kept as a crypt(3) hash (admin)",
+        "operationId": "addUser",
+        "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/UserInput"}}}},
+        "responses": {
+          "201": {"description": "Added", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Account"}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "409": {"description": "The name is taken", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "413": {"$ref": "#/components/responses/TooLarge"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      }
+    },
+    "/api/v1/users/{name}": {
+      "parameters": [{"name": "name", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "delete": {
+        "summary": "Removes the user and ends their sessions (admin)",
+        "operationId": "removeUser",
+        "responses": {
+          "204": {"description": "Removed"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "404": {"description": "No user has this name", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      }
+    },
+    "/api/v1/tokens": {
+      "get": {
+        "summary": "The tokens with their roles (admin)",
+        "operationId": "listTokens",
+        "responses": {
+          "200": {"description": "By name", "content": {"application/json": {"schema": {"type": "object", "required": ["tokens"], "properties": {"tokens": {"type": "array", "items": {"$ref": "#/components/schemas/Account"}}}}}}},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      },
+      "post": {
+        "summary": "Makes a token, shown once in this answer (admin)",
+        "operationId": "addToken",
+        "requestBody": {"required": true, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/TokenInput"}}}},
+        "responses": {
+          "201": {"description": "Added", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/NewToken"}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "409": {"description": "The name is taken", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "413": {"$ref": "#/components/responses/TooLarge"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      }
+    },
+    "/api/v1/tokens/{name}": {
+      "parameters": [{"name": "name", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "delete": {
+        "summary": "Revokes the token (admin)",
+        "operationId": "removeToken",
+        "responses": {
+          "204": {"description": "Removed"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "404": {"description": "No token has this name", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      }
+    },
     "/api/v1/openapi.json": {
       "get": {
         "summary": "This description",
@@ -217,6 +343,36 @@ const char* const Description = R"json({
         }
       }
     },
+    "/status/outages.csv": {
+      "get": {
+        "summary": "The outages that overlap the days from `from` to `to` (default the last 30), as on the admin port",
+        "operationId": "getOutagesCsv",
+        "security": [{}, {"basic": []}],
+        "parameters": [{"name": "from", "in": "query", "required": false, "schema": {"type": "string", "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2}$"}}, {"name": "to", "in": "query", "required": false, "schema": {"type": "string", "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2}$"}}, {"name": "code", "in": "query", "required": false, "schema": {"type": "string"}}],
+        "responses": {
+          "200": {"description": "RFC 4180, CR LF, beginning with a UTF-8 byte-order mark", "content": {"text/csv": {"schema": {"type": "string"}}}},
+          "400": {"description": "The days or the step cannot be read", "content": {"text/plain": {"schema": {"type": "string"}}}},
+          "401": {"$ref": "#/components/responses/LoginNeeded"},
+          "404": {"description": "No history is kept ([History] is off)", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
+      }
+    },
+    "/status/history.csv": {
+      "get": {
+        "summary": "A site's figures per hour or day, as on the admin port",
+        "operationId": "getHistoryCsv",
+        "security": [{}, {"basic": []}],
+        "parameters": [{"name": "code", "in": "query", "required": false, "schema": {"type": "string"}}, {"name": "from", "in": "query", "required": false, "schema": {"type": "string", "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2}$"}}, {"name": "to", "in": "query", "required": false, "schema": {"type": "string", "pattern": "^[0-9]{4}-[0-9]{2}-[0-9]{2}$"}}, {"name": "step", "in": "query", "required": false, "schema": {"type": "string", "enum": ["hour", "day"]}}],
+        "responses": {
+          "200": {"description": "RFC 4180, CR LF, beginning with a UTF-8 byte-order mark", "content": {"text/csv": {"schema": {"type": "string"}}}},
+          "400": {"description": "The days or the step cannot be read", "content": {"text/plain": {"schema": {"type": "string"}}}},
+          "401": {"$ref": "#/components/responses/LoginNeeded"},
+          "404": {"description": "No history is kept ([History] is off)", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "429": {"$ref": "#/components/responses/TooMany"}
+        }
+      }
+    },
     "/metrics": {
       "get": {
         "summary": "The status board in the Prometheus text format 0.0.4",
@@ -234,6 +390,7 @@ const char* const Description = R"json({
   "components": {
     "securitySchemes": {
       "bearer": {"type": "http", "scheme": "bearer", "description": "A token of vkt-datutil token add"},
+      "session": {"type": "apiKey", "in": "cookie", "name": "vkt_session", "description": "The cookie of POST /api/v1/session"},
       "basic": {"type": "http", "scheme": "basic", "description": "[Web] User and Password"}
     },
     "parameters": {
@@ -405,12 +562,20 @@ const char* const Description = R"json({
           "running": {"type": "boolean", "description": "The window holds notices now"}
         }
       },
+      "Account": {"type": "object", "required": ["name", "role"], "properties": {"name": {"type": "string"}, "role": {"$ref": "#/components/schemas/Role"}}},
+      "NewToken": {"type": "object", "required": ["name", "role", "token"], "properties": {"name": {"type": "string"}, "role": {"$ref": "#/components/schemas/Role"}, "token": {"type": "string", "description": "The token, shown this once; only its hash is kept"}}},
+      "Role": {"type": "string", "enum": ["viewer", "operator", "admin"]},
+      "UserInput": {"type": "object", "required": ["name", "password", "role"], "additionalProperties": false, "properties": {"name": {"type": "string", "pattern": "^[A-Za-z0-9_.-]{1,30}$"}, "password": {"type": "string", "minLength": 1}, "role": {"$ref": "#/components/schemas/Role"}}},
+      "TokenInput": {"type": "object", "required": ["name", "role"], "additionalProperties": false, "properties": {"name": {"type": "string", "pattern": "^[A-Za-z0-9_.-]{1,30}$"}, "role": {"$ref": "#/components/schemas/Role"}}},
+      "SignIn": {"type": "object", "required": ["user", "password"], "properties": {"user": {"type": "string"}, "password": {"type": "string"}}},
+      "Session": {"type": "object", "required": ["user", "role", "csrf"], "properties": {"user": {"type": "string"}, "role": {"$ref": "#/components/schemas/Role"}, "csrf": {"type": "string", "description": "Repeated in the X-CSRF-Token header of every change made with the session"}}},
       "Error": {
         "type": "object",
         "required": ["error"],
         "properties": {
           "error": {"type": "string"},
-          "field": {"type": "string", "description": "The field at fault (of a site, a maintenance window or an acknowledgement)"}
+          "field": {"type": "string", "description": "The field at fault (of a site, a maintenance window or an acknowledgement)"},
+          "role": {"type": "string", "enum": ["viewer", "operator", "admin"], "description": "The role a 403 needed"}
         }
       }
     },
@@ -419,7 +584,7 @@ const char* const Description = R"json({
       "BadTarget": {"description": "The path or query holds %00", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "Unauthorized": {"description": "No valid token", "headers": {"WWW-Authenticate": {"required": true, "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "LoginNeeded": {"description": "The [Web] login or a token is needed (text); a token that is not valid gets the JSON error", "headers": {"WWW-Authenticate": {"required": true, "schema": {"type": "string"}}}, "content": {"text/plain": {"schema": {"type": "string"}}, "application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
-      "ReadOnly": {"description": "A read token asked to write", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+      "ReadOnly": {"description": "The caller's role does not reach this (the answer names the role needed), or a change made with a session lacks its X-CSRF-Token", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "NotFound": {"description": "No site has this code", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "TooLarge": {"description": "The body is larger than 1 MB", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
       "TooMany": {"description": "Too many failed attempts", "headers": {"Retry-After": {"required": true, "schema": {"type": "integer"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},

@@ -94,7 +94,7 @@ TApiResponse TSitesResource::Answer(int status, const SiteFields& site, const st
     return JsonAnswer(status, SiteJson(site, tags, board));
 }
 
-TApiResponse TSitesResource::Create(const TApiRequest& request, const std::string& token) {
+TApiResponse TSitesResource::Create(const TApiRequest& request, const std::string& by) {
     SiteFields site;
     std::optional<std::vector<std::string>> tags;
     TApiResponse refusal;
@@ -109,14 +109,14 @@ TApiResponse TSitesResource::Create(const TApiRequest& request, const std::strin
     } catch (const ESiteExists&) {
         return ApiError(409, "a site has the code " + site.Code + " already", "code");
     }
-    WriteLog("API", "Site " + site.Code + " created by token " + token + ".");
+    WriteLog("API", "Site " + site.Code + " created by " + by + ".");
     TApiResponse response = Answer(201, site, tags.value_or(std::vector<std::string>{}));
     response.Headers.emplace_back("Location", "/api/v1/sites/" + PathSegment(site.Code));
     return response;
 }
 
 TApiResponse TSitesResource::Change(const std::string& code, const TApiRequest& request, bool merge,
-                                    const std::string& token) {
+                                    const std::string& by) {
     try {
         return m_database.With([&](TDbQuery& q) {
             SiteStore store(q, m_database.Dialect());
@@ -132,7 +132,7 @@ TApiResponse TSitesResource::Change(const std::string& code, const TApiRequest& 
             if (site.Code != code) return ApiError(400, "code cannot be changed; delete and create the site", "code");
             if (!merge && !tags) tags.emplace(); // PUT: a site without tags
             store.Apply({{SiteChange::Kind::Update, site}}, TagChanges(stored->Code, tags));
-            WriteLog("API", "Site " + code + " changed by token " + token + ".");
+            WriteLog("API", "Site " + code + " changed by " + by + ".");
             return Answer(200, site, tags ? *tags : SiteTags(q).Of(stored->Code));
         });
     } catch (const ESiteInvalid& e) {
@@ -142,13 +142,13 @@ TApiResponse TSitesResource::Change(const std::string& code, const TApiRequest& 
     }
 }
 
-TApiResponse TSitesResource::Remove(const std::string& code, const std::string& token) {
+TApiResponse TSitesResource::Remove(const std::string& code, const std::string& by) {
     try {
         m_database.With([&](TDbQuery& q) { SiteStore(q, m_database.Dialect()).Delete(code); });
     } catch (const ESiteMissing&) {
         return ApiError(404, "no site has the code " + code);
     }
-    WriteLog("API", "Site " + code + " deleted by token " + token + ".");
+    WriteLog("API", "Site " + code + " deleted by " + by + ".");
     TApiResponse response;
     response.Status = 204;
     response.ContentType.clear();
@@ -156,7 +156,7 @@ TApiResponse TSitesResource::Remove(const std::string& code, const std::string& 
 }
 
 // As the status page's form: only while the daemon follows outages up, and only an open outage.
-TApiResponse TSitesResource::AckOutage(const std::string& code, const TApiRequest& request, const std::string& token) {
+TApiResponse TSitesResource::AckOutage(const std::string& code, const TApiRequest& request, const std::string& by) {
     json body;
     if (TApiResponse refusal; !ReadJsonObject(request.Body.empty() ? "{}" : request.Body, body, refusal))
         return refusal;
@@ -177,8 +177,8 @@ TApiResponse TSitesResource::AckOutage(const std::string& code, const TApiReques
     if (known.empty()) return ApiError(409, "no open outage of " + site->Code + " to acknowledge");
     // Stored before the answer, so that a stop right after it loses nothing.
     const std::optional<AckRow> row =
-        m_database.With([&](TDbQuery& q) { return AckRows(q).Acknowledge(known, token, text, GetClock().Now()); });
+        m_database.With([&](TDbQuery& q) { return AckRows(q).Acknowledge(known, by, text, GetClock().Now()); });
     if (!row) return ApiError(409, "no open outage of " + site->Code + " to acknowledge");
-    Acknowledge(known, token, text);
+    Acknowledge(known, by, text);
     return Answer(200, *site, m_database.With([&](TDbQuery& q) { return SiteTags(q).Of(site->Code); }));
 }

@@ -30,14 +30,14 @@ public:
     TApiResponse List(const TApiRequest& request);
     /// GET /sites/{code}.
     TApiResponse Get(const std::string& code);
-    /// POST /sites, by the token named `token`.
-    TApiResponse Create(const TApiRequest& request, const std::string& token);
+    /// POST /sites; `by` names the caller in the log ("token deploy", "user ana").
+    TApiResponse Create(const TApiRequest& request, const std::string& by);
     /// PUT (`merge` false: fields left out are empty) or PATCH (`merge`: they keep their values).
-    TApiResponse Change(const std::string& code, const TApiRequest& request, bool merge, const std::string& token);
+    TApiResponse Change(const std::string& code, const TApiRequest& request, bool merge, const std::string& by);
     /// DELETE /sites/{code}: the site and its VKT rows.
-    TApiResponse Remove(const std::string& code, const std::string& token);
-    /// POST /sites/{code}/ack: acknowledges the site's open outage as the token named `token`.
-    TApiResponse AckOutage(const std::string& code, const TApiRequest& request, const std::string& token);
+    TApiResponse Remove(const std::string& code, const std::string& by);
+    /// POST /sites/{code}/ack: acknowledges the site's open outage in the name `by` (a token's or user's).
+    TApiResponse AckOutage(const std::string& code, const TApiRequest& request, const std::string& by);
 
 private:
     TApiResponse Answer(int status, const SiteFields& site, const std::vector<std::string>& tags) const;

@@ -16,13 +16,14 @@
 
 namespace {
 
-const std::string kUsage = std::string("usage: vkt-datutil backup|restore|clear|info [--yes] (--all | TABLE ...)\n") +
-                           kSitesUsage +
-                           "       vkt-datutil token add NAME [--write] | token list | token revoke NAME\n"
-                           "       vkt-datutil widen-address\n"
-                           "  TABLE is one of alarms, codes, vkt, operator, site.\n"
-                           "  widen-address widens site.IPaddr of an existing database to 255 characters.\n"
-                           "  clear asks before it drops the tables; without a terminal it needs --yes.\n";
+const std::string kUsage =
+    std::string("usage: vkt-datutil backup|restore|clear|info [--yes] (--all | TABLE ...)\n") + kSitesUsage +
+    "       vkt-datutil token add NAME [--role ROLE | --write] | token list | token revoke NAME\n"
+    "       vkt-datutil user add NAME --role viewer|operator|admin | user list | user remove NAME\n"
+    "       vkt-datutil widen-address\n"
+    "  TABLE is one of alarms, codes, vkt, operator, site.\n"
+    "  widen-address widens site.IPaddr of an existing database to 255 characters.\n"
+    "  clear asks before it drops the tables; without a terminal it needs --yes.\n";
 
 /// The canonical table name, or "" when `name` is none of the five.
 std::string KnownTable(const std::string& name) {
@@ -68,7 +69,8 @@ int WidenAddress(TVKTDataModule& dm) {
 } // namespace
 
 int RunDatUtilCli(int argc, char** argv, const DatUtilTableRunner& runTables) {
-    if (argc >= 2 && std::string(argv[1]) == "token") return RunTokenCli(argc, argv);
+    if (argc >= 2 && (std::string(argv[1]) == "token" || std::string(argv[1]) == "user"))
+        return RunTokenCli(argc, argv);
     DatUtilTableArgs args;
     if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
         std::fputs(kUsage.c_str(), stdout);

@@ -6,6 +6,7 @@
 #include <crypt.h>
 
 #include <memory>
+#include <stdexcept>
 
 // Standard base64 exactly as RFC 4648 writes it: only its alphabet, a length that is a multiple of
 // four, "=" only as the last one or two characters, and the bits the padding leaves over zero. A
@@ -40,8 +41,6 @@ bool UsableCryptHash(const std::string& hash) {
     return result != nullptr && result[0] != '*';
 }
 
-namespace {
-
 // Takes as long for every `given` of one `expected`: how far a guess was right does not show in
 // the time of the answer.
 bool SameBytes(const std::string& given, const std::string& expected) {
@@ -50,6 +49,8 @@ bool SameBytes(const std::string& given, const std::string& expected) {
         differ |= static_cast<unsigned char>((i < given.size() ? given[i] : 0) ^ expected[i]);
     return differ == 0;
 }
+
+namespace {
 
 bool HasControlCharacter(const std::string& text) {
     for (unsigned char c : text)
@@ -72,6 +73,8 @@ bool DecodeBasic(const std::string& authorization, std::string& user, std::strin
     return true;
 }
 
+} // namespace
+
 bool PasswordMatches(const std::string& password, const std::string& hash) {
     if (hash.empty() || hash[0] == '*' || hash[0] == '!') return false; // a locked or unusable hash
     auto data = std::make_unique<crypt_data>();
@@ -79,7 +82,18 @@ bool PasswordMatches(const std::string& password, const std::string& hash) {
     return result != nullptr && result[0] != '*' && SameBytes(result, hash);
 }
 
-} // namespace
+// yescrypt where libcrypt has it, else SHA-512; both with the library's default cost.
+std::string HashPassword(const std::string& password) {
+    char salt[CRYPT_GENSALT_OUTPUT_SIZE];
+    bool salted = false;
+    for (const char* prefix : {"$y$", "$6$"})
+        if (!salted && crypt_gensalt_rn(prefix, 0, nullptr, 0, salt, sizeof salt) != nullptr) salted = true;
+    if (!salted) throw std::runtime_error("libcrypt makes neither yescrypt nor SHA-512 salts");
+    auto data = std::make_unique<crypt_data>();
+    const char* hash = crypt_r(password.c_str(), salt, data.get());
+    if (hash == nullptr || hash[0] == '*') throw std::runtime_error("crypt_r could not hash a password");
+    return hash;
+}
 
 // Every well-formed login is hashed, whatever its user name: a wrong name costs the same crypt(3)
 // as a wrong password, so the time of a refusal does not tell which names exist.

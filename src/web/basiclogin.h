@@ -13,3 +13,10 @@ bool Base64Decode(const std::string& text, std::string& out);
 bool BasicLoginMatches(const std::string& authorization, const std::string& user, const std::string& hash);
 /// Whether `hash` is a hash crypt(3) can check passwords against.
 bool UsableCryptHash(const std::string& hash);
+/// Whether crypt(3) gives `hash` again for `password` (compared in constant time); a locked or
+/// unusable hash accepts nothing.
+bool PasswordMatches(const std::string& password, const std::string& hash);
+/// A crypt(3) hash of `password` with a fresh salt: yescrypt where libcrypt has it, else SHA-512.
+std::string HashPassword(const std::string& password);
+/// Whether `given` equals `expected`, in a time that does not tell how much of it was right.
+bool SameBytes(const std::string& given, const std::string& expected);

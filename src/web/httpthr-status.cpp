@@ -18,7 +18,7 @@
 namespace {
 
 bool IsHistoryPath(const std::string& path) {
-    return path == "/status/site" || path == "/status/outages.csv" || path == "/status/history.csv";
+    return path == "/status/site" || IsHistoryCsvPath(path);
 }
 
 TSiteRecord SiteRecord(THistoryReport& report, const std::string& code, long long now) {
@@ -30,32 +30,6 @@ TSiteRecord SiteRecord(THistoryReport& report, const std::string& code, long lon
     record.Days = report.Rows(HistoryStore::Step::Day, code, DaysBefore(today, 364), NextLocalDay(today));
     record.Outages = report.Outages(DaysBefore(today, 365), now + 1, code);
     return record;
-}
-
-// The history paths read the tables over a connection of their own, made for the request. A report
-// whose days or step cannot be read is refused: `refusal` says why, and no body is made.
-std::unique_ptr<TStatusBody> HistoryBodyFor(const THTTPRequest& request, const TStatusView& view,
-                                            std::string& refusal) {
-    if (!view.History()) return nullptr;
-    const std::string& path = request.TargetPath;
-    const long long now = DateTimeToTimeT(GetClock().Now());
-    const auto span = ReportSpan(request.QueryField("from"), request.QueryField("to"), now);
-    const std::string step = request.QueryField("step");
-    if (!span || (!step.empty() && step != "hour" && step != "day")) {
-        refusal = "A report takes from and to as days YYYY-MM-DD, and step as hour or day.\n";
-        return nullptr;
-    }
-    THistoryReport report(*view.History());
-    const auto [from, to] = *span;
-    const std::string given = request.QueryField("code");
-    // A code no site has any more still names its outages and rows as given.
-    const std::string known = given.empty() ? given : report.SiteCode(given);
-    const std::string code = known.empty() ? given : known;
-    if (path == "/status/outages.csv")
-        return std::make_unique<TOutagesCsv>(view, report.Outages(from, to, code), report.SiteNames(), now);
-    const auto rows = step == "day" ? HistoryStore::Step::Day : HistoryStore::Step::Hour;
-    return std::make_unique<THistoryCsv>(
-        view, code, code.empty() ? decltype(report.Rows(rows, code, from, to)){} : report.Rows(rows, code, from, to));
 }
 
 } // namespace
@@ -82,7 +56,10 @@ void THTTPThread::RespondWithStatus(const THTTPRequest& request) {
         return;
     }
     std::string refusal;
-    if (!body) body = HistoryBodyFor(request, view, refusal);
+    if (!body)
+        body = HistoryBodyFor(
+            request.TargetPath, [&request](const std::string& name) { return request.QueryField(name); }, view,
+            refusal);
     if (body)
         SendStatusBody(*body, view);
     else if (!refusal.empty())

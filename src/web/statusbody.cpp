@@ -1,7 +1,12 @@
 // TStatusBody: the whole body, for the callers that keep it; which body a path asks for.
 #include "web/statusbody.h"
 
+#include "platform/clock.h"
+#include "platform/datetime.h"
 #include "platform/strutil.h"
+#include "web/historycsv.h"
+#include "web/historyreport.h"
+#include "web/outagescsv.h"
 #include "web/statusjson.h"
 #include "web/statusmetrics.h"
 #include "web/statuspage.h"
@@ -32,4 +37,34 @@ std::shared_ptr<const std::string> SharedStatusBody(const TStatusBody& body, con
                                    int(view.DatabaseUp), view.PollDelay, (long long)view.Summary.Bucket) +
                             view.MaintenanceKey();
     return view.Snapshot->Rendered(key, [&body] { return body.Whole(); });
+}
+
+bool IsHistoryCsvPath(const std::string& path) {
+    return path == "/status/outages.csv" || path == "/status/history.csv";
+}
+
+// The history paths read the tables over a connection of their own, made for the request. A report
+// whose days or step cannot be read is refused: `refusal` says why, and no body is made.
+std::unique_ptr<TStatusBody> HistoryBodyFor(const std::string& path,
+                                            const std::function<std::string(const std::string&)>& field,
+                                            const TStatusView& view, std::string& refusal) {
+    if (!view.History() || !IsHistoryCsvPath(path)) return nullptr;
+    const long long now = DateTimeToTimeT(GetClock().Now());
+    const auto span = ReportSpan(field("from"), field("to"), now);
+    const std::string step = field("step");
+    if (!span || (!step.empty() && step != "hour" && step != "day")) {
+        refusal = "A report takes from and to as days YYYY-MM-DD, and step as hour or day.\n";
+        return nullptr;
+    }
+    THistoryReport report(*view.History());
+    const auto [from, to] = *span;
+    const std::string given = field("code");
+    // A code no site has any more still names its outages and rows as given.
+    const std::string known = given.empty() ? given : report.SiteCode(given);
+    const std::string code = known.empty() ? given : known;
+    if (path == "/status/outages.csv")
+        return std::make_unique<TOutagesCsv>(view, report.Outages(from, to, code), report.SiteNames(), now);
+    const auto rows = step == "day" ? HistoryStore::Step::Day : HistoryStore::Step::Hour;
+    return std::make_unique<THistoryCsv>(
+        view, code, code.empty() ? decltype(report.Rows(rows, code, from, to)){} : report.Rows(rows, code, from, to));
 }

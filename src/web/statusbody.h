@@ -5,6 +5,7 @@
 #include "web/sitefilter.h"
 #include "web/statusview.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,3 +43,11 @@ std::optional<SiteFilter::Refusal> StatusFilterFor(const std::string& path,
 /// for the same bytes (SameForEveryone); the view's daemon, database state and poll interval are part
 /// of the key.
 std::shared_ptr<const std::string> SharedStatusBody(const TStatusBody& body, const TStatusView& view);
+
+/// Whether `path` is one of the history CSVs (/status/outages.csv, /status/history.csv).
+bool IsHistoryCsvPath(const std::string& path);
+/// The body of a history CSV, its query fields read through `field`; none when [History] is off or
+/// the path is no CSV's, or, with `refusal` saying why, when its days or step cannot be read.
+std::unique_ptr<TStatusBody> HistoryBodyFor(const std::string& path,
+                                            const std::function<std::string(const std::string&)>& field,
+                                            const TStatusView& view, std::string& refusal);

@@ -48,7 +48,8 @@ void AddMakeForm(std::string& page) {
             "aria-label=End></p>\n<p>Or weekly on";
     for (const char* day : DayNames)
         page += std::string(" <label><input type=checkbox name=weekdays value=") + day + ">" + day + "</label>";
-    page += " at <input name=time type=time aria-label=\"Time of day\"> for the minutes above</p>\n<p><button>Make window</button></p></form>\n";
+    page += " at <input name=time type=time aria-label=\"Time of day\"> for the minutes above</p>\n<p><button>Make "
+            "window</button></p></form>\n";
 }
 
 } // namespace

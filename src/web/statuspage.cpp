@@ -33,11 +33,13 @@ const char* const PageStyle =
     "border-radius:2px}"
     ".r{fill:none;stroke:#185;stroke-width:1.4;stroke-linecap:round;stroke-linejoin:round}.l{stroke:#c22;stroke-width:"
     "1.5}"
-    "form input{padding:3px 6px;width:18em;max-width:100%;box-sizing:border-box}.note{color:#595959}.nav{margin:0 0 .3em}"
+    "form input{padding:3px 6px;width:18em;max-width:100%;box-sizing:border-box}.note{color:#595959}.nav{margin:0 0 "
+    ".3em}"
     "h2{font-size:1.15em;margin:1.2em 0 .2em}.mk input{width:auto}.mk p{margin:.3em 0}td form{margin:0}"
     "td form input{width:10em}td.st i{color:#8a4b00;font-style:normal}"
     "@media(max-width:760px){body{margin:.5em}thead{display:none}table,tbody,tr,td{display:block}"
-    "tr{border:1px solid #ccd;margin:0 0 .5em;padding:.2em 0}td{padding:1px 8px;white-space:normal;overflow-wrap:anywhere}td.n{text-align:left}"
+    "tr{border:1px solid #ccd;margin:0 0 .5em;padding:.2em 0}td{padding:1px "
+    "8px;white-space:normal;overflow-wrap:anywhere}td.n{text-align:left}"
     "tbody td:nth-child(n+4)::before{color:#595959}"
     ".sites td:nth-child(5)::before{content:'Since '}.sites td:nth-child(6)::before{content:'Last RTT '}"
     ".sites td:nth-child(7)::before{content:'Loss 24 h '}.sites td:nth-child(9)::before{content:'Notified '}"
@@ -89,8 +91,8 @@ std::string AckCell(const TSiteStatus& site, bool acknowledging) {
     const bool down = site.GroupDown >= 0 ? site.GroupDown == 1 : site.State == TSiteStatus::Down;
     if (!acknowledging || !down) return {};
     return "<form class=ack method=post action=\"/status/ack\"><input type=hidden name=code value=\"" +
-           HtmlEscape(site.Code) + "\"><input name=comment placeholder=comment aria-label=\"Comment on " + HtmlEscape(site.Code) +
-           "\"> <button>Acknowledge</button></form>";
+           HtmlEscape(site.Code) + "\"><input name=comment placeholder=comment aria-label=\"Comment on " +
+           HtmlEscape(site.Code) + "\"> <button>Acknowledge</button></form>";
 }
 
 const char* RowClass(TSiteStatus::TState state) {
@@ -231,7 +233,8 @@ void TStatusPage::Write(TBodyOut& out) const {
     page += Format("<noscript><meta http-equiv=refresh content=%d></noscript>", refresh);
     page += "<meta name=viewport content=\"width=device-width,initial-scale=1\">";
     page += "<title>Status " + HtmlEscape(view.DaemonId) + "</title><style>" + PageStyle +
-            (view.History() ? HistoryStyle : "") + "</style></head>" + Format("<body data-refresh=%d><main>\n", refresh);
+            (view.History() ? HistoryStyle : "") + "</style></head>" +
+            Format("<body data-refresh=%d><main>\n", refresh);
     page += "<h1>Status <span>" + HtmlEscape(view.DaemonId) + "</span></h1>\n";
     page += "<p class=nav><a href=\"/\">Administration</a></p>\n";
     AddSummary(page, view);
@@ -242,8 +245,9 @@ void TStatusPage::Write(TBodyOut& out) const {
     page += "<form method=get action=status>" + kept + "<input name=q value=\"" + HtmlEscape(filter) +
             "\" placeholder=\"code, name or address\" aria-label=\"Filter by code, name or address\"> "
             "<button>Filter</button></form>\n";
-    page += "<table class=sites><thead><tr><th>Code<th>Site<th>Address<th>State<th>Since<th>Last RTT<th>Loss 24 h<th>Cause"
-            "<th>Notified<th>RTT, last 24 h";
+    page +=
+        "<table class=sites><thead><tr><th>Code<th>Site<th>Address<th>State<th>Since<th>Last RTT<th>Loss 24 h<th>Cause"
+        "<th>Notified<th>RTT, last 24 h";
     if (view.History()) page += "<th>Uptime 30 d<th>Last 90 days";
     page += "</tr></thead><tbody>\n";
     int matching = 0;

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -349,4 +350,49 @@ TEST_F(ApiWithFollowups, WindowsAndAcknowledgementsFollowThePageRulesAndShowOnTh
         if (shown["code"] == "KEEP") {
             EXPECT_EQ(shown["uptime"], keep["uptime"]);
         }
+}
+
+namespace {
+
+/// Two sites that never answer, with reminders (so their outages can be acknowledged) and history.
+class ApiPages : public ApiOverHttps {
+protected:
+    void Seed() override {
+        std::string why;
+        if (!silent.Create(why)) GTEST_SKIP() << why;
+        db.AddSite("D1", "SILENT1", silent.Inside());
+        db.AddSite("D1", "SILENT2", silent.Inside());
+    }
+    std::string Sections() const override { return "[Alert]\r\nRemind=60\r\n[History]\r\n"; }
+
+    SilentHostNamespace silent{"apiui", "100.64.31"};
+};
+
+} // namespace
+
+// The pages in a real browser, as an operator uses them; axe-core judges each at both widths.
+TEST_F(ApiPages, ChromiumSignsInAddsPastesAcknowledgesAndEndsAWindow) {
+    if (!Have("chromium")) GTEST_SKIP() << "chromium is not installed";
+    const std::string npm = VKT_SOURCE_DIR "/build/npm";
+    ASSERT_TRUE(std::filesystem::exists(npm + "/node_modules/puppeteer-core")) << "run scripts/setup";
+    EXPECT_EQ(RunCommand("echo 'pass word' | VKT_HOME=" + daemon.home.Path() +
+                         " " VKT_DATUTIL_BINARY " user add ana --role admin 2>&1")
+                  .substr(15),
+              "User ana added (admin).\n");
+    ASSERT_TRUE(vkt->WaitForOutput("Unable to contact SILENT2", 60s)) << vkt->Output();
+    const std::string shots = std::string(VKT_BINARY_DIR) + "/Testing/ui";
+    std::filesystem::create_directories(shots);
+    const std::string out = RunCommand("node " VKT_SOURCE_DIR "/tests/api/ui_browser.js " + npm + " " + base +
+                                       " ana 'pass word' " + shots + " SILENT1 SILENT2 2>&1");
+    std::cout << out;
+    EXPECT_EQ(out.find("FAIL"), std::string::npos) << out;
+    EXPECT_NE(out.find("\naxe: "), std::string::npos) << out;
+    ASSERT_TRUE(vkt->WaitForOutput("Polling UI1 [127.0.0.1]", 60s)) << vkt->Output();
+    const std::vector<std::string> events = LogEvents(vkt->Output(), {"API", "MAIL", "MAINTAIN"});
+    for (const std::string line :
+         {"[API] User ana signed in from 127.0.0.1.", "[API] Site UI1 created by user ana.",
+          "[API] Site P3 created by user ana.", "[MAIL] Outage of SILENT1 acknowledged by ana: both on it",
+          "[MAIL] Outage of SILENT2 acknowledged by ana: both on it",
+          "[MAINTAIN] Maintenance window for P1 ended early by ana."})
+        EXPECT_NE(std::find(events.begin(), events.end(), line), events.end()) << line;
 }

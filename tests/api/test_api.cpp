@@ -5,6 +5,7 @@
 #include "api/apiserver.h"
 #include "api/apisettings.h"
 #include "api/apitokens.h"
+#include "api/apiusers.h"
 #include "api/attemptlimiter.h"
 #include "api/maintenanceresource.h"
 #include "api/openapi.h"
@@ -35,6 +36,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -188,12 +190,12 @@ TEST(ApiSettings, ListenIsHostAndPortAndACertificateNeedsItsKey) {
 
 TEST_P(TokensOn, OnlyTheHashIsStoredAndEachTokenKnowsWhetherItMayWrite) {
     TApiTokens tokens(dm.adoQ2);
-    const std::string reader = tokens.Add("reader", false);
-    const std::string writer = tokens.Add("ci.deploy-1", true);
+    const std::string reader = tokens.Add("reader", TApiRole::Viewer);
+    const std::string writer = tokens.Add("ci.deploy-1", TApiRole::Admin);
     EXPECT_NE(reader, writer);
-    EXPECT_THROW(tokens.Add("reader", true), ETokenRefused);
+    EXPECT_THROW(tokens.Add("reader", TApiRole::Admin), ETokenRefused);
     for (const std::string& name : {std::string(), std::string("two words"), std::string(31, 'n'), std::string("x'y")})
-        EXPECT_THROW(tokens.Add(name, false), ETokenRefused) << name;
+        EXPECT_THROW(tokens.Add(name, TApiRole::Viewer), ETokenRefused) << name;
 
     OpenStatement(dm.adoQ2, {"SELECT name, hash FROM apitoken ORDER BY name"});
     for (; !dm.adoQ2.Eof(); dm.adoQ2.Next()) {
@@ -202,8 +204,8 @@ TEST_P(TokensOn, OnlyTheHashIsStoredAndEachTokenKnowsWhetherItMayWrite) {
     }
     ASSERT_EQ(tokens.List().size(), 2u);
     EXPECT_EQ(tokens.List()[0].Name, "ci.deploy-1");
-    EXPECT_TRUE(tokens.List()[0].Write);
-    EXPECT_FALSE(tokens.List()[1].Write);
+    EXPECT_EQ(tokens.List()[0].Role, TApiRole::Admin);
+    EXPECT_EQ(tokens.List()[1].Role, TApiRole::Viewer);
 
     EXPECT_EQ(tokens.Find(writer)->Name, "ci.deploy-1");
     EXPECT_FALSE(tokens.Find(Sha256Hex(writer))) << "the stored hash is no token";
@@ -560,8 +562,8 @@ protected:
         connection.ConnectionString = Database();
         connection.Open();
         TDbQuery query{connection};
-        writer = TApiTokens(query).Add("writer", true);
-        reader = TApiTokens(query).Add("reader", false);
+        writer = TApiTokens(query).Add("writer", TApiRole::Admin);
+        reader = TApiTokens(query).Add("reader", TApiRole::Viewer);
         WriteFileText(dir.File("vkt.ini"), ini + "\r\n");
         server.ConfigFile = dir.File("vkt.ini");
         server.Board = &board;
@@ -744,6 +746,116 @@ TEST_F(ApiPeers, StatusPathsTakeATokenInPlaceOfTheLogin) {
     const std::string head =
         RunCommand("curl -s -D - -o /dev/null http://127.0.0.1:" + std::to_string(server.Port()) + "/metrics");
     EXPECT_NE(head.find("WWW-Authenticate: Bearer realm=\"vkt\""), std::string::npos) << head;
+}
+
+/// What one role may send: a route and method with its status for each caller. "allowed" answers are
+/// those of the route itself (404 for a name that is none), so only 403 marks a refusal of the role.
+TEST_F(ApiPeers, EachRoleReachesItsRoutesAndNoFurtherAsTokenOrSession) {
+    MaintenanceBook book;
+    server.Maintenance = &book;
+    std::string operatorToken;
+    {
+        TDbConnection connection;
+        connection.ConnectionString = Database();
+        connection.Open();
+        TDbQuery query{connection};
+        operatorToken = TApiTokens(query).Add("ops", TApiRole::Operator);
+        TApiUsers(query).Add("olga", "night shift", TApiRole::Operator);
+    }
+    Start("[Api]\r\nListen=127.0.0.1:0");
+    const auto signIn = Curl("/api/v1/session", "-c " + dir.File("jar") + " -D " + dir.File("head") +
+                                                    " -d '{\"user\":\"olga\",\"password\":\"night shift\"}'");
+    ASSERT_EQ(signIn.first, "200") << signIn.second;
+    const std::string csrf = nlohmann::json::parse(signIn.second)["csrf"];
+    const std::string session = "-b " + dir.File("jar") + " -H 'X-CSRF-Token: " + csrf + "'";
+    const auto bearer = [](const std::string& token) { return "-H 'Authorization: Bearer " + token + "'"; };
+    const std::vector<std::string> callers = {bearer(reader), bearer(operatorToken), bearer(writer), session};
+    struct Case {
+        std::string Method, Path, Body;
+        std::vector<std::string> Status; // viewer token, operator token, admin token, operator session
+    };
+    const std::string site = R"({"code":"R1","address":"127.0.0.1","downtime":1,"daemon":"D1"})";
+    const std::vector<Case> cases = {
+        {"GET", "/api/v1/sites", "", {"200", "200", "200", "200"}},
+        {"GET", "/api/v1/maintenance", "", {"200", "200", "200", "200"}},
+        {"POST", "/api/v1/sites/NONE/ack", "{}", {"403", "404", "404", "404"}},
+        {"POST", "/api/v1/maintenance", R"({"code":"X"})", {"403", "400", "400", "400"}},
+        {"DELETE", "/api/v1/maintenance/7", "", {"403", "404", "404", "404"}},
+        {"POST", "/api/v1/sites", site, {"403", "403", "201", "403"}},
+        {"PATCH", "/api/v1/sites/R1", R"({"name":"x"})", {"403", "403", "200", "403"}},
+        {"DELETE", "/api/v1/sites/NONE", "", {"403", "403", "404", "403"}},
+        {"GET", "/api/v1/users", "", {"403", "403", "200", "403"}},
+        {"POST", "/api/v1/users", R"({"name":"u1","password":"p","role":"viewer"})", {"403", "403", "201", "403"}},
+        {"DELETE", "/api/v1/users/NONE", "", {"403", "403", "404", "403"}},
+        {"GET", "/api/v1/tokens", "", {"403", "403", "200", "403"}},
+        {"POST", "/api/v1/tokens", R"({"name":"t1","role":"operator"})", {"403", "403", "201", "403"}},
+        {"DELETE", "/api/v1/tokens/NONE", "", {"403", "403", "404", "403"}},
+    };
+    for (const Case& c : cases)
+        for (std::size_t i = 0; i < callers.size(); ++i) {
+            const auto [status, body] =
+                Curl(c.Path, "-X " + c.Method + " " + callers[i] + (c.Body.empty() ? "" : " -d '" + c.Body + "'"));
+            EXPECT_EQ(status, c.Status[i]) << c.Method << " " << c.Path << " caller " << i << "\n" << body;
+            if (status == "403") {
+                EXPECT_TRUE(nlohmann::json::parse(body)["role"].is_string()) << body << " names the role needed";
+            }
+        }
+    const std::string logged = log.Text();
+    for (const std::string line :
+         {"[API] Site R1 created by token writer.", "[API] Site R1 changed by token writer.",
+          "[API] User u1 added (viewer) by token writer.", "[API] Token t1 added (operator) by token writer."})
+        EXPECT_NE(logged.find(line), std::string::npos) << line << "\n" << logged;
+}
+
+// The cookie cannot be read by a script nor sent by another site; a change made with it needs the
+// CSRF value; signing out ends it; wrong passwords count as bad tokens do.
+TEST_F(ApiPeers, SessionsNeedTheirCsrfHeaderForChangesAndEndAtSignOut) {
+    {
+        TDbConnection connection;
+        connection.ConnectionString = Database();
+        connection.Open();
+        TDbQuery query{connection};
+        TApiUsers(query).Add("ana", "correct horse", TApiRole::Admin);
+    }
+    Start("[Api]\r\nListen=127.0.0.1:0");
+    const std::string jar = "-b " + dir.File("jar") + " -c " + dir.File("jar");
+    const auto form =
+        Curl("/api/v1/session", jar + " -D " + dir.File("head") + " -d 'user=ana&password=correct+horse'");
+    ASSERT_EQ(form.first, "200") << form.second;
+    const std::string head = ReadFileText(dir.File("head"));
+    const std::string cookie =
+        head.substr(head.find("Set-Cookie: "), head.find('\n', head.find("Set-Cookie: ")) - head.find("Set-Cookie: "));
+    EXPECT_TRUE(std::regex_search(cookie, std::regex("^Set-Cookie: vkt_session=[0-9a-f]{64}; Path=/; HttpOnly; "
+                                                     "SameSite=Strict\r$")))
+        << cookie << " (no Secure over plain HTTP)";
+    const std::string csrf = nlohmann::json::parse(form.second)["csrf"];
+    const std::string site = " -d '{\"code\":\"S1\",\"address\":\"127.0.0.1\",\"downtime\":1,\"daemon\":\"D1\"}'";
+    struct Step {
+        std::string Method, Path, Options, Status;
+    };
+    const std::vector<Step> steps = {
+        {"GET", "/api/v1/session", jar, "200"},
+        {"POST", "/api/v1/sites", jar + site, "403"},
+        {"POST", "/api/v1/sites", jar + " -H 'X-CSRF-Token: " + std::string(64, '0') + "'" + site, "403"},
+        {"POST", "/api/v1/sites", jar + " -H 'X-CSRF-Token: " + csrf + "'" + site, "201"},
+        {"DELETE", "/api/v1/session", jar, "403"},
+        {"DELETE", "/api/v1/session", jar + " -H 'X-CSRF-Token: " + csrf + "'", "204"},
+        {"GET", "/api/v1/sites", jar, "401"},
+        {"GET", "/api/v1/sites", "-H 'Cookie: vkt_session=" + std::string(64, 'a') + "'", "401"},
+        {"POST", "/api/v1/session", "-d '{\"user\":\"ana\",\"password\":\"x\"}'", "401"},
+        {"POST", "/api/v1/session", "-d '{\"user\":\"nobody\",\"password\":\"x\"}'", "401"},
+    };
+    for (const Step& step : steps) {
+        const auto [status, body] = Curl(step.Path, "-X " + step.Method + " " + step.Options);
+        EXPECT_EQ(status, step.Status) << step.Method << " " << step.Path << " " << step.Options << "\n" << body;
+    }
+    EXPECT_EQ(Curl("/api/v1/session", "-d '{\"user\":\"ana\",\"password\":\"correct horse\"}'").first, "200")
+        << "an ended session is no failure: two wrong passwords leave three free";
+    std::string refused;
+    for (int i = 0; i < 10 && refused != "429"; ++i)
+        refused = Curl("/api/v1/session", "-d '{\"user\":\"ana\",\"password\":\"x\"}'").first;
+    EXPECT_EQ(refused, "429") << "wrong passwords make the address wait";
+    EXPECT_NE(log.Text().find("[API] Site S1 created by user ana.\n"), std::string::npos) << log.Text();
 }
 
 // The client learns that the database is away, the log learns where it was looked for.

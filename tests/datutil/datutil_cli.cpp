@@ -23,12 +23,12 @@ struct ToolRun {
     std::string Out, Err;
 };
 
-/// Runs vkt-datutil with VKT_HOME=`home`, stdin from /dev/null, and captures its output.
-ToolRun RunTool(const std::string& home, const std::vector<std::string>& args) {
+/// Runs vkt-datutil with VKT_HOME=`home`, stdin from `input`, and captures its output.
+ToolRun RunTool(const std::string& home, const std::vector<std::string>& args, const std::string& input = "/dev/null") {
     const std::string out = home + "/tool.out", err = home + "/tool.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     // Sanitizer builds would report their leak suppressions on stderr, which the tests read.
@@ -387,6 +387,46 @@ TEST_P(DatUtilCli, ExportReadsBackAsTheSameStringsInPythonAndPlansNothing) {
                          "unchanged\nApplied.\n"),
               std::string::npos)
         << r.Out;
+}
+
+// Tokens and users from a shell on both backends: roles by name, --write as before (admin), a user's
+// password from stdin, and the refusals with their exit status.
+TEST_P(DatUtilCli, TokensAndUsersCarryTheirRoles) {
+    WriteFileText(home.File("password"), "pass word\n");
+    struct Case {
+        std::vector<std::string> Args;
+        bool Password; // stdin holds one; else it is empty
+        int Status;
+        std::string Out, Err; // found in stdout and stderr
+    };
+    const std::vector<Case> cases = {
+        {{"token", "add", "ops", "--role", "operator"}, false, 0, "vkt_", "Token ops added (operator)."},
+        {{"token", "add", "ci", "--write"}, false, 0, "vkt_", "Token ci added (admin)."},
+        {{"token", "add", "view"}, false, 0, "vkt_", "Token view added (viewer)."},
+        {{"token", "add", "x", "--role", "root"}, false, 2, "", "token add needs one NAME"},
+        {{"token", "list"},
+         false,
+         0,
+         "ops                             operator\nview                            viewer\n",
+         ""},
+        {{"user", "add", "ana"}, true, 2, "", "user add needs one NAME and --role"},
+        {{"user", "add", "ana", "--write"}, true, 2, "", "user add needs one NAME and --role"},
+        {{"user", "add", "ana", "--role", "admin"}, false, 1, "", "A password is 1 to 256 bytes."},
+        {{"user", "add", "ana", "--role", "admin"}, true, 0, "", "User ana added (admin)."},
+        {{"user", "add", "ana", "--role", "viewer"}, true, 1, "", "A user named ana exists already."},
+        {{"user", "list"}, false, 0, "ana                             admin\n", ""},
+        {{"user", "remove", "ana"}, false, 0, "", "User ana removed."},
+        {{"user", "remove", "ana"}, false, 1, "", "No user is named ana."},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = RunTool(home.Path(), c.Args, c.Password ? home.File("password") : "/dev/null");
+        std::string label;
+        for (const std::string& a : c.Args)
+            label += a + " ";
+        EXPECT_EQ(r.Status, c.Status) << label << r.Err;
+        EXPECT_NE(r.Out.find(c.Out), std::string::npos) << label << r.Out;
+        EXPECT_NE(r.Err.find(c.Err), std::string::npos) << label << r.Err;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DatUtilCli, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -241,9 +241,8 @@ class StatusPageInChromium : public WebServerTest {
 protected:
     void SetUp() override {
         if (!Have("chromium")) GTEST_SKIP() << "chromium is not installed";
-        m_board.SiteProbed(BoardResult("B2", "Shed on the far side of the yard", "no..such", false, 0,
-                                       ProbeCause::NameNotFound),
-                           {});
+        m_board.SiteProbed(
+            BoardResult("B2", "Shed on the far side of the yard", "no..such", false, 0, ProbeCause::NameNotFound), {});
         m_board.SiteProbed(BoardResult("A1", "Gate", "127.0.0.1", true, 3, ProbeCause::None), {});
         m_board.AcceptsAcknowledgements(true);
         MaintenanceWindow window;
@@ -269,8 +268,7 @@ TEST_F(StatusPageInChromium, FitsAsksBeforeEndingAndSparesWhatIsTyped) {
     const std::string axe = std::string(VKT_SOURCE_DIR) + "/build/npm/node_modules/axe-core/axe.min.js";
     if (!std::filesystem::exists(axe)) GTEST_SKIP() << axe << " is not installed (scripts/setup installs it)";
     const std::string url = "http://127.0.0.1:" + std::to_string(m_port) + "/status";
-    EXPECT_EQ(RunCommand(Script("statuslive.py") + " " + url + " " + ShotPath("status-live") + " " + axe +
-                         " 2>&1"),
+    EXPECT_EQ(RunCommand(Script("statuslive.py") + " " + url + " " + ShotPath("status-live") + " " + axe + " 2>&1"),
               "fits 390 px: yes\n"
               "fits 1400 px: yes\n"
               "axe: no serious or critical finding\n"
