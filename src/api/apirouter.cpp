@@ -253,13 +253,13 @@ TApiResponse TApiRouter::Status(const TApiRequest& request) {
     if (const auto refused = StatusFilterFor(
             request.Path, [&request](const std::string& name) { return request.QueryField(name); }, filter))
         return ApiError(400, refused->Message, refused->Field);
-    const std::unique_ptr<TStatusBody> body = StatusBodyFor(request.Path, filter, request.QueryField("history"), view);
+    std::unique_ptr<TStatusBody> body = StatusBodyFor(request.Path, filter, request.QueryField("history"), view);
     LoadView(view);
     if (!body) {
         std::string refusal;
         body = HistoryBodyFor(
             request.Path, [&request](const std::string& name) { return request.QueryField(name); }, view, refusal);
-        if (!refusal.empty()) return TApiResponse{400, "text/plain", refusal, {}};
+        if (!refusal.empty()) return TApiResponse{400, "text/plain", refusal, {}, {}};
         if (!body) return ApiError(404, "no history is kept here ([History] is off)");
     }
     TApiResponse response;

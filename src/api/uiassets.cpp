@@ -14,7 +14,7 @@ TApiResponse UiAnswer(const std::string& path) {
     for (std::size_t i = 0; i < UiAssetCount; ++i) {
         const TUiAsset& asset = UiAssets[i];
         if (asset.Path != wanted) continue;
-        TApiResponse response{200, std::string(asset.ContentType), std::string(asset.Body), {}};
+        TApiResponse response{200, std::string(asset.ContentType), std::string(asset.Body), {}, {}};
         response.Headers.emplace_back("Cache-Control",
                                       asset.Immutable ? "public, max-age=31536000, immutable" : "no-cache");
         response.Headers.emplace_back("Content-Security-Policy", ContentSecurityPolicy);
