@@ -36,12 +36,16 @@ class Browser:
         self.events = []
         self.session = None
 
-    def send(self, method, params=None, timeout=60):
+    def post(self, method, params=None):
+        """Sends a command without waiting for its reply (one that a dialog holds, say)."""
         self.next_id += 1
         message = {"id": self.next_id, "method": method, "params": params or {}}
         if self.session:
             message["sessionId"] = self.session
         os.write(self.to_chrome, json.dumps(message).encode() + b"\0")
+
+    def send(self, method, params=None, timeout=60):
+        self.post(method, params)
         deadline = time.time() + timeout
         while time.time() < deadline:
             reply = self.read()
@@ -70,8 +74,9 @@ class Browser:
             self.events.append(self.read())
         raise TimeoutError("page load")
 
-    def evaluate(self, expression):
-        return self.send("Runtime.evaluate", {"expression": expression, "returnByValue": True})["result"].get("value")
+    def evaluate(self, expression, wait_promise=False, timeout=60):
+        params = {"expression": expression, "returnByValue": True, "awaitPromise": wait_promise}
+        return self.send("Runtime.evaluate", params, timeout)["result"].get("value")
 
     def click(self, selector):
         self.events.clear()

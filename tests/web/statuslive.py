@@ -5,8 +5,6 @@ question is dismissed and nothing is sent), a refresh leaves a field with someth
 and swaps the page in once the field is back as it came.
 Usage: statuslive.py URL SCREENSHOT_PREFIX AXE_JS. Prints one line a check."""
 import base64
-import json
-import os
 import shutil
 import sys
 import tempfile
@@ -16,9 +14,7 @@ from browse import Browser
 
 
 def evaluate(browser, expression):
-    result = browser.send("Runtime.evaluate", {"expression": expression, "returnByValue": True,
-                                                "awaitPromise": True}, timeout=120)
-    return result["result"].get("value")
+    return browser.evaluate(expression, wait_promise=True, timeout=120)
 
 
 def fits(browser, url, width, shot):
@@ -43,10 +39,7 @@ def axe(browser, script):
 
 def asks_before_ending(browser):
     """Clicks "End now" and dismisses the question: the page must stay, with the window listed."""
-    browser.next_id += 1
-    message = {"id": browser.next_id, "method": "Runtime.evaluate", "sessionId": browser.session,
-               "params": {"expression": "document.querySelector('form[data-confirm] button').click()"}}
-    os.write(browser.to_chrome, json.dumps(message).encode() + b"\0")
+    browser.post("Runtime.evaluate", {"expression": "document.querySelector('form[data-confirm] button').click()"})
     asked = None
     deadline = time.time() + 30
     while time.time() < deadline:
