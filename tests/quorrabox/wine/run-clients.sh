@@ -20,6 +20,8 @@ fail() {
     exit 1
 }
 
+command -v wine >/dev/null || fail "wine is not installed (scripts/setup installs it)"
+
 cp "$dll" "$here/tools.vbs" "$here/tools.js" "$here/tools.ini" "$work/"
 wine wineboot --init >/dev/null 2>&1
 wine regsvr32 /s "$(winpath "$work/quorrabox.dll")" || fail "regsvr32"
