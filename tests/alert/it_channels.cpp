@@ -2,6 +2,7 @@
 // receiver of ours, Alertmanager and apprise themselves, the outbox through a stop, a dead receiver
 // and a sender killed between sending and marking, and the routes by a site's tags.
 #include "alert/channel.h"
+#include "alertmanager.h"
 #include "alert/webhookchannel.h"
 #include "capturedlog.h"
 #include "db/data.h"
@@ -325,29 +326,10 @@ TEST(ChannelRoutes, BySiteTagAndEvent) {
 
 // A real Alertmanager shows the site's alert firing, once however often it is posted, then resolved.
 TEST(ChannelReceivers, AlertmanagerFiresAndResolves) {
-    TempDir dir;
-    WriteFileText(dir.File("am.yml"), "route:\n  receiver: none\nreceivers:\n  - name: none\n");
-    int port = 0;
-    const int fd = BindLoopback(SOCK_STREAM, port);
-    ::close(fd);
-    const std::string url = "http://127.0.0.1:" + std::to_string(port);
-    PeerProcess am({"/bin/sh", "-c",
-                    "echo port 1; exec prometheus-alertmanager --config.file=" + dir.File("am.yml") +
-                        " --storage.path=" + dir.File("data") + " --web.listen-address=127.0.0.1:" +
-                        std::to_string(port) + " --cluster.listen-address= 2>" + dir.File("am.log")});
-    ASSERT_TRUE(WaitFor([&] { return CanConnect(port); }, std::chrono::seconds(30)))
-        << ReadFileText(dir.File("am.log"));
-    auto firing = [&] {
-        const std::string out = dir.File("query.json");
-        const std::string cmd = "amtool --alertmanager.url=" + url + " alert query -o json > " + out + " 2>&1";
-        if (std::system(cmd.c_str()) != 0) return Json::array();
-        Json alerts = Json::parse(ReadFileText(out), nullptr, false);
-        Json mine = Json::array();
-        for (const Json& a : alerts.is_array() ? alerts : Json::array())
-            if (a["labels"].value("alertname", "") == "vkt_site_down" && a["labels"].value("code", "") == "A1")
-                mine.push_back(a);
-        return mine;
-    };
+    TestAlertmanager am;
+    ASSERT_TRUE(am.ready) << am.Log();
+    const std::string url = am.Url();
+    auto firing = [&] { return am.Alerts("A1"); };
 
     Outbox db(TDbDialect::SQLite);
     db.Exec("INSERT INTO alarms (Code, FailTime) VALUES ('A1', '12/10/2026 04:00:00')");
