@@ -207,7 +207,8 @@ void NoticeOutbox::SendDue(OutboxRows& rows, TDbQuery& query, const ChannelSetti
                 rows.StopRepeating(row.Key);
                 continue;
             }
-        } else if (rows.AgeOf(row) >= m_settings.GiveUpSeconds) {
+        } else if (row.Tries > 0 && rows.AgeOf(row) >= m_settings.GiveUpSeconds) {
+            // Tried once at least: a daemon stopped for longer than GiveUp still sends what it owes.
             rows.MarkGivenUp(row.Key, row.Error);
             LogGivenUp(channel, notice, row);
             continue;

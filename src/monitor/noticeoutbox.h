@@ -31,7 +31,7 @@ public:
         /// The Daemon ID: a group's members share its rows.
         std::string Group;
         std::vector<ChannelSettings> Channels;
-        /// A notice not taken this long after it was queued is given up.
+        /// A notice tried and not taken this long after it was queued is given up.
         long long GiveUpSeconds = 3600;
         /// Seconds between looks at the table for rows queued elsewhere or due again.
         int PollSeconds = 5;
