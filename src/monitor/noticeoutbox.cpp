@@ -36,7 +36,7 @@ bool Repeats(const ChannelSettings& channel, const Notice& notice) {
     return channel.Kind == ChannelKind::Alertmanager && notice.Kind == NoticeKind::Problem && !notice.Code.empty();
 }
 
-/// A failed try or a notice given up, as the channel has always said it: the [Notify] Webhook's
+/// A failed try, as the channel has always said it: the [Notify] Webhook's
 /// "Webhook fail." lines, a [Channel]'s own.
 void LogFailure(const ChannelSettings& c, const Notice& notice, const std::string& error, const std::string& then) {
     if (c.NotifyWebhook)
