@@ -219,8 +219,8 @@ void NoticeOutbox::SendDue(OutboxRows& rows, TDbQuery& query, const ChannelSetti
     }
 }
 
-bool NoticeOutbox::Settle(OutboxRows& rows, const ChannelSettings& channel, const OutboxRow& row,
-                          const Notice& notice, const std::string& holder, const WebhookChannel::Attempt& attempt) {
+bool NoticeOutbox::Settle(OutboxRows& rows, const ChannelSettings& channel, const OutboxRow& row, const Notice& notice,
+                          const std::string& holder, const WebhookChannel::Attempt& attempt) {
     const bool waiting = row.State == OutboxRows::Waiting;
     if (attempt.Delivered) {
         rows.MarkDelivered(row.Key, Repeats(channel, notice) ? channel.RepeatSeconds() : 0);

@@ -133,7 +133,7 @@ void NoticeRunner::NotifyProblem(const std::string& code, const NoticeRows* know
 
 bool NoticeRunner::NotifySite(const std::string& code, NoticeKind kind, TDateTime since) {
     if (WebhookDelivered(code, kind, since)) return true; // the webhook told it after the last try
-    if (HeldByMaintenance(code)) return false;               // owed still: told once the window is over
+    if (HeldByMaintenance(code)) return false;            // owed still: told once the window is over
     WriteLog("MAIL", NoticeLogLine(kind));
     m_showStatus("Notifying..");
     Notice notice;

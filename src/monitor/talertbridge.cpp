@@ -20,8 +20,8 @@ void TAlertBridge::ScanStarted() {
     TVKTDataModule& dm = *DataModule();
     std::vector<ChannelSettings> channels = ReadChannels(ConfigFileName());
     if (!settings.Webhook.empty()) channels.insert(channels.begin(), NotifyWebhookChannel(settings.Webhook));
-    m_notices.UseChannels(
-        {dm.ConnectionString(), dm.Dialect(), dm.VKTID, std::move(channels), NoticeOutbox::ReadGiveUp(ConfigFileName())});
+    m_notices.UseChannels({dm.ConnectionString(), dm.Dialect(), dm.VKTID, std::move(channels),
+                           NoticeOutbox::ReadGiveUp(ConfigFileName())});
     m_notices.UseTrace(settings.Trace);
     Policy.Configure(settings);
     Degraded.Configure(settings);

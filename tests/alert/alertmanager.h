@@ -14,11 +14,11 @@ class TestAlertmanager {
 public:
     /// Starts it and waits up to 30 s until it listens; `ready` says whether it does.
     TestAlertmanager()
-        : m_port(FreePort()), m_server({"/bin/sh", "-c",
-                                        "echo port 1; exec prometheus-alertmanager --config.file=" + Config() +
-                                            " --storage.path=" + m_dir.File("data") +
-                                            " --web.listen-address=127.0.0.1:" + std::to_string(m_port) +
-                                            " --cluster.listen-address= 2>" + m_dir.File("am.log")}) {
+        : m_port(FreePort()),
+          m_server({"/bin/sh", "-c",
+                    "echo port 1; exec prometheus-alertmanager --config.file=" + Config() + " --storage.path=" +
+                        m_dir.File("data") + " --web.listen-address=127.0.0.1:" + std::to_string(m_port) +
+                        " --cluster.listen-address= 2>" + m_dir.File("am.log")}) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!(ready = CanConnect(m_port)) && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));

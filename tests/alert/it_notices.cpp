@@ -207,7 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Owed{"Slack", "[Channel ops]\r\nKind=slack\r\nUrl=",
                            "Notice for S1 to ops failed: HTTP status 503 (trying again in 5 s)",
                            "vkt_notifications_total{kind=\"slack\",channel=\"ops\",result=\"sent\"} 1", false},
-                      Owed{"NotifyWebhook", "[Notify]\r\nWebhook=", "Webhook fail. HTTP status 503 (trying again in 5 s)",
+                      Owed{"NotifyWebhook",
+                           "[Notify]\r\nWebhook=", "Webhook fail. HTTP status 503 (trying again in 5 s)",
                            "vkt_notifications_total{kind=\"webhook\",result=\"sent\"} 1", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
