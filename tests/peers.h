@@ -96,17 +96,13 @@ public:
 
 /// A webhook receiver on a loopback port the system chooses, storing each POST as NNNN.json:
 /// tests/webhook_sink.py answers (content type and body stored), tests/webhook_mute.py takes each
-/// request whole and never answers (body stored).
+/// request whole and never answers (body stored). An answering receiver with an `upstream` base URL
+/// passes each request on to it and answers with its status.
 class TestWebhook {
 public:
     enum class Reply { Answers, Never };
-    explicit TestWebhook(Reply reply = Reply::Answers)
-        : m_server(reply == Reply::Answers
-                       ? std::vector<std::string>{PeerProcess::Python(), VKT_SOURCE_DIR "/tests/webhook_sink.py", "0",
-                                                  m_dir.Path()}
-                       : std::vector<std::string>{PeerProcess::Python(), VKT_SOURCE_DIR "/tests/webhook_mute.py",
-                                                  m_dir.Path()}),
-          port(m_server.Port()), ready(port != 0) {}
+    explicit TestWebhook(Reply reply = Reply::Answers, const std::string& upstream = "")
+        : m_server(Command(reply, upstream)), port(m_server.Port()), ready(port != 0) {}
     TestWebhook(const TestWebhook&) = delete;
     TestWebhook& operator=(const TestWebhook&) = delete;
 
@@ -117,7 +113,17 @@ public:
         else
             std::filesystem::remove(m_dir.File("fail"));
     }
+    /// While holding, each request is stored and its answer held until holding ends (the answering
+    /// receiver): its sender cannot know yet that it was taken.
+    void SetHolding(bool holding) const {
+        if (holding)
+            WriteFileText(m_dir.File("hold"), "");
+        else
+            std::filesystem::remove(m_dir.File("hold"));
+    }
     std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/hook"; }
+    /// The receiver's own address, without a path (for a receiver passing requests on).
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(port); }
     /// What was received so far, in order.
     std::vector<std::string> Received() const {
         std::vector<std::string> all;
@@ -145,6 +151,15 @@ public:
     }
 
 private:
+    std::vector<std::string> Command(Reply reply, const std::string& upstream) const {
+        if (reply == Reply::Never)
+            return {PeerProcess::Python(), VKT_SOURCE_DIR "/tests/webhook_mute.py", m_dir.Path()};
+        std::vector<std::string> command{PeerProcess::Python(), VKT_SOURCE_DIR "/tests/webhook_sink.py", "0",
+                                         m_dir.Path()};
+        if (!upstream.empty()) command.push_back(upstream);
+        return command;
+    }
+
     TempDir m_dir; // before the server, which stores into it
     PeerProcess m_server;
 

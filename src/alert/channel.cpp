@@ -235,6 +235,22 @@ long long ChannelSettings::RepeatSeconds() const {
     return std::max(StrToIntDef(Key("repeat"), 60), 10);
 }
 
+bool ChannelSettings::ReceiverDeduplicates() const {
+    return Kind == ChannelKind::Alertmanager || Kind == ChannelKind::PagerDuty || Kind == ChannelKind::Opsgenie ||
+           Kind == ChannelKind::Matrix;
+}
+
+ChannelSettings NotifyWebhookChannel(const std::string& url) {
+    ChannelSettings c;
+    // Brackets cannot stand in a section name, so no [Channel] section shares its rows.
+    c.Name = "[Notify] Webhook";
+    c.Kind = ChannelKind::Webhook;
+    c.Url = url;
+    c.Events = {"problem", "recovery", "flapping", "isolated", "reconnected", "reminder", "degraded"};
+    c.NotifyWebhook = true;
+    return c;
+}
+
 bool ChannelKindOf(const std::string& name, ChannelKind& kind) {
     for (const KindName& k : Kinds())
         if (SameText(Trim(name), k.Name)) {

@@ -37,6 +37,10 @@ struct ChannelSettings {
     std::vector<std::string> Events{"problem", "recovery"};
     /// Site codes and "tag:T" entries; empty: every site.
     std::vector<std::string> Sites;
+    /// The [Notify] Webhook rather than a [Channel] section: its failures are logged as "Webhook fail."
+    /// lines, it counts as the "webhook" beside the mail and the pop-ups, and its delivery of a site's
+    /// notice counts as the notice told.
+    bool NotifyWebhook = false;
 
     /// A key's value, or `def` when it is missing or empty.
     std::string Key(const std::string& name, const std::string& def = "") const;
@@ -48,7 +52,14 @@ struct ChannelSettings {
     bool NeedsTags() const;
     /// Seconds between re-posts of a firing alert (Alertmanager: it resolves alerts not posted again).
     long long RepeatSeconds() const;
+    /// Whether the receiver takes a repeated request once (by labels, dedup key, alias or transaction),
+    /// so that a request it may hold already can be sent again safely.
+    bool ReceiverDeduplicates() const;
 };
+
+/// The [Notify] Webhook at `url` as a channel: every notice the mail and the pop-ups tell, and the
+/// daemon's own (isolated, reconnected), as the webhook's JSON object.
+ChannelSettings NotifyWebhookChannel(const std::string& url);
 
 /// Every [Channel NAME] section of the INI file with a known Kind, in file order. Sections with an
 /// unknown Kind or without what their kind needs are left out and named in `problems`.

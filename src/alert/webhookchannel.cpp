@@ -23,9 +23,12 @@ int StopRequested(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return stop != nullptr && static_cast<const std::atomic<bool>*>(stop)->load() ? 1 : 0;
 }
 
-/// No answer (time-out, connection dropped, nothing at all) after every byte of the body went out.
+/// No answer (time-out, connection dropped, nothing at all, or a stop while waiting for it) after every
+/// byte of the body went out.
 bool UnansweredAfterSending(CURL* c, CURLcode result, std::size_t bodySize) {
-    if (result != CURLE_OPERATION_TIMEDOUT && result != CURLE_GOT_NOTHING && result != CURLE_RECV_ERROR) return false;
+    if (result != CURLE_OPERATION_TIMEDOUT && result != CURLE_GOT_NOTHING && result != CURLE_RECV_ERROR &&
+        result != CURLE_ABORTED_BY_CALLBACK)
+        return false;
     curl_off_t uploaded = 0;
     curl_easy_getinfo(c, CURLINFO_SIZE_UPLOAD_T, &uploaded);
     return uploaded >= static_cast<curl_off_t>(bodySize);

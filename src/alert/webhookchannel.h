@@ -13,8 +13,8 @@ public:
     /// What one POST came to.
     struct Attempt {
         bool Delivered = false;
-        /// The whole request went out but no answer came: the receiver may hold the notice, so sending it
-        /// again could double it.
+        /// The whole request went out but no answer came (or a stop ended the wait for it): the receiver
+        /// may hold the notice, so sending it again could double it.
         bool MaybeTaken = false;
         std::string Error;
         /// The answer's HTTP status; 0 without one.

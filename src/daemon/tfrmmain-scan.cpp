@@ -37,7 +37,7 @@ void TfrmMain::timMainTimer() {
 
 void TfrmMain::RunTick() {
     if (!CheckConnection()) return;
-    m_monitor.TakeWebhookOutcomes();
+    m_monitor.TakeChannelOutcomes();
     if (m_monitor.HeldNoticesFreed()) LastScan = 0; // a held notice goes out now if its site is still down
     ToggleIcon();
     if (!ScanDue()) {

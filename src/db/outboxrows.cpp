@@ -99,6 +99,25 @@ void OutboxRows::MarkGivenUp(const std::string& key, const std::string& error) {
                         " WHERE " + Row(key)});
 }
 
+void OutboxRows::MarkUnconfirmed(const std::string& key, const std::string& error) {
+    ExecStatement(m_q, {"UPDATE vktoutbox SET state = " + std::to_string(Unconfirmed) +
+                        ", tries = tries + 1, holder = '', error = " + Short(error) + " WHERE " + Row(key)});
+}
+
+std::vector<std::pair<std::string, std::string>> OutboxRows::Held(const std::string& channel) {
+    OpenStatement(m_q, {"SELECT okey, holder FROM vktoutbox WHERE VKTID = " + SQLLiteral(m_group) +
+                        " AND channel = " + SQLLiteral(channel) + " AND state IN (0, 3) AND holder <> ''"});
+    std::vector<std::pair<std::string, std::string>> held;
+    for (; !m_q.Eof(); m_q.Next())
+        held.emplace_back(VarToStrTrim(m_q.FieldByName("okey")), VarToStrTrim(m_q.FieldByName("holder")));
+    return held;
+}
+
+void OutboxRows::Release(const std::string& key, const std::string& holder) {
+    ExecStatement(m_q, {"UPDATE vktoutbox SET holder = '', due = " + Now() + " WHERE " + Row(key) +
+                        " AND holder = " + SQLLiteral(holder)});
+}
+
 void OutboxRows::StopRepeating(const std::string& key) {
     ExecStatement(m_q, {"UPDATE vktoutbox SET state = 1, holder = '' WHERE " + Row(key) + " AND state = 3"});
 }
@@ -118,5 +137,5 @@ long long OutboxRows::AgeOf(const OutboxRow& row) {
 
 void OutboxRows::Purge(long long seconds) {
     ExecStatement(m_q, {"DELETE FROM vktoutbox WHERE VKTID = " + SQLLiteral(m_group) +
-                        " AND state IN (1, 2) AND made < " + Now() + " - " + std::to_string(seconds)});
+                        " AND state IN (1, 2, 4) AND made < " + Now() + " - " + std::to_string(seconds)});
 }

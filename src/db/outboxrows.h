@@ -10,6 +10,7 @@
 #include "db/dbaccess.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct OutboxRow {
@@ -18,14 +19,15 @@ struct OutboxRow {
     std::string Notice;
     long long Made = 0;
     int Tries = 0;
-    /// 0 waiting, 1 delivered, 2 given up, 3 delivered and posted again while the outage lasts.
+    /// 0 waiting, 1 delivered, 2 given up, 3 delivered and posted again while the outage lasts,
+    /// 4 sent whole without an answer (the receiver may hold it: never sent again).
     int State = 0;
     std::string Error;
 };
 
 class OutboxRows {
 public:
-    enum State { Waiting = 0, Delivered = 1, GivenUp = 2, Repeating = 3 };
+    enum State { Waiting = 0, Delivered = 1, GivenUp = 2, Repeating = 3, Unconfirmed = 4 };
 
     OutboxRows(TDbQuery& query, TDbDialect dialect, std::string group);
 
@@ -42,13 +44,19 @@ public:
     /// Not taken: tried again after `retrySeconds`.
     void MarkFailed(const std::string& key, const std::string& error, long long retrySeconds);
     void MarkGivenUp(const std::string& key, const std::string& error);
+    /// Sent whole and not answered: the receiver may hold it, so it is not sent again.
+    void MarkUnconfirmed(const std::string& key, const std::string& error);
+    /// The channel's waiting or repeating rows that a sender holds: key and holder.
+    std::vector<std::pair<std::string, std::string>> Held(const std::string& channel);
+    /// Gives a row `holder` took back, due now (its sender stopped or died before sending it).
+    void Release(const std::string& key, const std::string& holder);
     /// Ends a repeating row (the outage is over).
     void StopRepeating(const std::string& key);
     /// The row of a key, when there is one.
     bool Find(const std::string& key, OutboxRow& row);
     /// Seconds since the row was made, by the server's clock.
     long long AgeOf(const OutboxRow& row);
-    /// Removes delivered and given-up rows made more than `seconds` ago.
+    /// Removes delivered, given-up and unconfirmed rows made more than `seconds` ago.
     void Purge(long long seconds);
 
 private:

@@ -72,8 +72,8 @@ void Monitor::UseMaintenance(MaintenanceBook* book) {
     m_history->UseMaintenance(*m_maintenanceSpans);
 }
 
-void Monitor::TakeWebhookOutcomes() {
-    m_alert->TakeWebhookOutcomes();
+void Monitor::TakeChannelOutcomes() {
+    m_alert->TakeChannelOutcomes();
 }
 
 bool Monitor::HeldNoticesFreed() {

@@ -50,8 +50,8 @@ public:
     /// A scan of only the sites this member took over since the last scan (none when it handed sites
     /// back only), at once rather than at the next poll.
     void ScanInherited(const TScanSettings& settings);
-    /// Logs and counts what the webhook did since the last call.
-    void TakeWebhookOutcomes();
+    /// Counts what the webhook and the channels did since the last call.
+    void TakeChannelOutcomes();
     /// Whether a maintenance window that held a notice has ended since the last call.
     bool HeldNoticesFreed();
     /// Stores the acknowledgements waiting in the inbox (not during a scan, which takes them itself).
@@ -91,7 +91,7 @@ private:
     TScanSettings m_settings;
     /// The per-site family choice, read at the start of each scan.
     SiteFamilies m_families;
-    /// The notification worker, the webhook queue and the administrator's notices.
+    /// The notification worker, the channels' outbox and the administrator's notices.
     std::unique_ptr<NoticeRunner> m_notices;
     /// The alert rules ([Alert], [Notify] Webhook, [Mail] Admin); inactive while their keys are absent.
     std::unique_ptr<TAlertBridge> m_alert;

@@ -12,7 +12,9 @@
 #include "platform/strutil.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -34,6 +36,39 @@ bool Repeats(const ChannelSettings& channel, const Notice& notice) {
     return channel.Kind == ChannelKind::Alertmanager && notice.Kind == NoticeKind::Problem && !notice.Code.empty();
 }
 
+/// A failed try, as the channel has always said it: the [Notify] Webhook's
+/// "Webhook fail." lines, a [Channel]'s own.
+void LogFailure(const ChannelSettings& c, const Notice& notice, const std::string& error, const std::string& then) {
+    if (c.NotifyWebhook)
+        WriteLog("ERROR", "Webhook fail. " + error + " (" + then + ")");
+    else
+        WriteLog("ERROR", "Notice for " + Subject(notice) + " to " + c.Name + " failed: " + error + " (" + then + ")");
+}
+
+void LogGivenUp(const ChannelSettings& c, const Notice& notice, const OutboxRow& row) {
+    const std::string tries = "given up after " + std::to_string(row.Tries) + " tries";
+    if (c.NotifyWebhook)
+        WriteLog("ERROR", "Webhook fail. " + row.Error + " (" + tries + ")");
+    else
+        WriteLog("ERROR", "Notice for " + Subject(notice) + " to " + c.Name + " " + tries +
+                              (row.Error.empty() ? "" : ": " + row.Error));
+}
+
+std::string HostName() {
+    char host[64] = {};
+    gethostname(host, sizeof host - 1);
+    return host;
+}
+
+/// Whether a holder ("host:pid:n") is a sender of this host whose process is gone.
+bool HolderDied(const std::string& holder) {
+    const std::size_t last = holder.rfind(':');
+    const std::size_t mid = last == std::string::npos || last == 0 ? std::string::npos : holder.rfind(':', last - 1);
+    if (mid == std::string::npos || holder.substr(0, mid) != HostName()) return false;
+    const int pid = StrToIntDef(holder.substr(mid + 1, last - mid - 1), 0);
+    return pid > 0 && pid != getpid() && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
 WebhookChannel::Attempt Attempt(const ChannelSettings& c, const Notice& notice, const std::string& key,
                                 const std::atomic<bool>& stop) {
     if (c.Kind != ChannelKind::Apprise) return WebhookChannel::Send(BuildChannelRequest(c, notice, key), &stop);
@@ -48,15 +83,15 @@ WebhookChannel::Attempt Attempt(const ChannelSettings& c, const Notice& notice, 
 bool NoticeOutbox::Settings::operator==(const Settings& o) const {
     auto same = [](const ChannelSettings& a, const ChannelSettings& b) {
         return a.Name == b.Name && a.Kind == b.Kind && a.Url == b.Url && a.Keys == b.Keys && a.Events == b.Events &&
-               a.Sites == b.Sites;
+               a.Sites == b.Sites && a.NotifyWebhook == b.NotifyWebhook;
     };
     return ConnectionString == o.ConnectionString && Dialect == o.Dialect && Group == o.Group &&
            GiveUpSeconds == o.GiveUpSeconds && PollSeconds == o.PollSeconds && LeaseSeconds == o.LeaseSeconds &&
            std::equal(Channels.begin(), Channels.end(), o.Channels.begin(), o.Channels.end(), same);
 }
 
-NoticeOutbox::NoticeOutbox(Settings settings, Counter counted)
-    : m_settings(std::move(settings)), m_counted(std::move(counted)) {
+NoticeOutbox::NoticeOutbox(Settings settings, Tried tried)
+    : m_settings(std::move(settings)), m_tried(std::move(tried)) {
     for (const ChannelSettings& c : m_settings.Channels)
         m_threads.emplace_back([this, &c] { Run(c); });
 }
@@ -114,10 +149,22 @@ int NoticeOutbox::Queue(TDbQuery& query, const Notice& notice) {
     return queued;
 }
 
+bool NoticeOutbox::Delivered(TDbQuery& query, const std::string& channel, const Notice& notice) {
+    OutboxRows rows(query, m_settings.Dialect, m_settings.Group);
+    if (!m_tableMade) rows.EnsureTable();
+    m_tableMade = true;
+    OutboxRow row;
+    return rows.Find(RowKey(channel, notice), row) &&
+           (row.State == OutboxRows::Delivered || row.State == OutboxRows::Repeating);
+}
+
 std::string NoticeOutbox::NewHolder() {
-    char host[64] = {};
-    gethostname(host, sizeof host - 1);
-    return std::string(host) + ":" + std::to_string(getpid()) + ":" + std::to_string(++m_holders);
+    return HostName() + ":" + std::to_string(getpid()) + ":" + std::to_string(++m_holders);
+}
+
+void NoticeOutbox::ReleaseDead(OutboxRows& rows, const ChannelSettings& channel) {
+    for (const auto& [key, holder] : rows.Held(channel.Name))
+        if (HolderDied(holder)) rows.Release(key, holder);
 }
 
 void NoticeOutbox::Run(const ChannelSettings& channel) {
@@ -136,6 +183,7 @@ void NoticeOutbox::Run(const ChannelSettings& channel) {
             if (std::chrono::steady_clock::now() - lastPurge > std::chrono::hours(1)) {
                 rows.EnsureTable();
                 rows.Purge(KeepSeconds);
+                ReleaseDead(rows, channel);
                 lastPurge = std::chrono::steady_clock::now();
             }
             SendDue(rows, query, channel);
@@ -159,28 +207,39 @@ void NoticeOutbox::SendDue(OutboxRows& rows, TDbQuery& query, const ChannelSetti
                 rows.StopRepeating(row.Key);
                 continue;
             }
-        } else if (rows.AgeOf(row) >= m_settings.GiveUpSeconds) {
+        } else if (row.Tries > 0 && rows.AgeOf(row) >= m_settings.GiveUpSeconds) {
+            // Tried once at least: a daemon stopped for longer than GiveUp still sends what it owes.
             rows.MarkGivenUp(row.Key, row.Error);
-            WriteLog("ERROR", "Notice for " + Subject(notice) + " to " + channel.Name + " given up after " +
-                                  std::to_string(row.Tries) + " tries" + (row.Error.empty() ? "" : ": " + row.Error));
+            LogGivenUp(channel, notice, row);
             continue;
         }
         const std::string holder = NewHolder();
         if (!rows.Take(row.Key, holder, m_settings.LeaseSeconds)) continue; // another member sends it
-        const WebhookChannel::Attempt attempt = Attempt(channel, notice, row.Key, m_stop);
-        if (m_stop && !attempt.Delivered) return; // the lease runs out: sent after the next start
-        const bool waiting = row.State == OutboxRows::Waiting;
-        if (attempt.Delivered) {
-            rows.MarkDelivered(row.Key, Repeats(channel, notice) ? channel.RepeatSeconds() : 0);
-            if (waiting) WriteLog("MAIL", "Notice for " + Subject(notice) + " sent to " + channel.Name + ".");
-        } else {
-            const long long wait = waiting ? RetryAfter(row.Tries) : channel.RepeatSeconds();
-            rows.MarkFailed(row.Key, attempt.Error, wait);
-            WriteLog("ERROR", "Notice for " + Subject(notice) + " to " + channel.Name + " failed: " + attempt.Error +
-                                  " (trying again in " + std::to_string(wait) + " s)");
-        }
-        if (waiting && m_counted) m_counted(ChannelKindName(channel.Kind), channel.Name, attempt.Delivered);
+        if (!Settle(rows, channel, row, notice, holder, Attempt(channel, notice, row.Key, m_stop))) return;
     }
+}
+
+bool NoticeOutbox::Settle(OutboxRows& rows, const ChannelSettings& channel, const OutboxRow& row, const Notice& notice,
+                          const std::string& holder, const WebhookChannel::Attempt& attempt) {
+    const bool waiting = row.State == OutboxRows::Waiting;
+    if (attempt.Delivered) {
+        rows.MarkDelivered(row.Key, Repeats(channel, notice) ? channel.RepeatSeconds() : 0);
+        if (waiting && !channel.NotifyWebhook)
+            WriteLog("MAIL", "Notice for " + Subject(notice) + " sent to " + channel.Name + ".");
+    } else if (attempt.MaybeTaken && waiting && !channel.ReceiverDeduplicates()) {
+        // The receiver may hold it: a second copy could show twice, so this one counts as the try.
+        rows.MarkUnconfirmed(row.Key, attempt.Error);
+        LogFailure(channel, notice, attempt.Error, "no answer to the whole request: not sent again");
+    } else if (m_stop) {
+        rows.Release(row.Key, holder); // sent by the next start, at once
+        return false;
+    } else {
+        const long long wait = waiting ? RetryAfter(row.Tries) : channel.RepeatSeconds();
+        rows.MarkFailed(row.Key, attempt.Error, wait);
+        LogFailure(channel, notice, attempt.Error, "trying again in " + std::to_string(wait) + " s");
+    }
+    if (waiting && m_tried) m_tried(channel, notice, attempt.Delivered);
+    return !m_stop;
 }
 
 bool NoticeOutbox::StillDown(OutboxRows& rows, TDbQuery& query, const ChannelSettings& channel, const Notice& notice) {

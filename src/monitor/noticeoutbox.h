@@ -3,11 +3,13 @@
 // its own, takes the due rows, sends them with bounded time-outs and marks what the receiver took.
 // A refused or unreachable receiver is tried again with growing back-off until [Notify] GiveUp
 // minutes have passed since the notice was queued; a stop or a crash leaves the rows for the next
-// start (or, in a group, for whichever member takes them first). An Alertmanager channel posts a
+// start (or, in a group, for whichever member takes them first). A request sent whole that got no
+// answer is not sent again, unless the receiver deduplicates. An Alertmanager channel posts a
 // problem again while its outage lasts, as Alertmanager resolves alerts that are not posted again.
 #pragma once
 
 #include "alert/channel.h"
+#include "alert/webhookchannel.h"
 #include "db/dbaccess.h"
 
 #include <atomic>
@@ -19,6 +21,7 @@
 #include <vector>
 
 class OutboxRows;
+struct OutboxRow;
 
 class NoticeOutbox {
 public:
@@ -28,7 +31,7 @@ public:
         /// The Daemon ID: a group's members share its rows.
         std::string Group;
         std::vector<ChannelSettings> Channels;
-        /// A notice not taken this long after it was queued is given up.
+        /// A notice tried and not taken this long after it was queued is given up.
         long long GiveUpSeconds = 3600;
         /// Seconds between looks at the table for rows queued elsewhere or due again.
         int PollSeconds = 5;
@@ -37,11 +40,11 @@ public:
         long long LeaseSeconds = 90;
         bool operator==(const Settings& other) const;
     };
-    /// Told from a sender thread for each attempt at a notice (not for re-posts): the channel's kind
-    /// ("slack", ...), its name and whether the receiver took it.
-    using Counter = std::function<void(const std::string& kind, const std::string& channel, bool delivered)>;
+    /// Told from a sender thread for each attempt at a notice (not for re-posts): the channel, the
+    /// notice and whether the receiver took it.
+    using Tried = std::function<void(const ChannelSettings& channel, const Notice& notice, bool delivered)>;
 
-    NoticeOutbox(Settings settings, Counter counted = {});
+    NoticeOutbox(Settings settings, Tried tried = {});
     /// Ends the senders within about a second; what they hold stays in the table.
     ~NoticeOutbox();
     NoticeOutbox(const NoticeOutbox&) = delete;
@@ -54,18 +57,27 @@ public:
     int Queue(TDbQuery& query, const Notice& notice);
     /// The row key of a notice on a channel: the channel, the outage, the kind and the round.
     static std::string RowKey(const std::string& channel, const Notice& notice);
+    /// Whether the channel's receiver took the notice (kind, site, outage start and round are read),
+    /// on `query`'s connection. Statement errors are raised.
+    bool Delivered(TDbQuery& query, const std::string& channel, const Notice& notice);
     /// "[Notify] GiveUp" minutes (default 60), in seconds.
     static long long ReadGiveUp(const std::string& iniFile);
 
 private:
     void Run(const ChannelSettings& channel);
     void SendDue(OutboxRows& rows, TDbQuery& query, const ChannelSettings& channel);
+    /// Marks and logs what one attempt at a row came to; false when the senders stop.
+    bool Settle(OutboxRows& rows, const ChannelSettings& channel, const OutboxRow& row, const Notice& notice,
+                const std::string& holder, const WebhookChannel::Attempt& attempt);
+    /// Gives back the rows that senders of this host took and died holding (a kill, a crash), so that
+    /// a restart sends them at once rather than after their lease.
+    void ReleaseDead(OutboxRows& rows, const ChannelSettings& channel);
     /// Whether the outage of a repeating row still lasts: no recovery queued and the site still down.
     bool StillDown(OutboxRows& rows, TDbQuery& query, const ChannelSettings& channel, const Notice& notice);
     std::string NewHolder();
 
     const Settings m_settings;
-    Counter m_counted;
+    Tried m_tried;
     std::mutex m_lock;
     std::condition_variable m_wake;
     unsigned long m_wakes = 0;

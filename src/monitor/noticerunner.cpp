@@ -1,5 +1,5 @@
 // The notification worker and the administrator's mail, each waited for under its guard while the
-// message loop keeps serving; the webhook's queue posts on its own thread and is never waited for.
+// message loop keeps serving; the outbox's senders post on threads of their own and are never waited for.
 #include "monitor/noticerunner.h"
 
 #include "alert/adminmailchannel.h"
@@ -15,6 +15,7 @@
 #include "scan/pathtracer.h"
 #include "monitor/siteresultsink.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -31,13 +32,6 @@ constexpr std::chrono::milliseconds AdminNoticeGuard{60000};
 void WaitForWorkerEnd(const TNotifyThread& worker) {
     while (!MainLoop().WaitUntil([&] { return !worker.Running(); }, NotifyGuard)) {
     }
-}
-
-/// The key under which the webhook queue knows a site's notice: one per kind and outage (and per
-/// reminder or escalation step).
-std::string WebhookKey(const std::string& code, NoticeKind kind, TDateTime since, int round = 0) {
-    return std::string(NoticeKindName(kind)) + "|" + SiteCodeKey(code) + "|" + std::to_string(DaysToSeconds(since)) +
-           (round != 0 ? "|" + std::to_string(round) : "");
 }
 
 /// The site's name and address from its row, for a notice that no worker composes.
@@ -57,13 +51,6 @@ NoticeRunner::NoticeRunner(std::function<void(const std::string&)> showStatus) :
 
 NoticeRunner::~NoticeRunner() = default;
 
-void NoticeRunner::UseWebhook(const std::string& url) {
-    if (url == m_webhookUrl) return;
-    m_webhookUrl = url;
-    m_webhooks.reset(); // what it still held is dropped with it
-    if (!m_webhookUrl.empty()) m_webhooks = std::make_unique<WebhookQueue>(m_webhookUrl);
-}
-
 void NoticeRunner::UseChannels(NoticeOutbox::Settings settings) {
     if (settings.Channels.empty()) {
         m_outbox.reset();
@@ -71,9 +58,11 @@ void NoticeRunner::UseChannels(NoticeOutbox::Settings settings) {
     }
     if (m_outbox && m_outbox->Config() == settings) return;
     m_outbox.reset(); // its senders end; their rows wait in the table for the new ones
+    // The senders hand their outcomes over; this thread counts them (the board may go before they end).
     m_outbox = std::make_unique<NoticeOutbox>(
-        std::move(settings), [this](const std::string& kind, const std::string& channel, bool delivered) {
-            if (m_board) m_board->ChannelNoticeSent(kind, channel, delivered);
+        std::move(settings), [this](const ChannelSettings& channel, const Notice& told, bool delivered) {
+            std::lock_guard<std::mutex> hold(m_outcomeLock);
+            m_outcomes.push_back({ChannelKindName(channel.Kind), channel.Name, channel.NotifyWebhook, told, delivered});
         });
 }
 
@@ -127,6 +116,10 @@ void NoticeRunner::ShowTraces() {
 void NoticeRunner::NotifyProblem(const std::string& code, const NoticeRows* known) {
     Notice notice;
     if (!ProblemDue(code, notice.Since, known)) return;
+    if (WebhookDelivered(code, NoticeKind::Problem, notice.Since)) {
+        StoreMarkerWhileDown(code); // told before a restart that came before its marker
+        return;
+    }
     // A trace still running is not waited for: the notice goes without it.
     if (const auto trace = m_tracer ? m_tracer->Find(code) : nullptr) {
         notice.PathEnd = trace->PathEnd();
@@ -139,8 +132,8 @@ void NoticeRunner::NotifyProblem(const std::string& code, const NoticeRows* know
 }
 
 bool NoticeRunner::NotifySite(const std::string& code, NoticeKind kind, TDateTime since) {
-    if (TakeWebhookDelivery(code, kind, since)) return true; // the webhook told it after the last try
-    if (HeldByMaintenance(code)) return false;               // owed still: told once the window is over
+    if (WebhookDelivered(code, kind, since)) return true; // the webhook told it after the last try
+    if (HeldByMaintenance(code)) return false;            // owed still: told once the window is over
     WriteLog("MAIL", NoticeLogLine(kind));
     m_showStatus("Notifying..");
     Notice notice;
@@ -152,7 +145,7 @@ bool NoticeRunner::NotifySite(const std::string& code, NoticeKind kind, TDateTim
 }
 
 bool NoticeRunner::NotifyWith(const std::string& code, const Notice& notice) {
-    if (TakeWebhookDelivery(code, notice.Kind, notice.Since, notice.Round)) return true;
+    if (WebhookDelivered(code, notice.Kind, notice.Since, notice.Round)) return true;
     WriteLog("MAIL", NoticeLogLine(notice.Kind));
     m_showStatus("Notifying..");
     const bool delivered = Run(code, notice);
@@ -203,8 +196,8 @@ bool NoticeRunner::Run(const std::string& code, const Notice& notice) {
     // The worker may still be sending pop-ups after a mail error; its text is read once it has ended.
     WaitForWorkerEnd(worker);
     CountNotice(code, worker);
-    // The webhook's receiver is not waited for: its queue posts the notice after the scan has gone on.
-    if (worker.Composed()) QueueWebhook(code, worker.Told(), worker.Delivered());
+    // The webhook's and the channels' receivers are not waited for: the outbox sends after the scan
+    // has gone on.
     if (worker.Composed()) QueueChannels(worker.Told());
     if (!settled) {
         WriteLog("ERROR", "Mail fail. Notification not finished within " + std::to_string(NotifyGuard.count() / 1000) +
@@ -238,11 +231,6 @@ void NoticeRunner::NotifyAdmin(const AlertSettings& settings, NoticeKind kind, c
     std::unique_ptr<AdminMailChannel> mail;
     if (!settings.Admin.empty())
         mail = std::make_unique<AdminMailChannel>(settings.MailServer, settings.MailSender, settings.Admin);
-    if (m_webhooks) {
-        const std::string key = "admin|" + std::to_string(++m_adminNotices);
-        m_webhooks->Post(notice, key);
-        m_webhooks->Settle(key); // nobody waits for it: forgotten once it is settled
-    }
     QueueChannels(notice);
     std::string mailError;
     std::atomic<bool> done{false};
@@ -251,7 +239,7 @@ void NoticeRunner::NotifyAdmin(const AlertSettings& settings, NoticeKind kind, c
         done.store(true);
         MainLoop().Wake();
     });
-    // Both channels are bounded by their own time-outs; the loop keeps serving meanwhile.
+    // The mail is bounded by its own time-outs; the loop keeps serving meanwhile.
     while (!MainLoop().WaitUntil([&] { return done.load(); }, AdminNoticeGuard)) {
     }
     worker.join();
@@ -269,35 +257,45 @@ void NoticeRunner::Standing(const std::string& code) {
     if (OnNoticeStanding) OnNoticeStanding(code);
 }
 
-void NoticeRunner::QueueWebhook(const std::string& code, const Notice& told, bool toldElsewhere) {
-    if (!m_webhooks) return;
-    const std::string key = WebhookKey(code, told.Kind, told.Since, told.Round);
-    m_webhooks->Post(told, key); // not again while it is queued, delivered or possibly held by the receiver
-    // A degraded or normal notice is told once, whichever channel takes it: nobody asks for it again.
-    const bool once = told.Kind == NoticeKind::Degraded || told.Kind == NoticeKind::Normal;
-    if (toldElsewhere || once) m_webhooks->Settle(key);
+bool NoticeRunner::WebhookDelivered(const std::string& code, NoticeKind kind, TDateTime since, int round) {
+    if (!m_outbox) return false;
+    const auto& channels = m_outbox->Config().Channels;
+    const auto webhook = std::find_if(channels.begin(), channels.end(), [](const auto& c) { return c.NotifyWebhook; });
+    if (webhook == channels.end()) return false;
+    Notice notice;
+    notice.Kind = kind;
+    notice.Code = code;
+    notice.Since = since;
+    notice.Round = round;
+    notice.Daemon = DataModule()->VKTID;
+    try {
+        TDbQuery query(DataModule()->conMain);
+        return m_outbox->Delivered(query, webhook->Name, notice);
+    } catch (const std::exception& e) {
+        LogStepError("Reading the webhook's notice of " + code, e);
+        return false;
+    }
 }
 
-bool NoticeRunner::TakeWebhookDelivery(const std::string& code, NoticeKind kind, TDateTime since, int round) {
-    const std::string key = WebhookKey(code, kind, since, round);
-    if (!m_webhooks || m_webhooks->Of(key) != WebhookQueue::Standing::Delivered) return false;
-    m_webhooks->Settle(key);
-    return true;
-}
-
-void NoticeRunner::TakeWebhookOutcomes() {
+void NoticeRunner::TakeChannelOutcomes() {
     ShowTraces(); // traces that ended between scans reach the board within a tick
-    if (!m_webhooks) return;
-    for (const WebhookQueue::Outcome& o : m_webhooks->TakeOutcomes()) {
+    std::vector<Outcome> outcomes;
+    {
+        std::lock_guard<std::mutex> hold(m_outcomeLock);
+        outcomes.swap(m_outcomes);
+    }
+    for (const Outcome& o : outcomes) {
+        if (!o.NotifyWebhook) {
+            if (m_board) m_board->ChannelNoticeSent(o.Kind, o.Channel, o.Delivered);
+            continue;
+        }
         if (m_board) m_board->NoticeSent(o.Told.Code, "webhook", o.Delivered);
-        if (!o.Delivered) WriteLog("ERROR", "Webhook fail. " + o.Error);
         // A recovery or flapping notice is taken when the rules ask for it again.
-        if (!o.Delivered || !o.Watched || o.Told.Kind != NoticeKind::Problem) continue;
+        if (!o.Delivered || o.Told.Kind != NoticeKind::Problem || o.Told.Code.empty()) continue;
         try {
             StoreMarkerWhileDown(o.Told.Code);
-            m_webhooks->Settle(o.Key);
         } catch (const std::exception& e) {
-            LogStepError("Storing the notice of " + o.Told.Code, e); // the next outcome or scan tries again
+            LogStepError("Storing the notice of " + o.Told.Code, e); // the next scan finds it delivered
         }
     }
 }

@@ -1,12 +1,12 @@
 // The notices of a site's outage and the administrator's: the notification worker run under its guard,
-// the webhook queue beside it, the marker row that says a notice stands, and what each channel did
-// counted on the status board. On the user-interface thread; the loop keeps serving while it waits.
+// the outbox of the [Notify] Webhook and the [Channel] sections beside it, the marker row that says a
+// notice stands, and what each channel did counted on the status board. On the user-interface thread;
+// the loop keeps serving while it waits.
 #pragma once
 
 #include "alert/alertsettings.h"
 #include "alert/notice.h"
 #include "alert/noticechannel.h"
-#include "alert/webhookqueue.h"
 #include "db/alarmrows.h"
 #include "monitor/noticeoutbox.h"
 #include "platform/datetime.h"
@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class PathTracer;
 class MaintenanceBook;
@@ -34,12 +36,8 @@ public:
     /// The maintenance windows that hold the sites' notices (none: nothing is held).
     void HoldDuringMaintenance(MaintenanceBook* book) { m_maintenance = book; }
 
-    /// Sends notices to the webhook at `url` as well (empty: none); a changed address drops what the
-    /// old queue still held.
-    void UseWebhook(const std::string& url);
-
-    /// Sends the notices to the [Channel] sections through the outbox as well (no channels: none); a
-    /// change restarts the senders, whose rows stay queued.
+    /// Sends the notices to the [Notify] Webhook and the [Channel] sections through the outbox as well
+    /// (no channels: none); a change restarts the senders, whose rows stay queued.
     void UseChannels(NoticeOutbox::Settings settings);
 
     /// A notice for the [Channel] sections alone (acknowledged, held by maintenance), with the site's
@@ -57,7 +55,7 @@ public:
     /// site's) since the connection's count of uses was `uses`.
     bool MarkerStoredSince(std::uint64_t uses) const { return m_markerStoredAt > uses; }
     /// A notice of `kind` to the site's contacts; true when it was delivered (also by the webhook,
-    /// after an earlier try).
+    /// after an earlier try, before a restart too).
     bool NotifySite(const std::string& code, NoticeKind kind, TDateTime since);
     /// Runs a notification worker for the site and logs its outcome; true when it was delivered.
     bool Run(const std::string& code, const Notice& notice);
@@ -83,9 +81,9 @@ public:
 
     /// Stores the site's marker row without telling anyone; the notice counts as standing.
     void StoreMarker(const std::string& code);
-    /// Logs and counts what the webhook did since the last call; a problem notice that it alone
-    /// delivered gets its marker row while the outage lasts.
-    void TakeWebhookOutcomes();
+    /// Counts what the webhook and the channels did since the last call; a problem notice that the
+    /// webhook delivered gets its marker row while the outage lasts.
+    void TakeChannelOutcomes();
 
     /// Told whenever a site's notice is found or stored as standing (the site's history notes it).
     std::function<void(const std::string& code)> OnNoticeStanding;
@@ -93,12 +91,11 @@ public:
 private:
     void Standing(const std::string& code);
     void CountNotice(const std::string& code, const TNotifyThread& worker);
-    /// Whether the webhook delivered this notice, which no other way did: then it has been told.
-    bool TakeWebhookDelivery(const std::string& code, NoticeKind kind, TDateTime since, int round = 0);
+    /// Whether the [Notify] Webhook's receiver took this notice (as the outbox has it): then it has
+    /// been told. A statement error is logged and counts as not taken.
+    bool WebhookDelivered(const std::string& code, NoticeKind kind, TDateTime since, int round = 0);
     /// Sends a mail on a thread of its own while the loop keeps serving; the error text, or empty.
     static std::string MailAway(NoticeChannel& channel, const Notice& notice);
-    /// Queues a site's notice for the webhook; `toldElsewhere`: the mail or a pop-up delivered it.
-    void QueueWebhook(const std::string& code, const Notice& told, bool toldElsewhere);
     void StoreMarkerWhileDown(const std::string& code);
     /// Writes the notice's outbox rows for the channels; a statement error is logged, not raised.
     void QueueChannels(const Notice& told);
@@ -107,11 +104,18 @@ private:
 
     std::function<void(const std::string&)> m_showStatus;
     TSiteResultSink* m_board = nullptr;
-    std::unique_ptr<WebhookQueue> m_webhooks;
+    /// One sender's attempt, handed to this thread (the senders touch nothing else of ours).
+    struct Outcome {
+        std::string Kind, Channel;
+        bool NotifyWebhook = false;
+        Notice Told;
+        bool Delivered = false;
+    };
+    std::mutex m_outcomeLock;
+    std::vector<Outcome> m_outcomes;
+    /// After what its senders report to, so that they have ended before that goes.
     std::unique_ptr<NoticeOutbox> m_outbox;
     std::unique_ptr<PathTracer> m_tracer;
-    std::string m_webhookUrl;
-    long long m_adminNotices = 0;
     std::function<Acknowledgement(const std::string& code, TDateTime since)> m_ackOf;
     MaintenanceBook* m_maintenance = nullptr;
     /// The connection's count of uses after the last marker row StoreMarker stored.

@@ -23,7 +23,7 @@ bool SiteOutcome::MayGather() const {
 }
 
 void SiteOutcome::Handle(const SiteResult& result, const TSiteBatch* batch) {
-    m_alert.TakeWebhookOutcomes();
+    m_alert.TakeChannelOutcomes();
     if (m_group.Active())
         InGroup(result);
     else

@@ -43,7 +43,6 @@ public:
     /// NoticeStanding.
     virtual void NoticeSent(const std::string& code, const std::string& kind, bool delivered) = 0;
     /// A [Channel] notice's attempt: the channel's kind and name, whether its receiver took it.
-    /// Called from the channel's sender thread.
     virtual void ChannelNoticeSent(const std::string& kind, const std::string& channel, bool delivered) {
         (void)kind, (void)channel, (void)delivered;
     }

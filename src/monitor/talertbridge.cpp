@@ -17,9 +17,10 @@ TAlertBridge::TAlertBridge(NoticeRunner& notices, Ping ping, PostAlarmFn postAla
 
 void TAlertBridge::ScanStarted() {
     AlertSettings settings = AlertSettings::Read(ConfigFileName());
-    m_notices.UseWebhook(settings.Webhook);
     TVKTDataModule& dm = *DataModule();
-    m_notices.UseChannels({dm.ConnectionString(), dm.Dialect(), dm.VKTID, ReadChannels(ConfigFileName()),
+    std::vector<ChannelSettings> channels = ReadChannels(ConfigFileName());
+    if (!settings.Webhook.empty()) channels.insert(channels.begin(), NotifyWebhookChannel(settings.Webhook));
+    m_notices.UseChannels({dm.ConnectionString(), dm.Dialect(), dm.VKTID, std::move(channels),
                            NoticeOutbox::ReadGiveUp(ConfigFileName())});
     m_notices.UseTrace(settings.Trace);
     Policy.Configure(settings);
@@ -41,8 +42,8 @@ void TAlertBridge::NotifyQuality(const std::string& code, NoticeKind kind, const
     m_notices.NotifyWith(code, notice);
 }
 
-void TAlertBridge::TakeWebhookOutcomes() {
-    m_notices.TakeWebhookOutcomes();
+void TAlertBridge::TakeChannelOutcomes() {
+    m_notices.TakeChannelOutcomes();
 }
 
 bool TAlertBridge::Probe(const std::string& address, int& rtt) {

@@ -27,8 +27,8 @@ public:
     /// Reads the alert keys again and starts the policy's scan.
     void ScanStarted();
     void ScanEnded() { Policy.ScanEnded(); }
-    /// Logs and counts what the webhook did since the last call. On the user-interface thread.
-    void TakeWebhookOutcomes();
+    /// Counts what the webhook and the channels did since the last call. On the user-interface thread.
+    void TakeChannelOutcomes();
     /// A site address's result, for the path traces of [Alert] Trace.
     void SiteProbed(const std::string& code, const std::string& address, bool answered);
     /// A degraded or normal notice to the site's contacts, with the scan's measures; `since`: when the

@@ -1,9 +1,11 @@
 // What a notice really did, with the real daemon scanning every second: a notice nobody received is
 // not counted as sent nor shown as notified, a webhook receiver that never answers does not hold the
-// scan nor get a notice twice, and a code with two addresses, one of them silent, is told once.
+// scan nor get a notice twice, a notice owed at a stop or a kill is sent after the start (at most
+// once more), and a code with two addresses, one of them silent, is told once.
 #include "../integration/listenport.h"
 #include "../integration/scan_daemon.h"
 #include "../web/shellcommand.h"
+#include "alertmanager.h"
 #include "peers.h"
 
 #include <gtest/gtest.h>
@@ -167,27 +169,83 @@ TEST_F(NoticeDaemon, WebhookThatNeverAnswersHoldsNoScanAndGetsNoNoticeTwice) {
     EXPECT_EQ(vkt->WaitExit(15s), 0) << vkt->Output();
 }
 
-// A [Channel] notice owed when the daemon stops, its receiver refusing, is sent once after the start.
-TEST_F(NoticeDaemon, ChannelNoticeOwedThroughARestartIsSentOnce) {
+struct Owed {
+    const char* name;
+    const char* section; // the ini lines before the receiver's URL
+    const char* refused; // the line a refused try logs
+    const char* counted; // the metric of the one delivery
+    bool tells;          // the delivery tells the problem (its marker row is stored)
+};
+
+class ChannelNoticeOwedThroughARestart : public NoticeDaemon, public ::testing::WithParamInterface<Owed> {};
+
+// A notice owed when the daemon stops, its receiver refusing, is sent once after the start: a
+// [Channel] section's and the [Notify] Webhook's alike.
+TEST_P(ChannelNoticeOwedThroughARestart, IsSentOnce) {
+    const Owed& c = GetParam();
     TestWebhook hook;
     ASSERT_TRUE(hook.ready) << "the receiver did not start";
     hook.SetFailing(true);
     db.AddSite("D1", "S1", "no..such");
-    Start("[Channel ops]\r\nKind=slack\r\nUrl=" + hook.Url() + "\r\n");
-    ASSERT_TRUE(vkt->WaitForOutput("Notice for S1 to ops failed: HTTP status 503", 60s)) << vkt->Output();
+    Start(c.section + hook.Url() + "\r\n");
+    ASSERT_TRUE(vkt->WaitForOutput(c.refused, 60s)) << vkt->Output();
     vkt->Signal(SIGTERM);
-    ASSERT_EQ(vkt->WaitExit(15s), 0) << vkt->Output();
+    ASSERT_EQ(vkt->WaitExit(15s), 0) << vkt->Output() << vkt->ErrorOutput();
     hook.SetFailing(false);
     vkt = std::make_unique<VktProcess>(home->home.Path(), home->work.Path());
-    ASSERT_TRUE(vkt->WaitForOutput("Notice for S1 sent to ops.", 60s)) << vkt->Output();
+    ASSERT_EQ(hook.WaitReceived(1, 60s).size(), 1u) << vkt->Output();
     ASSERT_TRUE(WaitForCount(*vkt, "Unable to contact S1", Lines("Unable to contact S1") + 3, 60s));
     const std::vector<std::string> posts = hook.Received();
     ASSERT_EQ(posts.size(), 1u) << Join(posts);
     EXPECT_NE(posts[0].find("S1"), std::string::npos) << posts[0];
-    EXPECT_NE(HttpGet(WebPort(), "/metrics")
-                  .find("vkt_notifications_total{kind=\"slack\",channel=\"ops\",result=\"sent\"} 1"),
-              std::string::npos);
+    EXPECT_NE(HttpGet(WebPort(), "/metrics").find(c.counted), std::string::npos);
+    EXPECT_EQ(Markers("S1"), c.tells ? 1 : 0) << vkt->Output();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChannelNoticeOwedThroughARestart,
+    ::testing::Values(Owed{"Slack", "[Channel ops]\r\nKind=slack\r\nUrl=",
+                           "Notice for S1 to ops failed: HTTP status 503 (trying again in 5 s)",
+                           "vkt_notifications_total{kind=\"slack\",channel=\"ops\",result=\"sent\"} 1", false},
+                      Owed{"NotifyWebhook",
+                           "[Notify]\r\nWebhook=", "Webhook fail. HTTP status 503 (trying again in 5 s)",
+                           "vkt_notifications_total{kind=\"webhook\",result=\"sent\"} 1", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class KilledBetweenSendingAndMarking : public NoticeDaemon, public ::testing::WithParamInterface<bool> {};
+
+// A daemon killed while its receiver holds the answer to a notice (sent, not marked) sends it again
+// once it is started: at most one duplicate, and none that a deduplicating receiver shows.
+TEST_P(KilledBetweenSendingAndMarking, CostsAtMostOneDuplicate) {
+    std::unique_ptr<TestAlertmanager> am;
+    if (GetParam()) {
+        am = std::make_unique<TestAlertmanager>();
+        ASSERT_TRUE(am->ready) << am->Log();
+    }
+    TestWebhook hook(TestWebhook::Reply::Answers, am ? am->Url() : ""); // in front of Alertmanager
+    ASSERT_TRUE(hook.ready) << "the receiver did not start";
+    hook.SetHolding(true);
+    db.AddSite("D1", "S1", "no..such");
+    Start(am ? "[Channel ops]\r\nKind=alertmanager\r\nUrl=" + hook.Base() + "\r\n"
+             : "[Channel ops]\r\nKind=slack\r\nUrl=" + hook.Url() + "\r\n");
+    ASSERT_EQ(hook.WaitReceived(1, 60s).size(), 1u) << vkt->Output();
+    vkt->Signal(SIGKILL);
+    ASSERT_EQ(vkt->WaitExit(15s), 128 + SIGKILL);
+    hook.SetHolding(false);
+    vkt = std::make_unique<VktProcess>(home->home.Path(), home->work.Path());
+    ASSERT_TRUE(vkt->WaitForOutput("Notice for S1 sent to ops.", 60s)) << vkt->Output();
+    ASSERT_TRUE(WaitForCount(*vkt, "Unable to contact S1", Lines("Unable to contact S1") + 3, 60s));
+    const std::vector<std::string> posts = hook.Received();
+    if (!am) {
+        EXPECT_EQ(posts.size(), 2u) << Join(posts); // the one it never knew was taken, and again
+        return;
+    }
+    EXPECT_GE(posts.size(), 2u) << Join(posts);
+    EXPECT_EQ(am->Alerts("S1").size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Receivers, KilledBetweenSendingAndMarking, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Alertmanager" : "Slack"; });
 
 struct TwoAddresses {
     const char* name;
