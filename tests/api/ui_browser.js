@@ -139,6 +139,30 @@ async function main() {
   check('without the session the [Web] login is asked for', anonymous === 401, String(anonymous));
   await audit(page, 'site');
 
+  // A read of the outages that fails is tried again; one that keeps failing says so, and is tried
+  // again on request.
+  let failing = 0;
+  await page.setRequestInterception(true);
+  const interceptor = (r) => {
+    if (failing > 0 && r.url().includes('/status/outages.csv')) { --failing; r.abort('connectionreset'); } else r.continue();
+  };
+  page.on('request', interceptor);
+  const outagesShown = () => /No outage in the last 30 days/.test(document.querySelector('main').innerText);
+  failing = 1;
+  await go(page, '#/', () => document.querySelector('h1')?.textContent === 'Sites');
+  await go(page, '#/site/UI1', () => document.querySelector('dl.facts'));
+  check('a failed read of the outages is tried again', await waitFor(page, outagesShown) && failing === 0, await textOf(page));
+  failing = 100;
+  await go(page, '#/', () => document.querySelector('h1')?.textContent === 'Sites');
+  await go(page, '#/site/UI1', () => document.querySelector('dl.facts'));
+  check('reads that keep failing are announced', await waitFor(page, () => /The outages cannot be read: the server cannot be reached/
+    .test(document.querySelector('main [role=alert]')?.textContent || '')), await textOf(page));
+  failing = 0;
+  await page.evaluate(() => [...document.querySelectorAll('main button')].find((b) => b.textContent === 'Try again').click());
+  check('"Try again" reads them', await waitFor(page, outagesShown), await textOf(page));
+  page.off('request', interceptor);
+  await page.setRequestInterception(false);
+
   // A list pasted: a line at fault is shown with its error and nothing is written; then three lines.
   await go(page, '#/paste', () => document.querySelector('h1')?.textContent === 'Paste a list');
   await page.type('#f-list', 'P1 127.0.0.1 Pasted one\nP2 bad_host\nUI1 127.0.0.1');
