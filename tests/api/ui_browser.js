@@ -243,7 +243,7 @@ async function main() {
   await page.evaluate(() => [...document.querySelectorAll('main button')].find((b) => b.textContent === 'Add user').click());
   check('user added', await waitFor(page, () => document.querySelector('select[aria-label="Role of vera"]')), await noted());
   await page.select('select[aria-label="Role of vera"]', 'operator');
-  await page.click('button[aria-label="Change the role of vera"]');
+  await page.click('button[aria-label="Change role of vera"]');
   check('the role changed in the list', await waitFor(page, () => /vera is operator now/.test(document.getElementById('note').textContent) &&
     document.querySelector('select[aria-label="Role of vera"]')?.value === 'operator'), await noted());
   await audit(page, 'accounts');

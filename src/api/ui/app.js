@@ -146,7 +146,7 @@ function show(title, ...content) {
 function signedOut() {
   app.me = null;
   app.csrf = '';
-  clearInterval(app.timer);
+  clearTimeout(app.timer);
   app.timer = 0;
   drawNav();
   signInView();
@@ -172,7 +172,7 @@ function signedIn(data) {
   app.me = { user: data.user, role: data.role };
   app.csrf = data.csrf;
   drawNav();
-  if (!app.timer) app.timer = setInterval(poll, POLL_MS);
+  if (!app.timer) app.timer = setTimeout(pollLoop, POLL_MS);
   route();
 }
 
@@ -211,14 +211,36 @@ function route() {
   document.getElementById('main').focus({ preventScroll: true });
 }
 
+/** Polls one after another: the next starts a pause after the last ended, a pause as long as twice
+ *  that load at least, so that a long list is not asked for again before it is in. */
+async function pollLoop() {
+  const started = Date.now();
+  await poll();
+  if (app.me) app.timer = setTimeout(pollLoop, Math.max(POLL_MS, 2 * (Date.now() - started)));
+}
+
 async function poll() {
   if (!app.me) return;
   await loadSites();
   if (document.getElementById('sites-table')) drawRows();
 }
 
-/** Every site, following "next" while the API pages its list. */
-async function loadSites() {
+/** The first page as the list shows it, down first, before the whole list is in: the first of each
+ *  state from the API's filter, "unknown" and "up" merged by code as the list orders them. */
+async function loadFirstPage() {
+  const replies = await Promise.all(STATES.map((state) => api('GET', '/api/v1/sites?limit=' + PAGE_SIZE + '&state=' + state)));
+  if (app.loaded || replies.some((r) => r.status !== 200)) return false;
+  app.sites = replies.flatMap((r) => r.data.sites || []);
+  return true;
+}
+
+/** Every site, following "next" while the API pages its list; one load at a time. */
+function loadSites() {
+  if (!app.loading) app.loading = loadAllSites().finally(() => { app.loading = null; });
+  return app.loading;
+}
+
+async function loadAllSites() {
   const all = [];
   let path = '/api/v1/sites';
   for (let pages = 0; path && pages < 100; ++pages) {
@@ -275,6 +297,7 @@ function sitesView() {
       el('span', { id: 'page-of' }),
       el('button', { type: 'button', id: 'next', text: 'Next page', onclick: () => { app.page++; drawRows(); } })));
   if (app.loaded) drawRows();
+  else loadFirstPage().then((shown) => shown && document.getElementById('sites-table') && drawRows());
   loadSites().then(() => document.getElementById('sites-table') && drawRows());
 }
 
@@ -288,6 +311,7 @@ function selectAll(event) {
 
 function drawCounts() {
   const counts = document.getElementById('counts');
+  if (!app.loaded) return counts.replaceChildren(el('li', { class: 'count', text: 'Counting the sites…' }));
   const per = Object.fromEntries(STATES.map((s) => [s, 0]));
   for (const s of app.sites) per[s.state] = (per[s.state] || 0) + 1;
   counts.replaceChildren(...STATES.map((s) => el('li', { class: 'count ' + s }, el('span', { class: 'n', text: per[s] }), ' ' + s)),
@@ -336,7 +360,8 @@ function drawRows() {
   for (const row of [...body.children]) if (!keep.has(row)) row.remove();
   wanted.forEach((row, i) => { if (body.children[i] !== row) body.insertBefore(row, body.children[i] || null); });
   if (!shown.length) body.replaceChildren(el('tr', {}, el('td', { colspan: 6, text: app.loaded ? 'No site matches.' : 'Loading…' })));
-  document.getElementById('page-of').textContent = 'Page ' + (app.page + 1) + ' of ' + pages + ' (' + list.length + ' sites)';
+  document.getElementById('page-of').textContent = app.loaded ? 'Page ' + (app.page + 1) + ' of ' + pages + ' (' + list.length + ' sites)'
+    : 'Page 1; the rest of the list is loading…';
   document.getElementById('prev').disabled = app.page === 0;
   document.getElementById('next').disabled = app.page >= pages - 1;
   drawSelection();
@@ -738,7 +763,7 @@ function roleChanger(account, redraw) {
   fillRoles(select);
   select.value = account.role;
   const form = el('form', { class: 'inline' }, select,
-    el('button', { type: 'submit', text: 'Change role', 'aria-label': 'Change the role of ' + account.name }));
+    el('button', { type: 'submit', text: 'Change role', 'aria-label': 'Change role of ' + account.name }));
   form.addEventListener('submit', async (e) => {
     e.preventDefault();
     if (select.value === account.role) return note(account.name + ' is ' + account.role + ' already.');
