@@ -26,6 +26,7 @@ async function main() {
     await page.goto(base + '/ui/', { waitUntil: 'domcontentloaded' });
     await firstRow(page);
     loads.push(Date.now() - start);
+    if (process.env.VERBOSE) console.log(await page.evaluate(() => performance.getEntriesByType('resource').map((e) => e.name.replace(/^.*\/\/[^/]*/, '') + ' ' + Math.round(e.startTime) + '+' + Math.round(e.duration)).join('\n')));
   }
   const whole = await page.evaluate(() => document.getElementById('page-of').textContent);
   loads.sort((a, b) => a - b);
