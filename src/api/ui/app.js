@@ -788,6 +788,7 @@ async function drawAccounts(users, tokens) {
   for (const [box, path, key, removeText] of [[users, '/api/v1/users', 'users', 'Remove'], [tokens, '/api/v1/tokens', 'tokens', 'Revoke']]) {
     const reply = await api('GET', path);
     if (reply.status !== 200) { box.replaceChildren(el('p', { text: reply.data.error || 'not available' })); continue; }
+    if (!reply.data[key].length) { box.replaceChildren(el('p', { text: key === 'users' ? 'No user yet.' : 'No token yet.' })); continue; }
     box.replaceChildren(el('table', {}, el('thead', {}, el('tr', {}, ...['Name', 'Role'].map((h) => el('th', { scope: 'col', text: h })), actionHeader())),
       el('tbody', {}, reply.data[key].map((a) => el('tr', {}, el('td', { 'data-label': 'Name', text: a.name }),
         el('td', { 'data-label': 'Role' }, key === 'users' ? roleChanger(a, () => drawAccounts(users, tokens)) : a.role),
