@@ -435,6 +435,8 @@ function bulkDelete() {
 async function siteView(code) {
   show('Site ' + code, el('p', { text: 'Loading…' }));
   const mine = app.shown;
+  // The outages are read beside the site and the board, not after them: a slow read holds up no other.
+  const outageBox = outages(code);
   // The board adds since when, who probes and the chart; without it the page still shows the site.
   let boardError = null;
   const [reply, board] = await Promise.all([api('GET', pathOf(code)), readPatiently('/status.json?history=1&q=' + encodeURIComponent(code))
@@ -476,7 +478,7 @@ async function siteView(code) {
           : el('p', { text: 'No round-trip times in the last 24 hours yet.' })),
     el('section', { 'aria-labelledby': 'outage-title' }, el('h2', { id: 'outage-title', text: 'Outages' }),
       el('p', { text: site.state === 'down' ? 'Silent since ' + (seen.since || 'the last scan') + (site.notified ? '; contacts notified.' : '.') : 'No outage now.' }),
-      outages(code)),
+      outageBox),
     may('operator') && site.state === 'down' && !site.acknowledged ? ackForm(code) : null);
 }
 
