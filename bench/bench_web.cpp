@@ -5,8 +5,13 @@
 // /status.json?history=1 and then read nothing cost a server of SITES sites in resident memory;
 // `api SITES` times GET /api/v1/sites (the first page of 100 and the whole list) and
 // /status.json?limit=100 in-process over an embedded database of SITES sites, with the growth of the
-// resident peak the whole list costs, beside the targets.
+// resident peak the whole list costs, beside the targets; `ui SITES API_PORT ADMIN_PORT` serves the
+// management pages over such a database (user "bench", password "bench pass", admin) and /status on
+// the admin port over the same board, for a browser to measure (bench_ui_first_page.js, Lighthouse).
 #include "api/apidatabase.h"
+#include "api/apiserver.h"
+#include "api/apiusers.h"
+#include "history/maintenancebook.h"
 #include "api/sitesresource.h"
 #include "db/data.h"
 #include "db/sitetags.h"
@@ -43,7 +48,7 @@ namespace {
 
 // A day of 5-minute scans of `sites` sites, a few silent and a few losing now and then. The clock
 // it leaves installed keeps the board's day current.
-ManualClock& FillBoard(TStatusBoard& board, int sites) {
+ManualClock& FillBoard(TStatusBoard& board, int sites, int firstCode = 0) {
     static ManualClock clock(Now() - 1);
     SetClock(&clock);
     for (int round = 0; round < TRttHistory::Buckets; ++round, clock.Advance(std::chrono::minutes(5))) {
@@ -51,7 +56,7 @@ ManualClock& FillBoard(TStatusBoard& board, int sites) {
         for (int i = 0; i < sites; ++i) {
             const bool answered = i % 97 != 0 && (i + round) % 41 != 0;
             SiteResult r;
-            r.Code = "S" + std::to_string(i);
+            r.Code = "S" + std::to_string(firstCode + i);
             r.Name = "Site " + std::to_string(i);
             r.Address = "10." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ".1";
             r.Answered = answered;
@@ -146,20 +151,26 @@ double MillisecondsOf(const std::function<void()>& work, double* cpu = nullptr) 
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-int ApiList(int sites) {
-    char dir[] = "/tmp/bench_api.XXXXXX";
-    if (::mkdtemp(dir) == nullptr) return 1;
-    TVKTDataModule dm;
+/// A fresh SQLite file of `sites` sites (FillSites) in `dir`; false with the reason printed.
+bool MakeSiteDatabase(const std::string& dir, int sites, TVKTDataModule& dm) {
     dm.DBProvider = "SQLite";
-    dm.DataBase = std::string(dir) + "/vkt.db";
+    dm.DataBase = dir + "/vkt.db";
     if (!dm.ActivateConnection()) {
         std::fprintf(stderr, "%s\n", dm.LastConnectionError().c_str());
-        return 1;
+        return false;
     }
     SiteTags::EnsureTable(dm.adoQ2);
     std::printf("filling %d sites...\n", sites);
     std::fflush(stdout);
     FillSites(dm, sites);
+    return true;
+}
+
+int ApiList(int sites) {
+    char dir[] = "/tmp/bench_api.XXXXXX";
+    if (::mkdtemp(dir) == nullptr) return 1;
+    TVKTDataModule dm;
+    if (!MakeSiteDatabase(dir, sites, dm)) return 1;
     TStatusBoard board;
     ScanOnce(board, sites);
     board.SiteTagsRead(std::make_shared<const SiteTagMap>(SiteTags(dm.adoQ2).All()));
@@ -219,6 +230,44 @@ int ApiList(int sites) {
     std::printf("/status.json?limit=100: %zu bytes, %.1f ms wall (%.1f ms processor) per request\n", bytes, status,
                 statusCpu / runs);
     std::filesystem::remove_all(dir);
+    return 0;
+}
+
+// The API listener (plain HTTP on loopback) and the admin port over one board of the database's
+// sites: a day of history each up to 1,000 sites, one scan beyond (a day of 100,000 takes long to make).
+int ServeUi(int sites, int apiPort, int adminPort) {
+    char dir[] = "/tmp/bench_ui.XXXXXX";
+    if (::mkdtemp(dir) == nullptr) return 1;
+    TVKTDataModule dm;
+    if (!MakeSiteDatabase(dir, sites, dm)) return 1;
+    TApiUsers(dm.adoQ2).Add("bench", "bench pass", TApiRole::Admin);
+    TStatusBoard board;
+    if (sites <= 1000)
+        FillBoard(board, sites, 100000);
+    else
+        ScanOnce(board, sites);
+    board.SiteTagsRead(std::make_shared<const SiteTagMap>(SiteTags(dm.adoQ2).All()));
+    std::unique_ptr<MessageLoop> loop = CreatePollMessageLoop();
+    ScopedMainLoop installed(loop.get());
+    const std::string ini = std::string(dir) + "/vkt.ini";
+    std::ofstream(ini) << "[System]\r\nVKTID=B1\r\n[Api]\r\nListen=127.0.0.1:" << apiPort << "\r\n";
+    MaintenanceBook book;
+    TApiServer api;
+    api.ConfigFile = ini;
+    api.Board = &board;
+    api.Maintenance = &book;
+    api.Start(dm.ConnectionString(), TDbDialect::SQLite, 5);
+    TWebServer web;
+    web.ConfigFile = ini;
+    web.ReadSettings = [] { return TWebSettings{"B1", "(local)", "Duskwater", "sa", "", 5, 10, ""}; };
+    web.webSock.BindAddress = "127.0.0.1";
+    web.Board = &board;
+    web.Start(adminPort);
+    std::printf("pages on http://127.0.0.1:%d/ui/ (user bench, password \"bench pass\"), board on "
+                "http://127.0.0.1:%d/status\n",
+                api.Port(), web.webSock.LocalPort());
+    std::fflush(stdout);
+    loop->Run();
     return 0;
 }
 
@@ -336,10 +385,13 @@ int main(int argc, char** argv) {
     if (mode == "serve" && argc > 2) return Serve(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 0);
     if (mode == "parse") return Parse(argc > 2 ? std::atol(argv[2]) : 200000);
     if (mode == "api") return ApiList(argc > 2 ? std::atoi(argv[2]) : 100000);
+    if (mode == "ui")
+        return ServeUi(argc > 2 ? std::atoi(argv[2]) : 100000, argc > 3 ? std::atoi(argv[3]) : 0,
+                       argc > 4 ? std::atoi(argv[4]) : 0);
     if (mode == "status") return Status(argc > 2 ? std::atoi(argv[2]) : 10000);
     if (mode == "slow") return Slow(argv[0], argc > 2 ? std::atoi(argv[2]) : 64, argc > 3 ? std::atoi(argv[3]) : 10000);
     std::fprintf(stderr,
                  "usage: bench_web serve PORT [SITES] | parse [COUNT] | status [SITES] | slow [READERS] [SITES] | "
-                 "api [SITES]\n");
+                 "api [SITES] | ui [SITES] [API_PORT] [ADMIN_PORT]\n");
     return 2;
 }

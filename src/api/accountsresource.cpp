@@ -58,8 +58,9 @@ json AccountJson(const std::string& name, TApiRole role) {
 
 // DELETE of /{name}; GET and POST of the collection.
 template <typename List, typename Add, typename Remove>
-TApiResponse Accounts(const TApiRequest& request, const std::string& name, List list, Add add, Remove remove) {
-    if (!name.empty()) return request.Method == "DELETE" ? remove() : MethodNotAllowed("DELETE");
+TApiResponse Accounts(const TApiRequest& request, const std::string& name, List list, Add add, Remove remove,
+                      const char* allowForName = "DELETE") {
+    if (!name.empty()) return request.Method == "DELETE" ? remove() : MethodNotAllowed(allowForName);
     if (request.Method == "POST") return add();
     if (request.Method != "GET" && request.Method != "HEAD") return MethodNotAllowed("GET, POST");
     return list();
@@ -73,10 +74,11 @@ template <typename Account> TApiResponse Listed(const char* key, const std::vect
 }
 
 TApiResponse TAccountsResource::Users(const TApiRequest& request, const std::string& name) {
+    if (!name.empty() && request.Method == "PATCH") return ChangeRole(name, request);
     return Accounts(
         request, name,
         [&] { return Listed("users", m_database.With([](TDbQuery& q) { return TApiUsers(q).List(); })); },
-        [&] { return AddUser(request); }, [&] { return RemoveUser(name, request.Caller); });
+        [&] { return AddUser(request); }, [&] { return RemoveUser(name, request.Caller); }, "PATCH, DELETE");
 }
 
 TApiResponse TAccountsResource::Tokens(const TApiRequest& request, const std::string& name) {
@@ -116,6 +118,24 @@ TApiResponse TAccountsResource::AddToken(const TApiRequest& request) {
     json out = AccountJson(fields["name"], role);
     out["token"] = token;
     return JsonAnswer(201, out);
+}
+
+// The body names the role and nothing else: a password is set by removing and adding the user.
+TApiResponse TAccountsResource::ChangeRole(const std::string& name, const TApiRequest& request) {
+    if (!PlainName(name)) return ApiError(404, "no user is named " + name);
+    std::map<std::string, std::string> fields{{"name", name}};
+    if (TApiResponse refusal; !ReadAccount(request.Body, {"role"}, fields, refusal)) return refusal;
+    const TApiRole role = *ParseRole(fields["role"]);
+    TApiRole before = role;
+    try {
+        before = m_database.With([&](TDbQuery& q) { return TApiUsers(q).SetRole(name, role); });
+    } catch (const ETokenRefused&) {
+        return ApiError(404, "no user is named " + name);
+    }
+    if (RoleChanged) RoleChanged(name, role);
+    WriteLog("API", "Role of user " + name + " changed from " + RoleName(before) + " to " + RoleName(role) + " by " +
+                        request.Caller.Text() + ".");
+    return JsonAnswer(200, AccountJson(name, role));
 }
 
 TApiResponse TAccountsResource::RemoveUser(const std::string& name, const TApiCaller& by) {

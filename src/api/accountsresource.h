@@ -15,14 +15,17 @@ public:
 
     /// Called with a removed user's name (to end their sessions).
     std::function<void(const std::string& user)> UserRemoved;
+    /// Called with a user whose role was changed (for their open sessions).
+    std::function<void(const std::string& user, TApiRole role)> RoleChanged;
 
-    /// GET, POST /users and DELETE /users/{name}; the same of /tokens.
+    /// GET, POST /users, PATCH (the role) and DELETE /users/{name}; the same of /tokens but PATCH.
     TApiResponse Users(const TApiRequest& request, const std::string& name);
     TApiResponse Tokens(const TApiRequest& request, const std::string& name);
 
 private:
     TApiResponse AddUser(const TApiRequest& request);
     TApiResponse AddToken(const TApiRequest& request);
+    TApiResponse ChangeRole(const std::string& name, const TApiRequest& request);
     TApiResponse RemoveUser(const std::string& name, const TApiCaller& by);
     TApiResponse RemoveToken(const std::string& name, const TApiCaller& by);
 

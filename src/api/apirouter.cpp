@@ -85,6 +85,7 @@ TApiResponse NotAllowed(const char* allow) {
 TApiRouter::TApiRouter(TApiDatabase& database, const TStatusBoard* board, std::shared_ptr<const TWebGuard> guard)
     : m_database(database), m_board(board), m_guard(std::move(guard)), m_sites(database), m_accounts(database) {
     m_accounts.UserRemoved = [this](const std::string& user) { m_sessions.CloseUser(user); };
+    m_accounts.RoleChanged = [this](const std::string& user, TApiRole role) { m_sessions.SetRole(user, role); };
     m_sites.DaemonId = [this] { return DaemonId(); };
     m_sites.LoadView = [this](TStatusView& view) { return LoadView(view); };
     m_sites.Acknowledge = [this](const std::string& code, const std::string& by, const std::string& comment) {
@@ -156,9 +157,14 @@ std::optional<TApiResponse> TApiRouter::Admit(TApiRequest& request) {
         response.Headers.emplace_back("Retry-After", IntToStr(wait));
         return response;
     }
-    // The status paths take a token (a read token will do) in place of the [Web] login, which
-    // Status asks for when none is presented.
-    if (!resource && BearerToken(request.Authorization).empty()) return std::nullopt;
+    // The status paths take a token (a read token will do) or the pages' session in place of the [Web]
+    // login, which Status asks for when neither is presented: the site page reads the outages CSV with
+    // its cookie, and a browser must not be asked for the login over it.
+    if (!resource && BearerToken(request.Authorization).empty()) {
+        if (const std::optional<TApiSession> session = SessionOf(request))
+            request.Caller = {"user", session->User, session->Role};
+        return std::nullopt;
+    }
     // Signing in needs the body; it is judged (and a failure counted) once the body is in.
     if (request.Path == SessionPath && request.Method == "POST") return std::nullopt;
     if (std::optional<TApiResponse> refusal = Authenticate(request, now)) return refusal;

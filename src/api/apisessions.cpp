@@ -40,3 +40,9 @@ void TApiSessions::CloseUser(const std::string& user) {
     std::lock_guard<std::mutex> lock(m_lock);
     std::erase_if(m_sessions, [&](const auto& item) { return item.second.User == user; });
 }
+
+void TApiSessions::SetRole(const std::string& user, TApiRole role) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (auto& [id, session] : m_sessions)
+        if (session.User == user) session.Role = role;
+}

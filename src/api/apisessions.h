@@ -33,6 +33,8 @@ public:
     void Close(const std::string& id);
     /// Drops every session of `user` (a removed user is signed out).
     void CloseUser(const std::string& user);
+    /// Gives every session of `user` the role: a change of role holds from the next request on.
+    void SetRole(const std::string& user, TApiRole role);
 
 private:
     std::mutex m_lock;

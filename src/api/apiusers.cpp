@@ -49,6 +49,15 @@ void TApiUsers::Remove(const std::string& name) {
     ExecStatement(m_query, {"DELETE FROM vktuser WHERE name = " + SQLLiteral(name)});
 }
 
+TApiRole TApiUsers::SetRole(const std::string& name, TApiRole role) {
+    OpenStatement(m_query, {"SELECT role FROM vktuser WHERE name = " + SQLLiteral(name)});
+    if (m_query.Eof()) throw ETokenRefused("No user is named " + name + ".");
+    const TApiRole before = ParseRole(VarToStrTrim(m_query.FieldByName("role"))).value_or(TApiRole::Viewer);
+    ExecStatement(m_query, {"UPDATE vktuser SET role = " + SQLLiteral(RoleName(role)) +
+                            " WHERE name = " + SQLLiteral(name)});
+    return before;
+}
+
 std::optional<TApiUser> TApiUsers::SignIn(const std::string& name, const std::string& password) {
     if (name.size() > TApiTokens::MaxNameLength || password.size() > MaxPassword) return std::nullopt;
     OpenStatement(m_query, {"SELECT name, hash, role FROM vktuser WHERE name = " + SQLLiteral(name)});

@@ -28,6 +28,8 @@ public:
     std::vector<TApiUser> List();
     /// ETokenRefused when there is none of that name.
     void Remove(const std::string& name);
+    /// Gives the user `role`; answers the role they had. ETokenRefused when there is none of that name.
+    TApiRole SetRole(const std::string& name, TApiRole role);
     /// The user when the password is theirs; none for an unknown name or a wrong password.
     std::optional<TApiUser> SignIn(const std::string& name, const std::string& password);
 

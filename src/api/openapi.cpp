@@ -247,6 +247,21 @@ const char* const Description = R"json({
     },
     "/api/v1/users/{name}": {
       "parameters": [{"name": "name", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "patch": {
+        "summary": "Changes the user's role, for their open sessions too (admin)",
+        "operationId": "changeUserRole",
+        "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["role"], "additionalProperties": false, "properties": {"role": {"type": "string", "enum": ["viewer", "operator", "admin"]}}}}}},
+        "responses": {
+          "200": {"description": "Changed", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Account"}}}},
+          "400": {"$ref": "#/components/responses/Invalid"},
+          "401": {"$ref": "#/components/responses/Unauthorized"},
+          "403": {"$ref": "#/components/responses/ReadOnly"},
+          "404": {"description": "No user has this name", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
+          "413": {"$ref": "#/components/responses/TooLarge"},
+          "429": {"$ref": "#/components/responses/TooMany"},
+          "503": {"$ref": "#/components/responses/Unavailable"}
+        }
+      },
       "delete": {
         "summary": "Removes the user and ends their sessions (admin)",
         "operationId": "removeUser",

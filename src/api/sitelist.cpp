@@ -5,6 +5,7 @@
 #include "db/sitetags.h"
 #include "platform/datetime.h"
 #include "platform/json.h"
+#include "platform/strutil.h"
 #include "web/statusjson.h"
 
 #include <nlohmann/json.hpp>

@@ -3,6 +3,7 @@
 
 #include "db/common.h"
 #include "db/data.h"
+#include "db/dbsession.h"
 
 std::vector<std::string> SiteTagsOf(TDbQuery& query, const std::string& code) {
     std::vector<std::string> tags;

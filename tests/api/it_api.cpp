@@ -363,7 +363,11 @@ protected:
         db.AddSite("D1", "SILENT1", silent.Inside());
         db.AddSite("D1", "SILENT2", silent.Inside());
     }
-    std::string Sections() const override { return "[Alert]\r\nRemind=60\r\n[History]\r\n"; }
+    // A [Web] login on the board: the pages' session stands for it on the status paths they read.
+    std::string Sections() const override {
+        return "[Alert]\r\nRemind=60\r\n[History]\r\n[Web]\r\nUser=ops\r\nPassword="
+               "$6$vktguard$CNf8Dw/sD1FljECmDluHkHyN3kYvzNFrXY3Gu.q/CMiBW/mF8yh0NSqqO6x3G/nFPEJYdDggm/dNnNiEKq.4h0\r\n";
+    }
 
     SilentHostNamespace silent{"apiui", "100.64.31"};
 };
@@ -388,11 +392,23 @@ TEST_F(ApiPages, ChromiumSignsInAddsPastesAcknowledgesAndEndsAWindow) {
     EXPECT_EQ(out.find("FAIL"), std::string::npos) << out;
     EXPECT_NE(out.find("\naxe: "), std::string::npos) << out;
     ASSERT_TRUE(vkt->WaitForOutput("Polling UI1 [127.0.0.1]", 60s)) << vkt->Output();
+    // The scans follow the pages: the edited address is probed, the deleted site no more once the
+    // scan that ran at its deletion is over.
+    ASSERT_TRUE(vkt->WaitForOutput("Polling UI1 [127.0.0.2]", 60s)) << vkt->Output();
+    const int keepPolls = Polls("KEEP");
+    ASSERT_TRUE(WaitForCount(*vkt, "Polling KEEP", keepPolls + 2, 60s));
+    const int deletedPolls = Polls("P3 ");
+    ASSERT_TRUE(WaitForCount(*vkt, "Polling KEEP", keepPolls + 4, 60s));
+    EXPECT_EQ(Polls("P3 "), deletedPolls) << vkt->Output();
     const std::vector<std::string> events = LogEvents(vkt->Output(), {"API", "MAIL", "MAINTAIN"});
     for (const std::string line :
          {"[API] User ana signed in from 127.0.0.1.", "[API] Site UI1 created by user ana.",
           "[API] Site P3 created by user ana.", "[MAIL] Outage of SILENT1 acknowledged by ana: both on it",
           "[MAIL] Outage of SILENT2 acknowledged by ana: both on it",
-          "[MAINTAIN] Maintenance window for P1 ended early by ana."})
+          "[MAINTAIN] Maintenance window for P1 ended early by ana.", "[API] Site UI1 changed by user ana.",
+          "[API] Site P2 changed by user ana.", "[API] Site P3 deleted by user ana.",
+          "[API] User vera added (viewer) by user ana.",
+          "[API] Role of user vera changed from viewer to operator by user ana."})
         EXPECT_NE(std::find(events.begin(), events.end(), line), events.end()) << line;
+    EXPECT_EQ(db.Count("SELECT COUNT(*) AS n FROM maintenance WHERE code IN ('P1', 'P2') AND reason = 'rack move'"), 2);
 }

@@ -790,6 +790,8 @@ TEST_F(ApiPeers, EachRoleReachesItsRoutesAndNoFurtherAsTokenOrSession) {
         {"GET", "/api/v1/tokens", "", {"403", "403", "200", "403"}},
         {"POST", "/api/v1/tokens", R"({"name":"t1","role":"operator"})", {"403", "403", "201", "403"}},
         {"DELETE", "/api/v1/tokens/NONE", "", {"403", "403", "404", "403"}},
+        // Last: the admin makes olga an admin, and her open session is one from its next request on.
+        {"PATCH", "/api/v1/users/olga", R"({"role":"admin"})", {"403", "403", "200", "200"}},
     };
     for (const Case& c : cases)
         for (std::size_t i = 0; i < callers.size(); ++i) {
@@ -803,7 +805,8 @@ TEST_F(ApiPeers, EachRoleReachesItsRoutesAndNoFurtherAsTokenOrSession) {
     const std::string logged = log.Text();
     for (const std::string line :
          {"[API] Site R1 created by token writer.", "[API] Site R1 changed by token writer.",
-          "[API] User u1 added (viewer) by token writer.", "[API] Token t1 added (operator) by token writer."})
+          "[API] User u1 added (viewer) by token writer.", "[API] Token t1 added (operator) by token writer.",
+          "[API] Role of user olga changed from operator to admin by token writer."})
         EXPECT_NE(logged.find(line), std::string::npos) << line << "\n" << logged;
 }
 

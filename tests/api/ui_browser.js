@@ -1,7 +1,9 @@
 // Drives the pages under /ui/ in headless Chromium (puppeteer-core and @axe-core/puppeteer from
 // build/npm): signs in, adds a site through "Add site" and waits until the board shows it probed,
 // pastes a list (first with a line at fault, which writes nothing), acknowledges two silent sites
-// together, makes a maintenance window and ends it through its confirmation, and runs axe-core on
+// together, makes a maintenance window and ends it through its confirmation, changes a site's address,
+// tags two sites and puts them in maintenance through the bulk bar, deletes one through its
+// confirmation, changes a user's role, and runs axe-core on
 // every page at 390 and 1,400 px, where no page may scroll sideways.
 // node ui_browser.js NPM_DIR BASE_URL USER PASSWORD SHOT_DIR SILENT1 SILENT2
 // prints one line per check ("ok ..." or "FAIL ...") and a line "axe: ..." with the findings.
@@ -132,8 +134,34 @@ async function main() {
     return link && /outages\.csv\?code=UI1$/.test(link.href) && /No outage in the last 30 days/.test(document.querySelector('main').innerText);
   }), await textOf(page));
   const csv = await page.evaluate(() => fetch('/status/outages.csv?code=SILENT1').then(async (r) => r.status + ' ' + (await r.text()).replace(/^\uFEFF/, '').slice(0, 20)));
-  check('the outages CSV is served on this port', csv.startsWith('200 code,name,address'), csv);
+  check('the outages CSV is served on this port, the session standing for the [Web] login', csv.startsWith('200 code,name,address'), csv);
+  const anonymous = await page.evaluate(() => fetch('/status/outages.csv?code=SILENT1', { credentials: 'omit' }).then((r) => r.status));
+  check('without the session the [Web] login is asked for', anonymous === 401, String(anonymous));
   await audit(page, 'site');
+
+  // A read of the outages that fails is tried again; one that keeps failing says so, and is tried
+  // again on request.
+  let failing = 0;
+  await page.setRequestInterception(true);
+  const interceptor = (r) => {
+    if (failing > 0 && r.url().includes('/status/outages.csv')) { --failing; r.abort('connectionreset'); } else r.continue();
+  };
+  page.on('request', interceptor);
+  const outagesShown = () => /No outage in the last 30 days/.test(document.querySelector('main').innerText);
+  failing = 1;
+  await go(page, '#/', () => document.querySelector('h1')?.textContent === 'Sites');
+  await go(page, '#/site/UI1', () => document.querySelector('dl.facts'));
+  check('a failed read of the outages is tried again', await waitFor(page, outagesShown) && failing === 0, await textOf(page));
+  failing = 100;
+  await go(page, '#/', () => document.querySelector('h1')?.textContent === 'Sites');
+  await go(page, '#/site/UI1', () => document.querySelector('dl.facts'));
+  check('reads that keep failing are announced', await waitFor(page, () => /The outages cannot be read: the server cannot be reached/
+    .test(document.querySelector('main [role=alert]')?.textContent || '')), await textOf(page));
+  failing = 0;
+  await page.evaluate(() => [...document.querySelectorAll('main button')].find((b) => b.textContent === 'Try again').click());
+  check('"Try again" reads them', await waitFor(page, outagesShown), await textOf(page));
+  page.off('request', interceptor);
+  await page.setRequestInterception(false);
 
   // A list pasted: a line at fault is shown with its error and nothing is written; then three lines.
   await go(page, '#/paste', () => document.querySelector('h1')?.textContent === 'Paste a list');
@@ -164,7 +192,60 @@ async function main() {
   check('"End now" asks first, naming the site', await waitFor(page, () => /has ended/.test(document.getElementById('note').textContent)) && /P1/.test(page.lastDialog || ''),
     page.lastDialog);
 
+  // An address changed through "Edit": the daemon's next scan probes the new one.
+  await go(page, '#/edit/UI1', () => document.getElementById('f-address')?.value === '127.0.0.1');
+  await page.evaluate(() => { const a = document.getElementById('f-address'); a.value = ''; });
+  await page.type('#f-address', '127.0.0.2');
+  await page.evaluate(() => [...document.querySelectorAll('main button')].find((b) => b.textContent === 'Save').click());
+  check('"Save" of an edit shows the new address', await waitFor(page, () => document.querySelector('h1')?.textContent === 'Site UI1' &&
+    /Address\s+127\.0\.0\.2/.test(document.querySelector('main').innerText)), await textOf(page));
+
+  // Two sites tagged, then put in maintenance, through the bulk bar.
+  const pick = async (...codes) => {
+    await go(page, '#/', () => document.querySelector('h1')?.textContent === 'Sites' && document.querySelector('#sites-body input[value="P1"]'));
+    for (const code of codes) await page.click(`#sites-body input[value="${code}"]`);
+    return page.evaluate(() => document.getElementById('bulk-count').textContent);
+  };
+  const bulkButton = (text) => page.evaluate((t) => [...document.querySelectorAll('#bulk button')].find((b) => b.textContent === t).click(), text);
+  const noted = () => page.evaluate(() => document.getElementById('note').textContent);
+  check('an action done leaves the selection', (await pick('P1', 'P2')) === '2 selected', await noted());
+  await page.type('#f-bulk-tag', 'lab');
+  await bulkButton('Add tag');
+  check('two sites tagged', await waitFor(page, () => /2 sites tagged lab/.test(document.getElementById('note').textContent)), await noted());
+  await waitFor(page, () => [...document.getElementById('f-tag').options].some((o) => o.value === 'lab'));
+  await page.select('#f-tag', 'lab');
+  const byTag = await page.evaluate(() => [...document.querySelectorAll('#sites-body tr a')].map((a) => a.textContent).join());
+  check('the board filters by the new tag', byTag === 'P1,P2', byTag);
+  const apiByTag = await page.evaluate(() => fetch('/api/v1/sites?tag=lab').then((r) => r.json()).then((j) => j.sites.map((s) => s.code + ':' + s.tags.join('+')).join()));
+  check('the API filters by the new tag', apiByTag === 'P1:lab,P2:lab', apiByTag);
+  await page.select('#f-tag', '');
+  await pick('P1', 'P2');
+  await page.type('#f-bulk-comment', 'rack move');
+  await bulkButton('Put in maintenance');
+  check('two sites put in maintenance', await waitFor(page, () => /2 sites put in maintenance/.test(document.getElementById('note').textContent)), await noted());
+  check('the board shows both in maintenance', await waitFor(page, () => ['P1', 'P2'].every((c) =>
+    /maintenance/.test(document.querySelector(`#sites-body input[value="${c}"]`)?.closest('tr').innerText || ''))), await textOf(page));
+
+  // A site deleted from its page through the confirmation that names it.
+  await go(page, '#/site/P3', () => [...document.querySelectorAll('main button')].some((b) => b.textContent === 'Delete'));
+  page.lastDialog = '';
+  await page.evaluate(() => [...document.querySelectorAll('main button')].find((b) => b.textContent === 'Delete').click());
+  check('"Delete" asks first, naming the site', await waitFor(page, () => /Site P3 deleted/.test(document.getElementById('note').textContent)) &&
+    /P3 \(Third site\)/.test(page.lastDialog || ''), page.lastDialog);
+  check('the board no longer lists it', await waitFor(page, () => document.querySelector('h1')?.textContent === 'Sites' &&
+    document.querySelector('#sites-body input[value="P2"]') && !document.querySelector('#sites-body input[value="P3"]')));
+
   await go(page, '#/accounts', () => document.querySelector('h1')?.textContent === 'Users and tokens' && document.querySelectorAll('main table').length === 2);
+  // A user added as viewer and made an operator through the role's control in the list.
+  await page.type('#f-name', 'vera');
+  await page.type('#f-password', 'long enough');
+  await page.select('#f-role', 'viewer');
+  await page.evaluate(() => [...document.querySelectorAll('main button')].find((b) => b.textContent === 'Add user').click());
+  check('user added', await waitFor(page, () => document.querySelector('select[aria-label="Role of vera"]')), await noted());
+  await page.select('select[aria-label="Role of vera"]', 'operator');
+  await page.click('button[aria-label="Change role of vera"]');
+  check('the role changed in the list', await waitFor(page, () => /vera is operator now/.test(document.getElementById('note').textContent) &&
+    document.querySelector('select[aria-label="Role of vera"]')?.value === 'operator'), await noted());
   await audit(page, 'accounts');
 
   check('no Content-Security-Policy violation', cspErrors.length === 0, cspErrors.join('; '));

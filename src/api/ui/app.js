@@ -5,6 +5,8 @@
 
 const POLL_MS = 5000;
 const PAGE_SIZE = 50;
+const READ_TIMEOUT_MS = 10000;
+const READ_TRIES = 4;
 const STATES = ['down', 'degraded', 'unknown', 'up'];
 const RANK = { viewer: 0, operator: 1, admin: 2 };
 
@@ -89,6 +91,35 @@ async function api(method, path, body) {
   return { status: answer.status, data };
 }
 
+/** GET `path` with a bounded wait, tried again after a failure, a time-out or a 5xx answer (a busy
+ *  daemon answers late, a connection may be dropped under load). Resolves to {status, ok, text} of the
+ *  first answer below 500 or of the last try; rejects with the reason of the last failure. */
+async function readPatiently(path) {
+  let why = '';
+  for (let attempt = 1; attempt <= READ_TRIES; ++attempt) {
+    const abort = new AbortController();
+    const timer = setTimeout(() => abort.abort(), READ_TIMEOUT_MS);
+    try {
+      const answer = await fetch(path, { credentials: 'same-origin', signal: abort.signal });
+      const text = await answer.text();
+      if (answer.status < 500 || attempt === READ_TRIES) return { status: answer.status, ok: answer.ok, text };
+      why = 'the server answered ' + answer.status;
+    } catch (e) {
+      why = e.name === 'AbortError' ? 'no answer within ' + READ_TIMEOUT_MS / 1000 + ' s' : 'the server cannot be reached';
+    } finally {
+      clearTimeout(timer);
+    }
+    if (attempt < READ_TRIES) await new Promise((r) => setTimeout(r, 1000 * attempt));
+  }
+  throw new Error(why);
+}
+
+/** What a section shows when its read failed for good: the reason, announced, and a way to try again. */
+function readFailed(what, error, again) {
+  return el('div', {}, el('p', { role: 'alert', class: 'error', text: what + ' cannot be read: ' + error.message + '.' }),
+    el('button', { type: 'button', text: 'Try again', onclick: again }));
+}
+
 /** Shows a refusal beside its field when it names one, else in the note. */
 function showError(form, reply) {
   for (const p of form.querySelectorAll('.error')) p.textContent = '';
@@ -105,6 +136,7 @@ function showError(form, reply) {
 
 function show(title, ...content) {
   const main = document.getElementById('main');
+  app.shown = (app.shown || 0) + 1;
   main.replaceChildren(el('h1', { text: title }), ...content.filter((c) => c !== null && c !== undefined));
   document.title = title + ' – vkt';
 }
@@ -114,7 +146,7 @@ function show(title, ...content) {
 function signedOut() {
   app.me = null;
   app.csrf = '';
-  clearInterval(app.timer);
+  clearTimeout(app.timer);
   app.timer = 0;
   drawNav();
   signInView();
@@ -140,7 +172,7 @@ function signedIn(data) {
   app.me = { user: data.user, role: data.role };
   app.csrf = data.csrf;
   drawNav();
-  if (!app.timer) app.timer = setInterval(poll, POLL_MS);
+  if (!app.timer) app.timer = setTimeout(pollLoop, POLL_MS);
   route();
 }
 
@@ -179,14 +211,41 @@ function route() {
   document.getElementById('main').focus({ preventScroll: true });
 }
 
+/** Polls one after another: the next starts a pause after the last ended, a pause as long as twice
+ *  that load at least, so that a long list is not asked for again before it is in. */
+async function pollLoop() {
+  const started = Date.now();
+  await poll();
+  if (app.me) app.timer = setTimeout(pollLoop, Math.max(POLL_MS, 2 * (Date.now() - started)));
+}
+
 async function poll() {
   if (!app.me) return;
   await loadSites();
   if (document.getElementById('sites-table')) drawRows();
 }
 
-/** Every site, following "next" while the API pages its list. */
-async function loadSites() {
+/** The first page as the list shows it, before the whole list is in: the first sites by code from
+ *  the API, and the first down and degraded ones from the board, which holds the states in memory
+ *  (the API would read every row to find a state few sites are in). */
+async function loadFirstPage() {
+  const onBoard = (state) => readPatiently('/status.json?limit=' + PAGE_SIZE + '&state=' + state)
+    .then((r) => (r.ok ? JSON.parse(r.text).sites || [] : []), () => []);
+  const [page, down, degraded] = await Promise.all([api('GET', '/api/v1/sites?limit=' + PAGE_SIZE), onBoard('down'), onBoard('degraded')]);
+  if (app.loaded || page.status !== 200) return false;
+  const byCode = new Map();
+  for (const site of [...down, ...degraded, ...(page.data.sites || [])]) byCode.set(site.code, site);
+  app.sites = [...byCode.values()];
+  return true;
+}
+
+/** Every site, following "next" while the API pages its list; one load at a time. */
+function loadSites() {
+  if (!app.loading) app.loading = loadAllSites().finally(() => { app.loading = null; });
+  return app.loading;
+}
+
+async function loadAllSites() {
   const all = [];
   let path = '/api/v1/sites';
   for (let pages = 0; path && pages < 100; ++pages) {
@@ -242,8 +301,14 @@ function sitesView() {
       el('button', { type: 'button', id: 'prev', text: 'Previous page', onclick: () => { app.page--; drawRows(); } }),
       el('span', { id: 'page-of' }),
       el('button', { type: 'button', id: 'next', text: 'Next page', onclick: () => { app.page++; drawRows(); } })));
-  if (app.loaded) drawRows();
-  loadSites().then(() => document.getElementById('sites-table') && drawRows());
+  const whole = () => loadSites().then(() => document.getElementById('sites-table') && drawRows());
+  if (app.loaded) {
+    drawRows();
+    whole();
+  } else {
+    // The whole list waits for the first page, which would share the daemon's time with it.
+    loadFirstPage().then((shown) => shown && document.getElementById('sites-table') && drawRows()).finally(whole);
+  }
 }
 
 function selectAll(event) {
@@ -256,6 +321,7 @@ function selectAll(event) {
 
 function drawCounts() {
   const counts = document.getElementById('counts');
+  if (!app.loaded) return counts.replaceChildren(el('li', { class: 'count', text: 'Counting the sites…' }));
   const per = Object.fromEntries(STATES.map((s) => [s, 0]));
   for (const s of app.sites) per[s.state] = (per[s.state] || 0) + 1;
   counts.replaceChildren(...STATES.map((s) => el('li', { class: 'count ' + s }, el('span', { class: 'n', text: per[s] }), ' ' + s)),
@@ -304,7 +370,8 @@ function drawRows() {
   for (const row of [...body.children]) if (!keep.has(row)) row.remove();
   wanted.forEach((row, i) => { if (body.children[i] !== row) body.insertBefore(row, body.children[i] || null); });
   if (!shown.length) body.replaceChildren(el('tr', {}, el('td', { colspan: 6, text: app.loaded ? 'No site matches.' : 'Loading…' })));
-  document.getElementById('page-of').textContent = 'Page ' + (app.page + 1) + ' of ' + pages + ' (' + list.length + ' sites)';
+  document.getElementById('page-of').textContent = app.loaded ? 'Page ' + (app.page + 1) + ' of ' + pages + ' (' + list.length + ' sites)'
+    : 'Page 1; the rest of the list is loading…';
   document.getElementById('prev').disabled = app.page === 0;
   document.getElementById('next').disabled = app.page >= pages - 1;
   drawSelection();
@@ -334,13 +401,15 @@ function bulkBar() {
   return bar;
 }
 
-/** Does `work` for each selected site, one after another, and says how it went. */
+/** Does `work` for each selected site, one after another, and says how it went. The sites it was
+ *  done for leave the selection, so that the next action does not reach them unseen. */
 async function bulk(what, work) {
   const codes = [...app.selected].sort();
   const failed = [];
   for (const code of codes) {
     const reply = await work(code);
     if (reply.status >= 300) failed.push(code + ': ' + (reply.data.error || reply.status));
+    else app.selected.delete(code);
   }
   note(failed.length ? 'Not ' + what + ': ' + failed.join('; ') : codes.length + ' ' + (codes.length === 1 ? 'site' : 'sites') + ' ' + what + '.', failed.length > 0);
   await poll();
@@ -358,15 +427,24 @@ function bulkTag(tag) {
 function bulkDelete() {
   const codes = [...app.selected].sort();
   if (!window.confirm('Delete ' + codes.length + (codes.length === 1 ? ' site: ' : ' sites: ') + codes.join(', ') + '?')) return;
-  bulk('deleted', (code) => api('DELETE', pathOf(code))).then(() => app.selected.clear());
+  bulk('deleted', (code) => api('DELETE', pathOf(code)));
 }
 
 // ---- one site -----------------------------------------------------------------------------------
 
 async function siteView(code) {
   show('Site ' + code, el('p', { text: 'Loading…' }));
-  const [reply, board] = await Promise.all([api('GET', pathOf(code)), fetch('/status.json?history=1&q=' + encodeURIComponent(code), { credentials: 'same-origin' })
-    .then((r) => (r.ok ? r.json() : { sites: [] })).catch(() => ({ sites: [] }))]);
+  const mine = app.shown;
+  // The outages are read beside the site and the board, not after them: a slow read holds up no other.
+  const outageBox = outages(code);
+  // The board adds since when, who probes and the chart; without it the page still shows the site.
+  let boardError = null;
+  const [reply, board] = await Promise.all([api('GET', pathOf(code)), readPatiently('/status.json?history=1&q=' + encodeURIComponent(code))
+    .then((r) => {
+      if (!r.ok) throw new Error('the server answered ' + r.status);
+      return JSON.parse(r.text);
+    }).catch((error) => { boardError = error; return { sites: [] }; })]);
+  if (app.shown !== mine) return; // the operator went elsewhere meanwhile
   if (reply.status !== 200) return show('Site ' + code, el('p', { text: reply.data.error || 'not found' }));
   const site = reply.data;
   const seen = (board.sites || []).find((s) => s.code === code && s.address === site.address) || (board.sites || []).find((s) => s.code === code) || {};
@@ -395,11 +473,12 @@ async function siteView(code) {
     el('dl', { class: 'facts' }, ...facts.map(([k, v]) => [el('dt', { text: k }), el('dd', { text: String(v) })])),
     actions,
     el('section', { 'aria-labelledby': 'chart-title' }, el('h2', { id: 'chart-title', text: 'Round-trip time, last 24 hours' }),
-      seen.history && (seen.history.rtt_ms || []).some((v) => typeof v === 'number') ? chart(seen.history)
-        : el('p', { text: 'No round-trip times in the last 24 hours yet.' })),
+      boardError ? readFailed('The round-trip times', boardError, () => siteView(code))
+        : seen.history && (seen.history.rtt_ms || []).some((v) => typeof v === 'number') ? chart(seen.history)
+          : el('p', { text: 'No round-trip times in the last 24 hours yet.' })),
     el('section', { 'aria-labelledby': 'outage-title' }, el('h2', { id: 'outage-title', text: 'Outages' }),
       el('p', { text: site.state === 'down' ? 'Silent since ' + (seen.since || 'the last scan') + (site.notified ? '; contacts notified.' : '.') : 'No outage now.' }),
-      outages(code)),
+      outageBox),
     may('operator') && site.state === 'down' && !site.acknowledged ? ackForm(code) : null);
 }
 
@@ -464,11 +543,15 @@ function durationText(seconds) {
 
 /** The site's outages of the last 30 days (from the outages CSV, with [History]) and links to both CSVs. */
 function outages(code) {
-  const box = el('div', {}, el('p', { text: 'Loading the outages…' }));
+  const box = el('div', { 'aria-busy': 'true' }, el('p', { text: 'Loading the outages…' }));
   const query = '?code=' + encodeURIComponent(code);
-  fetch('/status/outages.csv' + query, { credentials: 'same-origin' }).then(async (answer) => {
-    if (!answer.ok) return box.replaceChildren(el('p', { text: 'Outages are kept only with [History] in vkt.ini.' }));
-    const [head, ...rows] = parseCsv(await answer.text());
+  const links = () => el('p', {}, el('a', { href: '/status/outages.csv' + query, text: 'Outages (CSV)' }), ' · ',
+    el('a', { href: '/status/history.csv' + query, text: 'Hourly history (CSV)' }), ' · ',
+    el('a', { href: '/status/history.csv' + query + '&step=day', text: 'Daily history (CSV)' }));
+  const load = () => readPatiently('/status/outages.csv' + query).then((answer) => {
+    if (answer.status === 404) return box.replaceChildren(el('p', { text: 'Outages are kept only with [History] in vkt.ini.' }));
+    if (!answer.ok) throw new Error('the server answered ' + answer.status);
+    const [head, ...rows] = parseCsv(answer.text);
     const at = (name) => head.indexOf(name);
     box.replaceChildren(rows.length ? el('div', { class: 'table-wrap' }, el('table', {},
       el('caption', { text: 'Outages of the last 30 days' }),
@@ -476,10 +559,12 @@ function outages(code) {
       el('tbody', {}, rows.map((r) => el('tr', {}, ...[['Start', r[at('start')]], ['End', r[at('end')] || 'lasting'],
         ['Duration', durationText(r[at('duration_seconds')])], ['Cause', r[at('cause')] || '–'], ['Notified', r[at('notified')]]]
         .map(([label, text]) => el('td', { 'data-label': label, text: String(text ?? '') }))))))) : el('p', { text: 'No outage in the last 30 days.' }),
-    el('p', {}, el('a', { href: '/status/outages.csv' + query, text: 'Outages (CSV)' }), ' · ',
-      el('a', { href: '/status/history.csv' + query, text: 'Hourly history (CSV)' }), ' · ',
-      el('a', { href: '/status/history.csv' + query + '&step=day', text: 'Daily history (CSV)' })));
-  }).catch(() => box.replaceChildren(el('p', { text: 'The outages cannot be read.' })));
+    links());
+  }).catch((error) => box.replaceChildren(readFailed('The outages', error, () => {
+    box.replaceChildren(el('p', { text: 'Loading the outages…' }));
+    load();
+  }), links())).finally(() => box.removeAttribute('aria-busy'));
+  load();
   return box;
 }
 
@@ -684,12 +769,31 @@ async function accountsView() {
   drawAccounts(users, tokens);
 }
 
+/** A user's role as a choice with its button: the change holds for their open sessions at once. */
+function roleChanger(account, redraw) {
+  const select = el('select', { 'aria-label': 'Role of ' + account.name });
+  fillRoles(select);
+  select.value = account.role;
+  const form = el('form', { class: 'inline' }, select,
+    el('button', { type: 'submit', text: 'Change role', 'aria-label': 'Change role of ' + account.name }));
+  form.addEventListener('submit', async (e) => {
+    e.preventDefault();
+    if (select.value === account.role) return note(account.name + ' is ' + account.role + ' already.');
+    const reply = await api('PATCH', '/api/v1/users/' + encodeURIComponent(account.name), { role: select.value });
+    note(reply.status === 200 ? account.name + ' is ' + reply.data.role + ' now.' : reply.data.error || 'not changed', reply.status !== 200);
+    redraw();
+  });
+  return form;
+}
+
 async function drawAccounts(users, tokens) {
   for (const [box, path, key, removeText] of [[users, '/api/v1/users', 'users', 'Remove'], [tokens, '/api/v1/tokens', 'tokens', 'Revoke']]) {
     const reply = await api('GET', path);
     if (reply.status !== 200) { box.replaceChildren(el('p', { text: reply.data.error || 'not available' })); continue; }
+    if (!reply.data[key].length) { box.replaceChildren(el('p', { text: key === 'users' ? 'No user yet.' : 'No token yet.' })); continue; }
     box.replaceChildren(el('table', {}, el('thead', {}, el('tr', {}, ...['Name', 'Role'].map((h) => el('th', { scope: 'col', text: h })), actionHeader())),
-      el('tbody', {}, reply.data[key].map((a) => el('tr', {}, el('td', { 'data-label': 'Name', text: a.name }), el('td', { 'data-label': 'Role', text: a.role }),
+      el('tbody', {}, reply.data[key].map((a) => el('tr', {}, el('td', { 'data-label': 'Name', text: a.name }),
+        el('td', { 'data-label': 'Role' }, key === 'users' ? roleChanger(a, () => drawAccounts(users, tokens)) : a.role),
         el('td', {}, el('button', { type: 'button', class: 'danger', text: removeText, 'aria-label': removeText + ' ' + a.name, onclick: async () => {
           if (!window.confirm(removeText + ' ' + (key === 'users' ? 'user ' : 'token ') + a.name + '?')) return;
           const gone = await api('DELETE', path + '/' + encodeURIComponent(a.name));
