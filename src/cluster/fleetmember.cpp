@@ -106,6 +106,10 @@ std::vector<std::string> FleetMember::Copies(const std::string& code) const {
     return Rendezvous(names).Copies(code, m_settings.Copies);
 }
 
+bool FleetMember::Holds(const std::string& code) const {
+    return Rendezvous(m_sharedAmong).Holds(m_settings.Node, code, m_settings.Copies);
+}
+
 std::vector<std::pair<std::string, long long>> FleetMember::Shares(const std::vector<std::string>& codes) const {
     std::vector<std::string> names;
     for (const FleetRow& r : m_live)
@@ -132,15 +136,30 @@ FleetMember::Verdict FleetMember::Vote(const std::string& code, const std::strin
     if (failed && m_failing.insert(key).second) m_rows.Fail(m_settings.Node, m_incarnation, code, address);
     if (!failed && m_failing.erase(key) > 0) m_rows.Answer(m_settings.Node, code, address);
     const std::vector<std::string> copies = Copies(code);
-    Verdict verdict;
+    int votes = 0;
     if (failed) {
         // The other copies may have found it silent since the scan began: read them now.
         for (const FailRow& row : m_rows.Failures(code, address))
-            verdict.Failed += Counts(row, copies) ? 1 : 0;
+            votes += Counts(row, copies) ? 1 : 0;
     } else if (const auto at = m_failures.find(key); at != m_failures.end()) {
         for (const FailRow& row : at->second)
-            verdict.Failed += row.Node != m_settings.Node && Counts(row, copies) ? 1 : 0;
+            votes += row.Node != m_settings.Node && Counts(row, copies) ? 1 : 0;
     }
+    return Judge(copies, votes);
+}
+
+FleetMember::Verdict FleetMember::Peek(const std::string& code, const std::string& address,
+                                       const std::vector<std::string>& copies) const {
+    int failed = 0;
+    if (const auto at = m_failures.find({SiteCodeKey(code), address}); at != m_failures.end())
+        for (const FailRow& row : at->second)
+            failed += Counts(row, copies) ? 1 : 0;
+    return Judge(copies, failed);
+}
+
+FleetMember::Verdict FleetMember::Judge(const std::vector<std::string>& copies, int failed) const {
+    Verdict verdict;
+    verdict.Failed = failed;
     const int quorum = std::max(std::min<int>(m_settings.FleetQuorum(), static_cast<int>(copies.size())), 1);
     verdict.Down = verdict.Failed >= quorum;
     // A copy new to the site has not told yet: its silence is no answer.

@@ -54,10 +54,15 @@ public:
         bool Known = true;
     };
     Verdict Vote(const std::string& code, const std::string& address, bool failed);
+    /// The verdict of the site's `copies` (Copies) on a site row this member does not probe, as their
+    /// failure rows stood at the start of the scan; nothing is written.
+    Verdict Peek(const std::string& code, const std::string& address, const std::vector<std::string>& copies) const;
     /// The scan has probed this member's whole share (or all it took over): its votes count from now on.
     void EndScan();
     /// The live members that probe the site.
     std::vector<std::string> Copies(const std::string& code) const;
+    /// Whether this member probes the site under the members the sites were last divided among.
+    bool Holds(const std::string& code) const;
     /// Whether this member may claim a notice now (still counted in under this scan's incarnation).
     bool MayClaim();
     int LiveMembers() const { return static_cast<int>(m_live.size()); }
@@ -79,6 +84,8 @@ private:
     long long Live() const;
     /// Whether a failure row counts for a site held by `copies`.
     bool Counts(const FailRow& row, const std::vector<std::string>& copies) const;
+    /// The verdict of `failed` failure rows of the site's `copies`.
+    Verdict Judge(const std::vector<std::string>& copies, int failed) const;
     /// Whether member `node` has probed its whole share under the live members of this scan.
     bool Current(const std::string& node) const;
     bool m_justJoined = false;

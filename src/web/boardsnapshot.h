@@ -86,6 +86,9 @@ struct TBoardSnapshot {
     std::vector<std::shared_ptr<const TSiteEntry>> Sites;
     /// The sites' history ([History]); none while it is off.
     std::shared_ptr<const UptimeView> History;
+    /// In a fleet, the sites other members probe (their own state unknown here) with the group's
+    /// verdicts, down first, then those not known yet, then the answering ones; none outside a fleet.
+    std::shared_ptr<const std::vector<TSiteEntry>> Others;
 
     /// A body made from this snapshot under `key`, made by `make` for the first request that asks;
     /// the ones after it share it. A few keys are kept.

@@ -174,6 +174,28 @@ void TStatusBoard::FleetShown(const FleetShares& members) {
     m_summary.Fleet = members;
 }
 
+// This member has not probed them: their own state stays unknown, and the group's verdict is that of
+// the members that probe them. Those the group finds down come first.
+void TStatusBoard::GroupSitesShown(std::vector<GroupSite> sites) {
+    auto others = std::make_shared<std::vector<TSiteEntry>>();
+    others->reserve(sites.size());
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
+    for (int verdict : {1, SiteVerdict::GroupUnknown, 0})
+        for (GroupSite& s : sites) {
+            if (s.Verdict.GroupDown != verdict) continue;
+            TSiteStatus& site = others->emplace_back().Status;
+            site.Code = AsUtf8(s.Code);
+            site.Name = AsUtf8(s.Name);
+            site.Address = AsUtf8(s.Address);
+            site.GroupDown = verdict;
+            site.GroupFailed = s.Verdict.GroupFailed;
+            site.ProbedBy = std::move(s.Verdict.ProbedBy);
+            site.Tags = TagsOf(s.Code);
+        }
+    m_others = std::move(others);
+}
+
 void TStatusBoard::HistoryPublished(std::shared_ptr<const UptimeView> history) {
     std::unique_lock<std::shared_mutex> hold(m_lock);
     const TChange change(*this);
@@ -205,6 +227,7 @@ void TStatusBoard::Publish() {
     next->Summary = m_summary;
     next->Summary.Bucket = CurrentBucket();
     next->History = m_history;
+    next->Others = m_others;
     next->Sites.reserve(m_sites.size());
     for (TSiteStatus::TState state : {TSiteStatus::Down, TSiteStatus::Unknown, TSiteStatus::Up})
         for (const std::shared_ptr<TSiteEntry>& entry : m_sites)
