@@ -228,7 +228,9 @@ TEST_F(Fleet, EachSiteHasTwoProbesThroughAKillARestartAndAPauseAndIsToldOfOnce) 
         const bool silent = site["address"].get<std::string>().starts_with(SilentNet);
         EXPECT_EQ(site["group"]["state"], silent ? "down" : "up") << site.dump();
         // The sites the others probe are not this member's to see: their own state is unknown.
-        if (!assigned.at(site["code"]).count("m0")) EXPECT_EQ(site["state"], "unknown") << site.dump();
+        if (!assigned.at(site["code"]).count("m0")) {
+            EXPECT_EQ(site["state"], "unknown") << site.dump();
+        }
         named.insert(site["code"]);
     }
     EXPECT_EQ(named.size(), std::size_t(Sites)) << "every site of the group";
