@@ -169,8 +169,13 @@ std::vector<GroupSite> GroupScan::OthersSites(std::vector<ScanRow> rows) const {
         std::vector<std::string> copies = fleet->Copies(row.Code);
         if (std::find(copies.begin(), copies.end(), self) != copies.end()) continue; // on its own board
         const FleetMember::Verdict v = fleet->Peek(row.Code, row.Address, copies);
-        sites.push_back({std::move(row.Code), std::move(row.Name), std::move(row.Address),
-                         {!v.Known ? SiteVerdict::GroupUnknown : v.Down ? 1 : 0, v.Failed, -1, std::move(copies)}});
+        sites.push_back({std::move(row.Code),
+                         std::move(row.Name),
+                         std::move(row.Address),
+                         {!v.Known ? SiteVerdict::GroupUnknown
+                          : v.Down ? 1
+                                   : 0,
+                          v.Failed, -1, std::move(copies)}});
     }
     return sites;
 }

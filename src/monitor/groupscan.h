@@ -98,7 +98,7 @@ private:
     std::unique_ptr<ClusterMember> m_cluster; ///< made at the first scan with [Cluster] Quorum set
     bool m_rulesWarned = false;
     bool m_degradedWarned = false;
-    bool m_stopped = false; ///< this scan stopped acting (the member missed its heartbeats)
+    bool m_stopped = false;  ///< this scan stopped acting (the member missed its heartbeats)
     bool m_reshared = false; ///< the sites were divided anew in the middle of this scan
     /// In a fleet: the keys of the codes with alarm or marker rows as the scan began (none read: every
     /// site runs its own statements), and the round-trip times not stored yet with their keys.

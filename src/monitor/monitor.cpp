@@ -184,14 +184,14 @@ void Monitor::LoadSiteFamilies() {
 }
 
 void Monitor::ShowOthersSites(const std::vector<std::pair<std::string, long long>>& shares) {
-    if (shares == m_othersShownUnder && !m_othersUnknown && MillisecondsSince(m_othersShownAt) < OthersSitesSeconds * 1000)
+    if (shares == m_othersShownUnder && !m_othersUnknown &&
+        MillisecondsSince(m_othersShownAt) < OthersSitesSeconds * 1000)
         return;
     std::vector<ScanRow> rows;
     if (!SiteRowReader(DataModule()->adoQ1, LogStepError).ReadGroup(DataModule()->VKTID, rows)) return;
     std::vector<GroupSite> others = m_group->OthersSites(std::move(rows));
-    m_othersUnknown = std::any_of(others.begin(), others.end(), [](const GroupSite& s) {
-        return s.Verdict.GroupDown == SiteVerdict::GroupUnknown;
-    });
+    m_othersUnknown = std::any_of(others.begin(), others.end(),
+                                  [](const GroupSite& s) { return s.Verdict.GroupDown == SiteVerdict::GroupUnknown; });
     m_board->GroupSitesShown(std::move(others));
     m_othersShownAt = GetClock().Monotonic();
     m_othersShownUnder = shares;
@@ -278,10 +278,10 @@ void Monitor::ScanTogether(const TStringList& codes) {
     ConcurrentScan scan(m_settings, dm.adoQ2, dm.Dialect(), gather ? AsideStatements() : nullptr);
     if (m_groupCodes && !m_takingOver) scan.During({[this] { return TakeoverDue(); }, [this] { TakeOver(); }});
     scan.Run(rows, m_outcome->Addresses(), gather, [&](const SiteResult& r, const TSiteBatch& batch) {
-            WriteLog("POLL", "Polling " + r.Code + " [" + r.Address + "]");
-            if (!r.ErrorText.empty())
-                WriteLog("ERROR", "Exception during ICMP send echo.Unable to get ping handle: " + r.ErrorText);
-            if (handed++ % MessagesEvery == 0) MainLoop().ProcessMessages();
-            m_outcome->Handle(r, &batch);
-        });
+        WriteLog("POLL", "Polling " + r.Code + " [" + r.Address + "]");
+        if (!r.ErrorText.empty())
+            WriteLog("ERROR", "Exception during ICMP send echo.Unable to get ping handle: " + r.ErrorText);
+        if (handed++ % MessagesEvery == 0) MainLoop().ProcessMessages();
+        m_outcome->Handle(r, &batch);
+    });
 }

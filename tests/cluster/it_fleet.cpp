@@ -85,12 +85,11 @@ protected:
     /// `parallel` echo requests in flight, a scan every `pollDelay` minutes.
     void Launch(int m, int parallel = 1000, int pollDelay = 0) {
         if (!homes[m]) {
-            homes[m] = std::make_unique<DaemonHome>(*db, "F1",
-                                                    "Server=127.0.0.1:" + std::to_string(mail.port) +
-                                                        "\r\nSender=vkt@example.org\r\n[Scan]\r\nParallel=" +
-                                                        std::to_string(parallel) +
-                                                        "\r\n[Cluster]\r\nCopies=2\r\nHeartbeat=1\r\nLease=5\r\nNode=" +
-                                                        Name(m) + "\r\n");
+            homes[m] = std::make_unique<DaemonHome>(
+                *db, "F1",
+                "Server=127.0.0.1:" + std::to_string(mail.port) +
+                    "\r\nSender=vkt@example.org\r\n[Scan]\r\nParallel=" + std::to_string(parallel) +
+                    "\r\n[Cluster]\r\nCopies=2\r\nHeartbeat=1\r\nLease=5\r\nNode=" + Name(m) + "\r\n");
             const std::string ini = homes[m]->home.File("vkt.ini");
             std::string text = ReadFileText(ini);
             text.replace(text.find("PollDelay=0"), 11, "PollDelay=" + std::to_string(pollDelay));
@@ -339,8 +338,7 @@ TEST_F(Fleet, TakesOverInTheMiddleOfALongScan) {
         const std::string out = Output(m);
         std::size_t taken = out.size();
         for (const std::string& code : victims)
-            if (!before.at(code).count(Name(m)))
-                taken = std::min(taken, out.find("Polling " + code, marks[m]));
+            if (!before.at(code).count(Name(m))) taken = std::min(taken, out.find("Polling " + code, marks[m]));
         ASSERT_LT(taken, out.size()) << All();
         const auto slowAfter = [&] {
             for (const std::string& code : Polled(Output(m), taken))
