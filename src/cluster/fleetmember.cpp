@@ -61,6 +61,11 @@ FleetMember::Begun FleetMember::BeginScan(const std::string& withoutCopies) {
     m_live = FleetHeartbeat::Live(m_rows.Members(), m_settings.HeartbeatSeconds);
     m_heartbeat->Known(m_live);
     m_epoch = FleetRows::Epoch(m_live);
+    std::vector<std::string> names;
+    for (const FleetRow& r : m_live)
+        names.push_back(r.Node);
+    m_liveHrw = Rendezvous(names);
+    m_copiesOf = {};
     m_failures.clear();
     for (FailRow& row : m_rows.Failures())
         m_failures[{SiteCodeKey(row.Code), row.Address}].push_back(std::move(row));
@@ -85,6 +90,7 @@ FleetShare FleetMember::Share(const std::vector<std::string>& codes) {
     if (m_sharedUnder != 0 && m_sharedUnder != m_incarnation) std::erase(before, m_settings.Node);
     FleetShare share = FleetShare::Divide(codes, before, names, m_settings.Node, m_settings.Copies);
     m_sharedAmong = names;
+    m_sharedHrw = Rendezvous(names);
     m_sharedUnder = m_incarnation;
     // Failure rows of sites handed back would count against them should they come back to this member.
     const Rendezvous now(names);
@@ -100,14 +106,13 @@ FleetShare FleetMember::Share(const std::vector<std::string>& codes) {
 }
 
 std::vector<std::string> FleetMember::Copies(const std::string& code) const {
-    std::vector<std::string> names;
-    for (const FleetRow& r : m_live)
-        names.push_back(r.Node);
-    return Rendezvous(names).Copies(code, m_settings.Copies);
+    // Asked twice in a row for a probed site (its verdict, then its line on the board).
+    if (code != m_copiesOf.first) m_copiesOf = {code, m_liveHrw.Copies(code, m_settings.Copies)};
+    return m_copiesOf.second;
 }
 
 bool FleetMember::Holds(const std::string& code) const {
-    return Rendezvous(m_sharedAmong).Holds(m_settings.Node, code, m_settings.Copies);
+    return m_sharedHrw.Holds(m_settings.Node, code, m_settings.Copies);
 }
 
 std::vector<std::pair<std::string, long long>> FleetMember::Shares(const std::vector<std::string>& codes) const {

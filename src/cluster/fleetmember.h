@@ -6,6 +6,7 @@
 #include "cluster/clustersettings.h"
 #include "cluster/fleetrows.h"
 #include "cluster/fleetshare.h"
+#include "cluster/rendezvous.h"
 #include "db/dbaccess.h"
 
 #include <map>
@@ -103,6 +104,10 @@ private:
     std::vector<FleetRow> m_live;
     long long m_epoch = 0;
     std::vector<std::string> m_sharedAmong;
+    /// The sites' members among the live members, and among those the sites were last divided among.
+    Rendezvous m_liveHrw{{}}, m_sharedHrw{{}};
+    /// The last site asked for and its members among the live members.
+    mutable std::pair<std::string, std::vector<std::string>> m_copiesOf;
     long long m_sharedUnder = 0;
     /// Why the last scan did not act (said once), or empty.
     std::string m_idle;

@@ -100,10 +100,7 @@ void TStatusBoard::SiteProbed(const SiteResult& result, const SiteVerdict& verdi
 }
 
 const std::vector<std::string>& TStatusBoard::TagsOf(const std::string& code) const {
-    static const std::vector<std::string> none;
-    if (!m_tags) return none;
-    const auto found = m_tags->find(SiteCodeKey(code));
-    return found == m_tags->end() ? none : found->second;
+    return TagsIn(m_tags.get(), code);
 }
 
 // Only the entries whose tags changed are copied.
@@ -174,24 +171,22 @@ void TStatusBoard::FleetShown(const FleetShares& members) {
     m_summary.Fleet = members;
 }
 
-// This member has not probed them: their own state stays unknown, and the group's verdict is that of
-// the members that probe them. Those the group finds down come first.
+// Those the group finds down come first.
 void TStatusBoard::GroupSitesShown(std::vector<GroupSite> sites) {
-    auto others = std::make_shared<std::vector<TSiteEntry>>();
-    others->reserve(sites.size());
+    auto others = std::make_shared<TOthersBoard>();
+    others->Sites.reserve(sites.size());
+    std::map<std::vector<std::string>, std::uint32_t> members;
     std::unique_lock<std::shared_mutex> hold(m_lock);
     const TChange change(*this);
+    others->Tags = m_tags;
     for (int verdict : {1, SiteVerdict::GroupUnknown, 0})
         for (GroupSite& s : sites) {
             if (s.Verdict.GroupDown != verdict) continue;
-            TSiteStatus& site = others->emplace_back().Status;
-            site.Code = AsUtf8(s.Code);
-            site.Name = AsUtf8(s.Name);
-            site.Address = AsUtf8(s.Address);
-            site.GroupDown = verdict;
-            site.GroupFailed = s.Verdict.GroupFailed;
-            site.ProbedBy = std::move(s.Verdict.ProbedBy);
-            site.Tags = TagsOf(s.Code);
+            const auto [at, added] = members.try_emplace(std::move(s.Verdict.ProbedBy), members.size());
+            if (added) others->Members.push_back(at->first);
+            others->Sites.push_back({AsUtf8(s.Code), AsUtf8(s.Name), AsUtf8(s.Address), at->second,
+                                     static_cast<std::int8_t>(verdict),
+                                     static_cast<std::uint16_t>(s.Verdict.GroupFailed)});
         }
     m_others = std::move(others);
 }

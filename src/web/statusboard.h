@@ -78,7 +78,7 @@ private:
     TScanSummary m_summary;
     std::shared_ptr<const UptimeView> m_history;
     std::shared_ptr<const SiteTagMap> m_tags;
-    std::shared_ptr<const std::vector<TSiteEntry>> m_others;
+    std::shared_ptr<const TOthersBoard> m_others;
     Clock::MonoTime m_scanStart{};
     Clock::MonoTime m_published{};
     bool m_publishNow = true;

@@ -24,7 +24,8 @@ void TStatusView::Load(const TStatusBoard& board) {
         return;
     }
     // A fleet's board: the sites the others probe, unknown to this member, among its own not probed yet.
-    const std::vector<TSiteEntry>& others = *Snapshot->Others;
+    m_others = std::make_shared<const std::vector<TSiteEntry>>(Snapshot->Others->Entries());
+    const std::vector<TSiteEntry>& others = *m_others;
     Sites.reserve(Snapshot->Sites.size() + others.size());
     bool added = false;
     for (const auto& site : Snapshot->Sites) {
