@@ -33,8 +33,11 @@ namespace {
 /// responsive without a poll(2) per site.
 constexpr std::size_t MessagesEvery = 32;
 
-/// Seconds between two reads of the site rows other members of a fleet probe, for the board.
+/// Seconds between two reads of the site rows other members of a fleet probe, for the board; and the
+/// least between two reads after the members changed, per 10,000 sites of the group (a read of a
+/// million rows is not made at every change while members come and go).
 constexpr long long OthersSitesSeconds = 120;
+constexpr long long OthersSitesSecondsPer10000 = 1;
 
 /// The name of this daemon's history rows: its Daemon ID, and in a group its member name as well.
 std::string HistoryNode(const std::string& daemonId, const std::string& member) {
@@ -184,17 +187,21 @@ void Monitor::LoadSiteFamilies() {
 }
 
 void Monitor::ShowOthersSites(const std::vector<std::pair<std::string, long long>>& shares) {
-    if (shares == m_othersShownUnder && !m_othersUnknown &&
-        MillisecondsSince(m_othersShownAt) < OthersSitesSeconds * 1000)
-        return;
+    long long sites = 0;
+    for (const auto& share : shares)
+        sites += share.second;
+    const long long least = sites / 10000 * OthersSitesSecondsPer10000 * 1000;
+    const long long since = m_othersShownUnder.empty() ? -1 : MillisecondsSince(m_othersShownAt);
+    const bool changed = shares != m_othersShownUnder || m_othersUnknown;
+    if (since >= 0 && since < std::max(least, changed ? 0 : OthersSitesSeconds * 1000)) return;
+    m_othersShownAt = GetClock().Monotonic();
+    m_othersShownUnder = shares; // a read that failed is not tried again at once either
     std::vector<ScanRow> rows;
     if (!SiteRowReader(DataModule()->adoQ1, LogStepError).ReadGroup(DataModule()->VKTID, rows)) return;
     std::vector<GroupSite> others = m_group->OthersSites(std::move(rows));
     m_othersUnknown = std::any_of(others.begin(), others.end(),
                                   [](const GroupSite& s) { return s.Verdict.GroupDown == SiteVerdict::GroupUnknown; });
     m_board->GroupSitesShown(std::move(others));
-    m_othersShownAt = GetClock().Monotonic();
-    m_othersShownUnder = shares;
 }
 
 bool Monitor::TakeoverDue() const {
