@@ -215,12 +215,12 @@ void Monitor::TakeOver() {
     const TStringList& codes = *m_groupCodes;
     if (m_group->Start()) {
         const TStringList inherited = m_group->Share(codes, true);
-        if (m_board) m_board->FleetShown(m_group->Shares(codes));
         if (m_settings.Concurrent())
             ScanTogether(inherited);
         else
             ScanOneByOne(inherited);
         m_group->EndScan(); // its votes on every site it now holds are current
+        if (m_board) m_board->FleetShown(m_group->Shares(codes)); // counted once what moved is probed
     } else {
         m_takeoverFailed = true; // the tick after the scan tries again
     }
