@@ -58,7 +58,7 @@ public:
     /// in the middle of the scan, rather than after it.
     bool TakeoverDue() const;
     /// Whether this member still probes the site: false for the sites it handed back in the middle of
-    /// the scan (their results are left to their new members).
+    /// the scan (they are left to their new members).
     bool Holds(const std::string& code) const;
     /// Whether this scan still acts on its sites: false from the moment a fleet member finds it missed
     /// its heartbeats (its share may be another member's now), said once.

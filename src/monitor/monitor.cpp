@@ -219,8 +219,9 @@ void Monitor::TakeOver() {
             ScanTogether(inherited);
         else
             ScanOneByOne(inherited);
-        m_group->EndScan(); // its votes on every site it now holds are current
-        if (m_board) m_board->FleetShown(m_group->Shares(codes)); // counted once what moved is probed
+        // Its votes on every site it now holds are current; the shares are counted once they are.
+        m_group->EndScan();
+        if (m_board) m_board->FleetShown(m_group->Shares(codes));
     } else {
         m_takeoverFailed = true; // the tick after the scan tries again
     }
@@ -231,6 +232,8 @@ void Monitor::ScanOneByOne(const TStringList& codes) {
     SiteRowReader reader(DataModule()->adoQ1, LogStepError);
     for (const std::string& code : codes) {
         if (TakeoverDue()) TakeOver();
+        // Handed back in the middle of the scan: its new members probe it.
+        if (!m_group->Holds(code)) continue;
         std::vector<ScanRow> rows; // copied out: the probes process messages in between
         if (!reader.ReadCode(code, rows)) break;
         for (ScanRow& row : rows)
@@ -285,6 +288,7 @@ void Monitor::ScanTogether(const TStringList& codes) {
     ConcurrentScan scan(m_settings, dm.adoQ2, dm.Dialect(), gather ? AsideStatements() : nullptr);
     if (m_groupCodes && !m_takingOver) scan.During({[this] { return TakeoverDue(); }, [this] { TakeOver(); }});
     scan.Run(rows, m_outcome->Addresses(), gather, [&](const SiteResult& r, const TSiteBatch& batch) {
+        if (!m_group->Holds(r.Code)) return; // handed back in the middle of the scan: its new members probe it
         WriteLog("POLL", "Polling " + r.Code + " [" + r.Address + "]");
         if (!r.ErrorText.empty())
             WriteLog("ERROR", "Exception during ICMP send echo.Unable to get ping handle: " + r.ErrorText);

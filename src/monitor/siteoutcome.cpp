@@ -101,7 +101,6 @@ const NoticeRows* SiteOutcome::KnownOutage(const TSiteBatch* batch, const std::s
 
 void SiteOutcome::InGroup(const SiteResult& result) {
     if (!m_group.Acting()) return;           // counted out meanwhile: its share may be another member's now
-    if (!m_group.Holds(result.Code)) return; // handed back in the middle of the scan: its new members act on it
     const GroupScan::Verdict verdict = m_group.Vote(result);
     Report(result, !verdict.Known ? SiteVerdict::GroupUnknown : verdict.Down ? 1 : 0, verdict.Failed);
     ResultLine(result);
