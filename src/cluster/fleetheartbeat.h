@@ -1,7 +1,7 @@
 // A fleet member's heartbeat, from a thread of its own on a connection of its own, so that a long
 // scan never makes the others count this member out. Each beat renews its row (or, once it was
-// counted out, joins again under a new incarnation) and reads who is live; a change of the live
-// members is flagged for the scan, which then takes over (or hands back) sites at once.
+// counted out, joins again under a new incarnation); who is live is read every second; a change of the
+// live members is flagged for the scan, which then takes over (or hands back) sites at once.
 #pragma once
 
 #include "cluster/fleetrows.h"
@@ -51,8 +51,8 @@ public:
 
 private:
     void Run();
-    /// One beat and one read of the members; raises statement errors.
-    void BeatOnce(TDbConnection& connection);
+    /// One beat (with `beat`) and one read of the members; raises statement errors.
+    void BeatOnce(TDbConnection& connection, bool beat);
 
     const Settings m_settings;
     std::atomic<long long> m_incarnation;

@@ -61,6 +61,11 @@ FleetMember::Begun FleetMember::BeginScan(const std::string& withoutCopies) {
     m_live = FleetHeartbeat::Live(m_rows.Members(), m_settings.HeartbeatSeconds);
     m_heartbeat->Known(m_live);
     m_epoch = FleetRows::Epoch(m_live);
+    std::vector<std::string> names;
+    for (const FleetRow& r : m_live)
+        names.push_back(r.Node);
+    m_liveHrw = Rendezvous(names);
+    m_copiesOf = {};
     m_failures.clear();
     for (FailRow& row : m_rows.Failures())
         m_failures[{SiteCodeKey(row.Code), row.Address}].push_back(std::move(row));
@@ -85,6 +90,7 @@ FleetShare FleetMember::Share(const std::vector<std::string>& codes) {
     if (m_sharedUnder != 0 && m_sharedUnder != m_incarnation) std::erase(before, m_settings.Node);
     FleetShare share = FleetShare::Divide(codes, before, names, m_settings.Node, m_settings.Copies);
     m_sharedAmong = names;
+    m_sharedHrw = Rendezvous(names);
     m_sharedUnder = m_incarnation;
     // Failure rows of sites handed back would count against them should they come back to this member.
     const Rendezvous now(names);
@@ -100,10 +106,13 @@ FleetShare FleetMember::Share(const std::vector<std::string>& codes) {
 }
 
 std::vector<std::string> FleetMember::Copies(const std::string& code) const {
-    std::vector<std::string> names;
-    for (const FleetRow& r : m_live)
-        names.push_back(r.Node);
-    return Rendezvous(names).Copies(code, m_settings.Copies);
+    // Asked twice in a row for a probed site (its verdict, then its line on the board).
+    if (code != m_copiesOf.first) m_copiesOf = {code, m_liveHrw.Copies(code, m_settings.Copies)};
+    return m_copiesOf.second;
+}
+
+bool FleetMember::Holds(const std::string& code) const {
+    return m_sharedHrw.Holds(m_settings.Node, code, m_settings.Copies);
 }
 
 std::vector<std::pair<std::string, long long>> FleetMember::Shares(const std::vector<std::string>& codes) const {
@@ -132,15 +141,30 @@ FleetMember::Verdict FleetMember::Vote(const std::string& code, const std::strin
     if (failed && m_failing.insert(key).second) m_rows.Fail(m_settings.Node, m_incarnation, code, address);
     if (!failed && m_failing.erase(key) > 0) m_rows.Answer(m_settings.Node, code, address);
     const std::vector<std::string> copies = Copies(code);
-    Verdict verdict;
+    int votes = 0;
     if (failed) {
         // The other copies may have found it silent since the scan began: read them now.
         for (const FailRow& row : m_rows.Failures(code, address))
-            verdict.Failed += Counts(row, copies) ? 1 : 0;
+            votes += Counts(row, copies) ? 1 : 0;
     } else if (const auto at = m_failures.find(key); at != m_failures.end()) {
         for (const FailRow& row : at->second)
-            verdict.Failed += row.Node != m_settings.Node && Counts(row, copies) ? 1 : 0;
+            votes += row.Node != m_settings.Node && Counts(row, copies) ? 1 : 0;
     }
+    return Judge(copies, votes);
+}
+
+FleetMember::Verdict FleetMember::Peek(const std::string& code, const std::string& address,
+                                       const std::vector<std::string>& copies) const {
+    int failed = 0;
+    if (const auto at = m_failures.find({SiteCodeKey(code), address}); at != m_failures.end())
+        for (const FailRow& row : at->second)
+            failed += Counts(row, copies) ? 1 : 0;
+    return Judge(copies, failed);
+}
+
+FleetMember::Verdict FleetMember::Judge(const std::vector<std::string>& copies, int failed) const {
+    Verdict verdict;
+    verdict.Failed = failed;
     const int quorum = std::max(std::min<int>(m_settings.FleetQuorum(), static_cast<int>(copies.size())), 1);
     verdict.Down = verdict.Failed >= quorum;
     // A copy new to the site has not told yet: its silence is no answer.

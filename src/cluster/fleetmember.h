@@ -6,6 +6,7 @@
 #include "cluster/clustersettings.h"
 #include "cluster/fleetrows.h"
 #include "cluster/fleetshare.h"
+#include "cluster/rendezvous.h"
 #include "db/dbaccess.h"
 
 #include <map>
@@ -54,10 +55,15 @@ public:
         bool Known = true;
     };
     Verdict Vote(const std::string& code, const std::string& address, bool failed);
+    /// The verdict of the site's `copies` (Copies) on a site row this member does not probe, as their
+    /// failure rows stood at the start of the scan; nothing is written.
+    Verdict Peek(const std::string& code, const std::string& address, const std::vector<std::string>& copies) const;
     /// The scan has probed this member's whole share (or all it took over): its votes count from now on.
     void EndScan();
     /// The live members that probe the site.
     std::vector<std::string> Copies(const std::string& code) const;
+    /// Whether this member probes the site under the members the sites were last divided among.
+    bool Holds(const std::string& code) const;
     /// Whether this member may claim a notice now (still counted in under this scan's incarnation).
     bool MayClaim();
     int LiveMembers() const { return static_cast<int>(m_live.size()); }
@@ -79,6 +85,8 @@ private:
     long long Live() const;
     /// Whether a failure row counts for a site held by `copies`.
     bool Counts(const FailRow& row, const std::vector<std::string>& copies) const;
+    /// The verdict of `failed` failure rows of the site's `copies`.
+    Verdict Judge(const std::vector<std::string>& copies, int failed) const;
     /// Whether member `node` has probed its whole share under the live members of this scan.
     bool Current(const std::string& node) const;
     bool m_justJoined = false;
@@ -96,6 +104,10 @@ private:
     std::vector<FleetRow> m_live;
     long long m_epoch = 0;
     std::vector<std::string> m_sharedAmong;
+    /// The sites' members among the live members, and among those the sites were last divided among.
+    Rendezvous m_liveHrw{{}}, m_sharedHrw{{}};
+    /// The last site asked for and its members among the live members.
+    mutable std::pair<std::string, std::vector<std::string>> m_copiesOf;
     long long m_sharedUnder = 0;
     /// Why the last scan did not act (said once), or empty.
     std::string m_idle;

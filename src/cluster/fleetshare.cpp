@@ -34,8 +34,11 @@ FleetShare FleetShare::Divide(const std::vector<std::string>& codes, const std::
     FleetShare share;
     const Rendezvous now(after), was(before);
     const bool first = before.empty();
+    // The same members as before: nothing moved, and the weights are reckoned once per site.
+    const bool same = std::is_permutation(before.begin(), before.end(), after.begin(), after.end());
     for (const std::string& code : codes) {
-        const bool holds = now.Holds(self, code, copies), held = !first && was.Holds(self, code, copies);
+        const bool holds = now.Holds(self, code, copies);
+        const bool held = !first && (same ? holds : was.Holds(self, code, copies));
         if (holds) share.Held.push_back(code);
         if (holds && !held && !first) share.Inherited.push_back(code);
         if (held && !holds) ++share.HandedBack;

@@ -17,6 +17,7 @@
 #include "platform/strutil.h"
 #include "scan/tsitebatch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -88,6 +89,7 @@ bool GroupScan::Start() {
         }
         if (!said.empty()) WriteLog("WARNING", said);
         m_stopped = false;
+        m_reshared = false;
         m_rowsKnown = false;
         if (m_cluster->Acts() && m_cluster->Fleet()) {
             m_withRows = AlarmRows(dm).CodeKeys();
@@ -108,6 +110,7 @@ FleetMember* GroupScan::Fleet() const {
 TStringList GroupScan::Share(const TStringList& codes, bool inheritedOnly) {
     FleetMember* fleet = Fleet();
     if (!fleet) return codes;
+    m_reshared = inheritedOnly;
     FleetShare share = fleet->Share(codes);
     if (!share.Line.empty()) WriteLog("WARNING", share.Line);
     return inheritedOnly ? std::move(share.Inherited) : std::move(share.Held);
@@ -129,6 +132,16 @@ bool GroupScan::MembershipChanged() const {
     return fleet && fleet->MembershipChanged();
 }
 
+bool GroupScan::TakeoverDue() const {
+    FleetMember* fleet = Fleet();
+    return fleet && !m_stopped && fleet->Acting() && fleet->MembershipChanged();
+}
+
+bool GroupScan::Holds(const std::string& code) const {
+    FleetMember* fleet = Fleet();
+    return !m_reshared || !fleet || fleet->Holds(code);
+}
+
 bool GroupScan::Acting() {
     FleetMember* fleet = Fleet();
     if (!fleet || m_stopped || fleet->Acting()) return !m_stopped;
@@ -145,6 +158,26 @@ std::vector<std::pair<std::string, long long>> GroupScan::Shares(const TStringLi
 std::vector<std::string> GroupScan::ProbedBy(const std::string& code) const {
     FleetMember* fleet = Fleet();
     return fleet ? fleet->Copies(code) : std::vector<std::string>();
+}
+
+std::vector<GroupSite> GroupScan::OthersSites(std::vector<ScanRow> rows) const {
+    std::vector<GroupSite> sites;
+    FleetMember* fleet = Fleet();
+    if (!fleet) return sites;
+    const std::string self = Node();
+    for (ScanRow& row : rows) {
+        std::vector<std::string> copies = fleet->Copies(row.Code);
+        if (std::find(copies.begin(), copies.end(), self) != copies.end()) continue; // on its own board
+        const FleetMember::Verdict v = fleet->Peek(row.Code, row.Address, copies);
+        sites.push_back({std::move(row.Code),
+                         std::move(row.Name),
+                         std::move(row.Address),
+                         {!v.Known ? SiteVerdict::GroupUnknown
+                          : v.Down ? 1
+                                   : 0,
+                          v.Failed, -1, std::move(copies)}});
+    }
+    return sites;
 }
 
 GroupScan::Verdict GroupScan::Vote(const SiteResult& result) {

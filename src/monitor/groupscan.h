@@ -5,6 +5,8 @@
 
 #include "db/common.h"
 #include "db/lastrttrows.h"
+#include "monitor/siteresultsink.h"
+#include "scan/siterowreader.h"
 #include "scan/siteresult.h"
 
 #include <memory>
@@ -52,11 +54,20 @@ public:
     void EndScan();
     /// Whether the fleet's live members changed since the last scan: a scan of what moved is due now.
     bool MembershipChanged() const;
+    /// Whether the members changed while this scan acts on its share: what moved is taken over now,
+    /// in the middle of the scan, rather than after it.
+    bool TakeoverDue() const;
+    /// Whether this member still probes the site: false for the sites it handed back in the middle of
+    /// the scan (they are left to their new members).
+    bool Holds(const std::string& code) const;
     /// Whether this scan still acts on its sites: false from the moment a fleet member finds it missed
     /// its heartbeats (its share may be another member's now), said once.
     bool Acting();
     /// In a fleet, each live member's name and how many of `codes` it probes (empty otherwise).
     std::vector<std::pair<std::string, long long>> Shares(const TStringList& codes) const;
+    /// In a fleet, the rows of `rows` (every site row of the group) that other members probe, with
+    /// their verdicts as the scan began (empty outside a fleet).
+    std::vector<GroupSite> OthersSites(std::vector<ScanRow> rows) const;
     /// The members that probe the site in a fleet (empty otherwise).
     std::vector<std::string> ProbedBy(const std::string& code) const;
     /// Stores this member's result of the site row and reads the group's verdict; while the group's
@@ -87,7 +98,8 @@ private:
     std::unique_ptr<ClusterMember> m_cluster; ///< made at the first scan with [Cluster] Quorum set
     bool m_rulesWarned = false;
     bool m_degradedWarned = false;
-    bool m_stopped = false; ///< this scan stopped acting (the member missed its heartbeats)
+    bool m_stopped = false;  ///< this scan stopped acting (the member missed its heartbeats)
+    bool m_reshared = false; ///< the sites were divided anew in the middle of this scan
     /// In a fleet: the keys of the codes with alarm or marker rows as the scan began (none read: every
     /// site runs its own statements), and the round-trip times not stored yet with their keys.
     bool m_rowsKnown = false;

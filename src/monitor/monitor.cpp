@@ -24,6 +24,7 @@
 #include "scan/singleprobe.h"
 #include "scan/siterowreader.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -31,6 +32,12 @@ namespace {
 /// Sites handed on by the concurrent scan between two rounds of pending messages: the console stays
 /// responsive without a poll(2) per site.
 constexpr std::size_t MessagesEvery = 32;
+
+/// Seconds between two reads of the site rows other members of a fleet probe, for the board; and the
+/// least between two reads after the members changed, per 10,000 sites of the group (a read of a
+/// million rows is not made at every change while members come and go).
+constexpr long long OthersSitesSeconds = 120;
+constexpr long long OthersSitesSecondsPer10000 = 1;
 
 /// The name of this daemon's history rows: its Daemon ID, and in a group its member name as well.
 std::string HistoryNode(const std::string& daemonId, const std::string& member) {
@@ -129,17 +136,22 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
         m_alert->ScanStarted();
         if (m_group->Start()) {
             const TStringList mine = m_group->Share(codes, inheritedOnly);
+            std::vector<std::pair<std::string, long long>> shares;
             if (board) {
-                const auto shares = m_group->Shares(codes);
+                shares = m_group->Shares(codes);
                 if (!shares.empty()) board->FleetShown(shares);
             }
             m_history->ScanBegun(HistoryNode(dm.VKTID, m_group->Node()), dm.PollDelay);
             m_handlers.ShowStatus("Checking sites..");
+            m_groupCodes = inheritedOnly ? nullptr : &codes;
+            m_takeoverFailed = false;
             if (m_settings.Concurrent())
                 ScanTogether(mine);
             else
                 ScanOneByOne(mine);
+            m_groupCodes = nullptr;
             m_group->EndScan();
+            if (!shares.empty()) ShowOthersSites(shares);
         }
         m_alert->ScanEnded();
     }
@@ -174,9 +186,54 @@ void Monitor::LoadSiteFamilies() {
     }
 }
 
+void Monitor::ShowOthersSites(const std::vector<std::pair<std::string, long long>>& shares) {
+    long long sites = 0;
+    for (const auto& share : shares)
+        sites += share.second;
+    const long long least = sites / 10000 * OthersSitesSecondsPer10000 * 1000;
+    const long long since = m_othersShownUnder.empty() ? -1 : MillisecondsSince(m_othersShownAt);
+    const bool changed = shares != m_othersShownUnder || m_othersUnknown;
+    if (since >= 0 && since < std::max(least, changed ? 0 : OthersSitesSeconds * 1000)) return;
+    m_othersShownAt = GetClock().Monotonic();
+    m_othersShownUnder = shares; // a read that failed is not tried again at once either
+    std::vector<ScanRow> rows;
+    if (!SiteRowReader(DataModule()->adoQ1, LogStepError).ReadGroup(DataModule()->VKTID, rows)) return;
+    std::vector<GroupSite> others = m_group->OthersSites(std::move(rows));
+    m_othersUnknown = std::any_of(others.begin(), others.end(),
+                                  [](const GroupSite& s) { return s.Verdict.GroupDown == SiteVerdict::GroupUnknown; });
+    m_board->GroupSitesShown(std::move(others));
+}
+
+bool Monitor::TakeoverDue() const {
+    return m_groupCodes && !m_takingOver && !m_takeoverFailed && m_group->TakeoverDue();
+}
+
+// The running scan's sites and those taken over are apart: a site is never probed twice at once, and
+// its notices stay claimed as ever. The running scan leaves the sites it handed back meanwhile.
+void Monitor::TakeOver() {
+    m_takingOver = true;
+    const TStringList& codes = *m_groupCodes;
+    if (m_group->Start()) {
+        const TStringList inherited = m_group->Share(codes, true);
+        if (m_settings.Concurrent())
+            ScanTogether(inherited);
+        else
+            ScanOneByOne(inherited);
+        // Its votes on every site it now holds are current; the shares are counted once they are.
+        m_group->EndScan();
+        if (m_board) m_board->FleetShown(m_group->Shares(codes));
+    } else {
+        m_takeoverFailed = true; // the tick after the scan tries again
+    }
+    m_takingOver = false;
+}
+
 void Monitor::ScanOneByOne(const TStringList& codes) {
     SiteRowReader reader(DataModule()->adoQ1, LogStepError);
     for (const std::string& code : codes) {
+        if (TakeoverDue()) TakeOver();
+        // Handed back in the middle of the scan: its new members probe it.
+        if (!m_group->Holds(code)) continue;
         std::vector<ScanRow> rows; // copied out: the probes process messages in between
         if (!reader.ReadCode(code, rows)) break;
         for (ScanRow& row : rows)
@@ -228,12 +285,14 @@ void Monitor::ScanTogether(const TStringList& codes) {
     m_outcome->Expect(rows);
     std::size_t handed = 0;
     const bool gather = m_outcome->MayGather();
-    ConcurrentScan(m_settings, dm.adoQ2, dm.Dialect(), gather ? AsideStatements() : nullptr)
-        .Run(rows, m_outcome->Addresses(), gather, [&](const SiteResult& r, const TSiteBatch& batch) {
-            WriteLog("POLL", "Polling " + r.Code + " [" + r.Address + "]");
-            if (!r.ErrorText.empty())
-                WriteLog("ERROR", "Exception during ICMP send echo.Unable to get ping handle: " + r.ErrorText);
-            if (handed++ % MessagesEvery == 0) MainLoop().ProcessMessages();
-            m_outcome->Handle(r, &batch);
-        });
+    ConcurrentScan scan(m_settings, dm.adoQ2, dm.Dialect(), gather ? AsideStatements() : nullptr);
+    if (m_groupCodes && !m_takingOver) scan.During({[this] { return TakeoverDue(); }, [this] { TakeOver(); }});
+    scan.Run(rows, m_outcome->Addresses(), gather, [&](const SiteResult& r, const TSiteBatch& batch) {
+        if (!m_group->Holds(r.Code)) return; // handed back in the middle of the scan: its new members probe it
+        WriteLog("POLL", "Polling " + r.Code + " [" + r.Address + "]");
+        if (!r.ErrorText.empty())
+            WriteLog("ERROR", "Exception during ICMP send echo.Unable to get ping handle: " + r.ErrorText);
+        if (handed++ % MessagesEvery == 0) MainLoop().ProcessMessages();
+        m_outcome->Handle(r, &batch);
+    });
 }

@@ -6,6 +6,7 @@
 
 #include "db/common.h"
 #include "db/dbaccess.h"
+#include "platform/clock.h"
 #include "monitor/sitealarms.h"
 #include "scan/scansettings.h"
 #include "scan/sitefamilies.h"
@@ -74,6 +75,15 @@ private:
     /// on the scan's Family.
     void LoadSiteFamilies();
     void LoadSiteTags(TVKTDataModule& dm);
+    /// Whether the fleet's members changed while a whole scan runs, and the sites this member took
+    /// over are to be probed now.
+    bool TakeoverDue() const;
+    /// In the middle of a scan of the group's `m_groupCodes`: probes what this member took over at
+    /// once (only those sites, which the running scan does not hold), then goes back to the scan.
+    void TakeOver();
+    /// In a fleet, the sites other members probe and their verdicts, on the board: read again every few
+    /// minutes, when the members changed (`shares`), and while verdicts are not known yet.
+    void ShowOthersSites(const std::vector<std::pair<std::string, long long>>& shares);
     /// Reads and probes each code's rows in turn, one probe at a time.
     void ScanOneByOne(const TStringList& codes);
     void ProbeRow(const ScanRow& row);
@@ -106,6 +116,16 @@ private:
     std::unique_ptr<SiteOutcome> m_outcome;
     /// The maintenance windows' table and the notices they held.
     std::unique_ptr<MaintenanceKeeper> m_maintenance;
+    /// The group's codes while a whole scan runs (none otherwise), and whether a takeover in its middle
+    /// runs or failed to read the members (it is left to the end of the scan then).
+    const TStringList* m_groupCodes = nullptr;
+    bool m_takingOver = false;
+    bool m_takeoverFailed = false;
+    /// When the board last got the sites other members probe, under which members, and whether some
+    /// verdicts were not known yet (they are read again after the next scan).
+    Clock::MonoTime m_othersShownAt{};
+    std::vector<std::pair<std::string, long long>> m_othersShownUnder;
+    bool m_othersUnknown = false;
     /// A concurrent scan's second connection to the database server, kept from scan to scan.
     TDbConnection m_asideConnection;
     TDbQuery m_aside{m_asideConnection};

@@ -26,6 +26,12 @@ struct SiteVerdict {
     std::vector<std::string> ProbedBy{};
 };
 
+/// A site of a fleet that this member does not probe, with the verdict of the members that do.
+struct GroupSite {
+    std::string Code, Name, Address;
+    SiteVerdict Verdict;
+};
+
 /// A fleet's members as one member sees them: each live member's name and how many sites it probes.
 using FleetShares = std::vector<std::pair<std::string, long long>>;
 
@@ -60,6 +66,9 @@ public:
     virtual void PartialScan(bool /*running*/) {}
     /// The fleet's live members and their shares, at each scan of a member of a fleet.
     virtual void FleetShown(const FleetShares& /*members*/) {}
+    /// The fleet's sites that this member does not probe, with their members' verdicts; replaces the
+    /// last list. Sent every few minutes, and when the members changed.
+    virtual void GroupSitesShown(std::vector<GroupSite> sites) { (void)sites; }
     /// The sites' tags as read before a scan; they stay until the next read.
     virtual void SiteTagsRead(std::shared_ptr<const SiteTagMap> tags) { (void)tags; }
     /// The sites' history at this moment ([History]); published with the next snapshot.

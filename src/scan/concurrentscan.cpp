@@ -61,9 +61,12 @@ bool ConcurrentScan::Run(const std::vector<ScanRow>& rows, const TCodeAddresses&
     };
     // Destroyed before the engine: waits for statements still running aside.
     std::deque<PendingRun> queue;
+    const auto due = [this] { return m_meanwhile.Due && m_meanwhile.Due(); };
+    const auto wait = m_meanwhile.Due ? std::chrono::seconds(1) : std::chrono::seconds(5);
     while (!queue.empty() || !results.Done()) {
+        if (due()) m_meanwhile.Run();
         if (queue.empty()) {
-            MainLoop().WaitUntil([&] { return results.HasReady(); }, std::chrono::seconds(5));
+            MainLoop().WaitUntil([&] { return results.HasReady() || due(); }, wait);
             take(queue);
             continue;
         }

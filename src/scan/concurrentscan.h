@@ -35,6 +35,15 @@ public:
     /// connection is gone.
     bool Run(const std::vector<ScanRow>& rows, const TCodeAddresses& addresses, bool gather, const SiteDone& done);
 
+    /// Work that cannot wait for the scan's end (a fleet member taking over the sites of one that
+    /// left): `Due` is asked at least once a second while the scan runs, and `Run` runs between two
+    /// runs of results whenever it says so. The engine goes on probing meanwhile.
+    struct Meanwhile {
+        std::function<bool()> Due;
+        std::function<void()> Run;
+    };
+    void During(Meanwhile meanwhile) { m_meanwhile = std::move(meanwhile); }
+
 private:
     /// A run of results whose codes the database tells apart, with its gathered statements.
     struct PendingRun {
@@ -56,4 +65,5 @@ private:
     TDbQuery& m_query;
     TDbDialect m_dialect;
     TDbQuery* m_aside;
+    Meanwhile m_meanwhile;
 };

@@ -49,6 +49,19 @@ bool SiteRowReader::ReadList(const std::string& daemonId, std::vector<std::strin
     }
 }
 
+bool SiteRowReader::ReadGroup(const std::string& daemonId, std::vector<ScanRow>& rows) {
+    try {
+        OpenStatement(m_query, {"SELECT site.* FROM ", "  site, VKT ",
+                                "WHERE VKT.sitecode = site.code AND VKT.VKTID = " + SQLLiteral(daemonId) + " "});
+        for (; !m_query.Eof(); m_query.Next())
+            rows.push_back(RowOf(m_query));
+        return true;
+    } catch (const std::exception& e) {
+        m_failed("Reading the group's sites", e);
+        return false;
+    }
+}
+
 bool SiteRowReader::ReadCode(const std::string& code, std::vector<ScanRow>& rows) {
     if (!m_query.Connection().Connected()) return false;
     std::vector<ScanRow> read;

@@ -34,6 +34,9 @@ public:
     /// The codes of the sites listed for `daemonId` (every listed site when it is empty), in the order
     /// the database returns them; false, the failure told, when the list cannot be read.
     bool ReadList(const std::string& daemonId, std::vector<std::string>& codes);
+    /// Every site row listed for `daemonId`, in one statement; false, the failure told, when they
+    /// cannot be read.
+    bool ReadGroup(const std::string& daemonId, std::vector<ScanRow>& rows);
     /// Appends the code's rows, in the order the database returns them. A failing statement is told and
     /// adds nothing. False when the connection is gone, before or after: the rest of the scan would only
     /// fail the same way.

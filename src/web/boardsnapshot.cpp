@@ -1,6 +1,8 @@
 // TBoardSnapshot: the bodies made from one snapshot, shared by the requests that ask for them.
 #include "web/boardsnapshot.h"
 
+#include "platform/strutil.h"
+
 std::shared_ptr<const std::string> TBoardSnapshot::Rendered(const std::string& key,
                                                             const std::function<std::string()>& make) const {
     // Requests for the same body wait for the first one to make it rather than each making its own.
@@ -9,4 +11,27 @@ std::shared_ptr<const std::string> TBoardSnapshot::Rendered(const std::string& k
     if (at != m_rendered.end()) return at->second;
     if (m_rendered.size() >= 8) m_rendered.clear(); // keys of another bucket or Daemon ID
     return m_rendered[key] = std::make_shared<const std::string>(make());
+}
+
+const std::vector<std::string>& TagsIn(const SiteTagMap* tags, const std::string& code) {
+    static const std::vector<std::string> none;
+    if (!tags) return none;
+    const auto found = tags->find(SiteCodeKey(code));
+    return found == tags->end() ? none : found->second;
+}
+
+std::vector<TSiteEntry> TOthersBoard::Entries() const {
+    std::vector<TSiteEntry> entries(Sites.size());
+    for (std::size_t i = 0; i < Sites.size(); ++i) {
+        const Site& s = Sites[i];
+        TSiteStatus& site = entries[i].Status;
+        site.Code = s.Code;
+        site.Name = s.Name;
+        site.Address = s.Address;
+        site.GroupDown = s.GroupDown;
+        site.GroupFailed = s.GroupFailed;
+        site.ProbedBy = Members[s.ProbedBy];
+        site.Tags = TagsIn(Tags.get(), s.Code);
+    }
+    return entries;
 }

@@ -2,6 +2,7 @@
 // losses, the last scan and the notification counts; shared by the responses that show it.
 #pragma once
 
+#include "db/sitetags.h"
 #include "history/uptime.h"
 #include "platform/clock.h"
 #include "scan/rtthistory.h"
@@ -77,6 +78,30 @@ struct TSiteEntry {
     TRttHistory History;
 };
 
+/// The sites other members of a fleet probe, held compact (a fleet may share a million): made into
+/// entries only for a response that shows them.
+struct TOthersBoard {
+    struct Site {
+        std::string Code, Name, Address;
+        std::uint32_t ProbedBy = 0; ///< the index of its members in Members
+        std::int8_t GroupDown = 2;  ///< the group's verdict (TSiteStatus::GroupDown)
+        std::uint16_t GroupFailed = 0;
+    };
+    /// Down first, then those not known yet, then the answering ones.
+    std::vector<Site> Sites;
+    /// The lists of members that probe a site, each once.
+    std::vector<std::vector<std::string>> Members;
+    /// The sites' tags as the board last read them; none: no tags.
+    std::shared_ptr<const SiteTagMap> Tags;
+
+    /// The sites as entries: their own state unknown (this member did not probe them), the group's
+    /// verdict and members set.
+    std::vector<TSiteEntry> Entries() const;
+};
+
+/// The site code's tags in `tags`; empty when it has none.
+const std::vector<std::string>& TagsIn(const SiteTagMap* tags, const std::string& code);
+
 /// The board at one moment: made by the writers once per change, then only read, by any number of
 /// responses at once. Sites unchanged between two snapshots are shared by both.
 struct TBoardSnapshot {
@@ -86,6 +111,8 @@ struct TBoardSnapshot {
     std::vector<std::shared_ptr<const TSiteEntry>> Sites;
     /// The sites' history ([History]); none while it is off.
     std::shared_ptr<const UptimeView> History;
+    /// In a fleet, the sites other members probe; none outside a fleet.
+    std::shared_ptr<const TOthersBoard> Others;
 
     /// A body made from this snapshot under `key`, made by `make` for the first request that asks;
     /// the ones after it share it. A few keys are kept.

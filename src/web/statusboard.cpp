@@ -100,10 +100,7 @@ void TStatusBoard::SiteProbed(const SiteResult& result, const SiteVerdict& verdi
 }
 
 const std::vector<std::string>& TStatusBoard::TagsOf(const std::string& code) const {
-    static const std::vector<std::string> none;
-    if (!m_tags) return none;
-    const auto found = m_tags->find(SiteCodeKey(code));
-    return found == m_tags->end() ? none : found->second;
+    return TagsIn(m_tags.get(), code);
 }
 
 // Only the entries whose tags changed are copied.
@@ -174,6 +171,26 @@ void TStatusBoard::FleetShown(const FleetShares& members) {
     m_summary.Fleet = members;
 }
 
+// Those the group finds down come first.
+void TStatusBoard::GroupSitesShown(std::vector<GroupSite> sites) {
+    auto others = std::make_shared<TOthersBoard>();
+    others->Sites.reserve(sites.size());
+    std::map<std::vector<std::string>, std::uint32_t> members;
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
+    others->Tags = m_tags;
+    for (int verdict : {1, SiteVerdict::GroupUnknown, 0})
+        for (GroupSite& s : sites) {
+            if (s.Verdict.GroupDown != verdict) continue;
+            const auto [at, added] = members.try_emplace(std::move(s.Verdict.ProbedBy), members.size());
+            if (added) others->Members.push_back(at->first);
+            others->Sites.push_back({AsUtf8(s.Code), AsUtf8(s.Name), AsUtf8(s.Address), at->second,
+                                     static_cast<std::int8_t>(verdict),
+                                     static_cast<std::uint16_t>(s.Verdict.GroupFailed)});
+        }
+    m_others = std::move(others);
+}
+
 void TStatusBoard::HistoryPublished(std::shared_ptr<const UptimeView> history) {
     std::unique_lock<std::shared_mutex> hold(m_lock);
     const TChange change(*this);
@@ -205,6 +222,7 @@ void TStatusBoard::Publish() {
     next->Summary = m_summary;
     next->Summary.Bucket = CurrentBucket();
     next->History = m_history;
+    next->Others = m_others;
     next->Sites.reserve(m_sites.size());
     for (TSiteStatus::TState state : {TSiteStatus::Down, TSiteStatus::Unknown, TSiteStatus::Up})
         for (const std::shared_ptr<TSiteEntry>& entry : m_sites)

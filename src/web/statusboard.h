@@ -37,6 +37,7 @@ public:
     void AcceptsAcknowledgements(bool on) override;
     void HistoryPublished(std::shared_ptr<const UptimeView> history) override;
     void FleetShown(const FleetShares& members) override;
+    void GroupSitesShown(std::vector<GroupSite> sites) override;
     void SiteTagsRead(std::shared_ptr<const SiteTagMap> tags) override;
     void PartialScan(bool running) override;
 
@@ -77,6 +78,7 @@ private:
     TScanSummary m_summary;
     std::shared_ptr<const UptimeView> m_history;
     std::shared_ptr<const SiteTagMap> m_tags;
+    std::shared_ptr<const TOthersBoard> m_others;
     Clock::MonoTime m_scanStart{};
     Clock::MonoTime m_published{};
     bool m_publishNow = true;

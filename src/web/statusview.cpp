@@ -18,8 +18,27 @@ void TStatusView::Load(const TStatusBoard& board) {
     Summary.Bucket = TStatusBoard::CurrentBucket(); // the snapshot may be older than this bucket
     Sites.clear();
     Sites.reserve(Snapshot->Sites.size());
-    for (const auto& site : Snapshot->Sites)
+    if (!Snapshot->Others) {
+        for (const auto& site : Snapshot->Sites)
+            Sites.push_back(site.get());
+        return;
+    }
+    // A fleet's board: the sites the others probe, unknown to this member, among its own not probed yet.
+    m_others = std::make_shared<const std::vector<TSiteEntry>>(Snapshot->Others->Entries());
+    const std::vector<TSiteEntry>& others = *m_others;
+    Sites.reserve(Snapshot->Sites.size() + others.size());
+    bool added = false;
+    for (const auto& site : Snapshot->Sites) {
+        if (!added && site->Status.State == TSiteStatus::Up) {
+            for (const TSiteEntry& other : others)
+                Sites.push_back(&other);
+            added = true;
+        }
         Sites.push_back(site.get());
+    }
+    if (!added)
+        for (const TSiteEntry& other : others)
+            Sites.push_back(&other);
 }
 
 int TStatusView::Count(TSiteStatus::TState state) const {

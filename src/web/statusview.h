@@ -50,6 +50,8 @@ public:
     double Loss(const TSiteEntry& site) const { return site.History.LossRatio(Summary.Bucket); }
 
 private:
+    /// The entries of the sites other members of a fleet probe, made for this view.
+    std::shared_ptr<const std::vector<TSiteEntry>> m_others;
     /// The codes (SiteCodeKey) a window holds at the view's moment; "*" for every site, "tag:T" for
     /// every site with tag T.
     std::set<std::string> m_held;

@@ -113,6 +113,36 @@ TEST(Board, ShowsTheGroupsVerdictOnlyForMembersOfAGroup) {
     }
 }
 
+// A member of a fleet shows the sites the others probe: their own state unknown, the group's verdict
+// and its members named; down first among them, after this member's own silent sites.
+TEST(Board, AFleetMemberShowsTheSitesTheOthersProbe) {
+    TStatusBoard board;
+    board.ScanBegun();
+    board.SiteProbed(BoardResult("A", "Depot", "10.0.0.1", true, 4), {0, 0, -1, {"n1", "n2"}});
+    board.SiteProbed(BoardResult("E", "Depot", "10.0.0.5", false, 0), {1, 2, -1, {"n1", "n3"}});
+    board.ScanEnded();
+    board.GroupSitesShown({{"D", "Dock", "10.0.0.4", {0, 0, -1, {"n3", "n4"}}},
+                           {"B", "Barn", "10.0.0.2", {1, 2, -1, {"n2", "n3"}}},
+                           {"C", "Cove", "10.0.0.3", {SiteVerdict::GroupUnknown, 1, -1, {"n3", "n4"}}}});
+    TStatusView view;
+    view.Load(board);
+    std::vector<std::string> order;
+    for (const TSiteEntry* site : view.Sites)
+        order.push_back(site->Status.Code);
+    EXPECT_EQ(order, (std::vector<std::string>{"E", "B", "C", "D", "A"}));
+    const std::string json = TStatusJson(view, "", false).Whole(), metrics = TStatusMetrics(view).Whole();
+    EXPECT_NE(json.find("\"code\":\"B\",\"name\":\"Barn\",\"address\":\"10.0.0.2\",\"state\":\"unknown\""),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"group\":{\"state\":\"down\",\"failed\":2},\"probed_by\":[\"n2\",\"n3\"]"), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"sites\":5"), std::string::npos) << json;
+    EXPECT_NE(metrics.find("vkt_site_group_up{code=\"B\",address=\"10.0.0.2\",probed_by=\"n2,n3\"} 0\n"),
+              std::string::npos)
+        << metrics;
+    EXPECT_EQ(metrics.find("vkt_site_up{code=\"B\""), std::string::npos) << "not probed by this member";
+}
+
 TEST(Board, NamesTheProbedAddressAndFailedFamilyOnlyBeyondIPv4) {
     struct Case {
         std::string Probed, FailedFamily, Json, Metric; // empty Json: the fields stay away
