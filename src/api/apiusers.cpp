@@ -53,8 +53,8 @@ TApiRole TApiUsers::SetRole(const std::string& name, TApiRole role) {
     OpenStatement(m_query, {"SELECT role FROM vktuser WHERE name = " + SQLLiteral(name)});
     if (m_query.Eof()) throw ETokenRefused("No user is named " + name + ".");
     const TApiRole before = ParseRole(VarToStrTrim(m_query.FieldByName("role"))).value_or(TApiRole::Viewer);
-    ExecStatement(m_query, {"UPDATE vktuser SET role = " + SQLLiteral(RoleName(role)) +
-                            " WHERE name = " + SQLLiteral(name)});
+    ExecStatement(m_query,
+                  {"UPDATE vktuser SET role = " + SQLLiteral(RoleName(role)) + " WHERE name = " + SQLLiteral(name)});
     return before;
 }
 

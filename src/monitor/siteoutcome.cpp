@@ -100,7 +100,7 @@ const NoticeRows* SiteOutcome::KnownOutage(const TSiteBatch* batch, const std::s
 }
 
 void SiteOutcome::InGroup(const SiteResult& result) {
-    if (!m_group.Acting()) return;           // counted out meanwhile: its share may be another member's now
+    if (!m_group.Acting()) return; // counted out meanwhile: its share may be another member's now
     const GroupScan::Verdict verdict = m_group.Vote(result);
     Report(result, !verdict.Known ? SiteVerdict::GroupUnknown : verdict.Down ? 1 : 0, verdict.Failed);
     ResultLine(result);

@@ -189,7 +189,8 @@ async function main() {
   await audit(page, 'paste');
   await page.evaluate(() => document.querySelector('#preview > button').click());
   check('three pasted sites added', await waitFor(page, () => /3 of 3 sites added/.test(document.getElementById('note').textContent)),
-    await page.evaluate(() => document.getElementById('note').textContent));
+    await page.evaluate(() => document.getElementById('note').textContent + ' [' +
+      [...document.querySelectorAll('#preview tbody tr')].map((r) => r.lastChild.textContent).join(', ') + ']'));
 
   // A window made in the form and ended through its confirmation.
   await go(page, '#/maintenance', () => document.querySelector('h1')?.textContent === 'Maintenance');

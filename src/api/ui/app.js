@@ -91,6 +91,22 @@ async function api(method, path, body) {
   return { status: answer.status, data };
 }
 
+/** POST a new site. A request whose answer was lost (a connection dropped on a loaded machine) is
+ *  sent again, as is one the server was too busy for (503); when the server then says the code is
+ *  taken, the site it holds is read back, and one with the address asked for is the lost request's. */
+async function createSite(body) {
+  let reply = await api('POST', '/api/v1/sites', body);
+  for (let attempt = 1; (reply.status === 0 || reply.status === 503) && attempt < 3; ++attempt) {
+    await new Promise((done) => setTimeout(done, 1000 * attempt));
+    reply = await api('POST', '/api/v1/sites', body);
+    if (reply.status === 409) {
+      const there = await api('GET', pathOf(body.code));
+      if (there.status === 200 && there.data.address === body.address) reply = { status: 201, data: there.data };
+    }
+  }
+  return reply;
+}
+
 /** GET `path` with a bounded wait, tried again after a failure, a time-out or a 5xx answer (a busy
  *  daemon answers late, a connection may be dropped under load). Resolves to {status, ok, text} of the
  *  first answer below 500 or of the last try; rejects with the reason of the last failure. */
@@ -611,7 +627,7 @@ async function editView(code) {
     // Tags go only where there are some, or were: a server without tags takes the rest all the same.
     if (tags.length || hadTags) body.tags = tags;
     if (code === null) body.code = form.code.value.trim();
-    const reply = code === null ? await api('POST', '/api/v1/sites', body) : await api('PATCH', pathOf(code), body);
+    const reply = code === null ? await createSite(body) : await api('PATCH', pathOf(code), body);
     if (reply.status !== 200 && reply.status !== 201) return showError(form, reply);
     note('Site ' + reply.data.code + ' saved; the next scan probes it.');
     location.hash = '#/site/' + encodeURIComponent(reply.data.code);
@@ -664,7 +680,7 @@ function drawPreview(preview, lines, downtime) {
     add.disabled = true;
     let done = 0;
     for (const [i, l] of lines.entries()) {
-      const reply = await api('POST', '/api/v1/sites', { code: l.code, address: l.address, name: l.name, downtime });
+      const reply = await createSite({ code: l.code, address: l.address, name: l.name, downtime });
       rows[i].lastChild.textContent = reply.status === 201 ? 'added' : (reply.data.error || 'refused');
       if (reply.status === 201) ++done;
     }
