@@ -100,7 +100,9 @@ async function main() {
   await page.type('#f-user', user);
   await page.type('#f-password', password);
   await page.click('form button[type=submit]');
-  check('signed in', await waitFor(page, () => document.querySelector('h1')?.textContent === 'Sites' && document.querySelectorAll('#sites-body a').length > 0));
+  // A loaded machine may take a while: the password's hash is costly and the API's threads yield.
+  check('signed in', await waitFor(page, () => document.querySelector('h1')?.textContent === 'Sites' && document.querySelectorAll('#sites-body a').length > 0, undefined, 120),
+    await page.evaluate(() => document.getElementById('note')?.textContent || ''));
   const cookies = await browser.cookies();
   const session = cookies.find((c) => c.name === 'vkt_session');
   check('session cookie is HttpOnly, Secure, SameSite=Strict', session && session.httpOnly && session.secure && session.sameSite === 'Strict', JSON.stringify(session));

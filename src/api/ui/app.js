@@ -78,11 +78,17 @@ async function api(method, path, body) {
   const headers = {};
   if (body !== undefined) headers['Content-Type'] = 'application/json';
   if (method !== 'GET') headers['X-CSRF-Token'] = app.csrf;
+  // A request that may be made twice (a read, a whole new value, a sign-in) is sent again when its
+  // connection was dropped before an answer, as a loaded daemon's may be.
+  const repeatable = method === 'GET' || method === 'PUT' || method === 'PATCH' || path === '/api/v1/session';
   let answer;
-  try {
-    answer = await fetch(path, { method, headers, credentials: 'same-origin', body: body === undefined ? undefined : JSON.stringify(body) });
-  } catch (e) {
-    return { status: 0, data: { error: 'the server cannot be reached' } };
+  for (let attempt = 1; !answer; ++attempt) {
+    try {
+      answer = await fetch(path, { method, headers, credentials: 'same-origin', body: body === undefined ? undefined : JSON.stringify(body) });
+    } catch (e) {
+      if (!repeatable || attempt === 3) return { status: 0, data: { error: 'the server cannot be reached' } };
+      await new Promise((done) => setTimeout(done, 1000 * attempt));
+    }
   }
   const text = await answer.text();
   let data = {};
