@@ -6,7 +6,7 @@
 #include "db/common.h"
 #include "db/data.h"
 #include "db/outboxrows.h"
-#include "db/sitetagread.h"
+#include "db/sitetags.h"
 #include "platform/activitylog.h"
 #include "platform/profile.h"
 #include "platform/strutil.h"
@@ -125,7 +125,7 @@ int NoticeOutbox::Queue(TDbQuery& query, const Notice& notice) {
     const bool tagged = std::any_of(taking.begin(), taking.end(), [](const ChannelSettings* c) {
         return c->NeedsTags() || c->Kind == ChannelKind::Alertmanager;
     });
-    if (tagged && !told.Code.empty()) told.Tags = SiteTagsOf(query, told.Code);
+    if (tagged && !told.Code.empty()) told.Tags = SiteTags(query).Of(told.Code);
     OutboxRows rows(query, m_settings.Dialect, m_settings.Group);
     if (!m_tableMade) rows.EnsureTable();
     m_tableMade = true;
