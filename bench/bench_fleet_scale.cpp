@@ -104,8 +104,8 @@ public:
     bool Running() const { return m_pid > 0; }
     const std::string& Name() const { return m_name; }
 
-    /// Reads what the log gained: the moment each site was last polled, and each whole scan of `share`
-    /// (its first code's "Polling" line to its last code's result line) while counting.
+    /// Reads what the log gained: the moment each site was last polled, and while counting the next
+    /// whole scan of `share` (as many "Polling" lines of it as it has sites).
     void Read(const std::vector<int>& share) {
         std::string line;
         m_in.clear();
@@ -119,11 +119,6 @@ public:
             if (at != std::string::npos) {
                 const int i = std::atoi(line.c_str() + at + 9);
                 if (i >= 0 && i < static_cast<int>(m_polledAt.size())) Polled(i, share);
-            } else if (!share.empty() && m_scan == Counting &&
-                       (line.find(Code(share.back()) + " Responding") != std::string::npos ||
-                        line.find("contact " + Code(share.back()) + " ") != std::string::npos)) {
-                m_scan = Done;
-                m_scanEnd = Steady::now();
             } else if (line.find("[WARNING]  Cluster:") != std::string::npos) {
                 m_lines.push_back(line.substr(line.find("Cluster:")));
             }
@@ -162,13 +157,21 @@ public:
 
 private:
     enum Scan { Off, Waiting, Counting, Done };
+    // A scan may begin anywhere in the share (the server hands the list out from where another reader
+    // of the table is): a whole scan is as many probes of the share as it has sites, from the first.
     void Polled(int i, const std::vector<int>& share) {
         m_polledAt[i] = Steady::now();
-        if (m_scan == Waiting && !share.empty() && i == share.front()) {
+        if (m_scan == Waiting && std::binary_search(share.begin(), share.end(), i)) {
             m_scan = Counting;
             m_scanStart = Steady::now();
+            m_seen = 0;
         }
-        if (m_scan == Counting) ++m_count[i];
+        if (m_scan != Counting) return;
+        ++m_count[i];
+        if (std::binary_search(share.begin(), share.end(), i) && ++m_seen == share.size()) {
+            m_scan = Done;
+            m_scanEnd = Steady::now();
+        }
     }
     double Cpu() const {
         std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
@@ -186,6 +189,7 @@ private:
     std::vector<Steady::time_point> m_polledAt;
     std::vector<std::uint8_t> m_count;
     Scan m_scan = Off;
+    std::size_t m_seen = 0;
     Steady::time_point m_scanStart, m_scanEnd;
     std::vector<std::string> m_lines;
     double m_cpuBase = 0;

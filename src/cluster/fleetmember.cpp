@@ -80,15 +80,24 @@ bool FleetMember::MembershipChanged() const {
     return m_heartbeat && m_heartbeat->Changed();
 }
 
-FleetShare FleetMember::Share(const std::vector<std::string>& codes) {
+FleetShare FleetMember::Share(const std::vector<std::string>& codes, long long listVersion) {
     std::vector<std::string> names;
     for (const FleetRow& r : m_live)
         names.push_back(r.Node);
     if (std::find(names.begin(), names.end(), m_settings.Node) == names.end()) names.push_back(m_settings.Node);
+    // The same list among the same members: nothing moved, and a million codes are not hashed again.
+    if (listVersion != 0 && listVersion == m_sharedVersion && names == m_sharedAmong &&
+        m_sharedUnder == m_incarnation) {
+        FleetShare same;
+        same.Held = m_held;
+        return same;
+    }
     std::vector<std::string> before = m_sharedAmong;
     // Counted out and in again: the others took its share meanwhile, so it takes it over anew.
     if (m_sharedUnder != 0 && m_sharedUnder != m_incarnation) std::erase(before, m_settings.Node);
     FleetShare share = FleetShare::Divide(codes, before, names, m_settings.Node, m_settings.Copies);
+    m_sharedVersion = listVersion;
+    m_held = listVersion != 0 ? share.Held : std::vector<std::string>();
     m_sharedAmong = names;
     m_sharedHrw = Rendezvous(names);
     m_sharedUnder = m_incarnation;
@@ -115,10 +124,20 @@ bool FleetMember::Holds(const std::string& code) const {
     return m_sharedHrw.Holds(m_settings.Node, code, m_settings.Copies);
 }
 
-std::vector<std::pair<std::string, long long>> FleetMember::Shares(const std::vector<std::string>& codes) const {
+std::vector<std::pair<std::string, long long>> FleetMember::Shares(const std::vector<std::string>& codes,
+                                                                   long long listVersion) const {
     std::vector<std::string> names;
     for (const FleetRow& r : m_live)
         names.push_back(r.Node);
+    if (listVersion != 0 && listVersion == m_countedVersion && names == m_countedAmong) return m_counted;
+    m_countedVersion = listVersion;
+    m_countedAmong = names;
+    m_counted = CountShares(codes, names);
+    return m_counted;
+}
+
+std::vector<std::pair<std::string, long long>> FleetMember::CountShares(const std::vector<std::string>& codes,
+                                                                        const std::vector<std::string>& names) const {
     std::map<std::string, long long> held;
     for (const std::string& n : names)
         held[n] = 0;

@@ -41,8 +41,9 @@ public:
     bool Acting() const;
     /// Whether the live members changed since the last scan read them (the heartbeat saw it).
     bool MembershipChanged() const;
-    /// Divides `codes` (every site of the group) under the members read by BeginScan.
-    FleetShare Share(const std::vector<std::string>& codes);
+    /// Divides `codes` (every site of the group) under the members read by BeginScan. `listVersion`
+    /// names the list: the same list under the same members is not divided again (0: always divided).
+    FleetShare Share(const std::vector<std::string>& codes, long long listVersion = 0);
 
     /// The group's verdict on a site row this member probed: how many of its copies found it silent,
     /// and whether that makes the quorum. This member's own failure row is written or deleted when its
@@ -70,8 +71,9 @@ public:
     /// True once after this member joined: the caller gives the others a heartbeat to show up before
     /// the sites are first divided.
     bool TakeJustJoined() { return std::exchange(m_justJoined, false); }
-    /// Each live member's name and how many of `codes` it probes.
-    std::vector<std::pair<std::string, long long>> Shares(const std::vector<std::string>& codes) const;
+    /// Each live member's name and how many of `codes` it probes (`listVersion` as for Share).
+    std::vector<std::pair<std::string, long long>> Shares(const std::vector<std::string>& codes,
+                                                          long long listVersion = 0) const;
 
     /// Deletes failure rows of incarnations gone (the daily purge).
     void Purge();
@@ -89,6 +91,8 @@ private:
     Verdict Judge(const std::vector<std::string>& copies, int failed) const;
     /// Whether member `node` has probed its whole share under the live members of this scan.
     bool Current(const std::string& node) const;
+    std::vector<std::pair<std::string, long long>> CountShares(const std::vector<std::string>& codes,
+                                                               const std::vector<std::string>& names) const;
     bool m_justJoined = false;
     using SiteRow = std::pair<std::string, std::string>; ///< code key, address
 
@@ -109,6 +113,13 @@ private:
     /// The last site asked for and its members among the live members.
     mutable std::pair<std::string, std::vector<std::string>> m_copiesOf;
     long long m_sharedUnder = 0;
+    /// The list the last share was divided from (0: none kept), and what this member held of it.
+    long long m_sharedVersion = 0;
+    std::vector<std::string> m_held;
+    /// The last count of each member's sites: of which list, among which members.
+    mutable long long m_countedVersion = 0;
+    mutable std::vector<std::string> m_countedAmong;
+    mutable std::vector<std::pair<std::string, long long>> m_counted;
     /// Why the last scan did not act (said once), or empty.
     std::string m_idle;
     /// The group's failure rows by site row, as read at the start of the scan.

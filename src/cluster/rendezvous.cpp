@@ -5,7 +5,7 @@
 #include "platform/strutil.h"
 
 #include <algorithm>
-#include <numeric>
+#include <utility>
 
 namespace {
 
@@ -32,41 +32,40 @@ Rendezvous::Rendezvous(const std::vector<std::string>& members) {
         m_members.push_back({name, Mix(Fnv1a(name))});
 }
 
-std::vector<std::uint64_t> Rendezvous::Weights(const std::string& code) const {
-    const std::uint64_t key = Mix(Fnv1a(SiteCodeKey(code)));
-    std::vector<std::uint64_t> weights;
-    weights.reserve(m_members.size());
-    for (const Member& m : m_members)
-        weights.push_back(Mix(m.Hash ^ key));
-    return weights;
-}
-
 bool Rendezvous::Before(std::size_t a, std::uint64_t wa, std::size_t b, std::uint64_t wb) const {
     return wa != wb ? wa > wb : m_members[a].Name < m_members[b].Name;
 }
 
 std::vector<std::string> Rendezvous::Copies(const std::string& code, int copies) const {
-    const std::vector<std::uint64_t> w = Weights(code);
-    std::vector<std::size_t> order(m_members.size());
-    std::iota(order.begin(), order.end(), 0);
-    const std::size_t n = std::min(order.size(), static_cast<std::size_t>(std::max(copies, 0)));
-    std::partial_sort(order.begin(), order.begin() + static_cast<long>(n), order.end(),
-                      [&](std::size_t a, std::size_t b) { return Before(a, w[a], b, w[b]); });
+    const std::size_t n = std::min(m_members.size(), static_cast<std::size_t>(std::max(copies, 0)));
     std::vector<std::string> names;
+    if (n == 0) return names;
+    // Asked for every site a scan probes and every site of the board: the weights go into a buffer kept
+    // by the thread rather than two new vectors a site.
+    const std::uint64_t key = Mix(Fnv1a(SiteCodeKey(code)));
+    thread_local std::vector<std::pair<std::uint64_t, std::size_t>> weights;
+    weights.clear();
+    for (std::size_t i = 0; i < m_members.size(); ++i)
+        weights.emplace_back(Mix(m_members[i].Hash ^ key), i);
+    std::partial_sort(weights.begin(), weights.begin() + static_cast<long>(n), weights.end(),
+                      [&](const auto& a, const auto& b) { return Before(a.second, a.first, b.second, b.first); });
+    names.reserve(n);
     for (std::size_t i = 0; i < n; ++i)
-        names.push_back(m_members[order[i]].Name);
+        names.push_back(m_members[weights[i].second].Name);
     return names;
 }
 
 bool Rendezvous::Holds(const std::string& member, const std::string& code, int copies) const {
-    const std::vector<std::uint64_t> w = Weights(code);
     std::size_t self = m_members.size();
     for (std::size_t i = 0; i < m_members.size(); ++i)
         if (m_members[i].Name == member) self = i;
-    if (self == m_members.size()) return false;
-    // Held when fewer than `copies` members outrank it.
+    if (self == m_members.size() || copies <= 0) return false;
+    // Held when fewer than `copies` members outrank it; asked for every code of the group at each change
+    // of the members, so the weights are reckoned one by one rather than gathered.
+    const std::uint64_t key = Mix(Fnv1a(SiteCodeKey(code)));
+    const std::uint64_t own = Mix(m_members[self].Hash ^ key);
     int above = 0;
     for (std::size_t i = 0; i < m_members.size(); ++i)
-        if (i != self && Before(i, w[i], self, w[self]) && ++above >= copies) return false;
-    return copies > 0;
+        if (i != self && Before(i, Mix(m_members[i].Hash ^ key), self, own) && ++above >= copies) return false;
+    return true;
 }

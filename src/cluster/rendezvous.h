@@ -23,8 +23,6 @@ private:
         std::string Name;
         std::uint64_t Hash;
     };
-    /// Each member's weight for the code, in the order of m_members.
-    std::vector<std::uint64_t> Weights(const std::string& code) const;
     /// Whether member `a` outranks member `b` for weights `wa`, `wb` (ties broken by name).
     bool Before(std::size_t a, std::uint64_t wa, std::size_t b, std::uint64_t wb) const;
 

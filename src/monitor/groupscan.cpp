@@ -107,11 +107,11 @@ FleetMember* GroupScan::Fleet() const {
     return m_cluster ? m_cluster->Fleet() : nullptr;
 }
 
-TStringList GroupScan::Share(const TStringList& codes, bool inheritedOnly) {
+TStringList GroupScan::Share(const TStringList& codes, bool inheritedOnly, long long listVersion) {
     FleetMember* fleet = Fleet();
     if (!fleet) return codes;
     m_reshared = inheritedOnly;
-    FleetShare share = fleet->Share(codes);
+    FleetShare share = fleet->Share(codes, listVersion);
     if (!share.Line.empty()) WriteLog("WARNING", share.Line);
     return inheritedOnly ? std::move(share.Inherited) : std::move(share.Held);
 }
@@ -150,9 +150,10 @@ bool GroupScan::Acting() {
     return false;
 }
 
-std::vector<std::pair<std::string, long long>> GroupScan::Shares(const TStringList& codes) const {
+std::vector<std::pair<std::string, long long>> GroupScan::Shares(const TStringList& codes,
+                                                                 long long listVersion) const {
     FleetMember* fleet = Fleet();
-    return fleet ? fleet->Shares(codes) : std::vector<std::pair<std::string, long long>>();
+    return fleet ? fleet->Shares(codes, listVersion) : std::vector<std::pair<std::string, long long>>();
 }
 
 std::vector<std::string> GroupScan::ProbedBy(const std::string& code) const {
@@ -160,18 +161,18 @@ std::vector<std::string> GroupScan::ProbedBy(const std::string& code) const {
     return fleet ? fleet->Copies(code) : std::vector<std::string>();
 }
 
-std::vector<GroupSite> GroupScan::OthersSites(std::vector<ScanRow> rows) const {
+std::vector<GroupSite> GroupScan::OthersSites(const std::vector<ScanRow>& rows) const {
     std::vector<GroupSite> sites;
     FleetMember* fleet = Fleet();
     if (!fleet) return sites;
     const std::string self = Node();
-    for (ScanRow& row : rows) {
+    for (const ScanRow& row : rows) {
         std::vector<std::string> copies = fleet->Copies(row.Code);
         if (std::find(copies.begin(), copies.end(), self) != copies.end()) continue; // on its own board
         const FleetMember::Verdict v = fleet->Peek(row.Code, row.Address, copies);
-        sites.push_back({std::move(row.Code),
-                         std::move(row.Name),
-                         std::move(row.Address),
+        sites.push_back({row.Code,
+                         row.Name,
+                         row.Address,
                          {!v.Known ? SiteVerdict::GroupUnknown
                           : v.Down ? 1
                                    : 0,
@@ -205,7 +206,8 @@ bool GroupScan::AnswersQuietly(const SiteResult& result) {
         m_withRows.count(SiteCodeKey(AlarmRows::MarkerCode(code))))
         return false;
     if (m_cluster->OwedRecovery(code) != 0 || m_cluster->UnsettledProblem(code) != 0) return false;
-    if (result.Answered) {
+    // A time the row already holds is not written again: at a million sites that is most of them.
+    if (result.Answered && result.RttAvg != result.StoredRtt) {
         // The codes of one statement must be told apart by the database.
         if (!m_rttKeys.insert(TSiteBatch::MatchKey(code)).second || m_rtts.size() >= RttsPerStatement) {
             StoreRtts();

@@ -49,7 +49,8 @@ public:
     /// The codes this member probes of `codes` (every site of the group): all of them, or with
     /// [Cluster] Copies its share under the live members read by Start; with `inheritedOnly` only the
     /// sites it took over since the last scan. A change of the members is logged in one line.
-    TStringList Share(const TStringList& codes, bool inheritedOnly);
+    /// `listVersion` names the list (0: none): the same list among the same members is not divided again.
+    TStringList Share(const TStringList& codes, bool inheritedOnly, long long listVersion = 0);
     /// The scan has probed all it was given: in a fleet, this member's votes count from now on.
     void EndScan();
     /// Whether the fleet's live members changed since the last scan: a scan of what moved is due now.
@@ -64,10 +65,12 @@ public:
     /// its heartbeats (its share may be another member's now), said once.
     bool Acting();
     /// In a fleet, each live member's name and how many of `codes` it probes (empty otherwise).
-    std::vector<std::pair<std::string, long long>> Shares(const TStringList& codes) const;
+    std::vector<std::pair<std::string, long long>> Shares(const TStringList& codes, long long listVersion = 0) const;
+    /// Whether this daemon scanned as a member of a fleet ([Cluster] Copies) at its last Start.
+    bool InFleet() const { return Fleet() != nullptr; }
     /// In a fleet, the rows of `rows` (every site row of the group) that other members probe, with
     /// their verdicts as the scan began (empty outside a fleet).
-    std::vector<GroupSite> OthersSites(std::vector<ScanRow> rows) const;
+    std::vector<GroupSite> OthersSites(const std::vector<ScanRow>& rows) const;
     /// The members that probe the site in a fleet (empty otherwise).
     std::vector<std::string> ProbedBy(const std::string& code) const;
     /// Stores this member's result of the site row and reads the group's verdict; while the group's

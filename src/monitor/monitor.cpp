@@ -25,6 +25,7 @@
 #include "scan/siterowreader.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -33,11 +34,14 @@ namespace {
 /// responsive without a poll(2) per site.
 constexpr std::size_t MessagesEvery = 32;
 
-/// Seconds between two reads of the site rows other members of a fleet probe, for the board; and the
-/// least between two reads after the members changed, per 10,000 sites of the group (a read of a
-/// million rows is not made at every change while members come and go).
+/// Seconds between two updates of the verdicts of the sites other members of a fleet probe, for the
+/// board; and the least between two updates after the members changed, per 10,000 sites of the group.
 constexpr long long OthersSitesSeconds = 120;
 constexpr long long OthersSitesSecondsPer10000 = 1;
+/// The rows of those sites (names and addresses) are read again after OthersSitesSeconds or one second
+/// per 1,000 sites, whichever is longer, or when the group's site count changed: every member reading a
+/// million rows every few minutes was most of the database server's work.
+constexpr long long GroupRowsSecondsPer1000 = 1;
 
 /// The name of this daemon's history rows: its Daemon ID, and in a group its member name as well.
 std::string HistoryNode(const std::string& daemonId, const std::string& member) {
@@ -132,13 +136,13 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
     TStringList codes;
     m_outcome->ScanBegun();
     LoadSiteFamilies();
-    if (SiteRowReader(dm.adoQ1, LogStepError).ReadList(dm.VKTID, codes)) {
+    if (ReadSiteList(dm, codes)) {
         m_alert->ScanStarted();
         if (m_group->Start()) {
-            const TStringList mine = m_group->Share(codes, inheritedOnly);
+            const TStringList mine = m_group->Share(codes, inheritedOnly, m_listVersion);
             std::vector<std::pair<std::string, long long>> shares;
             if (board) {
-                shares = m_group->Shares(codes);
+                shares = m_group->Shares(codes, m_listVersion);
                 if (!shares.empty()) board->FleetShown(shares);
             }
             m_history->ScanBegun(HistoryNode(dm.VKTID, m_group->Node()), dm.PollDelay);
@@ -151,7 +155,7 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
                 ScanOneByOne(mine);
             m_groupCodes = nullptr;
             m_group->EndScan();
-            if (!shares.empty()) ShowOthersSites(shares);
+            if (!shares.empty()) ShowOthersSites(shares, codes.size());
         }
         m_alert->ScanEnded();
     }
@@ -160,6 +164,29 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
     if (board) board->ScanEnded();
     if (inheritedOnly && m_board) m_board->PartialScan(false);
     m_handlers.ShowStatus("");
+}
+
+// In a fleet on a database server the list is kept from scan to scan while the server's fingerprint of
+// it stays the same: each member reading a million codes at every scan was a large part of a round.
+bool Monitor::ReadSiteList(TVKTDataModule& dm, TStringList& codes) {
+    SiteRowReader reader(dm.adoQ1, LogStepError);
+    std::string print;
+    if (!m_group->InFleet() || !reader.ListFingerprint(dm.VKTID, dm.Dialect(), print)) {
+        m_listVersion = 0;
+        m_listCodes.clear();
+        return reader.ReadList(dm.VKTID, codes);
+    }
+    if (m_listVersion != 0 && print == m_listPrint && dm.VKTID == m_listDaemon) {
+        codes = m_listCodes;
+        return true;
+    }
+    m_listVersion = 0;
+    if (!reader.ReadList(dm.VKTID, codes)) return false;
+    m_listCodes = codes;
+    m_listPrint = print;
+    m_listDaemon = dm.VKTID;
+    m_listVersion = ++m_listsRead;
+    return true;
 }
 
 // The board and the windows of a tag see the same tags, read once per scan; a failed read keeps the last.
@@ -186,7 +213,7 @@ void Monitor::LoadSiteFamilies() {
     }
 }
 
-void Monitor::ShowOthersSites(const std::vector<std::pair<std::string, long long>>& shares) {
+void Monitor::ShowOthersSites(const std::vector<std::pair<std::string, long long>>& shares, std::size_t codes) {
     long long sites = 0;
     for (const auto& share : shares)
         sites += share.second;
@@ -196,9 +223,17 @@ void Monitor::ShowOthersSites(const std::vector<std::pair<std::string, long long
     if (since >= 0 && since < std::max(least, changed ? 0 : OthersSitesSeconds * 1000)) return;
     m_othersShownAt = GetClock().Monotonic();
     m_othersShownUnder = shares; // a read that failed is not tried again at once either
-    std::vector<ScanRow> rows;
-    if (!SiteRowReader(DataModule()->adoQ1, LogStepError).ReadGroup(DataModule()->VKTID, rows)) return;
-    std::vector<GroupSite> others = m_group->OthersSites(std::move(rows));
+    const long long rowsAge = m_groupRowsRead ? MillisecondsSince(m_groupRowsReadAt) : -1;
+    const long long rowsKept = std::max(OthersSitesSeconds * 1000, sites / 1000 * GroupRowsSecondsPer1000 * 1000);
+    if (rowsAge < 0 || rowsAge >= rowsKept || codes != m_groupRowsCodes) {
+        std::vector<ScanRow> rows;
+        m_groupRowsReadAt = GetClock().Monotonic();
+        if (!SiteRowReader(DataModule()->adoQ1, LogStepError).ReadGroup(DataModule()->VKTID, rows)) return;
+        m_groupRows = std::move(rows);
+        m_groupRowsRead = true;
+        m_groupRowsCodes = codes;
+    }
+    std::vector<GroupSite> others = m_group->OthersSites(m_groupRows);
     m_othersUnknown = std::any_of(others.begin(), others.end(),
                                   [](const GroupSite& s) { return s.Verdict.GroupDown == SiteVerdict::GroupUnknown; });
     m_board->GroupSitesShown(std::move(others));
@@ -214,19 +249,34 @@ void Monitor::TakeOver() {
     m_takingOver = true;
     const TStringList& codes = *m_groupCodes;
     if (m_group->Start()) {
-        const TStringList inherited = m_group->Share(codes, true);
+        const TStringList inherited = m_group->Share(codes, true, m_listVersion);
         if (m_settings.Concurrent())
             ScanTogether(inherited);
         else
             ScanOneByOne(inherited);
         // Its votes on every site it now holds are current; the shares are counted once they are.
         m_group->EndScan();
-        if (m_board) m_board->FleetShown(m_group->Shares(codes));
+        if (m_board) m_board->FleetShown(m_group->Shares(codes, m_listVersion));
     } else {
         m_takeoverFailed = true; // the tick after the scan tries again
     }
     m_takingOver = false;
 }
+
+namespace {
+
+/// A stored round-trip time is written by code: where several rows share a code, one row's time says
+/// nothing of what the others hold, so theirs count as unknown.
+void ForgetSharedRtts(std::vector<ScanRow>& rows) {
+    std::unordered_map<std::string, int> rowsOf;
+    rowsOf.reserve(rows.size());
+    for (const ScanRow& row : rows)
+        ++rowsOf[SiteCodeKey(row.Code)];
+    for (ScanRow& row : rows)
+        if (rowsOf[SiteCodeKey(row.Code)] > 1) row.StoredRtt = -1;
+}
+
+} // namespace
 
 void Monitor::ScanOneByOne(const TStringList& codes) {
     SiteRowReader reader(DataModule()->adoQ1, LogStepError);
@@ -236,6 +286,7 @@ void Monitor::ScanOneByOne(const TStringList& codes) {
         if (!m_group->Holds(code)) continue;
         std::vector<ScanRow> rows; // copied out: the probes process messages in between
         if (!reader.ReadCode(code, rows)) break;
+        if (m_group->InFleet()) ForgetSharedRtts(rows);
         for (ScanRow& row : rows)
             row.Family = m_families.For(row.Code);
         m_outcome->Expect(rows);
@@ -280,6 +331,7 @@ TDbQuery* Monitor::AsideStatements() {
 void Monitor::ScanTogether(const TStringList& codes) {
     TVKTDataModule& dm = *DataModule();
     std::vector<ScanRow> rows = SiteRowReader(dm.adoQ1, LogStepError).ReadAll(codes);
+    if (m_group->InFleet()) ForgetSharedRtts(rows); // only a fleet's member leaves a time it holds
     for (ScanRow& row : rows)
         row.Family = m_families.For(row.Code);
     m_outcome->Expect(rows);

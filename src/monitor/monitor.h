@@ -10,6 +10,7 @@
 #include "monitor/sitealarms.h"
 #include "scan/scansettings.h"
 #include "scan/sitefamilies.h"
+#include "scan/siterowreader.h"
 
 #include <functional>
 #include <memory>
@@ -81,9 +82,13 @@ private:
     /// In the middle of a scan of the group's `m_groupCodes`: probes what this member took over at
     /// once (only those sites, which the running scan does not hold), then goes back to the scan.
     void TakeOver();
-    /// In a fleet, the sites other members probe and their verdicts, on the board: read again every few
-    /// minutes, when the members changed (`shares`), and while verdicts are not known yet.
-    void ShowOthersSites(const std::vector<std::pair<std::string, long long>>& shares);
+    /// In a fleet, the sites other members probe and their verdicts, on the board: worked out again every
+    /// few minutes, when the members changed (`shares`), and while verdicts are not known yet; `codes`:
+    /// how many codes the group lists (a change reads their rows again).
+    /// The codes listed for this daemon, kept between scans of a fleet while they do not change; false,
+    /// the failure told, when they cannot be read.
+    bool ReadSiteList(TVKTDataModule& dm, TStringList& codes);
+    void ShowOthersSites(const std::vector<std::pair<std::string, long long>>& shares, std::size_t codes);
     /// Reads and probes each code's rows in turn, one probe at a time.
     void ScanOneByOne(const TStringList& codes);
     void ProbeRow(const ScanRow& row);
@@ -126,6 +131,18 @@ private:
     Clock::MonoTime m_othersShownAt{};
     std::vector<std::pair<std::string, long long>> m_othersShownUnder;
     bool m_othersUnknown = false;
+    /// The group's site rows as last read for the board, and when: their verdicts are worked out again
+    /// from them after each scan, the rows themselves are read again far less often.
+    std::vector<ScanRow> m_groupRows;
+    Clock::MonoTime m_groupRowsReadAt{};
+    bool m_groupRowsRead = false;
+    std::size_t m_groupRowsCodes = 0; ///< the group's code count when they were read
+    /// The site list kept between a fleet's scans: the codes, the server's fingerprint and Daemon ID
+    /// they were read under, and its version (0 while none is kept; a new one at each read).
+    TStringList m_listCodes;
+    std::string m_listPrint, m_listDaemon;
+    long long m_listVersion = 0;
+    long long m_listsRead = 0;
     /// A concurrent scan's second connection to the database server, kept from scan to scan.
     TDbConnection m_asideConnection;
     TDbQuery m_aside{m_asideConnection};

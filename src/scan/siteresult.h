@@ -49,6 +49,8 @@ struct SiteResult {
     std::string FailedFamily;
     /// Set when the probe could not run at all (no ICMP socket): the reason.
     std::string ErrorText;
+    /// What the site's row held in LastRTT as the scan read it, -1 when unknown.
+    int StoredRtt = -1;
 
     /// Percentage of echo requests without a reply.
     double LossPercent() const { return Sent == 0 ? 100.0 : 100.0 * (Sent - Received) / Sent; }

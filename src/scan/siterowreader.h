@@ -19,6 +19,9 @@ struct ScanRow {
     std::string Name;
     /// Which addresses of the row's name are probed (the scan sets it from table sitefamily or [Scan]).
     AddressFamily Family = AddressFamily::Auto;
+    /// The round-trip time the row holds (LastRTT) as read, or -1 when it holds none or the scan
+    /// cannot rely on it (another row of the same code shares its statement).
+    int StoredRtt = -1;
 
     /// `result` (a probe of this row's address) with the row's code, address and name attached.
     SiteResult Attach(SiteResult result) const;
@@ -34,6 +37,11 @@ public:
     /// The codes of the sites listed for `daemonId` (every listed site when it is empty), in the order
     /// the database returns them; false, the failure told, when the list cannot be read.
     bool ReadList(const std::string& daemonId, std::vector<std::string>& codes);
+    /// A short text that changes whenever the list of `daemonId` changes (the count and a sum of the
+    /// codes' hashes, reckoned by the server), so that a list of a million codes need not be read again
+    /// to learn it did not change. False, nothing told, where the server cannot reckon it (PostgreSQL
+    /// only) or the statement fails: the list is read then.
+    bool ListFingerprint(const std::string& daemonId, TDbDialect dialect, std::string& print);
     /// Every site row listed for `daemonId`, in one statement; false, the failure told, when they
     /// cannot be read.
     bool ReadGroup(const std::string& daemonId, std::vector<ScanRow>& rows);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <mutex>
 
 std::int64_t TStatusBoard::CurrentBucket() {
@@ -176,9 +177,7 @@ void TStatusBoard::GroupSitesShown(std::vector<GroupSite> sites) {
     auto others = std::make_shared<TOthersBoard>();
     others->Sites.reserve(sites.size());
     std::map<std::vector<std::string>, std::uint32_t> members;
-    std::unique_lock<std::shared_mutex> hold(m_lock);
-    const TChange change(*this);
-    others->Tags = m_tags;
+    // Built before the board is locked: at a million sites this takes a while, and pages go on meanwhile.
     for (int verdict : {1, SiteVerdict::GroupUnknown, 0})
         for (GroupSite& s : sites) {
             if (s.Verdict.GroupDown != verdict) continue;
@@ -188,6 +187,9 @@ void TStatusBoard::GroupSitesShown(std::vector<GroupSite> sites) {
                                      static_cast<std::int8_t>(verdict),
                                      static_cast<std::uint16_t>(s.Verdict.GroupFailed)});
         }
+    std::unique_lock<std::shared_mutex> hold(m_lock);
+    const TChange change(*this);
+    others->Tags = m_tags;
     m_others = std::move(others);
 }
 
@@ -212,7 +214,10 @@ void TStatusBoard::ChannelNoticeSent(const std::string& kind, const std::string&
 // A scan hands over thousands of results: while it runs they are published in batches, so that a
 // snapshot is not made for each one; after its end every change is published at once.
 void TStatusBoard::Changed() {
-    if (m_summary.Scanning && !m_publishNow && GetClock().Monotonic() - m_published < PublishInterval) return;
+    if (m_summary.Scanning && !m_publishNow &&
+        GetClock().Monotonic() - m_published <
+            PublishInterval + PublishPer1000 * static_cast<long long>(m_sites.size() / 1000))
+        return;
     Publish();
 }
 
@@ -223,10 +228,26 @@ void TStatusBoard::Publish() {
     next->Summary.Bucket = CurrentBucket();
     next->History = m_history;
     next->Others = m_others;
+    // One pass over the entries (down first, then unknown, then up): each entry is read once.
+    std::vector<std::shared_ptr<TSiteEntry>> unknown, up;
     next->Sites.reserve(m_sites.size());
-    for (TSiteStatus::TState state : {TSiteStatus::Down, TSiteStatus::Unknown, TSiteStatus::Up})
-        for (const std::shared_ptr<TSiteEntry>& entry : m_sites)
-            if (entry->Status.State == state && entry->Status.Scan >= m_summary.Scans) next->Sites.push_back(entry);
+    up.reserve(m_sites.size());
+    for (const std::shared_ptr<TSiteEntry>& entry : m_sites) {
+        if (entry->Status.Scan < m_summary.Scans) continue;
+        switch (entry->Status.State) {
+        case TSiteStatus::Down:
+            next->Sites.push_back(entry);
+            break;
+        case TSiteStatus::Unknown:
+            unknown.push_back(entry);
+            break;
+        case TSiteStatus::Up:
+            up.push_back(entry);
+            break;
+        }
+    }
+    std::move(unknown.begin(), unknown.end(), std::back_inserter(next->Sites));
+    std::move(up.begin(), up.end(), std::back_inserter(next->Sites));
     m_published = GetClock().Monotonic();
     m_publishNow = false;
     std::shared_ptr<const TBoardSnapshot> previous = std::move(next);

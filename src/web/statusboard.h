@@ -18,10 +18,12 @@
 
 /// The in-memory board: written by the scan, read by any number of web threads at once. Readers
 /// take the latest published snapshot and never hold up a writer. A change is published at once,
-/// except during a scan: its results at most every PublishInterval, and all of them at its end.
+/// except during a scan: its results at most every PublishInterval (longer by PublishPer1000 for
+/// each 1,000 sites, as a snapshot of many sites costs more), and all of them at its end.
 class TStatusBoard : public TSiteResultSink {
 public:
     static constexpr std::chrono::milliseconds PublishInterval{500};
+    static constexpr std::chrono::milliseconds PublishPer1000{5};
 
     TStatusBoard();
     void ScanBegun() override;

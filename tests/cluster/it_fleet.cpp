@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <iostream>
 #include <csignal>
@@ -258,6 +259,30 @@ TEST_F(Fleet, EachSiteHasTwoProbesThroughAKillARestartAndAPauseAndIsToldOfOnce) 
     Launch(3);
     for (int m = 0; m < 3; ++m)
         ASSERT_TRUE(WaitLines(m, "m3 joined;", joined[m] + 1, 30s)) << All();
+
+    // The list and the round-trip times are kept from scan to scan only while they stay the same: a
+    // site added to the group is probed by its two members at their next scans and by no other, and the
+    // times a member left alone because they had not changed are written again once the table lost them.
+    const std::string added = Code(Sites);
+    const auto addedBy = Rendezvous(all).Copies(added, 2);
+    marks = Marks();
+    db->AddSite("F1", added, "127.9.9.1", "");
+    db->Exec("UPDATE site SET LastRTT = 9999");
+    const auto probedOnlyByItsCopies = [&] {
+        for (int m = 0; m < Members; ++m) {
+            const bool copy = std::find(addedBy.begin(), addedBy.end(), Name(m)) != addedBy.end();
+            if (Polled(Output(m), marks[m]).count(added) != (copy ? 1u : 0u)) return false;
+        }
+        return true;
+    };
+    for (const auto end = Steady::now() + 30s; !probedOnlyByItsCopies() && Steady::now() < end;)
+        std::this_thread::sleep_for(250ms);
+    EXPECT_TRUE(probedOnlyByItsCopies()) << added << " by " << addedBy[0] << ", " << addedBy[1] << "\n" << All();
+    const std::string lost = "SELECT COUNT(*) AS n FROM site WHERE LastRTT = 9999 AND SUBSTR(IPaddr, 1, 11) <> '" +
+                             std::string(SilentNet) + "'";
+    for (const auto end = Steady::now() + 30s; db->Count(lost) > 0 && Steady::now() < end;)
+        std::this_thread::sleep_for(250ms);
+    EXPECT_EQ(db->Count(lost), 0) << "answering sites whose round-trip time was not written again";
 
     // Paused past its heartbeats while a site of its share goes silent: the others tell of it, and the
     // paused member, once it runs again, does not.
