@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -382,6 +383,10 @@ int main(int argc, char** argv) {
     std::mt19937 random(std::random_device{}());
     for (int k = 0; k < kills; ++k) {
         const int victim = static_cast<int>(random() % members);
+        const std::time_t at = std::time(nullptr);
+        char when[16];
+        std::strftime(when, sizeof when, "%H:%M:%S", std::localtime(&at));
+        std::printf("at %s ", when);
         const double seconds = Takeover(fleet, victim, limit);
         std::printf("kill -9 %s: each of its sites probed by the member that took it over after %.1f s\n",
                     fleet[victim].Name().c_str(), seconds);
@@ -396,14 +401,22 @@ int main(int argc, char** argv) {
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - back).count());
         PrintLines(fleet);
     }
-    // Notices: each silent site is told of once, through every kill.
+    // Notices: each silent site is told of once, through every kill; a site told of twice is named with
+    // the Date lines of its mails, to be set beside the kills' times.
     std::map<std::string, int> told;
+    std::map<std::string, std::string> dates;
     for (int n = 1;; ++n) {
         const std::string text = mail.Received(n);
         if (text.empty()) break;
         const std::size_t at = text.find("Code       : ");
-        ++told[at == std::string::npos ? "?" : text.substr(at + 13, 8)];
+        const std::string code = at == std::string::npos ? "?" : text.substr(at + 13, 8);
+        ++told[code];
+        const std::size_t date = text.find("\nDate: ");
+        if (date != std::string::npos)
+            dates[code] += " [" + text.substr(date + 7, text.find('\n', date + 1) - date - 8) + "]";
     }
+    for (const auto& [code, n] : told)
+        if (n > 1) std::printf("  %s told of %d times:%s\n", code.c_str(), n, dates[code].c_str());
     int lost = 0, doubled = 0;
     for (int i = SilentEvery - 1; i < sites; i += SilentEvery) {
         const int n = told.count(Code(i)) ? told[Code(i)] : 0;

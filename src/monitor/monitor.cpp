@@ -330,7 +330,11 @@ TDbQuery* Monitor::AsideStatements() {
 
 void Monitor::ScanTogether(const TStringList& codes) {
     TVKTDataModule& dm = *DataModule();
-    std::vector<ScanRow> rows = SiteRowReader(dm.adoQ1, LogStepError).ReadAll(codes);
+    // Reading a share of 200,000 rows takes a while on a busy server: a member that died meanwhile has
+    // its sites taken over between two of the statements, not after the whole read.
+    std::vector<ScanRow> rows = SiteRowReader(dm.adoQ1, LogStepError).ReadAll(codes, [this] {
+        if (TakeoverDue()) TakeOver();
+    });
     if (m_group->InFleet()) ForgetSharedRtts(rows); // only a fleet's member leaves a time it holds
     for (ScanRow& row : rows)
         row.Family = m_families.For(row.Code);

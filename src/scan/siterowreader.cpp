@@ -107,7 +107,8 @@ bool SiteRowReader::ReadCode(const std::string& code, std::vector<ScanRow>& rows
     return true;
 }
 
-std::vector<ScanRow> SiteRowReader::ReadAll(const std::vector<std::string>& codes) {
+std::vector<ScanRow> SiteRowReader::ReadAll(const std::vector<std::string>& codes,
+                                            const std::function<void()>& between) {
     std::vector<std::string> gathered;
     for (const std::string& code : codes)
         if (!TSiteBatch::MatchKey(code).empty()) gathered.push_back(code);
@@ -124,6 +125,7 @@ std::vector<ScanRow> SiteRowReader::ReadAll(const std::vector<std::string>& code
             failed.insert(gathered.begin() + static_cast<std::ptrdiff_t>(from),
                           gathered.begin() + static_cast<std::ptrdiff_t>(to));
         }
+        if (between) between();
     }
     std::vector<ScanRow> rows;
     rows.reserve(codes.size()); // most codes have one row

@@ -51,8 +51,9 @@ public:
     bool ReadCode(const std::string& code, std::vector<ScanRow>& rows);
     /// The rows of every listed code, in list order and within a code in the order the database returns
     /// them. Codes the gathered statements cannot read (bytes beyond ASCII, a failed statement) are read
-    /// one by one as ReadCode does; a lost connection ends the list there.
-    std::vector<ScanRow> ReadAll(const std::vector<std::string>& codes);
+    /// one by one as ReadCode does; a lost connection ends the list there. `between` runs after each
+    /// gathered statement, while the query is free for statements of its own.
+    std::vector<ScanRow> ReadAll(const std::vector<std::string>& codes, const std::function<void()>& between = {});
 
 private:
     TDbQuery& m_query;
