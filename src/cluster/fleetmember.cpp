@@ -198,8 +198,10 @@ bool FleetMember::Current(const std::string& node) const {
                        [&](const FleetRow& m) { return m.Node == node && m.Scanned == m_epoch; });
 }
 
-void FleetMember::EndScan() {
-    if (Acting()) m_rows.Scanned(m_settings.Node, m_incarnation, m_epoch);
+void FleetMember::EndScan(bool whole) {
+    if (!Acting()) return;
+    if (whole) m_wholeUnder = m_incarnation;
+    if (m_wholeUnder == m_incarnation) m_rows.Scanned(m_settings.Node, m_incarnation, m_epoch);
 }
 
 bool FleetMember::MayClaim() {

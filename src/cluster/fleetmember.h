@@ -59,8 +59,11 @@ public:
     /// The verdict of the site's `copies` (Copies) on a site row this member does not probe, as their
     /// failure rows stood at the start of the scan; nothing is written.
     Verdict Peek(const std::string& code, const std::string& address, const std::vector<std::string>& copies) const;
-    /// The scan has probed this member's whole share (or all it took over): its votes count from now on.
-    void EndScan();
+    /// The scan has probed this member's whole share (`whole`), or all it took over: its votes count from
+    /// now on. Taking over is not enough for a member that has not yet probed a whole share under its
+    /// incarnation (it just joined, or was counted in again): the rest of its share has no failure rows
+    /// of that incarnation yet, and its silence on those sites would read as answers.
+    void EndScan(bool whole);
     /// The live members that probe the site.
     std::vector<std::string> Copies(const std::string& code) const;
     /// Whether this member probes the site under the members the sites were last divided among.
@@ -113,6 +116,8 @@ private:
     /// The last site asked for and its members among the live members.
     mutable std::pair<std::string, std::vector<std::string>> m_copiesOf;
     long long m_sharedUnder = 0;
+    /// The incarnation under which this member last probed its whole share (0: none yet).
+    long long m_wholeUnder = 0;
     /// The list the last share was divided from (0: none kept), and what this member held of it.
     long long m_sharedVersion = 0;
     std::vector<std::string> m_held;

@@ -116,12 +116,12 @@ TStringList GroupScan::Share(const TStringList& codes, bool inheritedOnly, long 
     return inheritedOnly ? std::move(share.Inherited) : std::move(share.Held);
 }
 
-void GroupScan::EndScan() {
+void GroupScan::EndScan(bool whole) {
     FleetMember* fleet = Fleet();
     if (!fleet) return;
     StoreRtts();
     try {
-        fleet->EndScan();
+        fleet->EndScan(whole);
     } catch (const std::exception& e) {
         LogStepError("Ending the fleet's scan", e); // its votes count once a later scan gets through
     }

@@ -51,8 +51,9 @@ public:
     /// sites it took over since the last scan. A change of the members is logged in one line.
     /// `listVersion` names the list (0: none): the same list among the same members is not divided again.
     TStringList Share(const TStringList& codes, bool inheritedOnly, long long listVersion = 0);
-    /// The scan has probed all it was given: in a fleet, this member's votes count from now on.
-    void EndScan();
+    /// The scan has probed all it was given (`whole`: the member's whole share, else what it took over):
+    /// in a fleet, this member's votes count from now on.
+    void EndScan(bool whole);
     /// Whether the fleet's live members changed since the last scan: a scan of what moved is due now.
     bool MembershipChanged() const;
     /// Whether the members changed while this scan acts on its share: what moved is taken over now,

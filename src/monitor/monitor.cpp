@@ -154,7 +154,7 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
             else
                 ScanOneByOne(mine);
             m_groupCodes = nullptr;
-            m_group->EndScan();
+            m_group->EndScan(!inheritedOnly);
             if (!shares.empty()) ShowOthersSites(shares, codes.size());
         }
         m_alert->ScanEnded();
@@ -255,7 +255,7 @@ void Monitor::TakeOver() {
         else
             ScanOneByOne(inherited);
         // Its votes on every site it now holds are current; the shares are counted once they are.
-        m_group->EndScan();
+        m_group->EndScan(false);
         if (m_board) m_board->FleetShown(m_group->Shares(codes, m_listVersion));
     } else {
         m_takeoverFailed = true; // the tick after the scan tries again

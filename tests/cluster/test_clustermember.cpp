@@ -231,8 +231,11 @@ TEST_P(Group, AFleetSitesVerdictCountsOnlyItsLiveCopiesThatHaveScanned) {
     scan();
     scan();
     EXPECT_EQ(vote(a, true), "open 1") << "b has not scanned under these members yet";
+    b.Fleet()->EndScan(false);
+    scan();
+    EXPECT_EQ(vote(a, true), "open 1") << "b took sites over in its first scan, the rest of its share not probed yet";
     for (ClusterMember* x : {&a, &b})
-        x->Fleet()->EndScan();
+        x->Fleet()->EndScan(true);
     scan();
     EXPECT_EQ(vote(a, true), "up 1");
     EXPECT_EQ(vote(b, true), "down 2");
