@@ -91,7 +91,11 @@ async function main() {
   await waitFor(page, () => document.querySelector('h1')?.textContent === 'Sign in');
   await audit(page, 'signin');
 
-  // Sign in through the labelled fields.
+  // Sign in through the labelled fields (on a loaded machine the form may be drawn again once the
+  // page's first reads are answered: it is waited for, and its text is shown when it does not come).
+  if (!await waitFor(page, () => document.getElementById('f-user') && document.getElementById('f-password'))) {
+    check('the sign-in form is shown', false, await page.evaluate(() => document.body.innerText.slice(0, 500)));
+  }
   const labelled = await page.evaluate(() => ['User name', 'Password'].map((t) => {
     const label = [...document.querySelectorAll('label')].find((l) => l.textContent === t);
     return label && document.getElementById(label.htmlFor) ? document.getElementById(label.htmlFor).name : null;
