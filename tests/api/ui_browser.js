@@ -70,7 +70,18 @@ async function main() {
   page.on('dialog', (d) => { page.lastDialog = d.message(); d.accept(); });
   page.setDefaultTimeout(60000);
   await page.setViewport({ width: 1400, height: 900 });
-  const answer = await page.goto(base + '/ui/', { waitUntil: 'load' });
+  // Other tests make and remove network namespaces beside this one; Chromium takes each of those for a
+  // change of network and aborts the navigation under way (net::ERR_NETWORK_CHANGED): it is tried again.
+  let answer;
+  for (let attempt = 1; ; ++attempt) {
+    try {
+      answer = await page.goto(base + '/ui/', { waitUntil: 'load' });
+      break;
+    } catch (e) {
+      if (attempt >= 5 || !/ERR_NETWORK_CHANGED/.test(String(e))) throw e;
+      await new Promise((r) => setTimeout(r, 1000));
+    }
+  }
   const policy = answer.headers()['content-security-policy'] || '';
   check('the page forbids inline script and style', /script-src 'self'/.test(policy) && /style-src 'self'/.test(policy) && !/unsafe-inline/.test(policy), policy);
   // The headers are what is checked here: a fetch cut off on a loaded machine (the API's threads yield
