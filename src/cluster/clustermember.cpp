@@ -345,9 +345,14 @@ bool ClusterMember::DropOwedRecovery(const std::string& code) {
     std::erase_if(m_unsent,
                   [&](const UnsentClaim& c) { return c.Kind == ClaimKind::Recovery && SameSiteCode(c.Code, code); });
     const std::string key = ClaimKey(code, ClaimKind::Recovery, since);
-    ExecStatement(m_q, {"DELETE FROM vktclaim WHERE " + key + " AND sent = 0 AND lease < " + NowExpr()});
-    OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktclaim WHERE " + key});
-    return m_q.FieldByName("n").AsInteger() == 0;
+    // Settled without a notice rather than deleted: a member that read it as owed at the start of its
+    // scan could otherwise insert the claim anew and tell of a recovery while the outage goes on, after
+    // this member stored the marker that keeps the outage's problem notice from going out again.
+    const std::string token = m_settings.Node + "#dropped." + Num(++m_claims);
+    ExecStatement(m_q, {"UPDATE vktclaim SET holder = " + SQLLiteral(token) + ", sent = 1 WHERE " + key +
+                        " AND sent = 0 AND lease < " + NowExpr()});
+    OpenStatement(m_q, {"SELECT holder FROM vktclaim WHERE " + key});
+    return !m_q.Eof() && VarToStrTrim(m_q.FieldByName("holder")) == token;
 }
 
 void ClusterMember::Purge() {
