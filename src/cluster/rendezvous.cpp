@@ -25,6 +25,11 @@ std::uint64_t Mix(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
+/// The code's side of every weight: codes the database takes for the same site hash alike.
+std::uint64_t KeyOf(const std::string& code) {
+    return Mix(Fnv1a(SiteCodeKey(code)));
+}
+
 } // namespace
 
 Rendezvous::Rendezvous(const std::vector<std::string>& members) {
@@ -42,7 +47,7 @@ std::vector<std::string> Rendezvous::Copies(const std::string& code, int copies)
     if (n == 0) return names;
     // Asked for every site a scan probes and every site of the board: the weights go into a buffer kept
     // by the thread rather than two new vectors a site.
-    const std::uint64_t key = Mix(Fnv1a(SiteCodeKey(code)));
+    const std::uint64_t key = KeyOf(code);
     thread_local std::vector<std::pair<std::uint64_t, std::size_t>> weights;
     weights.clear();
     for (std::size_t i = 0; i < m_members.size(); ++i)
@@ -62,7 +67,7 @@ bool Rendezvous::Holds(const std::string& member, const std::string& code, int c
     if (self == m_members.size() || copies <= 0) return false;
     // Held when fewer than `copies` members outrank it; asked for every code of the group at each change
     // of the members, so the weights are reckoned one by one rather than gathered.
-    const std::uint64_t key = Mix(Fnv1a(SiteCodeKey(code)));
+    const std::uint64_t key = KeyOf(code);
     const std::uint64_t own = Mix(m_members[self].Hash ^ key);
     int above = 0;
     for (std::size_t i = 0; i < m_members.size(); ++i)
