@@ -206,12 +206,20 @@ bool ClusterMember::Vote(const std::string& code, const std::string& address, bo
     } else {
         ExecStatement(m_q, {"UPDATE vktvote SET failed = " + f + ", seen = " + NowExpr() + " WHERE " + key});
     }
-    const long long window = LiveWindow();
+    m_lastFailed = FailedVotes(code, address);
+    return m_lastFailed >= std::max(m_quorumInForce, 1);
+}
+
+int ClusterMember::FailedVotes(const std::string& code, const std::string& address) {
     OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktvote WHERE VKTID = " + SQLLiteral(m_group) +
                         " AND code = " + SQLLiteral(code) + " AND address = " + SQLLiteral(address) +
-                        " AND failed = 1 AND seen > " + NowExpr() + " - " + Num(window)});
-    m_lastFailed = static_cast<int>(m_q.FieldByName("n").AsInteger());
-    return m_lastFailed >= std::max(m_quorumInForce, 1);
+                        " AND failed = 1 AND seen > " + NowExpr() + " - " + Num(LiveWindow())});
+    return static_cast<int>(m_q.FieldByName("n").AsInteger());
+}
+
+bool ClusterMember::StillDown(const std::string& code, const std::string& address) {
+    if (m_fleet) return m_fleet->StillDown(code, address);
+    return FailedVotes(code, address) >= std::max(m_quorumInForce, 1);
 }
 
 bool ClusterMember::PostAlarm(const std::string& code, TDateTime moment, std::string& error) {

@@ -60,6 +60,9 @@ public:
     /// Stores this member's latest result of a site row and returns whether the group counts the site
     /// down: at least the quorum in force of live members failed it in their latest scan.
     bool Vote(const std::string& code, const std::string& address, bool failed);
+    /// Whether the group still counts the site row down, the members' latest results read again now: a
+    /// verdict read from results that a member has since replaced (it answers again) is not acted on.
+    bool StillDown(const std::string& code, const std::string& address);
     /// The members (this one included) that failed the site row in their latest scan, as the last Vote read.
     int LastFailedVotes() const { return m_lastFailed; }
     /// Whether the last Vote's verdict is known: false in a fleet while a copy of the site that has
@@ -114,6 +117,7 @@ private:
     long long LiveWindow() const;
     void Heartbeat();
     void ReadUnsentClaims();
+    int FailedVotes(const std::string& code, const std::string& address);
     TDateTime Unsent(const std::string& code, ClaimKind kind) const;
     bool MarkerExists(const std::string& code);
     /// The key of a claim's row in WHERE form.

@@ -181,6 +181,14 @@ FleetMember::Verdict FleetMember::Peek(const std::string& code, const std::strin
     return Judge(copies, failed);
 }
 
+bool FleetMember::StillDown(const std::string& code, const std::string& address) {
+    const std::vector<std::string> copies = Copies(code);
+    int votes = 0;
+    for (const FailRow& row : m_rows.Failures(code, address))
+        votes += Counts(row, copies) ? 1 : 0;
+    return Judge(copies, votes).Down;
+}
+
 FleetMember::Verdict FleetMember::Judge(const std::vector<std::string>& copies, int failed) const {
     Verdict verdict;
     verdict.Failed = failed;

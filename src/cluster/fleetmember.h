@@ -59,6 +59,8 @@ public:
     /// The verdict of the site's `copies` (Copies) on a site row this member does not probe, as their
     /// failure rows stood at the start of the scan; nothing is written.
     Verdict Peek(const std::string& code, const std::string& address, const std::vector<std::string>& copies) const;
+    /// Whether the site's copies still count it down, their failure rows read again now.
+    bool StillDown(const std::string& code, const std::string& address);
     /// The scan has probed this member's whole share (`whole`), or all it took over: its votes count from
     /// now on. Taking over is not enough for a member that has not yet probed a whole share under its
     /// incarnation (it just joined, or was counted in again): the rest of its share has no failure rows

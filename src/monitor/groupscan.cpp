@@ -275,6 +275,17 @@ void GroupScan::SiteDown(const SiteResult& result) {
     // No marker: a claim of this outage marked sent was of an earlier outage begun in the same second.
     const NoticeClaim claim = m_cluster->Claim(code, ClaimKind::Problem, notice.Since, true);
     if (!claim.Held()) return; // another member tells the contacts
+    // The verdict was read before this member posted, claimed and read the outage: a member that has
+    // found the site answering since may already have told of its recovery. Telling of the outage
+    // now would leave the contacts believing it down.
+    try {
+        if (!m_cluster->StillDown(code, result.Address)) {
+            m_cluster->Release(claim);
+            return;
+        }
+    } catch (const std::exception& e) {
+        LogStepError("Voting on " + code, e);
+    }
     WriteLog("MAIL", "Notifying ...");
     m_handlers.ShowStatus("Notifying..");
     if (m_notices.Run(code, notice))

@@ -91,6 +91,12 @@ TEST_P(Group, SiteIsDownOnlyWhenTheQuorumOfLiveMembersFailedIt) {
             verdict = m[i]->member.Vote("S1", "10.0.0.1", c.failed[i]);
         EXPECT_EQ(verdict, c.down) << c.failed[0] << c.failed[1] << c.failed[2];
     }
+    // A verdict read before a member answered again is not acted on.
+    m[2]->member.Vote("S1", "10.0.0.1", false);
+    m[0]->member.Vote("S1", "10.0.0.1", true);
+    EXPECT_TRUE(m[1]->member.Vote("S1", "10.0.0.1", true));
+    m[0]->member.Vote("S1", "10.0.0.1", false);
+    EXPECT_FALSE(m[1]->member.StillDown("S1", "10.0.0.1"));
     // Another address of the same code is voted on by itself.
     EXPECT_FALSE(m[0]->member.Vote("S1", "10.0.0.2", true));
 }
@@ -250,6 +256,10 @@ TEST_P(Group, AFleetSitesVerdictCountsOnlyItsLiveCopiesThatHaveScanned) {
     EXPECT_EQ(vote(b, false), "up 1");
     EXPECT_EQ(vote(b, true), "down 2");
     EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktfail"), 2) << "one row per silent site and member";
+    EXPECT_TRUE(b.StillDown("S1", "10.0.0.1"));
+    vote(a, false);
+    EXPECT_FALSE(b.StillDown("S1", "10.0.0.1")) << "a answered since b's verdict";
+    vote(a, true);
 
     Exec("UPDATE vktfleet SET seen = seen - 100 WHERE node = 'N2'"); // b stopped beating: counted out
     a.BeginScan();
