@@ -284,7 +284,9 @@ std::uint16_t ConfigureIcmp6Socket(int fd, IcmpSocketKind kind) {
             throw EIcmpEchoError(std::string("cannot filter the raw ICMPv6 socket: ") + std::strerror(err));
         }
         SetInt(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, 1);
-        return NextRawIdentifier();
+        const std::uint16_t identifier = NextRawIdentifier();
+        KeepOwnEchoReplies(fd, identifier, false);
+        return identifier;
     }
     // As for IPv4: the bound port is the identifier of every request, chosen at random.
     sockaddr_in6 local{};

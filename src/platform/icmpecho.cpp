@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <linux/errqueue.h>
+#include <linux/filter.h>
 #include <linux/icmp.h>
 #include <vector>
 
@@ -365,7 +366,9 @@ std::uint16_t ConfigureIcmpSocket(int fd, IcmpSocketKind kind) {
             close(fd);
             throw EIcmpEchoError(std::string("cannot filter the raw ICMP socket: ") + std::strerror(err));
         }
-        return NextRawIdentifier();
+        const std::uint16_t identifier = NextRawIdentifier();
+        KeepOwnEchoReplies(fd, identifier, true);
+        return identifier;
     }
     // The kernel writes the socket's port into the identifier of every request and hands this socket
     // only the answers carrying it; bind now so that the port is known before the first request.
@@ -381,6 +384,25 @@ std::uint16_t ConfigureIcmpSocket(int fd, IcmpSocketKind kind) {
     SetSocketInt(fd, IPPROTO_IP, IP_RECVTTL, 1);
     SetSocketInt(fd, IPPROTO_IP, IP_RECVTOS, 1);
     return ntohs(local.sin_port);
+}
+
+void KeepOwnEchoReplies(int fd, std::uint16_t identifier, bool ipHeader) {
+    const std::uint8_t replyType = ipHeader ? IcmpEchoReplyType : 129; // ICMPv6 echo reply
+    // X is where the ICMP message begins: past the IPv4 header (its length from the first byte), or 0.
+    std::vector<sock_filter> program;
+    if (ipHeader) program.push_back(BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0));
+    else program.push_back(BPF_STMT(BPF_LDX | BPF_W | BPF_IMM, 0));
+    const std::vector<sock_filter> rest{
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                  // the type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, replyType, 0, 2),   // not an echo reply: keep
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                  // the identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 0, 1),  // another's: drop
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    program.insert(program.end(), rest.begin(), rest.end());
+    const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
 }
 
 int OpenAnyIcmpSocketFd(IcmpSocketKind& kind) {

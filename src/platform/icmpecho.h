@@ -150,6 +150,13 @@ int OpenAnyIcmpSocketFd(IcmpSocketKind& kind);
 /// with errors on its error queue and TTL and TOS of answers) and returns the identifier its requests
 /// carry. Closes the descriptor and raises EIcmpEchoError when it cannot.
 std::uint16_t ConfigureIcmpSocket(int fd, IcmpSocketKind kind);
+/// Has the kernel drop, before they are queued, the echo replies of other identifiers that a raw socket
+/// sees: every ping of the host, other probes of ours on the same host included, which would otherwise
+/// be copied to this process and crowd its own answers out of the receive queue. The messages of other
+/// types that pass the type filter still arrive. `ipHeader`: the packets begin with the IPv4 header
+/// (the IPv4 raw socket; an ICMPv6 raw socket gets the ICMPv6 message alone). Best effort: without the
+/// filter, the identifier is still checked on each answer read.
+void KeepOwnEchoReplies(int fd, std::uint16_t identifier, bool ipHeader);
 
 /// The Internet checksum (one's complement sum of 16-bit words) over `bytes`.
 std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes);

@@ -5,6 +5,9 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -267,6 +270,34 @@ TEST_P(LoopbackEcho, NeverSendsToRefusedDestinations) {
 TEST_P(LoopbackEcho, RefusesDataNoDatagramCanCarry) {
     std::uint32_t error = 0;
     EXPECT_THROW(Send("127.0.0.1", 65508, error), EIcmpEchoError);
+}
+
+// Raw sockets see every ping of the host: the replies to another socket's identifier (another probe
+// of ours on this host, say) must stay in the kernel rather than crowd out this socket's own.
+TEST(RawEchoSocket, QueuesOnlyTheRepliesToItsOwnIdentifier) {
+    int fds[2];
+    std::uint16_t ids[2];
+    for (int i = 0; i < 2; ++i) {
+        fds[i] = socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (fds[i] < 0) GTEST_SKIP() << "no raw ICMP socket here: " << std::strerror(errno);
+        ids[i] = ConfigureIcmpSocket(fds[i], IcmpSocketKind::Raw);
+    }
+    const Bytes data(56, 'x');
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = Ip("127.0.0.1");
+    auto queued = [](int fd) {
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, 1000) == 1 ? recv(fd, nullptr, 0, MSG_TRUNC) : 0;
+    };
+    for (std::uint16_t sequence = 1; sequence <= 3; ++sequence) {
+        const Bytes request = BuildEchoRequest(EchoProbe{to.sin_addr.s_addr, ids[1], sequence}, data);
+        ASSERT_GT(sendto(fds[1], request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        EXPECT_GT(queued(fds[1]), 0) << "its own reply, sequence " << sequence;
+    }
+    EXPECT_EQ(queued(fds[0]), 0) << "the other socket's replies";
+    for (int fd : fds)
+        close(fd);
 }
 
 INSTANTIATE_TEST_SUITE_P(SocketKinds, LoopbackEcho, ::testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw),
