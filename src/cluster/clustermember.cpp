@@ -343,6 +343,8 @@ TDateTime ClusterMember::UnsettledProblem(const std::string& code) const {
 }
 
 void ClusterMember::DropUnsettledProblem(const std::string& code, TDateTime since) {
+    OpenStatement(m_q, {"SELECT COUNT(*) AS n FROM vktclaim WHERE " + ClaimKey(code, ClaimKind::Recovery, since)});
+    if (m_q.FieldByName("n").AsInteger() == 0) return;
     ExecStatement(m_q, {"DELETE FROM vktclaim WHERE " + ClaimKey(code, ClaimKind::Problem, since) +
                         " AND sent = 0 AND lease < " + NowExpr()});
 }

@@ -93,7 +93,8 @@ public:
     /// The outage start of the site's problem notice whose holder's lease ended before it was marked
     /// sent (0 when none), as read at the start of the scan: it may have gone out.
     TDateTime UnsettledProblem(const std::string& code) const;
-    /// Removes that unsettled problem claim, once its outage's recovery is claimed.
+    /// Removes that unsettled problem claim once its outage's recovery is claimed, by this member or
+    /// another (held, or told already); otherwise it stays.
     void DropUnsettledProblem(const std::string& code, TDateTime since);
     /// Drops an owed recovery that no member holds: the site failed again before it was told, so for
     /// its contacts the outage goes on. False when a member holds it meanwhile (it is being sent).

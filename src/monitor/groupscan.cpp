@@ -246,8 +246,9 @@ void GroupScan::SiteAnswers(const SiteResult& result) {
         } else if (const TDateTime unsettled = m_cluster->UnsettledProblem(code); unsettled != 0) {
             // Its sender died before it stored the marker: the problem notice may have gone out, so its
             // contacts are told that the site answers again rather than left believing it down.
+            // Told already when another member found its marker first: then only the claim is left.
             recovery = m_cluster->Claim(code, ClaimKind::Recovery, unsettled);
-            if (recovery.Held()) m_cluster->DropUnsettledProblem(code, unsettled);
+            m_cluster->DropUnsettledProblem(code, unsettled);
         }
     }
     if (result.Answered)

@@ -189,6 +189,17 @@ TEST_P(Group, EarlierOutagesAndDeadSendersLeaveNoClaimInTheWay) {
     ASSERT_TRUE(m[2]->member.Claim("S1", ClaimKind::Recovery, since).Held()) << "the old recovery is gone";
     m[2]->member.DropUnsettledProblem("S1", since);
     EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktclaim WHERE kind = 'problem'"), 0);
+    // A later outage's sender died unsent: its problem claim stays until the recovery is claimed, by
+    // whichever member, even one that found the marker first and told it already.
+    const TDateTime later = EncodeDateTime(2026, 12, 9, 10, 1, 0);
+    const NoticeClaim dead = m[1]->member.Claim("S1", ClaimKind::Problem, later);
+    Exec("UPDATE vktclaim SET lease = 0 WHERE holder = " + SQLLiteral(dead.Token));
+    m[2]->member.DropUnsettledProblem("S1", later);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktclaim WHERE kind = 'problem'"), 1) << "no recovery claimed yet";
+    const NoticeClaim told = m[0]->member.Claim("S1", ClaimKind::Recovery, later);
+    m[0]->member.MarkSent(told);
+    m[2]->member.DropUnsettledProblem("S1", later);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS n FROM vktclaim WHERE kind = 'problem'"), 0);
 
     m[2]->member.Vote("S1", "a", true);
     m[2]->member.Leave();
