@@ -124,6 +124,22 @@ bool FleetMember::Holds(const std::string& code) const {
     return m_sharedHrw.Holds(m_settings.Node, code, m_settings.Copies);
 }
 
+std::vector<std::string> FleetMember::LiveNames() const {
+    std::vector<std::string> names;
+    for (const FleetRow& r : m_live)
+        names.push_back(r.Node);
+    return names;
+}
+
+bool FleetMember::StoresRtt(const std::string& code, const std::string& address) const {
+    const std::vector<std::string> copies = Copies(code);
+    if (copies.empty() || copies.front() == m_settings.Node) return true;
+    const auto at = m_failures.find({SiteCodeKey(code), address});
+    return at != m_failures.end() && std::any_of(at->second.begin(), at->second.end(), [&](const FailRow& row) {
+               return row.Node == copies.front();
+           });
+}
+
 std::vector<std::pair<std::string, long long>> FleetMember::Shares(const std::vector<std::string>& codes,
                                                                    long long listVersion) const {
     std::vector<std::string> names;

@@ -70,6 +70,12 @@ public:
     std::vector<std::string> Copies(const std::string& code) const;
     /// Whether this member probes the site under the members the sites were last divided among.
     bool Holds(const std::string& code) const;
+    /// The names of the live members as the scan began.
+    std::vector<std::string> LiveNames() const;
+    /// Whether this member stores the round-trip time of a site row it found answering: its first live
+    /// copy does, or the next one when the first failed it. Two copies writing their own times in turn
+    /// rewrote a million rows a round for times that differ by a millisecond.
+    bool StoresRtt(const std::string& code, const std::string& address) const;
     /// Whether this member may claim a notice now (still counted in under this scan's incarnation).
     bool MayClaim();
     int LiveMembers() const { return static_cast<int>(m_live.size()); }

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -161,24 +162,40 @@ std::vector<std::string> GroupScan::ProbedBy(const std::string& code) const {
     return fleet ? fleet->Copies(code) : std::vector<std::string>();
 }
 
-std::vector<GroupSite> GroupScan::OthersSites(const std::vector<ScanRow>& rows) const {
-    std::vector<GroupSite> sites;
+GroupSites GroupScan::OthersSites(const std::shared_ptr<const std::vector<ScanRow>>& rows) {
+    GroupSites shown;
     FleetMember* fleet = Fleet();
-    if (!fleet) return sites;
-    const std::string self = Node();
-    for (const ScanRow& row : rows) {
-        std::vector<std::string> copies = fleet->Copies(row.Code);
-        if (std::find(copies.begin(), copies.end(), self) != copies.end()) continue; // on its own board
-        const FleetMember::Verdict v = fleet->Peek(row.Code, row.Address, copies);
-        sites.push_back({row.Code,
-                         row.Name,
-                         row.Address,
-                         {!v.Known ? SiteVerdict::GroupUnknown
-                          : v.Down ? 1
-                                   : 0,
-                          v.Failed, -1, std::move(copies)}});
+    if (!fleet || !rows) return shown;
+    const std::vector<std::string> among = fleet->LiveNames();
+    if (rows != m_othersRows || among != m_othersAmong) {
+        m_othersRows = rows;
+        m_othersAmong = among;
+        m_othersMembers.clear();
+        m_othersCopies.assign(rows->size(), NotOthers);
+        std::map<std::vector<std::string>, std::uint32_t> index;
+        const std::string self = Node();
+        for (std::size_t i = 0; i < rows->size(); ++i) {
+            std::vector<std::string> copies = fleet->Copies((*rows)[i].Code);
+            if (std::find(copies.begin(), copies.end(), self) != copies.end()) continue; // on its own board
+            const auto [at, added] = index.try_emplace(std::move(copies), m_othersMembers.size());
+            if (added) m_othersMembers.push_back(at->first);
+            m_othersCopies[i] = at->second;
+        }
     }
-    return sites;
+    shown.Rows = rows;
+    shown.Members = m_othersMembers;
+    for (std::size_t i = 0; i < rows->size(); ++i) {
+        const std::uint32_t copies = m_othersCopies[i];
+        if (copies == NotOthers) continue;
+        const ScanRow& row = (*rows)[i];
+        const FleetMember::Verdict v = fleet->Peek(row.Code, row.Address, m_othersMembers[copies]);
+        shown.Sites.push_back({static_cast<std::uint32_t>(i), copies,
+                               static_cast<std::int8_t>(!v.Known ? SiteVerdict::GroupUnknown
+                                                        : v.Down ? 1
+                                                                 : 0),
+                               static_cast<std::uint16_t>(v.Failed)});
+    }
+    return shown;
 }
 
 GroupScan::Verdict GroupScan::Vote(const SiteResult& result) {
@@ -207,7 +224,8 @@ bool GroupScan::AnswersQuietly(const SiteResult& result) {
         return false;
     if (m_cluster->OwedRecovery(code) != 0 || m_cluster->UnsettledProblem(code) != 0) return false;
     // A time the row already holds is not written again: at a million sites that is most of them.
-    if (result.Answered && result.RttAvg != result.StoredRtt) {
+    if (result.Answered && result.RttAvg != result.StoredRtt &&
+        (!Fleet() || Fleet()->StoresRtt(code, result.Address))) {
         // The codes of one statement must be told apart by the database.
         if (!m_rttKeys.insert(TSiteBatch::MatchKey(code)).second || m_rtts.size() >= RttsPerStatement) {
             StoreRtts();

@@ -9,6 +9,7 @@
 #include "scan/siterowreader.h"
 #include "scan/siteresult.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -70,8 +71,9 @@ public:
     /// Whether this daemon scanned as a member of a fleet ([Cluster] Copies) at its last Start.
     bool InFleet() const { return Fleet() != nullptr; }
     /// In a fleet, the rows of `rows` (every site row of the group) that other members probe, with
-    /// their verdicts as the scan began (empty outside a fleet).
-    std::vector<GroupSite> OthersSites(const std::vector<ScanRow>& rows) const;
+    /// their verdicts as the scan began (none outside a fleet). Which members probe each row is worked
+    /// out again only when the rows or the members changed.
+    GroupSites OthersSites(const std::shared_ptr<const std::vector<ScanRow>>& rows);
     /// The members that probe the site in a fleet (empty otherwise).
     std::vector<std::string> ProbedBy(const std::string& code) const;
     /// Stores this member's result of the site row and reads the group's verdict; while the group's
@@ -108,6 +110,13 @@ private:
     /// site runs its own statements), and the round-trip times not stored yet with their keys.
     bool m_rowsKnown = false;
     std::unordered_set<std::string> m_withRows;
+    /// The rows OthersSites last divided, among which members, and each row's members (an index into
+    /// m_othersMembers; NotOthers: this member probes it).
+    static constexpr std::uint32_t NotOthers = 0xFFFFFFFFu;
+    std::shared_ptr<const std::vector<ScanRow>> m_othersRows;
+    std::vector<std::string> m_othersAmong;
+    std::vector<std::uint32_t> m_othersCopies;
+    std::vector<std::vector<std::string>> m_othersMembers;
     std::vector<SiteRtt> m_rtts;
     std::unordered_set<std::string> m_rttKeys;
 };

@@ -229,13 +229,14 @@ void Monitor::ShowOthersSites(const std::vector<std::pair<std::string, long long
         std::vector<ScanRow> rows;
         m_groupRowsReadAt = GetClock().Monotonic();
         if (!SiteRowReader(DataModule()->adoQ1, LogStepError).ReadGroup(DataModule()->VKTID, rows)) return;
-        m_groupRows = std::move(rows);
+        m_groupRows = std::make_shared<const std::vector<ScanRow>>(std::move(rows));
         m_groupRowsRead = true;
         m_groupRowsCodes = codes;
     }
-    std::vector<GroupSite> others = m_group->OthersSites(m_groupRows);
-    m_othersUnknown = std::any_of(others.begin(), others.end(),
-                                  [](const GroupSite& s) { return s.Verdict.GroupDown == SiteVerdict::GroupUnknown; });
+    GroupSites others = m_group->OthersSites(m_groupRows);
+    m_othersUnknown = std::any_of(others.Sites.begin(), others.Sites.end(), [](const GroupSites::Site& s) {
+        return s.GroupDown == SiteVerdict::GroupUnknown;
+    });
     m_board->GroupSitesShown(std::move(others));
 }
 

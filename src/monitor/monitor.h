@@ -133,7 +133,7 @@ private:
     bool m_othersUnknown = false;
     /// The group's site rows as last read for the board, and when: their verdicts are worked out again
     /// from them after each scan, the rows themselves are read again far less often.
-    std::vector<ScanRow> m_groupRows;
+    std::shared_ptr<const std::vector<ScanRow>> m_groupRows;
     Clock::MonoTime m_groupRowsReadAt{};
     bool m_groupRowsRead = false;
     std::size_t m_groupRowsCodes = 0; ///< the group's code count when they were read

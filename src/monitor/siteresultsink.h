@@ -6,7 +6,9 @@
 #include "history/uptime.h"
 #include "platform/clock.h"
 #include "scan/siteresult.h"
+#include "scan/siterowreader.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -26,10 +28,21 @@ struct SiteVerdict {
     std::vector<std::string> ProbedBy{};
 };
 
-/// A site of a fleet that this member does not probe, with the verdict of the members that do.
-struct GroupSite {
-    std::string Code, Name, Address;
-    SiteVerdict Verdict;
+/// The sites of a fleet that this member does not probe, with the verdicts of the members that do. A
+/// fleet may share a million: the rows are shared from one showing to the next (they are read far less
+/// often than the verdicts change), and each site is held by its row's index.
+struct GroupSites {
+    struct Site {
+        std::uint32_t Row = 0;      ///< its row in Rows
+        std::uint32_t ProbedBy = 0; ///< the index of its members in Members
+        std::int8_t GroupDown = 0;  ///< SiteVerdict::GroupDown: 0, 1 or GroupUnknown
+        std::uint16_t GroupFailed = 0;
+    };
+    std::shared_ptr<const std::vector<ScanRow>> Rows;
+    /// In the rows' order.
+    std::vector<Site> Sites;
+    /// The lists of members that probe a site, each once.
+    std::vector<std::vector<std::string>> Members;
 };
 
 /// A fleet's members as one member sees them: each live member's name and how many sites it probes.
@@ -68,7 +81,7 @@ public:
     virtual void FleetShown(const FleetShares& /*members*/) {}
     /// The fleet's sites that this member does not probe, with their members' verdicts; replaces the
     /// last list. Sent every few minutes, and when the members changed.
-    virtual void GroupSitesShown(std::vector<GroupSite> sites) { (void)sites; }
+    virtual void GroupSitesShown(GroupSites sites) { (void)sites; }
     /// The sites' tags as read before a scan; they stay until the next read.
     virtual void SiteTagsRead(std::shared_ptr<const SiteTagMap> tags) { (void)tags; }
     /// The sites' history at this moment ([History]); published with the next snapshot.

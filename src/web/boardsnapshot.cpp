@@ -23,15 +23,16 @@ const std::vector<std::string>& TagsIn(const SiteTagMap* tags, const std::string
 std::vector<TSiteEntry> TOthersBoard::Entries() const {
     std::vector<TSiteEntry> entries(Sites.size());
     for (std::size_t i = 0; i < Sites.size(); ++i) {
-        const Site& s = Sites[i];
+        const GroupSites::Site& s = Sites[i];
+        const ScanRow& row = (*Rows)[s.Row];
         TSiteStatus& site = entries[i].Status;
-        site.Code = s.Code;
-        site.Name = s.Name;
-        site.Address = s.Address;
+        site.Code = AsUtf8(row.Code);
+        site.Name = AsUtf8(row.Name);
+        site.Address = AsUtf8(row.Address);
         site.GroupDown = s.GroupDown;
         site.GroupFailed = s.GroupFailed;
         site.ProbedBy = Members[s.ProbedBy];
-        site.Tags = TagsIn(Tags.get(), s.Code);
+        site.Tags = TagsIn(Tags.get(), site.Code);
     }
     return entries;
 }

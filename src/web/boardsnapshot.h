@@ -4,6 +4,7 @@
 
 #include "db/sitetags.h"
 #include "history/uptime.h"
+#include "monitor/siteresultsink.h"
 #include "platform/clock.h"
 #include "scan/rtthistory.h"
 
@@ -81,14 +82,10 @@ struct TSiteEntry {
 /// The sites other members of a fleet probe, held compact (a fleet may share a million): made into
 /// entries only for a response that shows them.
 struct TOthersBoard {
-    struct Site {
-        std::string Code, Name, Address;
-        std::uint32_t ProbedBy = 0; ///< the index of its members in Members
-        std::int8_t GroupDown = 2;  ///< the group's verdict (TSiteStatus::GroupDown)
-        std::uint16_t GroupFailed = 0;
-    };
+    /// The group's site rows the sites are of (shared with the monitor, never changed).
+    std::shared_ptr<const std::vector<ScanRow>> Rows;
     /// Down first, then those not known yet, then the answering ones.
-    std::vector<Site> Sites;
+    std::vector<GroupSites::Site> Sites;
     /// The lists of members that probe a site, each once.
     std::vector<std::vector<std::string>> Members;
     /// The sites' tags as the board last read them; none: no tags.

@@ -173,20 +173,15 @@ void TStatusBoard::FleetShown(const FleetShares& members) {
 }
 
 // Those the group finds down come first.
-void TStatusBoard::GroupSitesShown(std::vector<GroupSite> sites) {
+void TStatusBoard::GroupSitesShown(GroupSites sites) {
     auto others = std::make_shared<TOthersBoard>();
-    others->Sites.reserve(sites.size());
-    std::map<std::vector<std::string>, std::uint32_t> members;
-    // Built before the board is locked: at a million sites this takes a while, and pages go on meanwhile.
+    others->Rows = std::move(sites.Rows);
+    others->Members = std::move(sites.Members);
+    others->Sites.reserve(sites.Sites.size());
+    // Built before the board is locked: pages go on meanwhile.
     for (int verdict : {1, SiteVerdict::GroupUnknown, 0})
-        for (GroupSite& s : sites) {
-            if (s.Verdict.GroupDown != verdict) continue;
-            const auto [at, added] = members.try_emplace(std::move(s.Verdict.ProbedBy), members.size());
-            if (added) others->Members.push_back(at->first);
-            others->Sites.push_back({AsUtf8(s.Code), AsUtf8(s.Name), AsUtf8(s.Address), at->second,
-                                     static_cast<std::int8_t>(verdict),
-                                     static_cast<std::uint16_t>(s.Verdict.GroupFailed)});
-        }
+        for (const GroupSites::Site& s : sites.Sites)
+            if (s.GroupDown == verdict) others->Sites.push_back(s);
     std::unique_lock<std::shared_mutex> hold(m_lock);
     const TChange change(*this);
     others->Tags = m_tags;

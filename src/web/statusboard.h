@@ -39,7 +39,7 @@ public:
     void AcceptsAcknowledgements(bool on) override;
     void HistoryPublished(std::shared_ptr<const UptimeView> history) override;
     void FleetShown(const FleetShares& members) override;
-    void GroupSitesShown(std::vector<GroupSite> sites) override;
+    void GroupSitesShown(GroupSites sites) override;
     void SiteTagsRead(std::shared_ptr<const SiteTagMap> tags) override;
     void PartialScan(bool running) override;
 

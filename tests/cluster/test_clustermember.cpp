@@ -270,6 +270,15 @@ TEST_P(Group, AFleetSitesVerdictCountsOnlyItsLiveCopiesThatHaveScanned) {
     EXPECT_TRUE(b.StillDown("S1", "10.0.0.1"));
     vote(a, false);
     EXPECT_FALSE(b.StillDown("S1", "10.0.0.1")) << "a answered since b's verdict";
+    // One copy stores the round-trip time: the first, or the other while the first fails the site.
+    ClusterMember& lead = a.Fleet()->Copies("S1").front() == "N1" ? a : b;
+    ClusterMember& second = &lead == &a ? b : a;
+    EXPECT_TRUE(lead.Fleet()->StoresRtt("S1", "10.0.0.1"));
+    EXPECT_FALSE(second.Fleet()->StoresRtt("S1", "10.0.0.1"));
+    vote(lead, true);
+    second.BeginScan();
+    EXPECT_TRUE(second.Fleet()->StoresRtt("S1", "10.0.0.1"));
+    vote(lead, false);
     vote(a, true);
 
     Exec("UPDATE vktfleet SET seen = seen - 100 WHERE node = 'N2'"); // b stopped beating: counted out

@@ -121,9 +121,12 @@ TEST(Board, AFleetMemberShowsTheSitesTheOthersProbe) {
     board.SiteProbed(BoardResult("A", "Depot", "10.0.0.1", true, 4), {0, 0, -1, {"n1", "n2"}});
     board.SiteProbed(BoardResult("E", "Depot", "10.0.0.5", false, 0), {1, 2, -1, {"n1", "n3"}});
     board.ScanEnded();
-    board.GroupSitesShown({{"D", "Dock", "10.0.0.4", {0, 0, -1, {"n3", "n4"}}},
-                           {"B", "Barn", "10.0.0.2", {1, 2, -1, {"n2", "n3"}}},
-                           {"C", "Cove", "10.0.0.3", {SiteVerdict::GroupUnknown, 1, -1, {"n3", "n4"}}}});
+    GroupSites others;
+    others.Rows = std::make_shared<const std::vector<ScanRow>>(std::vector<ScanRow>{
+        {"D", "10.0.0.4", "Dock"}, {"X", "10.0.0.9", "Mine"}, {"B", "10.0.0.2", "Barn"}, {"C", "10.0.0.3", "Cove"}});
+    others.Members = {{"n3", "n4"}, {"n2", "n3"}};
+    others.Sites = {{0, 0, 0, 0}, {2, 1, 1, 2}, {3, 0, SiteVerdict::GroupUnknown, 1}}; // row 1 is this member's
+    board.GroupSitesShown(std::move(others));
     TStatusView view;
     view.Load(board);
     std::vector<std::string> order;
