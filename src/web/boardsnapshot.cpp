@@ -1,6 +1,7 @@
 // TBoardSnapshot: the bodies made from one snapshot, shared by the requests that ask for them.
 #include "web/boardsnapshot.h"
 
+#include "platform/codepage.h"
 #include "platform/strutil.h"
 
 std::shared_ptr<const std::string> TBoardSnapshot::Rendered(const std::string& key,
