@@ -378,7 +378,11 @@ int main(int argc, char** argv) {
     std::printf("  (the first round, members joining, ended %.0f s after the start)\n",
                 std::chrono::duration<double>(Steady::now() - started).count());
     PrintLines(fleet);
+    // Two rounds: a member reads the group's rows for its board once after its first scan and then
+    // seldom (every 2,000 s at a million sites), so that read may fall in the first of them.
     std::printf("a round of the whole fleet:\n");
+    Round(fleet, dm, sites, copies, limit, true);
+    std::printf("the next round:\n");
     Round(fleet, dm, sites, copies, limit, true);
     std::mt19937 random(std::random_device{}());
     for (int k = 0; k < kills; ++k) {

@@ -135,9 +135,8 @@ bool FleetMember::StoresRtt(const std::string& code, const std::string& address)
     const std::vector<std::string> copies = Copies(code);
     if (copies.empty() || copies.front() == m_settings.Node) return true;
     const auto at = m_failures.find({SiteCodeKey(code), address});
-    return at != m_failures.end() && std::any_of(at->second.begin(), at->second.end(), [&](const FailRow& row) {
-               return row.Node == copies.front();
-           });
+    return at != m_failures.end() && std::any_of(at->second.begin(), at->second.end(),
+                                                 [&](const FailRow& row) { return row.Node == copies.front(); });
 }
 
 std::vector<std::pair<std::string, long long>> FleetMember::Shares(const std::vector<std::string>& codes,

@@ -234,9 +234,8 @@ void Monitor::ShowOthersSites(const std::vector<std::pair<std::string, long long
         m_groupRowsCodes = codes;
     }
     GroupSites others = m_group->OthersSites(m_groupRows);
-    m_othersUnknown = std::any_of(others.Sites.begin(), others.Sites.end(), [](const GroupSites::Site& s) {
-        return s.GroupDown == SiteVerdict::GroupUnknown;
-    });
+    m_othersUnknown = std::any_of(others.Sites.begin(), others.Sites.end(),
+                                  [](const GroupSites::Site& s) { return s.GroupDown == SiteVerdict::GroupUnknown; });
     m_board->GroupSitesShown(std::move(others));
 }
 

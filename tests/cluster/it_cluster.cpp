@@ -277,7 +277,8 @@ TEST_F(Cluster, TwentyOutagesWithAMemberKilledInEachLoseNoNotice) {
     RecordProperty("doubles", doubles);
     RecordProperty("in_flight_kills", inFlightKills);
     EXPECT_EQ(Mails(Problem) + Mails(Recovery), static_cast<int>(Subjects().size())) << "only these two kinds";
-    EXPECT_EQ(unexplained, "") << "more doubles than kills of a sender\n" << Rows() << Output(0) << Output(1) << Output(2);
+    EXPECT_EQ(unexplained, "") << "more doubles than kills of a sender\n"
+                               << Rows() << Output(0) << Output(1) << Output(2);
     EXPECT_EQ(AllLines("Posting alarm:"), 0);
 }
 
