@@ -5,6 +5,8 @@
 #include "platform/activitylog.h"
 #include "platform/datetime.h"
 
+#include <algorithm>
+
 namespace {
 
 /// The daily purge runs before the first scan that starts more than a day after the previous purge.
@@ -63,8 +65,18 @@ bool TfrmMain::CheckConnection() {
 
 bool TfrmMain::ScanDue() const {
     if (LastScan == 0) return true; // start-up and Force Scan
+    // The members of a fleet begin their scans at the same moments of the clock (every PollDelay
+    // minutes from midnight), so that a site's probes look at it within the same interval and a round
+    // of the fleet is one interval long. Any change of interval is due, so a clock set back does not
+    // hold the scans.
+    if (m_monitor.InFleet() && DataModule()->PollDelay > 0) return ScanSlot() != m_scanSlot;
     const long long minutes = MillisecondsSince(m_lastScanMono) / 60000;
     return minutes >= DataModule()->PollDelay;
+}
+
+long long TfrmMain::ScanSlot() const {
+    const long long interval = 60LL * std::max(DataModule()->PollDelay, 1);
+    return DaysToSeconds(Now()) / interval;
 }
 
 bool TfrmMain::PurgeDue() const {
@@ -88,5 +100,6 @@ void TfrmMain::ScanSites() {
     m_monitor.ScanSites(ScanSettings, [this] {
         LastScan = Now();
         m_lastScanMono = GetClock().Monotonic();
+        m_scanSlot = ScanSlot();
     });
 }

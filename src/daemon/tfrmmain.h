@@ -153,6 +153,8 @@ private:
     void RunTick();
     bool ScanDue() const;
     bool PurgeDue() const;
+    /// The poll interval of the clock it is now in.
+    long long ScanSlot() const;
     void RunDailyPurge();
     void ScanSites();
     void HoldDatabaseCommands(bool hold);
@@ -163,6 +165,8 @@ private:
     bool m_heldAbout = false;
     // Intervals run on the monotonic clock, so that a wall-clock jump never stops scanning or purging.
     Clock::MonoTime m_lastScanMono{};
+    /// In a fleet: the poll interval of the clock (counted from midnight) the last scan ended in.
+    long long m_scanSlot = -1;
     Clock::MonoTime m_lastPurgeMono{};
     bool m_running = false;
     bool m_closeDeferred = false;

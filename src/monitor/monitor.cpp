@@ -113,6 +113,10 @@ void Monitor::ScanSites(const TScanSettings& settings, const std::function<void(
     Scan(settings, onSitesDone, false);
 }
 
+bool Monitor::InFleet() const {
+    return m_group->InFleet();
+}
+
 bool Monitor::MembershipChanged() const {
     return m_group->MembershipChanged();
 }

@@ -49,6 +49,8 @@ public:
     void ScanSites(const TScanSettings& settings, const std::function<void()>& onSitesDone);
     /// Whether the fleet's live members changed since the last scan ([Cluster] Copies).
     bool MembershipChanged() const;
+    /// Whether the last scan was a fleet member's ([Cluster] Copies).
+    bool InFleet() const;
     /// A scan of only the sites this member took over since the last scan (none when it handed sites
     /// back only), at once rather than at the next poll.
     void ScanInherited(const TScanSettings& settings);

@@ -82,6 +82,18 @@ INSTANTIATE_TEST_SUITE_P(Cases, ScanTiming,
                                            TimingCase{"ForceScan", 0.02, 0, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A fleet's members begin their scans at the clock's poll intervals, whenever their last scan ended.
+TEST_F(ScanConsole, AFleetMembersScansBeginAtTheClocksPollIntervals) {
+    WriteIni("[Cluster]\nCopies=1\nNode=n1\n");
+    AddSite({"A1", "127.0.0.1"});
+    clock.SetNow(EncodeDateTime(2026, 12, 10, 10, 2, 30));
+    std::vector<int> scans;
+    for (double minutes : {0.0, 2.4, 0.2, 4.0, 1.0, 0.5})
+        scans.push_back((TickAfter(minutes), CountTaken("[POLL] Polling A1")));
+    // 10:02:30 (the first), 10:04:54, 10:05:06, 10:09:06, 10:10:06, 10:10:36
+    EXPECT_EQ(scans, (std::vector<int>{1, 0, 1, 0, 1, 0}));
+}
+
 struct NotifyCase {
     const char* name;
     int downtime;
