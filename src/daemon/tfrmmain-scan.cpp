@@ -97,9 +97,12 @@ void TfrmMain::TakeAcknowledgements() {
 }
 
 void TfrmMain::ScanSites() {
-    m_monitor.ScanSites(ScanSettings, [this] {
+    // The interval it began in: one that ran past its end (a long read for the board, say) is followed
+    // by the next at once rather than an interval later.
+    const long long slot = ScanSlot();
+    m_monitor.ScanSites(ScanSettings, [this, slot] {
         LastScan = Now();
         m_lastScanMono = GetClock().Monotonic();
-        m_scanSlot = ScanSlot();
+        m_scanSlot = slot;
     });
 }

@@ -165,7 +165,7 @@ private:
     bool m_heldAbout = false;
     // Intervals run on the monotonic clock, so that a wall-clock jump never stops scanning or purging.
     Clock::MonoTime m_lastScanMono{};
-    /// In a fleet: the poll interval of the clock (counted from midnight) the last scan ended in.
+    /// In a fleet: the poll interval of the clock (counted from midnight) the last scan began in.
     long long m_scanSlot = -1;
     Clock::MonoTime m_lastPurgeMono{};
     bool m_running = false;

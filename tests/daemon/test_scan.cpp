@@ -92,6 +92,13 @@ TEST_F(ScanConsole, AFleetMembersScansBeginAtTheClocksPollIntervals) {
         scans.push_back((TickAfter(minutes), CountTaken("[POLL] Polling A1")));
     // 10:02:30 (the first), 10:04:54, 10:05:06, 10:09:06, 10:10:06, 10:10:36
     EXPECT_EQ(scans, (std::vector<int>{1, 0, 1, 0, 1, 0}));
+    // A scan begun at 10:15:06 runs past its interval, to 10:20:06: the next one follows at once.
+    TickAfter(4.3);
+    onProbe = [this] { clock.Advance(std::chrono::minutes(5)); };
+    TickAfter(0.2);
+    onProbe = nullptr;
+    TickAfter(0.01);
+    EXPECT_EQ(CountTaken("[POLL] Polling A1"), 2);
 }
 
 struct NotifyCase {
