@@ -61,10 +61,7 @@ FleetMember::Begun FleetMember::BeginScan(const std::string& withoutCopies) {
     m_live = FleetHeartbeat::Live(m_rows.Members(), m_settings.HeartbeatSeconds);
     m_heartbeat->Known(m_live);
     m_epoch = FleetRows::Epoch(m_live);
-    std::vector<std::string> names;
-    for (const FleetRow& r : m_live)
-        names.push_back(r.Node);
-    m_liveHrw = Rendezvous(names);
+    m_liveHrw = Rendezvous(LiveNames());
     m_copiesOf = {};
     m_failures.clear();
     for (FailRow& row : m_rows.Failures())
@@ -81,9 +78,7 @@ bool FleetMember::MembershipChanged() const {
 }
 
 FleetShare FleetMember::Share(const std::vector<std::string>& codes, long long listVersion) {
-    std::vector<std::string> names;
-    for (const FleetRow& r : m_live)
-        names.push_back(r.Node);
+    std::vector<std::string> names = LiveNames();
     if (std::find(names.begin(), names.end(), m_settings.Node) == names.end()) names.push_back(m_settings.Node);
     // The same list among the same members: nothing moved, and a million codes are not hashed again.
     if (listVersion != 0 && listVersion == m_sharedVersion && names == m_sharedAmong &&
@@ -141,9 +136,7 @@ bool FleetMember::StoresRtt(const std::string& code, const std::string& address)
 
 std::vector<std::pair<std::string, long long>> FleetMember::Shares(const std::vector<std::string>& codes,
                                                                    long long listVersion) const {
-    std::vector<std::string> names;
-    for (const FleetRow& r : m_live)
-        names.push_back(r.Node);
+    const std::vector<std::string> names = LiveNames();
     if (listVersion != 0 && listVersion == m_countedVersion && names == m_countedAmong) return m_counted;
     m_countedVersion = listVersion;
     m_countedAmong = names;
@@ -177,9 +170,7 @@ FleetMember::Verdict FleetMember::Vote(const std::string& code, const std::strin
     const std::vector<std::string> copies = Copies(code);
     int votes = 0;
     if (failed) {
-        // The other copies may have found it silent since the scan began: read them now.
-        for (const FailRow& row : m_rows.Failures(code, address))
-            votes += Counts(row, copies) ? 1 : 0;
+        votes = FailedNow(code, address, copies); // the other copies may have found it silent since the scan began
     } else if (const auto at = m_failures.find(key); at != m_failures.end()) {
         for (const FailRow& row : at->second)
             votes += row.Node != m_settings.Node && Counts(row, copies) ? 1 : 0;
@@ -198,10 +189,15 @@ FleetMember::Verdict FleetMember::Peek(const std::string& code, const std::strin
 
 bool FleetMember::StillDown(const std::string& code, const std::string& address) {
     const std::vector<std::string> copies = Copies(code);
-    int votes = 0;
+    return Judge(copies, FailedNow(code, address, copies)).Down;
+}
+
+int FleetMember::FailedNow(const std::string& code, const std::string& address,
+                           const std::vector<std::string>& copies) {
+    int failed = 0;
     for (const FailRow& row : m_rows.Failures(code, address))
-        votes += Counts(row, copies) ? 1 : 0;
-    return Judge(copies, votes).Down;
+        failed += Counts(row, copies) ? 1 : 0;
+    return failed;
 }
 
 FleetMember::Verdict FleetMember::Judge(const std::vector<std::string>& copies, int failed) const {

@@ -98,6 +98,8 @@ private:
     long long Live() const;
     /// Whether a failure row counts for a site held by `copies`.
     bool Counts(const FailRow& row, const std::vector<std::string>& copies) const;
+    /// The site row's failure rows of its live `copies`, read now.
+    int FailedNow(const std::string& code, const std::string& address, const std::vector<std::string>& copies);
     /// The verdict of `failed` failure rows of the site's `copies`.
     Verdict Judge(const std::vector<std::string>& copies, int failed) const;
     /// Whether member `node` has probed its whole share under the live members of this scan.

@@ -388,13 +388,10 @@ std::uint16_t ConfigureIcmpSocket(int fd, IcmpSocketKind kind) {
 
 void KeepOwnEchoReplies(int fd, std::uint16_t identifier, bool ipHeader) {
     const std::uint8_t replyType = ipHeader ? IcmpEchoReplyType : 129; // ICMPv6 echo reply
-    // X is where the ICMP message begins: past the IPv4 header (its length from the first byte), or 0.
-    std::vector<sock_filter> program;
-    if (ipHeader)
-        program.push_back(BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0));
-    else
-        program.push_back(BPF_STMT(BPF_LDX | BPF_W | BPF_IMM, 0));
-    const std::vector<sock_filter> rest{
+    sock_filter program[]{
+        // X is where the ICMP message begins: past the IPv4 header (its length from the first byte), or 0.
+        ipHeader ? sock_filter BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0)
+                 : sock_filter BPF_STMT(BPF_LDX | BPF_W | BPF_IMM, 0),
         BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                 // the type
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, replyType, 0, 2),  // not an echo reply: keep
         BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                 // the identifier
@@ -402,8 +399,7 @@ void KeepOwnEchoReplies(int fd, std::uint16_t identifier, bool ipHeader) {
         BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
         BPF_STMT(BPF_RET | BPF_K, 0),
     };
-    program.insert(program.end(), rest.begin(), rest.end());
-    const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+    const sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
     setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
 }
 
