@@ -295,8 +295,9 @@ void Round(Fleet& fleet, TVKTDataModule& dm, int sites, int copies, std::chrono:
     }
     std::printf("  sites per member: %zu to %zu (even: %.0f)\n", least, most, double(sites) * copies / fleet.Size());
     for (int m = 0; m < fleet.Size(); ++m)
-        std::printf("    %-8s %7zu sites, its scan %6.1f s, %7.2f CPU-s in the round, %7.1f MB peak\n",
+        std::printf("    %-8s %7zu sites, its scan from %5.1f s for %6.1f s, %7.2f CPU-s in the round, %7.1f MB peak\n",
                     fleet[m].Name().c_str(), shares[m].size(),
+                    std::chrono::duration<double>(fleet[m].ScanStart() - first).count(),
                     std::chrono::duration<double>(fleet[m].ScanEnd() - fleet[m].ScanStart()).count(),
                     fleet[m].CpuSinceLast(), fleet[m].PeakMb());
     // Table site gets each answering site's round-trip time, as a lone daemon stores it: counted apart.
@@ -318,6 +319,10 @@ double Takeover(Fleet& fleet, int victim, std::chrono::seconds limit) {
     const auto before = fleet.Shares();
     const auto killed = Steady::now();
     fleet[victim].Kill();
+    const std::time_t at = std::time(nullptr);
+    char when[16];
+    std::strftime(when, sizeof when, "%H:%M:%S", std::localtime(&at));
+    std::printf("at %s ", when);
     const auto after = fleet.Shares();
     std::vector<std::pair<int, int>> inherited; // site, member
     for (int m = 0; m < fleet.Size(); ++m)
@@ -328,7 +333,20 @@ double Takeover(Fleet& fleet, int victim, std::chrono::seconds limit) {
             if (fleet[m].LastPolled(i) < killed) return false;
         return true;
     });
-    return done ? std::chrono::duration<double>(Steady::now() - killed).count() : -1;
+    if (!done) return -1;
+    // Which heir was last, and how far behind the first: a slow heir is named in the report.
+    std::map<int, double> heirs;
+    for (const auto& [i, m] : inherited)
+        heirs[m] = std::max(heirs[m], std::chrono::duration<double>(fleet[m].LastPolled(i) - killed).count());
+    auto last = heirs.begin(), first = heirs.begin();
+    for (auto it = heirs.begin(); it != heirs.end(); ++it) {
+        if (it->second > last->second) last = it;
+        if (it->second < first->second) first = it;
+    }
+    if (!heirs.empty())
+        std::printf("(heirs done after %.1f to %.1f s, the last %s) ", first->second, last->second,
+                    fleet[last->first].Name().c_str());
+    return std::chrono::duration<double>(Steady::now() - killed).count();
 }
 
 } // namespace
@@ -387,10 +405,6 @@ int main(int argc, char** argv) {
     std::mt19937 random(std::random_device{}());
     for (int k = 0; k < kills; ++k) {
         const int victim = static_cast<int>(random() % members);
-        const std::time_t at = std::time(nullptr);
-        char when[16];
-        std::strftime(when, sizeof when, "%H:%M:%S", std::localtime(&at));
-        std::printf("at %s ", when);
         const double seconds = Takeover(fleet, victim, limit);
         std::printf("kill -9 %s: each of its sites probed by the member that took it over after %.1f s\n",
                     fleet[victim].Name().c_str(), seconds);

@@ -44,7 +44,10 @@ void TfrmMain::RunTick() {
     ToggleIcon();
     if (!ScanDue()) {
         // A member of the fleet came or went: the sites that moved to this one are probed now.
-        if (m_monitor.MembershipChanged()) m_monitor.ScanInherited(ScanSettings);
+        if (m_monitor.MembershipChanged())
+            m_monitor.ScanInherited(ScanSettings);
+        else
+            m_monitor.TakeGroupRows(); // the board's rows, read in the background
         return;
     }
     if (PurgeDue()) RunDailyPurge();

@@ -229,14 +229,32 @@ void Monitor::ShowOthersSites(const std::vector<std::pair<std::string, long long
     m_othersShownUnder = shares; // a read that failed is not tried again at once either
     const long long rowsAge = m_groupRowsRead ? MillisecondsSince(m_groupRowsReadAt) : -1;
     const long long rowsKept = std::max(OthersSitesSeconds * 1000, sites / 1000 * GroupRowsSecondsPer1000 * 1000);
-    if (rowsAge < 0 || rowsAge >= rowsKept || codes != m_groupRowsCodes) {
-        std::vector<ScanRow> rows;
+    if (!m_groupRead && (rowsAge < 0 || rowsAge >= rowsKept || codes != m_groupRowsCodes)) {
+        const TVKTDataModule& dm = *DataModule();
         m_groupRowsReadAt = GetClock().Monotonic();
-        if (!SiteRowReader(DataModule()->adoQ1, LogStepError).ReadGroup(DataModule()->VKTID, rows)) return;
-        m_groupRows = std::make_shared<const std::vector<ScanRow>>(std::move(rows));
-        m_groupRowsRead = true;
         m_groupRowsCodes = codes;
+        m_groupRead = std::make_unique<GroupRowsRead>(GroupRowsRead::Source{
+            dm.conMain.ConnectionString, dm.conMain.ConnectionTimeout, dm.conMain.CommandTimeout, dm.VKTID});
     }
+    if (!TakeGroupRows()) ShowGroupSites();
+}
+
+bool Monitor::TakeGroupRows() {
+    if (!m_groupRead || !m_groupRead->Done()) return false;
+    const std::unique_ptr<GroupRowsRead> read = std::move(m_groupRead);
+    try {
+        m_groupRows = std::make_shared<const std::vector<ScanRow>>(read->Take());
+        m_groupRowsRead = true;
+    } catch (const std::exception& e) {
+        LogStepError("Reading the group's sites", e);
+        return false;
+    }
+    ShowGroupSites();
+    return true;
+}
+
+void Monitor::ShowGroupSites() {
+    if (!m_groupRowsRead || !m_board) return;
     GroupSites others = m_group->OthersSites(m_groupRows);
     m_othersUnknown = std::any_of(others.Sites.begin(), others.Sites.end(),
                                   [](const GroupSites::Site& s) { return s.GroupDown == SiteVerdict::GroupUnknown; });

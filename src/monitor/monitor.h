@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "monitor/sitealarms.h"
 #include "scan/scansettings.h"
+#include "scan/grouprowsread.h"
 #include "scan/sitefamilies.h"
 #include "scan/siterowreader.h"
 
@@ -54,6 +55,9 @@ public:
     /// A scan of only the sites this member took over since the last scan (none when it handed sites
     /// back only), at once rather than at the next poll.
     void ScanInherited(const TScanSettings& settings);
+    /// Between scans: the group's rows read in the background for the board, once they are in; whether
+    /// they came.
+    bool TakeGroupRows();
     /// Counts what the webhook and the channels did since the last call.
     void TakeChannelOutcomes();
     /// Whether a maintenance window that held a notice has ended since the last call.
@@ -84,13 +88,15 @@ private:
     /// In the middle of a scan of the group's `m_groupCodes`: probes what this member took over at
     /// once (only those sites, which the running scan does not hold), then goes back to the scan.
     void TakeOver();
-    /// In a fleet, the sites other members probe and their verdicts, on the board: worked out again every
-    /// few minutes, when the members changed (`shares`), and while verdicts are not known yet; `codes`:
-    /// how many codes the group lists (a change reads their rows again).
     /// The codes listed for this daemon, kept between scans of a fleet while they do not change; false,
     /// the failure told, when they cannot be read.
     bool ReadSiteList(TVKTDataModule& dm, TStringList& codes);
+    /// In a fleet, the sites other members probe and their verdicts, on the board: worked out again every
+    /// few minutes, when the members changed (`shares`), and while verdicts are not known yet; `codes`:
+    /// how many codes the group lists (a change reads their rows again, in the background).
     void ShowOthersSites(const std::vector<std::pair<std::string, long long>>& shares, std::size_t codes);
+    /// The other members' sites as the rows last read show them.
+    void ShowGroupSites();
     /// Reads and probes each code's rows in turn, one probe at a time.
     void ScanOneByOne(const TStringList& codes);
     void ProbeRow(const ScanRow& row);
@@ -138,7 +144,8 @@ private:
     std::shared_ptr<const std::vector<ScanRow>> m_groupRows;
     Clock::MonoTime m_groupRowsReadAt{};
     bool m_groupRowsRead = false;
-    std::size_t m_groupRowsCodes = 0; ///< the group's code count when they were read
+    std::size_t m_groupRowsCodes = 0;           ///< the group's code count when they were read
+    std::unique_ptr<GroupRowsRead> m_groupRead; ///< the read under way, if any
     /// The site list kept between a fleet's scans: the codes, the server's fingerprint and Daemon ID
     /// they were read under, and its version (0 while none is kept; a new one at each read).
     TStringList m_listCodes;

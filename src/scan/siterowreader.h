@@ -42,8 +42,8 @@ public:
     /// to learn it did not change. False, nothing told, where the server cannot reckon it (PostgreSQL
     /// only) or the statement fails: the list is read then.
     bool ListFingerprint(const std::string& daemonId, TDbDialect dialect, std::string& print);
-    /// Every site row listed for `daemonId`, in one statement; false, the failure told, when they
-    /// cannot be read.
+    /// Every site row listed for `daemonId`, in one statement, with the columns the board shows; false,
+    /// the failure told, when they cannot be read.
     bool ReadGroup(const std::string& daemonId, std::vector<ScanRow>& rows);
     /// Appends the code's rows, in the order the database returns them. A failing statement is told and
     /// adds nothing. False when the connection is gone, before or after: the rest of the scan would only
@@ -56,6 +56,10 @@ public:
     std::vector<ScanRow> ReadAll(const std::vector<std::string>& codes, const std::function<void()>& between = {});
 
 private:
+    /// One gathered statement: the rows of `codes`.
+    void OpenGathered(const std::vector<std::string>& codes);
+
     TDbQuery& m_query;
     StepFailed m_failed;
+    bool m_wholeRows = false; ///< the site table lacks a column the narrow statement names
 };
