@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <map>
@@ -103,6 +104,10 @@ public:
         m_pid = -1;
     }
     bool Running() const { return m_pid > 0; }
+    void Signal(int signal) const {
+        if (m_pid > 0) kill(m_pid, signal);
+    }
+    const std::string& Home() const { return m_home.Path(); }
     const std::string& Name() const { return m_name; }
 
     /// Reads what the log gained: the moment each site was last polled, and while counting the next
@@ -351,12 +356,14 @@ double Takeover(Fleet& fleet, int victim, std::chrono::seconds limit) {
 
 } // namespace
 
-/// fleet_scale [sites [members [copies [kills]]]]: by default 20,000 sites, 4 members, 2 copies, 1 kill.
+/// fleet_scale [sites [members [copies [kills [pauses]]]]]: by default 20,000 sites, 4 members, 2 copies, 1
+/// kill, no pause.
 int main(int argc, char** argv) {
     const int sites = argc > 1 ? std::atoi(argv[1]) : 20000;
     const int members = argc > 2 ? std::atoi(argv[2]) : 4;
     const int copies = argc > 3 ? std::atoi(argv[3]) : 2;
     const int kills = argc > 4 ? std::atoi(argv[4]) : 1;
+    const int pauses = argc > 5 ? std::atoi(argv[5]) : 0;
     SilentHostNamespace host("fleetscale", "100.64.41");
     std::string why;
     if (!host.Create(why) || !host.Route("198.19.0.0/16")) {
@@ -419,6 +426,21 @@ int main(int argc, char** argv) {
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - back).count());
         PrintLines(fleet);
     }
+    // Pauses: a member stopped for 5 to 25 s, around the three missed heartbeats that count it out, then
+    // let go on; the rest settle for half a minute.
+    for (int p = 0; p < pauses; ++p) {
+        const int victim = static_cast<int>(random() % members);
+        const int seconds = 5 + static_cast<int>(random() % 21);
+        const std::time_t at = std::time(nullptr);
+        char when[16];
+        std::strftime(when, sizeof when, "%H:%M:%S", std::localtime(&at));
+        std::printf("at %s SIGSTOP %s for %d s\n", when, fleet[victim].Name().c_str(), seconds);
+        fleet[victim].Signal(SIGSTOP);
+        fleet.Await(fleet.Shares(), std::chrono::seconds(seconds), [] { return false; });
+        fleet[victim].Signal(SIGCONT);
+        fleet.Await(fleet.Shares(), std::chrono::seconds(30), [] { return false; });
+        PrintLines(fleet);
+    }
     // Notices: each silent site is told of once, through every kill; a site told of twice is named with
     // the Date lines of its mails, to be set beside the kills' times.
     std::map<std::string, int> told;
@@ -441,7 +463,14 @@ int main(int argc, char** argv) {
         lost += n == 0;
         doubled += n > 1 ? n - 1 : 0;
     }
-    std::printf("notices: %d silent sites, %zu told of, %d lost, %d doubled over %d kills\n", sites / SilentEvery,
-                told.size(), lost, doubled, kills);
+    std::printf("notices: %d silent sites, %zu told of, %d lost, %d doubled over %d kills and %d pauses\n",
+                sites / SilentEvery, told.size(), lost, doubled, kills, pauses);
+    // The members' logs, to be read beside a notice sent twice: FLEET_KEEP_LOGS names where they go.
+    if (const char* keep = std::getenv("FLEET_KEEP_LOGS"))
+        for (int m = 0; m < members; ++m)
+            if (std::system(("mkdir -p " + std::string(keep) + "/" + fleet[m].Name() + " && cp " + fleet[m].Home() +
+                             "/*.log " + keep + "/" + fleet[m].Name() + "/")
+                                .c_str()) != 0)
+                std::fprintf(stderr, "fleet_scale: the logs of %s were not kept\n", fleet[m].Name().c_str());
     return 0;
 }

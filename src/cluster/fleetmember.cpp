@@ -171,6 +171,12 @@ FleetMember::Verdict FleetMember::Vote(const std::string& code, const std::strin
     int votes = 0;
     if (failed) {
         votes = FailedNow(code, address, copies); // the other copies may have found it silent since the scan began
+        if (!MembersUnchanged()) {
+            Verdict open;
+            open.Failed = votes;
+            open.Known = false;
+            return open;
+        }
     } else if (const auto at = m_failures.find(key); at != m_failures.end()) {
         for (const FailRow& row : at->second)
             votes += row.Node != m_settings.Node && Counts(row, copies) ? 1 : 0;
@@ -189,7 +195,15 @@ FleetMember::Verdict FleetMember::Peek(const std::string& code, const std::strin
 
 bool FleetMember::StillDown(const std::string& code, const std::string& address) {
     const std::vector<std::string> copies = Copies(code);
-    return Judge(copies, FailedNow(code, address, copies)).Down;
+    return Judge(copies, FailedNow(code, address, copies)).Down && MembersUnchanged();
+}
+
+// Read after the failure rows: a copy that dropped its row as the members changed (it handed the site
+// back) had read the new members first, so they are seen here. Its missing row read against the members
+// the scan began with would count as that copy's answer, and a silent site would be cleared and told of
+// again; the verdict waits for the takeover that follows the change instead.
+bool FleetMember::MembersUnchanged() {
+    return FleetHeartbeat::Same(FleetHeartbeat::Live(m_rows.Members(), m_settings.HeartbeatSeconds), m_live);
 }
 
 int FleetMember::FailedNow(const std::string& code, const std::string& address,

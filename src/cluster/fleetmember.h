@@ -59,7 +59,8 @@ public:
     /// The verdict of the site's `copies` (Copies) on a site row this member does not probe, as their
     /// failure rows stood at the start of the scan; nothing is written.
     Verdict Peek(const std::string& code, const std::string& address, const std::vector<std::string>& copies) const;
-    /// Whether the site's copies still count it down, their failure rows read again now.
+    /// Whether the site's copies still count it down, their failure rows read again now; not while the
+    /// members changed since the scan began.
     bool StillDown(const std::string& code, const std::string& address);
     /// The scan has probed this member's whole share (`whole`), or all it took over: its votes count from
     /// now on. Taking over is not enough for a member that has not yet probed a whole share under its
@@ -100,6 +101,8 @@ private:
     bool Counts(const FailRow& row, const std::vector<std::string>& copies) const;
     /// The site row's failure rows of its live `copies`, read now.
     int FailedNow(const std::string& code, const std::string& address, const std::vector<std::string>& copies);
+    /// Whether the live members are still those the scan began with, read now.
+    bool MembersUnchanged();
     /// The verdict of `failed` failure rows of the site's `copies`.
     Verdict Judge(const std::vector<std::string>& copies, int failed) const;
     /// Whether member `node` has probed its whole share under the live members of this scan.

@@ -281,6 +281,14 @@ TEST_P(Group, AFleetSitesVerdictCountsOnlyItsLiveCopiesThatHaveScanned) {
     vote(lead, false);
     vote(a, true);
 
+    // While a's scan runs, b is counted in again under a new incarnation and drops its row with the
+    // site it handed back: its silence is no answer, a's verdict waits for its next look.
+    vote(b, true);
+    Exec("DELETE FROM vktfail WHERE node = 'N2'");
+    Exec("UPDATE vktfleet SET incarnation = incarnation + 1 WHERE node = 'N2'");
+    EXPECT_EQ(vote(a, true), "open 1");
+    EXPECT_FALSE(a.StillDown("S1", "10.0.0.1"));
+
     Exec("UPDATE vktfleet SET seen = seen - 100 WHERE node = 'N2'"); // b stopped beating: counted out
     a.BeginScan();
     EXPECT_EQ(a.Fleet()->LiveMembers(), 1);
