@@ -227,11 +227,16 @@ void Monitor::ShowOthersSites(const std::vector<std::pair<std::string, long long
     if (since >= 0 && since < std::max(least, changed ? 0 : OthersSitesSeconds * 1000)) return;
     m_othersShownAt = GetClock().Monotonic();
     m_othersShownUnder = shares; // a read that failed is not tried again at once either
-    const long long rowsAge = m_groupRowsRead ? MillisecondsSince(m_groupRowsReadAt) : -1;
-    const long long rowsKept = std::max(OthersSitesSeconds * 1000, sites / 1000 * GroupRowsSecondsPer1000 * 1000);
+    // A read that failed is tried again after OthersSitesSeconds, not after every scan: at a million
+    // sites each try is a read of a million rows.
+    const long long rowsAge = m_groupRowsTried ? MillisecondsSince(m_groupRowsReadAt) : -1;
+    const long long rowsKept = m_groupRowsRead
+                                   ? std::max(OthersSitesSeconds * 1000, sites / 1000 * GroupRowsSecondsPer1000 * 1000)
+                                   : OthersSitesSeconds * 1000;
     if (!m_groupRead && (rowsAge < 0 || rowsAge >= rowsKept || codes != m_groupRowsCodes)) {
         const TVKTDataModule& dm = *DataModule();
         m_groupRowsReadAt = GetClock().Monotonic();
+        m_groupRowsTried = true;
         m_groupRowsCodes = codes;
         m_groupRead = std::make_unique<GroupRowsRead>(GroupRowsRead::Source{
             dm.conMain.ConnectionString, dm.conMain.ConnectionTimeout, dm.conMain.CommandTimeout, dm.VKTID});

@@ -143,7 +143,7 @@ private:
     /// from them after each scan, the rows themselves are read again far less often.
     std::shared_ptr<const std::vector<ScanRow>> m_groupRows;
     Clock::MonoTime m_groupRowsReadAt{};
-    bool m_groupRowsRead = false;
+    bool m_groupRowsRead = false, m_groupRowsTried = false;
     std::size_t m_groupRowsCodes = 0;           ///< the group's code count when they were read
     std::unique_ptr<GroupRowsRead> m_groupRead; ///< the read under way, if any
     /// The site list kept between a fleet's scans: the codes, the server's fingerprint and Daemon ID

@@ -7,9 +7,8 @@
 
 #include <atomic>
 #include <exception>
+#include <memory>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
 class GroupRowsRead {
@@ -23,21 +22,25 @@ public:
 
     /// Starts reading at once.
     explicit GroupRowsRead(Source source);
-    /// Waits for the read to end (a command time-out bounds it).
+    /// Waits a few seconds for a read still under way, then leaves it to end on its own: a daemon that
+    /// stops is not held by a slow server.
     ~GroupRowsRead();
     GroupRowsRead(const GroupRowsRead&) = delete;
     GroupRowsRead& operator=(const GroupRowsRead&) = delete;
 
-    bool Done() const { return m_done.load(); }
+    bool Done() const { return m_state->Done.load(); }
     /// The rows once Done; raises what failed the read (the connection or the statement).
     std::vector<ScanRow> Take();
 
 private:
-    void Run();
+    /// Shared with the thread, which may outlive this object.
+    struct State {
+        Source From;
+        std::vector<ScanRow> Rows;
+        std::exception_ptr Failure;
+        std::atomic<bool> Done{false};
+    };
+    static void Run(const std::shared_ptr<State>& state);
 
-    const Source m_source;
-    std::vector<ScanRow> m_rows;
-    std::exception_ptr m_failure;
-    std::atomic<bool> m_done{false};
-    std::thread m_thread;
+    std::shared_ptr<State> m_state;
 };

@@ -73,20 +73,10 @@ bool SiteRowReader::ListFingerprint(const std::string& daemonId, TDbDialect dial
 }
 
 bool SiteRowReader::ReadGroup(const std::string& daemonId, std::vector<ScanRow>& rows) {
-    // Only the columns the board shows, without the padding of their fixed widths: a million whole
-    // rows held at once was most of a member's memory, and the padded addresses most of the bytes sent.
-    // A site table without the name column is read whole instead.
     const std::string from = " FROM site, VKT WHERE VKT.sitecode = site.code AND VKT.VKTID = " + SQLLiteral(daemonId);
     try {
-        try {
-            OpenStatement(m_query,
-                          {"SELECT RTRIM(site.code) AS code, RTRIM(site.IPaddr) AS IPaddr, RTRIM(site.sitename) AS "
-                           "sitename" +
-                           from});
-        } catch (const std::exception&) {
-            if (!m_query.Connection().Connected()) throw;
-            OpenStatement(m_query, {"SELECT site.*" + from});
-        }
+        OpenStatement(m_query,
+                      {(NarrowColumns() ? "SELECT " + NarrowList("site.") : std::string("SELECT site.*")) + from});
         for (; !m_query.Eof(); m_query.Next())
             rows.push_back(RowOf(m_query));
         return true;
@@ -111,25 +101,33 @@ bool SiteRowReader::ReadCode(const std::string& code, std::vector<ScanRow>& rows
     return true;
 }
 
-// Only the columns a probe needs, without the padding of their fixed widths: the whole rows of a share
-// of 200,000 sites were most of what the server sent in a scan. A site table without the name or the
-// time column is read whole from then on.
 void SiteRowReader::OpenGathered(const std::vector<std::string>& codes) {
-    if (!m_wholeRows) {
-        std::string list;
-        for (const std::string& code : codes)
-            list += (list.empty() ? "" : ", ") + SQLLiteral(code);
-        try {
-            OpenStatement(m_query, {"SELECT RTRIM(code) AS Code, RTRIM(IPaddr) AS IPaddr, RTRIM(sitename) AS sitename, "
-                                    "LastRTT FROM site WHERE code IN (" +
-                                    list + ") "});
-            return;
-        } catch (const std::exception&) {
-            if (!m_query.Connection().Connected()) throw;
-            m_wholeRows = true;
-        }
+    if (!NarrowColumns()) return OpenSiteRows(m_query, codes);
+    std::string list;
+    for (const std::string& code : codes)
+        list += (list.empty() ? "" : ", ") + SQLLiteral(code);
+    OpenStatement(m_query, {"SELECT " + NarrowList("") + " FROM site WHERE code IN (" + list + ") "});
+}
+
+// Only the columns a probe and the board need, without the padding of their fixed widths: whole rows,
+// with an address column 255 wide, were most of what the server sent for a share of 200,000 sites, and
+// a million of them held at once most of a fleet member's memory. Asked once, with a statement that
+// reads no row; a site table that lacks one of the columns is read whole.
+bool SiteRowReader::NarrowColumns() {
+    if (m_narrow) return *m_narrow;
+    try {
+        OpenStatement(m_query, {"SELECT " + NarrowList("") + " FROM site WHERE 1 = 0"});
+        m_narrow = true;
+    } catch (const std::exception&) {
+        if (!m_query.Connection().Connected()) throw;
+        m_narrow = false;
     }
-    OpenSiteRows(m_query, codes);
+    return *m_narrow;
+}
+
+std::string SiteRowReader::NarrowList(const std::string& table) {
+    return "RTRIM(" + table + "code) AS Code, RTRIM(" + table + "IPaddr) AS IPaddr, RTRIM(" + table +
+           "sitename) AS sitename, " + table + "LastRTT AS LastRTT";
 }
 
 std::vector<ScanRow> SiteRowReader::ReadAll(const std::vector<std::string>& codes,

@@ -9,6 +9,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,8 +59,13 @@ public:
 private:
     /// One gathered statement: the rows of `codes`.
     void OpenGathered(const std::vector<std::string>& codes);
+    /// Whether the site table has the columns the narrow statements name (asked once); raises when the
+    /// connection is gone.
+    bool NarrowColumns();
+    /// The narrow statements' columns, of `table` ("site." or "").
+    static std::string NarrowList(const std::string& table);
 
     TDbQuery& m_query;
     StepFailed m_failed;
-    bool m_wholeRows = false; ///< the site table lacks a column the narrow statement names
+    std::optional<bool> m_narrow;
 };
