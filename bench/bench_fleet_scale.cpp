@@ -140,6 +140,12 @@ public:
     Steady::time_point ScanStart() const { return m_scanStart; }
     Steady::time_point ScanEnd() const { return m_scanEnd; }
     Steady::time_point LastPolled(int i) const { return m_polledAt[i]; }
+    /// Notes the first poll of each site from `since` on (the last one may be a later scan's).
+    void MarkSince(Steady::time_point since) {
+        m_since = since;
+        m_firstSince.assign(m_polledAt.size(), Steady::time_point::max());
+    }
+    Steady::time_point FirstPolledSince(int i) const { return m_firstSince[i]; }
     std::vector<std::string> TakeLines() { return std::exchange(m_lines, {}); }
     /// Whether a "Cluster:" line not taken yet holds `text`.
     bool Said(const std::string& text) const {
@@ -167,6 +173,7 @@ private:
     // of the table is): a whole scan is as many probes of the share as it has sites, from the first.
     void Polled(int i, const std::vector<int>& share, Steady::time_point when) {
         m_polledAt[i] = when;
+        if (when >= m_since && m_firstSince[i] == Steady::time_point::max()) m_firstSince[i] = when;
         if (m_scan == Waiting && std::binary_search(share.begin(), share.end(), i)) {
             m_scan = Counting;
             m_scanStart = when;
@@ -218,6 +225,8 @@ private:
     Steady::time_point m_scanStart, m_scanEnd;
     std::string m_stamp;
     Steady::time_point m_stampAt;
+    Steady::time_point m_since = Steady::time_point::max();
+    std::vector<Steady::time_point> m_firstSince;
     std::vector<std::string> m_lines;
     double m_cpuBase = 0;
 };
@@ -344,6 +353,8 @@ void Round(Fleet& fleet, TVKTDataModule& dm, int sites, int copies, std::chrono:
 double Takeover(Fleet& fleet, int victim, std::chrono::seconds limit) {
     const auto before = fleet.Shares();
     const auto killed = Steady::now();
+    for (int m = 0; m < fleet.Size(); ++m)
+        fleet[m].MarkSince(killed);
     fleet[victim].Kill();
     const std::time_t at = std::time(nullptr);
     char when[16];
@@ -356,14 +367,14 @@ double Takeover(Fleet& fleet, int victim, std::chrono::seconds limit) {
             if (!std::binary_search(before[m].begin(), before[m].end(), i)) inherited.emplace_back(i, m);
     const bool done = fleet.Await(after, limit, [&] {
         for (const auto& [i, m] : inherited)
-            if (fleet[m].LastPolled(i) < killed) return false;
+            if (fleet[m].FirstPolledSince(i) == Steady::time_point::max()) return false;
         return true;
     });
     if (!done) return -1;
     // Which heir was last, and how far behind the first: a slow heir is named in the report.
     std::map<int, double> heirs;
     for (const auto& [i, m] : inherited)
-        heirs[m] = std::max(heirs[m], std::chrono::duration<double>(fleet[m].LastPolled(i) - killed).count());
+        heirs[m] = std::max(heirs[m], std::chrono::duration<double>(fleet[m].FirstPolledSince(i) - killed).count());
     auto last = heirs.begin(), first = heirs.begin();
     for (auto it = heirs.begin(); it != heirs.end(); ++it) {
         if (it->second > last->second) last = it;
