@@ -149,11 +149,17 @@ struct TApiConnection {
         if (self == nullptr) *context = self = new TApiConnection;
         if (!self->m_begun) {
             self->m_begun = true;
-            server->Expect(connection, Later(server->BodyTime));
+            // The token's check may wait on the database: while it runs the connection is not cut, and
+            // a check that outlasted the body's time leaves the peer the time of a head to end its body.
+            const TSocketDeadlines::Time body = Later(server->BodyTime);
+            server->Expect(connection, TSocketDeadlines::Never);
             self->Request.Method = method;
             self->Request.Path = url;
             self->ReadHeaders(connection);
-            return self->Answer(server, connection, [&] { return server->m_router->Admit(self->Request); });
+            const MHD_Result admitted =
+                self->Answer(server, connection, [&] { return server->m_router->Admit(self->Request); });
+            if (!self->Answered) server->Expect(connection, std::max(body, Later(server->HeadTime)));
+            return admitted;
         }
         if (*uploadSize > 0) {
             if (!self->Answered) self->Take(upload, *uploadSize);

@@ -3,12 +3,31 @@
 // connection's own descriptor, and the copy is closed only at Unwatch.
 #include "api/socketdeadlines.h"
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+
+// A new connection whose bytes still wait in the socket at its first deadline sent them in time: it
+// is the server that has not read them yet (its thread not yet started on a busy machine). That
+// deadline is put off a little at a time, at most MaxGraces times, so that the peer is judged on what
+// it sent, not on the server's own lag. Later deadlines are the server's own moves and stand.
+constexpr auto Grace = std::chrono::milliseconds(250);
+constexpr int MaxGraces = 8;
+
+bool HasUnreadBytes(int fd) {
+    int waiting = 0;
+    return fd >= 0 && ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+} // namespace
 
 struct TSocketDeadlines::TWatch {
     int Fd = -1;
     Time Deadline = Never;
+    int Graces = 0;
+    bool Moved = false;
 };
 
 TSocketDeadlines::TSocketDeadlines(void (*beforeSweeping)())
@@ -42,6 +61,7 @@ void TSocketDeadlines::Move(TWatch* watch, Time deadline) {
     {
         std::lock_guard<std::mutex> lock(m_lock);
         watch->Deadline = deadline;
+        watch->Moved = true;
     }
     m_wake.notify_one();
 }
@@ -64,9 +84,14 @@ void TSocketDeadlines::Sweep(void (*beforeSweeping)()) {
         Time next = Never;
         for (TWatch* watch : m_watches) {
             if (watch->Deadline <= now) {
-                // Once is enough: the connection's thread sees the end and closes it.
-                if (watch->Fd >= 0) ::shutdown(watch->Fd, SHUT_RDWR);
-                watch->Deadline = Never;
+                if (!watch->Moved && watch->Graces < MaxGraces && HasUnreadBytes(watch->Fd)) {
+                    ++watch->Graces;
+                    watch->Deadline = now + Grace;
+                } else {
+                    // Once is enough: the connection's thread sees the end and closes it.
+                    if (watch->Fd >= 0) ::shutdown(watch->Fd, SHUT_RDWR);
+                    watch->Deadline = Never;
+                }
             }
             next = std::min(next, watch->Deadline);
         }

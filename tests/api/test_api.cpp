@@ -10,6 +10,7 @@
 #include "api/maintenanceresource.h"
 #include "api/openapi.h"
 #include "api/sitesresource.h"
+#include "api/socketdeadlines.h"
 #include "db/ackrows.h"
 #include "db/alarmrows.h"
 #include "db/common.h"
@@ -478,6 +479,47 @@ INSTANTIATE_TEST_SUITE_P(Backends, TaggedSitesOn, ::testing::Values(Backend::SQL
 INSTANTIATE_TEST_SUITE_P(Backends, StoredFirstOn, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName);
 
 // Plain HTTP only on loopback, [Web] Allow at accept, and the lines that say why.
+// A peer is judged on what it sent: bytes that wait unread at its deadline are the server's lag
+// (a busy machine), so that deadline waits a little for the server; a silent peer is shut out on time.
+TEST(SocketDeadlines, APeerWhoseBytesWaitUnreadIsNotShutOutForTheServersLag) {
+    struct Pair {
+        int Server = -1, Peer = -1;
+        TSocketDeadlines::TWatch* Watch = nullptr;
+        bool ShutOut() const {
+            pollfd p{Peer, POLLIN, 0};
+            char byte = 0;
+            return ::poll(&p, 1, 0) == 1 && ::recv(Peer, &byte, 1, MSG_DONTWAIT) == 0;
+        }
+    };
+    Pair silent, sent;
+    for (Pair* pair : {&silent, &sent}) {
+        int fds[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        pair->Server = fds[0];
+        pair->Peer = fds[1];
+    }
+    ASSERT_EQ(::send(sent.Peer, "GET / HTTP/1.1\r\n", 16, 0), 16);
+    {
+        TSocketDeadlines deadlines;
+        const auto now = std::chrono::steady_clock::now();
+        silent.Watch = deadlines.Watch(silent.Server, now + std::chrono::milliseconds(50));
+        sent.Watch = deadlines.Watch(sent.Server, now + std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        EXPECT_TRUE(silent.ShutOut());
+        EXPECT_FALSE(sent.ShutOut()) << "shut out while its request waited for the server";
+        char buffer[64];
+        EXPECT_EQ(::recv(sent.Server, buffer, sizeof buffer, 0), 16); // the server catches up
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        EXPECT_TRUE(sent.ShutOut()) << "once read, the deadline that passed holds";
+        deadlines.Unwatch(silent.Watch);
+        deadlines.Unwatch(sent.Watch);
+    }
+    for (const Pair& pair : {silent, sent}) {
+        ::close(pair.Server);
+        ::close(pair.Peer);
+    }
+}
+
 TEST(ApiListener, StartsOnlyWhereItMayAndScreensPeersByWebAllow) {
     struct Case {
         std::string Ini;
