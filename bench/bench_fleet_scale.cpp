@@ -130,9 +130,11 @@ public:
             }
         }
     }
-    /// Counts the next whole scan from now on.
-    void CountNextScan() {
+    /// Counts the next whole scan, the first that begins at `from` or later (the members begin theirs at
+    /// the clock's intervals): a count begun in the middle of a scan would run on into the next one.
+    void CountNextScan(Steady::time_point from) {
         m_scan = Waiting;
+        m_countFrom = from;
         m_count.assign(m_polledAt.size(), 0);
     }
     bool ScanCounted() const { return m_scan == Done; }
@@ -174,7 +176,7 @@ private:
     void Polled(int i, const std::vector<int>& share, Steady::time_point when) {
         m_polledAt[i] = when;
         if (when >= m_since && m_firstSince[i] == Steady::time_point::max()) m_firstSince[i] = when;
-        if (m_scan == Waiting && std::binary_search(share.begin(), share.end(), i)) {
+        if (m_scan == Waiting && when > m_countFrom && std::binary_search(share.begin(), share.end(), i)) {
             m_scan = Counting;
             m_scanStart = when;
             m_seen = 0;
@@ -222,7 +224,7 @@ private:
     std::vector<std::uint8_t> m_count;
     Scan m_scan = Off;
     std::size_t m_seen = 0;
-    Steady::time_point m_scanStart, m_scanEnd;
+    Steady::time_point m_scanStart, m_scanEnd, m_countFrom;
     std::string m_stamp;
     Steady::time_point m_stampAt;
     Steady::time_point m_since = Steady::time_point::max();
@@ -294,8 +296,12 @@ void PrintLines(Fleet& fleet) {
 /// One round: every member's next whole scan of its share; `print` the figures.
 void Round(Fleet& fleet, TVKTDataModule& dm, int sites, int copies, std::chrono::seconds limit, bool print) {
     const auto shares = fleet.Shares();
+    // The next minute of the clock (PollDelay=1), where every member begins its next scan.
+    const auto wall = std::chrono::system_clock::now();
+    const auto minute = std::chrono::ceil<std::chrono::minutes>(wall);
+    const auto from = Steady::now() + (minute - wall);
     for (int m = 0; m < fleet.Size(); ++m)
-        fleet[m].CountNextScan();
+        fleet[m].CountNextScan(from);
     const auto rowsBefore = RowsWritten(dm);
     for (int m = 0; m < fleet.Size(); ++m)
         fleet[m].CpuSinceLast();

@@ -90,7 +90,8 @@ FleetShare FleetMember::Share(const std::vector<std::string>& codes, long long l
     std::vector<std::string> before = m_sharedAmong;
     // Counted out and in again: the others took its share meanwhile, so it takes it over anew.
     if (m_sharedUnder != 0 && m_sharedUnder != m_incarnation) std::erase(before, m_settings.Node);
-    FleetShare share = FleetShare::Divide(codes, before, names, m_settings.Node, m_settings.Copies);
+    FleetShare share =
+        FleetShare::Divide(codes, before, names, m_settings.Node, m_settings.Copies, &KeysOf(codes, listVersion));
     m_sharedVersion = listVersion;
     m_held = listVersion != 0 ? share.Held : std::vector<std::string>();
     m_sharedAmong = names;
@@ -140,20 +141,35 @@ std::vector<std::pair<std::string, long long>> FleetMember::Shares(const std::ve
     if (listVersion != 0 && listVersion == m_countedVersion && names == m_countedAmong) return m_counted;
     m_countedVersion = listVersion;
     m_countedAmong = names;
-    m_counted = CountShares(codes, names);
+    m_counted = CountShares(KeysOf(codes, listVersion), names);
     return m_counted;
 }
 
-std::vector<std::pair<std::string, long long>> FleetMember::CountShares(const std::vector<std::string>& codes,
+std::vector<std::pair<std::string, long long>> FleetMember::CountShares(const std::vector<std::uint64_t>& keys,
                                                                         const std::vector<std::string>& names) const {
-    std::map<std::string, long long> held;
-    for (const std::string& n : names)
-        held[n] = 0;
     const Rendezvous hrw(names);
-    for (const std::string& code : codes)
-        for (const std::string& n : hrw.Copies(code, m_settings.Copies))
-            ++held[n];
+    std::vector<long long> counts(hrw.Size(), 0);
+    std::vector<std::uint32_t> places;
+    for (const std::uint64_t key : keys) {
+        hrw.Pick(key, m_settings.Copies, places);
+        for (const std::uint32_t place : places)
+            ++counts[place];
+    }
+    std::map<std::string, long long> held;
+    for (std::size_t i = 0; i < hrw.Size(); ++i)
+        held[hrw.Name(i)] += counts[i];
     return {held.begin(), held.end()};
+}
+
+const std::vector<std::uint64_t>& FleetMember::KeysOf(const std::vector<std::string>& codes,
+                                                      long long listVersion) const {
+    if (listVersion != 0 && listVersion == m_keysVersion && m_keys.size() == codes.size()) return m_keys;
+    m_keys.clear();
+    m_keys.reserve(codes.size());
+    for (const std::string& code : codes)
+        m_keys.push_back(Rendezvous::Key(code));
+    m_keysVersion = listVersion;
+    return m_keys;
 }
 
 bool FleetMember::Counts(const FailRow& row, const std::vector<std::string>& copies) const {

@@ -69,6 +69,9 @@ public:
     void EndScan(bool whole);
     /// The live members that probe the site.
     std::vector<std::string> Copies(const std::string& code) const;
+    /// The live members as the scan began, for asking many sites' copies at once; and copies per site.
+    const Rendezvous& LiveRendezvous() const { return m_liveHrw; }
+    int CopiesPerSite() const { return m_settings.Copies; }
     /// Whether this member probes the site under the members the sites were last divided among.
     bool Holds(const std::string& code) const;
     /// The names of the live members as the scan began.
@@ -107,8 +110,10 @@ private:
     Verdict Judge(const std::vector<std::string>& copies, int failed) const;
     /// Whether member `node` has probed its whole share under the live members of this scan.
     bool Current(const std::string& node) const;
-    std::vector<std::pair<std::string, long long>> CountShares(const std::vector<std::string>& codes,
+    std::vector<std::pair<std::string, long long>> CountShares(const std::vector<std::uint64_t>& keys,
                                                                const std::vector<std::string>& names) const;
+    /// The codes' Rendezvous keys; kept for the list `listVersion` names (0: none kept).
+    const std::vector<std::uint64_t>& KeysOf(const std::vector<std::string>& codes, long long listVersion) const;
     bool m_justJoined = false;
     using SiteRow = std::pair<std::string, std::string>; ///< code key, address
 
@@ -138,6 +143,9 @@ private:
     mutable long long m_countedVersion = 0;
     mutable std::vector<std::string> m_countedAmong;
     mutable std::vector<std::pair<std::string, long long>> m_counted;
+    /// The keys of the last list divided or counted: at a million codes, hashing them is most of a change.
+    mutable long long m_keysVersion = 0;
+    mutable std::vector<std::uint64_t> m_keys;
     /// Why the last scan did not act (said once), or empty.
     std::string m_idle;
     /// The group's failure rows by site row, as read at the start of the scan.

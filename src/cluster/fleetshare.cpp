@@ -30,15 +30,19 @@ std::string Sites(std::size_t n) {
 } // namespace
 
 FleetShare FleetShare::Divide(const std::vector<std::string>& codes, const std::vector<std::string>& before,
-                              const std::vector<std::string>& after, const std::string& self, int copies) {
+                              const std::vector<std::string>& after, const std::string& self, int copies,
+                              const std::vector<std::uint64_t>* keys) {
     FleetShare share;
     const Rendezvous now(after), was(before);
+    const std::size_t selfNow = now.Place(self), selfWas = was.Place(self);
     const bool first = before.empty();
     // The same members as before: nothing moved, and the weights are reckoned once per site.
     const bool same = std::is_permutation(before.begin(), before.end(), after.begin(), after.end());
-    for (const std::string& code : codes) {
-        const bool holds = now.Holds(self, code, copies);
-        const bool held = !first && (same ? holds : was.Holds(self, code, copies));
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const std::string& code = codes[i];
+        const std::uint64_t key = keys != nullptr ? (*keys)[i] : Rendezvous::Key(code);
+        const bool holds = now.Holds(selfNow, key, copies);
+        const bool held = !first && (same ? holds : was.Holds(selfWas, key, copies));
         if (holds) share.Held.push_back(code);
         if (holds && !held && !first) share.Inherited.push_back(code);
         if (held && !holds) ++share.HandedBack;

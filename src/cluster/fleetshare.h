@@ -2,6 +2,7 @@
 // and the one line that says so.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ struct FleetShare {
 
     /// Divides `codes` among `before` and `after` (live member names) for member `self`, `copies` per
     /// site. With `before` empty (the first membership this member knows) nothing is taken over.
+    /// `keys`: the codes' Rendezvous::Key, one each, when the caller keeps them.
     static FleetShare Divide(const std::vector<std::string>& codes, const std::vector<std::string>& before,
-                             const std::vector<std::string>& after, const std::string& self, int copies);
+                             const std::vector<std::string>& after, const std::string& self, int copies,
+                             const std::vector<std::uint64_t>* keys = nullptr);
 };

@@ -25,11 +25,6 @@ std::uint64_t Mix(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
-/// The code's side of every weight: codes the database takes for the same site hash alike.
-std::uint64_t KeyOf(const std::string& code) {
-    return Mix(Fnv1a(SiteCodeKey(code)));
-}
-
 } // namespace
 
 Rendezvous::Rendezvous(const std::vector<std::string>& members) {
@@ -41,33 +36,49 @@ bool Rendezvous::Before(std::size_t a, std::uint64_t wa, std::size_t b, std::uin
     return wa != wb ? wa > wb : m_members[a].Name < m_members[b].Name;
 }
 
+std::uint64_t Rendezvous::Key(const std::string& code) {
+    return Mix(Fnv1a(SiteCodeKey(code)));
+}
+
 std::vector<std::string> Rendezvous::Copies(const std::string& code, int copies) const {
-    const std::size_t n = std::min(m_members.size(), static_cast<std::size_t>(std::max(copies, 0)));
+    // Asked for every site a scan probes: the places go into a buffer kept by the thread.
+    thread_local std::vector<std::uint32_t> places;
+    Pick(Key(code), copies, places);
     std::vector<std::string> names;
-    if (n == 0) return names;
-    // Asked for every site a scan probes and every site of the board: the weights go into a buffer kept
-    // by the thread rather than two new vectors a site.
-    const std::uint64_t key = KeyOf(code);
-    thread_local std::vector<std::pair<std::uint64_t, std::size_t>> weights;
-    weights.clear();
-    for (std::size_t i = 0; i < m_members.size(); ++i)
-        weights.emplace_back(Mix(m_members[i].Hash ^ key), i);
-    std::partial_sort(weights.begin(), weights.begin() + static_cast<long>(n), weights.end(),
-                      [&](const auto& a, const auto& b) { return Before(a.second, a.first, b.second, b.first); });
-    names.reserve(n);
-    for (std::size_t i = 0; i < n; ++i)
-        names.push_back(m_members[weights[i].second].Name);
+    names.reserve(places.size());
+    for (const std::uint32_t place : places)
+        names.push_back(m_members[place].Name);
     return names;
 }
 
-bool Rendezvous::Holds(const std::string& member, const std::string& code, int copies) const {
-    std::size_t self = m_members.size();
+void Rendezvous::Pick(std::uint64_t key, int copies, std::vector<std::uint32_t>& places) const {
+    places.clear();
+    const std::size_t n = std::min(m_members.size(), static_cast<std::size_t>(std::max(copies, 0)));
+    if (n == 0) return;
+    thread_local std::vector<std::pair<std::uint64_t, std::uint32_t>> weights;
+    weights.clear();
     for (std::size_t i = 0; i < m_members.size(); ++i)
-        if (m_members[i].Name == member) self = i;
-    if (self == m_members.size() || copies <= 0) return false;
+        weights.emplace_back(Mix(m_members[i].Hash ^ key), static_cast<std::uint32_t>(i));
+    std::partial_sort(weights.begin(), weights.begin() + static_cast<long>(n), weights.end(),
+                      [&](const auto& a, const auto& b) { return Before(a.second, a.first, b.second, b.first); });
+    for (std::size_t i = 0; i < n; ++i)
+        places.push_back(weights[i].second);
+}
+
+std::size_t Rendezvous::Place(const std::string& member) const {
+    for (std::size_t i = 0; i < m_members.size(); ++i)
+        if (m_members[i].Name == member) return i;
+    return m_members.size();
+}
+
+bool Rendezvous::Holds(const std::string& member, const std::string& code, int copies) const {
+    return Holds(Place(member), Key(code), copies);
+}
+
+bool Rendezvous::Holds(std::size_t self, std::uint64_t key, int copies) const {
+    if (self >= m_members.size() || copies <= 0) return false;
     // Held when fewer than `copies` members outrank it; asked for every code of the group at each change
     // of the members, so the weights are reckoned one by one rather than gathered.
-    const std::uint64_t key = KeyOf(code);
     const std::uint64_t own = Mix(m_members[self].Hash ^ key);
     int above = 0;
     for (std::size_t i = 0; i < m_members.size(); ++i)

@@ -1,9 +1,12 @@
 // The group's scan: joining, voting, and the rows and notices of the group's verdict.
 #include "monitor/groupscan.h"
 
+#include "cluster/rendezvous.h"
+
 #include "alert/notice.h"
 #include "cluster/clustermember.h"
 #include "cluster/fleetmember.h"
+#include "cluster/rendezvous.h"
 #include "platform/activitylog.h"
 #include "monitor/monitorhandlers.h"
 #include "monitor/noticerunner.h"
@@ -114,7 +117,9 @@ TStringList GroupScan::Share(const TStringList& codes, bool inheritedOnly, long 
     m_reshared = inheritedOnly;
     FleetShare share = fleet->Share(codes, listVersion);
     if (!share.Line.empty()) WriteLog("WARNING", share.Line);
-    return inheritedOnly ? std::move(share.Inherited) : std::move(share.Held);
+    if (inheritedOnly) return std::move(share.Inherited);
+    m_inherited = std::move(share.Inherited);
+    return std::move(share.Held);
 }
 
 void GroupScan::EndScan(bool whole) {
@@ -167,18 +172,33 @@ GroupSites GroupScan::OthersSites(const std::shared_ptr<const std::vector<ScanRo
     FleetMember* fleet = Fleet();
     if (!fleet || !rows) return shown;
     const std::vector<std::string> among = fleet->LiveNames();
+    if (rows != m_othersRows) {
+        m_othersKeys.clear();
+        m_othersKeys.reserve(rows->size());
+        for (const ScanRow& row : *rows)
+            m_othersKeys.push_back(Rendezvous::Key(row.Code));
+    }
     if (rows != m_othersRows || among != m_othersAmong) {
         m_othersRows = rows;
         m_othersAmong = among;
         m_othersMembers.clear();
         m_othersCopies.assign(rows->size(), NotOthers);
-        std::map<std::vector<std::string>, std::uint32_t> index;
-        const std::string self = Node();
+        // Sites held by the same members share one list of names.
+        std::map<std::vector<std::uint32_t>, std::uint32_t> index;
+        const Rendezvous& hrw = fleet->LiveRendezvous();
+        const std::uint32_t self = static_cast<std::uint32_t>(hrw.Place(Node()));
+        std::vector<std::uint32_t> places;
         for (std::size_t i = 0; i < rows->size(); ++i) {
-            std::vector<std::string> copies = fleet->Copies((*rows)[i].Code);
-            if (std::find(copies.begin(), copies.end(), self) != copies.end()) continue; // on its own board
-            const auto [at, added] = index.try_emplace(std::move(copies), m_othersMembers.size());
-            if (added) m_othersMembers.push_back(at->first);
+            hrw.Pick(m_othersKeys[i], fleet->CopiesPerSite(), places);
+            if (std::find(places.begin(), places.end(), self) != places.end()) continue; // on its own board
+            auto at = index.find(places);
+            if (at == index.end()) {
+                at = index.emplace(places, static_cast<std::uint32_t>(m_othersMembers.size())).first;
+                std::vector<std::string> names;
+                for (const std::uint32_t place : places)
+                    names.push_back(hrw.Name(place));
+                m_othersMembers.push_back(std::move(names));
+            }
             m_othersCopies[i] = at->second;
         }
     }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 class ClusterMember;
@@ -52,6 +53,8 @@ public:
     /// sites it took over since the last scan. A change of the members is logged in one line.
     /// `listVersion` names the list (0: none): the same list among the same members is not divided again.
     TStringList Share(const TStringList& codes, bool inheritedOnly, long long listVersion = 0);
+    /// Of the whole share the last Share gave, the sites this member took over with it (once).
+    TStringList TakeInherited() { return std::exchange(m_inherited, {}); }
     /// The scan has probed all it was given (`whole`: the member's whole share, else what it took over):
     /// in a fleet, this member's votes count from now on.
     void EndScan(bool whole);
@@ -106,6 +109,7 @@ private:
     bool m_degradedWarned = false;
     bool m_stopped = false;  ///< this scan stopped acting (the member missed its heartbeats)
     bool m_reshared = false; ///< the sites were divided anew in the middle of this scan
+    TStringList m_inherited;
     /// In a fleet: the keys of the codes with alarm or marker rows as the scan began (none read: every
     /// site runs its own statements), and the round-trip times not stored yet with their keys.
     bool m_rowsKnown = false;
@@ -114,6 +118,7 @@ private:
     /// m_othersMembers; NotOthers: this member probes it).
     static constexpr std::uint32_t NotOthers = 0xFFFFFFFFu;
     std::shared_ptr<const std::vector<ScanRow>> m_othersRows;
+    std::vector<std::uint64_t> m_othersKeys; ///< the rows' Rendezvous keys
     std::vector<std::string> m_othersAmong;
     std::vector<std::uint32_t> m_othersCopies;
     std::vector<std::vector<std::string>> m_othersMembers;

@@ -48,6 +48,20 @@ std::string HistoryNode(const std::string& daemonId, const std::string& member) 
     return member.empty() ? daemonId : daemonId + "/" + member;
 }
 
+/// `codes` without `some`, which holds some of them in the same order.
+TStringList Without(TStringList codes, const TStringList& some) {
+    TStringList rest;
+    rest.reserve(codes.size() - std::min(codes.size(), some.size()));
+    std::size_t next = 0;
+    for (std::string& code : codes) {
+        if (next < some.size() && code == some[next])
+            ++next;
+        else
+            rest.push_back(std::move(code));
+    }
+    return rest;
+}
+
 } // namespace
 
 Monitor::Monitor(MonitorHandlers& handlers, AckInbox& acks)
@@ -143,7 +157,7 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
     if (ReadSiteList(dm, codes)) {
         m_alert->ScanStarted();
         if (m_group->Start()) {
-            const TStringList mine = m_group->Share(codes, inheritedOnly, m_listVersion);
+            TStringList mine = m_group->Share(codes, inheritedOnly, m_listVersion);
             std::vector<std::pair<std::string, long long>> shares;
             if (board) {
                 shares = m_group->Shares(codes, m_listVersion);
@@ -153,10 +167,15 @@ void Monitor::Scan(const TScanSettings& settings, const std::function<void()>& o
             m_handlers.ShowStatus("Checking sites..");
             m_groupCodes = inheritedOnly ? nullptr : &codes;
             m_takeoverFailed = false;
-            if (m_settings.Concurrent())
-                ScanTogether(mine);
-            else
-                ScanOneByOne(mine);
+            // Sites that moved to this member as the scan began are probed before the rest of its share:
+            // a member that died a moment ago is not left waiting for the read and the probes of a whole
+            // share of hundreds of thousands of sites.
+            const TStringList moved = m_group->TakeInherited();
+            if (!moved.empty()) {
+                Probe(moved);
+                mine = Without(std::move(mine), moved);
+            }
+            Probe(mine);
             m_groupCodes = nullptr;
             m_group->EndScan(!inheritedOnly);
             if (!shares.empty()) ShowOthersSites(shares, codes.size());
@@ -276,11 +295,7 @@ void Monitor::TakeOver() {
     m_takingOver = true;
     const TStringList& codes = *m_groupCodes;
     if (m_group->Start()) {
-        const TStringList inherited = m_group->Share(codes, true, m_listVersion);
-        if (m_settings.Concurrent())
-            ScanTogether(inherited);
-        else
-            ScanOneByOne(inherited);
+        Probe(m_group->Share(codes, true, m_listVersion));
         // Its votes on every site it now holds are current; the shares are counted once they are.
         m_group->EndScan(false);
         if (m_board) m_board->FleetShown(m_group->Shares(codes, m_listVersion));
@@ -304,6 +319,13 @@ void ForgetSharedRtts(std::vector<ScanRow>& rows) {
 }
 
 } // namespace
+
+void Monitor::Probe(const TStringList& codes) {
+    if (m_settings.Concurrent())
+        ScanTogether(codes);
+    else
+        ScanOneByOne(codes);
+}
 
 void Monitor::ScanOneByOne(const TStringList& codes) {
     SiteRowReader reader(DataModule()->adoQ1, LogStepError);

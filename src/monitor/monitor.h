@@ -97,6 +97,8 @@ private:
     void ShowOthersSites(const std::vector<std::pair<std::string, long long>>& shares, std::size_t codes);
     /// The other members' sites as the rows last read show them.
     void ShowGroupSites();
+    /// Probes `codes`, all at once or one by one as [Scan] says.
+    void Probe(const TStringList& codes);
     /// Reads and probes each code's rows in turn, one probe at a time.
     void ScanOneByOne(const TStringList& codes);
     void ProbeRow(const ScanRow& row);

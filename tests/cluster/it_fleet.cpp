@@ -246,11 +246,20 @@ TEST_F(Fleet, EachSiteHasTwoProbesThroughAKillARestartAndAPauseAndIsToldOfOnce) 
     EXPECT_LE(takeover, 30) << All();
     const auto after = Assignment(three);
     for (int m = 0; m < 3; ++m) {
-        int taken = 0;
+        std::set<std::string> moved, first;
         for (const auto& [code, members] : after)
-            taken += members.count(Name(m)) && !assigned.at(code).count(Name(m)) ? 1 : 0;
-        EXPECT_EQ(Lines(m, "[WARNING]  Cluster: m3 left; taking over " + std::to_string(taken) + " sites", marks[m]), 1)
+            if (members.count(Name(m)) && !assigned.at(code).count(Name(m))) moved.insert(code);
+        EXPECT_EQ(Lines(m, "[WARNING]  Cluster: m3 left; taking over " + std::to_string(moved.size()) + " sites",
+                        marks[m]),
+                  1)
             << Output(m).substr(marks[m], 2000);
+        // Wherever the change found the member (between scans, in one, or as one began), what moved to it
+        // is probed before the rest of its share.
+        const std::string out = Output(m);
+        for (std::size_t at = out.find("Polling F", out.find("Cluster: m3 left;", marks[m]));
+             at != std::string::npos && first.size() < moved.size(); at = out.find("Polling F", at + 1))
+            first.insert(out.substr(at + 8, 5));
+        EXPECT_EQ(first, moved) << Name(m) << " probed the sites it took over first";
     }
 
     // Restarted: the others hand its share back, and it probes it.
