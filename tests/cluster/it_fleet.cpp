@@ -249,9 +249,9 @@ TEST_F(Fleet, EachSiteHasTwoProbesThroughAKillARestartAndAPauseAndIsToldOfOnce) 
         std::set<std::string> moved, first;
         for (const auto& [code, members] : after)
             if (members.count(Name(m)) && !assigned.at(code).count(Name(m))) moved.insert(code);
-        EXPECT_EQ(Lines(m, "[WARNING]  Cluster: m3 left; taking over " + std::to_string(moved.size()) + " sites",
-                        marks[m]),
-                  1)
+        EXPECT_EQ(
+            Lines(m, "[WARNING]  Cluster: m3 left; taking over " + std::to_string(moved.size()) + " sites", marks[m]),
+            1)
             << Output(m).substr(marks[m], 2000);
         // Wherever the change found the member (between scans, in one, or as one began), what moved to it
         // is probed before the rest of its share.
