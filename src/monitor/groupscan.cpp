@@ -1,8 +1,6 @@
 // The group's scan: joining, voting, and the rows and notices of the group's verdict.
 #include "monitor/groupscan.h"
 
-#include "cluster/rendezvous.h"
-
 #include "alert/notice.h"
 #include "cluster/clustermember.h"
 #include "cluster/fleetmember.h"
